@@ -1,0 +1,76 @@
+#pragma once
+// What the core asks of the desktop: message boxes and beeps, file dialogs, the clipboard and
+// opening an address in the browser. The program passes Qt implementations (platform/qt);
+// tests pass the scriptable doubles of platform/FakeUi.h.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane::platform {
+
+enum class MsgKind { Error, Warning, Information, Confirmation, Plain };
+
+enum MsgButtons : unsigned {
+    mbOK = 1,
+    mbYes = 2,
+    mbNo = 4,
+    mbCancel = 8,
+    mbRetry = 16,
+    mbYesNo = mbYes | mbNo,
+    mbYesNoCancel = mbYes | mbNo | mbCancel,
+    mbRetryCancel = mbRetry | mbCancel,
+    mbOKCancel = mbOK | mbCancel,
+};
+
+enum class MsgResult { OK, Yes, No, Cancel, Retry };
+
+struct FileDialogOptions {
+    std::string title;
+    std::string filter; // "Any file (*.*)|*.*" pairs of description and patterns
+    std::string directory;
+    std::string fileName;
+    bool multiple = false;
+    bool mustExist = true;
+    bool confirmOverwrite = true;
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Errors beep first. An empty caption means the program's name.
+    virtual MsgResult message(MsgKind kind, const std::string& text, unsigned buttons = mbOK,
+                              const std::string& caption = {}) = 0;
+    virtual void beep() = 0;
+    // Empty when the user cancels.
+    virtual std::vector<std::string> openFiles(const FileDialogOptions& options) = 0;
+    virtual std::optional<std::string> saveFile(const FileDialogOptions& options) = 0;
+    virtual std::optional<std::string> chooseDirectory(const std::string& title,
+                                                       const std::string& start) = 0;
+
+    void error(const std::string& text) { message(MsgKind::Error, text, mbOK); }
+};
+
+// MIME type to bytes: "text/plain", "text/html", "text/rtf", "text/uri-list".
+using MimeData = std::map<std::string, std::string>;
+
+class Clipboard {
+public:
+    virtual ~Clipboard() = default;
+    virtual bool hasText() const = 0;
+    virtual std::string text() const = 0;
+    virtual std::optional<std::string> data(const std::string& mimeType) const = 0;
+    // Replaces the clipboard's contents with all the given formats at once.
+    virtual void setData(const MimeData& formats) = 0;
+    void setText(const std::string& text) { setData({{"text/plain", text}}); }
+};
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+    // Opens an address in the user's browser without waiting. False when nothing could open it.
+    virtual bool openUrl(const std::string& address) = 0;
+};
+
+} // namespace morvane::platform
