@@ -62,7 +62,8 @@ public:
     }
     std::vector<std::string> texts() const {
         std::vector<std::string> t;
-        for (auto& s : shown) t.push_back(s.text);
+        for (auto& s : shown)
+            t.push_back(s.text);
         return t;
     }
 };

@@ -51,7 +51,8 @@ public:
 
     void run() override {
         int depth = ++runDepth_;
-        while (quitDepth_ < depth) processEvents(std::chrono::milliseconds(-1));
+        while (quitDepth_ < depth)
+            processEvents(std::chrono::milliseconds(-1));
         // A quit ends the innermost run only.
         quitDepth_ = depth - 1;
         --runDepth_;
@@ -132,7 +133,8 @@ private:
             std::lock_guard lock(postedMutex_);
             batch.swap(posted_);
         }
-        for (auto& fn : batch) fn();
+        for (auto& fn : batch)
+            fn();
     }
 
     void runTimers() {
@@ -164,6 +166,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<EventLoop> makePollEventLoop() { return std::make_unique<PollEventLoop>(); }
+std::unique_ptr<EventLoop> makePollEventLoop() {
+    return std::make_unique<PollEventLoop>();
+}
 
 } // namespace morvane::platform

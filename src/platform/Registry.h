@@ -48,7 +48,7 @@ struct RegValue {
     bool operator==(const RegValue&) const = default;
 };
 
-class RegistryTree; // the in-memory form of one hive
+struct RegistryTree; // the in-memory form of one key and everything below it
 
 class Registry {
 public:
@@ -65,7 +65,9 @@ public:
     std::filesystem::path hiveFile(Hive hive) const;
 
     // Called once for each problem met while loading (a file set aside); the text is for the user.
+    // Without a handler the problems are kept until takeProblems().
     std::function<void(const std::string& message)> onProblem;
+    std::vector<std::string> takeProblems();
 
     // Key paths are relative to the hive root and separated by backslashes,
     // e.g. "Software\\Orvandel\\Morvane\\2.1\\Settings". Writes return false when the store
@@ -115,6 +117,7 @@ private:
     std::unique_ptr<HiveState> user_;
     std::unique_ptr<HiveState> machine_;
     std::string lastError_;
+    std::vector<std::string> problems_;
 };
 
 // An open key: a hive and a path, read and written through the store. Reading an absent value,

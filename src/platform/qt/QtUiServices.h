@@ -1,0 +1,45 @@
+#pragma once
+// Qt implementations of the desktop services the core asks for.
+
+#include "platform/UiServices.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace morvane::platform {
+
+class QtDialogs final : public Dialogs {
+public:
+    explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+    void setParent(QWidget* parent) { parent_ = parent; }
+    MsgResult message(MsgKind kind, const std::string& text, unsigned buttons,
+                      const std::string& caption) override;
+    void beep() override;
+    std::vector<std::string> openFiles(const FileDialogOptions& options) override;
+    std::optional<std::string> saveFile(const FileDialogOptions& options) override;
+    std::optional<std::string> chooseDirectory(const std::string& title,
+                                               const std::string& start) override;
+
+private:
+    QPointer<QWidget> parent_;
+};
+
+class QtClipboard final : public Clipboard {
+public:
+    bool hasText() const override;
+    std::string text() const override;
+    std::optional<std::string> data(const std::string& mimeType) const override;
+    void setData(const MimeData& formats) override;
+};
+
+class QtShell final : public Shell {
+public:
+    bool openUrl(const std::string& address) override;
+};
+
+// "Any file (*.*)|*.*|Text (*.txt)|*.txt" to Qt's ";;"-separated filter list.
+QString toQtFilter(const std::string& filter);
+QString fromBytes(const std::string& s); // program text (UTF-8) to QString
+std::string toBytes(const QString& s);
+
+} // namespace morvane::platform

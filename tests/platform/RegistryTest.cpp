@@ -1,0 +1,355 @@
+#include "platform/Registry.h"
+#include "platform/RegFile.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace morvane::platform;
+using morvane::testing::readFile;
+using morvane::testing::TempDir;
+using morvane::testing::writeFile;
+using ::testing::ElementsAre;
+
+namespace {
+
+const Hive HKCU = Hive::CurrentUser;
+const char* kSettings = "Software\\Orvandel\\Morvane\\2.1\\Settings";
+
+TEST(RegistrySemantics, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
+    TempDir dir;
+    Registry reg(dir.path());
+    ASSERT_TRUE(reg.writeValue(HKCU, kSettings, "One Instance Only", RegValue::string("False")));
+    ASSERT_TRUE(reg.writeValue(HKCU, "software\\orvandel\\MORVANE\\2.1\\settings",
+                               "one instance only", RegValue::string("True")));
+    EXPECT_THAT(reg.valueNames(HKCU, kSettings), ElementsAre("One Instance Only"));
+    EXPECT_EQ(reg.readValue(HKCU, kSettings, "ONE INSTANCE ONLY")->data, "True");
+    EXPECT_THAT(reg.subKeyNames(HKCU, "Software\\Orvandel"), ElementsAre("Morvane"));
+}
+
+TEST(RegistrySemantics, EnumerationKeepsInsertionOrderAcrossReload) {
+    TempDir dir;
+    {
+        Registry reg(dir.path());
+        for (const char* name : {"zeta", "alpha", "Mid", "beta"})
+            ASSERT_TRUE(reg.createKey(HKCU, std::string("Accounts\\") + name));
+        reg.writeValue(HKCU, "Accounts\\zeta", "b", RegValue::dword(2));
+        reg.writeValue(HKCU, "Accounts\\zeta", "a", RegValue::dword(1));
+    }
+    Registry again(dir.path());
+    EXPECT_THAT(again.subKeyNames(HKCU, "Accounts"), ElementsAre("zeta", "alpha", "Mid", "beta"));
+    EXPECT_THAT(again.valueNames(HKCU, "Accounts\\zeta"), ElementsAre("b", "a"));
+}
+
+TEST(RegistrySemantics, TypedValuesSurviveTheFileByteForByte) {
+    TempDir dir;
+    std::string allBytes;
+    for (int i = 0; i < 256; ++i)
+        allBytes.push_back(static_cast<char>(i));
+    std::string awkward = "line1\r\nline2 \"quoted\" back\\slash \xff\xfe stray \x01";
+    {
+        Registry reg(dir.path());
+        reg.writeValue(HKCU, "K", "", RegValue::string("default"));
+        reg.writeValue(HKCU, "K", "bin", RegValue::binary(allBytes));
+        reg.writeValue(HKCU, "K", "awkward", RegValue::string(awkward));
+        reg.writeValue(HKCU, "K", "utf8", RegValue::string("Grüße €"));
+        reg.writeValue(HKCU, "K", "nul", RegValue::string(std::string("a\0b", 3)));
+        reg.writeValue(HKCU, "K", "count", RegValue::dword(0xFFFFFFFFu));
+        reg.writeValue(HKCU, "K", "expand", RegValue{regExpandSz, "%HOME%\\x"});
+    }
+    Registry reg(dir.path());
+    EXPECT_EQ(reg.readValue(HKCU, "K", "")->data, "default");
+    EXPECT_EQ(reg.readValue(HKCU, "K", "bin")->data, allBytes);
+    EXPECT_EQ(reg.readValue(HKCU, "K", "bin")->type, regBinary);
+    EXPECT_EQ(reg.readValue(HKCU, "K", "awkward")->data, awkward);
+    EXPECT_EQ(reg.readValue(HKCU, "K", "utf8")->data, "Grüße €");
+    EXPECT_EQ(reg.readValue(HKCU, "K", "nul")->data, std::string("a\0b", 3));
+    EXPECT_EQ(reg.readValue(HKCU, "K", "count")->asDword(), 0xFFFFFFFFu);
+    EXPECT_EQ(reg.readValue(HKCU, "K", "expand")->type, regExpandSz);
+    EXPECT_EQ(reg.valueSize(HKCU, "K", "default"), std::nullopt);
+    EXPECT_EQ(reg.valueSize(HKCU, "K", ""), 8u); // with its NUL
+    EXPECT_EQ(reg.valueSize(HKCU, "K", "count"), 4u);
+    // Plain strings stay readable in the file.
+    EXPECT_NE(readFile(dir / "user.reg").find("@=\"default\""), std::string::npos);
+}
+
+TEST(RegistrySemantics, DeleteKeyRemovesTheWholeTree) {
+    TempDir dir;
+    Registry reg(dir.path());
+    reg.writeValue(HKCU, "A\\B\\C", "v", RegValue::string("x"));
+    reg.createKey(HKCU, "A\\D");
+    EXPECT_TRUE(reg.deleteKey(HKCU, "A\\B"));
+    EXPECT_FALSE(reg.keyExists(HKCU, "A\\B\\C"));
+    EXPECT_THAT(reg.subKeyNames(HKCU, "A"), ElementsAre("D"));
+    EXPECT_FALSE(reg.deleteKey(HKCU, "A\\B"));
+    EXPECT_TRUE(reg.deleteValue(HKCU, "A\\D", "missing") == false);
+}
+
+TEST(RegistrySemantics, MoveKeyCopiesThenDeletesAndNeverOverwrites) {
+    TempDir dir;
+    Registry reg(dir.path());
+    reg.writeValue(HKCU, "Old\\Settings", "x", RegValue::string("1"));
+    reg.writeValue(HKCU, "Old\\Accounts\\site", "Host", RegValue::string("h"));
+    EXPECT_TRUE(reg.moveKey(HKCU, "Old", HKCU, "New\\Place"));
+    EXPECT_FALSE(reg.keyExists(HKCU, "Old"));
+    EXPECT_EQ(reg.readValue(HKCU, "New\\Place\\Accounts\\site", "Host")->data, "h");
+
+    reg.writeValue(HKCU, "Other", "y", RegValue::string("2"));
+    EXPECT_FALSE(reg.moveKey(HKCU, "Other", HKCU, "New\\Place"));
+    EXPECT_TRUE(reg.keyExists(HKCU, "Other"));
+    EXPECT_FALSE(reg.readValue(HKCU, "New\\Place", "y"));
+}
+
+TEST(RegistrySemantics, RegKeyReadsAbsentOrWronglyTypedValuesAsEmptyText) {
+    TempDir dir;
+    Registry reg(dir.path());
+    RegKey key(reg, HKCU, kSettings);
+    EXPECT_EQ(key.readString("Left"), "");
+    key.writeDword("Left", 5);
+    EXPECT_EQ(key.readString("Left"), "");
+    EXPECT_EQ(key.readDword("Left"), 5u);
+    key.writeString("Top", "7");
+    EXPECT_EQ(key.readDword("Top"), std::nullopt);
+}
+
+TEST(RegistrySemantics, NamesWithLineBreaksAreRefused) {
+    TempDir dir;
+    Registry reg(dir.path());
+    EXPECT_FALSE(reg.writeValue(HKCU, "K", "a\nb", RegValue::string("x")));
+    EXPECT_FALSE(reg.createKey(HKCU, "K\\a\rb"));
+    EXPECT_TRUE(reg.writeValue(HKCU, "K", "fine", RegValue::string("x")));
+}
+
+TEST(RegistryFiles, HiveFilesAreReadableOnlyByTheUser) {
+    TempDir dir;
+    Registry reg(dir.path());
+    reg.writeValue(HKCU, "K", "Password", RegValue::string("secret"));
+    reg.createKey(Hive::LocalMachine, "Software\\Orvandel\\Morvane\\2.1");
+    for (const char* f : {"user.reg", "machine.reg"}) {
+        struct stat st;
+        ASSERT_EQ(::stat((dir / f).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+    }
+    EXPECT_NE(readFile(dir / "machine.reg")
+                  .find("[HKEY_LOCAL_MACHINE\\Software\\Orvandel\\Morvane\\2.1]"),
+              std::string::npos);
+}
+
+TEST(RegistryFiles, ChangesOfAnotherInstanceAreSeenOnTheNextRead) {
+    TempDir dir;
+    Registry a(dir.path()), b(dir.path());
+    a.writeValue(HKCU, "K", "x", RegValue::string("1"));
+    EXPECT_EQ(b.readValue(HKCU, "K", "x")->data, "1");
+    b.writeValue(HKCU, "K", "y", RegValue::string("2"));
+    a.writeValue(HKCU, "K", "z", RegValue::string("3")); // must not drop b's y
+    Registry c(dir.path());
+    EXPECT_THAT(c.valueNames(HKCU, "K"), ElementsAre("x", "y", "z"));
+}
+
+TEST(RegistryConcurrency, TwoProcessesWritingAtOnceLoseNothing) {
+    TempDir dir;
+    constexpr int perProcess = 150;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            Registry reg(dir.path());
+            bool ok = true;
+            for (int i = 0; i < perProcess; ++i)
+                ok &= reg.writeValue(HKCU, "K", "p" + std::to_string(c) + "-" + std::to_string(i),
+                                     RegValue::dword(static_cast<std::uint32_t>(i)));
+            ::_exit(ok ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    Registry reg(dir.path());
+    EXPECT_EQ(reg.valueNames(HKCU, "K").size(), 2u * perProcess);
+    EXPECT_EQ(reg.readValue(HKCU, "K", "p1-149")->asDword(), 149u);
+}
+
+TEST(RegistryConcurrency, AWriterKilledMidwayLeavesTheLastGoodFile) {
+    TempDir dir;
+    {
+        Registry reg(dir.path());
+        reg.writeValue(HKCU, "K", "kept", RegValue::string("old"));
+    }
+    std::string before = readFile(dir / "user.reg");
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Registry reg(dir.path());
+        Registry::testHookMidWrite = [] { ::raise(SIGKILL); };
+        reg.writeValue(HKCU, "K", "new", RegValue::string(std::string(100000, 'x')));
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(readFile(dir / "user.reg"), before);
+    Registry reg(dir.path());
+    EXPECT_EQ(reg.readValue(HKCU, "K", "kept")->data, "old");
+    EXPECT_FALSE(reg.valueExists(HKCU, "K", "new"));
+    EXPECT_TRUE(reg.takeProblems().empty());
+    // The next write still works although the killed writer left its temporary file.
+    EXPECT_TRUE(reg.writeValue(HKCU, "K", "after", RegValue::string("ok")));
+}
+
+struct DamagedCase {
+    const char* name;
+    std::string contents;
+};
+
+void PrintTo(const DamagedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RegistryDamagedFile : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(RegistryDamagedFile, IsKeptAsideAndReportedNeverOverwritten) {
+    TempDir dir;
+    writeFile(dir / "user.reg", GetParam().contents);
+    Registry reg(dir.path());
+    std::vector<std::string> told;
+    reg.onProblem = [&](const std::string& m) { told.push_back(m); };
+    EXPECT_FALSE(reg.keyExists(HKCU, "Software"));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_THAT(told[0], ::testing::HasSubstr("user.reg"));
+    EXPECT_THAT(told[0], ::testing::HasSubstr("was kept as"));
+    bool keptAside = false;
+    for (auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().starts_with("user.reg.damaged-")) {
+            keptAside = true;
+            EXPECT_EQ(readFile(e.path()), GetParam().contents);
+        }
+    EXPECT_TRUE(keptAside);
+    // The store goes on working with fresh settings.
+    EXPECT_TRUE(reg.writeValue(HKCU, "K", "v", RegValue::string("x")));
+    EXPECT_EQ(told.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Garbage, RegistryDamagedFile,
+    ::testing::Values(
+        DamagedCase{"Binary", std::string("\x00\x01\x02garbage\xff\xfe\x00", 12)},
+        DamagedCase{"NoHeader", "[HKEY_CURRENT_USER\\Software]\n\"a\"=\"b\"\n"},
+        DamagedCase{
+            "Truncated",
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"unterm"},
+        DamagedCase{
+            "BadDword",
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"Left\"=dword:zz\n"},
+        DamagedCase{
+            "BadHex",
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"b\"=hex:0g,11\n"},
+        DamagedCase{
+            "WrongRoot",
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\K]\n\"a\"=\"b\"\n"},
+        DamagedCase{"ValueOutsideKey", "Windows Registry Editor Version 5.00\n\"a\"=\"b\"\n"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(RegistryDamagedFile, AHugeFileIsSetAsideWithoutBeingRead) {
+    TempDir dir;
+    {
+        std::ofstream out(dir / "user.reg");
+        out << "Windows Registry Editor Version 5.00\n";
+    }
+    std::filesystem::resize_file(dir / "user.reg", 100u << 20); // sparse
+    Registry reg(dir.path());
+    EXPECT_FALSE(reg.keyExists(HKCU, "K"));
+    auto problems = reg.takeProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_THAT(problems[0], ::testing::HasSubstr("too large"));
+}
+
+TEST(RegFileFormat, ParsesContinuedHexAndDeletions) {
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
+                       "; a comment\r\n"
+                       "[HKEY_CURRENT_USER\\A]\r\n"
+                       "\"bin\"=hex:01,02,\\\r\n  03,04\r\n"
+                       "\"gone\"=-\r\n"
+                       "[-HKEY_CURRENT_USER\\B]\r\n";
+    auto r = parseRegText(text);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.blocks.size(), 2u);
+    EXPECT_EQ(r.blocks[0].values[0].second->data, "\x01\x02\x03\x04");
+    EXPECT_FALSE(r.blocks[0].values[1].second.has_value());
+    EXPECT_TRUE(r.blocks[1].removeKey);
+}
+
+TEST(RegFileFormat, ErrorsNameTheLine) {
+    auto r = parseRegText("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"x\" \"y\"\n");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "line 4: missing \"=\"");
+}
+
+std::string utf16le(const std::string& ascii) {
+    std::string out = "\xff\xfe";
+    for (char c : ascii) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
+TEST(RegistryImport, TakesAUtf16ExportOfTheProgramsKeysOnly) {
+    TempDir dir;
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Weblinks\\0]\r\n"
+                       "@=\"HTML on-line help\"\r\n"
+                       "\"Kind\"=dword:00000001\r\n"
+                       "\"Languages\"=hex(1):48,00,54,00,4d,00,4c,00,0d,00,0a,00,00,00\r\n"
+                       "\"Shortcut\"=dword:00000070\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"x\"=\"y\"\r\n";
+    std::string bytes = utf16le(text);
+    // A non-ASCII character in the caption: "é" as one UTF-16 unit.
+    writeFile(dir / "export.reg", bytes);
+    Registry reg(dir / "store");
+    auto r = reg.importFile(dir / "export.reg", {"HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.keys, 1);
+    EXPECT_EQ(r.values, 4);
+    EXPECT_EQ(r.skippedKeys, 1);
+    const char* key = "Software\\Orvandel\\Morvane\\2.1\\Weblinks\\0";
+    EXPECT_EQ(reg.readValue(HKCU, key, "")->data, "HTML on-line help");
+    EXPECT_EQ(reg.readValue(HKCU, key, "Languages")->data, "HTML\r\n");
+    EXPECT_EQ(reg.readValue(HKCU, key, "Shortcut")->asDword(), 112u);
+    EXPECT_FALSE(reg.keyExists(HKCU, "Software\\Other"));
+}
+
+TEST(RegistryImport, TakesARegedit4ExportInTheAnsiCodePage) {
+    TempDir dir;
+    writeFile(dir / "old.reg",
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Accounts\\Caf\xe9]\r\n"
+              "\"Host\"=\"ftp.example.org\"\r\n"
+              "\"Note\"=\"\x80 5\"\r\n");
+    Registry reg(dir / "store");
+    auto r = reg.importFile(dir / "old.reg", {"HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_THAT(reg.subKeyNames(HKCU, "Software\\Orvandel\\Morvane\\2.1\\Accounts"),
+                ElementsAre("Café"));
+    EXPECT_EQ(reg.readValue(HKCU, "Software\\Orvandel\\Morvane\\2.1\\Accounts\\café", "Note")->data,
+              "€ 5");
+}
+
+TEST(RegistryImport, ANonRegistryFileImportsNothing) {
+    TempDir dir;
+    writeFile(dir / "x.reg", "hello\n");
+    Registry reg(dir / "store");
+    auto r = reg.importFile(dir / "x.reg", {"HKEY_CURRENT_USER"});
+    EXPECT_FALSE(r.ok);
+    EXPECT_THAT(r.error, ::testing::HasSubstr("not a registry export"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "store" / "user.reg"));
+}
+
+} // namespace
