@@ -25,8 +25,8 @@ public:
     std::deque<std::optional<std::string>> directoryAnswers;
     std::vector<FileDialogOptions> fileDialogs;
 
-    MsgResult message(MsgKind kind, const std::string& text, unsigned buttons,
-                      const std::string& caption) override {
+    MsgResult showMessage(MsgKind kind, const std::string& text, unsigned buttons,
+                          const std::string& caption) override {
         shown.push_back({kind, text, buttons, caption});
         if (kind == MsgKind::Error) ++beeps;
         if (!answers.empty()) {

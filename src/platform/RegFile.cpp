@@ -522,7 +522,8 @@ void appendValue(std::string& out, const std::string& name, const RegValue& v) {
 }
 
 void appendKey(std::string& out, const std::string& path, const RegistryTree& key, bool isRoot) {
-    if (!isRoot || !key.values.empty()) {
+    // Keys that only lead to others need no block of their own: reading a subkey creates them.
+    if (!key.values.empty() || (!isRoot && key.subkeys.empty())) {
         out.append("[").append(path).append("]\n");
         for (auto& [n, v] : key.values)
             appendValue(out, n, v);

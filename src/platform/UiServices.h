@@ -40,8 +40,12 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     // Errors beep first. An empty caption means the program's name.
-    virtual MsgResult message(MsgKind kind, const std::string& text, unsigned buttons = mbOK,
-                              const std::string& caption = {}) = 0;
+    MsgResult message(MsgKind kind, const std::string& text, unsigned buttons = mbOK,
+                      const std::string& caption = {}) {
+        return showMessage(kind, text, buttons, caption);
+    }
+    virtual MsgResult showMessage(MsgKind kind, const std::string& text, unsigned buttons,
+                                  const std::string& caption) = 0;
     virtual void beep() = 0;
     // Empty when the user cancels.
     virtual std::vector<std::string> openFiles(const FileDialogOptions& options) = 0;

@@ -35,8 +35,8 @@ QString toQtFilter(const std::string& filter) {
     return out.join(";;");
 }
 
-MsgResult QtDialogs::message(MsgKind kind, const std::string& text, unsigned buttons,
-                             const std::string& caption) {
+MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned buttons,
+                                 const std::string& caption) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (kind) {
     case MsgKind::Error:

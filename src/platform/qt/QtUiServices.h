@@ -12,8 +12,8 @@ class QtDialogs final : public Dialogs {
 public:
     explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
-    MsgResult message(MsgKind kind, const std::string& text, unsigned buttons,
-                      const std::string& caption) override;
+    MsgResult showMessage(MsgKind kind, const std::string& text, unsigned buttons,
+                          const std::string& caption) override;
     void beep() override;
     std::vector<std::string> openFiles(const FileDialogOptions& options) override;
     std::optional<std::string> saveFile(const FileDialogOptions& options) override;

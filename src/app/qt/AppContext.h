@@ -1,0 +1,25 @@
+#pragma once
+// The services the main window works with, passed in so that tests can give it doubles.
+
+#include "platform/EventLoop.h"
+#include "platform/Registry.h"
+#include "platform/UiServices.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace morvane::app {
+
+struct AppContext {
+    platform::Registry* registry = nullptr;
+    platform::Dialogs* dialogs = nullptr;
+    platform::Clipboard* clipboard = nullptr;
+    platform::Shell* shell = nullptr;
+    platform::EventLoop* loop = nullptr;
+    std::filesystem::path programFolder;
+    std::filesystem::path resources;
+    std::vector<std::string> arguments; // command-line arguments after the program path
+};
+
+} // namespace morvane::app

@@ -1,0 +1,159 @@
+#include "app/qt/Application.h"
+
+#include "app/AppRegistry.h"
+#include "app/ProgramFolder.h"
+#include "app/qt/MainForm.h"
+#include "app/qt/Trace.h"
+#include "platform/SingleInstance.h"
+#include "platform/qt/QtEventLoop.h"
+#include "platform/qt/QtUiServices.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+namespace morvane::app {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+int importSettings(platform::Registry& registry, const char* file) {
+    auto r = registry.importFile(file, {"HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane",
+                                        "HKEY_LOCAL_MACHINE\\Software\\Orvandel\\Morvane"});
+    for (auto& p : registry.takeProblems())
+        std::cerr << "morvane: " << p << "\n";
+    if (!r.ok) {
+        std::cerr << "morvane: " << r.error << "\n";
+        return 1;
+    }
+    std::cout << "Imported " << r.values << " values in " << r.keys << " keys into "
+              << registry.dir().string() << ".";
+    if (r.skippedKeys) std::cout << " Skipped " << r.skippedKeys << " keys of other programs.";
+    std::cout << "\n";
+    return 0;
+}
+
+void usage() {
+    std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
+                 "       morvane /InstWeblinks\n"
+                 "       morvane --import-settings EXPORT.reg\n"
+                 "Settings: "
+              << platform::Registry::defaultDir().string() << "\n";
+}
+
+// Shows a message before any window exists, on a display if there is one.
+void earlyError(int& argc, char** argv, const std::string& text) {
+    std::cerr << "morvane: " << text << "\n";
+    // Nobody would see a box on an offscreen or missing display, and it would wait forever.
+    if ((qEnvironmentVariableIsEmpty("DISPLAY") &&
+         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) ||
+        qEnvironmentVariable("QT_QPA_PLATFORM") == "offscreen")
+        return;
+    QApplication app(argc, argv);
+    QMessageBox::critical(nullptr, "Morvane", QString::fromStdString(text));
+}
+
+} // namespace
+
+int runMorvane(int argc, char** argv) {
+    trace("start");
+    if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        usage();
+        return 0;
+    }
+    platform::Registry registry(platform::Registry::defaultDir());
+    if (argc >= 2 && !std::strcmp(argv[1], "--import-settings")) {
+        if (argc != 3) {
+            usage();
+            return 2;
+        }
+        return importSettings(registry, argv[2]);
+    }
+
+    std::vector<std::string> arguments(argv, argv + argc);
+    std::optional<platform::SingleInstance> instance;
+    if (singleInstanceEnabled(registry)) {
+        instance.emplace(platform::defaultRuntimeDir());
+        switch (instance->claim()) {
+        case platform::SingleInstance::Role::First:
+            break;
+        case platform::SingleInstance::Role::Second: {
+            auto block = platform::encodeHandOver(arguments);
+            if (!block.error.empty()) {
+                earlyError(argc, argv, block.error);
+                return 1;
+            }
+            if (!instance->handOver(block.bytes, 15s)) {
+                earlyError(argc, argv, instance->error());
+                return 1;
+            }
+            trace("handed-over");
+            return 0;
+        }
+        case platform::SingleInstance::Role::Failed:
+            // Without the lock the program still runs, only as one more instance.
+            std::cerr << "morvane: " << instance->error() << "\n";
+            instance.reset();
+            break;
+        }
+    }
+
+    fs::path programFolder = defaultProgramFolder();
+    fs::path resources = resourcesFolder();
+    if (argc >= 2 && !std::strcmp(argv[1], "/InstWeblinks")) {
+        if (!installDefaultWeblinks(registry, programFolder)) {
+            std::cerr << "morvane: " << registry.lastError() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Morvane");
+    QApplication::setApplicationDisplayName("Morvane");
+    platform::QtDialogs dialogs;
+    platform::QtClipboard clipboard;
+    platform::QtShell shell;
+    auto loop = platform::makeQtEventLoop();
+
+    if (std::string e = seedProgramFolder(programFolder, resources); !e.empty())
+        dialogs.message(platform::MsgKind::Warning, e, platform::mbOK);
+    FirstRunResult firstRun = performFirstRun(registry);
+    for (auto& problem : registry.takeProblems())
+        dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
+    registry.onProblem = [&dialogs](const std::string& problem) {
+        dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
+    };
+    if (firstRun == FirstRunResult::CouldNotWrite) {
+        dialogs.message(platform::MsgKind::Plain, kCouldNotWriteRegistry, platform::mbOK);
+        return 1;
+    }
+
+    AppContext context;
+    context.registry = &registry;
+    context.dialogs = &dialogs;
+    context.clipboard = &clipboard;
+    context.shell = &shell;
+    context.loop = loop.get();
+    context.programFolder = programFolder;
+    context.resources = resources;
+    context.arguments.assign(arguments.begin() + 1, arguments.end());
+
+    TMainForm form(context);
+    dialogs.setParent(&form);
+    if (instance && !instance->listen(*loop, [&form](std::vector<std::string> handed) {
+            form.handOverReceived(handed);
+        }))
+        std::cerr << "morvane: " << instance->error() << "\n";
+    form.show();
+    int code = app.exec();
+    registry.onProblem = nullptr;
+    return code;
+}
+
+} // namespace morvane::app

@@ -1,0 +1,625 @@
+#include "app/qt/MainForm.h"
+
+#include "app/AppRegistry.h"
+#include "app/Commands.h"
+#include "app/qt/DocumentPage.h"
+#include "app/qt/Trace.h"
+#include "platform/qt/QtUiServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <fstream>
+#include <iterator>
+
+namespace morvane::app {
+
+using platform::fromBytes;
+using platform::Hive;
+using platform::RegKey;
+
+namespace {
+
+const char* const kToolbarNames[] = {"Main", "Edit", "HTML"};
+
+// The floating window of a toolbar carries this caption.
+QString floatingCaption(const std::string& name) {
+    return QString::fromStdString(
+        name == "HTML" ? "HTML toolbar" : (name == "Main" ? "Main toolbar" : "Edit toolbar"));
+}
+
+std::string readWholeFile(const std::filesystem::path& file, bool& ok) {
+    std::ifstream in(file, std::ios::binary);
+    ok = bool(in);
+    return ok ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
+}
+
+} // namespace
+
+TMainForm::TMainForm(AppContext context, QWidget* parent)
+    : QMainWindow(parent), context_(std::move(context)),
+      settings_(RegKey(*context_.registry, Hive::CurrentUser, kSettingsKey)) {
+    setObjectName("MainForm");
+    setWindowTitle("Morvane");
+    setWindowIcon(QIcon(fromBytes((context_.resources / "icons" / "morvane.svg").string())));
+    resize(619, 497);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(619 / 2, 497 / 2));
+    }
+    createActions();
+    createMenus();
+    createToolbars();
+    createCentralArea();
+    createStatusBar();
+    formCreate();
+    installEventFilter(this);
+}
+
+TMainForm::~TMainForm() = default;
+
+QAction* TMainForm::action(std::string_view name) const {
+    auto it = actions_.find(name);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QMenu* TMainForm::menu(std::string_view title) const {
+    auto it = menus_.find(title);
+    return it == menus_.end() ? nullptr : it->second;
+}
+
+QToolBar* TMainForm::toolbar(std::string_view name) const {
+    auto it = toolbars_.find(name);
+    return it == toolbars_.end() ? nullptr : it->second;
+}
+
+void TMainForm::createActions() {
+    for (const CommandInfo& c : mainCommands()) {
+        auto* a =
+            new QAction(QString::fromUtf8(c.caption.data(), qsizetype(c.caption.size())), this);
+        a->setObjectName(QString::fromUtf8(c.name.data(), qsizetype(c.name.size())));
+        if (!c.key.empty())
+            a->setShortcut(QKeySequence(QString::fromUtf8(c.key.data(), qsizetype(c.key.size()))));
+        if (!c.hint.empty()) {
+            QString hint = QString::fromUtf8(c.hint.data(), qsizetype(c.hint.size()));
+            a->setStatusTip(hint);
+            a->setToolTip(hint);
+        }
+        a->setEnabled(false);
+        actions_.emplace(std::string(c.name), a);
+        addAction(a); // keys work while no menu is open
+    }
+    struct Icon {
+        const char* command;
+        const char* theme;
+        QStyle::StandardPixmap fallback;
+    };
+    static const Icon icons[] = {
+        {"FileNew", "document-new", QStyle::SP_FileIcon},
+        {"FileOpen", "folder-remote", QStyle::SP_DirOpenIcon},
+        {"FileOpenLocalFile", "document-open", QStyle::SP_DialogOpenButton},
+        {"FileSave", "document-save", QStyle::SP_DialogSaveButton},
+        {"FileClose", "document-close", QStyle::SP_DialogCloseButton},
+        {"FileExit", "application-exit", QStyle::SP_TitleBarCloseButton},
+        {"EditUndo", "edit-undo", QStyle::SP_ArrowBack},
+        {"EditRedo", "edit-redo", QStyle::SP_ArrowForward},
+        {"EditCut", "edit-cut", QStyle::SP_CustomBase},
+        {"EditCopy", "edit-copy", QStyle::SP_CustomBase},
+        {"EditPaste", "edit-paste", QStyle::SP_CustomBase},
+        {"EditEditorProperties", "preferences-system", QStyle::SP_FileDialogDetailedView},
+        {"HTMLBold", "format-text-bold", QStyle::SP_CustomBase},
+        {"HTMLItalic", "format-text-italic", QStyle::SP_CustomBase},
+        {"HTMLUnderline", "format-text-underline", QStyle::SP_CustomBase},
+        {"HTMLComment", "insert-text", QStyle::SP_CustomBase},
+        {"HTMLLink", "insert-link", QStyle::SP_CustomBase},
+        {"HelpAbout", "help-about", QStyle::SP_MessageBoxInformation},
+    };
+    for (const Icon& i : icons) {
+        QIcon fallback =
+            i.fallback == QStyle::SP_CustomBase ? QIcon() : style()->standardIcon(i.fallback);
+        action(i.command)->setIcon(QIcon::fromTheme(i.theme, fallback));
+    }
+    action("HelpAbout")->setIcon(windowIcon());
+
+    // Commands with behaviour in this build.
+    for (const char* name : {"FileExit", "SettingsShowOutput", "HelpAbout"})
+        setCommandAvailable(name, true);
+    action("SettingsShowOutput")->setCheckable(true);
+    action("EditWordWrap")->setCheckable(true);
+    action("SearchUseRegularExpressions")->setCheckable(true);
+    connect(action("FileExit"), &QAction::triggered, this, &QWidget::close);
+    connect(action("SettingsShowOutput"), &QAction::triggered, this,
+            [this] { setOutputVisible(!outputVisible_); });
+    connect(action("HelpAbout"), &QAction::triggered, this, &TMainForm::showAbout);
+}
+
+void TMainForm::createMenus() {
+    auto add = [this](QMenu* m, std::initializer_list<const char*> items) {
+        for (const char* item : items) {
+            if (std::string_view(item) == "|")
+                m->addSeparator();
+            else
+                m->addAction(action(item));
+        }
+    };
+    auto makeMenu = [this](const char* title) {
+        QMenu* m = menuBar()->addMenu(title);
+        QString plain = QString(title).remove('&');
+        m->setObjectName(plain + "Menu");
+        menus_.emplace(plain.toStdString(), m);
+        return m;
+    };
+
+    QMenu* file = makeMenu("&File");
+    add(file, {"FileNew", "FileOpen", "FileOpenLocalFile"});
+    recentMenu_ = file->addMenu(action("FileReopen")->text());
+    recentMenu_->setObjectName("ReopenMenu");
+    recentMenu_->menuAction()->setEnabled(false);
+    add(file, {"|", "FileSave", "FileSaveAs", "FileSaveAsLocalFile", "|", "FileRevert",
+               "FilePrintSetup", "FilePrint", "FileClose", "|", "FileExit"});
+
+    QMenu* edit = makeMenu("&Edit");
+    add(edit, {"EditUndo", "EditRedo", "|", "EditCut", "EditCopy", "EditPaste", "|",
+               "EditSelectAll", "EditIndent", "EditUnindent", "EditWordWrap"});
+    highlighterMenu_ = edit->addMenu(action("EditSyntaxHighlighting")->text());
+    highlighterMenu_->setObjectName("SyntaxHighlightingMenu");
+    highlighterMenu_->menuAction()->setEnabled(false);
+    add(edit, {"EditEditorProperties"});
+
+    QMenu* search = makeMenu("&Search");
+    add(search, {"SearchFind", "SearchFindNext", "SearchReplace", "SearchUseRegularExpressions",
+                 "SearchGotoLine"});
+
+    QMenu* html = makeMenu("&HTML");
+    add(html, {"HTMLBold", "HTMLItalic", "HTMLUnderline", "HTMLComment", "HTMLLink", "|",
+               "HTMLStripTags"});
+
+    QMenu* tools = makeMenu("&Tools");
+    QMenu* rexec = tools->addMenu("&RExec");
+    rexec->setObjectName("RExecMenu");
+    menus_.emplace("RExec", rexec);
+    rexec->addAction(action("RExecSettings"));
+    QMenu* weblink = tools->addMenu("&Weblink");
+    weblink->setObjectName("WeblinkMenu");
+    menus_.emplace("Weblink", weblink);
+    weblink->addAction(action("WeblinkSettings"));
+
+    QMenu* settings = makeMenu("Sett&ings");
+    add(settings, {"SettingsOptions", "SettingsAccounts"});
+    QMenu* show = settings->addMenu("Show &Toolbars");
+    show->setObjectName("ShowToolbarsMenu");
+    menus_.emplace("Show Toolbars", show);
+    add(settings, {"SettingsShowOutput"});
+    for (const char* caption : {"&Main", "&Edit", "&HTML"}) {
+        QAction* a = show->addAction(caption);
+        a->setCheckable(true);
+        a->setObjectName(QString("ShowToolbar") + QString(caption).remove('&'));
+    }
+    connect(show, &QMenu::aboutToShow, this, [this, show] {
+        auto acts = show->actions();
+        for (int i = 0; i < 3; ++i)
+            acts[i]->setChecked(toolbar(kToolbarNames[i])->isVisible());
+    });
+    connect(show, &QMenu::triggered, this, [this, show](QAction* a) {
+        int i = int(show->actions().indexOf(a));
+        if (i >= 0 && i < 3) toolbar(kToolbarNames[i])->setVisible(a->isChecked());
+    });
+    connect(settings, &QMenu::aboutToShow, this,
+            [this] { action("SettingsShowOutput")->setChecked(outputVisible_); });
+
+    QMenu* help = makeMenu("&Help");
+    add(help, {"HelpHelpTopics", "|", "HelpAbout"});
+}
+
+void TMainForm::createToolbars() {
+    struct Bar {
+        const char* name;
+        const char* object;
+        std::initializer_list<const char*> items;
+    };
+    const Bar bars[] = {
+        {"Main",
+         "MainToolbar",
+         {"FileNew", "FileOpen", "FileOpenLocalFile", "|", "FileSave", "FileClose", "|",
+          "FileExit"}},
+        {"Edit",
+         "EditToolbar",
+         {"EditCut", "EditCopy", "EditPaste", "|", "EditUndo", "EditRedo", "|",
+          "EditEditorProperties"}},
+        {"HTML",
+         "HTMLToolbar",
+         {"HTMLBold", "HTMLItalic", "HTMLUnderline", "HTMLComment", "HTMLLink"}},
+    };
+    for (const Bar& b : bars) {
+        auto* bar = new QToolBar(floatingCaption(b.name), this);
+        bar->setObjectName(b.object);
+        bar->setFloatable(true);
+        bar->setMovable(true);
+        bar->setAllowedAreas(Qt::TopToolBarArea | Qt::BottomToolBarArea);
+        for (const char* item : b.items) {
+            if (std::string_view(item) == "|")
+                bar->addSeparator();
+            else
+                bar->addAction(action(item));
+        }
+        addToolBar(Qt::TopToolBarArea, bar);
+        bar->hide(); // shown by the settings when the window first shows
+        toolbars_.emplace(b.name, bar);
+    }
+    // Drop-down arrows: the recent files beside Open, the highlighters beside Editor properties.
+    if (auto* open =
+            qobject_cast<QToolButton*>(toolbar("Main")->widgetForAction(action("FileOpen")))) {
+        open->setMenu(recentMenu_);
+        open->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    if (auto* props = qobject_cast<QToolButton*>(
+            toolbar("Edit")->widgetForAction(action("EditEditorProperties")))) {
+        props->setMenu(highlighterMenu_);
+        props->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+}
+
+void TMainForm::createCentralArea() {
+    splitter_ = new QSplitter(Qt::Vertical, this);
+    splitter_->setObjectName("BottomSplitter");
+    splitter_->setChildrenCollapsible(false);
+    pages_ = new QTabWidget(splitter_);
+    pages_->setObjectName("MainPageControl");
+    pages_->setMovable(true); // dragging a tab onto another moves it there
+    pages_->setDocumentMode(true);
+    output_ = new QListWidget(splitter_);
+    output_->setObjectName("OutputList");
+    output_->setUniformItemSizes(true);
+    splitter_->addWidget(pages_);
+    splitter_->addWidget(output_);
+    splitter_->setStretchFactor(0, 1);
+    splitter_->setStretchFactor(1, 0);
+    setCentralWidget(splitter_);
+    connect(splitter_, &QSplitter::splitterMoved, this, [this] {
+        saveOutputHeight();
+        setOutputVisible(outputVisible_);
+    });
+
+    output_->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* outputMenu = new QMenu(output_);
+    outputMenu->addAction("&Clear output", output_, &QListWidget::clear);
+    outputMenu->addAction("&Hide output", this, [this] { setOutputVisible(false); });
+    connect(output_, &QWidget::customContextMenuRequested, this,
+            [this, outputMenu](const QPoint& p) { outputMenu->popup(output_->mapToGlobal(p)); });
+
+    tabMenu_ = new QMenu(this);
+    tabMenu_->setObjectName("TabMenu");
+    for (const char* item : {"EditCut", "EditCopy", "EditPaste", "|", "FileClose"}) {
+        if (std::string_view(item) == "|")
+            tabMenu_->addSeparator();
+        else
+            tabMenu_->addAction(action(item));
+    }
+    pages_->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(pages_->tabBar(), &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        int index = pages_->tabBar()->tabAt(p);
+        if (index < 0) return;
+        pages_->setCurrentIndex(index);
+        tabMenu_->popup(pages_->tabBar()->mapToGlobal(p));
+    });
+    connect(pages_, &QTabWidget::currentChanged, this, [this](int) {
+        if (DocumentPage* doc = activeDocument()) doc->activate();
+    });
+    auto* next = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    connect(next, &QShortcut::activated, this, [this] {
+        if (pages_->count() > 1)
+            pages_->setCurrentIndex((pages_->currentIndex() + 1) % pages_->count());
+    });
+    auto* previous = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), this);
+    connect(previous, &QShortcut::activated, this, [this] {
+        int n = pages_->count();
+        if (n > 1) pages_->setCurrentIndex((pages_->currentIndex() + n - 1) % n);
+    });
+}
+
+void TMainForm::createStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName("StatusBar1");
+    for (int width : {50, 50, 50, 100, 50}) {
+        auto* panel = new QLabel(bar);
+        panel->setMinimumWidth(width);
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setObjectName(QString("StatusPanel%1").arg(panels_.size()));
+        bar->addWidget(panel);
+        panels_.push_back(panel);
+    }
+    cancelButton_ = new QPushButton("&Cancel", bar);
+    cancelButton_->setObjectName("CancelTransferButton");
+    cancelButton_->hide();
+    progress_ = new QProgressBar(bar);
+    progress_->setObjectName("TransferProgressBar");
+    progress_->setRange(0, 100);
+    progress_->setMaximumWidth(160);
+    progress_->hide();
+    bar->addPermanentWidget(cancelButton_);
+    bar->addPermanentWidget(progress_);
+}
+
+void TMainForm::formCreate() {
+    closing_ = false;
+    // Default account: the first one stored, unless the user chose none. Its name is dropped
+    // so that the first remote Open does not connect by itself.
+    auto accounts = context_.registry->subKeyNames(Hive::CurrentUser, kAccountsKey);
+    if (!accounts.empty() && !settings_.noDefaultAccount()) firstAccount_ = accounts.front();
+    firstAccount_.clear();
+    setOutputVisible(settings_.showOutputAtStart());
+    if (auto height = parseInteger(readSetting("Output height")); height && *height > 0)
+        splitter_->setSizes({std::max(1, this->height() - *height), *height});
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    formShow();
+    // Geometry is applied before the window reaches the screen, so it does not jump.
+    if (settings_.restoreWindowSettings()) {
+        GeometryToRestore g = settings_.geometryToRestore();
+        if (g.maximize) {
+            setWindowState(windowState() | Qt::WindowMaximized);
+        } else {
+            QRect r = geometry();
+            if (g.left) r.moveLeft(*g.left);
+            if (g.top) r.moveTop(*g.top);
+            if (g.height) r.setHeight(std::max(1, *g.height));
+            if (g.width) r.setWidth(std::max(1, *g.width));
+            move(r.topLeft());
+            resize(r.size());
+        }
+        if (!g.error.empty()) {
+            QTimer::singleShot(0, this, [this, e = g.error] {
+                context_.dialogs->message(platform::MsgKind::Error, e, platform::mbOK);
+            });
+        }
+    }
+    QTimer::singleShot(0, this, &TMainForm::firstActivation);
+}
+
+void TMainForm::formShow() {
+    // Docked toolbars with stored positions are laid out again in rows by their top, each row by
+    // left; the dock area then places them side by side in that order.
+    struct Docked {
+        int top, left;
+        QToolBar* bar;
+    };
+    std::vector<Docked> docked;
+    for (const char* name : kToolbarNames) {
+        ToolbarPlacement p = settings_.toolbar(name);
+        if (!p.floating && p.left) docked.push_back({p.top.value_or(0), *p.left, toolbar(name)});
+    }
+    if (docked.size() > 1) {
+        std::stable_sort(docked.begin(), docked.end(), [](const Docked& a, const Docked& b) {
+            return a.top != b.top ? a.top < b.top : a.left < b.left;
+        });
+        for (auto& d : docked)
+            removeToolBar(d.bar);
+        for (std::size_t i = 0; i < docked.size(); ++i) {
+            if (i > 0 && docked[i].top != docked[i - 1].top) addToolBarBreak(Qt::TopToolBarArea);
+            addToolBar(Qt::TopToolBarArea, docked[i].bar);
+        }
+    }
+    for (const char* name : kToolbarNames)
+        restoreToolbar(toolbar(name), name);
+    enableDocumentCommands(false);
+}
+
+void TMainForm::restoreToolbar(QToolBar* bar, const std::string& name) {
+    ToolbarPlacement p = settings_.toolbar(name);
+    bar->setVisible(p.visible);
+    if (p.floating) {
+        // Float it as a tool window at the stored place, keeping its docked size.
+        QSize size = bar->sizeHint();
+        bar->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        bar->setWindowTitle(floatingCaption(name));
+        bar->move(p.left.value_or(0), p.top.value_or(0));
+        bar->resize(size);
+        bar->setVisible(p.visible);
+    }
+}
+
+void TMainForm::firstActivation() {
+    if (activated_) return;
+    activated_ = true;
+    // The extra buffers: a file that cannot be read leaves its buffer empty.
+    bool ok;
+    autoReplaceBuffer_ = readWholeFile(context_.programFolder / "AutoReplace.txt", ok);
+    templatesBuffer_ = readWholeFile(context_.programFolder / "Templates.txt", ok);
+    for (const std::string& argument : context_.arguments)
+        openArgument(argument);
+    trace("activated");
+    emit firstActivationFinished();
+}
+
+void TMainForm::openArgument(const std::string& argument) {
+    trace("open " + argument);
+    if (onOpenArgument) onOpenArgument(argument);
+}
+
+void TMainForm::handOverReceived(const std::vector<std::string>& arguments) {
+    trace("hand-over " + std::to_string(arguments.size()));
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+    for (const std::string& argument : arguments)
+        openArgument(argument);
+}
+
+void TMainForm::appendOutput(std::string_view text) {
+    std::string clean;
+    clean.reserve(text.size());
+    for (char c : text)
+        if (c != '\r') clean.push_back(c);
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t lf = clean.find('\n', start);
+        if (lf == std::string::npos) break;
+        output_->addItem(fromBytes(clean.substr(start, lf - start)));
+        start = lf + 1;
+    }
+    if (start < clean.size()) output_->addItem(fromBytes(clean.substr(start)));
+    output_->scrollToBottom();
+}
+
+void TMainForm::setOutputVisible(bool visible) {
+    outputVisible_ = visible;
+    output_->setVisible(visible);
+    action("SettingsShowOutput")->setChecked(visible);
+}
+
+void TMainForm::saveOutputHeight() {
+    if (outputVisible_) writeSetting("Output height", std::to_string(output_->height()));
+}
+
+void TMainForm::addDocument(DocumentPage* page, const QString& caption) {
+    bool first = pages_->count() == 0;
+    pages_->setCurrentIndex(pages_->addTab(page, caption));
+    if (first) enableDocumentCommands(true);
+}
+
+DocumentPage* TMainForm::activeDocument() const {
+    return qobject_cast<DocumentPage*>(pages_->currentWidget());
+}
+
+int TMainForm::documentCount() const {
+    return pages_->count();
+}
+
+void TMainForm::postDocumentClosed(DocumentPage* page) {
+    QPointer<DocumentPage> guarded(page);
+    QTimer::singleShot(0, this, [this, guarded] {
+        if (guarded) documentClosed(guarded);
+    });
+}
+
+void TMainForm::documentClosed(DocumentPage* page) {
+    int index = pages_->indexOf(page);
+    if (index >= 0) pages_->removeTab(index);
+    page->deleteLater();
+    if (pages_->count() > 0) {
+        if (DocumentPage* doc = activeDocument()) doc->activate();
+        return;
+    }
+    enableDocumentCommands(false);
+    progress_->hide();
+    for (int i = 0; i < 4; ++i)
+        panels_[std::size_t(i)]->clear();
+    if (closing_) close();
+}
+
+void TMainForm::setCommandAvailable(std::string_view name, bool available) {
+    if (available)
+        available_.emplace(name);
+    else
+        available_.erase(std::string(name));
+    QAction* a = action(name);
+    if (!a) return;
+    bool isDocumentCommand = false;
+    for (auto d : documentCommands())
+        isDocumentCommand |= d == name;
+    for (auto d : documentEditCommands())
+        isDocumentCommand |= d == name;
+    a->setEnabled(available && (!isDocumentCommand || documentCommandsOn_));
+}
+
+void TMainForm::enableDocumentCommands(bool enable) {
+    documentCommandsOn_ = enable;
+    for (auto name : documentCommands())
+        action(name)->setEnabled(enable && available_.count(name));
+    highlighterMenu_->menuAction()->setEnabled(enable &&
+                                               available_.count("EditSyntaxHighlighting"));
+    if (!enable)
+        for (auto name : documentEditCommands())
+            action(name)->setEnabled(false);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (pages_->count() > 0) {
+        // Ask every document, last tab first, also after one was cancelled; the window closes
+        // when the last document has gone.
+        closing_ = true;
+        std::vector<QPointer<DocumentPage>> documents;
+        for (int i = pages_->count() - 1; i >= 0; --i)
+            documents.emplace_back(qobject_cast<DocumentPage*>(pages_->widget(i)));
+        for (auto& doc : documents)
+            if (doc) doc->closeRequest(false);
+        event->ignore();
+        return;
+    }
+    formClose();
+    event->accept();
+}
+
+void TMainForm::formClose() {
+    if (settings_.saveWindowSettings()) {
+        WindowPlacement p;
+        p.state = isMaximized()   ? WindowPlacement::Maximized
+                  : isMinimized() ? WindowPlacement::Minimized
+                                  : WindowPlacement::Normal;
+        p.left = x();
+        p.top = y();
+        p.width = width();
+        p.height = height();
+        settings_.saveGeometry(p);
+    }
+    writeSetting("Show output", outputVisible_ ? "True" : "False");
+    for (const char* name : kToolbarNames) {
+        QToolBar* bar = toolbar(name);
+        ToolbarPlacement p;
+        p.visible = !bar->isHidden();
+        p.floating = bar->isFloating() || bar->isWindow();
+        p.left = bar->x();
+        p.top = bar->y();
+        settings_.saveToolbar(name, p);
+    }
+    autoReplaceBuffer_.clear();
+    templatesBuffer_.clear();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == this && event->type() == QEvent::Paint && !firstPaintSeen_) {
+        firstPaintSeen_ = true;
+        trace("first-paint");
+        if (qEnvironmentVariableIntValue("MORVANE_QUIT_ON_FIRST_PAINT"))
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::showAbout() {
+    QString version = QStringLiteral(MORVANE_FILE_VERSION);
+    QMessageBox box(QMessageBox::NoIcon, "About Morvane",
+                    "<b>Morvane</b><br>" + fromBytes(aboutVersionLabel(version.toStdString())) +
+                        "<br><br>An editor for files on FTP servers and local disks.",
+                    QMessageBox::Ok, this);
+    box.setIconPixmap(windowIcon().pixmap(64, 64));
+    box.exec();
+}
+
+} // namespace morvane::app

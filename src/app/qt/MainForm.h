@@ -1,0 +1,126 @@
+#pragma once
+// TMainForm: the program's one top-level window. It owns the documents (tabs), the output pane,
+// the toolbars and the Settings key, and runs start-up (first activation) and the shutdown that
+// closes every document before the window goes.
+
+#include "app/MainFormSettings.h"
+#include "app/qt/AppContext.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+#include <map>
+#include <set>
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QToolBar;
+
+namespace morvane::app {
+
+class DocumentPage;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(AppContext context, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Settings through the Settings key held open for the window's lifetime.
+    std::string readSetting(std::string_view name) const { return settings_.read(name); }
+    void writeSetting(std::string_view name, std::string_view text) { settings_.write(name, text); }
+
+    QAction* action(std::string_view name) const;
+    QMenu* menu(std::string_view title) const;      // by caption without "&", e.g. "File"
+    QToolBar* toolbar(std::string_view name) const; // "Main", "Edit", "HTML"
+    QTabWidget* pageControl() const { return pages_; }
+    QListWidget* outputList() const { return output_; }
+    QLabel* statusPanel(int index) const { return panels_.at(std::size_t(index)); }
+    QProgressBar* transferProgressBar() const { return progress_; }
+    QPushButton* cancelTransferButton() const { return cancelButton_; }
+
+    // The output pane: remove every CR; each piece up to a LF becomes one line, and a non-empty
+    // rest one more.
+    void appendOutput(std::string_view text);
+    void setOutputVisible(bool visible);
+    bool outputVisible() const { return outputVisible_; }
+
+    // Documents.
+    void addDocument(DocumentPage* page, const QString& caption);
+    DocumentPage* activeDocument() const;
+    int documentCount() const;
+    // Called by a document that has closed; the window destroys it after the current event.
+    void postDocumentClosed(DocumentPage* page);
+    // A document whose close was cancelled (or whose transfer failed) keeps the program open.
+    void clearClosingFlag() { closing_ = false; }
+    bool isClosing() const { return closing_; }
+    void enableDocumentCommands(bool enable);
+    // Marks a command as having behaviour; commands without it stay disabled.
+    void setCommandAvailable(std::string_view name, bool available);
+
+    // Opens one command-line or handed-over argument (local path or remote reference).
+    std::function<void(const std::string& argument)> onOpenArgument;
+    void openArgument(const std::string& argument);
+    // Arguments handed over by a second start: come to the front, then open each.
+    void handOverReceived(const std::vector<std::string>& arguments);
+
+    bool firstActivationDone() const { return activated_; }
+
+signals:
+    void firstActivationFinished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolbars();
+    void createCentralArea();
+    void createStatusBar();
+    void formCreate();
+    void formShow();
+    void firstActivation();
+    void restoreToolbar(QToolBar* bar, const std::string& name);
+    void formClose();
+    void documentClosed(DocumentPage* page);
+    void saveOutputHeight();
+    void showAbout();
+
+    AppContext context_;
+    MainFormSettings settings_;
+    bool closing_ = false;
+    bool shown_ = false;
+    bool activated_ = false;
+    bool outputVisible_ = false;
+    bool firstPaintSeen_ = false;
+
+    std::map<std::string, QAction*, std::less<>> actions_;
+    std::map<std::string, QMenu*, std::less<>> menus_;
+    std::map<std::string, QToolBar*, std::less<>> toolbars_;
+    std::set<std::string, std::less<>> available_;
+    bool documentCommandsOn_ = false;
+    QTabWidget* pages_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    QListWidget* output_ = nullptr;
+    std::vector<QLabel*> panels_;
+    QPushButton* cancelButton_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QMenu* tabMenu_ = nullptr;
+    QMenu* highlighterMenu_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    std::string firstAccount_; // the default account's name, until accounts load it
+    std::string autoReplaceBuffer_;
+    std::string templatesBuffer_;
+};
+
+} // namespace morvane::app

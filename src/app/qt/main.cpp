@@ -1,0 +1,5 @@
+#include "app/qt/Application.h"
+
+int main(int argc, char** argv) {
+    return morvane::app::runMorvane(argc, argv);
+}

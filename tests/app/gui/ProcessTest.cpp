@@ -1,0 +1,210 @@
+// The real executable, started as a user would start it (offscreen), twice where it matters.
+
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using morvane::testing::readFile;
+using morvane::testing::TempDir;
+using morvane::testing::writeFile;
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+
+namespace {
+
+class Morvane : public ::testing::Test {
+protected:
+    ~Morvane() override {
+        for (pid_t p : running_) {
+            ::kill(p, SIGKILL);
+            ::waitpid(p, nullptr, 0);
+        }
+    }
+
+    std::vector<std::string> environment() const {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string v = *e;
+            if (v.starts_with("MORVANE_") || v.starts_with("QT_QPA_PLATFORM=")) continue;
+            env.push_back(v);
+        }
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+        env.push_back("MORVANE_CONFIG_DIR=" + (dir / "cfg").string());
+        env.push_back("MORVANE_HOME=" + (dir / "home").string());
+        env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
+        env.push_back("MORVANE_TRACE_FILE=" + trace().string());
+        return env;
+    }
+
+    pid_t start(std::vector<std::string> args, const std::string& errFile = "/dev/null") {
+        args.insert(args.begin(), MORVANE_EXECUTABLE);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        auto env = environment();
+        std::vector<char*> envp;
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        pid_t pid = -1;
+        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        return pid;
+    }
+
+    // Starts an instance that stays running, and waits until it has finished starting.
+    pid_t startFirst(std::vector<std::string> args = {}) {
+        pid_t pid = start(std::move(args));
+        running_.push_back(pid);
+        EXPECT_TRUE(waitForTrace(pid, "activated")) << readFile(trace());
+        return pid;
+    }
+
+    // Runs to the end; -1 when it did not end in time.
+    int run(std::vector<std::string> args, std::string* err = nullptr) {
+        std::string errFile = (dir / "stderr").string();
+        pid_t pid = start(std::move(args), errFile);
+        int status = 0;
+        for (int i = 0; i < 300; ++i) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                if (err) *err = readFile(errFile);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        running_.push_back(pid);
+        return -1;
+    }
+
+    std::filesystem::path trace() const { return dir / "trace"; }
+
+    std::vector<std::string> traceOf(pid_t pid) const {
+        std::vector<std::string> events;
+        std::istringstream in(readFile(trace()));
+        std::string line;
+        std::string mark = " " + std::to_string(pid) + " ";
+        while (std::getline(in, line)) {
+            auto at = line.find(mark);
+            if (at != std::string::npos) events.push_back(line.substr(at + mark.size()));
+        }
+        return events;
+    }
+
+    bool waitForTrace(pid_t pid, const std::string& event) const {
+        for (int i = 0; i < 400; ++i) {
+            for (auto& e : traceOf(pid))
+                if (e == event) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    std::string userHive() const { return readFile(dir / "cfg" / "user.reg"); }
+
+    TempDir dir;
+    std::vector<pid_t> running_;
+};
+
+TEST_F(Morvane, ASecondStartHandsItsArgumentsToTheFirstAndExitsZero) {
+    pid_t first = startFirst();
+    EXPECT_EQ(run({"a.txt", "MORVANE://site:/www/index.html"}), 0);
+    ASSERT_TRUE(waitForTrace(first, "open MORVANE://site:/www/index.html"));
+    EXPECT_THAT(traceOf(first), ::testing::IsSupersetOf({"hand-over 2", "open a.txt"}));
+}
+
+TEST_F(Morvane, ASecondStartWithoutArgumentsOnlyBringsTheFirstForward) {
+    pid_t first = startFirst();
+    EXPECT_EQ(run({}), 0);
+    EXPECT_TRUE(waitForTrace(first, "hand-over 0"));
+}
+
+TEST_F(Morvane, WithOneInstanceOffASecondWindowStarts) {
+    std::filesystem::create_directories(dir / "cfg");
+    writeFile(dir / "cfg" / "user.reg",
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Settings]\n"
+              "\"One instance only\"=\"False\"\n");
+    pid_t first = startFirst();
+    pid_t second = startFirst({"b.txt"});
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(waitForTrace(second, "open b.txt"));
+}
+
+TEST_F(Morvane, ArgumentsThatDoNotFitAreRefusedClearly) {
+    pid_t first = startFirst();
+    std::string err;
+    EXPECT_EQ(run({std::string(70000, 'x')}, &err), 1);
+    EXPECT_THAT(err, HasSubstr("too long to hand to the running instance"));
+    for (auto& e : traceOf(first))
+        EXPECT_THAT(e, ::testing::Not(HasSubstr("hand-over")));
+}
+
+TEST_F(Morvane, AKilledFirstInstanceDoesNotBlockTheNextStart) {
+    pid_t first = startFirst();
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    running_.clear();
+    pid_t next = startFirst({"c.txt"});
+    EXPECT_TRUE(waitForTrace(next, "open c.txt"));
+}
+
+TEST_F(Morvane, InstWeblinksWritesTheTwoWeblinksAndOpensNoWindow) {
+    EXPECT_EQ(run({"/InstWeblinks"}), 0);
+    std::string hive = userHive();
+    EXPECT_THAT(hive,
+                HasSubstr("[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Weblinks\\0]"));
+    EXPECT_THAT(hive, HasSubstr("@=\"Perl on-line help\""));
+    EXPECT_THAT(hive, HasSubstr("\"Shortcut\"=dword:00000071"));
+    EXPECT_THAT(hive, HasSubstr((dir / "home").string() + "/Weblinks/HTML weblinks.txt"));
+    EXPECT_THAT(readFile(trace()), ::testing::Not(HasSubstr("first-paint")));
+}
+
+TEST_F(Morvane, InstWeblinksIsHandedOverLikeAnyArgumentWhileAnInstanceRuns) {
+    pid_t first = startFirst();
+    EXPECT_EQ(run({"/InstWeblinks"}), 0);
+    EXPECT_TRUE(waitForTrace(first, "open /InstWeblinks"));
+    EXPECT_THAT(userHive(), ::testing::Not(HasSubstr("Weblinks")));
+}
+
+TEST_F(Morvane, ImportSettingsTakesAWindowsExport) {
+    writeFile(dir / "export.reg",
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Settings]\r\n"
+              "\"Wordwrap\"=\"True\"\r\n"
+              "\"NumRecent\"=dword:00000008\r\n");
+    EXPECT_EQ(run({"--import-settings", (dir / "export.reg").string()}), 0);
+    EXPECT_THAT(userHive(), HasSubstr("\"NumRecent\"=dword:00000008"));
+    std::string err;
+    EXPECT_EQ(run({"--import-settings", (dir / "missing.reg").string()}, &err), 1);
+    EXPECT_THAT(err, HasSubstr("Cannot read"));
+}
+
+TEST_F(Morvane, FirstStartCreatesTheSettingsAndSeedsTheProgramFolder) {
+    startFirst();
+    EXPECT_THAT(userHive(), HasSubstr("\"Show toolbar\"=\"True\""));
+    EXPECT_THAT(readFile(dir / "cfg" / "machine.reg"),
+                HasSubstr("[HKEY_LOCAL_MACHINE\\Software\\Orvandel\\Morvane\\2.1]"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "home" / "filetypes.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "home" / "Weblinks" / "Perl weblinks.txt"));
+}
+
+} // namespace
