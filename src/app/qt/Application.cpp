@@ -152,6 +152,7 @@ int runMorvane(int argc, char** argv) {
         std::cerr << "morvane: " << instance->error() << "\n";
     form.show();
     int code = app.exec();
+    instance.reset(); // stops listening while the loop it watches on still exists
     registry.onProblem = nullptr;
     return code;
 }

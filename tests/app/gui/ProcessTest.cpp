@@ -45,6 +45,7 @@ protected:
         env.push_back("MORVANE_HOME=" + (dir / "home").string());
         env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
         env.push_back("MORVANE_TRACE_FILE=" + trace().string());
+        for (auto& e : extraEnv) env.push_back(e);
         return env;
     }
 
@@ -121,6 +122,7 @@ protected:
     std::string userHive() const { return readFile(dir / "cfg" / "user.reg"); }
 
     TempDir dir;
+    std::vector<std::string> extraEnv;
     std::vector<pid_t> running_;
 };
 
@@ -196,6 +198,12 @@ TEST_F(Morvane, ImportSettingsTakesAWindowsExport) {
     std::string err;
     EXPECT_EQ(run({"--import-settings", (dir / "missing.reg").string()}, &err), 1);
     EXPECT_THAT(err, HasSubstr("Cannot read"));
+}
+
+TEST_F(Morvane, ARunEndsCleanlyAfterItsWindowHasShown) {
+    extraEnv.push_back("MORVANE_QUIT_ON_FIRST_PAINT=1");
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(run({"d.txt"}), 0); // also a first instance that listened for hand-overs
 }
 
 TEST_F(Morvane, FirstStartCreatesTheSettingsAndSeedsTheProgramFolder) {
