@@ -171,6 +171,25 @@ TEST_F(MainFormTest, GeometryToolbarsAndOutputSurviveARestart) {
     EXPECT_TRUE(form->outputList()->isVisible());
 }
 
+TEST_F(MainFormTest, AFloatingToolbarFloatsAgainWhereItWas) {
+    settings().writeString("Edit Toolbar float", "True");
+    settings().writeString("Edit Toolbar left", "300");
+    settings().writeString("Edit Toolbar top", "200");
+    {
+        auto form = makeForm();
+        showAndActivate(*form);
+        QToolBar* bar = form->toolbar("Edit");
+        EXPECT_TRUE(bar->isWindow());
+        EXPECT_EQ(bar->pos(), QPoint(300, 200));
+        EXPECT_EQ(bar->windowTitle(), "Edit toolbar");
+        bar->move(310, 210);
+        form->close();
+    }
+    EXPECT_EQ(settings().readString("Edit Toolbar float"), "True");
+    EXPECT_EQ(settings().readString("Edit Toolbar left"), "310");
+    EXPECT_EQ(settings().readString("Main Toolbar float"), "False");
+}
+
 TEST_F(MainFormTest, AMaximisedWindowKeepsTheLastNormalGeometry) {
     settings().writeString("Left", "5");
     settings().writeString("Width", "640");
