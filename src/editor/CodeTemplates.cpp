@@ -1,0 +1,81 @@
+#include "editor/CodeTemplates.h"
+
+#include "editor/CodeMemoError.h"
+#include "editor/KeyStore.h"
+
+namespace morvane::editor {
+
+void TCodeTemplates::addTemplate(std::string_view name, std::string_view description,
+                                 std::string_view expansion) {
+    std::optional<std::string> d, e;
+    if (!description.empty()) d = std::string(description);
+    if (!expansion.empty()) e = std::string(expansion);
+    addEntry(name, std::move(d), std::move(e));
+}
+
+std::optional<std::string> TCodeTemplates::findExpansion(std::string_view name) const {
+    const MacroEntry* e = entry(name);
+    if (!e) return std::nullopt;
+    return e->expansion.value_or(std::string());
+}
+
+void TCodeTemplates::assign(const TCodeTemplates& source) {
+    if (std::string_view(source.className()) != className())
+        throw ECodeMemo(std::string("Cannot assign ") + source.className() + " to " + className());
+    if (&source == this) return;
+    std::string bytes = source.saveToString();
+    BinaryReader in(bytes);
+    loadFromStream(in);
+}
+
+void TCodeTemplates::saveEntries(BinaryWriter& out) const {
+    out.u32(std::uint32_t(entries_.size()));
+    for (const auto& [name, e] : entries_) {
+        out.str8(name);
+        out.str8(e.description.value_or(std::string()));
+        out.str32(e.expansion.value_or(std::string()));
+    }
+    out.str32(shortCutToText(hotkey));
+    out.u32(std::uint32_t(enabled & 127));
+}
+
+void TCodeTemplates::loadEntries(BinaryReader& in) {
+    clearEntries();
+    std::uint32_t count = in.u32();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::string name = in.str8();
+        std::string description = in.str8();
+        std::string expansion = in.str32();
+        std::optional<std::string> d, e;
+        if (!description.empty()) d = std::move(description);
+        if (!expansion.empty()) e = std::move(expansion);
+        if (name.empty()) continue;
+        std::string expanded = e ? normaliseLineBreaks(*e) : std::string();
+        entries_[lowered(name)] =
+            MacroEntry{std::move(d), e ? std::optional(expanded) : std::nullopt};
+    }
+    rebuildTrie();
+    hotkey = textToShortCut(in.str32());
+    enabled = std::int32_t(in.u32() & 127);
+}
+
+void TCodeTemplates::saveToStream(BinaryWriter& out) const {
+    saveEntries(out);
+}
+void TCodeTemplates::loadFromStream(BinaryReader& in) {
+    loadEntries(in);
+}
+
+std::string TCodeTemplates::saveToString() const {
+    std::string bytes;
+    BinaryWriter out(bytes);
+    saveToStream(out);
+    return bytes;
+}
+
+void TCodeTemplates::loadFromString(std::string_view bytes) {
+    BinaryReader in(bytes);
+    loadFromStream(in);
+}
+
+} // namespace morvane::editor

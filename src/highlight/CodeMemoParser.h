@@ -1,0 +1,68 @@
+#pragma once
+// TCodeMemoParser: a highlighter. Compiles a script into its definition and keeps the user's
+// display settings and key map in the settings store.
+
+#include "highlight/ParserDefinition.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace morvane::platform {
+class Registry;
+}
+
+namespace morvane::highlight {
+
+class TCodeMemoParser {
+public:
+    static constexpr std::uintmax_t kMaxScriptSize = 16u << 20;
+
+    explicit TCodeMemoParser(std::string name = "CodeMemoParser") : name_(std::move(name)) {}
+    TCodeMemoParser(const TCodeMemoParser&) = delete;
+    TCodeMemoParser& operator=(const TCodeMemoParser&) = delete;
+
+    const std::string& name() const { return name_; }
+    const std::string& languageName() const { return def_.settings.languageName; }
+
+    // The script's file name; names in <...> of #include are looked up in its folder.
+    const std::string& script() const { return script_; }
+    void setScript(std::string path) { script_ = std::move(path); }
+
+    // Resets the definition and compiles the text. Raises ESYM_COMP_ERROR, or ECodeMemo and
+    // EKeywords for the errors reported without a position; the definition is then left as far
+    // as it was built. lastLine/lastColumn keep the lexer's final position either way.
+    void compile(std::string_view text);
+    // Sets Script to the file and compiles it; a missing or oversized file raises ECodeMemo.
+    void compileFile(const std::filesystem::path& file);
+    int lastLine() const { return lastLine_; }
+    int lastColumn() const { return lastColumn_; }
+
+    TParserDefinition& definition() { return def_; }
+    const TParserDefinition& definition() const { return def_; }
+    TSM_Settings& settings() { return def_.settings; }
+    const TSM_Settings& settings() const { return def_.settings; }
+
+    // Settings store persistence under registryKey (relative to the current user's hive).
+    bool useRegistry = true;
+    std::string registryKey;
+    void saveToRegistry(platform::Registry& registry) const;
+    // Applies the stored style string and key map when present.
+    void loadFromRegistry(platform::Registry& registry);
+    std::string styleValueName() const { return "Highlighting - " + languageName(); }
+    std::string keysValueName() const { return "Key Assignments - " + languageName(); }
+
+    // Raised after stored settings were applied, so that editors using the highlighter
+    // re-apply it.
+    std::function<void(TCodeMemoParser& sender)> onSettingsChanged;
+
+private:
+    std::string name_;
+    std::string script_;
+    TParserDefinition def_;
+    int lastLine_ = 0;
+    int lastColumn_ = 0;
+};
+
+} // namespace morvane::highlight
