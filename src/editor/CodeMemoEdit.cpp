@@ -1,0 +1,281 @@
+// Insertion into and deletion from the record chain, and the replacement of the selection that
+// every edit goes through.
+
+#include "editor/CustomCodeMemo.h"
+#include "editor/LineBreaks.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morvane::editor {
+
+namespace {
+constexpr int kGroupReplace = 21;
+
+std::uint32_t NewFlags(const char* text, std::size_t len) {
+    std::uint32_t f = lfRepaint | lfStale;
+    if (std::memchr(text, kTAB, len)) f |= lfHasTab;
+    return f;
+}
+
+// Cuts text into records: at each CR (which stays with its line) and after maxLen characters.
+// The first record takes firstMark and firstExtra; each later one continues the line (mark
+// kContinuation) when the record before it had no CR.
+std::vector<TNewRec> CutRecords(std::string_view text, std::size_t maxLen, std::uint16_t firstMark,
+                                std::uint32_t firstExtra) {
+    std::vector<TNewRec> recs;
+    recs.reserve(text.size() / 40 + 1);
+    std::size_t i = 0;
+    bool continues = false;
+    while (i < text.size()) {
+        std::size_t span = std::min(maxLen, text.size() - i);
+        auto* cr = static_cast<const char*>(std::memchr(text.data() + i, kCR, span));
+        std::size_t len = cr ? static_cast<std::size_t>(cr - (text.data() + i)) + 1 : span;
+        std::uint16_t mark = recs.empty() ? firstMark : (continues ? kContinuation : 0);
+        recs.push_back({text.data() + i, static_cast<std::uint16_t>(len), mark,
+                        NewFlags(text.data() + i, len), recs.empty() ? firstExtra : 0});
+        continues = !cr;
+        i += len;
+    }
+    return recs;
+}
+} // namespace
+
+void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
+    bool group = undo_.BeginGroup(kGroupReplace, anchor_, caret_);
+    std::string stored = NormaliseLineBreaks(text);
+    TextOffset from = SelStart(), to = std::max(anchor_, caret_);
+    bool record = undo_.recording && !undo_.replaying && !loading_;
+    std::string old;
+    TextOffset anchorBefore = anchor_, caretBefore = caret_;
+    if (record) old = RangeText(from, to, tfStored);
+    virtualColumn_ = -1;
+    DeleteRange(from, to);
+    InsertStored(from, stored);
+    anchor_ = caret_ = from + static_cast<TextOffset>(stored.size());
+    changeBits_ |= cbSelection;
+    if (record)
+        undo_.PushTransaction(anchorBefore, caretBefore, std::move(old), std::move(stored), anchor_,
+                              caret_);
+    if (group) undo_.EndGroup(kGroupReplace, anchor_, caret_);
+    if (!loading_) {
+        desiredColumn_ = ColumnAt(caret_);
+        ScrollToCaret();
+    }
+    if (repaint) Invalidate();
+}
+
+void TCustomCodeMemo::ReplaceSelFromStream(TStream& stream) {
+    TextOffset from = SelStart();
+    DeleteRange(from, std::max(anchor_, caret_));
+    anchor_ = caret_ = from;
+    LoadBlocks(stream, false);
+    ScrollToCaret();
+    Invalidate();
+}
+
+void TCustomCodeMemo::InsertText(TextOffset at, std::string_view raw) {
+    InsertStored(at, NormaliseLineBreaks(raw));
+}
+
+void TCustomCodeMemo::InsertStored(TextOffset at, std::string_view stored) {
+    if (stored.empty()) return;
+    at = std::clamp<TextOffset>(at, 0, TextLength());
+    auto where = store_->Locate(at);
+    // Typing one character into an existing record changes it in place.
+    if (stored.size() == 1 && stored[0] != kCR && where.rec < LineCount()) {
+        store_->ReplaceInRecord(where.rec, static_cast<std::size_t>(at - where.start), 0, stored);
+        TLineRec& r = store_->Rec(where.rec);
+        r.flags =
+            (r.flags & ~lfHasAttrs) | lfRepaint | lfStale | (stored[0] == kTAB ? lfHasTab : 0);
+        longestLine_ = std::max<int>(longestLine_, r.length);
+        AfterInsert(at, 1, where.rec, where.rec);
+        return;
+    }
+    // Pieces of kLoadBlock characters; a piece never ends just before a CR would be cut off.
+    RecIndex first = -1, last = -1;
+    TextOffset pos = at;
+    for (std::size_t i = 0; i < stored.size();) {
+        std::size_t n = std::min<std::size_t>(kLoadBlock, stored.size() - i);
+        if (n == static_cast<std::size_t>(kLoadBlock) && stored[i + n - 1] == kCR && n > 1) --n;
+        RecIndex f, l;
+        InsertPiece(pos, stored.substr(i, n), f, l);
+        if (first < 0) first = f;
+        last = l;
+        pos += static_cast<TextOffset>(n);
+        i += n;
+    }
+    AfterInsert(at, static_cast<TextOffset>(stored.size()), first, last);
+}
+
+// The record at the offset is split there; before + piece + after are cut into new records.
+void TCustomCodeMemo::InsertPiece(TextOffset at, std::string_view piece, RecIndex& first,
+                                  RecIndex& last) {
+    auto where = store_->Locate(at);
+    std::string joined;
+    std::uint16_t mark = 0;
+    std::uint32_t extra = 0;
+    RecIndex remove = 0;
+    if (where.rec < LineCount()) {
+        std::string_view old = store_->Text(where.rec);
+        auto k = static_cast<std::size_t>(at - where.start);
+        joined.reserve(old.size() + piece.size());
+        joined.append(old.substr(0, k)).append(piece).append(old.substr(k));
+        mark = store_->Rec(where.rec).mark;
+        extra = store_->TakeExtra(where.rec);
+        remove = 1;
+    } else {
+        joined.assign(piece); // no record to take metadata from
+    }
+    auto recs = CutRecords(joined, kMaxInsertRecord, mark, extra);
+    for (auto& r : recs)
+        longestLine_ = std::max<int>(longestLine_, r.length);
+    store_->Splice(where.rec, remove, recs.data(), recs.size());
+    first = where.rec;
+    last = where.rec + static_cast<RecIndex>(recs.size()) - 1;
+}
+
+void TCustomCodeMemo::AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last) {
+    for (auto& b : bookmarks_)
+        if (b >= at) b += length;
+    if (marks_)
+        marks_->TextInserted(at, length, [this](const TPositionMark& m) {
+            if (OnMarkChange) OnMarkChange(this, m.value);
+        });
+    FlagRange(first, first + VisibleRows() + 1, lfStale);
+    dirty_ = dirty_ < 0 ? first : std::min(dirty_, first);
+    ShiftTop(at, length);
+    TextChanged(at, length);
+    if (longestLine_ > kMaxInsertRecord || (options_ & smoWordWrap)) Rewrap(first, last);
+}
+
+void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
+    from = std::clamp<TextOffset>(from, 0, TextLength());
+    to = std::clamp<TextOffset>(to, 0, TextLength());
+    if (from >= to) return;
+    TextOffset len = to - from;
+    for (auto& b : bookmarks_)
+        if (b >= to)
+            b -= len;
+        else if (b > from)
+            b = from;
+    if (marks_)
+        marks_->TextDeleted(
+            from, to,
+            [this](const TPositionMark& m) {
+                if (OnMarkChange) OnMarkChange(this, m.value);
+            },
+            [this](const TPositionMark& m) {
+                if (OnMarkFree) OnMarkFree(this, m.value);
+            });
+
+    auto head = store_->Locate(from);
+    auto tail = store_->Locate(to); // the record where the text after the range begins
+    bool tailExists = to < TextLength() && tail.rec < LineCount();
+    RecIndex lastRemoved = tailExists ? tail.rec : LineCount() - 1;
+    bool touchedLongest = false;
+    std::string joined(
+        store_->Text(head.rec).substr(0, static_cast<std::size_t>(from - head.start)));
+    if (tailExists)
+        joined.append(store_->Text(tail.rec).substr(static_cast<std::size_t>(to - tail.start)));
+    for (RecIndex r = head.rec; r <= lastRemoved && !touchedLongest; ++r)
+        touchedLongest = store_->Rec(r).length >= longestLine_;
+    RecIndex removeCount = lastRemoved - head.rec + 1;
+    if (joined.empty()) {
+        store_->Splice(head.rec, removeCount, nullptr, 0);
+    } else {
+        TLineRec& h = store_->Rec(head.rec);
+        std::uint16_t mark = h.mark;
+        std::uint32_t extra = store_->TakeExtra(head.rec);
+        std::uint32_t flags =
+            lfRepaint | lfStale | (std::memchr(joined.data(), kTAB, joined.size()) ? lfHasTab : 0);
+        TNewRec rec{joined.data(), static_cast<std::uint16_t>(joined.size()), mark, flags, extra};
+        store_->Splice(head.rec, removeCount, &rec, 1);
+        longestLine_ = std::max<int>(longestLine_, rec.length);
+    }
+    if (store_->Empty()) {
+        anchor_ = caret_ = 0;
+        topLine_ = 0;
+        topOffset_ = 0;
+        longestLine_ = 0;
+        bookmarks_.fill(-1);
+        dirty_ = -1;
+        TextChanged(0, 0);
+        return;
+    }
+    if (touchedLongest) longestLine_ = store_->MaxRecordLength();
+    RecIndex changed = std::min(head.rec, LineCount() - 1);
+    FlagRange(changed, changed + VisibleRows() + 1, lfStale);
+    dirty_ = dirty_ < 0 ? changed : std::min(dirty_, changed);
+    ShiftTop(from, -len);
+    TextChanged(from, -len);
+    if (longestLine_ > kMaxInsertRecord || (options_ & smoWordWrap)) Rewrap(changed, changed);
+}
+
+// Re-cuts the physical lines holding records first..last: a line shorter than
+// kMaxWrapRecord is one record, a longer one pieces of kMaxWrapRecord.
+void TCustomCodeMemo::Rewrap(RecIndex first, RecIndex last) {
+    if (store_->Empty()) return;
+    RecIndex count = LineCount();
+    first = std::clamp<RecIndex>(first, 0, count - 1);
+    last = std::clamp<RecIndex>(last, first, count - 1);
+    while (first > 0 && (store_->Rec(first).mark & kContinuation))
+        --first;
+    bool recordsChanged = false;
+    RecIndex r = first;
+    while (r <= last && r < LineCount()) {
+        RecIndex e = r;
+        TextOffset total = store_->Rec(r).length;
+        bool fits = true; // already cut the way this rule would cut it
+        while (e + 1 < LineCount() && (store_->Rec(e + 1).mark & kContinuation)) {
+            fits = fits && store_->Rec(e).length == kMaxWrapRecord;
+            ++e;
+            total += store_->Rec(e).length;
+        }
+        if (total < kMaxWrapRecord) fits = e == r;
+        fits = fits && store_->Rec(e).length <= kMaxWrapRecord;
+        longestLine_ =
+            std::max<int>(longestLine_, static_cast<int>(std::min<TextOffset>(total, 1 << 30)));
+        if (!fits) {
+            std::string joined;
+            joined.reserve(static_cast<std::size_t>(total));
+            for (RecIndex i = r; i <= e; ++i)
+                joined.append(store_->Text(i));
+            std::uint16_t mark = store_->Rec(r).mark & ~kContinuation;
+            std::uint32_t extra = store_->TakeExtra(r);
+            auto recs = CutRecords(joined, total < kMaxWrapRecord ? joined.size() : kMaxWrapRecord,
+                                   mark, extra);
+            RecIndex old = e - r + 1;
+            store_->Splice(r, old, recs.data(), recs.size());
+            RecIndex added = static_cast<RecIndex>(recs.size()) - old;
+            last += added;
+            e += added;
+            recordsChanged = recordsChanged || added != 0;
+        }
+        r = e + 1;
+    }
+    if (recordsChanged) {
+        FlagRange(last + 1, last + VisibleRows() + 1, lfStale);
+        ShiftTop(TextLength(), 0);
+        if (view_) view_->UpdateScrollBars();
+    }
+}
+
+void TCustomCodeMemo::ShiftTop(TextOffset at, TextOffset extent) {
+    if (at < topOffset_) topOffset_ = std::max(at, topOffset_ + extent);
+    if (store_->Empty()) {
+        topLine_ = 0;
+        topOffset_ = 0;
+        return;
+    }
+    auto where = store_->Locate(topOffset_);
+    topLine_ = std::min<RecIndex>(where.rec, LineCount() - 1);
+    topOffset_ = store_->Start(topLine_);
+}
+
+void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
+    changeBits_ |= cbText;
+    if (OnTextChange) OnTextChange(this, start, extent);
+}
+
+} // namespace morvane::editor

@@ -1,0 +1,191 @@
+// Where text appears: rows, columns, scrolling, and the rows a view paints.
+
+#include "editor/CustomCodeMemo.h"
+
+#include <algorithm>
+
+namespace morvane::editor {
+
+void TCustomCodeMemo::SetFontMetrics(std::shared_ptr<const TFontMetrics> metrics) {
+    metrics_ = std::move(metrics);
+    changeBits_ |= cbView;
+    Invalidate();
+    if (view_) view_->UpdateScrollBars();
+}
+
+void TCustomCodeMemo::SetClientSize(int width, int height) {
+    if (width == clientWidth_ && height == clientHeight_) return;
+    clientWidth_ = std::max(0, width);
+    clientHeight_ = std::max(0, height);
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+    changeBits_ |= cbView;
+    if (view_) view_->UpdateScrollBars();
+}
+
+int TCustomCodeMemo::TextLeft() const {
+    return margin_ + ((options_ & smoShowGutter) ? gutter_ : 0);
+}
+
+int TCustomCodeMemo::VisibleRows() const {
+    if (clientHeight_ <= 0) return 40;
+    return clientHeight_ / std::max(1, metrics_->LineHeight());
+}
+
+int TCustomCodeMemo::VisibleColumns() const {
+    if (clientWidth_ <= 0) return 80;
+    return std::max(0, (clientWidth_ - TextLeft()) / std::max(1, metrics_->CharWidth()));
+}
+
+void TCustomCodeMemo::SetTopLine(RecIndex line) {
+    line = std::clamp<RecIndex>(line, 0, std::max<RecIndex>(0, LineCount() - 1));
+    if (line == topLine_) return;
+    topLine_ = line;
+    topOffset_ = store_->Start(line);
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+    changeBits_ |= cbView;
+    Invalidate();
+    if (view_) view_->UpdateScrollBars();
+}
+
+void TCustomCodeMemo::SetLeftColumn(DisplayColumn col) {
+    col = std::clamp<DisplayColumn>(col, 0, std::max(0, longestLine_));
+    if (col == leftColumn_) return;
+    leftColumn_ = col;
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+    changeBits_ |= cbView;
+    Invalidate();
+    if (view_) view_->UpdateScrollBars();
+}
+
+void TCustomCodeMemo::LineScroll(DisplayColumn columns, RecIndex lines) {
+    SetLeftColumn(leftColumn_ + columns);
+    SetTopLine(topLine_ + lines);
+}
+
+DisplayColumn TCustomCodeMemo::NextTabStop(DisplayColumn col) const {
+    return col + (tabDefault_ - col % tabDefault_);
+}
+
+DisplayColumn TCustomCodeMemo::ColumnOf(RecIndex rec, std::size_t index) const {
+    if (rec < 0 || rec >= LineCount()) return 0;
+    std::string_view t = store_->Text(rec);
+    std::size_t visible = (!t.empty() && t.back() == kCR) ? t.size() - 1 : t.size();
+    index = std::min(index, visible);
+    if (!(store_->Rec(rec).flags & lfHasTab)) return static_cast<DisplayColumn>(index);
+    DisplayColumn col = 0;
+    for (std::size_t i = 0; i < index; ++i)
+        col = t[i] == kTAB ? NextTabStop(col) : col + 1;
+    return col;
+}
+
+std::size_t TCustomCodeMemo::IndexAtColumn(RecIndex rec, DisplayColumn col) const {
+    if (rec < 0 || rec >= LineCount()) return 0;
+    std::string_view t = store_->Text(rec);
+    std::size_t visible = (!t.empty() && t.back() == kCR) ? t.size() - 1 : t.size();
+    DisplayColumn c = 0;
+    std::size_t i = 0;
+    for (; i < visible; ++i) {
+        DisplayColumn next = t[i] == kTAB ? NextTabStop(c) : c + 1;
+        if (next > col) break;
+        c = next;
+    }
+    return i;
+}
+
+DisplayColumn TCustomCodeMemo::ColumnAt(TextOffset off) const {
+    auto where = store_->Locate(off);
+    return ColumnOf(where.rec, static_cast<std::size_t>(off - where.start));
+}
+
+void TCustomCodeMemo::ScrollToCaret() {
+    if (TextLeft() >= clientWidth_ || clientHeight_ == 0) return;
+    RecIndex oldTop = topLine_;
+    DisplayColumn oldLeft = leftColumn_;
+    RecIndex line = LineFromOffset(caret_);
+    RecIndex rows = std::max(1, VisibleRows());
+    if (line < topLine_) topLine_ = line;
+    if (rows > 1 && line >= topLine_ + rows) topLine_ = line - rows + 1;
+    topLine_ = std::clamp<RecIndex>(topLine_, 0, std::max<RecIndex>(0, LineCount() - 1));
+    DisplayColumn col = virtualColumn_ >= 0 ? virtualColumn_ : ColumnAt(caret_);
+    DisplayColumn cols = std::max(1, VisibleColumns());
+    while (col < leftColumn_)
+        leftColumn_ = std::max(0, leftColumn_ - 8);
+    while (col >= leftColumn_ + cols)
+        leftColumn_ += 8;
+    if (topLine_ != oldTop || leftColumn_ != oldLeft) {
+        topOffset_ = store_->Start(topLine_);
+        FlagRange(topLine_, topLine_ + rows + 2, lfRepaint);
+        changeBits_ |= cbView;
+        Invalidate();
+        if (view_) view_->UpdateScrollBars();
+    }
+}
+
+TCustomCodeMemo::Point TCustomCodeMemo::PosFromChar(TextOffset off) const {
+    off = std::clamp<TextOffset>(off, 0, TextLength());
+    RecIndex line = LineFromOffset(off);
+    DisplayColumn col = ColumnAt(off);
+    int x = TextLeft() + (col - leftColumn_) * metrics_->CharWidth();
+    int y = static_cast<int>(line - topLine_) * metrics_->LineHeight();
+    return {x, y};
+}
+
+TextOffset TCustomCodeMemo::CharFromPos(int x, int y) const {
+    int cw = std::max(1, metrics_->CharWidth()), lh = std::max(1, metrics_->LineHeight());
+    if (x < TextLeft() || y < 0) return -1;
+    if (clientWidth_ > 0 && x >= clientWidth_) return -1;
+    if (clientHeight_ > 0 && y >= clientHeight_) return -1;
+    RecIndex rec = topLine_ + y / lh;
+    if (rec >= LineCount()) {
+        // Only the empty line after a final line break holds text positions below the records.
+        if (rec == LineCount() && !store_->Empty() && store_->EndsWithCR(rec - 1))
+            return TextLength();
+        return store_->Empty() && rec == 0 ? 0 : -1;
+    }
+    DisplayColumn col = leftColumn_ + (x - TextLeft() + cw / 2) / cw;
+    return store_->Start(rec) + static_cast<TextOffset>(IndexAtColumn(rec, col));
+}
+
+std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
+    std::vector<TRowLayout> rows;
+    if (store_->Empty()) return rows;
+    int count = VisibleRows() + 1; // a partly visible row at the bottom
+    DisplayColumn width = VisibleColumns() + 1;
+    TextOffset selFrom = SelStart(), selTo = std::max(anchor_, caret_);
+    TTextStore::Cursor c = store_->CursorAt(topLine_);
+    for (int r = 0; r < count && !store_->AtEnd(c); ++r, store_->Next(c)) {
+        TRowLayout row;
+        row.rec = c.rec;
+        row.start = c.start;
+        const TLineRec& rec = store_->Rec(c);
+        row.flags = rec.flags;
+        row.continuation = (rec.mark & kContinuation) != 0;
+        std::string_view t = store_->Text(c);
+        bool cr = !t.empty() && t.back() == kCR;
+        std::size_t visible = cr ? t.size() - 1 : t.size();
+        DisplayColumn col = 0;
+        DisplayColumn selA = -1, selB = -1;
+        for (std::size_t i = 0; i <= visible; ++i) {
+            TextOffset off = c.start + static_cast<TextOffset>(i);
+            if (off == selFrom) selA = col;
+            if (off == selTo) selB = col;
+            if (i == visible) break;
+            DisplayColumn next = t[i] == kTAB ? NextTabStop(col) : col + 1;
+            for (DisplayColumn k = col; k < next; ++k)
+                if (k >= leftColumn_ && k < leftColumn_ + width)
+                    row.cells.push_back(t[i] == kTAB ? ' ' : t[i]);
+            col = next;
+        }
+        TextOffset end = c.start + static_cast<TextOffset>(t.size());
+        if (selFrom < end && selTo > c.start) {
+            if (selA < 0) selA = 0;
+            if (selB < 0) selB = col + 1; // the line break is selected too
+            row.selFrom = std::max(0, selA - leftColumn_);
+            row.selTo = std::max(0, selB - leftColumn_);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+} // namespace morvane::editor

@@ -1,0 +1,240 @@
+#include "editor/CustomCodeMemo.h"
+
+#include "editor/CodeMemoStrings.h"
+#include "editor/LineBreaks.h"
+#include "platform/UiServices.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morvane::editor {
+
+namespace {
+std::shared_ptr<const TFontMetrics> DefaultMetrics() {
+    static auto metrics = std::make_shared<TFixedMetrics>();
+    return metrics;
+}
+} // namespace
+
+TCustomCodeMemo::TCustomCodeMemo() : TCustomCodeMemo(std::make_shared<TTextStore>()) {}
+
+TCustomCodeMemo::TCustomCodeMemo(std::shared_ptr<TTextStore> store)
+    : store_(std::move(store)), tracks_(*store_), lines_(std::make_unique<TCodeMemoStrings>(*this)),
+      edStream_(*store_), metrics_(DefaultMetrics()) {
+    store_->AddControl(this);
+    bookmarks_.fill(-1);
+    undo_.Clear();
+}
+
+TCustomCodeMemo::~TCustomCodeMemo() {
+    store_->ForgetTrackManager(&tracks_);
+    store_->RemoveControl(this);
+}
+
+std::string TCustomCodeMemo::Text(TTextForm form) const {
+    return RangeText(0, store_->Length(), form);
+}
+
+namespace {
+// Calls sink with the range [from, to) in the given form, a record (or part of one) at a time.
+template <class Sink>
+void WalkRange(const TTextStore& store, TextOffset from, TextOffset to, TTextForm form,
+               Sink&& sink) {
+    if (from >= to || store.Empty()) return;
+    auto where = store.Locate(from);
+    TTextStore::Cursor c = store.CursorAt(where.rec);
+    for (; !store.AtEnd(c) && c.start < to; store.Next(c)) {
+        std::string_view t = store.Text(c);
+        std::size_t a = from > c.start ? static_cast<std::size_t>(from - c.start) : 0;
+        std::size_t b = std::min<std::size_t>(t.size(), static_cast<std::size_t>(to - c.start));
+        std::string_view part = t.substr(a, b - a);
+        bool cr = !part.empty() && part.back() == kCR;
+        switch (form) {
+        case tfCRLF:
+            sink(part);
+            if (cr) sink(std::string_view("\n", 1));
+            break;
+        case tfLF:
+            if (cr) {
+                sink(part.substr(0, part.size() - 1));
+                sink(std::string_view("\n", 1));
+            } else {
+                sink(part);
+            }
+            break;
+        default:
+            sink(part);
+            break;
+        }
+    }
+}
+} // namespace
+
+std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm form) const {
+    std::string out;
+    from = std::clamp<TextOffset>(from, 0, TextLength());
+    to = std::clamp<TextOffset>(to, 0, TextLength());
+    out.reserve(static_cast<std::size_t>(std::max<TextOffset>(0, to - from)));
+    WalkRange(*store_, from, to, form, [&](std::string_view s) { out.append(s); });
+    return out;
+}
+
+std::size_t TCustomCodeMemo::WriteSelection(TStream& stream, TTextForm form) const {
+    if (form == tfRTF) throw ECodeMemo("Saving as RTF is not available yet");
+    if (form == tfHTML) throw ECodeMemo("Saving as HTML is not available yet");
+    // Collected in chunks: saving a large text must not hold a second copy of it.
+    constexpr std::size_t kChunk = 256 * 1024;
+    std::string buf;
+    buf.reserve(kChunk + 4096);
+    std::size_t written = 0;
+    auto flush = [&] {
+        written += stream.Write(buf.data(), buf.size());
+        buf.clear();
+    };
+    WalkRange(*store_, SelStart(), std::max(anchor_, caret_), form, [&](std::string_view s) {
+        buf.append(s);
+        if (buf.size() >= kChunk) flush();
+    });
+    flush();
+    return written;
+}
+
+void TCustomCodeMemo::SetSelection(TextOffset anchor, TextOffset caret, bool repaint) {
+    TextOffset len = TextLength();
+    if (anchor == -1) {
+        anchor = 0;
+        caret = len;
+    }
+    anchor = std::clamp<TextOffset>(anchor, 0, len);
+    caret = std::clamp<TextOffset>(caret, 0, len);
+    if (anchor == anchor_ && caret == caret_) return;
+    // Only the records whose look changes need painting: those between the old and new ends,
+    // and of those only the visible ones matter now.
+    RecIndex lo = LineFromOffset(std::min({anchor, caret, anchor_, caret_}));
+    RecIndex hi = LineFromOffset(std::max({anchor, caret, anchor_, caret_}));
+    lo = std::max(lo, topLine_);
+    hi = std::min<RecIndex>(hi, topLine_ + VisibleRows());
+    FlagRange(lo, hi, lfRepaint);
+    anchor_ = anchor;
+    caret_ = caret;
+    virtualColumn_ = -1;
+    changeBits_ |= cbSelection;
+    if (repaint) Invalidate();
+}
+
+TextOffset TCustomCodeMemo::SelLength() const {
+    TextOffset from = SelStart(), to = std::max(anchor_, caret_);
+    TextOffset n = to - from;
+    if (selLineStyle_ == lsCRLF)
+        WalkRange(*store_, from, to, tfStored, [&](std::string_view s) {
+            if (!s.empty() && s.back() == kCR) ++n;
+        });
+    return n;
+}
+
+std::string TCustomCodeMemo::SelText() const {
+    return RangeText(SelStart(), std::max(anchor_, caret_),
+                     selLineStyle_ == lsCRLF ? tfCRLF : tfStored);
+}
+
+void TCustomCodeMemo::SetModified(bool value) {
+    if (!value) undo_.Clear();
+}
+
+void TCustomCodeMemo::SetOptions(std::uint32_t options) {
+    bool wrapChanged = (options ^ options_) & smoWordWrap;
+    options_ = options;
+    if (wrapChanged && !store_->Empty()) Rewrap(0, LineCount() - 1);
+    changeBits_ |= cbView;
+    Invalidate();
+}
+
+void TCustomCodeMemo::SetTabDefault(int value) {
+    if (value <= 0) throw ECodeMemo("=Illegal default tab stop value, must be > 0");
+    tabDefault_ = value;
+    Invalidate();
+}
+
+TMarkList& TCustomCodeMemo::Marks() {
+    if (!marks_) marks_ = std::make_unique<TMarkList>();
+    return *marks_;
+}
+
+bool TCustomCodeMemo::CharStartsWord(char c) const {
+    if (fn_CharStartsWord) return fn_CharStartsWord(c);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+bool TCustomCodeMemo::CharIsInWord(char c) const {
+    if (fn_CharIsInWord) return fn_CharIsInWord(c);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '\'' || c == '-' ||
+           (c >= '0' && c <= '9');
+}
+
+void TCustomCodeMemo::BeginUpdate() {
+    ++updateCount_;
+}
+
+void TCustomCodeMemo::EndUpdate() {
+    if (updateCount_ > 0 && --updateCount_ == 0) {
+        Invalidate();
+        NotifyChange();
+    }
+}
+
+void TCustomCodeMemo::SetUpdateLock(bool lock) {
+    if (updateLock_ == lock) return;
+    updateLock_ = lock;
+    if (!lock) {
+        FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+        Invalidate();
+        if (view_) view_->UpdateScrollBars();
+    }
+}
+
+void TCustomCodeMemo::NotifyChange() {
+    if (updateCount_ > 0 || changeBits_ == 0) return;
+    changeBits_ = 0;
+    if (OnChange) OnChange(this);
+}
+
+void TCustomCodeMemo::Invalidate() {
+    changeBits_ |= cbView;
+    if (view_ && updateCount_ == 0 && !updateLock_) view_->Invalidate();
+}
+
+void TCustomCodeMemo::FlagRange(RecIndex first, RecIndex last, std::uint32_t flags) {
+    first = std::max<RecIndex>(first, 0);
+    last = std::min<RecIndex>(last, LineCount() - 1);
+    if (first > last) return;
+    TTextStore::Cursor c = store_->CursorAt(first);
+    for (; !store_->AtEnd(c) && c.rec <= last; store_->Next(c))
+        store_->Rec(c).flags |= flags;
+}
+
+void TCustomCodeMemo::Beep() {
+    if (dialogs_) dialogs_->beep();
+}
+
+void TCustomCodeMemo::CopyToClipboard() {
+    if (!clipboard_ || anchor_ == caret_) return;
+    // Other programs expect the desktop's line ends.
+    clipboard_->setText(RangeText(SelStart(), std::max(anchor_, caret_), tfLF));
+}
+
+void TCustomCodeMemo::CutToClipboard() {
+    if (readOnly_ || !clipboard_ || anchor_ == caret_) return;
+    CopyToClipboard();
+    bool group = undo_.BeginGroup(15, anchor_, caret_);
+    ReplaceSel({});
+    if (group) undo_.EndGroup(15, anchor_, caret_);
+}
+
+void TCustomCodeMemo::PasteFromClipboard() {
+    if (readOnly_ || !clipboard_ || !clipboard_->hasText()) return;
+    bool group = undo_.BeginGroup(14, anchor_, caret_);
+    ReplaceSel(clipboard_->text());
+    if (group) undo_.EndGroup(14, anchor_, caret_);
+}
+
+} // namespace morvane::editor

@@ -1,0 +1,87 @@
+#include "editor/UndoStack.h"
+
+#include "editor/EditorErrors.h"
+
+namespace morvane::editor {
+
+void TUndoStack::Push(TUndoRec rec) {
+    while (entries_.size() > cursor_) {
+        bytes_ -= SizeOf(entries_.back());
+        entries_.pop_back();
+    }
+    bytes_ += SizeOf(rec);
+    entries_.push_back(std::move(rec));
+    cursor_ = entries_.size();
+}
+
+TUndoRec TUndoStack::PopUndo() {
+    if (cursor_ == 0) throw ECodeMemo("Stack underflow");
+    return entries_[--cursor_];
+}
+
+TUndoRec TUndoStack::StepRedo() {
+    if (cursor_ >= entries_.size()) throw ECodeMemo("Stack underflow");
+    return entries_[cursor_++];
+}
+
+void TUndoStack::Clear() {
+    entries_.clear();
+    cursor_ = 0;
+    bytes_ = 0;
+    groupOpen_ = false;
+}
+
+void TUndoStack::SetByteLimit(std::int64_t limit) {
+    byteLimit_ = limit;
+    Trim();
+}
+
+// Drops the oldest entries, always through the next marker, until the log fits.
+void TUndoStack::Trim() {
+    if (byteLimit_ < 0) return;
+    std::size_t drop = 0;
+    std::int64_t bytes = bytes_;
+    while (bytes > byteLimit_ && drop < entries_.size()) {
+        do {
+            bytes -= SizeOf(entries_[drop]);
+            ++drop;
+        } while (drop < entries_.size() && entries_[drop - 1].kind != ukMarker);
+    }
+    if (drop == 0) return;
+    entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(drop));
+    cursor_ = cursor_ > drop ? cursor_ - drop : 0;
+    bytes_ = bytes;
+}
+
+bool TUndoStack::BeginGroup(int code, TextOffset anchor, TextOffset caret) {
+    if (groupOpen_ || !recording) return false;
+    groupOpen_ = true;
+    groupCode_ = code;
+    Push({maGroupStart, ukMarker, code, 0, {}});
+    Push({0, ukSelection, anchor, caret, {}});
+    Push({maGroupStart, ukMarker, code, 0, {}});
+    return true;
+}
+
+bool TUndoStack::EndGroup(int code, TextOffset anchor, TextOffset caret) {
+    if (!groupOpen_ || groupCode_ != code) return false;
+    groupOpen_ = false;
+    Push({maGroupEnd, ukMarker, code, 0, {}});
+    Push({0, ukSelection, anchor, caret, {}});
+    Push({maGroupEnd, ukMarker, code, 0, {}});
+    return true;
+}
+
+void TUndoStack::PushTransaction(TextOffset anchorBefore, TextOffset caretBefore,
+                                 std::string oldText, std::string newText, TextOffset anchorAfter,
+                                 TextOffset caretAfter) {
+    Push({maTransaction, ukMarker, kTransactionCode, 0, {}});
+    Push({0, ukSelection, anchorBefore, caretBefore, {}});
+    Push({0, ukText, 0, 0, std::move(oldText)});
+    Push({0, ukText, 0, 0, std::move(newText)});
+    Push({0, ukSelection, anchorAfter, caretAfter, {}});
+    Push({maTransaction, ukMarker, kTransactionCode, 0, {}});
+    Trim();
+}
+
+} // namespace morvane::editor
