@@ -17,7 +17,8 @@ endfunction()
 
 # A test program of GoogleTest cases, registered with CTest one case at a time.
 function(morvane_test name)
-    add_executable(${name} ${ARGN})
+    add_executable(${name} ${ARGN} ${CMAKE_SOURCE_DIR}/tests/support/LeakSuppressions.cpp)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock)
     morvane_target(${name})
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
