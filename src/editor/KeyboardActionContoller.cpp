@@ -1,5 +1,6 @@
 #include "editor/KeyboardActionContoller.h"
 
+#include <algorithm>
 #include <array>
 
 namespace morvane::editor {
@@ -251,7 +252,11 @@ TKeyStore::Result TKeyboardActionContoller::processKey(std::uint16_t key, unsign
 }
 
 bool TKeyboardActionContoller::operator==(const TKeyboardActionContoller& o) const {
-    return names_ == o.names_ && bindings() == o.bindings();
+    // The same bindings in any tree order: a reloaded map orders its prefixes by first use.
+    auto mine = bindings(), theirs = o.bindings();
+    std::sort(mine.begin(), mine.end());
+    std::sort(theirs.begin(), theirs.end());
+    return names_ == o.names_ && mine == theirs;
 }
 
 } // namespace morvane::editor
