@@ -68,6 +68,30 @@ inline std::string Strip(std::string s) {
     return s;
 }
 
+// The stored form of a text, stated byte by byte.
+inline std::string RefNormalise(std::string_view raw) {
+    std::string out;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        char c = raw[i], next = i + 1 < raw.size() ? raw[i + 1] : 0;
+        if (c == '\r' || c == '\n') {
+            if ((c == '\r' && next == '\n') || (c == '\n' && next == '\r')) ++i;
+            out += '\r';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+inline std::string CrLf(const std::string& stored) {
+    std::string out;
+    for (char c : stored) {
+        out += c;
+        if (c == '\r') out += '\n';
+    }
+    return out;
+}
+
 // Random line text without breaks, of bytes that are neither CR nor LF.
 inline std::string RandomLine(std::mt19937& rng, int maxLen) {
     std::uniform_int_distribution<int> len(0, maxLen), byte(0, 255);

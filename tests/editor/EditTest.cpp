@@ -1,0 +1,226 @@
+// Insertion and deletion in the chain: records, metadata, marks, notifications and undo.
+
+#include "EditorTestUtil.h"
+
+#include "platform/FakeUi.h"
+
+namespace morvane::editor {
+namespace {
+using namespace test;
+
+TEST(EditTest, TextChangeReportsStartAndExtent) {
+    TCustomCodeMemo m;
+    std::vector<std::pair<TextOffset, TextOffset>> seen;
+    m.OnTextChange = [&](TCustomCodeMemo* sender, TextOffset s, TextOffset e) {
+        EXPECT_EQ(sender, &m);
+        seen.emplace_back(s, e);
+    };
+    m.ReplaceSel("hello\nworld");
+    m.SetSelection(2, 4);
+    m.ReplaceSel("");
+    m.SetSelection(-1, 0);
+    m.ReplaceSel("");
+    EXPECT_EQ(seen, (std::vector<std::pair<TextOffset, TextOffset>>{{0, 11}, {2, -2}, {0, 0}}));
+    EXPECT_EQ(m.LineCount(), 0);
+}
+
+TEST(EditTest, TypingIntoAFullRecordAndSplittingALongLine) {
+    TCustomCodeMemo m;
+    Load(m, std::string(2047, 'a') + "\nz");
+    m.SetSelection(100, 100);
+    m.ReplaceSel("b"); // one character goes into the record in place
+    EXPECT_EQ(m.Store().Text(0).size(), 2048u);
+    ASSERT_NO_FATAL_FAILURE(CheckChain(m));
+    m.SetSelection(1000, 1000);
+    m.ReplaceSel("\n");
+    ASSERT_NO_FATAL_FAILURE(CheckChain(m));
+    EXPECT_EQ(m.Store().Text(0).size(), 1001u);
+    EXPECT_EQ(m.Lines().Count(), 3);
+}
+
+TEST(EditTest, JoiningLongLinesRecutsThemIntoFullPieces) {
+    TCustomCodeMemo m;
+    std::string a(3000, 'a'), b(3000, 'b');
+    Load(m, a + "\n" + b);
+    m.SetSelection(3000, 3001); // the break between them
+    m.ReplaceSel("");
+    ASSERT_NO_FATAL_FAILURE(CheckChain(m));
+    EXPECT_EQ(Stored(m), a + b);
+    for (RecIndex i = 0; i + 1 < m.LineCount(); ++i)
+        EXPECT_EQ(m.Store().Text(i).size(), 2048u);
+    EXPECT_EQ(m.Store().Rec(0).mark & kContinuation, 0);
+}
+
+TEST(EditTest, FirstRecordKeepsTheOldRecordsMetadata) {
+    TCustomCodeMemo m;
+    Load(m, "one\ntwo\nthree");
+    TTextStore& s = m.Store();
+    s.SetGutterMarks(1, 4);
+    s.Rec(1).mark |= 1 << 3; // bookmark 3
+    std::vector<int> freed;
+    m.Tracks().OnTrackFree = [&](int id) { freed.push_back(id); };
+    TLineTrack* track = m.Tracks().Add(1);
+    int id = track->TrackID;
+    m.SetSelection(5, 5);
+    m.ReplaceSel("X\nY\nZ");
+    EXPECT_EQ(Records(m), (std::vector<std::string>{"one\r", "tX\r", "Y\r", "Zwo\r", "three"}));
+    EXPECT_EQ(s.GutterMarks(1), 4);
+    EXPECT_EQ(s.Rec(1).mark, 1 << 3);
+    EXPECT_EQ(s.Rec(2).mark, 0);
+    EXPECT_EQ(s.GutterMarks(2), 0);
+    EXPECT_EQ(m.Tracks().LineOf(id), 1);
+    EXPECT_TRUE(freed.empty());
+    m.SetSelection(4, 13); // from record 1's start to record 4's start
+    m.ReplaceSel("");
+    EXPECT_EQ(Records(m), (std::vector<std::string>{"one\r", "three"}));
+    // The joined record takes the place of the first one and keeps its track.
+    EXPECT_EQ(m.Tracks().LineOf(id), 1);
+    m.SetSelection(-1, 0);
+    m.ReplaceSel("");
+    EXPECT_EQ(freed, std::vector<int>{id});
+}
+
+TEST(EditTest, MarksAndBookmarksFollowEdits) {
+    TCustomCodeMemo m;
+    Load(m, "0123456789");
+    TMarkList& marks = m.Marks();
+    marks.Add(6, 2, 0, 1); // normalised to 2..6
+    marks.Add(7, 8, 0, 2);
+    marks.Add(0, 1, 0, 3);
+    m.Bookmarks()[0] = 5;
+    std::vector<std::uint32_t> changed, gone;
+    m.OnMarkChange = [&](TCustomCodeMemo*, std::uint32_t v) { changed.push_back(v); };
+    m.OnMarkFree = [&](TCustomCodeMemo*, std::uint32_t v) { gone.push_back(v); };
+    m.SetSelection(4, 4);
+    m.ReplaceSel("ab"); // inside mark 1, before mark 2
+    EXPECT_EQ(marks[1].start, 2);
+    EXPECT_EQ(marks[1].end, 8);
+    EXPECT_EQ(marks[2].start, 9);
+    EXPECT_EQ(m.Bookmarks()[0], 7);
+    m.SetSelection(8, 11); // covers mark 2 (9..10)
+    m.ReplaceSel("");
+    EXPECT_EQ(gone, std::vector<std::uint32_t>{2});
+    EXPECT_EQ(marks.Count(), 2u);
+    EXPECT_EQ(marks[1].end, 8);
+    m.SetSelection(1, 4); // overlaps the start of mark 1 (2..8)
+    m.ReplaceSel("");
+    EXPECT_EQ(marks[1].start, 1);
+    EXPECT_EQ(marks[1].end, 5);
+    EXPECT_EQ(m.Bookmarks()[0], 4);
+    EXPECT_FALSE(changed.empty());
+}
+
+TEST(EditTest, TopLineFollowsEditsAboveIt) {
+    TCustomCodeMemo m;
+    std::string text;
+    for (int i = 0; i < 100; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    Load(m, text);
+    m.SetTopLine(50);
+    m.SetSelection(0, 0);
+    m.ReplaceSel("new\n");
+    EXPECT_EQ(m.TopLine(), 51);
+    m.SetSelection(0, static_cast<TextOffset>(m.LineStart(10)));
+    m.ReplaceSel("");
+    EXPECT_EQ(m.TopLine(), 41);
+    EXPECT_EQ(m.Lines().Get(m.TopLine()), "line 50");
+}
+
+TEST(EditTest, UndoAndRedoFollowTheLog) {
+    TCustomCodeMemo m;
+    m.ReplaceSel("a");
+    m.ReplaceSel("b");
+    m.ReplaceSel("c");
+    EXPECT_TRUE(m.Undo());
+    EXPECT_EQ(Stored(m), "ab");
+    EXPECT_TRUE(m.Undo());
+    EXPECT_TRUE(m.Undo());
+    EXPECT_EQ(Stored(m), "");
+    EXPECT_FALSE(m.Modified());
+    EXPECT_FALSE(m.Undo());
+    EXPECT_TRUE(m.Redo());
+    EXPECT_TRUE(m.Modified());
+    EXPECT_EQ(Stored(m), "a");
+    m.ReplaceSel("z");
+    EXPECT_FALSE(m.UndoStack().CanRedo());
+    m.SetModified(true);
+    EXPECT_TRUE(m.Modified());
+    m.SetModified(false);
+    EXPECT_FALSE(m.Modified());
+}
+
+// Random replacements, then undo everything and redo everything.
+TEST(EditTest, RandomEditsUndoAndRedoCompletely) {
+    std::mt19937 rng(99);
+    TCustomCodeMemo m;
+    Load(m, "start\nof the\ttext\n");
+    std::vector<std::string> states{Stored(m)};
+    for (int step = 0; step < 300; ++step) {
+        auto len = static_cast<TextOffset>(m.TextLength());
+        TextOffset a = std::uniform_int_distribution<TextOffset>(0, len)(rng);
+        TextOffset c = std::uniform_int_distribution<TextOffset>(0, len)(rng);
+        m.SetSelection(a, c);
+        std::string ins = RandomLine(rng, step % 40 == 0 ? 3000 : 6);
+        if (rng() % 3 == 0) ins += "\r\n";
+        m.ReplaceSel(ins);
+        ASSERT_NO_FATAL_FAILURE(CheckChain(m));
+        states.push_back(Stored(m));
+    }
+    for (std::size_t i = states.size() - 1; i > 0; --i) {
+        ASSERT_TRUE(m.Undo());
+        ASSERT_EQ(Stored(m), states[i - 1]) << i;
+    }
+    EXPECT_FALSE(m.Modified());
+    for (std::size_t i = 1; i < states.size(); ++i) {
+        ASSERT_TRUE(m.Redo());
+        ASSERT_EQ(Stored(m), states[i]) << i;
+    }
+}
+
+TEST(EditTest, ClipboardGoesThroughThePlatform) {
+    TCustomCodeMemo m;
+    platform::FakeClipboard clip;
+    m.SetClipboard(&clip);
+    Load(m, "ab\ncd");
+    m.SetSelection(1, 4);
+    m.CopyToClipboard();
+    EXPECT_EQ(clip.text(), "b\nc");
+    m.CutToClipboard();
+    EXPECT_EQ(Stored(m), "ad");
+    clip.setText("X\r\nY");
+    m.PasteFromClipboard();
+    EXPECT_EQ(Stored(m), "aX\rYd");
+    m.SetReadOnly(true);
+    m.PasteFromClipboard();
+    EXPECT_EQ(Stored(m), "aX\rYd");
+}
+
+TEST(EdStreamTest, WalksAndReadsAcrossRecords) {
+    TCustomCodeMemo m;
+    Load(m, "ab\ncd");
+    TEdStream& s = m.EdStream();
+    s.Reset();
+    EXPECT_EQ(s.CurrentChar(), 'a');
+    EXPECT_EQ(s.NextChar(), 'b');
+    EXPECT_EQ(s.NextChar(), '\r');
+    EXPECT_EQ(s.NextChar(), 'c');
+    EXPECT_EQ(s.GetPos(), 3);
+    EXPECT_EQ(s.PrevChar(), '\r');
+    s.NextChar();
+    s.NextChar();
+    EXPECT_EQ(s.NextChar(), 0); // after the end of the last record
+    EXPECT_TRUE(s.AtEnd());
+    EXPECT_EQ(s.GetPos(), 5);
+    char buf[8] = {};
+    s.Seek(1, TSeekOrigin::soBeginning);
+    EXPECT_EQ(s.Read(buf, 8), 4u);
+    EXPECT_EQ(std::string(buf, 4), "b\rcd");
+    EXPECT_EQ(s.Seek(2, TSeekOrigin::soEnd), 3); // counts back from the length
+    m.SetSelection(0, 0);
+    m.ReplaceSel("xyz"); // after an edit the stream keeps its offset
+    EXPECT_EQ(s.GetPos(), 3);
+    EXPECT_EQ(s.CurrentChar(), 'a');
+}
+
+} // namespace
+} // namespace morvane::editor
