@@ -368,6 +368,7 @@ void TMainForm::formCreate() {
     auto accounts = context_.registry->subKeyNames(Hive::CurrentUser, kAccountsKey);
     if (!accounts.empty() && !settings_.noDefaultAccount()) firstAccount_ = accounts.front();
     firstAccount_.clear();
+    extensionTable_.load(context_.programFolder / "filetypes.txt");
     setOutputVisible(settings_.showOutputAtStart());
     if (auto height = parseInteger(readSetting("Output height")); height && *height > 0)
         splitter_->setSizes({std::max(1, this->height() - *height), *height});

@@ -3,6 +3,7 @@
 // the toolbars and the Settings key, and runs start-up (first activation) and the shutdown that
 // closes every document before the window goes.
 
+#include "app/ExtensionTable.h"
 #include "app/MainFormSettings.h"
 #include "app/qt/AppContext.h"
 
@@ -72,6 +73,8 @@ public:
     void handOverReceived(const std::vector<std::string>& arguments);
 
     bool firstActivationDone() const { return activated_; }
+    ExtensionTable& extensionTable() { return extensionTable_; }
+    const AppContext& context() const { return context_; }
 
 signals:
     void firstActivationFinished();
@@ -118,6 +121,7 @@ private:
     QMenu* tabMenu_ = nullptr;
     QMenu* highlighterMenu_ = nullptr;
     QMenu* recentMenu_ = nullptr;
+    ExtensionTable extensionTable_;
     std::string firstAccount_; // the default account's name, until accounts load it
     std::string autoReplaceBuffer_;
     std::string templatesBuffer_;
