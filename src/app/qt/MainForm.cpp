@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -48,6 +49,26 @@ QString floatingCaption(const std::string& name) {
         name == "HTML" ? "HTML toolbar" : (name == "Main" ? "Main toolbar" : "Edit toolbar"));
 }
 
+// The program's icon drawn in code (a page with lines and a download arrow), so it needs no image
+// plugin; desktops use the SVG file installed with the program.
+QIcon appIcon() {
+    QPixmap pm(64, 64);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor("#34495e"), 3));
+    p.setBrush(QColor("#f4f4f0"));
+    p.drawRoundedRect(QRectF(6, 4, 44, 56), 4, 4);
+    for (auto [y, w] : {std::pair{18, 26}, {28, 20}, {38, 24}}) p.drawLine(14, y, 14 + w, y);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#2e86c1"));
+    p.drawEllipse(QPointF(48, 46), 12, 12);
+    p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawLine(48, 38, 48, 50);
+    p.drawPolyline(QPolygonF({QPointF(43, 45), QPointF(48, 50), QPointF(53, 45)}));
+    return QIcon(pm);
+}
+
 std::string readWholeFile(const std::filesystem::path& file, bool& ok) {
     std::ifstream in(file, std::ios::binary);
     ok = bool(in);
@@ -61,7 +82,7 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
       settings_(RegKey(*context_.registry, Hive::CurrentUser, kSettingsKey)) {
     setObjectName("MainForm");
     setWindowTitle("Morvane");
-    setWindowIcon(QIcon(fromBytes((context_.resources / "icons" / "morvane.svg").string())));
+    setWindowIcon(QIcon::fromTheme("morvane", appIcon()));
     resize(619, 497);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect area = screen->availableGeometry();
