@@ -391,8 +391,9 @@ void TMainForm::formCreate() {
     firstAccount_.clear();
     extensionTable_.load(context_.programFolder / "filetypes.txt");
     setOutputVisible(settings_.showOutputAtStart());
-    if (auto height = parseInteger(readSetting("Output height")); height && *height > 0)
-        splitter_->setSizes({std::max(1, this->height() - *height), *height});
+    auto height = parseInteger(readSetting("Output height"));
+    int output = height && *height > 0 ? *height : 100;
+    splitter_->setSizes({std::max(1, this->height() - output), output});
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
