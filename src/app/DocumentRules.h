@@ -1,0 +1,36 @@
+#pragma once
+// Rules of a document that need no window: the double-spaced check and the status texts.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace morvane::app {
+
+enum class DoubleSpacing { None, TextOnOddLines, TextOnEvenLines };
+
+inline constexpr const char* kDoubleSpacedQuestion =
+    "This file appears to have double-spaced lines, would you like to remove them?";
+
+// Looks at the lines 0..count-1 through lineEmpty; only texts of more than one line can be
+// double-spaced.
+DoubleSpacing detectDoubleSpacing(std::size_t count,
+                                  const std::function<bool(std::size_t)>& lineEmpty);
+
+// Removes the empty lines of the empty parity: starting at 0 or 1, delete, then step to the next
+// index. deleteLine(i) removes line i; returns the number removed.
+std::size_t removeDoubleSpacing(DoubleSpacing spacing, std::size_t count,
+                                const std::function<void(std::size_t)>& deleteLine);
+
+// Status panel 0: "%4d:%4d", line then column, both from 1.
+std::string caretPositionText(long line, long column);
+
+// The question before closing a modified document, and the one while it is being stored.
+std::string saveBeforeClosingQuestion(std::string_view fileName);
+std::string cancelSavingQuestion(std::string_view fileName);
+
+// The question of a manual association: "extension \".x\"" or "no extension".
+std::string associationQuestion(std::string_view fileName, std::string_view language);
+
+} // namespace morvane::app
