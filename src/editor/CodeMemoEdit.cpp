@@ -212,49 +212,50 @@ void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
     if (longestLine_ > kMaxInsertRecord || (options_ & smoWordWrap)) Rewrap(changed, changed);
 }
 
-// Re-cuts the physical lines holding records first..last: a line shorter than
-// kMaxWrapRecord is one record, a longer one pieces of kMaxWrapRecord.
+// Keeps records within the re-wrap limit after an edit of records first..last: a record
+// longer than kMaxWrapRecord is cut into pieces of that size, and a physical line that fits
+// into one record again is joined into one. Both steps look at a bounded number of
+// characters, so typing in a line of many megabytes does not re-cut the whole line.
 void TCustomCodeMemo::Rewrap(RecIndex first, RecIndex last) {
     if (store_->Empty()) return;
-    RecIndex count = LineCount();
-    first = std::clamp<RecIndex>(first, 0, count - 1);
-    last = std::clamp<RecIndex>(last, first, count - 1);
-    while (first > 0 && (store_->Rec(first).mark & kContinuation))
-        --first;
-    bool recordsChanged = false;
-    RecIndex r = first;
-    while (r <= last && r < LineCount()) {
-        RecIndex e = r;
-        TextOffset total = store_->Rec(r).length;
-        bool fits = true; // already cut the way this rule would cut it
-        while (e + 1 < LineCount() && (store_->Rec(e + 1).mark & kContinuation)) {
-            fits = fits && store_->Rec(e).length == kMaxWrapRecord;
-            ++e;
-            total += store_->Rec(e).length;
-        }
-        if (total < kMaxWrapRecord) fits = e == r;
-        fits = fits && store_->Rec(e).length <= kMaxWrapRecord;
-        longestLine_ =
-            std::max<int>(longestLine_, static_cast<int>(std::min<TextOffset>(total, 1 << 30)));
-        if (!fits) {
-            std::string joined;
-            joined.reserve(static_cast<std::size_t>(total));
-            for (RecIndex i = r; i <= e; ++i)
-                joined.append(store_->Text(i));
-            std::uint16_t mark = store_->Rec(r).mark & ~kContinuation;
+    RecIndex count0 = LineCount();
+    first = std::clamp<RecIndex>(first, 0, count0 - 1);
+    last = std::clamp<RecIndex>(last, first, count0 - 1);
+    for (RecIndex r = first; r <= last && r < LineCount(); ++r) {
+        if (store_->Rec(r).length > kMaxWrapRecord) {
+            std::string text(store_->Text(r));
+            std::uint16_t mark = store_->Rec(r).mark;
             std::uint32_t extra = store_->TakeExtra(r);
-            auto recs = CutRecords(joined, total < kMaxWrapRecord ? joined.size() : kMaxWrapRecord,
-                                   mark, extra);
-            RecIndex old = e - r + 1;
-            store_->Splice(r, old, recs.data(), recs.size());
-            RecIndex added = static_cast<RecIndex>(recs.size()) - old;
+            auto recs = CutRecords(text, kMaxWrapRecord, mark, extra);
+            store_->Splice(r, 1, recs.data(), recs.size());
+            RecIndex added = static_cast<RecIndex>(recs.size()) - 1;
             last += added;
-            e += added;
-            recordsChanged = recordsChanged || added != 0;
+            r += added;
+            continue;
         }
-        r = e + 1;
+        // A physical line shorter than the limit but spread over several records.
+        RecIndex a = r, e = r;
+        TextOffset total = store_->Rec(r).length;
+        while (a > 0 && (store_->Rec(a).mark & kContinuation) && total < kMaxWrapRecord)
+            total += store_->Rec(--a).length;
+        while (e + 1 < LineCount() && (store_->Rec(e + 1).mark & kContinuation) &&
+               total < kMaxWrapRecord)
+            total += store_->Rec(++e).length;
+        bool wholeLine = !(store_->Rec(a).mark & kContinuation) &&
+                         (e + 1 >= LineCount() || !(store_->Rec(e + 1).mark & kContinuation));
+        if (a == e || total >= kMaxWrapRecord || !wholeLine) continue;
+        std::string joined;
+        for (RecIndex i = a; i <= e; ++i)
+            joined.append(store_->Text(i));
+        std::uint16_t mark = store_->Rec(a).mark;
+        std::uint32_t extra = store_->TakeExtra(a);
+        TNewRec one{joined.data(), static_cast<std::uint16_t>(joined.size()), mark,
+                    NewFlags(joined.data(), joined.size()), extra};
+        store_->Splice(a, e - a + 1, &one, 1);
+        last -= e - a;
+        r = a;
     }
-    if (recordsChanged) {
+    if (LineCount() != count0) {
         FlagRange(last + 1, last + VisibleRows() + 1, lfStale);
         ShiftTop(TextLength(), 0);
         if (view_) view_->UpdateScrollBars();

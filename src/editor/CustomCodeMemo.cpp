@@ -200,7 +200,7 @@ void TCustomCodeMemo::NotifyChange() {
 
 void TCustomCodeMemo::Invalidate() {
     changeBits_ |= cbView;
-    if (view_ && updateCount_ == 0 && !updateLock_) view_->Invalidate();
+    if (view_ && updateCount_ == 0 && !updateLock_) view_->RepaintView();
 }
 
 void TCustomCodeMemo::FlagRange(RecIndex first, RecIndex last, std::uint32_t flags) {

@@ -2,6 +2,7 @@
 // The editor control without a window: text, selection, loading and saving, change
 // notifications and the layout a view paints. The Qt widget (editor/qt) hosts it.
 
+#include "editor/CodeMemoStrings.h"
 #include "editor/EdStream.h"
 #include "editor/FontMetrics.h"
 #include "editor/PositionMarks.h"
@@ -24,7 +25,6 @@ class Dialogs;
 
 namespace morvane::editor {
 
-class TCodeMemoStrings;
 class TCustomCodeMemo;
 
 // sfMAC writes CR line ends, so that a file that had them keeps them.
@@ -54,7 +54,7 @@ using TCharTest = std::function<bool(char)>;
 class TCodeMemoView {
 public:
     virtual ~TCodeMemoView() = default;
-    virtual void Invalidate() = 0;       // flagged records need painting
+    virtual void RepaintView() = 0;      // flagged records need painting
     virtual void UpdateScrollBars() = 0; // ranges or positions changed
 };
 

@@ -13,6 +13,7 @@ void LineBreakNormaliser::Seen(char c, bool paired) {
 }
 
 void LineBreakNormaliser::Feed(std::string_view in, std::string& out) {
+    if (in.empty()) return;
     const char* p = in.data();
     const char* end = p + in.size();
     if (pending_ && p < end) {

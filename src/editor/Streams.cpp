@@ -46,6 +46,7 @@ std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
 }
 
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
+    if (count == 0) return 0;
     if (pos_ + count > data_.size()) data_.resize(pos_ + count);
     std::memcpy(data_.data() + pos_, buffer, count);
     pos_ += count;
@@ -71,7 +72,7 @@ TFastMemoryStream TFastMemoryStream::FromCString(const char* text) {
 
 std::size_t TFastMemoryStream::Read(void* buffer, std::size_t count) {
     std::size_t n = pos_ < text_.size() ? std::min(count, text_.size() - pos_) : 0;
-    std::memcpy(buffer, text_.data() + pos_, n);
+    if (n > 0) std::memcpy(buffer, text_.data() + pos_, n);
     pos_ += n;
     return n;
 }

@@ -38,17 +38,29 @@ TEST(EditTest, TypingIntoAFullRecordAndSplittingALongLine) {
     EXPECT_EQ(m.Lines().Count(), 3);
 }
 
-TEST(EditTest, JoiningLongLinesRecutsThemIntoFullPieces) {
+TEST(EditTest, JoiningLongLinesCutsTheJoinedRecord) {
     TCustomCodeMemo m;
     std::string a(3000, 'a'), b(3000, 'b');
-    Load(m, a + "\n" + b);
+    Load(m, a + "\n" + b);      // records 2047, 953+CR, 2047, 953
     m.SetSelection(3000, 3001); // the break between them
     m.ReplaceSel("");
     ASSERT_NO_FATAL_FAILURE(CheckChain(m));
     EXPECT_EQ(Stored(m), a + b);
-    for (RecIndex i = 0; i + 1 < m.LineCount(); ++i)
-        EXPECT_EQ(m.Store().Text(i).size(), 2048u);
-    EXPECT_EQ(m.Store().Rec(0).mark & kContinuation, 0);
+    EXPECT_EQ(m.Store().Text(1).size(), 2048u);
+    EXPECT_EQ(m.Lines().Count(), 4);
+}
+
+TEST(EditTest, ALineThatFitsOneRecordAgainIsJoined) {
+    TCustomCodeMemo m;
+    Load(m, std::string(2046, 'b') + "\n" + std::string(2500, 'a') + "\nz");
+    m.SetSelection(0, 0);
+    m.ReplaceSel("y"); // a record of 2048: from now on edits re-wrap what they touch
+    EXPECT_EQ(m.LongestLine(), 2048);
+    m.SetSelection(2048, 3048);
+    m.ReplaceSel("");
+    ASSERT_NO_FATAL_FAILURE(CheckChain(m));
+    EXPECT_EQ(Records(m), (std::vector<std::string>{"y" + std::string(2046, 'b') + "\r",
+                                                    std::string(1500, 'a') + "\r", "z"}));
 }
 
 TEST(EditTest, FirstRecordKeepsTheOldRecordsMetadata) {
@@ -220,6 +232,37 @@ TEST(EdStreamTest, WalksAndReadsAcrossRecords) {
     m.ReplaceSel("xyz"); // after an edit the stream keeps its offset
     EXPECT_EQ(s.GetPos(), 3);
     EXPECT_EQ(s.CurrentChar(), 'a');
+}
+
+} // namespace
+} // namespace morvane::editor
+
+namespace morvane::editor {
+namespace {
+using namespace test;
+
+TEST(LayoutTest, RowsExpandTabsAndMarkTheSelection) {
+    TCustomCodeMemo m;
+    Load(m, "a\tbc\nxyz");
+    m.SetClientSize(36 + 7 * 10, 17 * 3);
+    EXPECT_EQ(m.VisibleColumns(), 10);
+    EXPECT_EQ(m.ColumnOf(0, 2), 4);
+    EXPECT_EQ(m.IndexAtColumn(0, 3), 1u); // inside the TAB
+    m.SetSelection(1, 6);
+    auto rows = m.LayoutRows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].cells, "a   bc");
+    EXPECT_EQ(rows[0].selFrom, 1);
+    EXPECT_EQ(rows[0].selTo, 7); // the line break is selected too
+    EXPECT_EQ(rows[1].cells, "xyz");
+    EXPECT_EQ(rows[1].selFrom, 0);
+    EXPECT_EQ(rows[1].selTo, 1);
+    m.SetLeftColumn(2);
+    rows = m.LayoutRows();
+    EXPECT_EQ(rows[0].cells, "  bc");
+    EXPECT_EQ(rows[0].selFrom, 0);
+    EXPECT_EQ(rows[0].selTo, 5);
+    EXPECT_THROW(m.SetTabDefault(0), ECodeMemo);
 }
 
 } // namespace

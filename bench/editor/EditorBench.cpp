@@ -1,0 +1,141 @@
+// editor_bench FILE [benchmark flags], or MORVANE_BENCH_FILE=FILE editor_bench [flags].
+// Peak memory (maxrss) is reported as a counter; run the load case alone to read it for loading.
+
+#include "editor/CodeMemoMessages.h"
+#include "editor/CustomCodeMemo.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+using namespace morvane::editor;
+
+std::string g_file;
+
+double PeakMB() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_maxrss) / 1024.0;
+}
+
+// One loaded document shared by the position benchmarks.
+TCustomCodeMemo& Document() {
+    static std::unique_ptr<TCustomCodeMemo> memo = [] {
+        auto m = std::make_unique<TCustomCodeMemo>();
+        m->LoadFromFile(g_file);
+        m->SetClientSize(1000, 17 * 50);
+        return m;
+    }();
+    return *memo;
+}
+
+void BM_Load(benchmark::State& state) {
+    for (auto _ : state) {
+        TCustomCodeMemo m;
+        m.LoadFromFile(g_file);
+        benchmark::DoNotOptimize(m.LineCount());
+    }
+    state.counters["peak_MB"] = PeakMB();
+}
+BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_Save(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    std::string out = "/tmp/editor_bench_save." + std::to_string(getpid());
+    for (auto _ : state)
+        m.SaveToFile(out);
+    unlink(out.c_str());
+    state.counters["peak_MB"] = PeakMB();
+}
+BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void GoToLine(benchmark::State& state, double where) {
+    TCustomCodeMemo& m = Document();
+    RecIndex line = static_cast<RecIndex>(static_cast<double>(m.LineCount() - 1) * where);
+    for (auto _ : state) {
+        m.SetSelection(0, 0);
+        m.ScrollToCaret();
+        TextOffset off = m.LineStart(line);
+        m.SetSelection(off, off);
+        m.ScrollToCaret();
+        benchmark::DoNotOptimize(m.TopLine());
+    }
+}
+void BM_GoToLastLine(benchmark::State& state) {
+    GoToLine(state, 1.0);
+}
+void BM_GoToMiddleLine(benchmark::State& state) {
+    GoToLine(state, 0.5);
+}
+BENCHMARK(BM_GoToLastLine)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GoToMiddleLine)->Unit(benchmark::kMicrosecond);
+
+void BM_LineIndexOfLastLine(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    auto last = static_cast<std::uintptr_t>(m.LineCount() - 1);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(m.Perform(EM_LINEINDEX, last, 0));
+}
+BENCHMARK(BM_LineIndexOfLastLine)->Unit(benchmark::kMicrosecond);
+
+void BM_LineFromCharInTheMiddle(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    auto mid = static_cast<std::uintptr_t>(m.TextLength() / 2);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(m.Perform(EM_LINEFROMCHAR, mid, 0));
+}
+BENCHMARK(BM_LineFromCharInTheMiddle)->Unit(benchmark::kMicrosecond);
+
+void BM_InsertCharInTheMiddle(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    TextOffset mid = m.TextLength() / 2;
+    for (auto _ : state) {
+        m.SetSelection(mid, mid);
+        m.ReplaceSel("x");
+    }
+    m.SetModified(false);
+}
+BENCHMARK(BM_InsertCharInTheMiddle)->Unit(benchmark::kMicrosecond);
+
+void BM_InsertLineBreakInTheMiddle(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    TextOffset mid = m.TextLength() / 2 + 7;
+    for (auto _ : state) {
+        m.SetSelection(mid, mid);
+        m.ReplaceSel("\n");
+    }
+    m.SetModified(false);
+}
+BENCHMARK(BM_InsertLineBreakInTheMiddle)->Unit(benchmark::kMicrosecond);
+
+void BM_DeleteCharInTheMiddle(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    TextOffset mid = m.TextLength() / 3;
+    for (auto _ : state) {
+        m.SetSelection(mid, mid + 1);
+        m.ReplaceSel("");
+    }
+    m.SetModified(false);
+}
+BENCHMARK(BM_DeleteCharInTheMiddle)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (argc > 1) g_file = argv[1];
+    if (g_file.empty())
+        if (const char* env = std::getenv("MORVANE_BENCH_FILE")) g_file = env;
+    if (g_file.empty()) {
+        std::cerr << "usage: editor_bench FILE [--benchmark_...] (or set MORVANE_BENCH_FILE)\n";
+        return 2;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

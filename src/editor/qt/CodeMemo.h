@@ -1,0 +1,52 @@
+#pragma once
+// The editor control as a Qt widget. The core (TCustomCodeMemo) holds the text and computes
+// the layout; this class measures the font, paints the rows the core lays out and turns scroll
+// bars, wheel and mouse into core calls.
+
+#include "editor/CustomCodeMemo.h"
+#include "editor/qt/QtFontMetrics.h"
+
+#include <QAbstractScrollArea>
+#include <QColor>
+
+#include <memory>
+
+namespace morvane::editor {
+
+class TCodeMemo : public QAbstractScrollArea, public TCustomCodeMemo, private TCodeMemoView {
+public:
+    explicit TCodeMemo(QWidget* parent = nullptr);
+    ~TCodeMemo() override;
+
+    // A fixed-pitch font is expected; the default is the desktop's fixed font.
+    void SetFont(const QFont& font);
+    const QFont& Font() const { return font_; }
+
+    QColor GutterColor;
+    QColor MarginColor = Qt::white;
+    QColor TextColor = Qt::black;
+    QColor BackColor = Qt::white;
+    QColor ControlCharColor = QColor(128, 128, 128);
+    bool HideSelection = true; // the selection shows only while the control has the focus
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void RepaintView() override;
+    void UpdateScrollBars() override;
+    int VerticalFactor() const;
+
+    QFont font_;
+    std::shared_ptr<TQtFontMetrics> metrics_;
+    bool syncingBars_ = false;
+};
+
+// The character a byte is drawn as: printable ANSI as itself, control bytes as visible marks.
+QChar GlyphOf(unsigned char byte, bool* isControl);
+
+} // namespace morvane::editor

@@ -1,0 +1,88 @@
+#include "editor/qt/CodeMemo.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QScrollBar>
+
+namespace morvane::editor {
+namespace {
+
+class CodeMemoWidgetTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "editor_qt_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance()) app_ = new QApplication(argc, argv);
+    }
+    static inline QApplication* app_ = nullptr;
+};
+
+TEST_F(CodeMemoWidgetTest, ControlBytesHaveVisibleGlyphs) {
+    bool control;
+    EXPECT_EQ(GlyphOf(0, &control), QChar(0x2400));
+    EXPECT_TRUE(control);
+    EXPECT_EQ(GlyphOf('A', &control), QChar('A'));
+    EXPECT_FALSE(control);
+    EXPECT_EQ(GlyphOf(0x80, &control), QChar(0x20AC));
+    EXPECT_FALSE(control);
+    GlyphOf(0x81, &control);
+    EXPECT_TRUE(control);
+    EXPECT_EQ(GlyphOf(0xE9, &control), QChar(0xE9));
+}
+
+TEST_F(CodeMemoWidgetTest, ScrollBarsFollowTheTextAndMoveTheView) {
+    TCodeMemo memo;
+    memo.resize(400, 200);
+    std::string text;
+    for (int i = 0; i < 500; ++i)
+        text += "line " + std::to_string(i) + std::string(i % 7 * 30, '-') + "\n";
+    TFastMemoryStream in(text);
+    memo.LoadFromStream(in);
+    memo.show();
+    QApplication::processEvents();
+    QScrollBar* v = memo.verticalScrollBar();
+    EXPECT_EQ(v->maximum(), 499);
+    EXPECT_GT(v->pageStep(), 1);
+    v->setValue(120);
+    EXPECT_EQ(memo.TopLine(), 120);
+    QScrollBar* h = memo.horizontalScrollBar();
+    EXPECT_GT(h->maximum(), 0);
+    h->setValue(16);
+    EXPECT_EQ(memo.LeftColumn(), 16);
+    memo.SetTopLine(300);
+    EXPECT_EQ(v->value(), 300);
+}
+
+TEST_F(CodeMemoWidgetTest, PaintsTextInTheTextArea) {
+    TCodeMemo memo;
+    memo.resize(300, 120);
+    memo.Lines().SetText(std::string("WWWWWWWW\tx\n\x01\x02 binary\n", 22));
+    memo.show();
+    QApplication::processEvents();
+    QImage image = memo.viewport()->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    // Some pixel of the first row's text area differs from the background.
+    int inked = 0;
+    int lh = memo.FontMetrics().LineHeight();
+    for (int x = memo.TextLeft(); x < memo.TextLeft() + 8 * memo.FontMetrics().CharWidth(); ++x)
+        for (int y = 0; y < lh; ++y)
+            if (image.pixelColor(x, y) != memo.BackColor) ++inked;
+    EXPECT_GT(inked, 0);
+}
+
+TEST_F(CodeMemoWidgetTest, ClickPlacesTheCaret) {
+    TCodeMemo memo;
+    memo.resize(300, 120);
+    memo.Lines().SetText("abc\ndef");
+    memo.show();
+    QApplication::processEvents();
+    auto p = memo.PosFromChar(5);
+    TextOffset off = memo.CharFromPos(p.x, p.y + 1);
+    EXPECT_EQ(off, 5);
+}
+
+} // namespace
+} // namespace morvane::editor
