@@ -1,0 +1,293 @@
+#include "NetTestUtil.h"
+#include "ScriptedFtpServer.h"
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <chrono>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace morvane::net;
+using morvane::testing::FtpClientHarness;
+using morvane::testing::RunFor;
+using morvane::testing::RunUntil;
+using morvane::testing::ScriptedFtpServer;
+using Session = ScriptedFtpServer::Session;
+
+namespace {
+
+std::string AllBytes(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = char((i * 131 + i / 256) & 255);
+    return s;
+}
+
+std::string ListingOf(int n) {
+    std::string s = "total 42\r\n";
+    for (int i = 0; i < n; ++i)
+        s += "-rw-r--r--   1 user  group " + std::to_string(i) + " Jan  1 12:00 file " +
+             std::to_string(i) + ".txt\r\n";
+    return s;
+}
+
+} // namespace
+
+TEST(FtpTransfer, ListingReportsEveryEntry) {
+    ScriptedFtpServer server;
+    server.listing = "total 3\r\n"
+                     "drwxr-xr-x 2 ftp ftp 4096 Jan  1 12:00 sub dir\r\n"
+                     "lrwxrwxrwx 1 ftp ftp 11 Jan  1 12:00 www -> public_html\r\n"
+                     "-rw-r--r-- 1 ftp ftp 3000000000 Jan  1  2020 big.iso\r\n";
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    h.ftp.ListDirectory();
+    EXPECT_TRUE(h.ftp.Busy());
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_EQ(h.lastDone().state, ftpListing);
+    EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+    ASSERT_EQ(h.ev.entries.size(), 3u);
+    EXPECT_EQ(h.ev.entries[0].Name, "sub dir");
+    EXPECT_EQ(h.ev.entries[1].Name, "www");
+    EXPECT_EQ(h.ev.entries[2].Size, 3000000000LL);
+    auto cmds = server.commands();
+    EXPECT_THAT(cmds[4], ::testing::StartsWith("PORT 127,0,0,1,"));
+    EXPECT_EQ(cmds[5], "LIST");
+}
+
+TEST(FtpTransfer, LargeListingIsQuickAndComplete) {
+    ScriptedFtpServer server;
+    server.listing = ListingOf(100000);
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    auto t0 = std::chrono::steady_clock::now();
+    h.ftp.ListDirectory();
+    ASSERT_TRUE(h.waitDone(20000));
+    EXPECT_FALSE(h.lastDone().error);
+    EXPECT_EQ(h.ev.entries.size(), 100000u);
+    EXPECT_EQ(h.ev.entries.back().Name, "file 99999.txt");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+}
+
+TEST(FtpTransfer, RetrieveCompletesWhicheverComesLastCloseOr226) {
+    for (bool replyFirst : {true, false}) {
+        ScriptedFtpServer server;
+        std::string content = AllBytes(300000);
+        server.handlers["RETR"] = [&, replyFirst](Session& s, const std::string&) {
+            s.send("150 Opening\r\n");
+            s.dataConnect();
+            s.dataSend(content);
+            if (replyFirst) {
+                s.send("226 Done\r\n");
+                s.stall(100);
+                s.dataClose();
+            } else {
+                s.dataClose();
+                s.stall(100);
+                s.send("226 Done\r\n");
+            }
+        };
+        server.start();
+        FtpClientHarness h;
+        ASSERT_TRUE(h.connect(server.port()));
+        std::string text = "old contents";
+        h.ftp.RetrieveToString("f.bin", text);
+        EXPECT_TRUE(text.empty());
+        ASSERT_TRUE(h.waitDone());
+        EXPECT_EQ(h.lastDone().state, ftpRetrieving);
+        EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+        EXPECT_TRUE(text == content) << "size " << text.size();
+        EXPECT_EQ(h.ftp.ByteCount(), std::int64_t(content.size()));
+        EXPECT_EQ(h.ev.progress.back(), std::int64_t(content.size()));
+        RunFor(*h.loop, 150);
+        EXPECT_EQ(h.ev.done.size(), 1u) << "done once";
+    }
+}
+
+TEST(FtpTransfer, RetrieveToFileAndMissingFile) {
+    morvane::testing::TempDir dir;
+    ScriptedFtpServer server;
+    server.files["a.bin"] = AllBytes(1 << 20);
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    std::string local = (dir / "a.bin").string();
+    morvane::testing::writeFile(local, "previous longer contents that must go away");
+    h.ftp.RetrieveToFile("a.bin", local);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+    EXPECT_TRUE(morvane::testing::readFile(local) == server.files["a.bin"]);
+
+    h.ftp.RetrieveToFile("missing", (dir / "m").string());
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_EQ(h.ftp.ErrorMessage(), "Host replied: 550 No such file");
+    EXPECT_THROW(h.ftp.RetrieveToFile("a.bin", (dir / "no" / "such" / "dir").string()),
+                 std::system_error);
+    EXPECT_FALSE(h.ftp.Busy());
+}
+
+TEST(FtpTransfer, StoreSendsEveryByteIncludingNul) {
+    ScriptedFtpServer server;
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    std::string content = AllBytes(3 << 20);
+    h.ftp.StoreFromBuffer("up.bin", content);
+    ASSERT_TRUE(h.waitDone(10000));
+    EXPECT_EQ(h.lastDone().state, ftpStoring);
+    EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+    EXPECT_TRUE(server.stored("up.bin") == content) << server.stored("up.bin").size();
+    EXPECT_EQ(h.ev.progress.back(), std::int64_t(content.size()) + 1);
+
+    std::string empty;
+    h.ftp.StoreFromBuffer("empty.txt", empty);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_FALSE(h.lastDone().error);
+    EXPECT_EQ(server.commands().back(), "STOR empty.txt");
+}
+
+TEST(FtpTransfer, DataConnectionBeforeThePreliminaryReply) {
+    ScriptedFtpServer server;
+    std::string content = AllBytes(100000);
+    // This server connects as soon as it has the PORT command.
+    server.handlers["PORT"] = [](Session& s, const std::string&) {
+        s.dataConnect();
+        s.send("200 PORT ok\r\n");
+    };
+    server.handlers["RETR"] = [&](Session& s, const std::string&) {
+        s.dataSend(content);
+        s.dataClose();
+        s.send("150 Here it comes\r\n226 Done\r\n");
+    };
+    server.handlers["STOR"] = [](Session& s, const std::string&) {
+        s.send("150 Go\r\n");
+        std::string got = s.dataReadAll();
+        s.dataClose();
+        s.send("226 Got " + std::to_string(got.size()) + "\r\n");
+    };
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    std::string text;
+    h.ftp.RetrieveToString("x", text);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+    EXPECT_TRUE(text == content);
+
+    h.ftp.StoreFromBuffer("y", content);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+    EXPECT_TRUE(RunUntil(*h.loop, [&] {
+        for (auto& l : h.ftp.CommandLog())
+            if (l == "<- 226 Got 100000") return true;
+        return false;
+    }));
+}
+
+TEST(FtpTransfer, DataConnectionFromAnotherAddressIsRefused) {
+    ScriptedFtpServer server;
+    server.handlers["RETR"] = [](Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        s.dataBindHost = "127.0.0.2"; // an intruder racing for the port
+        s.dataConnect();
+        s.dataSend("injected");
+        s.dataClose();
+        s.stall(100);
+        s.dataBindHost.clear();
+        s.dataConnect();
+        s.dataSend("genuine");
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    std::string text;
+    h.ftp.RetrieveToString("x", text);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_FALSE(h.lastDone().error);
+    EXPECT_EQ(text, "genuine");
+    auto& log = h.ftp.CommandLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "<- Refused data connection from 127.0.0.2"),
+              log.end());
+}
+
+TEST(FtpTransfer, ErrorReplyInTheMiddleEndsTheTransfer) {
+    ScriptedFtpServer server;
+    server.handlers["RETR"] = [](Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        s.dataConnect();
+        s.dataSend(std::string(50000, 'a'));
+        s.send("421 Timeout, closing control connection\r\n");
+        s.stall(50);
+        s.close();
+    };
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    std::string text;
+    h.ftp.RetrieveToString("x", text);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_EQ(h.lastDone().state, ftpRetrieving);
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_EQ(h.ftp.ErrorMessage(), "Host replied: 421 Timeout, closing control connection");
+    ASSERT_TRUE(RunUntil(*h.loop, [&] { return h.ftp.State() == ftpNotConnected; }));
+    EXPECT_EQ(h.ftp.DataSocket().State(), wsClosed);
+    EXPECT_EQ(h.ftp.ListenSocket().State(), wsClosed);
+}
+
+TEST(FtpTransfer, StalledTransfersWaitForAbort) {
+    // One data connection never opens, the other closes early with no final reply.
+    for (bool opens : {false, true}) {
+        ScriptedFtpServer server;
+        server.handlers["LIST"] = [opens](Session& s, const std::string&) {
+            s.send("150 Opening\r\n");
+            if (opens) {
+                s.dataConnect();
+                s.dataSend("-rw-r--r-- 1 u g 1 Jan 1 2020 a\r\n");
+                s.dataClose();
+            }
+        };
+        server.start();
+        FtpClientHarness h;
+        ASSERT_TRUE(h.connect(server.port()));
+        h.ftp.ListDirectory();
+        EXPECT_FALSE(h.waitDone(300));
+        EXPECT_EQ(h.ftp.State(), ftpListing);
+        h.ftp.Abort();
+        ASSERT_EQ(h.ev.done.size(), 1u);
+        EXPECT_EQ(h.ev.done[0].state, ftpListing);
+        EXPECT_TRUE(h.ev.done[0].error);
+        EXPECT_TRUE(h.ftp.Aborted());
+        EXPECT_FALSE(h.ftp.Busy());
+        EXPECT_EQ(h.ftp.State(), ftpNotConnected);
+        RunFor(*h.loop, 100);
+        EXPECT_EQ(h.ev.done.size(), 1u);
+    }
+}
+
+TEST(FtpTransfer, CommandsWhileBusyAreIgnored) {
+    ScriptedFtpServer server;
+    server.handlers["LIST"] = [](Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        s.stall(200);
+        s.dataConnect();
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    h.ftp.ListDirectory();
+    h.ftp.Noop();
+    h.ftp.ListDirectory();
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_EQ(h.lastDone().state, ftpListing);
+    RunFor(*h.loop, 100);
+    EXPECT_EQ(h.ev.done.size(), 1u);
+    auto cmds = server.commands();
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "NOOP"), 0);
+}
