@@ -63,6 +63,7 @@ void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
         ScrollToCaret();
     }
     if (repaint) Invalidate();
+    NotifyChange(); // waits for the end of an update that is running
 }
 
 void TCustomCodeMemo::ReplaceSelFromStream(TStream& stream) {
@@ -178,8 +179,13 @@ void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
         store_->Text(head.rec).substr(0, static_cast<std::size_t>(from - head.start)));
     if (tailExists)
         joined.append(store_->Text(tail.rec).substr(static_cast<std::size_t>(to - tail.start)));
-    for (RecIndex r = head.rec; r <= lastRemoved && !touchedLongest; ++r)
-        touchedLongest = store_->Rec(r).length >= longestLine_;
+    if (from == 0 && to == TextLength()) {
+        touchedLongest = true;
+    } else {
+        TTextStore::Cursor c = store_->CursorAt(head.rec);
+        for (; !store_->AtEnd(c) && c.rec <= lastRemoved && !touchedLongest; store_->Next(c))
+            touchedLongest = store_->Rec(c).length >= longestLine_;
+    }
     RecIndex removeCount = lastRemoved - head.rec + 1;
     if (joined.empty()) {
         store_->Splice(head.rec, removeCount, nullptr, 0);

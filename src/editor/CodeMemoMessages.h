@@ -1,7 +1,18 @@
 #pragma once
 // The message numbers the control answers through Perform: the standard edit-control set and
 // the control's private ones from 3072. Offsets travel as full 64-bit values; pointers travel
-// in the parameters as integers.
+// in the parameters as integers. Parameters that are not obvious:
+//   WM_SETTEXT       lParam: const char* (NUL-terminated) or 0 for an empty text
+//   WM_GETTEXT       wParam: buffer size with room for the NUL; lParam: char*
+//   EM_GETSEL        wParam, lParam: TextOffset* for anchor and caret (either may be 0);
+//                    returns caret << 32 | anchor
+//   EM_SETSEL        wParam: anchor, lParam: caret; 0 and -1 select all
+//   EM_GETLINE       wParam: record; lParam: char* whose first two bytes give its size
+//   EM_POSFROMCHAR   returns MakePoint(x, y); EM_CHARFROMPOS takes one in lParam
+//   SM_SAVESTREAM    wParam: TTextForm; lParam: TStream*
+//   SM_GETSELTEXT    wParam: TTextForm; lParam: std::string* that receives the text
+//   SM_SETATTRS      wParam: TRecRange* or 0 for all; lParam: one byte per character
+//   SM_GETATTRS      wParam: TRecRange* or 0 for all; lParam: std::string* that receives them
 
 #include "editor/TextTypes.h"
 

@@ -160,6 +160,25 @@ TMarkList& TCustomCodeMemo::Marks() {
     return *marks_;
 }
 
+std::size_t TCustomCodeMemo::AddMark(TextOffset start, TextOffset end, std::uint8_t flag,
+                                     std::uint32_t value) {
+    std::size_t i = Marks().Add(start, end, flag, value);
+    FlagRange(LineFromOffset(std::min(start, end)), LineFromOffset(std::max(start, end)),
+              lfRepaint);
+    Invalidate();
+    return i;
+}
+
+std::size_t TCustomCodeMemo::SetMarkRange(std::size_t index, TextOffset start, TextOffset end) {
+    const TPositionMark& old = Marks()[index];
+    FlagRange(LineFromOffset(old.start), LineFromOffset(old.end), lfRepaint);
+    std::size_t i = Marks().SetRange(index, start, end);
+    FlagRange(LineFromOffset(std::min(start, end)), LineFromOffset(std::max(start, end)),
+              lfRepaint);
+    Invalidate();
+    return i;
+}
+
 bool TCustomCodeMemo::CharStartsWord(char c) const {
     if (fn_CharStartsWord) return fn_CharStartsWord(c);
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';

@@ -126,6 +126,9 @@ public:
     bool Loading() const { return loading_; }
     std::array<TextOffset, 10>& Bookmarks() { return bookmarks_; }
     TMarkList& Marks();
+    // Adding or moving a mark repaints.
+    std::size_t AddMark(TextOffset start, TextOffset end, std::uint8_t flag, std::uint32_t value);
+    std::size_t SetMarkRange(std::size_t index, TextOffset start, TextOffset end);
     TLineTrackManager& Tracks() { return tracks_; }
     RecIndex DirtyRecord() const { return dirty_; }
     void ForgetDirtyRecord() { dirty_ = -1; }

@@ -252,3 +252,29 @@ TEST(LinesAndMessagesTest, PositionsAndScrolling) {
 
 } // namespace
 } // namespace morvane::editor
+
+namespace morvane::editor {
+namespace {
+using namespace test;
+
+TEST(LinesAndMessagesTest, OnChangeComesOncePerUpdate) {
+    TCustomCodeMemo m;
+    int changes = 0;
+    m.OnChange = [&](TCustomCodeMemo* sender) {
+        EXPECT_EQ(sender, &m);
+        ++changes;
+    };
+    m.Lines().Add("one");
+    EXPECT_EQ(changes, 1);
+    m.Lines().BeginUpdate();
+    m.Lines().Add("two");
+    m.Lines().Put(0, "uno");
+    m.Lines().Delete(1);
+    EXPECT_EQ(changes, 1);
+    m.Lines().EndUpdate();
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(m.Lines().GetText(), "uno\r\n");
+}
+
+} // namespace
+} // namespace morvane::editor
