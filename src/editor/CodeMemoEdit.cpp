@@ -282,6 +282,33 @@ void TCustomCodeMemo::ShiftTop(TextOffset at, TextOffset extent) {
 
 void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
     changeBits_ |= cbText;
+    for (TCustomCodeMemo* other : store_->Controls())
+        if (other != this) other->SharedTextChanged(start, extent);
+    if (OnTextChange) OnTextChange(this, start, extent);
+}
+
+// Another control changed the chain this one shows: positions follow as for an own edit.
+void TCustomCodeMemo::SharedTextChanged(TextOffset start, TextOffset extent) {
+    TextOffset end = start - extent;
+    auto move = [&](TextOffset p) {
+        if (extent >= 0) return p >= start ? p + extent : p;
+        return p >= end ? p + extent : p > start ? start : p;
+    };
+    TextOffset len = TextLength();
+    anchor_ = std::clamp<TextOffset>(move(anchor_), 0, len);
+    caret_ = std::clamp<TextOffset>(move(caret_), 0, len);
+    for (auto& b : bookmarks_)
+        if (b >= 0) b = std::clamp<TextOffset>(move(b), 0, len);
+    if (marks_) {
+        if (extent > 0)
+            marks_->TextInserted(start, extent, {});
+        else if (extent < 0)
+            marks_->TextDeleted(start, end, {}, {});
+    }
+    ShiftTop(start, extent);
+    dirty_ = -1;
+    changeBits_ |= cbText;
+    Invalidate();
     if (OnTextChange) OnTextChange(this, start, extent);
 }
 

@@ -80,6 +80,8 @@ public:
 
     // --- text ---
     const TTextStore& Store() const { return *store_; }
+    // For another control that is to show the same chain.
+    std::shared_ptr<TTextStore> SharedStore() const { return store_; }
     TTextStore& Store() { return *store_; }
     TCodeMemoStrings& Lines() { return *lines_; }
     TEdStream& EdStream() { return edStream_; }
@@ -227,6 +229,7 @@ private:
     void ShiftTop(TextOffset at, TextOffset extent);
     void FlagRange(RecIndex first, RecIndex last, std::uint32_t flags);
     void TextChanged(TextOffset start, TextOffset extent);
+    void SharedTextChanged(TextOffset start, TextOffset extent);
     void SaveWithRetries(TStream& stream, TTextForm form);
     void LoadBlocks(TStream& stream, bool detectLineEnd);
     void Replay(TextOffset from, TextOffset to, const std::string& text);

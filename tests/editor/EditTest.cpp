@@ -267,3 +267,30 @@ TEST(LayoutTest, RowsExpandTabsAndMarkTheSelection) {
 
 } // namespace
 } // namespace morvane::editor
+
+namespace morvane::editor {
+namespace {
+using namespace test;
+
+TEST(EditTest, ControlsSharingAChainFollowEachOthersEdits) {
+    TCustomCodeMemo a;
+    TCustomCodeMemo b(a.SharedStore());
+    Load(a, "hello world");
+    b.SetSelection(6, 11); // "world"
+    std::vector<TextOffset> seen;
+    b.OnTextChange = [&](TCustomCodeMemo*, TextOffset s, TextOffset e) {
+        seen.push_back(s * 100 + e);
+    };
+    a.SetSelection(0, 0);
+    a.ReplaceSel(">> ");
+    EXPECT_EQ(b.RangeText(b.SelStart(), b.SelStart() + b.SelLength(), tfStored), "world");
+    a.SetSelection(0, 12);
+    a.ReplaceSel("");
+    EXPECT_EQ(b.Anchor(), 0);
+    EXPECT_EQ(b.Caret(), 2);
+    EXPECT_EQ(Stored(b), "ld");
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+} // namespace
+} // namespace morvane::editor
