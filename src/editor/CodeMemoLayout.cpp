@@ -97,6 +97,33 @@ DisplayColumn TCustomCodeMemo::ColumnAt(TextOffset off) const {
     return ColumnOf(where.rec, static_cast<std::size_t>(off - where.start));
 }
 
+TCustomCodeMemo::LineColumn TCustomCodeMemo::CaretPosition() const {
+    auto where = store_->Locate(caret_);
+    if (where.rec >= LineCount()) return {where.rec + 1, 1}; // after the last line break
+    if (virtualColumn_ >= 0) return {where.rec + 1, virtualColumn_ + 1};
+    return {where.rec + 1, ColumnOf(where.rec, static_cast<std::size_t>(caret_ - where.start)) + 1};
+}
+
+void TCustomCodeMemo::GoToPosition(DisplayColumn column, RecIndex line) {
+    column = std::max<DisplayColumn>(column, 1);
+    line = std::max<RecIndex>(line, 1);
+    TextOffset off = 0;
+    if (!store_->Empty()) {
+        RecIndex rec = line - 1;
+        if (rec >= LineCount() && store_->EndsWithCR(LineCount() - 1)) {
+            off = TextLength();
+        } else {
+            rec = std::min(rec, LineCount() - 1);
+            TextOffset len = store_->Rec(rec).length;
+            off = store_->Start(rec) + std::min<TextOffset>(column - 1, len - 1);
+        }
+    }
+    SetSelection(off, off);
+    desiredColumn_ = ColumnAt(off);
+    ScrollToCaret();
+    NotifyChange();
+}
+
 void TCustomCodeMemo::ScrollToCaret() {
     if (TextLeft() >= clientWidth_ || clientHeight_ == 0) return;
     RecIndex oldTop = topLine_;

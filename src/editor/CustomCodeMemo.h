@@ -114,6 +114,16 @@ public:
     // Writes the selection to a stream in the given form (SM_SAVESTREAM).
     std::size_t WriteSelection(TStream& stream, TTextForm form) const;
 
+    // Caret by line and column, both 1-based, for a status bar and "go to line".
+    struct LineColumn {
+        RecIndex line;
+        DisplayColumn column;
+    };
+    LineColumn CaretPosition() const;
+    // Values below 1 count as 1; a line past the last record goes to that record, or to the end
+    // of the text when the last record ends with a line break.
+    void GoToPosition(DisplayColumn column, RecIndex line);
+
     // --- state ---
     bool Modified() const { return undo_.CanUndo(); }
     void SetModified(bool value);

@@ -294,3 +294,25 @@ TEST(EditTest, ControlsSharingAChainFollowEachOthersEdits) {
 
 } // namespace
 } // namespace morvane::editor
+
+namespace morvane::editor {
+namespace {
+using namespace test;
+
+TEST(LayoutTest, CaretByLineAndColumn) {
+    TCustomCodeMemo m;
+    Load(m, "ab\n\tc\n");
+    m.GoToPosition(2, 2); // line 2, column 2: the "c" after the TAB
+    EXPECT_EQ(m.Caret(), 4);
+    EXPECT_EQ(m.CaretPosition().line, 2);
+    EXPECT_EQ(m.CaretPosition().column, 5); // the TAB spans columns 1-4
+    m.GoToPosition(99, 1);
+    EXPECT_EQ(m.Caret(), 2); // clamped to the record, its break included
+    m.GoToPosition(0, 50);
+    EXPECT_EQ(m.Caret(), m.TextLength());
+    EXPECT_EQ(m.CaretPosition().line, 3);
+    EXPECT_EQ(m.CaretPosition().column, 1);
+}
+
+} // namespace
+} // namespace morvane::editor
