@@ -1,0 +1,238 @@
+#include "FtpTool.h"
+
+#include "net/MsgFTP.h"
+#include "platform/EventLoop.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <system_error>
+
+namespace morvane::tools {
+
+using namespace morvane::net;
+
+namespace {
+
+const std::map<std::string, std::pair<std::size_t, std::size_t>> kArgCounts = {
+    {"ls", {0, 1}}, {"get", {2, 2}}, {"put", {2, 2}},   {"mkdir", {1, 1}}, {"rmdir", {1, 1}},
+    {"rm", {1, 1}}, {"mv", {2, 2}},  {"chmod", {2, 2}}, {"quote", {1, 1}},
+};
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    in.seekg(0, std::ios::end);
+    auto size = in.tellg();
+    in.seekg(0);
+    bytes.resize(std::size_t(size));
+    in.read(bytes.data(), size);
+    return bool(in);
+}
+
+// Drives one command through the client: connect, the command's steps, QUIT.
+class Runner {
+public:
+    Runner(const FtpToolOptions& o) : o_(o), loop_(platform::makePollEventLoop()), ftp_(*loop_) {}
+
+    int Run() {
+        ftp_.SetHostname(o_.host);
+        ftp_.SetPort(o_.port);
+        ftp_.SetUsername(o_.user);
+        ftp_.SetPassword(o_.password);
+        ftp_.OnConnect = [this](TMsgFTP*, bool error) {
+            if (error) return Fail(ftp_.ErrorMessage());
+            Start();
+        };
+        ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState, bool error) {
+            if (error) return Fail(ftp_.ErrorMessage());
+            Next();
+        };
+        ftp_.OnCustomFTPCommandDone = [this](TMsgFTP*, int code, const std::string& reply) {
+            if (quitting_) return Finish(exit_);
+            bool ok = o_.command == "chmod" ? code >= 200 && code < 300 : code > 0 && code < 400;
+            if (!ok) return Fail(reply);
+            std::printf("%s\n", reply.c_str());
+            Finish(0);
+        };
+        ftp_.OnDirectoryListing = [](TMsgFTP*, const std::string& name, const std::string& date,
+                                     std::int64_t size, std::int32_t kind, const std::string& owner,
+                                     const std::string& group, const std::string& attrs) {
+            std::string line = name + '\t' + date + '\t' + std::to_string(size) + '\t' +
+                               std::to_string(kind) + '\t' + owner + '\t' + group + '\t' + attrs +
+                               '\n';
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        };
+        if (o_.verbose) {
+            ftp_.OnDebug = [this](TMsgFTP*, bool sent, const std::string& data) {
+                std::string shown = data;
+                if (sent && shown.rfind("PASS ", 0) == 0) shown = "PASS ****";
+                std::fprintf(stderr, "%s %s\n", sent ? "->" : "<-", shown.c_str());
+            };
+        }
+        if (o_.timeoutSeconds > 0) {
+            loop_->addTimer(std::chrono::seconds(o_.timeoutSeconds), false, [this] {
+                Fail("Timed out after " + std::to_string(o_.timeoutSeconds) + " seconds");
+            });
+        }
+        ftp_.Connect();
+        if (!finished_) loop_->run();
+        return exit_;
+    }
+
+private:
+    void Start() {
+        const std::string& c = o_.command;
+        const auto& a = o_.args;
+        if (c == "ls") {
+            step_ = 0;
+            if (a.empty())
+                Next();
+            else
+                ftp_.ChangeDir(a[0]);
+        } else if (c == "get" || c == "put") {
+            ftp_.SetTransferType("I"); // bytes travel unchanged
+        } else if (c == "mkdir") {
+            ftp_.MakeDir(a[0]);
+        } else if (c == "rmdir") {
+            ftp_.RemoveDir(a[0]);
+        } else if (c == "rm") {
+            ftp_.DeleteFile(a[0]);
+        } else if (c == "mv") {
+            ftp_.RenameFile(a[0], a[1]);
+        } else if (c == "chmod") {
+            ftp_.SendCommand("SITE CHMOD " + a[0] + " " + a[1]);
+        } else if (c == "quote") {
+            ftp_.SendCommand(a[0]);
+        }
+    }
+
+    // Called after each successful step.
+    void Next() {
+        const std::string& c = o_.command;
+        const auto& a = o_.args;
+        ++step_;
+        if (c == "ls" && step_ == 1) {
+            ftp_.ListDirectory();
+        } else if (c == "get" && step_ == 1) {
+            try {
+                ftp_.RetrieveToFile(a[0], a[1]);
+            } catch (const std::system_error& e) {
+                Fail(e.what());
+            }
+        } else if (c == "put" && step_ == 1) {
+            if (!ReadWholeFile(a[0], upload_)) return Fail("Cannot read local file " + a[0]);
+            ftp_.StoreFromBuffer(a[1], upload_);
+        } else {
+            Finish(0);
+        }
+    }
+
+    void Fail(const std::string& message) {
+        if (finished_ || quitting_) return;
+        std::fprintf(stderr, "%s\n", message.c_str());
+        Finish(1);
+    }
+
+    // Says goodbye when the connection is still usable, then leaves the loop.
+    void Finish(int code) {
+        if (finished_) return;
+        std::fflush(stdout);
+        if (!quitting_ && ftp_.Connected() && !ftp_.Busy() && ftp_.State() == ftpReady) {
+            quitting_ = true;
+            exit_ = code;
+            ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState, bool) { Finish(exit_); };
+            ftp_.SendCommand("QUIT");
+            loop_->addTimer(std::chrono::seconds(2), false, [this] { Finish(exit_); });
+            return;
+        }
+        finished_ = true;
+        exit_ = quitting_ ? exit_ : code;
+        ftp_.OnFTPCommandDone = nullptr;
+        ftp_.OnConnect = nullptr;
+        ftp_.OnCustomFTPCommandDone = nullptr;
+        loop_->quit();
+    }
+
+    const FtpToolOptions& o_;
+    std::unique_ptr<platform::EventLoop> loop_;
+    TMsgFTP ftp_;
+    int step_ = 0;
+    int exit_ = 1;
+    bool finished_ = false;
+    bool quitting_ = false;
+    std::string upload_;
+};
+
+} // namespace
+
+bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& error) {
+    int i = 1;
+    auto value = [&](const char* flag, std::string& out) {
+        if (i + 1 >= argc) {
+            error = std::string("missing value for ") + flag;
+            return false;
+        }
+        out = argv[++i];
+        return true;
+    };
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        std::string flag = argv[i], v;
+        if (flag == "-v") {
+            o.verbose = true;
+        } else if (flag == "-u") {
+            if (!value("-u", o.user)) return false;
+        } else if (flag == "-p") {
+            if (!value("-p", o.password)) return false;
+        } else if (flag == "-P" || flag == "-t") {
+            if (!value(flag.c_str(), v)) return false;
+            char* end = nullptr;
+            long n = std::strtol(v.c_str(), &end, 10);
+            if (*end != '\0' || n < (flag == "-P" ? 1 : 0) || n > 65535) {
+                error = "bad value for " + flag + ": " + v;
+                return false;
+            }
+            (flag == "-P" ? o.port : o.timeoutSeconds) = int(n);
+        } else if (flag == "--") {
+            ++i;
+            break;
+        } else {
+            error = "unknown option " + flag;
+            return false;
+        }
+    }
+    if (argc - i < 2) {
+        error = "missing HOST or COMMAND";
+        return false;
+    }
+    o.host = argv[i++];
+    o.command = argv[i++];
+    for (; i < argc; ++i)
+        o.args.emplace_back(argv[i]);
+    auto it = kArgCounts.find(o.command);
+    if (it == kArgCounts.end()) {
+        error = "unknown command " + o.command;
+        return false;
+    }
+    if (o.command == "quote" && o.args.size() > 1) {
+        std::string text;
+        for (auto& a : o.args)
+            text += (text.empty() ? "" : " ") + a;
+        o.args = {text};
+    }
+    if (o.args.size() < it->second.first || o.args.size() > it->second.second) {
+        error = "wrong number of arguments for " + o.command;
+        return false;
+    }
+    return true;
+}
+
+int RunFtpTool(const FtpToolOptions& options) {
+    Runner runner(options);
+    return runner.Run();
+}
+
+} // namespace morvane::tools

@@ -1,0 +1,18 @@
+#include "FtpTool.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    morvane::tools::FtpToolOptions options;
+    std::string error;
+    if (!morvane::tools::ParseFtpToolArgs(argc, argv, options, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr,
+                     "usage: morvane-ftp [-v] [-P PORT] [-t SECONDS] -u USER -p PASSWORD HOST "
+                     "COMMAND ARGS...\n"
+                     "commands: ls [DIR] | get REMOTE LOCAL | put LOCAL REMOTE | mkdir DIR |\n"
+                     "          rmdir DIR | rm NAME | mv OLD NEW | chmod MODE NAME | quote TEXT\n");
+        return 2;
+    }
+    return morvane::tools::RunFtpTool(options);
+}

@@ -1,0 +1,138 @@
+#include "FtpServers.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace morvane::testing {
+
+namespace {
+
+const char* kPython = "/usr/bin/python3"; // the distribution's, which has pyftpdlib
+const char* kVsftpd = "/usr/sbin/vsftpd";
+
+bool CanConnect(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(std::uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+int FreeLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+FtpServerProcess::FtpServerProcess(ServerKind kind) : kind_(kind) {
+    root_ = dir_ / "root";
+    std::filesystem::create_directories(root_);
+    port_ = FreeLoopbackPort();
+    if (kind == ServerKind::Pyftpdlib) {
+        user_ = "alice";
+        password_ = "wonderland";
+        if (::access(kPython, X_OK) != 0) {
+            error_ = std::string(kPython) + " is missing (scripts/deps.sh installs it)";
+            return;
+        }
+        spawn({kPython, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(port_), "-w",
+               "-d", root_.string(), "-u", user_, "-P", password_});
+    } else {
+        // Anonymous login, which this server grants straight on USER with 230.
+        user_ = "anonymous";
+        password_ = "test@";
+        if (::access(kVsftpd, X_OK) != 0) {
+            error_ = std::string(kVsftpd) + " is missing (scripts/deps.sh installs vsftpd)";
+            return;
+        }
+        auto empty = dir_ / "empty";
+        std::filesystem::create_directories(empty);
+        std::filesystem::permissions(root_, std::filesystem::perms(0755));
+        auto conf = dir_ / "vsftpd.conf";
+        std::ofstream(conf) << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+                            << "listen_port=" << port_ << "\n"
+                            << "background=NO\nseccomp_sandbox=NO\nconnect_from_port_20=NO\n"
+                            << "run_as_launching_user=YES\nanonymous_enable=YES\n"
+                            << "local_enable=NO\nno_anon_password=YES\n"
+                            << "anon_root=" << root_.string() << "\n"
+                            << "write_enable=YES\nanon_upload_enable=YES\n"
+                            << "anon_mkdir_write_enable=YES\nanon_other_write_enable=YES\n"
+                            << "anon_world_readable_only=NO\nanon_umask=022\n"
+                            << "secure_chroot_dir=" << empty.string() << "\n"
+                            << "pasv_enable=NO\nport_enable=YES\nxferlog_enable=NO\n"
+                            << "vsftpd_log_file=" << (dir_ / "vsftpd.log").string() << "\n";
+        spawn({kVsftpd, conf.string()});
+    }
+    if (error_.empty()) waitReady();
+}
+
+bool FtpServerProcess::spawn(const std::vector<std::string>& argv) {
+    std::string log = (dir_ / "server.out").string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        int nul = ::open("/dev/null", O_RDONLY);
+        ::dup2(nul, 0);
+        std::vector<char*> args;
+        for (auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    if (pid_ < 0) error_ = "fork failed";
+    return pid_ > 0;
+}
+
+bool FtpServerProcess::waitReady() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            std::ifstream in(dir_ / "server.out");
+            std::string out((std::istreambuf_iterator<char>(in)), {});
+            error_ = "server exited at start: " + out;
+            return false;
+        }
+        if (CanConnect(port_)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    error_ = "server did not start listening within 15 s";
+    return false;
+}
+
+FtpServerProcess::~FtpServerProcess() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+} // namespace morvane::testing

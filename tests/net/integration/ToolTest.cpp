@@ -1,0 +1,118 @@
+// morvane-ftp seen from outside: run as a process against a real server.
+#include "FtpServers.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace morvane::testing;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs the tool with a hard time limit.
+Result RunTool(std::vector<std::string> args, int seconds = 30) {
+    args.insert(args.begin(), MORVANE_FTP_TOOL);
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    Result r;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    char buf[65536];
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (::poll(fds, 2, 100) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? r.out : r.err).append(buf, std::size_t(n));
+            }
+        }
+    }
+    if (open > 0) ::kill(pid, SIGKILL);
+    for (auto& f : fds)
+        if (f.fd >= 0) ::close(f.fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+} // namespace
+
+TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
+    FtpServerProcess server(ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    writeFile(server.root() / "hello world.txt", std::string("hi\0there\r\n", 10));
+    auto common =
+        std::vector<std::string>{"-t",       "20",          "-P", std::to_string(server.port()),
+                                 "-u",       server.user(), "-p", server.password(),
+                                 "127.0.0.1"};
+    auto with = [&](std::vector<std::string> more) {
+        auto a = common;
+        a.insert(a.end(), more.begin(), more.end());
+        return a;
+    };
+    Result ls = RunTool(with({"ls"}));
+    ASSERT_EQ(ls.exitCode, 0) << ls.err;
+    EXPECT_THAT(ls.out, ::testing::MatchesRegex(
+                            "hello world\\.txt\t[^\t]+\t10\t0\t[^\t]+\t[^\t]+\t-rw-r--r--\n"));
+
+    TempDir local;
+    Result get = RunTool(with({"get", "hello world.txt", (local / "copy").string()}));
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_EQ(readFile(local / "copy"), std::string("hi\0there\r\n", 10));
+
+    Result put = RunTool(with({"put", (local / "copy").string(), "up.txt"}));
+    ASSERT_EQ(put.exitCode, 0) << put.err;
+    EXPECT_EQ(readFile(server.root() / "up.txt"), std::string("hi\0there\r\n", 10));
+
+    Result rm = RunTool(with({"rm", "missing.txt"}));
+    EXPECT_EQ(rm.exitCode, 1);
+    EXPECT_THAT(rm.err, ::testing::StartsWith("Host replied (expected 250): 550"));
+
+    Result bad = RunTool({"-t", "5", "-P", std::to_string(server.port()), "-u", "alice", "-p",
+                          "wrong", "127.0.0.1", "ls"});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_THAT(bad.err, ::testing::StartsWith("Host replied 530"));
+
+    Result verbose = RunTool(with({"-v", "quote", "NOOP"}));
+    EXPECT_EQ(verbose.exitCode, 2); // options come first
+    auto v = common;
+    v.insert(v.begin(), "-v");
+    v.insert(v.end(), {"quote", "NOOP"});
+    Result quote = RunTool(v);
+    ASSERT_EQ(quote.exitCode, 0) << quote.err;
+    EXPECT_THAT(quote.out, ::testing::StartsWith("200"));
+    EXPECT_THAT(quote.err, ::testing::HasSubstr("-> PASS ****"));
+    EXPECT_THAT(quote.err, ::testing::Not(::testing::HasSubstr(server.password())));
+}
