@@ -316,3 +316,50 @@ TEST(LayoutTest, CaretByLineAndColumn) {
 
 } // namespace
 } // namespace morvane::editor
+
+namespace morvane::editor {
+namespace {
+using namespace test;
+
+// Edits across many blocks of the chain against a plain string.
+TEST(EditTest, RandomEditsInALargeDocumentMatchAString) {
+    std::mt19937 rng(5);
+    std::string text;
+    while (text.size() < 600000)
+        text += RandomLine(rng, 120) + (rng() % 5 ? "\n" : "\r\n");
+    TCustomCodeMemo m;
+    Load(m, text);
+    std::string model = RefNormalise(text);
+    for (int step = 0; step < 400; ++step) {
+        auto len = static_cast<TextOffset>(model.size());
+        TextOffset a = std::uniform_int_distribution<TextOffset>(0, len)(rng);
+        TextOffset span = step % 25 == 0 ? 200000 : 50;
+        TextOffset b = std::min(len, a + std::uniform_int_distribution<TextOffset>(0, span)(rng));
+        std::string ins;
+        switch (step % 4) {
+        case 0:
+            ins = std::string(1, static_cast<char>('a' + step % 26));
+            break;
+        case 1:
+            ins = "";
+            break;
+        case 2:
+            ins = RandomLine(rng, 40) + "\n" + RandomLine(rng, 40);
+            break;
+        default:
+            ins = step % 100 == 3 ? std::string(150000, 'z') : "\n";
+            break;
+        }
+        m.SetSelection(a, step % 4 == 0 ? a : b);
+        m.ReplaceSel(ins);
+        model.replace(static_cast<std::size_t>(a),
+                      static_cast<std::size_t>(step % 4 == 0 ? 0 : b - a), RefNormalise(ins));
+        ASSERT_EQ(m.TextLength(), static_cast<TextOffset>(model.size())) << step;
+    }
+    ASSERT_EQ(Stored(m), model);
+    ASSERT_NO_FATAL_FAILURE(CheckChain(m));
+    EXPECT_EQ(m.LongestLine() >= m.Store().MaxRecordLength(), true);
+}
+
+} // namespace
+} // namespace morvane::editor
