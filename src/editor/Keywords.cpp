@@ -21,17 +21,25 @@ std::int32_t TKeywords::findChild(std::int32_t n, char c) const {
     return n;
 }
 
-// Siblings stay in ascending character order.
-std::int32_t TKeywords::insertChild(std::int32_t* link, char c) {
-    while (*link >= 0 && std::uint8_t(nodes_[*link].ch) < std::uint8_t(c))
-        link = &nodes_[*link].sibling;
-    if (*link >= 0 && nodes_[*link].ch == c) return *link;
+// Siblings stay in ascending character order. Works on indexes: adding a node may move nodes_.
+std::int32_t TKeywords::insertChild(std::int32_t parent, char c) {
+    std::int32_t prev = -1;
+    std::int32_t n = nodes_[std::size_t(parent)].child;
+    while (n >= 0 && std::uint8_t(nodes_[std::size_t(n)].ch) < std::uint8_t(c)) {
+        prev = n;
+        n = nodes_[std::size_t(n)].sibling;
+    }
+    if (n >= 0 && nodes_[std::size_t(n)].ch == c) return n;
     Node node;
     node.ch = c;
-    node.sibling = *link;
+    node.sibling = n;
     nodes_.push_back(std::move(node));
-    *link = std::int32_t(nodes_.size() - 1);
-    return *link;
+    auto added = std::int32_t(nodes_.size() - 1);
+    if (prev < 0)
+        nodes_[std::size_t(parent)].child = added;
+    else
+        nodes_[std::size_t(prev)].sibling = added;
+    return added;
 }
 
 std::int32_t TKeywords::walk(std::string_view word) const {
@@ -60,12 +68,8 @@ void TKeywords::add(std::string_view rawWord, std::uint8_t token, const StateSet
     std::int32_t n = index_[c0];
     nodes_[n].states |= states;
     for (std::size_t i = 1; i < word.size(); ++i) {
-        // The link lives inside nodes_, which insertChild may grow: copy it out first.
-        std::int32_t first = nodes_[n].child;
-        std::int32_t child = insertChild(&first, word[i]);
-        nodes_[n].child = first;
-        n = child;
-        nodes_[n].states |= states;
+        n = insertChild(n, word[i]);
+        nodes_[std::size_t(n)].states |= states;
     }
     KeywordEntry entry{states, token, followGroup};
     nodes_[n].entries.push_back(entry);

@@ -77,7 +77,7 @@ private:
         std::vector<KeywordEntry> entries;
     };
     std::int32_t findChild(std::int32_t first, char c) const;
-    std::int32_t insertChild(std::int32_t* link, char c);
+    std::int32_t insertChild(std::int32_t parent, char c);
     std::int32_t walk(std::string_view word) const;
 
     bool caseSensitive_ = false;

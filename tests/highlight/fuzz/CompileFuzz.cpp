@@ -1,0 +1,34 @@
+// libFuzzer entry: any bytes as a highlighter script. Compilation may fail only with the
+// compiler's own errors; anything else (a crash, a hang, another exception) is a finding.
+#include "editor/CodeMemoError.h"
+#include "editor/KeyboardActionContoller.h"
+#include "editor/Keywords.h"
+#include "highlight/CodeMemoParser.h"
+#include "highlight/SYM_Compiler.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace morvane;
+    highlight::TCodeMemoParser parser;
+    // Includes resolve inside a folder that holds nothing, so no input reads outside files.
+    parser.setScript("/nonexistent-morvane-fuzz/script.stx");
+    try {
+        parser.compile(std::string(reinterpret_cast<const char*>(data), size));
+        // A compiled definition must survive its own settings round trip.
+        std::string bytes;
+        editor::BinaryWriter out(bytes);
+        parser.settings().writeStream(out);
+        editor::BinaryReader in(bytes);
+        highlight::TSM_Settings copy;
+        copy.readStream(in);
+        copy.applyStyleString(parser.settings().styleString());
+    } catch (const highlight::ESYM_COMP_ERROR&) {
+    } catch (const editor::ECodeMemo&) {
+    } catch (const editor::EKeywords&) {
+    } catch (const editor::EKeyControllerException&) {
+    }
+    return 0;
+}

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the compiler's fuzz target with clang and runs it, seeded with the built-in scripts.
+#   tests/highlight/fuzz/run_fuzz.sh [seconds]   (default 60)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../../.." && pwd)"
+build="$root/build-hl-fuzz"
+seconds="${1:-60}"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DMORVANE_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" --target morvane_highlight_fuzz -j2
+corpus="$build/highlight-corpus"
+mkdir -p "$corpus"
+cp "$root"/resources/highlighters/*.stx "$corpus"/
+"$build/tests/highlight/morvane_highlight_fuzz" -max_total_time="$seconds" -max_len=65536 \
+    -timeout=10 -rss_limit_mb=2048 "$corpus"
