@@ -213,6 +213,34 @@ TEST(LoadSaveTest, ShortWritesAreRetriedFromTheStartThenFail) {
     }
 }
 
+// Hands out one block of text, then runs out of memory.
+class FailingStream final : public TStream {
+public:
+    std::size_t Read(void* buffer, std::size_t count) override {
+        if (reads++ > 0) throw std::bad_alloc();
+        std::memset(buffer, 'a', count);
+        static_cast<char*>(buffer)[count - 1] = '\n';
+        return count;
+    }
+    std::size_t Write(const void*, std::size_t) override { return 0; }
+    std::int64_t Seek(std::int64_t, TSeekOrigin) override { return 0; }
+    int reads = 0;
+};
+
+TEST(LoadSaveTest, OutOfMemoryWhileLoadingKeepsWhatWasLoaded) {
+    TCustomCodeMemo m;
+    FailingStream in;
+    try {
+        m.LoadFromStream(in);
+        FAIL() << "no error";
+    } catch (const ECodeMemo& e) {
+        EXPECT_STREQ(e.what(), "Not enough memory for operation");
+    }
+    EXPECT_GT(m.TextLength(), 0);
+    EXPECT_FALSE(m.Loading());
+    EXPECT_FALSE(m.Updating());
+}
+
 TEST(LoadSaveTest, FormattedExportsAreNotAvailableYet) {
     TCustomCodeMemo m;
     Load(m, "x");
