@@ -213,6 +213,7 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
     struct stat st {};
     bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) SaveFailed(fileName, "it is a directory");
+    if (exists && !S_ISREG(st.st_mode)) SaveFailed(fileName, "it is not a regular file");
     if (exists && ::access(target.c_str(), W_OK) != 0) SaveFailed(fileName, std::strerror(errno));
     // The rename below would replace a file even without write permission on it, and root
     // passes every access check: a file nobody may write is left alone.

@@ -90,13 +90,15 @@ std::int64_t TFastMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode, unsigned permissions) {
     if (mode == fmOpenRead) {
-        fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a named pipe does not hang the open; only regular files are
+        // read: a directory cannot be, and a device like /dev/zero would never end.
+        fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
-        // A directory opens fine but cannot be read as text.
-        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
             ::close(fd_);
             fd_ = -1;
         }
+        if (fd_ >= 0) ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
         if (fd_ < 0) throw EFOpenError("File '" + fileName + "' cannot be opened for reading");
     } else {
         fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, permissions);

@@ -285,9 +285,11 @@ protected:
     std::string dir_;
 };
 
-TEST_F(FileTest, MissingFileOrDirectoryCannotBeOpened) {
+TEST_F(FileTest, OnlyRegularFilesAreOpened) {
     TCustomCodeMemo m;
-    for (std::string name : {Path("none.txt"), dir_}) {
+    std::string fifo = Path("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (std::string name : {Path("none.txt"), dir_, fifo, std::string("/dev/zero")}) {
         try {
             m.LoadFromFile(name);
             FAIL() << name;
@@ -335,6 +337,9 @@ TEST_F(FileTest, ReadOnlyTargetOrDirectoryIsRefusedAndLeftAlone) {
     EXPECT_THROW(m.SaveToFile(path), EFileSaveError);
     EXPECT_EQ(Read(path), "keep\n");
     EXPECT_THROW(m.SaveToFile(dir_), EFileSaveError);
+    std::string fifo = Path("pipe");
+    ::mkfifo(fifo.c_str(), 0600);
+    EXPECT_THROW(m.SaveToFile(fifo), EFileSaveError);
     EXPECT_THROW(m.SaveToFile(Path("no/such/dir.txt")), EFileSaveError);
 }
 
