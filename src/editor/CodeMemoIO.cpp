@@ -237,7 +237,7 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
             SaveFailed(fileName,
                        out.WriteError() ? std::strerror(out.WriteError()) : kCouldNotSave);
         }
-        if (!out.Sync()) SaveFailed(fileName, std::strerror(errno));
+        if (!out.Sync() || !out.Close()) SaveFailed(fileName, std::strerror(errno));
     } catch (...) {
         ::unlink(tmpl.c_str());
         throw;

@@ -81,6 +81,9 @@ public:
     bool SetSize(std::int64_t newSize) override;
     // Flushes to the disk; false with errno set when that failed.
     bool Sync();
+    // Closes now; false with errno set when the system reported an error (a late write error
+    // of a network file system shows here).
+    bool Close();
     int Handle() const { return fd_; }
     // The errno of the last failed write, 0 if none.
     int WriteError() const { return writeError_; }
