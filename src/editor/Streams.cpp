@@ -160,4 +160,10 @@ bool TFileStream::Sync() {
     return ::fsync(fd_) == 0;
 }
 
+bool TFileStream::Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+}
+
 } // namespace morvane::editor
