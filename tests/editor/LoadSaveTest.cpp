@@ -343,6 +343,17 @@ TEST_F(FileTest, ReadOnlyTargetOrDirectoryIsRefusedAndLeftAlone) {
     EXPECT_THROW(m.SaveToFile(Path("no/such/dir.txt")), EFileSaveError);
 }
 
+TEST_F(FileTest, NamesWithBytesOutsideAsciiWork) {
+    std::string path = Path("caf\xe9 \xc3\xa9t\xe9.txt"); // Latin-1 and UTF-8 mixed
+    Write(path, "x\r\n");
+    TCustomCodeMemo m;
+    m.LoadFromFile(path);
+    m.SetSelection(1, 1);
+    m.ReplaceSel("y");
+    m.SaveToFile(path);
+    EXPECT_EQ(Read(path), "xy\r\n");
+}
+
 TEST_F(FileTest, BytesOfABinaryFileSurvive) {
     std::string bytes;
     for (int i = 0; i < 256; ++i)
