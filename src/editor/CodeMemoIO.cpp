@@ -124,7 +124,7 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     topLine_ = 0;
     topOffset_ = 0;
     leftColumn_ = 0;
-    changeBits_ |= cbText | cbSelection | cbView;
+    changeBits_ |= cbText | cbSelection | cbScroll;
     ScrollToCaret();
     if (view_) view_->UpdateScrollBars();
     EndUpdate();

@@ -8,7 +8,7 @@ namespace morvane::editor {
 
 void TCustomCodeMemo::SetFontMetrics(std::shared_ptr<const TFontMetrics> metrics) {
     metrics_ = std::move(metrics);
-    changeBits_ |= cbView;
+    changeBits_ |= cbSettings;
     Invalidate();
     if (view_) view_->UpdateScrollBars();
 }
@@ -18,7 +18,7 @@ void TCustomCodeMemo::SetClientSize(int width, int height) {
     clientWidth_ = std::max(0, width);
     clientHeight_ = std::max(0, height);
     FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
-    changeBits_ |= cbView;
+    changeBits_ |= cbSize;
     if (view_) view_->UpdateScrollBars();
 }
 
@@ -42,7 +42,7 @@ void TCustomCodeMemo::SetTopLine(RecIndex line) {
     topLine_ = line;
     topOffset_ = store_->Start(line);
     FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
-    changeBits_ |= cbView;
+    changeBits_ |= cbScroll;
     Invalidate();
     if (view_) view_->UpdateScrollBars();
 }
@@ -52,7 +52,7 @@ void TCustomCodeMemo::SetLeftColumn(DisplayColumn col) {
     if (col == leftColumn_) return;
     leftColumn_ = col;
     FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
-    changeBits_ |= cbView;
+    changeBits_ |= cbScroll;
     Invalidate();
     if (view_) view_->UpdateScrollBars();
 }
@@ -142,7 +142,7 @@ void TCustomCodeMemo::ScrollToCaret() {
     if (topLine_ != oldTop || leftColumn_ != oldLeft) {
         topOffset_ = store_->Start(topLine_);
         FlagRange(topLine_, topLine_ + rows + 2, lfRepaint);
-        changeBits_ |= cbView;
+        changeBits_ |= cbScroll;
         Invalidate();
         if (view_) view_->UpdateScrollBars();
     }

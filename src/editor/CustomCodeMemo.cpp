@@ -145,7 +145,7 @@ void TCustomCodeMemo::SetOptions(std::uint32_t options) {
     bool wrapChanged = (options ^ options_) & smoWordWrap;
     options_ = options;
     if (wrapChanged && !store_->Empty()) Rewrap(0, LineCount() - 1);
-    changeBits_ |= cbView;
+    changeBits_ |= cbOptions;
     Invalidate();
 }
 
@@ -218,7 +218,6 @@ void TCustomCodeMemo::NotifyChange() {
 }
 
 void TCustomCodeMemo::Invalidate() {
-    changeBits_ |= cbView;
     if (view_ && updateCount_ == 0 && !updateLock_) view_->RepaintView();
 }
 

@@ -222,7 +222,17 @@ public:
     TCharTest fn_CharIsInWord;
 
 protected:
-    enum ChangeBits : unsigned { cbText = 1, cbSelection = 2, cbView = 4 };
+    // The change word; OnChange follows when any bit is set.
+    enum ChangeBits : unsigned {
+        cbSelection = 1,
+        cbText = 2,
+        cbSize = 4,
+        cbSettings = 8,
+        cbScroll = 16,
+        cbInsertMode = 32,
+        cbOptions = 64,
+        cbCommand = 128,
+    };
     // Display column of a text offset within its record.
     DisplayColumn ColumnAt(TextOffset off) const;
 
