@@ -204,6 +204,12 @@ std::intptr_t PerformMessage(TCustomCodeMemo& m, unsigned msg, std::uintptr_t wP
         return m.undo_.CanRedo();
     case SM_REDO:
         return m.Redo();
+    case SM_BLOCKINDENT:
+        m.BlockIndent(static_cast<int>(sw), lParam & 1);
+        return 0;
+    case SM_BLOCKUNINDENT:
+        m.BlockUnindent(static_cast<int>(sw));
+        return 0;
     case SM_APPLYSETTINGS:
         m.Invalidate();
         return 0;

@@ -39,6 +39,7 @@ enum TCodeMemoOption : std::uint32_t {
     smoLineNumbers = 1u << 0,
     smoSyntaxHighlight = 1u << 4,
     smoWordWrap = 1u << 10,
+    smoUseTAB = 1u << 23,
     smoShowGutter = 1u << 16,
     smoTitleAsFilename = 1u << 18,
 };
@@ -158,6 +159,16 @@ public:
     // The line ends of the last file or stream loaded (LF for a text without any break).
     TLineEnd LineEnd() const { return lineEnd_; }
 
+    // --- block indent ---
+    int IndentStep() const { return indentStep_; }
+    void SetIndentStep(int value) { indentStep_ = std::clamp(value, 1, 255); }
+    // Puts steps characters (0: IndentStep) before every line the selection touches: TABs when
+    // useTabs is asked for and smoUseTAB is on, else blanks. One undo step.
+    void BlockIndent(int steps, bool useTabs);
+    // Removes up to steps (0: IndentStep) leading blanks, TABs and no-break spaces from every
+    // line the selection touches. One undo step.
+    void BlockUnindent(int steps);
+
     // --- undo ---
     bool Undo();
     bool Redo();
@@ -250,6 +261,8 @@ private:
     void FlagRange(RecIndex first, RecIndex last, std::uint32_t flags);
     void TextChanged(TextOffset start, TextOffset extent);
     void SharedTextChanged(TextOffset start, TextOffset extent);
+    std::vector<TextOffset> SelectedLineStarts() const;
+    void ReselectAfterBlockEdit(TextOffset start, TextOffset end, bool caretAtEnd);
     void SaveWithRetries(TStream& stream, TTextForm form);
     void LoadBlocks(TStream& stream, bool detectLineEnd);
     void Replay(TextOffset from, TextOffset to, const std::string& text);
@@ -275,6 +288,7 @@ private:
 
     std::uint32_t options_ = kInitialOptions;
     int tabDefault_ = 4;
+    int indentStep_ = 1;
     TSaveFormat saveFormat_ = sfUNIX;
     TLineEnd lineEnd_ = TLineEnd::leLF;
     TSelLineStyle selLineStyle_ = lsLF;

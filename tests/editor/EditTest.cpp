@@ -2,6 +2,7 @@
 
 #include "EditorTestUtil.h"
 
+#include "editor/CodeMemoMessages.h"
 #include "platform/FakeUi.h"
 
 namespace morvane::editor {
@@ -359,6 +360,57 @@ TEST(EditTest, RandomEditsInALargeDocumentMatchAString) {
     ASSERT_EQ(Stored(m), model);
     ASSERT_NO_FATAL_FAILURE(CheckChain(m));
     EXPECT_EQ(m.LongestLine() >= m.Store().MaxRecordLength(), true);
+}
+
+} // namespace
+} // namespace morvane::editor
+
+namespace morvane::editor {
+namespace {
+using namespace test;
+
+TEST(BlockIndentTest, IndentsTheTouchedLinesAsOneUndoStep) {
+    TCustomCodeMemo m;
+    Load(m, "l1\nl2\nl3\nl4\n");
+    m.SetSelection(3, 9); // start of line 2 to start of line 4
+    m.Perform(SM_BLOCKINDENT, 2, 0);
+    EXPECT_EQ(Stored(m), "l1\r  l2\r  l3\rl4\r");
+    EXPECT_EQ(m.Anchor(), 3);
+    EXPECT_EQ(m.Caret(), 13);
+    m.Perform(SM_BLOCKINDENT, 0, 1); // one step of the indent step, a TAB
+    EXPECT_EQ(Stored(m), "l1\r\t  l2\r\t  l3\rl4\r");
+    ASSERT_TRUE(m.Undo());
+    ASSERT_TRUE(m.Undo());
+    EXPECT_EQ(Stored(m), "l1\rl2\rl3\rl4\r");
+    EXPECT_EQ(m.Anchor(), 3);
+    EXPECT_EQ(m.Caret(), 9);
+    EXPECT_FALSE(m.Modified());
+}
+
+TEST(BlockIndentTest, UnindentRemovesLeadingBlanksTabsAndNoBreakSpaces) {
+    TCustomCodeMemo m;
+    Load(m, "\t   a\n  b\nc\n\xA0\xA0"
+            "d");
+    m.SetSelection(0, m.TextLength());
+    m.BlockUnindent(4);
+    EXPECT_EQ(Stored(m), "a\rb\rc\rd");
+    EXPECT_EQ(m.Caret(), m.TextLength());
+    ASSERT_TRUE(m.Undo());
+    EXPECT_EQ(Stored(m), "\t   a\r  b\rc\r\xA0\xA0"
+                         "d");
+    m.SetReadOnly(true);
+    m.BlockUnindent(4);
+    EXPECT_EQ(m.TextLength(), 15);
+}
+
+TEST(BlockIndentTest, ContinuationRecordsAreNotIndented) {
+    TCustomCodeMemo m;
+    std::string longLine(3000, 'x');
+    Load(m, longLine + "\nshort");
+    m.SetSelection(0, m.TextLength());
+    m.BlockIndent(1, false);
+    EXPECT_EQ(Stored(m), " " + longLine + "\r short");
+    ASSERT_NO_FATAL_FAILURE(CheckChain(m));
 }
 
 } // namespace
