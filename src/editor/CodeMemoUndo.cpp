@@ -36,6 +36,8 @@ bool TCustomCodeMemo::Undo() {
                 undo_.PopUndo();
                 ExpectClosing(undo_.PopUndo(), m);
                 inGroup = true;
+                // A block edit touched many lines: highlighting starts over from the top.
+                if (m.value1 == 17 || m.value1 == 18) dirty_ = 0;
                 continue;
             }
             if (m.aux == maGroupStart) {
