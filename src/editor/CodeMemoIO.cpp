@@ -133,15 +133,21 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
 
 void TCustomCodeMemo::SaveToStream(TStream* stream) {
     if (!stream) throw EFileSaveError(kBadStream);
-    LoadingFlag flag(loading_);
+    WriteAll(*stream);
     undo_.Clear();
+}
+
+// The undo stack is emptied only once the text is safely written: a save that fails leaves the
+// document modified, so that nobody closes it believing it saved.
+void TCustomCodeMemo::WriteAll(TStream& stream) {
+    LoadingFlag flag(loading_);
     TextOffset anchor = anchor_, caret = caret_;
     bool lock = updateLock_;
     updateLock_ = true;
     try {
         anchor_ = 0;
         caret_ = TextLength();
-        SaveWithRetries(*stream, FormOf(saveFormat_));
+        SaveWithRetries(stream, FormOf(saveFormat_));
     } catch (...) {
         anchor_ = anchor;
         caret_ = caret;
@@ -151,7 +157,6 @@ void TCustomCodeMemo::SaveToStream(TStream* stream) {
     anchor_ = anchor;
     caret_ = caret;
     updateLock_ = lock;
-    undo_.Clear();
 }
 
 // A stream that took fewer bytes than offered gets the whole text again, up to three more
@@ -232,7 +237,7 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
     try {
         TFileStream out(fd);
         try {
-            SaveToStream(&out);
+            WriteAll(out);
         } catch (const EFileSaveError&) {
             SaveFailed(fileName,
                        out.WriteError() ? std::strerror(out.WriteError()) : kCouldNotSave);
@@ -252,6 +257,7 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
         ::fsync(dfd);
         ::close(dfd);
     }
+    undo_.Clear();
     if (options_ & smoTitleAsFilename) fileName_ = fileName;
 }
 

@@ -264,6 +264,7 @@ private:
     std::vector<TextOffset> SelectedLineStarts() const;
     void ReselectAfterBlockEdit(TextOffset start, TextOffset end, bool caretAtEnd);
     void SaveWithRetries(TStream& stream, TTextForm form);
+    void WriteAll(TStream& stream);
     void LoadBlocks(TStream& stream, bool detectLineEnd);
     void Replay(TextOffset from, TextOffset to, const std::string& text);
     friend class TCodeMemoStrings;

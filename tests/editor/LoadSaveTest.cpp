@@ -205,6 +205,9 @@ TEST(LoadSaveTest, ShortWritesAreRetriedFromTheStartThenFail) {
         EXPECT_STREQ(e.what(), "Could not save text to stream");
     }
     EXPECT_EQ(always.writes, 4);
+    m.ReplaceSel("x");
+    EXPECT_THROW(m.SaveToStream(&always), EFileSaveError);
+    EXPECT_TRUE(m.Modified()); // a failed save leaves the document modified
     try {
         m.SaveToStream(nullptr);
         FAIL() << "no error";
@@ -334,8 +337,10 @@ TEST_F(FileTest, ReadOnlyTargetOrDirectoryIsRefusedAndLeftAlone) {
     ::chmod(path.c_str(), 0444);
     TCustomCodeMemo m;
     Load(m, "new\n");
+    m.ReplaceSel("edited ");
     EXPECT_THROW(m.SaveToFile(path), EFileSaveError);
     EXPECT_EQ(Read(path), "keep\n");
+    EXPECT_TRUE(m.Modified());
     EXPECT_THROW(m.SaveToFile(dir_), EFileSaveError);
     std::string fifo = Path("pipe");
     ::mkfifo(fifo.c_str(), 0600);
