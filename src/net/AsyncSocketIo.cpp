@@ -34,6 +34,21 @@ int TCustomAsyncSocket::Send(const void* data, int len) {
     allSent_ = false;
     const char* p = static_cast<const char*>(data);
     int left = len;
+    // With nothing queued, what the system takes at once need not be copied into the queue
+    // first; the rest is queued as usual. Errors are left to TryToSend below.
+    if (sockType_ == 1 && fd_ != InvalidSocket && SendQueueLength() == 0 && len >= kLargeSend) {
+        int flags = MSG_NOSIGNAL | (sendFlags_ == wsSendUrgent ? MSG_OOB : 0);
+        ssize_t n = ::send(fd_, p, std::size_t(left), flags);
+        if (n > 0) {
+            p += n;
+            left -= int(n);
+        }
+        if (left == 0) {
+            allSent_ = true;
+            PostEvent(FD_WRITE, 0);
+            return len;
+        }
+    }
     if (!sendQueue_.empty()) {
         int n = sendQueue_.back().Write(p, left);
         p += n;

@@ -1,6 +1,6 @@
 #include "net/ListingParser.h"
 
-#include <vector>
+#include <array>
 
 namespace morvane::net {
 
@@ -11,17 +11,27 @@ struct Word {
     std::string_view text;
 };
 
-std::vector<Word> SplitWords(std::string_view line) {
-    std::vector<Word> words;
+// The first words of a line; nothing needs more than ten, and lines are parsed by the
+// hundred thousand, so no allocation here.
+struct Words {
+    static constexpr std::size_t Max = 10;
+    std::array<Word, Max> w{};
+    std::size_t count = 0; // Max means "Max or more"
+    std::size_t size() const { return count; }
+    const Word& operator[](std::size_t i) const { return w[i]; }
+};
+
+Words SplitWords(std::string_view line) {
+    Words words;
     std::size_t i = 0;
-    while (i < line.size()) {
+    while (i < line.size() && words.count < Words::Max) {
         while (i < line.size() && line[i] == ' ')
             ++i;
         if (i >= line.size()) break;
         std::size_t start = i;
         while (i < line.size() && line[i] != ' ')
             ++i;
-        words.push_back({start, line.substr(start, i - start)});
+        words.w[words.count++] = {start, line.substr(start, i - start)};
     }
     return words;
 }
@@ -34,7 +44,7 @@ bool AllDigits(std::string_view w) {
 }
 
 // Word n (1-based), empty beyond the last.
-std::string_view WordAt(const std::vector<Word>& words, std::size_t n) {
+std::string_view WordAt(const Words& words, std::size_t n) {
     return n >= 1 && n <= words.size() ? words[n - 1].text : std::string_view();
 }
 
@@ -48,14 +58,14 @@ std::int64_t SizeOf(std::string_view digits) {
     return v;
 }
 
-bool IsTotalLine(const std::vector<Word>& words) {
+bool IsTotalLine(const Words& words) {
     return words.size() == 2 && words[0].text == "total" && AllDigits(words[1].text);
 }
 
 // A line that does not parse and does not even start like a listing line is the rest of a
 // name that contained a line break.
-bool IsFragment(const std::vector<Word>& words) {
-    if (words.empty() || IsTotalLine(words)) return false;
+bool IsFragment(const Words& words) {
+    if (words.size() == 0 || IsTotalLine(words)) return false;
     std::string_view first = words[0].text;
     static constexpr std::string_view kinds = "-dlbcps";
     return first.size() < 10 || kinds.find(first[0]) == std::string_view::npos;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvane::net {
@@ -119,7 +120,7 @@ public:
     // Creates or truncates localFile; throws std::system_error when it cannot.
     void RetrieveToFile(const std::string& name, const std::string& localFile);
     // Stores every byte of buffer (NUL bytes included); the caller keeps it alive until done.
-    void StoreFromBuffer(const std::string& name, const std::string& buffer);
+    void StoreFromBuffer(const std::string& name, std::string_view buffer);
 
     TAsyncSocket& ControlSocket() { return *control_; }
     TAsyncSocket& ListenSocket() { return *listen_; }
@@ -192,7 +193,7 @@ private:
     std::string renameTarget_;
     Mode mode_ = Mode::String;
     std::string* target_ = nullptr;
-    const std::string* source_ = nullptr;
+    std::string_view source_;
     std::int64_t storePos_ = 1; // 1-based position of the next byte to send
     std::string localFile_;
     int fileFd_ = -1;

@@ -14,7 +14,7 @@ namespace morvane::net {
 namespace {
 // Bytes moved per step of a transfer: large enough that the loop is not what limits it.
 constexpr int kFileReadChunk = 256 * 1024;
-constexpr std::int64_t kStoreChunk = 256 * 1024;
+constexpr std::int64_t kStoreChunk = 1024 * 1024;
 } // namespace
 
 std::string PortCommand(std::uint32_t a, std::uint16_t p) {
@@ -43,9 +43,9 @@ void TMsgFTP::RetrieveToFile(const std::string& name, const std::string& localFi
     StartTransfer(ftpRetrieving, name, Mode::File);
 }
 
-void TMsgFTP::StoreFromBuffer(const std::string& name, const std::string& buffer) {
+void TMsgFTP::StoreFromBuffer(const std::string& name, std::string_view buffer) {
     if (busy_) return;
-    source_ = &buffer;
+    source_ = buffer;
     storePos_ = 1;
     StartTransfer(ftpStoring, name, Mode::Store);
 }
@@ -195,8 +195,8 @@ void TMsgFTP::DataSent(std::uint16_t error) {
 }
 
 void TMsgFTP::StoreStep() {
-    if (!source_ || data_->State() != wsConnected) return;
-    auto length = std::int64_t(source_->size());
+    if (mode_ != Mode::Store || data_->State() != wsConnected) return;
+    auto length = std::int64_t(source_.size());
     if (storePos_ > length) {
         std::string msg = "Transfer complete, sent " + std::to_string(storePos_ - 1) + " of " +
                           std::to_string(length);
@@ -206,7 +206,7 @@ void TMsgFTP::StoreStep() {
         return;
     }
     std::int64_t chunk = std::min(kStoreChunk, length - (storePos_ - 1));
-    data_->Send(source_->data() + (storePos_ - 1), int(chunk));
+    data_->Send(source_.data() + (storePos_ - 1), int(chunk));
     storePos_ += chunk;
     byteCount_ = storePos_ - 1;
     if (OnTransferProgress) OnTransferProgress(this, storePos_);
@@ -241,7 +241,7 @@ void TMsgFTP::EndTransfer() {
     if (listen_->State() != wsClosed) listen_->Close();
     if (data_->State() != wsClosed) data_->Close();
     target_ = nullptr;
-    source_ = nullptr;
+    source_ = {};
 }
 
 } // namespace morvane::net

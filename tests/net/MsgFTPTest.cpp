@@ -228,7 +228,7 @@ TEST(FtpCommands, SuccessesReportTheirStates) {
     server.start();
     FtpClientHarness h;
     ASSERT_TRUE(h.connect(server.port()));
-    server.replies["PWD"] = "257 \"/home/user/sub\"\r\n";
+    server.setReply("PWD", "257 \"/home/user/sub\"\r\n");
     h.ftp.ChangeDir("sub dir");
     ASSERT_TRUE(h.waitDone());
     EXPECT_EQ(h.lastDone().state, ftpChangingDir);
@@ -288,24 +288,24 @@ TEST(FtpCommands, FailuresCarryTheExactTexts) {
     };
     auto original = server.replies;
     for (auto& step : steps) {
-        server.replies[step.verb] = "550 Nope\r\n";
+        server.setReply(step.verb, "550 Nope\r\n");
         step.run();
         ASSERT_TRUE(h.waitDone()) << step.verb;
         EXPECT_EQ(h.lastDone().state, step.state) << step.verb;
         EXPECT_TRUE(h.lastDone().error);
         EXPECT_EQ(h.ftp.ErrorMessage(), std::string(step.prefix) + "550 Nope");
         EXPECT_FALSE(h.ftp.Busy());
-        server.replies = original;
+        server.setReplies(original);
     }
     // RNTO refused after RNFR accepted reports as the second step.
-    server.replies["RNTO"] = "553 Not allowed\r\n";
+    server.setReply("RNTO", "553 Not allowed\r\n");
     h.ftp.RenameFile("x", "y");
     ASSERT_TRUE(h.waitDone());
     EXPECT_EQ(h.lastDone().state, ftpRenamingTo);
     EXPECT_EQ(h.ftp.ErrorMessage(), "Host replied (expected 250): 553 Not allowed");
 
     // A directory change whose PWD fails still succeeds, with no current directory.
-    server.replies["PWD"] = "550 no\r\n";
+    server.setReply("PWD", "550 no\r\n");
     h.ftp.ChangeDir("y");
     ASSERT_TRUE(h.waitDone());
     EXPECT_FALSE(h.lastDone().error);

@@ -126,6 +126,19 @@ void ScriptedFtpServer::start() {
     thread_ = std::thread([this] { serve(); });
 }
 
+void ScriptedFtpServer::setReply(const std::string& verb, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (text.empty())
+        replies.erase(verb);
+    else
+        replies[verb] = text;
+}
+
+void ScriptedFtpServer::setReplies(const std::map<std::string, std::string>& all) {
+    std::lock_guard lock(mutex_);
+    replies = all;
+}
+
 std::vector<std::string> ScriptedFtpServer::commands() const {
     std::lock_guard lock(mutex_);
     return commands_;
@@ -181,8 +194,15 @@ void ScriptedFtpServer::handle(Session& s, const std::string& line) {
             s.portPort = int(h * 256 + l);
         }
     }
-    if (auto h = handlers.find(verb); h != handlers.end()) return h->second(s, arg);
-    if (auto r = replies.find(verb); r != replies.end()) return s.send(r->second);
+    Handler handler;
+    std::string reply;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto h = handlers.find(verb); h != handlers.end()) handler = h->second;
+        if (auto r = replies.find(verb); r != replies.end()) reply = r->second;
+    }
+    if (handler) return handler(s, arg);
+    if (!reply.empty()) return s.send(reply);
     if (verb == "LIST" || verb == "RETR" || verb == "STOR") return defaultTransfer(s, verb, arg);
     s.send("502 Command not implemented\r\n");
 }

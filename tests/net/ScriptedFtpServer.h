@@ -40,7 +40,12 @@ public:
     int port() const { return port_; }
     void start();
 
-    // Raw bytes sent on connection ("" says nothing at all).
+    // Changes a canned reply while the server runs ("" removes it).
+    void setReply(const std::string& verb, const std::string& text);
+    void setReplies(const std::map<std::string, std::string>& all);
+
+    // Raw bytes sent on connection ("" says nothing at all). The public maps below may be
+    // changed freely before start(); afterwards only through setReply/setReplies.
     std::string greeting = "220 scripted server ready\r\n";
     std::map<std::string, std::string> replies;
     std::map<std::string, Handler> handlers;
