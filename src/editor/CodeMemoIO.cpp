@@ -165,10 +165,10 @@ void TCustomCodeMemo::WriteAll(TStream& stream) {
 void TCustomCodeMemo::SaveWithRetries(TStream& stream, TTextForm form) {
     std::int64_t start = stream.Seek(0, TSeekOrigin::soCurrent);
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (attempt > 0 && start >= 0) {
-            stream.Seek(start, TSeekOrigin::soBeginning);
-            stream.SetSize(start);
-        }
+        // A stream that cannot go back would get a second copy after the partial one.
+        if (attempt > 0 && (start < 0 || stream.Seek(start, TSeekOrigin::soBeginning) != start))
+            break;
+        if (attempt > 0) stream.SetSize(start);
         CountingStream counter(stream);
         WriteSelection(counter, form);
         if (TextLength() == 0 || counter.accepted == counter.offered) return;

@@ -244,6 +244,23 @@ TEST(LoadSaveTest, OutOfMemoryWhileLoadingKeepsWhatWasLoaded) {
     EXPECT_FALSE(m.Updating());
 }
 
+// A pipe: cannot seek, and takes only half of each write.
+class HalfPipe final : public TMemoryStream {
+public:
+    std::size_t Write(const void* buffer, std::size_t count) override {
+        return TMemoryStream::Write(buffer, count / 2);
+    }
+    std::int64_t Seek(std::int64_t, TSeekOrigin) override { return -1; }
+};
+
+TEST(LoadSaveTest, AStreamThatCannotSeekIsNotWrittenTwice) {
+    TCustomCodeMemo m;
+    Load(m, "abcdef");
+    HalfPipe pipe;
+    EXPECT_THROW(m.SaveToStream(&pipe), EFileSaveError);
+    EXPECT_EQ(pipe.Data(), "abc");
+}
+
 TEST(LoadSaveTest, FormattedExportsAreNotAvailableYet) {
     TCustomCodeMemo m;
     Load(m, "x");
