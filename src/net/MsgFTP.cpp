@@ -221,11 +221,7 @@ void TMsgFTP::Abort() {
     if (state_ == ftpResolving) {
         control_->CancelDnsLookup();
     } else {
-        if (transferActive_) {
-            transferActive_ = false;
-            listen_->Close();
-            data_->Close();
-        }
+        if (transferActive_) EndTransfer();
         Disconnect();
     }
     aborted_ = true;

@@ -225,8 +225,10 @@ void TMsgFTP::TransferReply(int code, const std::string& reply) {
 
 void TMsgFTP::TransferDone(bool error) {
     if (state_ == ftpListing && !error) {
-        ParseListing();
+        // A receiver may end the command from inside a report.
         std::uint64_t op = operation_;
+        ParseListing();
+        if (op != operation_) return;
         listing_.Finish([this](const TDirectoryEntry& e) { ReportEntry(e); });
         if (op != operation_) return;
     }
@@ -236,6 +238,8 @@ void TMsgFTP::TransferDone(bool error) {
 // Called by CommandDone: whatever ends a transfer closes its file and its connections.
 void TMsgFTP::EndTransfer() {
     transferActive_ = false;
+    listing_.Reset(); // a listing ended from inside its own report stops reporting
+    listingBuffer_.clear();
     if (fileFd_ >= 0) ::close(fileFd_);
     fileFd_ = -1;
     if (listen_->State() != wsClosed) listen_->Close();

@@ -205,14 +205,23 @@ TEST(SocketLookup, NumericAtOnceNamesFromTheLoopEmptyIsInvalid) {
     EXPECT_EQ(s.LastErrorMessage(), "DNS lookup: invalid host name.");
 }
 
+// Lets a test deliver readiness bits as the system would.
+struct ProbeSocket : TAsyncSocket {
+    using TAsyncSocket::TAsyncSocket;
+    void Deliver(unsigned events, std::uint16_t error) { HandleSocketEvent(events, error); }
+};
+
 TEST(SocketConnect, RefusedReportsConnectErrorThenClosesOnce) {
     auto loop = makePollEventLoop();
-    TAsyncSocket s(*loop);
+    ProbeSocket s(*loop);
     std::vector<int> connected, closed;
     s.OnSessionConnected = [&](TCustomAsyncSocket*, std::uint16_t e) { connected.push_back(e); };
     s.OnSessionClosed = [&](TCustomAsyncSocket*, std::uint16_t e) { closed.push_back(e); };
     Aim(s, ClosedPort());
     s.Connect();
+    EXPECT_EQ(s.State(), wsConnecting);
+    s.Deliver(FD_CLOSE, 10054); // a close while connecting is ignored
+    EXPECT_TRUE(closed.empty());
     EXPECT_EQ(s.State(), wsConnecting);
     ASSERT_TRUE(RunUntil(*loop, [&] { return !closed.empty(); }));
     RunFor(*loop, 50);

@@ -117,6 +117,14 @@ TEST(FtpLogin, ConnectionRefusedAndUnknownHost) {
     EXPECT_EQ(u.ftp.ErrorMessage().rfind("Could not look up hostname: no-such-host.invalid", 0),
               0u);
     EXPECT_FALSE(u.ftp.Busy());
+
+    // An IPv6 address cannot be announced with PORT: said so at once, nothing attempted.
+    FtpClientHarness v6;
+    v6.ftp.SetHostname("::1");
+    v6.ftp.Connect();
+    ASSERT_TRUE(RunUntil(*v6.loop, [&] { return !v6.ev.connects.empty(); }));
+    EXPECT_EQ(v6.ftp.ErrorMessage(), "Could not look up hostname: ::1 (no IPv4 address; active "
+                                     "mode can only announce an IPv4 address)");
 }
 
 TEST(FtpLogin, SilentServerWaitsForAbort) {

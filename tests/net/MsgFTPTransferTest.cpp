@@ -54,6 +54,19 @@ TEST(FtpTransfer, ListingReportsEveryEntry) {
     auto cmds = server.commands();
     EXPECT_THAT(cmds[4], ::testing::StartsWith("PORT 127,0,0,1,"));
     EXPECT_EQ(cmds[5], "LIST");
+
+    // A receiver that aborts from inside a report hears nothing more.
+    h.ev.entries.clear();
+    h.ftp.OnDirectoryListing = [&](TMsgFTP* ftp, const std::string& name, auto&&...) {
+        h.ev.entries.emplace_back().Name = name;
+        ftp->Abort();
+    };
+    h.ftp.ListDirectory();
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_TRUE(h.lastDone().error);
+    RunFor(*h.loop, 100);
+    EXPECT_EQ(h.ev.entries.size(), 1u);
+    EXPECT_EQ(h.ev.done.size(), 2u);
 }
 
 TEST(FtpTransfer, LargeListingIsQuickAndComplete) {
