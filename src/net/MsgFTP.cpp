@@ -104,6 +104,7 @@ void TMsgFTP::FailLater(TFTPState state, const std::string& message) {
     loop_.post([this, alive, op, state] {
         if (alive.expired() || op != operation_ || state_ != state) return;
         CommandDone(true);
+        if (!alive.expired() && !connected_ && state_ == ftpReady) SetState(ftpNotConnected);
     });
 }
 

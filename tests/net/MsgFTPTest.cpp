@@ -107,6 +107,12 @@ TEST(FtpLogin, ConnectionRefusedAndUnknownHost) {
     EXPECT_EQ(h.ftp.ErrorMessage(), "Could not connect to host 127.0.0.1");
     ASSERT_TRUE(RunUntil(*h.loop, [&] { return h.ftp.State() == ftpNotConnected; }));
     EXPECT_FALSE(h.ftp.Busy());
+    h.doneSeen = h.ev.done.size();
+    h.ftp.Noop(); // no connection: fails from the loop and stays disconnected
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_EQ(h.lastDone().state, ftpNoop);
+    EXPECT_EQ(h.ftp.ErrorMessage(), "Not connected");
+    EXPECT_EQ(h.ftp.State(), ftpNotConnected);
 
     FtpClientHarness u;
     u.ftp.SetHostname("no-such-host.invalid");
