@@ -233,13 +233,12 @@ void SingleInstance::readFrom(Connection& c) {
     }
     int fd = c.fd;
     auto arguments = decodeHandOver(c.block);
-    loop_->unwatch(c.watch);
-    loop_->cancelTimer(c.timer);
-    c.watch = c.timer = 0;
-    if (arguments && onArguments_) onArguments_(std::move(*arguments));
+    // Acknowledge before opening: opening may ask the user questions, and the sender must not
+    // wait for those.
     char reply = arguments ? ackByte : rejectByte;
     [[maybe_unused]] auto sent = ::send(fd, &reply, 1, MSG_NOSIGNAL);
     drop(fd);
+    if (arguments && onArguments_) onArguments_(std::move(*arguments));
 }
 
 void SingleInstance::drop(int fd) {

@@ -49,8 +49,8 @@ public:
     // Second: sends the block and waits for the acknowledgement. False with error() on failure.
     bool handOver(const std::string& block, std::chrono::milliseconds timeout);
 
-    // First: listens for hand-overs on the loop and calls onArguments with each decoded list
-    // (program path removed) before acknowledging it.
+    // First: listens for hand-overs on the loop, acknowledges each well-formed block and then
+    // calls onArguments with its list (program path removed).
     bool listen(EventLoop& loop, std::function<void(std::vector<std::string>)> onArguments);
 
 private:

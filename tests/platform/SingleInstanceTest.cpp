@@ -59,7 +59,7 @@ TEST(SingleInstance, OnlyOneHolderAtATimeAndTheLockDiesWithItsHolder) {
     EXPECT_TRUE(next.listen(*loop, [](auto) {})) << next.error();
 }
 
-TEST(SingleInstance, ArgumentsReachTheFirstInstanceBeforeTheAcknowledgement) {
+TEST(SingleInstance, ArgumentsReachTheFirstInstanceAndAreAcknowledged) {
     TempDir dir;
     auto loop = makePollEventLoop();
     SingleInstance first(dir.path());

@@ -3,12 +3,15 @@
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
 #include "app/qt/DocumentPage.h"
+#include "app/qt/MorvaneEditor.h"
 #include "app/qt/Trace.h"
 #include "platform/qt/QtUiServices.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -16,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -59,7 +63,8 @@ QIcon appIcon() {
     p.setPen(QPen(QColor("#34495e"), 3));
     p.setBrush(QColor("#f4f4f0"));
     p.drawRoundedRect(QRectF(6, 4, 44, 56), 4, 4);
-    for (auto [y, w] : {std::pair{18, 26}, {28, 20}, {38, 24}}) p.drawLine(14, y, 14 + w, y);
+    for (auto [y, w] : {std::pair{18, 26}, {28, 20}, {38, 24}})
+        p.drawLine(14, y, 14 + w, y);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor("#2e86c1"));
     p.drawEllipse(QPointF(48, 46), 12, 12);
@@ -95,6 +100,7 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     createStatusBar();
     formCreate();
     installEventFilter(this);
+    setAcceptDrops(true);
 }
 
 TMainForm::~TMainForm() = default;
@@ -163,7 +169,8 @@ void TMainForm::createActions() {
     action("HelpAbout")->setIcon(windowIcon());
 
     // Commands with behaviour in this build.
-    for (const char* name : {"FileExit", "SettingsShowOutput", "HelpAbout"})
+    for (const char* name : {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile",
+                             "FileSave", "FileSaveAs", "FileClose"})
         setCommandAvailable(name, true);
     action("SettingsShowOutput")->setCheckable(true);
     action("EditWordWrap")->setCheckable(true);
@@ -172,6 +179,17 @@ void TMainForm::createActions() {
     connect(action("SettingsShowOutput"), &QAction::triggered, this,
             [this] { setOutputVisible(!outputVisible_); });
     connect(action("HelpAbout"), &QAction::triggered, this, &TMainForm::showAbout);
+    connect(action("FileOpenLocalFile"), &QAction::triggered, this,
+            &TMainForm::openLocalFileCommand);
+    connect(action("FileSave"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->Save();
+    });
+    connect(action("FileSaveAs"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->SaveAs();
+    });
+    connect(action("FileClose"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->closeRequest(false);
+    });
 }
 
 void TMainForm::createMenus() {
@@ -481,7 +499,57 @@ void TMainForm::firstActivation() {
 
 void TMainForm::openArgument(const std::string& argument) {
     trace("open " + argument);
-    if (onOpenArgument) onOpenArgument(argument);
+    if (onOpenArgument) {
+        onOpenArgument(argument);
+        return;
+    }
+    std::string head = argument.substr(0, 10);
+    for (auto& c : head)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (head == "MORVANE://") {
+        // Remote references open once remote documents exist.
+        appendOutput("Remote files cannot be opened yet: " + argument);
+        return;
+    }
+    openLocalFiles({argument});
+}
+
+void TMainForm::openLocalFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        auto* doc = new TMorvaneEditor(*this);
+        doc->OpenLocal(path, false);
+    }
+}
+
+void TMainForm::openLocalFileCommand() {
+    platform::FileDialogOptions o;
+    o.title = "Open local file";
+    o.filter = "Any file (*.*)|*.*";
+    o.multiple = true;
+    o.mustExist = true;
+    if (auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
+        doc && doc->DocumentKind() == TMorvaneEditor::kLocal)
+        o.directory = doc->Directory();
+    openLocalFiles(context_.dialogs->openFiles(o));
+}
+
+TMorvaneEditor* TMainForm::requireDocument() const {
+    auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
+    if (!doc) context_.dialogs->message(platform::MsgKind::Error, "No active window");
+    return doc;
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths.push_back(platform::toBytes(url.toLocalFile()));
+    if (paths.empty()) return;
+    event->acceptProposedAction();
+    openLocalFiles(paths);
 }
 
 void TMainForm::handOverReceived(const std::vector<std::string>& arguments) {
@@ -569,6 +637,10 @@ void TMainForm::setCommandAvailable(std::string_view name, bool available) {
     for (auto d : documentEditCommands())
         isDocumentCommand |= d == name;
     a->setEnabled(available && (!isDocumentCommand || documentCommandsOn_));
+}
+
+void TMainForm::enableCommand(std::string_view name, bool enable) {
+    if (QAction* a = action(name)) a->setEnabled(enable && available_.count(name));
 }
 
 void TMainForm::enableDocumentCommands(bool enable) {

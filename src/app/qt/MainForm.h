@@ -65,8 +65,14 @@ public:
     void enableDocumentCommands(bool enable);
     // Marks a command as having behaviour; commands without it stay disabled.
     void setCommandAvailable(std::string_view name, bool available);
+    // Enables a command that has behaviour; one without stays disabled.
+    void enableCommand(std::string_view name, bool enable);
 
-    // Opens one command-line or handed-over argument (local path or remote reference).
+    // Opens each file as a local document (not new).
+    void openLocalFiles(const std::vector<std::string>& paths);
+
+    // Opens one command-line or handed-over argument (local path or remote reference). Tests
+    // may take the arguments instead.
     std::function<void(const std::string& argument)> onOpenArgument;
     void openArgument(const std::string& argument);
     // Arguments handed over by a second start: come to the front, then open each.
@@ -83,6 +89,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createActions();
@@ -98,6 +106,8 @@ private:
     void documentClosed(DocumentPage* page);
     void saveOutputHeight();
     void showAbout();
+    void openLocalFileCommand();
+    class TMorvaneEditor* requireDocument() const;
 
     AppContext context_;
     MainFormSettings settings_;

@@ -45,7 +45,8 @@ protected:
         env.push_back("MORVANE_HOME=" + (dir / "home").string());
         env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
         env.push_back("MORVANE_TRACE_FILE=" + trace().string());
-        for (auto& e : extraEnv) env.push_back(e);
+        for (auto& e : extraEnv)
+            env.push_back(e);
         return env;
     }
 
@@ -128,9 +129,12 @@ protected:
 
 TEST_F(Morvane, ASecondStartHandsItsArgumentsToTheFirstAndExitsZero) {
     pid_t first = startFirst();
-    EXPECT_EQ(run({"a.txt", "MORVANE://site:/www/index.html"}), 0);
+    std::string a = (dir / "a.txt").string();
+    writeFile(a, "text\n");
+    EXPECT_EQ(run({a, "MORVANE://site:/www/index.html"}), 0);
     ASSERT_TRUE(waitForTrace(first, "open MORVANE://site:/www/index.html"));
-    EXPECT_THAT(traceOf(first), ::testing::IsSupersetOf({"hand-over 2", "open a.txt"}));
+    EXPECT_THAT(traceOf(first),
+                ::testing::IsSupersetOf(std::vector<std::string>{"hand-over 2", "open " + a}));
 }
 
 TEST_F(Morvane, ASecondStartWithoutArgumentsOnlyBringsTheFirstForward) {
@@ -146,9 +150,11 @@ TEST_F(Morvane, WithOneInstanceOffASecondWindowStarts) {
               "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Settings]\n"
               "\"One instance only\"=\"False\"\n");
     pid_t first = startFirst();
-    pid_t second = startFirst({"b.txt"});
+    std::string b = (dir / "b.txt").string();
+    writeFile(b, "text\n");
+    pid_t second = startFirst({b});
     EXPECT_NE(first, second);
-    EXPECT_TRUE(waitForTrace(second, "open b.txt"));
+    EXPECT_TRUE(waitForTrace(second, "open " + b));
 }
 
 TEST_F(Morvane, ArgumentsThatDoNotFitAreRefusedClearly) {
@@ -165,8 +171,10 @@ TEST_F(Morvane, AKilledFirstInstanceDoesNotBlockTheNextStart) {
     ::kill(first, SIGKILL);
     ::waitpid(first, nullptr, 0);
     running_.clear();
-    pid_t next = startFirst({"c.txt"});
-    EXPECT_TRUE(waitForTrace(next, "open c.txt"));
+    std::string c = (dir / "c.txt").string();
+    writeFile(c, "text\n");
+    pid_t next = startFirst({c});
+    EXPECT_TRUE(waitForTrace(next, "open " + c));
 }
 
 TEST_F(Morvane, InstWeblinksWritesTheTwoWeblinksAndOpensNoWindow) {
@@ -203,7 +211,8 @@ TEST_F(Morvane, ImportSettingsTakesAWindowsExport) {
 TEST_F(Morvane, ARunEndsCleanlyAfterItsWindowHasShown) {
     extraEnv.push_back("MORVANE_QUIT_ON_FIRST_PAINT=1");
     EXPECT_EQ(run({}), 0);
-    EXPECT_EQ(run({"d.txt"}), 0); // also a first instance that listened for hand-overs
+    writeFile(dir / "d.txt", "text\n");
+    EXPECT_EQ(run({(dir / "d.txt").string()}), 0); // with a document open
 }
 
 TEST_F(Morvane, FirstStartCreatesTheSettingsAndSeedsTheProgramFolder) {

@@ -1,0 +1,231 @@
+#include "app/qt/MorvaneEditor.h"
+
+#include "app/DocumentRules.h"
+#include "app/qt/MainForm.h"
+#include "editor/CodeMemoError.h"
+#include "editor/qt/CodeMemo.h"
+#include "platform/qt/QtUiServices.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <filesystem>
+
+namespace morvane::app {
+
+using platform::MsgKind;
+using platform::MsgResult;
+
+TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
+    setObjectName("MorvaneEditor");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    editor_ = new editor::TCodeMemo(this);
+    editor_->setObjectName("Editor");
+    layout->addWidget(editor_);
+    editor_->SetDialogs(form.context().dialogs);
+    editor_->SetClipboard(form.context().clipboard);
+    editor_->OnChange = [this](editor::TCustomCodeMemo*) {
+        if (IsActive()) activate();
+    };
+    if (form.readSetting("Wordwrap") == "True")
+        editor_->SetOptions(editor_->Options() | editor::smoWordWrap);
+    form.addDocument(this, QString());
+    activate();
+}
+
+TMorvaneEditor::~TMorvaneEditor() = default;
+
+bool TMorvaneEditor::IsActive() const {
+    return form_.activeDocument() == this;
+}
+
+void TMorvaneEditor::SetKind(Kind kind) {
+    kind_ = kind;
+    if (IsActive()) activate();
+}
+
+bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
+    SetKind(kLocal);
+    new_ = isNew;
+    std::filesystem::path p(path);
+    fileName_ = p.filename().string();
+    directory_ = p.parent_path().string();
+    if (directory_.empty() || directory_.back() != '/') directory_ += '/';
+    ApplyFileName();
+    accountName_.clear();
+    try {
+        editor_->LoadFromFile(path);
+    } catch (const std::exception& e) {
+        form_.context().dialogs->message(MsgKind::Error, e.what());
+        closeRequest(true);
+        return false;
+    }
+    CheckDoubleSpaced();
+    activate();
+    return true;
+}
+
+void TMorvaneEditor::ApplyFileName() {
+    int index = form_.pageControl()->indexOf(this);
+    if (index >= 0) form_.pageControl()->setTabText(index, platform::fromBytes(fileName_));
+    form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
+    // The highlighter list arrives with the highlighters; until then every file is plain text.
+}
+
+void TMorvaneEditor::CheckDoubleSpaced() {
+    auto& lines = editor_->Lines();
+    std::size_t count = std::size_t(lines.Count());
+    DoubleSpacing spacing = detectDoubleSpacing(
+        count, [&](std::size_t i) { return lines.Get(std::int64_t(i)).empty(); });
+    if (spacing == DoubleSpacing::None) return;
+    if (form_.context().dialogs->message(MsgKind::Confirmation, kDoubleSpacedQuestion,
+                                         platform::mbYesNo) != MsgResult::Yes)
+        return;
+    auto& undo = editor_->UndoStack();
+    undo.BeginGroup(32, editor_->Anchor(), editor_->Caret());
+    editor_->BeginUpdate();
+    removeDoubleSpacing(spacing, count, [&](std::size_t i) { lines.Delete(std::int64_t(i)); });
+    editor_->EndUpdate();
+    undo.EndGroup(32, editor_->Anchor(), editor_->Caret());
+}
+
+void TMorvaneEditor::activate() {
+    if (closed_) return;
+    QAction* other = form_.action("FileSaveAsLocalFile");
+    if (kind_ == kLocal) {
+        other->setText("Save As Remote &File...");
+        other->setStatusTip("Save current file on remote system");
+    } else {
+        other->setText("Save As Local &File...");
+        other->setStatusTip("Save current file on local drive");
+    }
+    other->setToolTip(other->statusTip());
+    form_.action("SearchUseRegularExpressions")->setChecked(useRegularExpressions_);
+    form_.action("EditWordWrap")->setChecked(editor_->Options() & editor::smoWordWrap);
+    bool selected = editor_->SelLength() > 0;
+    form_.enableCommand("EditCopy", selected);
+    form_.enableCommand("EditCut", selected);
+    form_.enableCommand("EditPaste", form_.context().clipboard->hasText());
+    form_.enableCommand("EditUndo", editor_->UndoStack().CanUndo());
+    form_.enableCommand("EditRedo", editor_->UndoStack().CanRedo());
+    form_.cancelTransferButton()->setVisible(transferring_);
+    form_.transferProgressBar()->setVisible(transferring_);
+    RefreshStatus();
+}
+
+void TMorvaneEditor::RefreshStatus() {
+    auto pos = editor_->CaretPosition();
+    form_.statusPanel(0)->setText(
+        QString::fromStdString(caretPositionText(long(pos.line), long(pos.column))));
+    form_.statusPanel(1)->setText(editor_->Modified() ? "Modified" : "");
+    form_.statusPanel(2)->setText(kind_ == kLocal ? "Local" : "Remote");
+    form_.statusPanel(3)->clear();
+    form_.statusPanel(4)->setText(platform::fromBytes(statusText_));
+}
+
+void TMorvaneEditor::Save() {
+    if (new_) {
+        SaveAs();
+        return;
+    }
+    if (busy_) {
+        form_.context().dialogs->message(MsgKind::Error, "Cannot save while busy.");
+        return;
+    }
+    Enqueue(opSave);
+    RunQueue();
+}
+
+bool TMorvaneEditor::WriteFile(const std::string& path) {
+    try {
+        editor_->SaveToFile(path);
+    } catch (const std::exception& e) {
+        form_.context().dialogs->message(MsgKind::Error, e.what());
+        return false;
+    }
+    editor_->SetModified(false);
+    return true;
+}
+
+void TMorvaneEditor::RunQueue() {
+    while (!queue_.empty() && !closed_) {
+        Operation op = queue_.front();
+        queue_.pop_front();
+        if (op == opSave) {
+            bool saved;
+            if (new_) {
+                SaveAs(); // clears new_ once the file is written
+                saved = !new_;
+            } else {
+                saved = WriteFile(directory_ + fileName_);
+            }
+            if (!saved) {
+                // A failed save keeps the document open, also when a close was waiting.
+                queue_.clear();
+                form_.clearClosingFlag();
+            }
+        } else if (op == opClose) {
+            closeRequest(false);
+        }
+        activate();
+    }
+}
+
+void TMorvaneEditor::SaveAs() {
+    platform::FileDialogOptions o;
+    o.title = "Save As";
+    o.filter = "All Files (*.*)|*.*";
+    if (kind_ == kLocal) o.directory = directory_;
+    o.fileName = fileName_;
+    o.mustExist = false;
+    auto chosen = form_.context().dialogs->saveFile(o);
+    if (!chosen) return;
+    std::filesystem::path p(*chosen);
+    std::string oldName = fileName_, oldDirectory = directory_;
+    fileName_ = p.filename().string();
+    directory_ = p.parent_path().string();
+    if (directory_.empty() || directory_.back() != '/') directory_ += '/';
+    ApplyFileName();
+    if (!WriteFile(*chosen)) {
+        // The document still belongs where it was.
+        fileName_ = oldName;
+        directory_ = oldDirectory;
+        ApplyFileName();
+        return;
+    }
+    new_ = false;
+    SetKind(kLocal);
+}
+
+void TMorvaneEditor::closeRequest(bool force) {
+    if (closed_) return;
+    if (!force && editor_->Modified()) {
+        MsgResult answer = form_.context().dialogs->message(
+            MsgKind::Confirmation, saveBeforeClosingQuestion(fileName_), platform::mbYesNoCancel);
+        if (answer == MsgResult::Cancel) {
+            form_.clearClosingFlag();
+            return;
+        }
+        if (answer == MsgResult::Yes) {
+            Enqueue(opSave);
+            Enqueue(opClose);
+            RunQueue();
+            return;
+        }
+    }
+    closed_ = true;
+    queue_.clear();
+    form_.postDocumentClosed(this);
+}
+
+void TMorvaneEditor::ToggleRegularExpressions() {
+    useRegularExpressions_ = !useRegularExpressions_;
+    activate();
+}
+
+} // namespace morvane::app

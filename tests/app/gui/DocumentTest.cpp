@@ -1,0 +1,227 @@
+#include "QtTestSupport.h"
+#include "app/AppRegistry.h"
+#include "app/qt/MainForm.h"
+#include "app/qt/MorvaneEditor.h"
+#include "editor/qt/CodeMemo.h"
+#include "platform/FakeUi.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QTabWidget>
+#include <QUrl>
+
+#include <sys/stat.h>
+
+using namespace morvane::app;
+using namespace morvane::platform;
+using morvane::testing::processUntil;
+using morvane::testing::readFile;
+using morvane::testing::settle;
+using morvane::testing::TempDir;
+using morvane::testing::writeFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+class DocumentTest : public ::testing::Test {
+protected:
+    void SetUp() override { morvane::testing::qtApp(); }
+
+    TMainForm& form(std::vector<std::string> arguments = {}) {
+        AppContext c;
+        c.registry = &registry;
+        c.dialogs = &dialogs;
+        c.clipboard = &clipboard;
+        c.shell = &shell;
+        c.programFolder = dir / "home";
+        c.resources = MORVANE_TEST_RESOURCES;
+        c.arguments = std::move(arguments);
+        form_ = std::make_unique<TMainForm>(c);
+        form_->show();
+        EXPECT_TRUE(processUntil([&] { return form_->firstActivationDone(); }));
+        settle();
+        return *form_;
+    }
+
+    TMorvaneEditor* active() { return qobject_cast<TMorvaneEditor*>(form_->activeDocument()); }
+    QString panel(int i) { return form_->statusPanel(i)->text(); }
+    std::string file(const std::string& name, const std::string& bytes) {
+        writeFile(dir / name, bytes);
+        return (dir / name).string();
+    }
+
+    TempDir dir;
+    Registry registry{dir.path() / "cfg"};
+    FakeDialogs dialogs;
+    FakeClipboard clipboard;
+    FakeShell shell;
+    std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(DocumentTest, AFileFromTheCommandLineOpensInATabWithItsStatus) {
+    std::string path = file("index.html", "<p>\r\nhello\r\n");
+    TMainForm& f = form({path});
+    ASSERT_EQ(f.documentCount(), 1);
+    EXPECT_EQ(f.pageControl()->tabText(0), "index.html");
+    EXPECT_EQ(panel(0), "   1:   1");
+    EXPECT_EQ(panel(1), "");
+    EXPECT_EQ(panel(2), "Local");
+    EXPECT_EQ(active()->Directory(), dir.path().string() + "/");
+    EXPECT_TRUE(f.action("FileSave")->isEnabled());
+    EXPECT_TRUE(f.action("FileClose")->isEnabled());
+    EXPECT_EQ(f.action("FileSaveAsLocalFile")->text(), "Save As Remote &File...");
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(DocumentTest, AFileThatCannotBeReadShowsItsErrorAndLeavesNoTab) {
+    TMainForm& f = form({(dir / "missing.txt").string()});
+    processUntil([&] { return f.documentCount() == 0; });
+    EXPECT_EQ(f.documentCount(), 0);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, MsgKind::Error);
+    EXPECT_THAT(dialogs.shown[0].text, HasSubstr("missing.txt"));
+    EXPECT_FALSE(f.action("FileSave")->isEnabled());
+}
+
+TEST_F(DocumentTest, DoubleSpacedFilesAreOfferedARepair) {
+    std::string spaced = file("spaced.txt", "a\n\nb\n\nc");
+    dialogs.answers = {MsgResult::Yes};
+    form({spaced});
+    ASSERT_THAT(
+        dialogs.texts(),
+        ElementsAre(
+            "This file appears to have double-spaced lines, would you like to remove them?"));
+    EXPECT_EQ(active()->Editor().Text(), "a\rb\rc");
+    EXPECT_TRUE(active()->Editor().Modified());
+    EXPECT_EQ(panel(1), "Modified");
+    active()->Editor().Undo();
+    EXPECT_EQ(active()->Editor().Text(), "a\r\rb\r\rc"); // one undo step
+}
+
+TEST_F(DocumentTest, AnOrdinaryFileWithAFinalLineBreakIsNotDoubleSpaced) {
+    form(
+        {file("one.txt", "just one line\n"), file("two.txt", "a\nb\n"), file("blank.txt", "\n\n")});
+    // Only the file of two empty lines is offered a repair.
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+}
+
+TEST_F(DocumentTest, SaveKeepsTheLineEndsTheFileHad) {
+    std::string dos = file("dos.txt", "one\r\ntwo\r\n");
+    form({dos});
+    active()->Editor().SetSelection(0, 0);
+    active()->Editor().ReplaceSel("zero ");
+    EXPECT_EQ(panel(1), "Modified");
+    form_->action("FileSave")->trigger();
+    EXPECT_EQ(readFile(dos), "zero one\r\ntwo\r\n");
+    EXPECT_EQ(panel(1), "");
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(DocumentTest, SaveAsWritesTheNewFileAndRenamesTheTab) {
+    std::string path = file("a.txt", "text\n");
+    form({path});
+    std::string target = (dir / "b.conf").string();
+    dialogs.saveAnswers = {target};
+    form_->action("FileSaveAs")->trigger();
+    EXPECT_EQ(readFile(target), "text\n");
+    EXPECT_EQ(form_->pageControl()->tabText(0), "b.conf");
+    EXPECT_EQ(dialogs.fileDialogs.back().filter, "All Files (*.*)|*.*");
+    EXPECT_EQ(dialogs.fileDialogs.back().fileName, "a.txt");
+}
+
+TEST_F(DocumentTest, ClosingAModifiedDocumentAsksAndSavesFirst) {
+    std::string path = file("a.txt", "text\n");
+    form({path});
+    active()->Editor().ReplaceSel("new ");
+    dialogs.answers = {MsgResult::Yes};
+    form_->action("FileClose")->trigger();
+    EXPECT_THAT(dialogs.texts(),
+                ElementsAre("File 'a.txt' has been modified, save before closing?"));
+    ASSERT_TRUE(processUntil([&] { return form_->documentCount() == 0; }));
+    EXPECT_EQ(readFile(path), "new text\n");
+}
+
+TEST_F(DocumentTest, AFailedSaveKeepsTheDocumentOpenAndModified) {
+    std::string path = file("locked.txt", "text\n");
+    form({path});
+    ::chmod(path.c_str(), 0444); // refused even for root
+    active()->Editor().ReplaceSel("new ");
+    dialogs.answers = {MsgResult::Yes};
+    form_->action("FileClose")->trigger();
+    settle();
+    EXPECT_EQ(form_->documentCount(), 1);
+    EXPECT_TRUE(active()->Editor().Modified());
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].kind, MsgKind::Error);
+    EXPECT_EQ(readFile(path), "text\n");
+}
+
+TEST_F(DocumentTest, CancelKeepsTheDocumentAndNoLeavesTheFileAlone) {
+    std::string path = file("a.txt", "text\n");
+    form({path});
+    active()->Editor().ReplaceSel("new ");
+    dialogs.answers = {MsgResult::Cancel};
+    form_->action("FileClose")->trigger();
+    settle();
+    EXPECT_EQ(form_->documentCount(), 1);
+    dialogs.answers = {MsgResult::No};
+    form_->action("FileClose")->trigger();
+    ASSERT_TRUE(processUntil([&] { return form_->documentCount() == 0; }));
+    EXPECT_EQ(readFile(path), "text\n");
+    EXPECT_FALSE(form_->action("FileSave")->isEnabled());
+    EXPECT_EQ(panel(0), "");
+}
+
+TEST_F(DocumentTest, OpenLocalFileTakesSeveralFiles) {
+    TMainForm& f = form();
+    dialogs.openAnswers = {{file("one.pl", "1\n"), file("two.sql", "2\n")}};
+    f.action("FileOpenLocalFile")->trigger();
+    ASSERT_EQ(f.documentCount(), 2);
+    EXPECT_EQ(f.pageControl()->tabText(0), "one.pl");
+    EXPECT_EQ(f.pageControl()->tabText(1), "two.sql");
+    EXPECT_EQ(f.pageControl()->currentIndex(), 1);
+    auto& o = dialogs.fileDialogs.back();
+    EXPECT_EQ(o.title, "Open local file");
+    EXPECT_EQ(o.filter, "Any file (*.*)|*.*");
+    EXPECT_TRUE(o.multiple);
+}
+
+TEST_F(DocumentTest, FilesDroppedOnTheWindowOpen) {
+    TMainForm& f = form();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file("dropped.txt", "x")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&f, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&f, &drop);
+    ASSERT_EQ(f.documentCount(), 1);
+    EXPECT_EQ(f.pageControl()->tabText(0), "dropped.txt");
+}
+
+TEST_F(DocumentTest, ProgramCloseAsksEachModifiedDocumentLastFirst) {
+    std::string a = file("a.txt", "a\n"), b = file("b.txt", "b\n");
+    TMainForm& f = form({a, b});
+    for (int i = 0; i < 2; ++i) {
+        f.pageControl()->setCurrentIndex(i);
+        active()->Editor().ReplaceSel("x");
+    }
+    dialogs.answers = {MsgResult::No, MsgResult::Cancel};
+    EXPECT_FALSE(f.close());
+    EXPECT_THAT(dialogs.texts(),
+                ElementsAre("File 'b.txt' has been modified, save before closing?",
+                            "File 'a.txt' has been modified, save before closing?"));
+    ASSERT_TRUE(processUntil([&] { return f.documentCount() == 1; }));
+    settle();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.pageControl()->tabText(0), "a.txt");
+}
+
+} // namespace
