@@ -8,6 +8,7 @@
 #include "platform/qt/QtUiServices.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -487,6 +488,7 @@ void TMainForm::restoreToolbar(QToolBar* bar, const std::string& name) {
 void TMainForm::firstActivation() {
     if (activated_) return;
     activated_ = true;
+    buildHighlighterList();
     // The extra buffers: a file that cannot be read leaves its buffer empty.
     bool ok;
     autoReplaceBuffer_ = readWholeFile(context_.programFolder / "AutoReplace.txt", ok);
@@ -495,6 +497,67 @@ void TMainForm::firstActivation() {
         openArgument(argument);
     trace("activated");
     emit firstActivationFinished();
+    if (qEnvironmentVariableIntValue("MORVANE_QUIT_WHEN_READY"))
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TMainForm::buildHighlighterList() {
+    try {
+        highlighters_ = highlight::compileBuiltinHighlighters(context_.resources, kPerUserRoot);
+    } catch (const std::exception& e) {
+        context_.dialogs->message(platform::MsgKind::Error,
+                                  std::string("The built-in highlighters cannot be loaded: ") +
+                                      e.what());
+    }
+    if (context_.registry->keyExists(Hive::CurrentUser,
+                                     std::string(kPerUserRoot) + "\\Syntaxhighlight"))
+        for (const std::string& problem :
+             highlight::loadHighlighterSettings(highlighters_, *context_.registry))
+            appendOutput(problem);
+    // A script that fails is left out; its author sees why in the output pane.
+    auto user = highlight::compileUserScripts(
+        context_.programFolder,
+        [this](const std::filesystem::path& file, const std::string& message) {
+            appendOutput(file.filename().string() + ": " + message);
+        });
+    for (auto& h : user)
+        highlighters_.push_back(std::move(h));
+
+    auto* group = new QActionGroup(highlighterMenu_);
+    for (std::size_t i = 0; i < highlighters_.size(); ++i) {
+        QAction* item = highlighterMenu_->addAction(fromBytes(highlighters_[i]->languageName()));
+        item->setCheckable(true);
+        item->setData(int(i));
+        group->addAction(item);
+    }
+    connect(highlighterMenu_, &QMenu::aboutToShow, this, [this] {
+        auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
+        if (!doc) return;
+        for (QAction* item : highlighterMenu_->actions())
+            item->setChecked(item->data().toInt() == doc->Highlighter());
+    });
+    connect(highlighterMenu_, &QMenu::triggered, this, [this](QAction* item) {
+        if (auto* doc = requireDocument()) doc->ManualAssociation(item->data().toInt());
+    });
+    setCommandAvailable("EditSyntaxHighlighting", !highlighters_.empty());
+    enableDocumentCommands(documentCommandsOn_);
+}
+
+int TMainForm::highlighterIndexFor(const std::string& fileName) const {
+    auto lower = [](std::string s) {
+        for (auto& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    int plain = -1;
+    for (std::size_t i = 0; i < highlighters_.size(); ++i)
+        if (highlighters_[i]->languageName() == "Plain text") plain = int(i);
+    auto language = extensionTable_.languageOf(fileExtension(fileName));
+    if (!language) return plain;
+    std::string wanted = lower(*language);
+    for (std::size_t i = 0; i < highlighters_.size(); ++i)
+        if (lower(highlighters_[i]->languageName()) == wanted) return int(i);
+    return plain;
 }
 
 void TMainForm::openArgument(const std::string& argument) {

@@ -6,6 +6,7 @@
 #include "app/ExtensionTable.h"
 #include "app/MainFormSettings.h"
 #include "app/qt/AppContext.h"
+#include "highlight/BuiltinHighlighters.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -80,6 +81,11 @@ public:
 
     bool firstActivationDone() const { return activated_; }
     ExtensionTable& extensionTable() { return extensionTable_; }
+    // The highlighter list: the built-in ones, then the user's "*.stx" scripts.
+    const highlight::Highlighters& highlighters() const { return highlighters_; }
+    // The highlighter a file name gets through the extension table; plain text when the table
+    // has no entry or names a language no highlighter has. -1 while the list is empty.
+    int highlighterIndexFor(const std::string& fileName) const;
     const AppContext& context() const { return context_; }
 
 signals:
@@ -106,6 +112,7 @@ private:
     void documentClosed(DocumentPage* page);
     void saveOutputHeight();
     void showAbout();
+    void buildHighlighterList();
     void openLocalFileCommand();
     class TMorvaneEditor* requireDocument() const;
 
@@ -132,6 +139,7 @@ private:
     QMenu* highlighterMenu_ = nullptr;
     QMenu* recentMenu_ = nullptr;
     ExtensionTable extensionTable_;
+    highlight::Highlighters highlighters_;
     std::string firstAccount_; // the default account's name, until accounts load it
     std::string autoReplaceBuffer_;
     std::string templatesBuffer_;

@@ -74,7 +74,26 @@ void TMorvaneEditor::ApplyFileName() {
     int index = form_.pageControl()->indexOf(this);
     if (index >= 0) form_.pageControl()->setTabText(index, platform::fromBytes(fileName_));
     form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
-    // The highlighter list arrives with the highlighters; until then every file is plain text.
+    highlighter_ = form_.highlighterIndexFor(fileName_);
+    // Files dropped on the text open as documents instead of being inserted.
+}
+
+void TMorvaneEditor::ManualAssociation(int index) {
+    const auto& list = form_.highlighters();
+    if (index < 0 || std::size_t(index) >= list.size()) return;
+    highlighter_ = index;
+    const std::string& language = list[std::size_t(index)]->languageName();
+    std::size_t dot = fileName_.rfind('.');
+    std::string extension = dot == std::string::npos ? "." : fileName_.substr(dot);
+    auto* dialogs = form_.context().dialogs;
+    dialogs->beep();
+    if (dialogs->message(MsgKind::Confirmation, associationQuestion(fileName_, language),
+                         platform::mbYesNo) != MsgResult::Yes)
+        return;
+    form_.extensionTable().associate(extension, language);
+    std::string error =
+        form_.extensionTable().save(form_.context().programFolder / "filetypes.txt");
+    if (!error.empty()) dialogs->message(MsgKind::Error, error); // the association in memory stays
 }
 
 void TMorvaneEditor::CheckDoubleSpaced() {

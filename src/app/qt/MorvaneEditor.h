@@ -47,6 +47,10 @@ public:
     void Enqueue(Operation op) { queue_.push_back(op); }
     void RunQueue();
     void ToggleRegularExpressions();
+    // The index of the document's highlighter in the main window's list.
+    int Highlighter() const { return highlighter_; }
+    // A highlighter chosen from the menus: used at once, and its extension offered for association.
+    void ManualAssociation(int index);
     // Runs the double-spaced check and offers the repair.
     void CheckDoubleSpaced();
     // The status panels, when this is the active document.
@@ -69,6 +73,7 @@ private:
     bool useRegularExpressions_ = false;
     bool new_ = true;
     bool closed_ = false;
+    int highlighter_ = -1;
     std::deque<Operation> queue_;
 };
 

@@ -12,6 +12,8 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QLabel>
+#include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QTabWidget>
 #include <QUrl>
@@ -222,6 +224,75 @@ TEST_F(DocumentTest, ProgramCloseAsksEachModifiedDocumentLastFirst) {
     settle();
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(f.pageControl()->tabText(0), "a.txt");
+}
+
+} // namespace
+
+namespace {
+
+class HighlighterChoiceTest : public DocumentTest {
+protected:
+    void SetUp() override {
+        DocumentTest::SetUp();
+        std::filesystem::create_directories(dir / "home");
+        writeFile(dir / "home" / "filetypes.txt",
+                  "# my types\n.html\tHTML\n.pl\tperl\n.x\tNo such language\n");
+    }
+    std::string languageOf(TMorvaneEditor* doc) {
+        return form_->highlighters()[std::size_t(doc->Highlighter())]->languageName();
+    }
+};
+
+TEST_F(HighlighterChoiceTest, TheListHoldsTheBuiltInsInOrderAndFeedsTheMenu) {
+    TMainForm& f = form();
+    std::vector<std::string> names;
+    for (auto& h : f.highlighters())
+        names.push_back(h->languageName());
+    EXPECT_THAT(names, ElementsAre("HTML", "C++", "JavaScript", "Perl", "SQL", "Plain text"));
+    QMenu* menu = f.findChild<QMenu*>("SyntaxHighlightingMenu");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions().size(), 6);
+    EXPECT_EQ(menu->actions()[3]->text(), "Perl");
+}
+
+TEST_F(HighlighterChoiceTest, TheExtensionTableChoosesWithoutRegardToCase) {
+    form({file("index.HTML", "<p>"), file("run.pl", "1;"), file("a.x", ""), file("notes", "")});
+    auto doc = [&](int i) {
+        return qobject_cast<TMorvaneEditor*>(form_->pageControl()->widget(i));
+    };
+    EXPECT_EQ(languageOf(doc(0)), "HTML");
+    EXPECT_EQ(languageOf(doc(1)), "Perl");
+    EXPECT_EQ(languageOf(doc(2)), "Plain text");
+    EXPECT_EQ(languageOf(doc(3)), "Plain text");
+}
+
+TEST_F(HighlighterChoiceTest, ManualAssociationAsksAndWritesTheTableBack) {
+    form({file("query.SQL", "select 1;"), file("Makefile", "all:")});
+    form_->pageControl()->setCurrentIndex(0);
+    dialogs.answers = {MsgResult::Yes};
+    active()->ManualAssociation(4); // SQL
+    EXPECT_EQ(languageOf(active()), "SQL");
+    EXPECT_EQ(
+        dialogs.texts().back(),
+        "Do you want to associate all files with extension \".SQL\" with sql syntax highlighting?");
+    EXPECT_EQ(dialogs.beeps, 1);
+    EXPECT_EQ(readFile(dir / "home" / "filetypes.txt"),
+              "# my types\n\n.html\tHTML\n.pl\tperl\n.x\tNo such language\n.sql\tSQL\n");
+
+    form_->pageControl()->setCurrentIndex(1);
+    dialogs.answers = {MsgResult::No};
+    active()->ManualAssociation(1); // C++, for this document only
+    EXPECT_EQ(languageOf(active()), "C++");
+    EXPECT_THAT(dialogs.texts().back(), HasSubstr("with no extension with c++ syntax"));
+    EXPECT_EQ(form_->extensionTable().languageOf("."), std::nullopt);
+}
+
+TEST_F(HighlighterChoiceTest, AUserScriptThatFailsIsLeftOutAndExplained) {
+    writeFile(dir / "home" / "broken.stx", "this is not a highlighter script {{{");
+    TMainForm& f = form();
+    EXPECT_EQ(f.highlighters().size(), 6u);
+    ASSERT_GE(f.outputList()->count(), 1);
+    EXPECT_THAT(f.outputList()->item(0)->text().toStdString(), HasSubstr("broken.stx"));
 }
 
 } // namespace
