@@ -212,15 +212,15 @@ std::uint16_t keyOfChar(unsigned char c) {
 
 void TKeyStore::clear() {
     nodes_.clear();
+    index_.clear();
+    lastOfLevel_.clear();
     first_ = -1;
     position_ = -1;
 }
 
 std::int32_t TKeyStore::find(std::int32_t parent, std::uint16_t shortcut) const {
-    std::int32_t n = parent < 0 ? first_ : nodes_[std::size_t(parent)].child;
-    while (n >= 0 && nodes_[std::size_t(n)].shortcut != shortcut)
-        n = nodes_[std::size_t(n)].sibling;
-    return n;
+    auto it = index_.find(slot(parent, shortcut));
+    return it == index_.end() ? -1 : it->second;
 }
 
 std::int32_t TKeyStore::findOrAdd(std::int32_t parent, std::uint16_t shortcut) {
@@ -230,10 +230,15 @@ std::int32_t TKeyStore::findOrAdd(std::int32_t parent, std::uint16_t shortcut) {
     node.parent = parent;
     nodes_.push_back(node);
     auto added = std::int32_t(nodes_.size() - 1);
-    std::int32_t* link = parent < 0 ? &first_ : &nodes_[std::size_t(parent)].child;
-    while (*link >= 0)
-        link = &nodes_[std::size_t(*link)].sibling;
-    *link = added;
+    auto last = lastOfLevel_.find(parent);
+    if (last != lastOfLevel_.end())
+        nodes_[std::size_t(last->second)].sibling = added;
+    else if (parent < 0)
+        first_ = added;
+    else
+        nodes_[std::size_t(parent)].child = added;
+    lastOfLevel_[parent] = added;
+    index_.emplace(slot(parent, shortcut), added);
     return added;
 }
 

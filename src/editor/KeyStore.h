@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace morvane::editor {
@@ -78,7 +79,15 @@ public:
     bool atPrefix() const { return position_ >= 0; }
 
 private:
+    static std::uint64_t slot(std::int32_t parent, std::uint16_t shortcut) {
+        return (std::uint64_t(std::uint32_t(parent + 1)) << 16) | shortcut;
+    }
+
     std::vector<Node> nodes_;
+    // Lookup by (parent, shortcut) and the last node of each level, so that a stored map with
+    // very many bindings loads in linear time.
+    std::unordered_map<std::uint64_t, std::int32_t> index_;
+    std::unordered_map<std::int32_t, std::int32_t> lastOfLevel_;
     std::int32_t first_ = -1;
     std::int32_t position_ = -1; // the prefix node whose children are the current level
 };

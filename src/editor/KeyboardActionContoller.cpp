@@ -114,18 +114,17 @@ void TKeyboardActionContoller::addBinding(std::uint16_t first, std::uint16_t sec
 }
 
 void TKeyboardActionContoller::setCommandName(std::int32_t command, const std::string& name) {
-    for (auto& [c, n] : names_)
-        if (c == command) {
-            n = name;
-            return;
-        }
+    if (auto it = nameIndex_.find(command); it != nameIndex_.end()) {
+        names_[it->second].second = name;
+        return;
+    }
+    nameIndex_.emplace(command, names_.size());
     names_.emplace_back(command, name);
 }
 
 std::string TKeyboardActionContoller::commandName(std::int32_t command) const {
-    for (const auto& [c, n] : names_)
-        if (c == command) return n;
-    return {};
+    auto it = nameIndex_.find(command);
+    return it == nameIndex_.end() ? std::string() : names_[it->second].second;
 }
 
 bool TKeyboardActionContoller::findFrom(std::int32_t command, std::int32_t after,
@@ -190,6 +189,7 @@ TKeyboardActionContoller::bindings() const {
 void TKeyboardActionContoller::clear() {
     store_.clear();
     names_.clear();
+    nameIndex_.clear();
     lastFound_ = -1;
 }
 

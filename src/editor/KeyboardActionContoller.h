@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,7 @@ private:
 
     TKeyStore store_;
     std::vector<std::pair<std::int32_t, std::string>> names_;
+    std::unordered_map<std::int32_t, std::size_t> nameIndex_; // command -> position in names_
     std::int32_t lastFound_ = -1;
 };
 

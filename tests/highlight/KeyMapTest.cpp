@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using namespace morvane::editor;
 
 namespace {
@@ -181,4 +183,29 @@ TEST(Templates, StreamFormAndDescriptions) {
         EXPECT_STREQ(e.what(), "Cannot assign TAutoReplace to TCodeTemplates");
     }
     EXPECT_THROW(u.loadFromString(bytes.substr(0, bytes.size() - 3)), EStreamError);
+}
+
+TEST(KeyMap, HugeStoredMapLoadsQuickly) {
+    // A damaged or hostile value may hold very many bindings and names: loading stays linear.
+    std::string bytes;
+    BinaryWriter out(bytes);
+    const std::uint32_t n = 60000;
+    out.u32(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        out.i32(std::int32_t(i));
+        out.str8("c");
+    }
+    out.u32(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        out.u16(std::uint16_t(i % 60000 + 1));
+        out.u16(0);
+        out.i32(std::int32_t(i));
+    }
+    TKeyboardActionContoller map;
+    BinaryReader in(bytes);
+    auto start = std::chrono::steady_clock::now();
+    map.loadFromStream(in);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(map.bindings().size(), n);
+    EXPECT_EQ(map.commandName(59999), "c");
 }
