@@ -535,6 +535,25 @@ void appendKey(std::string& out, const std::string& path, const RegistryTree& ke
 
 } // namespace
 
+int applyRegBlock(RegistryTree& hiveRoot, const RegBlock& block) {
+    auto parts = splitKeyPath(block.fullPath);
+    if (block.removeKey) {
+        if (parts.size() <= 1)
+            hiveRoot = RegistryTree{};
+        else if (auto* parent = hiveRoot.find(joinKeyPath(parts, 1, parts.size() - 1)))
+            parent->removeChild(parts.back());
+        return 0;
+    }
+    RegistryTree& key = hiveRoot.findOrCreate(joinKeyPath(parts, 1, parts.size()));
+    for (auto& [name, value] : block.values) {
+        if (value)
+            key.setValue(name, *value);
+        else
+            key.removeValue(name);
+    }
+    return static_cast<int>(block.values.size());
+}
+
 RegParseResult parseRegText(std::string_view bytes) {
     Parser p;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&

@@ -55,6 +55,10 @@ struct RegParseResult {
     std::vector<RegBlock> blocks;
 };
 
+// Applies one block to the tree of its hive (the block's root name is not checked here): deletes
+// the key, or creates it and sets or deletes its values. Returns the number of values touched.
+int applyRegBlock(RegistryTree& hiveRoot, const RegBlock& block);
+
 // Accepts a UTF-16LE file (with its byte-order mark) or an 8-bit file; REGEDIT4 text is taken as
 // Windows-1252 and converted to UTF-8.
 RegParseResult parseRegText(std::string_view bytes);

@@ -95,6 +95,35 @@ std::string timestampText() {
     return buf;
 }
 
+// Reads a hive or export file whole. False with an empty problem when the file cannot be opened
+// (it may become readable again); false with a problem when it is too large to be settings.
+bool readHiveBytes(const fs::path& file, std::string& bytes, std::string& problem) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        problem = "is not a regular file";
+        return false;
+    }
+    if (std::uintmax_t(st.st_size) > maxHiveSize) {
+        ::close(fd);
+        problem = "is too large (" + std::to_string(st.st_size) + " bytes) to be a settings file";
+        return false;
+    }
+    bytes.resize(std::size_t(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(got);
+    return true;
+}
+
 // Names with line breaks or NULs could not be read back from the hive file.
 bool storableName(std::string_view name) {
     return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
@@ -177,60 +206,20 @@ void Registry::refresh(HiveState& hs) {
     if (!now.exists) return;
 
     std::string problem;
-    std::error_code ec;
-    auto size = fs::file_size(hs.file, ec);
     std::string bytes;
-    if (ec) {
-        problem = "cannot be read: " + ec.message();
-    } else if (size > maxHiveSize) {
-        problem = "is too large (" + std::to_string(size) + " bytes) to be a settings file";
+    if (!readHiveBytes(hs.file, bytes, problem)) {
+        if (problem.empty()) return; // unreadable for now: not damaged, so not set aside
     } else {
-        int fd = ::open(hs.file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            problem = std::string("cannot be read: ") + std::strerror(errno);
-            // An unreadable file is not set aside: it may become readable again.
-            lastError_ = problem;
-            return;
-        }
-        bytes.resize(size);
-        std::size_t got = 0;
-        while (got < size) {
-            ssize_t n = ::read(fd, bytes.data() + got, size - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-        bytes.resize(got);
         RegParseResult parsed = parseRegText(bytes);
-        if (!parsed.ok) {
-            problem = "is damaged (" + parsed.error + ")";
-        } else {
-            std::string root = rootName(hs.hive);
-            for (auto& block : parsed.blocks) {
-                auto parts = splitKeyPath(block.fullPath);
-                if (!namesEqual(parts[0], root)) {
-                    problem = "is damaged (line " + std::to_string(block.line) +
-                              ": a key outside " + root + ")";
-                    break;
-                }
-                std::string rel = joinKeyPath(parts, 1, parts.size());
-                if (block.removeKey) {
-                    if (parts.size() == 1) {
-                        hs.tree = RegistryTree{};
-                    } else if (auto* p = hs.tree.find(joinKeyPath(parts, 1, parts.size() - 1))) {
-                        p->removeChild(parts.back());
-                    }
-                    continue;
-                }
-                RegistryTree& key = hs.tree.findOrCreate(rel);
-                for (auto& [name, value] : block.values) {
-                    if (value)
-                        key.setValue(name, *value);
-                    else
-                        key.removeValue(name);
-                }
+        if (!parsed.ok) problem = "is damaged (" + parsed.error + ")";
+        std::string root = rootName(hs.hive);
+        for (auto& block : parsed.blocks) {
+            if (!namesEqual(splitKeyPath(block.fullPath)[0], root)) {
+                problem = "is damaged (line " + std::to_string(block.line) + ": a key outside " +
+                          root + ")";
+                break;
             }
+            applyRegBlock(hs.tree, block);
         }
     }
     if (problem.empty()) return;
@@ -408,32 +397,11 @@ bool Registry::moveKey(Hive fromHive, std::string_view from, Hive toHive, std::s
 Registry::ImportResult Registry::importFile(const fs::path& file,
                                             const std::vector<std::string>& allowedPrefixes) {
     ImportResult result;
-    std::error_code ec;
-    auto size = fs::file_size(file, ec);
-    if (ec) {
-        result.error = "Cannot read \"" + file.string() + "\": " + ec.message();
+    std::string bytes, problem;
+    if (!readHiveBytes(file, bytes, problem)) {
+        result.error = problem.empty() ? errnoText("Cannot read", file)
+                                       : "\"" + file.string() + "\" " + problem + ".";
         return result;
-    }
-    if (size > maxHiveSize) {
-        result.error = "\"" + file.string() + "\" is too large to be a settings export.";
-        return result;
-    }
-    std::string bytes(size, '\0');
-    {
-        int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            result.error = errnoText("Cannot read", file);
-            return result;
-        }
-        std::size_t got = 0;
-        while (got < size) {
-            ssize_t n = ::read(fd, bytes.data() + got, size - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-        bytes.resize(got);
     }
     RegParseResult parsed = parseRegText(bytes);
     if (!parsed.ok) {
@@ -462,21 +430,8 @@ Registry::ImportResult Registry::importFile(const fs::path& file,
         int keys = 0, values = 0;
         bool ok = mutate(hive, [&](RegistryTree& t) {
             for (const RegBlock* block : mine) {
-                auto parts = splitKeyPath(block->fullPath);
-                if (block->removeKey) {
-                    if (auto* p = t.find(joinKeyPath(parts, 1, parts.size() - 1)))
-                        p->removeChild(parts.back());
-                    continue;
-                }
-                RegistryTree& key = t.findOrCreate(joinKeyPath(parts, 1, parts.size()));
-                ++keys;
-                for (auto& [name, value] : block->values) {
-                    if (value)
-                        key.setValue(name, *value);
-                    else
-                        key.removeValue(name);
-                    ++values;
-                }
+                if (!block->removeKey) ++keys;
+                values += applyRegBlock(t, *block);
             }
             return true;
         });
