@@ -44,19 +44,36 @@ std::vector<TNewRec> CutRecords(std::string_view text, std::size_t maxLen, std::
 void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
     bool group = undo_.BeginGroup(kGroupReplace, anchor_, caret_);
     std::string stored = NormaliseLineBreaks(text);
+    if (virtualColumn_ >= 0 && anchor_ == caret_) {
+        // Typing beyond the line's end fills the gap up to the caret.
+        auto where = store_->Locate(caret_);
+        stored.insert(0, FillText(LineEndColumn(where.rec), virtualColumn_));
+    }
+    virtualColumn_ = -1;
     TextOffset from = SelStart(), to = std::max(anchor_, caret_);
     bool record = undo_.recording && !undo_.replaying && !loading_;
-    std::string old;
-    TextOffset anchorBefore = anchor_, caretBefore = caret_;
-    if (record) old = RangeText(from, to, tfStored);
-    virtualColumn_ = -1;
-    DeleteRange(from, to);
-    InsertStored(from, stored);
+    if (record) {
+        try {
+            undo_.BeginTransaction(TUndoStack::kTransactionCode, anchor_, caret_,
+                                   RangeText(from, to, tfStored), stored);
+        } catch (const ECodeMemo&) {
+            undo_.Clear();
+            Beep();
+            throw;
+        }
+    }
+    try {
+        DeleteRange(from, to);
+        InsertStored(from, stored);
+    } catch (...) {
+        // The log stays usable: the failed replacement is simply not recorded.
+        if (record) undo_.AbandonTransaction();
+        if (group) undo_.EndGroup(kGroupReplace, anchor_, caret_);
+        throw;
+    }
     anchor_ = caret_ = from + static_cast<TextOffset>(stored.size());
     changeBits_ |= cbSelection;
-    if (record)
-        undo_.PushTransaction(anchorBefore, caretBefore, std::move(old), std::move(stored), anchor_,
-                              caret_);
+    if (record) undo_.EndTransaction(TUndoStack::kTransactionCode, anchor_, caret_);
     if (group) undo_.EndGroup(kGroupReplace, anchor_, caret_);
     if (!loading_) {
         desiredColumn_ = ColumnAt(caret_);

@@ -63,6 +63,8 @@ void TCustomCodeMemo::LineScroll(DisplayColumn columns, RecIndex lines) {
 }
 
 DisplayColumn TCustomCodeMemo::NextTabStop(DisplayColumn col) const {
+    if (!tabColumns_.empty() && col < tabColumns_.back())
+        return *std::upper_bound(tabColumns_.begin(), tabColumns_.end(), col);
     return col + (tabDefault_ - col % tabDefault_);
 }
 

@@ -5,6 +5,7 @@
 #include "editor/CodeMemoStrings.h"
 #include "editor/EdStream.h"
 #include "editor/FontMetrics.h"
+#include "editor/KeyboardActionContoller.h"
 #include "editor/PositionMarks.h"
 #include "editor/Streams.h"
 #include "editor/TextStore.h"
@@ -39,10 +40,70 @@ enum TCodeMemoOption : std::uint32_t {
     smoLineNumbers = 1u << 0,
     smoSyntaxHighlight = 1u << 4,
     smoWordWrap = 1u << 10,
-    smoUseTAB = 1u << 23,
+    smoAutoIndent = 1u << 11,
+    smoTabToColumn = 1u << 12,
     smoShowGutter = 1u << 16,
     smoTitleAsFilename = 1u << 18,
+    smoBlockOverwriteCursor = 1u << 20,
+    smoColumnTrack = 1u << 22,
+    smoUseTAB = 1u << 23,
+    smoSmartFill = 1u << 24,
+    smoCaretAfterEOL = 1u << 27,
 };
+
+// The editor commands that keys are bound to.
+enum TEditCommand : int {
+    ecCursorLeft = 0,
+    ecCursorRight = 1,
+    ecLineStart = 2,
+    ecLineEnd = 3,
+    ecLineUp = 4,
+    ecLineDown = 5,
+    ecPageUp = 6,
+    ecPageDown = 7,
+    ecWordLeft = 8,
+    ecWordRight = 9,
+    ecDocStart = 10,
+    ecDocEnd = 11,
+    ecCut = 12,
+    ecCopy = 13,
+    ecPaste = 14,
+    ecDeleteChar = 15,
+    ecDeleteLastChar = 16,
+    ecBlockIndent = 17,
+    ecBlockUnindent = 18,
+    ecToggleMode = 19,
+    ecSetBookmark0 = 20,
+    ecGotoBookmark0 = 30,
+    ecDeleteLine = 40,
+    ecUndo = 41,
+    ecRedo = 42,
+    ecDeleteLastWord = 43,
+    ecPrintSelection = 44,
+};
+
+// Undo group codes; callers outside the control use their own (20, 32, 33).
+enum TUndoGroup : int {
+    ugDrop = 11,
+    ugTyping = 12,
+    ugDelete = 13,
+    ugPaste = 14,
+    ugCut = 15,
+    ugTemplate = 16,
+    ugBlockIndent = 17,
+    ugBlockUnindent = 18,
+    ugDeleteWord = 19,
+    ugReplace = 20,
+    ugReplaceSel = 21,
+    ugIndentedReturn = 22,
+    ugDoubleSpaced = 32,
+    ugHtmlTool = 33,
+};
+
+// Shortcut modifier bits over the virtual key code.
+inline constexpr std::uint16_t kShortcutShift = 0x2000;
+inline constexpr std::uint16_t kShortcutCtrl = 0x4000;
+inline constexpr std::uint16_t kShortcutAlt = 0x8000;
 inline constexpr std::uint32_t kInitialOptions = 0x3FFDBF0;
 
 using TNotifyEvent = std::function<void(TCustomCodeMemo* Sender)>;
@@ -50,6 +111,26 @@ using TTextEvent =
     std::function<void(TCustomCodeMemo* Sender, TextOffset Start, TextOffset Extent)>;
 using TMarkEvent = std::function<void(TCustomCodeMemo* Sender, std::uint32_t Value)>;
 using TCharTest = std::function<bool(char)>;
+// A command of a later feature (bookmarks, printing) the control hands on.
+using TCommandEvent = std::function<void(TCustomCodeMemo* Sender, int Command)>;
+// May change the command a key was recognised as.
+using TKeyboardActionEvent = std::function<void(TCustomCodeMemo* Sender, int& Command)>;
+
+// The caret in 1-based terms.
+class TSM_CaretControl {
+public:
+    explicit TSM_CaretControl(TCustomCodeMemo& memo) : memo_(memo) {}
+    // The virtual column + 1 while a virtual caret stands; after a line break, 1.
+    DisplayColumn CaretColumn() const;
+    RecIndex CaretLine() const;
+    // Keeps the display column where the new line allows it.
+    void SetCaretLine(RecIndex line);
+    RecIndex TopLine() const;
+    void SetTopLine(RecIndex line);
+
+private:
+    TCustomCodeMemo& memo_;
+};
 
 // What the core asks of whoever draws it.
 class TCodeMemoView {
@@ -114,6 +195,55 @@ public:
     void ReplaceSelFromStream(TStream& stream);
     // Writes the selection to a stream in the given form (SM_SAVESTREAM).
     std::size_t WriteSelection(TStream& stream, TTextForm form) const;
+
+    // --- commands and typing (CodeMemoCommands.cpp, CodeMemoTyping.cpp) ---
+    // Runs an editor command; extend keeps the anchor where it is (Shift held).
+    virtual void ExecuteCommand(int command, std::intptr_t param, bool extend);
+    // One key down as a shortcut value (key code plus kShortcut* bits). True when the key map
+    // took it; the character the key would type must then be dropped.
+    bool KeyDown(std::uint16_t shortcut);
+    // A typed character, after KeyDown has had its chance.
+    void KeyPress(char c);
+    // Nullptr: the built-in defaults.
+    void SetKeyMap(TKeyboardActionContoller* map) { keyMap_ = map; }
+    TKeyboardActionContoller& KeyMap();
+    bool InsertMode() const { return insertMode_; }
+    void SetInsertMode(bool value);
+    bool WantTab() const { return wantTab_; }
+    void SetWantTab(bool value) { wantTab_ = value; }
+    bool WantReturns() const { return wantReturns_; }
+    void SetWantReturns(bool value) { wantReturns_ = value; }
+    // A CR typed while this is set opens undo group 22 instead of 12.
+    void SetPendingIndent(bool value) { pendingIndent_ = value; }
+    bool PendingIndent() const { return pendingIndent_; }
+    // 1-based columns separated by blanks or semicolons, ascending, at most 32.
+    std::string TabColumns() const;
+    void SetTabColumns(std::string_view text);
+    // The text that fills from display column from to column to.
+    std::string FillText(DisplayColumn from, DisplayColumn to) const;
+    TextOffset WordBefore(TextOffset pos);
+    TextOffset WordAfter(TextOffset pos);
+    // The one place that knows how long a character is.
+    TextOffset NextCharBoundary(TextOffset pos) const;
+    TextOffset PrevCharBoundary(TextOffset pos) const;
+    // The run of equal token values around an offset, and where it starts.
+    struct TokenRun {
+        std::string text;
+        TextOffset start;
+    };
+    TokenRun TokenAt(TextOffset off) const;
+    // Whether the caret stands beyond the end of its line, and at which column.
+    bool VirtualCaret() const { return virtualColumn_ >= 0; }
+    // Display column of the caret, the virtual one included.
+    DisplayColumn CaretColumn() const;
+    TSM_CaretControl& CaretControl() { return caretControl_; }
+    bool CaretAfterEOLAllowed() const;
+    // A command that changes text, as the main window asks for it: false when not possible.
+    bool CanUndo() const { return undo_.CanUndo(); }
+    bool CanRedo() const { return undo_.CanRedo(); }
+    // For callers that make several edits as one undo step; groups do not nest.
+    bool BeginUndoGroup(int code) { return undo_.BeginGroup(code, anchor_, caret_); }
+    bool EndUndoGroup(int code) { return undo_.EndGroup(code, anchor_, caret_); }
 
     // Caret by line and column, both 1-based, for a status bar and "go to line".
     struct LineColumn {
@@ -229,6 +359,9 @@ public:
     TNotifyEvent OnChange;
     TMarkEvent OnMarkChange;
     TMarkEvent OnMarkFree;
+    TCommandEvent OnBookmarkCommand; // commands 20-39
+    TCommandEvent OnPrintSelection;  // command 44
+    TKeyboardActionEvent OnCommandRecognised;
     TCharTest fn_CharStartsWord;
     TCharTest fn_CharIsInWord;
 
@@ -267,6 +400,20 @@ private:
     void WriteAll(TStream& stream);
     void LoadBlocks(TStream& stream, bool detectLineEnd);
     void Replay(TextOffset from, TextOffset to, const std::string& text);
+    // Commands by concern.
+    void RunCommand(int command, std::intptr_t param, bool extend);
+    void MoveCaret(TextOffset to, bool extend);
+    void MoveLeft(bool extend);
+    void MoveRight(bool extend);
+    void MoveVertically(RecIndex records, bool extend);
+    void MoveLineEnd(bool extend);
+    void DeleteChar(bool before);
+    void DeleteLine();
+    void DeleteLastWord();
+    void TypeChar(char c);
+    void TabToColumn();
+    DisplayColumn LineEndColumn(RecIndex rec) const;
+    TTextStore::Pos CaretPos() const { return store_->Locate(caret_); }
     friend class TCodeMemoStrings;
     friend std::intptr_t PerformMessage(TCustomCodeMemo&, unsigned, std::uintptr_t, std::intptr_t);
 
@@ -275,7 +422,11 @@ private:
     std::unique_ptr<TCodeMemoStrings> lines_;
     TEdStream edStream_;
     TUndoStack undo_;
-    std::unique_ptr<TMarkList> marks_; // created on first use
+    TSM_CaretControl caretControl_{*this};
+    TKeyboardActionContoller* keyMap_ = nullptr;
+    std::unique_ptr<TKeyboardActionContoller> ownKeyMap_;
+    std::vector<DisplayColumn> tabColumns_; // 0-based, ascending
+    std::unique_ptr<TMarkList> marks_;      // created on first use
     std::array<TextOffset, 10> bookmarks_;
 
     TextOffset anchor_ = 0, caret_ = 0;
@@ -294,6 +445,9 @@ private:
     TLineEnd lineEnd_ = TLineEnd::leLF;
     TSelLineStyle selLineStyle_ = lsLF;
     bool readOnly_ = false;
+    bool insertMode_ = true;
+    bool wantTab_ = true, wantReturns_ = true;
+    bool pendingIndent_ = false;
     bool loading_ = false;
     std::string fileName_;
 

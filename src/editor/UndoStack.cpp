@@ -29,6 +29,27 @@ void TUndoStack::Clear() {
     cursor_ = 0;
     bytes_ = 0;
     groupOpen_ = false;
+    transactionOpen_ = false;
+}
+
+void TUndoStack::BeginTransaction(int kind, TextOffset anchor, TextOffset caret,
+                                  std::string oldText, std::string newText) {
+    if (transactionOpen_) throw ECodeMemo("Bad transaction log entry");
+    transactionOpen_ = true;
+    transactionKind_ = kind;
+    pendingAnchor_ = anchor;
+    pendingCaret_ = caret;
+    pendingOld_ = std::move(oldText);
+    pendingNew_ = std::move(newText);
+}
+
+void TUndoStack::EndTransaction(int kind, TextOffset anchorAfter, TextOffset caretAfter) {
+    if (!transactionOpen_ || transactionKind_ != kind) throw ECodeMemo("Bad transaction log entry");
+    transactionOpen_ = false;
+    PushTransaction(pendingAnchor_, pendingCaret_, std::move(pendingOld_), std::move(pendingNew_),
+                    anchorAfter, caretAfter);
+    pendingOld_.clear();
+    pendingNew_.clear();
 }
 
 void TUndoStack::SetByteLimit(std::int64_t limit) {

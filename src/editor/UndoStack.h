@@ -48,6 +48,15 @@ public:
     void PushTransaction(TextOffset anchorBefore, TextOffset caretBefore, std::string oldText,
                          std::string newText, TextOffset anchorAfter, TextOffset caretAfter);
 
+    // One replacement recorded around its execution. Beginning while one is open, or ending
+    // without a begin or with another kind, raises ECodeMemo "Bad transaction log entry".
+    void BeginTransaction(int kind, TextOffset anchor, TextOffset caret, std::string oldText,
+                          std::string newText);
+    void EndTransaction(int kind, TextOffset anchorAfter, TextOffset caretAfter);
+    // Forgets an open transaction whose replacement failed.
+    void AbandonTransaction() { transactionOpen_ = false; }
+    bool TransactionOpen() const { return transactionOpen_; }
+
     bool recording = true;
     bool replaying = false;
 
@@ -62,6 +71,10 @@ private:
     std::int64_t bytes_ = 0;
     std::int64_t byteLimit_ = -1;
     bool groupOpen_ = false;
+    bool transactionOpen_ = false;
+    int transactionKind_ = 0;
+    TextOffset pendingAnchor_ = 0, pendingCaret_ = 0;
+    std::string pendingOld_, pendingNew_;
     int groupCode_ = 0;
 };
 
