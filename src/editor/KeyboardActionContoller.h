@@ -25,8 +25,10 @@ public:
     using EKeyControllerException::EKeyControllerException;
 };
 
-// Shift state passed to processKey.
-enum ShiftState : unsigned { ssShift = 1, ssCtrl = 2, ssAlt = 4 };
+// Shift state bits passed to processKey and the trigger tests.
+inline constexpr unsigned ssShift = 1;
+inline constexpr unsigned ssCtrl = 2;
+inline constexpr unsigned ssAlt = 4;
 
 class TKeyboardActionContoller {
 public:

@@ -50,7 +50,7 @@ void TSM_Settings::reset() {
     gutterFont_ = GutterFont{};
     autoReplace.reset();
     templates.clearEntries();
-    keys.assign(editor::TKeyboardActionContoller::globalDefault());
+    keys = editor::TKeyboardActionContoller::globalDefault();
 }
 
 void TSM_Settings::addKeywordTable(KeywordTable table) {
