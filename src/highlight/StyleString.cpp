@@ -303,7 +303,7 @@ void TSM_Settings::applyStyleString(std::string_view text) {
 
     // Positional form.
     try {
-        Cursor c{text, 8};
+        Cursor c{text, std::min<std::size_t>(8, text.size())};
         auto num = [&](std::int64_t def) {
             auto n = c.number(def);
             c.skip(',');

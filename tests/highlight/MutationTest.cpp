@@ -1,5 +1,6 @@
 // Thousands of random mutations of the built-in scripts: the compiler must fail only with its own
 // errors, and quickly.
+#include "editor/BinaryStream.h"
 #include "editor/CodeMemoError.h"
 #include "editor/KeyboardActionContoller.h"
 #include "editor/Keywords.h"
@@ -173,4 +174,36 @@ TEST(Robustness, HostileScripts) {
     EXPECT_EQ(outcome(many), "ok");
     std::string nested(200000, '[');
     EXPECT_NE(outcome("%%language startstate = " + nested), "ok");
+}
+
+TEST(Robustness, DamagedStoredValuesFailOnlyWithTheirOwnErrors) {
+    TSM_Settings sample;
+    for (int s = 0; s < 40; ++s)
+        sample.effects[std::size_t(s * 6)].inUse = 1;
+    sample.setTabColumnsText("5 9 13");
+    const std::string style = sample.styleString();
+    const std::string keys = sample.keys.saveToString();
+    const std::string positional =
+        "Corvix4:1,34,0,1,3,>|:,11,Courier New,10,1,2,6,5 9 13,4,2,0,0,16777215,B;";
+    std::mt19937 rng(7);
+    for (int i = 0; i < 4000; ++i) {
+        std::string text = mutate(i % 3 == 0 ? positional : style, rng);
+        TSM_Settings s;
+        try {
+            s.applyStyleString(text);
+        } catch (const editor::ECodeMemo&) {
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "style string: " << e.what() << "\n" << text;
+        }
+        std::string bytes = mutate(keys, rng);
+        editor::TKeyboardActionContoller map;
+        editor::BinaryReader in(bytes);
+        try {
+            map.loadFromStream(in);
+        } catch (const editor::EStreamError&) {
+        } catch (const editor::EKeyControllerException&) {
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "key map: " << e.what();
+        }
+    }
 }
