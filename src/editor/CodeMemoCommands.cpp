@@ -352,13 +352,15 @@ void TCustomCodeMemo::DeleteChar(bool before) {
         ScrollToCaret();
         return;
     }
+    bool selection = anchor_ != caret_;
+    // Nothing to delete records nothing.
+    if (!selection && (before ? caret_ == 0 : caret_ >= TextLength() && virtualColumn_ < 0)) return;
     GroupScope group(*this, ugDelete);
-    if (anchor_ != caret_) {
+    if (selection) {
         ReplaceSel({});
         return;
     }
     if (before) {
-        if (caret_ == 0) return;
         SetSelection(caret_, PrevCharBoundary(caret_), false);
         ReplaceSel({});
         return;

@@ -52,7 +52,8 @@ bool TCustomCodeMemo::Undo() {
             Replay(std::min(before.value1, before.value2), std::max(after.value1, after.value2),
                    oldText.text);
             SetSelection(before.value1, before.value2, false);
-            if (!inGroup) break;
+            // The start of a long group may have been trimmed away: what is left is undone.
+            if (!inGroup || !undo_.CanUndo()) break;
         }
     } catch (const ECodeMemo&) {
         undo_.Clear();

@@ -63,10 +63,14 @@ void TUndoStack::Trim() {
     std::size_t drop = 0;
     std::int64_t bytes = bytes_;
     while (bytes > byteLimit_ && drop < entries_.size()) {
+        // A unit opens and closes with a marker: the bottom entry goes, then all up to and
+        // including the next marker, so no transaction or group boundary is left half.
+        std::size_t first = drop;
         do {
             bytes -= SizeOf(entries_[drop]);
             ++drop;
-        } while (drop < entries_.size() && entries_[drop - 1].kind != ukMarker);
+        } while (drop < entries_.size() &&
+                 (drop == first + 1 || entries_[drop - 1].kind != ukMarker));
     }
     if (drop == 0) return;
     entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(drop));
