@@ -1,6 +1,8 @@
 #include "editor/qt/CodeMemo.h"
 
+#include <QApplication>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -10,12 +12,94 @@
 
 namespace morvane::editor {
 
+namespace {
+// Bytes 128-159 as the ANSI code page has them; the five it leaves out are 0.
+constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+} // namespace
+
+char AnsiOf(QChar c) {
+    char16_t u = c.unicode();
+    if (u < 128 || (u >= 160 && u < 256)) return static_cast<char>(u);
+    for (int i = 0; i < 32; ++i)
+        if (kHigh[i] && kHigh[i] == u) return static_cast<char>(128 + i);
+    return 0;
+}
+
+std::uint16_t ShortcutOf(int key, Qt::KeyboardModifiers modifiers) {
+    int code = 0;
+    switch (key) {
+    case Qt::Key_Backspace:
+        code = 8;
+        break;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        code = 9;
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        code = 13;
+        break;
+    case Qt::Key_Escape:
+        code = 27;
+        break;
+    case Qt::Key_Space:
+        code = 32;
+        break;
+    case Qt::Key_PageUp:
+        code = 33;
+        break;
+    case Qt::Key_PageDown:
+        code = 34;
+        break;
+    case Qt::Key_End:
+        code = 35;
+        break;
+    case Qt::Key_Home:
+        code = 36;
+        break;
+    case Qt::Key_Left:
+        code = 37;
+        break;
+    case Qt::Key_Up:
+        code = 38;
+        break;
+    case Qt::Key_Right:
+        code = 39;
+        break;
+    case Qt::Key_Down:
+        code = 40;
+        break;
+    case Qt::Key_Insert:
+        code = 45;
+        break;
+    case Qt::Key_Delete:
+        code = 46;
+        break;
+    case Qt::Key_BracketLeft:
+        code = 219;
+        break;
+    case Qt::Key_BracketRight:
+        code = 221;
+        break;
+    default:
+        if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z))
+            code = key; // the same codes as the virtual keys
+        else if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
+            code = 112 + (key - Qt::Key_F1);
+        break;
+    }
+    if (code == 0) return 0;
+    auto sc = static_cast<std::uint16_t>(code);
+    if (modifiers & Qt::ShiftModifier || key == Qt::Key_Backtab) sc |= kShortcutShift;
+    if (modifiers & Qt::ControlModifier) sc |= kShortcutCtrl;
+    if (modifiers & Qt::AltModifier) sc |= kShortcutAlt;
+    return sc;
+}
+
 QChar GlyphOf(unsigned char b, bool* isControl) {
-    // Bytes 128-159 as the ANSI code page has them; the five it leaves out count as controls.
-    static const char16_t kHigh[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
     *isControl = false;
     if (b < 32) {
         *isControl = true;
@@ -163,11 +247,103 @@ void TCodeMemo::paintEvent(QPaintEvent*) {
         y += lh;
         if (y >= h) break;
     }
-    if (hasFocus()) {
-        auto caret = PosFromChar(Caret());
-        if (caret.x >= left && caret.x < w && caret.y >= 0 && caret.y < h)
-            p.fillRect(QRect(caret.x, caret.y, 2, lh), TextColor);
+    if (hasFocus() && caretShown_) {
+        // The caret's column includes a virtual caret beyond the line's end.
+        int x = left + (CaretColumn() - LeftColumn()) * cw;
+        int y0 = static_cast<int>(LineFromOffset(Caret()) - TopLine()) * lh;
+        bool block = !InsertMode() && (Options() & smoBlockOverwriteCursor);
+        if (x >= left && x < w && y0 >= 0 && y0 < h) {
+            if (block)
+                p.fillRect(QRect(x, y0, cw, lh), QColor(0, 0, 0, 96));
+            else
+                p.fillRect(QRect(x, y0, 2, lh), TextColor);
+        }
     }
+}
+
+void TCodeMemo::RestartBlink() {
+    caretShown_ = true;
+    int period = QApplication::cursorFlashTime();
+    if (period > 0)
+        blink_.start(period / 2, this);
+    else
+        blink_.stop();
+    viewport()->update();
+}
+
+void TCodeMemo::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != blink_.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    caretShown_ = !caretShown_;
+    viewport()->update();
+}
+
+void TCodeMemo::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    RestartBlink();
+}
+
+void TCodeMemo::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    blink_.stop();
+    viewport()->update();
+}
+
+// TAB belongs to the text when the control wants it, not to the focus chain.
+bool TCodeMemo::focusNextPrevChild(bool next) {
+    if (WantTab()) return false;
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+void TCodeMemo::keyPressEvent(QKeyEvent* event) {
+    RestartBlink();
+    std::uint16_t shortcut = ShortcutOf(event->key(), event->modifiers());
+    if (shortcut && KeyDown(shortcut)) {
+        event->accept();
+        return;
+    }
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!WantReturns() && !ctrl) {
+            event->ignore(); // the dialog's default button
+            return;
+        }
+        KeyPress(ctrl ? kLF : kCR);
+        event->accept();
+        return;
+    case Qt::Key_Tab:
+        if (!WantTab() || ctrl) {
+            event->ignore();
+            return;
+        }
+        KeyPress(kTAB);
+        event->accept();
+        return;
+    default:
+        break;
+    }
+    const QString text = event->text();
+    bool typed = false;
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
+        event->ignore(); // menus and the window's shortcuts
+        return;
+    }
+    for (QChar c : text) {
+        char b = AnsiOf(c);
+        auto u = static_cast<unsigned char>(b);
+        if (u >= 32 && u != 127) {
+            KeyPress(b);
+            typed = true;
+        }
+    }
+    if (typed)
+        event->accept();
+    else
+        event->ignore();
 }
 
 } // namespace morvane::editor

@@ -7,6 +7,7 @@
 #include "editor/qt/QtFontMetrics.h"
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QColor>
 
 #include <memory>
@@ -35,16 +36,30 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void RepaintView() override;
     void UpdateScrollBars() override;
     int VerticalFactor() const;
+    void RestartBlink();
 
     QFont font_;
     std::shared_ptr<TQtFontMetrics> metrics_;
     bool syncingBars_ = false;
+    QBasicTimer blink_;
+    bool caretShown_ = true;
 };
+
+// A key press as the control's shortcut value (virtual key code plus Shift, Ctrl and Alt
+// bits); 0 for a key the control has no code for.
+std::uint16_t ShortcutOf(int qtKey, Qt::KeyboardModifiers modifiers);
+// The ANSI byte a typed character stands for; 0 when there is none.
+char AnsiOf(QChar c);
 
 // The character a byte is drawn as: printable ANSI as itself, control bytes as visible marks.
 QChar GlyphOf(unsigned char byte, bool* isControl);

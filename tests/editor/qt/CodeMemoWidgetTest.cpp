@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QScrollBar>
 
 namespace morvane::editor {
@@ -82,6 +83,65 @@ TEST_F(CodeMemoWidgetTest, ClickPlacesTheCaret) {
     auto p = memo.PosFromChar(5);
     TextOffset off = memo.CharFromPos(p.x, p.y + 1);
     EXPECT_EQ(off, 5);
+}
+
+void Key(TCodeMemo& memo, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
+         const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, mods, text);
+    QApplication::sendEvent(&memo, &press);
+}
+
+void Type(TCodeMemo& memo, const QString& text) {
+    for (QChar c : text)
+        Key(memo, c.isLetter() ? Qt::Key_A + (c.toUpper().unicode() - 'A') : 0, Qt::NoModifier,
+            QString(c));
+}
+
+TEST_F(CodeMemoWidgetTest, KeysEditTheText) {
+    TCodeMemo memo;
+    memo.resize(300, 120);
+    memo.SetOptions(kInitialOptions & ~(smoUseTAB | smoTabToColumn));
+    int changes = 0;
+    memo.OnChange = [&](TCustomCodeMemo*) { ++changes; };
+    Type(memo, QString::fromUtf8("ab\u20ac"));
+    EXPECT_EQ(memo.Text(), "ab\x80");
+    Key(memo, Qt::Key_Left);
+    Key(memo, Qt::Key_Home, Qt::ShiftModifier);
+    EXPECT_EQ(memo.Anchor(), 2);
+    EXPECT_EQ(memo.Caret(), 0);
+    Key(memo, Qt::Key_Delete);
+    EXPECT_EQ(memo.Text(), "\x80");
+    Key(memo, Qt::Key_Return, Qt::NoModifier, "\r");
+    Key(memo, Qt::Key_Tab, Qt::NoModifier, "\t");
+    EXPECT_EQ(memo.Text(), "\r    \x80");
+    Key(memo, Qt::Key_Backspace, Qt::NoModifier, "\b");
+    EXPECT_EQ(memo.Text(), "\r   \x80");
+    Key(memo, Qt::Key_Z, Qt::ControlModifier, "\x1a");
+    EXPECT_EQ(memo.Text(), "\r    \x80");
+    Key(memo, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(memo.Text(), "\r   \x80");
+    Key(memo, Qt::Key_Insert);
+    EXPECT_FALSE(memo.InsertMode());
+    Key(memo, Qt::Key_X, Qt::AltModifier, "x"); // left to the menus
+    EXPECT_EQ(memo.Text(), "\r   \x80");
+    EXPECT_GE(changes, 10);
+}
+
+TEST_F(CodeMemoWidgetTest, TabWithoutWantTabIsNotTypedAndKeysHaveCodes) {
+    TCodeMemo memo;
+    memo.resize(300, 120);
+    memo.show();
+    memo.setFocus();
+    QApplication::processEvents();
+    memo.SetWantTab(false);
+    Key(memo, Qt::Key_Tab, Qt::NoModifier, "\t");
+    EXPECT_EQ(memo.Text(), "");
+    memo.SetWantTab(true);
+    EXPECT_EQ(ShortcutOf(Qt::Key_Left, Qt::ShiftModifier | Qt::ControlModifier),
+              37 | kShortcutShift | kShortcutCtrl);
+    EXPECT_EQ(ShortcutOf(Qt::Key_BracketRight, Qt::ControlModifier), 221 | kShortcutCtrl);
+    EXPECT_EQ(AnsiOf(QChar(0x20AC)), '\x80');
+    EXPECT_EQ(AnsiOf(QChar(0x4E00)), 0);
 }
 
 } // namespace
