@@ -121,6 +121,59 @@ void BM_DeleteCharInTheMiddle(benchmark::State& state) {
 }
 BENCHMARK(BM_DeleteCharInTheMiddle)->Unit(benchmark::kMicrosecond);
 
+// Typing one character at a time into the middle of a document, as keys arrive: the cost per
+// character must not depend on the document's size. The typed text is removed between runs.
+void TypeInTheMiddle(benchmark::State& state, TCustomCodeMemo& m) {
+    constexpr int kChars = 10000;
+    const char* keys = "int x = y + 1;\r";
+    for (auto _ : state) {
+        state.PauseTiming();
+        TextOffset mid = m.TextLength() / 2;
+        m.SetSelection(mid, mid);
+        state.ResumeTiming();
+        for (int i = 0; i < kChars; ++i)
+            m.KeyPress(keys[i % 15]);
+        state.PauseTiming();
+        m.SetSelection(mid, m.Caret());
+        m.ReplaceSel("");
+        m.SetModified(false);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kChars);
+}
+
+void BM_Type10000CharsIntoTheLargeDocument(benchmark::State& state) {
+    TypeInTheMiddle(state, Document());
+}
+BENCHMARK(BM_Type10000CharsIntoTheLargeDocument)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_Type10000CharsIntoA1KBDocument(benchmark::State& state) {
+    TCustomCodeMemo m;
+    m.SetClientSize(1000, 17 * 50);
+    m.ReplaceSel(Document().RangeText(0, 1024, tfStored));
+    m.SetModified(false);
+    TypeInTheMiddle(state, m);
+}
+BENCHMARK(BM_Type10000CharsIntoA1KBDocument)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// One undo of a block indent of 100,000 lines in the middle of the document; the redo that
+// restores the indent between runs is not timed.
+void BM_UndoBlockIndentOf100000Lines(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    RecIndex first = m.LineCount() / 2;
+    m.SetSelection(m.LineStart(first), m.LineStart(first + 100000));
+    m.ExecuteCommand(ecBlockIndent, 0, false);
+    for (auto _ : state) {
+        m.Undo();
+        state.PauseTiming();
+        m.Redo();
+        state.ResumeTiming();
+    }
+    m.Undo();
+    m.SetModified(false);
+}
+BENCHMARK(BM_UndoBlockIndentOf100000Lines)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -1,7 +1,9 @@
 #pragma once
 // Prefix sums over the blocks of the record chain: how many records and characters come before
-// each block. Edits change one block's counts; the sums from that block on are recomputed
-// lazily, so a lookup costs a binary search over a few thousand blocks.
+// each block. Edits change one block's counts. The sums after an edited block are not rewritten:
+// the change is kept as a pending delta for all blocks after a step block, and only moving the
+// step to another block touches the sums in between. Typing in one place thus costs the same
+// however many blocks follow; a lookup is a binary search over a few thousand blocks.
 
 #include "editor/TextTypes.h"
 
@@ -37,6 +39,13 @@ public:
 
 private:
     void Refresh() const;
+    // Applies the pending delta to the sums of blocks (from, to).
+    void ApplyPending(std::size_t from, std::size_t to, int sign) const;
+    void Flush() const;
+    void MoveStep(std::size_t block) const;
+    RecIndex RecAt(std::size_t b) const { return recStart_[b] + (Pending(b) ? pendRecs_ : 0); }
+    TextOffset CharAt(std::size_t b) const { return charStart_[b] + (Pending(b) ? pendChars_ : 0); }
+    bool Pending(std::size_t b) const { return hasStep_ && b > step_; }
 
     std::vector<RecIndex> recs_;
     std::vector<TextOffset> chars_;
@@ -44,6 +53,11 @@ private:
     mutable std::vector<RecIndex> recStart_;
     mutable std::vector<TextOffset> charStart_;
     mutable std::size_t valid_ = 0;
+    // invariant: for step_ < b < valid_ the true sums are the stored ones plus the pending delta
+    mutable bool hasStep_ = false;
+    mutable std::size_t step_ = 0;
+    mutable RecIndex pendRecs_ = 0;
+    mutable TextOffset pendChars_ = 0;
     RecIndex totalRecs_ = 0;
     TextOffset totalChars_ = 0;
 };

@@ -4,8 +4,8 @@
 #include "editor/TextTypes.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
-#include <vector>
 
 namespace morvane::editor {
 
@@ -66,7 +66,7 @@ private:
     }
     void Trim();
 
-    std::vector<TUndoRec> entries_;
+    std::deque<TUndoRec> entries_; // grows at the top, trimmed at the bottom
     std::size_t cursor_ = 0; // invariant: entries below cursor_ are done, the rest can be redone
     std::int64_t bytes_ = 0;
     std::int64_t byteLimit_ = -1;
