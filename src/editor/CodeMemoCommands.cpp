@@ -2,6 +2,8 @@
 
 #include "editor/CustomCodeMemo.h"
 
+#include "platform/UiServices.h"
+
 #include <algorithm>
 
 namespace morvane::editor {
@@ -87,6 +89,16 @@ bool TCustomCodeMemo::KeyDown(std::uint16_t shortcut) {
     }
     NotifyChange();
     return true;
+}
+
+bool TCustomCodeMemo::CanPaste() const {
+    return !readOnly_ && clipboard_ && clipboard_->hasText();
+}
+
+void TCustomCodeMemo::SelectAll() {
+    SetSelection(-1, 0);
+    ScrollToCaret();
+    NotifyChange();
 }
 
 void TCustomCodeMemo::SetInsertMode(bool value) {

@@ -188,6 +188,26 @@ void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
             });
 
     auto head = store_->Locate(from);
+    if (head.rec < LineCount()) {
+        // Inside one record, short of its last character: the record shrinks in place, which
+        // keeps undoing a block indent of many lines cheap.
+        TextOffset recEnd = head.start + store_->Rec(head.rec).length;
+        if (to < recEnd) {
+            bool wasLongest = store_->Rec(head.rec).length >= longestLine_;
+            store_->ReplaceInRecord(head.rec, static_cast<std::size_t>(from - head.start),
+                                    static_cast<std::size_t>(len), {});
+            TLineRec& r = store_->Rec(head.rec);
+            r.flags = (r.flags & ~lfHasAttrs) | lfRepaint | lfStale;
+            if (wasLongest) longestLine_ = store_->MaxRecordLength();
+            FlagRange(head.rec, head.rec + VisibleRows() + 1, lfStale);
+            dirty_ = dirty_ < 0 ? head.rec : std::min(dirty_, head.rec);
+            ShiftTop(from, -len);
+            TextChanged(from, -len);
+            if (longestLine_ > kMaxInsertRecord || (options_ & smoWordWrap))
+                Rewrap(head.rec, head.rec);
+            return;
+        }
+    }
     auto tail = store_->Locate(to); // the record where the text after the range begins
     bool tailExists = to < TextLength() && tail.rec < LineCount();
     RecIndex lastRemoved = tailExists ? tail.rec : LineCount() - 1;

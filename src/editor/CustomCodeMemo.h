@@ -238,9 +238,11 @@ public:
     DisplayColumn CaretColumn() const;
     TSM_CaretControl& CaretControl() { return caretControl_; }
     bool CaretAfterEOLAllowed() const;
-    // A command that changes text, as the main window asks for it: false when not possible.
+    // Whether the window's edit commands can do anything now.
     bool CanUndo() const { return undo_.CanUndo(); }
     bool CanRedo() const { return undo_.CanRedo(); }
+    bool CanPaste() const;
+    void SelectAll();
     // For callers that make several edits as one undo step; groups do not nest.
     bool BeginUndoGroup(int code) { return undo_.BeginGroup(code, anchor_, caret_); }
     bool EndUndoGroup(int code) { return undo_.EndGroup(code, anchor_, caret_); }

@@ -243,6 +243,26 @@ TEST(CommandTest, ReadOnlyBlocksEveryChange) {
     EXPECT_EQ(clip.text(), "bar");
 }
 
+TEST(CommandTest, WindowCommandsKnowWhenTheyCanRun) {
+    platform::FakeClipboard clip;
+    TCustomCodeMemo m;
+    LoadMarked(m, "ab|c\nd");
+    EXPECT_FALSE(m.CanPaste()); // no clipboard
+    m.SetClipboard(&clip);
+    EXPECT_FALSE(m.CanPaste());
+    clip.setText("x");
+    EXPECT_TRUE(m.CanPaste());
+    m.SelectAll();
+    EXPECT_EQ(Marked(m), "^abc\nd|");
+    EXPECT_FALSE(m.CanUndo());
+    m.ExecuteCommand(ecBlockIndent, 0, false);
+    EXPECT_TRUE(m.CanUndo());
+    m.ExecuteCommand(ecUndo, 0, false);
+    EXPECT_TRUE(m.CanRedo());
+    m.SetReadOnly(true);
+    EXPECT_FALSE(m.CanPaste());
+}
+
 TEST(CommandTest, VirtualCaretBeyondTheLineEnd) {
     TCustomCodeMemo m;
     m.SetFontMetrics(std::make_shared<TFixedMetrics>(7, 17, true));
