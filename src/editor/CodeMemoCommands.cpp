@@ -279,6 +279,11 @@ void TCustomCodeMemo::MoveLineEnd(bool extend) {
 // one the caret stands at. Beyond the line's end a virtual caret takes over when allowed.
 void TCustomCodeMemo::MoveVertically(RecIndex records, bool extend) {
     if (store_->Empty()) return;
+    const DisplayColumn desired = desiredColumn_;
+    auto moveKeepingColumn = [&](TextOffset to) {
+        MoveCaret(to, extend);
+        desiredColumn_ = desired;
+    };
     auto where = CaretPos();
     RecIndex target = where.rec + records;
     RecIndex last = LineCount() - 1;
@@ -288,12 +293,12 @@ void TCustomCodeMemo::MoveVertically(RecIndex records, bool extend) {
         target = std::max<RecIndex>(target, 0);
     } else {
         if (where.rec >= last) {
-            if (where.rec == last && afterFinalBreak) MoveCaret(TextLength(), extend);
+            if (where.rec == last && afterFinalBreak) moveKeepingColumn(TextLength());
             return;
         }
         if (target > last) {
             if (afterFinalBreak) {
-                MoveCaret(TextLength(), extend);
+                moveKeepingColumn(TextLength());
                 return;
             }
             target = last;
@@ -310,7 +315,7 @@ void TCustomCodeMemo::MoveVertically(RecIndex records, bool extend) {
         DisplayColumn before = ColumnOf(target, index), after = ColumnOf(target, index + 1);
         if (after - col < col - before) ++index;
     }
-    MoveCaret(store_->Start(target) + static_cast<TextOffset>(index), extend);
+    moveKeepingColumn(store_->Start(target) + static_cast<TextOffset>(index));
     DisplayColumn endCol = LineEndColumn(target);
     if (virtualAllowed && col > endCol) {
         virtualColumn_ = std::min(col, kMaxVirtualColumn);

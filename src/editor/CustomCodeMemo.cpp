@@ -118,6 +118,8 @@ void TCustomCodeMemo::SetSelection(TextOffset anchor, TextOffset caret, bool rep
     anchor_ = anchor;
     caret_ = caret;
     virtualColumn_ = -1;
+    // A caret placed by a click or a message is where up and down start from.
+    desiredColumn_ = ColumnAt(caret_);
     changeBits_ |= cbSelection;
     if (repaint) Invalidate();
 }

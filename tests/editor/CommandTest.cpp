@@ -313,8 +313,7 @@ TEST(CommandTest, VirtualCaretBeyondTheLineEnd) {
 TEST(CommandTest, ColumnTrackingKeepsTheDesiredColumn) {
     TCustomCodeMemo m;
     m.SetFontMetrics(std::make_shared<TFixedMetrics>(7, 17, true));
-    LoadMarked(m, "a|bc\nd\nefg");
-    m.ExecuteCommand(ecCursorRight, 0, false);
+    LoadMarked(m, "ab|c\nd\nefg"); // as a click leaves it
     m.ExecuteCommand(ecLineDown, 0, false);
     m.ExecuteCommand(ecLineDown, 0, false);
     EXPECT_EQ(Marked(m), "abc\nd\nef|g");
