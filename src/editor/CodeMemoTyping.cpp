@@ -90,11 +90,11 @@ void TCustomCodeMemo::KeyPress(char c) {
         TypeChar(kCR);
     } else if (c == kTAB) {
         if ((options_ & smoTabToColumn) && !(options_ & smoWordWrap))
-            TabToColumn();
+            TabToColumn(true);
         else if (options_ & smoUseTAB)
             TypeChar(kTAB);
         else
-            TabToColumn(); // without smoTabToColumn: a fill to the next tab stop
+            TabToColumn(false);
     } else if ((u >= 32 && u <= 126) || u >= 128) {
         TypeChar(c);
     } else {
@@ -148,14 +148,15 @@ void TCustomCodeMemo::TypeChar(char c) {
     if (group) undo_.EndGroup(code, anchor_, caret_);
 }
 
-void TCustomCodeMemo::TabToColumn() {
+// Without searchAbove, or on the first line: a fill to the next tab stop.
+void TCustomCodeMemo::TabToColumn(bool searchAbove) {
     if (readOnly_) return;
     bool group = undo_.BeginGroup(ugTyping, anchor_, caret_);
     try {
         DisplayColumn c = CaretColumn();
         auto where = CaretPos();
         DisplayColumn target = NextTabStop(c);
-        if (where.rec > 0 && (options_ & smoTabToColumn)) {
+        if (where.rec > 0 && searchAbove) {
             if (where.rec >= LineCount()) c = 0; // the empty line after a final break
             target = NextTabStop(c);
             for (RecIndex r = std::min(where.rec, LineCount()) - 1; r >= 0; --r) {

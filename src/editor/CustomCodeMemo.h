@@ -413,7 +413,7 @@ private:
     void DeleteLine();
     void DeleteLastWord();
     void TypeChar(char c);
-    void TabToColumn();
+    void TabToColumn(bool searchAbove);
     DisplayColumn LineEndColumn(RecIndex rec) const;
     TTextStore::Pos CaretPos() const { return store_->Locate(caret_); }
     friend class TCodeMemoStrings;

@@ -169,6 +169,8 @@ TEST(CommandTest, TabFillsAndTabToColumn) {
         {"first line takes the tab stop", "ab|", Type("\t"), "ab  |", kPlain | smoTabToColumn},
         {"smart fill uses TABs", "abc def\n|", Type("\t"), "abc def\n\t|", kInitialOptions},
         {"word wrap types a TAB", "a|", Type("\t"), "a\t|", kInitialOptions | smoWordWrap},
+        {"word wrap fills to the tab stop", "abc def\n|", Type("\t"), "abc def\n    |",
+         kPlain | smoTabToColumn | smoWordWrap},
     });
 }
 
