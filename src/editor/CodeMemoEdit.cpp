@@ -73,7 +73,15 @@ void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
     }
     anchor_ = caret_ = from + static_cast<TextOffset>(stored.size());
     changeBits_ |= cbSelection;
-    if (record) undo_.EndTransaction(TUndoStack::kTransactionCode, anchor_, caret_);
+    if (record) {
+        try {
+            undo_.EndTransaction(TUndoStack::kTransactionCode, anchor_, caret_);
+        } catch (const ECodeMemo&) {
+            undo_.Clear();
+            Beep();
+            throw;
+        }
+    }
     if (group) undo_.EndGroup(kGroupReplace, anchor_, caret_);
     if (!loading_) {
         desiredColumn_ = ColumnAt(caret_);

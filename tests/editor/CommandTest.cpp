@@ -391,6 +391,17 @@ TEST(CommandTest, ChangeNotificationFollowsEveryCommand) {
     EXPECT_FALSE(m.Modified());
 }
 
+TEST(CommandTest, BookmarkAndPrintCommandsGoToTheirHooks) {
+    TCustomCodeMemo m;
+    std::vector<int> seen;
+    m.OnBookmarkCommand = [&](TCustomCodeMemo*, int command) { seen.push_back(command); };
+    m.OnPrintSelection = [&](TCustomCodeMemo*, int command) { seen.push_back(command); };
+    for (int command :
+         {ecSetBookmark0, ecSetBookmark0 + 9, ecGotoBookmark0 + 9, ecPrintSelection, 45, -1})
+        m.ExecuteCommand(command, 0, false);
+    EXPECT_EQ(seen, (std::vector<int>{20, 29, 39, 44}));
+}
+
 TEST(CommandTest, CaretControlAndGoToPosition) {
     TCustomCodeMemo m;
     LoadMarked(m, "a\tb\nxy\n");
