@@ -396,8 +396,9 @@ TEST(CommandTest, BookmarkAndPrintCommandsGoToTheirHooks) {
     std::vector<int> seen;
     m.OnBookmarkCommand = [&](TCustomCodeMemo*, int command) { seen.push_back(command); };
     m.OnPrintSelection = [&](TCustomCodeMemo*, int command) { seen.push_back(command); };
-    for (int command :
-         {ecSetBookmark0, ecSetBookmark0 + 9, ecGotoBookmark0 + 9, ecPrintSelection, 45, -1})
+    const int commands[] = {
+        ecSetBookmark0, ecSetBookmark0 + 9, ecGotoBookmark0 + 9, ecPrintSelection, 45, -1};
+    for (int command : commands)
         m.ExecuteCommand(command, 0, false);
     EXPECT_EQ(seen, (std::vector<int>{20, 29, 39, 44}));
 }
