@@ -1,0 +1,251 @@
+#include "highlight/CodeMemoEngine.h"
+
+#include "highlight/ScanRoutines.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace morvane::highlight {
+
+// One token being read.
+struct TCodeMemoEngine::Scan {
+    TScanStream& s;
+    std::size_t start;
+    void fail(std::uint8_t& token) {
+        s.setPosition(start + 1);
+        token = 0;
+    }
+};
+
+namespace {
+
+// The end of the text reads as character 0 when a follow group is tested, so that a keyword
+// that must not run on into a word is still found as the last word of the text.
+bool groupHas(const TSM_CharGroupManager& groups, std::int32_t group, int c) {
+    return groups.get(std::uint32_t(group)).contains(std::uint8_t(c < 0 ? 0 : c));
+}
+
+} // namespace
+
+TCodeMemoEngine::TCodeMemoEngine(const TParserDefinition& def) : def_(def) {
+    followMain_ = [this](std::int32_t g, int c) { return groupHas(def_.groups, g, c); };
+    followExtra_ = [this](std::int32_t g, int c) {
+        return groupHas(def_.settings.kwGroups(), g, c);
+    };
+    SetContext(0);
+}
+
+void TCodeMemoEngine::SetContext(std::uint8_t token) {
+    const StateSet& c = def_.context[token];
+    state_.current = c.empty() ? def_.startStates : c;
+    state_.stack.clear();
+    state_.saved = state_.current;
+    state_.containerEnd = 0;
+    state_.containerToken = 0;
+    state_.inContainer = false;
+    selectTable();
+}
+
+void TCodeMemoEngine::RestoreState(const TEngineState& s) {
+    state_ = s;
+    selectTable();
+}
+
+void TCodeMemoEngine::selectTable() {
+    table_ = def_.globalTable.get();
+    StateSet owners = def_.statesWithTables & state_.current;
+    for (int i = 0; i < 32; ++i) {
+        if (!owners.bits[std::size_t(i)]) continue;
+        int state = i * 8 + std::countr_zero(unsigned(owners.bits[std::size_t(i)]));
+        if (const TokenTable* t = def_.stateTable(state)) table_ = t;
+        return;
+    }
+}
+
+// A pop with nothing pushed (a restart between a push and its pop, or a stray closing token)
+// falls back to the start states instead of failing the whole scan.
+void TCodeMemoEngine::pop() {
+    state_.current = state_.stack.empty() ? def_.startStates : state_.stack.pop();
+    selectTable();
+}
+
+bool TCodeMemoEngine::inGroup(std::uint32_t group, int c) const {
+    return c >= 0 && def_.groups.get(group).contains(std::uint8_t(c));
+}
+
+bool TCodeMemoEngine::runRoutine(bool custom, int number, Scan& sc, std::uint8_t& token) {
+    if (!custom) return ScanRoutine(number, sc.s, sc.start);
+    if (!OnCustomParse || designing) return false;
+    std::size_t length = sc.s.position() - std::min(sc.s.position(), sc.start);
+    return OnCustomParse(*this, number, token, length, sc.s);
+}
+
+bool TCodeMemoEngine::endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& token) {
+    if (end.isRoutine) return runRoutine(end.isCustom, end.routine, sc, token);
+    if (end.count == 0) return false;
+    std::size_t at = sc.s.position();
+    bool matched = true;
+    for (std::size_t i = 0; i < end.count && i < end.groups.size(); ++i) {
+        if (!inGroup(end.groups[i], sc.s.current())) {
+            matched = false;
+            break;
+        }
+        sc.s.advance();
+    }
+    if (!matched || !end.included) sc.s.setPosition(at);
+    return matched;
+}
+
+bool TCodeMemoEngine::bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token) {
+    if (body.isRoutine) return runRoutine(body.isCustom, body.routine, sc, token);
+    if (!inGroup(body.group, sc.s.current())) return false;
+    sc.s.advance();
+    return true;
+}
+
+// Continues a keyword's token; false when the rule does not complete.
+bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token) {
+    const bool hasEnd = h.end.has();
+    bool check = h.body.optional && hasEnd;
+    for (;;) {
+        if (check && endMatches(h.end, sc, token)) return true;
+        check = hasEnd;
+        if (hasEnd && sc.s.atEnd()) return true;
+        if (h.body.isRoutine && !h.body.isCustom && h.body.routine >= 10 && h.body.routine <= 20)
+            return ScanRoutine(h.body.routine, sc.s, sc.start);
+        std::size_t before = sc.s.position();
+        if (!bodyMatches(h.body, sc, token)) return false;
+        // A body that accepts without consuming would repeat for ever: the token ends there.
+        if (!hasEnd || sc.s.position() <= before) return true;
+    }
+}
+
+// Without a rule for the first character the token stays as it is.
+std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
+    const auto& slot = (*table_)[std::uint8_t(sc.s.text()[sc.start])];
+    if (!slot || !slot->valid.meets(state_.current)) return token;
+    const TokenRule& r = *slot;
+    if (r.stdStart) {
+        sc.s.setPosition(sc.start);
+        if (ScanRoutine(r.stdRoutine, sc.s, sc.start)) return r.value;
+        sc.fail(token);
+        return token;
+    }
+    sc.s.setPosition(sc.start + 1);
+    if (!r.hasBody) return r.value;
+    bool check = r.body.optional;
+    token = r.value;
+    for (;;) {
+        std::uint8_t t = token;
+        if (check && endMatches(r.end, sc, t)) return r.value;
+        check = true;
+        // The end of the text ends an open token, as it does for a keyword's handler.
+        if (sc.s.atEnd()) return r.value;
+        std::size_t before = sc.s.position();
+        if (!bodyMatches(r.body, sc, t)) {
+            sc.fail(token);
+            return token;
+        }
+        if (r.body.isRoutine && r.body.isCustom) return t;
+        if (sc.s.atEnd() || sc.s.position() <= before) return r.value;
+    }
+}
+
+bool TCodeMemoEngine::matchKeyword(const editor::TKeywords& table,
+                                   const editor::TKeywords::FollowTest& follow, Scan& sc,
+                                   std::uint8_t& token) {
+    auto m = table.matchForward(sc.s.text(), sc.start, state_.current, follow);
+    if (!m) {
+        sc.s.setPosition(sc.start + 1);
+        return false;
+    }
+    sc.s.setPosition(sc.start + m->length);
+    token = m->entry.token;
+    return true;
+}
+
+std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length) {
+    length = 0;
+    if (stream.atEnd()) return 0;
+    Scan sc{stream, stream.position()};
+    std::uint8_t token = 0;
+
+    bool held = matchKeyword(def_.keywords, followMain_, sc, token);
+    bool fromExtra = false;
+    const auto& extra = def_.settings.extraKeywords();
+    if (!held && !extra.empty()) held = fromExtra = matchKeyword(extra, followExtra_, sc, token);
+
+    if (const auto& h = def_.handlers[token]) {
+        if (!continueWithHandler(*h, sc, token)) {
+            sc.fail(token);
+            held = fromExtra = false;
+        }
+    }
+    if (!held) token = tokenTableStep(sc, token);
+
+    if (!state_.inContainer) state_.saved = state_.current;
+
+    const auto& rule = def_.stateRules[token];
+    bool rejected =
+        stream.position() <= sc.start || (rule && !fromExtra && !rule->valid.meets(state_.current));
+    if (rejected) {
+        stream.setPosition(sc.start + 1);
+        token = 0;
+    }
+    if (rule && !rejected) {
+        if (rule->pushPop & ppPopBefore)
+            pop();
+        else if (rule->pushPop & ppPushBefore)
+            state_.stack.push(state_.current);
+        if (!rule->noChange) {
+            state_.current |= rule->add;
+            state_.current -= rule->remove;
+            selectTable();
+        }
+        if (rule->pushPop & ppPopAfter)
+            pop();
+        else if (rule->pushPop & ppPushAfter)
+            state_.stack.push(state_.current);
+    }
+
+    std::size_t pos = stream.position();
+    if (state_.inContainer) {
+        if (pos >= state_.containerEnd || stream.atEnd()) {
+            state_.current = state_.saved;
+            selectTable();
+        }
+        state_.inContainer = pos < state_.containerEnd;
+    } else if (rule && !rejected && rule->container) {
+        state_.containerEnd = pos;
+        state_.containerToken = token;
+        state_.inContainer = true;
+    }
+    length = pos - sc.start;
+    return token;
+}
+
+std::uint8_t TCodeMemoEngine::GetToken(std::string_view text, std::size_t& pos,
+                                       std::size_t& length) {
+    TScanStream s(text, pos);
+    std::uint8_t t = GetToken(s, length);
+    pos = s.position();
+    return t;
+}
+
+std::vector<std::uint8_t> HighlightText(TCodeMemoEngine& engine, std::string_view text,
+                                        std::uint8_t context) {
+    std::vector<std::uint8_t> out(text.size(), 0);
+    engine.SetContext(context);
+    TScanStream s(text);
+    while (!s.atEnd()) {
+        std::size_t start = s.position(), length = 0;
+        bool wasInside = engine.InContainer();
+        std::uint8_t t = engine.GetToken(s, length);
+        std::fill(out.begin() + std::ptrdiff_t(start), out.begin() + std::ptrdiff_t(start + length),
+                  t);
+        if (!wasInside && engine.InContainer()) s.setPosition(start);
+    }
+    return out;
+}
+
+} // namespace morvane::highlight

@@ -1,0 +1,114 @@
+#pragma once
+// TCodeMemoEngine: runs a compiled highlighter definition over a text, one token at a time.
+//
+// Contract, which re-highlighting only the changed lines relies on:
+// - The engine keeps no per-line data. Everything a token depends on is the text and the engine
+//   state (SaveState): equal state plus equal text gives equal tokens, and equal state after each.
+// - SetContext(v) turns a token value stored in the text back into a state; the editor calls it
+//   at a restart point, with the value stored for the character where scanning restarts. Safe
+//   restart points are the characters whose value is in GetAnchorTokens(). Tokens must then be
+//   requested in text order; the state carries over from one call to the next.
+// - While InBoundStates() is true a construct is still open (a here-document, say): a line whose
+//   values did not change must not end re-highlighting.
+// - Progress: a call on a stream that is not at its end covers at least one character; no rule
+//   loops without consuming, and nothing reads past the end of the text. A text of n characters
+//   is scanned by at most n calls (plus the re-scan of container tokens, see InContainer).
+// - For any text the engine raises nothing; only an OnCustomParse handler's exception propagates.
+//
+// One engine serves every editor that uses its highlighter; callers must call SetContext (or
+// RestoreState) before each scan.
+
+#include "highlight/ParserDefinition.h"
+#include "highlight/RTStack.h"
+#include "highlight/ScanStream.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvane::highlight {
+
+class TCodeMemoEngine;
+
+// A custom parse routine (`match ( N )` in a script), with N as type. It may advance the stream
+// and set token; it returns whether it accepted. length holds the token's length so far: the
+// engine measures the token by the stream, so a handler need not keep length up to date.
+using TCustomParseEvent = std::function<bool(TCodeMemoEngine& sender, int type, std::uint8_t& token,
+                                             std::size_t& length, TScanStream& stream)>;
+
+// Everything the engine carries from one token to the next.
+struct TEngineState {
+    StateSet current;
+    TRTStack stack;
+    StateSet saved;
+    std::size_t containerEnd = 0;
+    std::uint8_t containerToken = 0;
+    bool inContainer = false;
+    std::string customData;
+    bool operator==(const TEngineState&) const = default;
+};
+
+class TCodeMemoEngine {
+public:
+    // The definition must outlive the engine; after it is recompiled call SetContext again.
+    explicit TCodeMemoEngine(const TParserDefinition& def);
+
+    // Reads one token at the stream's position: returns its value, leaves the stream after it
+    // and sets length to the characters covered (0 only at the end of the stream).
+    std::uint8_t GetToken(TScanStream& stream, std::size_t& length);
+    std::uint8_t GetToken(std::string_view text, std::size_t& pos, std::size_t& length);
+
+    void SetContext(std::uint8_t token);
+    const StateSet& GetAnchorTokens() const { return def_.anchors; }
+    bool InBoundStates() const { return state_.current.meets(def_.boundStates); }
+
+    // True while the text of a container token is being scanned again. When a call leaves the
+    // engine inside a container that it was not inside before, the caller sets the stream back to
+    // that token's start and scans its text again, writing the inner tokens over it.
+    bool InContainer() const { return state_.inContainer; }
+    std::size_t ContainerEnd() const { return state_.containerEnd; }
+    std::uint8_t ContainerToken() const { return state_.containerToken; }
+
+    const StateSet& CurrentStates() const { return state_.current; }
+    TEngineState SaveState() const { return state_; }
+    void RestoreState(const TEngineState& s);
+
+    // Scratch space of custom parse routines (the here-document terminator); part of the state.
+    std::string& customData() { return state_.customData; }
+
+    TCustomParseEvent OnCustomParse;
+    bool designing = false; // custom routines refuse while the component is being designed
+    // A definition that uses custom routines highlights only with a handler to run them.
+    bool CanHighlight() const { return !def_.usesCustomParse || (OnCustomParse && !designing); }
+
+    const TParserDefinition& definition() const { return def_; }
+
+private:
+    struct Scan;
+    void selectTable();
+    void pop();
+    bool inGroup(std::uint32_t group, int c) const;
+    bool runRoutine(bool custom, int number, Scan& sc, std::uint8_t& token);
+    bool endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& token);
+    bool bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token);
+    bool continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token);
+    std::uint8_t tokenTableStep(Scan& sc, std::uint8_t token);
+    bool matchKeyword(const editor::TKeywords& table, const editor::TKeywords::FollowTest& follow,
+                      Scan& sc, std::uint8_t& token);
+
+    const TParserDefinition& def_;
+    editor::TKeywords::FollowTest followMain_;
+    editor::TKeywords::FollowTest followExtra_;
+    TEngineState state_;
+    const TokenTable* table_ = nullptr;
+};
+
+// The token value of every character of text, scanned from its first character after
+// SetContext(context), with containers re-scanned as the editor does.
+std::vector<std::uint8_t> HighlightText(TCodeMemoEngine& engine, std::string_view text,
+                                        std::uint8_t context = 0);
+
+} // namespace morvane::highlight

@@ -1,0 +1,54 @@
+#pragma once
+// Helpers of the engine tests: compile a script, run it, show the tokens.
+
+#include "highlight/CodeMemoEngine.h"
+#include "highlight/CodeMemoParser.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace morvane::highlight::testing {
+
+struct Tok {
+    std::size_t offset;
+    std::size_t length;
+    int value;
+    bool operator==(const Tok&) const = default;
+};
+
+// Owns the compiled highlighter and its engine.
+struct Compiled {
+    explicit Compiled(const std::string& script) { parser.compile(script); }
+    TCodeMemoParser parser;
+    TCodeMemoEngine engine{parser.definition()};
+};
+
+// The tokens GetToken returns from the start of text, one call each.
+inline std::vector<Tok> tokensOf(TCodeMemoEngine& e, std::string_view text, std::uint8_t ctx = 0) {
+    std::vector<Tok> out;
+    e.SetContext(ctx);
+    std::size_t pos = 0, len = 0;
+    while (pos < text.size()) {
+        std::size_t start = pos;
+        int v = e.GetToken(text, pos, len);
+        out.push_back({start, len, v});
+    }
+    return out;
+}
+
+// Runs of equal token value, as "offset length value" lines.
+inline std::string runsOf(const std::vector<std::uint8_t>& values) {
+    std::string out;
+    for (std::size_t i = 0; i < values.size();) {
+        std::size_t j = i;
+        while (j < values.size() && values[j] == values[i])
+            ++j;
+        out += std::to_string(i) + " " + std::to_string(j - i) + " " + std::to_string(values[i]) +
+               "\n";
+        i = j;
+    }
+    return out;
+}
+
+} // namespace morvane::highlight::testing
