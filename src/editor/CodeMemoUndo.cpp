@@ -29,7 +29,8 @@ bool TCustomCodeMemo::Undo() {
     updateLock_ = true;
     try {
         bool inGroup = false;
-        for (;;) {
+        // The start of a group may have been trimmed away: what is left of it is undone.
+        while (!inGroup || undo_.CanUndo()) {
             TUndoRec m = undo_.PopUndo();
             if (m.kind != ukMarker) throw ECodeMemo(kBadState);
             if (m.aux == maGroupEnd) {
@@ -52,8 +53,7 @@ bool TCustomCodeMemo::Undo() {
             Replay(std::min(before.value1, before.value2), std::max(after.value1, after.value2),
                    oldText.text);
             SetSelection(before.value1, before.value2, false);
-            // The start of a long group may have been trimmed away: what is left is undone.
-            if (!inGroup || !undo_.CanUndo()) break;
+            if (!inGroup) break;
         }
     } catch (const ECodeMemo&) {
         undo_.Clear();

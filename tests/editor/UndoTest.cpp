@@ -215,38 +215,46 @@ struct State {
     }
 };
 
-// Long random runs of the commands that edit: every undo step returns to the state before its
-// command, every redo step to the state after it, and Modified is false exactly at the start.
-TEST(UndoTest, RandomCommandsUndoAndRedoCompletely) {
-    for (unsigned seed : {1u, 2u, 3u, 4u}) {
-        std::mt19937 rng(seed);
-        platform::FakeClipboard clip;
-        TCustomCodeMemo m;
+// Random editing commands with random selections and undos in between. Steps holds the state
+// before and after each command the log recorded and has not undone.
+struct RandomSession {
+    explicit RandomSession(unsigned seed) : rng(seed) {
         m.SetClipboard(&clip);
+        m.SetDialogs(&dialogs);
         m.SetOptions(seed % 2 ? kInitialOptions : kInitialOptions | smoWordWrap);
         Load(m, "first line\n\tsecond  line\n\n   fourth\nlast");
-        auto state = [&] { return State{Stored(m), m.Anchor(), m.Caret()}; };
-        std::vector<std::pair<State, State>> steps; // before and after each recorded command
+    }
+    State Now() const { return State{Stored(m), m.Anchor(), m.Caret()}; }
+
+    void Run(int commands, bool undoChecksModified) {
         auto pick = [&](TextOffset hi) {
             return std::uniform_int_distribution<TextOffset>(0, hi)(rng);
         };
-        for (int i = 0; i < 1500; ++i) {
+        for (int i = 0; i < commands; ++i) {
             TextOffset len = m.TextLength();
             int what = static_cast<int>(rng() % 12);
             if (what == 0) {
                 m.SetSelection(pick(len), pick(len));
                 continue;
             }
-            if (what == 1 && !steps.empty()) {
+            if (what == 1 && m.CanUndo()) {
                 ASSERT_TRUE(m.Undo());
-                ASSERT_EQ(state(), steps.back().first) << seed << " step " << i;
+                if (!m.CanUndo() && !undoChecksModified) {
+                    steps.clear(); // the oldest step may have been trimmed in part
+                    continue;
+                }
+                ASSERT_EQ(Now(), steps.back().first) << "command " << i;
                 steps.pop_back();
-                ASSERT_EQ(m.Modified(), !steps.empty());
+                if (undoChecksModified) {
+                    ASSERT_EQ(m.Modified(), !steps.empty());
+                }
                 continue;
             }
-            State before = state();
+            State before = Now();
             std::size_t count = m.UndoStack().Count();
+            std::int64_t bytes = m.UndoStack().Bytes();
             switch (what) {
+            case 1:
             case 2:
             case 3:
             case 4:
@@ -277,31 +285,72 @@ TEST(UndoTest, RandomCommandsUndoAndRedoCompletely) {
                 break;
             }
             ASSERT_NO_FATAL_FAILURE(CheckChain(m));
-            if (m.UndoStack().Count() != count)
-                steps.push_back({before, state()});
-            else
+            // A trimmed log may hold as many records after a command as before it.
+            if (m.UndoStack().Count() != count || m.UndoStack().Bytes() != bytes ||
+                Stored(m) != before.text)
+                steps.push_back({before, Now()});
+            if (!undoChecksModified) continue;
+            if (m.UndoStack().Count() == count) {
                 ASSERT_EQ(Stored(m), before.text) << "a change that was not recorded";
+            }
         }
+    }
+
+    std::mt19937 rng;
+    platform::FakeClipboard clip;
+    platform::FakeDialogs dialogs;
+    TCustomCodeMemo m;
+    std::vector<std::pair<State, State>> steps;
+};
+
+// Undoing everything returns to the state before the first command, redoing everything to the
+// state after the last; Modified is false exactly when the log is back at its start.
+TEST(UndoTest, RandomCommandsUndoAndRedoCompletely) {
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+        RandomSession s(seed);
+        ASSERT_NO_FATAL_FAILURE(s.Run(1500, true)) << "seed " << seed;
+        auto& steps = s.steps;
         ASSERT_FALSE(steps.empty());
         const State initial = steps.front().first, final = steps.back().second;
         std::vector<std::pair<State, State>> undone;
         while (!steps.empty()) {
-            ASSERT_TRUE(m.Undo());
-            ASSERT_EQ(state(), steps.back().first) << seed;
+            ASSERT_TRUE(s.m.Undo());
+            ASSERT_EQ(s.Now(), steps.back().first) << seed;
             undone.push_back(steps.back());
             steps.pop_back();
-            ASSERT_EQ(m.Modified(), !steps.empty());
+            ASSERT_EQ(s.m.Modified(), !steps.empty());
         }
-        EXPECT_EQ(state(), initial);
-        EXPECT_FALSE(m.Undo());
+        EXPECT_EQ(s.Now(), initial);
+        EXPECT_FALSE(s.m.Undo());
         while (!undone.empty()) {
-            ASSERT_TRUE(m.Redo());
-            ASSERT_EQ(state(), undone.back().second) << seed;
+            ASSERT_TRUE(s.m.Redo());
+            ASSERT_EQ(s.Now(), undone.back().second) << seed;
             undone.pop_back();
-            ASSERT_TRUE(m.Modified());
+            ASSERT_TRUE(s.m.Modified());
         }
-        EXPECT_EQ(state(), final);
-        EXPECT_FALSE(m.CanRedo());
+        EXPECT_EQ(s.Now(), final);
+        EXPECT_FALSE(s.m.CanRedo());
+        EXPECT_EQ(s.dialogs.beeps, 0);
+    }
+}
+
+// With a byte limit the oldest steps go, but every step that is left undoes completely.
+TEST(UndoTest, RandomCommandsWithATrimmedLog) {
+    for (unsigned seed : {5u, 6u}) {
+        RandomSession s(seed);
+        s.m.UndoStack().SetByteLimit(3000);
+        ASSERT_NO_FATAL_FAILURE(s.Run(1500, false)) << "seed " << seed;
+        EXPECT_LE(s.m.UndoStack().Bytes(), 3000 + 3 * 32); // a group end comes after the trim
+        int undone = 0;
+        while (s.m.CanUndo()) {
+            ASSERT_TRUE(s.m.Undo());
+            if (!s.m.CanUndo()) break; // the oldest step may have been trimmed in part
+            ASSERT_EQ(s.Now(), s.steps.back().first) << seed;
+            s.steps.pop_back();
+            ++undone;
+        }
+        EXPECT_GT(undone, 3);
+        EXPECT_EQ(s.dialogs.beeps, 0);
     }
 }
 
