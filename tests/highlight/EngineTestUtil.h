@@ -5,6 +5,7 @@
 #include "highlight/CodeMemoParser.h"
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ struct Tok {
     std::size_t length;
     int value;
     bool operator==(const Tok&) const = default;
+    friend std::ostream& operator<<(std::ostream& os, const Tok& t) {
+        return os << "{" << t.offset << "," << t.length << "," << t.value << "}";
+    }
 };
 
 // Owns the compiled highlighter and its engine.
