@@ -231,10 +231,10 @@ void TCustomCodeMemo::RunCommand(int command, std::intptr_t, bool extend) {
 
 void TCustomCodeMemo::MoveLeft(bool extend) {
     if (virtualColumn_ >= 0) {
-        --virtualColumn_;
+        DisplayColumn col = virtualColumn_ - 1;
+        if (!extend) SetSelection(caret_, caret_, false); // this ends the virtual caret
+        virtualColumn_ = col > LineEndColumn(CaretPos().rec) ? col : -1;
         changeBits_ |= cbSelection;
-        if (virtualColumn_ <= LineEndColumn(CaretPos().rec)) virtualColumn_ = -1;
-        if (!extend) SetSelection(caret_, caret_, false);
         desiredColumn_ = CaretColumn();
         return;
     }

@@ -285,6 +285,14 @@ TEST(CommandTest, VirtualCaretBeyondTheLineEnd) {
     m.ExecuteCommand(ecCursorLeft, 0, false);
     EXPECT_FALSE(m.VirtualCaret());
     EXPECT_EQ(m.Caret(), 4);
+    // A selection dropped by a move keeps the virtual caret.
+    m.SetSelection(0, 4);
+    m.ExecuteCommand(ecCursorRight, 0, true);
+    m.ExecuteCommand(ecCursorRight, 0, true);
+    EXPECT_EQ(m.Anchor(), 0);
+    m.ExecuteCommand(ecCursorLeft, 0, false);
+    EXPECT_EQ(Marked(m), "ab x|\nlonger line");
+    EXPECT_EQ(m.CaretColumn(), 5);
     LoadMarked(m, "longer line\nab\nx");
     m.GoToPosition(8, 1);
     m.ExecuteCommand(ecLineDown, 0, false);
