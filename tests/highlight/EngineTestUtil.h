@@ -1,11 +1,14 @@
 #pragma once
 // Helpers of the engine tests: compile a script, run it, show the tokens.
 
+#include "highlight/BuiltinHighlighters.h"
 #include "highlight/CodeMemoEngine.h"
 #include "highlight/CodeMemoParser.h"
+#include "highlight/PerlHereDoc.h"
 
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,6 +56,27 @@ inline std::string runsOf(const std::vector<std::uint8_t>& values) {
         i = j;
     }
     return out;
+}
+
+// The built-in highlighters, compiled once.
+inline const TCodeMemoParser& builtinParser(const std::string& language) {
+    static Highlighters list = compileBuiltinHighlighters(MORVANE_RESOURCES_DIR, "Software\\T");
+    for (const auto& p : list)
+        if (p->languageName() == language) return *p;
+    throw std::runtime_error("no highlighter " + language);
+}
+
+// An engine for a built-in highlighter, with the program's custom routine attached.
+inline std::unique_ptr<TCodeMemoEngine> builtinEngine(const std::string& language) {
+    auto e = std::make_unique<TCodeMemoEngine>(builtinParser(language).definition());
+    e->OnCustomParse = hlPerlCustomParse;
+    return e;
+}
+
+inline const std::vector<std::string>& builtinLanguages() {
+    static const std::vector<std::string> names{"HTML", "C++", "JavaScript",
+                                                "Perl", "SQL", "Plain text"};
+    return names;
 }
 
 } // namespace morvane::highlight::testing

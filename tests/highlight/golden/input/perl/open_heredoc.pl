@@ -1,0 +1,3 @@
+print <<'STOP';
+this body never ends
+my $x = 1;
