@@ -131,14 +131,23 @@ TextOffset ChainIndex::OffsetStart(std::size_t block) const {
 
 ChainIndex::Hit ChainIndex::FindRecord(RecIndex rec) const {
     Refresh();
-    // Last block whose start is <= rec; blocks are never empty, so it holds rec.
-    std::size_t b = LastAtOrBelow(recs_.size(), [&](std::size_t i) { return RecAt(i) <= rec; });
+    // Edits and lookups come in runs at one place: the block found last is tried first.
+    std::size_t b = last_;
+    if (b >= recs_.size() || RecAt(b) > rec || RecAt(b) + recs_[b] <= rec) {
+        // Last block whose start is <= rec; blocks are never empty, so it holds rec.
+        b = LastAtOrBelow(recs_.size(), [&](std::size_t i) { return RecAt(i) <= rec; });
+        last_ = b;
+    }
     return {b, RecAt(b), CharAt(b)};
 }
 
 ChainIndex::Hit ChainIndex::FindOffset(TextOffset off) const {
     Refresh();
-    std::size_t b = LastAtOrBelow(recs_.size(), [&](std::size_t i) { return CharAt(i) <= off; });
+    std::size_t b = last_;
+    if (b >= recs_.size() || CharAt(b) > off || CharAt(b) + chars_[b] <= off) {
+        b = LastAtOrBelow(recs_.size(), [&](std::size_t i) { return CharAt(i) <= off; });
+        last_ = b;
+    }
     return {b, RecAt(b), CharAt(b)};
 }
 

@@ -54,6 +54,7 @@ private:
     mutable std::vector<TextOffset> charStart_;
     mutable std::size_t valid_ = 0;
     // invariant: for step_ < b < valid_ the true sums are the stored ones plus the pending delta
+    mutable std::size_t last_ = 0; // the block the last lookup found
     mutable bool hasStep_ = false;
     mutable std::size_t step_ = 0;
     mutable RecIndex pendRecs_ = 0;
