@@ -22,21 +22,6 @@ bool KeepsVirtualCaret(int command) {
            command == ecDeleteChar || command == ecDeleteLastChar; // these end it themselves
 }
 
-// RAII for an undo group, so that a failing edit cannot leave one open.
-class GroupScope {
-public:
-    GroupScope(TCustomCodeMemo& m, int code) : m_(m), code_(code), open_(m.BeginUndoGroup(code)) {}
-    ~GroupScope() {
-        if (open_) m_.EndUndoGroup(code_);
-    }
-    GroupScope(const GroupScope&) = delete;
-    GroupScope& operator=(const GroupScope&) = delete;
-
-private:
-    TCustomCodeMemo& m_;
-    int code_;
-    bool open_;
-};
 } // namespace
 
 TextOffset TCustomCodeMemo::NextCharBoundary(TextOffset pos) const {
@@ -372,7 +357,7 @@ void TCustomCodeMemo::DeleteChar(bool before) {
     bool selection = anchor_ != caret_;
     // Nothing to delete records nothing.
     if (!selection && (before ? caret_ == 0 : caret_ >= TextLength() && virtualColumn_ < 0)) return;
-    GroupScope group(*this, ugDelete);
+    TUndoGroupScope group(*this, ugDelete);
     if (selection) {
         ReplaceSel({});
         return;
@@ -398,7 +383,7 @@ void TCustomCodeMemo::DeleteLine() {
     TextOffset end = where.start + static_cast<TextOffset>(store_->Rec(where.rec).length);
     // The replacement's group opens before the line is selected, so undo puts the caret back
     // where it stood rather than selecting the restored line.
-    GroupScope group(*this, ugReplaceSel);
+    TUndoGroupScope group(*this, ugReplaceSel);
     SetSelection(where.start, end, false);
     ReplaceSel({});
 }
@@ -410,7 +395,7 @@ void TCustomCodeMemo::DeleteLastWord() {
         MoveCaret(start, true);
         return;
     }
-    GroupScope group(*this, ugDeleteWord);
+    TUndoGroupScope group(*this, ugDeleteWord);
     lines_->BeginUpdate();
     try {
         RunCommand(ecWordLeft, 0, true);

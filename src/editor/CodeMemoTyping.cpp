@@ -106,80 +106,65 @@ void TCustomCodeMemo::KeyPress(char c) {
 
 void TCustomCodeMemo::TypeChar(char c) {
     if (readOnly_) return;
-    int code = c == kCR && pendingIndent_ ? ugIndentedReturn : ugTyping;
-    bool group = undo_.BeginGroup(code, anchor_, caret_);
-    try {
-        auto where = CaretPos();
-        bool onRecord = where.rec < LineCount();
-        std::string_view line = onRecord ? store_->Text(where.rec) : std::string_view();
-        auto index = static_cast<std::size_t>(caret_ - where.start);
-        if (!insertMode_ && anchor_ == caret_ && c != kCR && index < line.size() &&
-            line[index] != kCR)
-            SetSelection(caret_, NextCharBoundary(caret_), false);
+    TUndoGroupScope group(*this, c == kCR && pendingIndent_ ? ugIndentedReturn : ugTyping);
+    auto where = CaretPos();
+    bool onRecord = where.rec < LineCount();
+    std::string_view line = onRecord ? store_->Text(where.rec) : std::string_view();
+    auto index = static_cast<std::size_t>(caret_ - where.start);
+    if (!insertMode_ && anchor_ == caret_ && c != kCR && index < line.size() && line[index] != kCR)
+        SetSelection(caret_, NextCharBoundary(caret_), false);
 
-        DisplayColumn indent = -1;
-        RecIndex lineRec = where.rec;
-        if (c == kCR && (options_ & smoAutoIndent)) {
-            std::size_t n = std::min(LeadingBlanks(line), index);
-            bool hasText = !line.empty() && line[0] != kCR;
-            if (n > 0 || !hasText) indent = ColumnOf(lineRec, n);
-        }
-        ReplaceSel(std::string_view(&c, 1), indent < 0);
-        if (indent == 0) {
-            // An empty or blank line: the nearest line above with text gives the indent.
-            for (RecIndex r = std::min(lineRec, LineCount()) - 1; r >= 0; --r) {
-                std::string_view t = store_->Text(r);
-                std::size_t n = LeadingBlanks(t);
-                if (n < t.size() && t[n] != kCR) {
-                    indent = ColumnOf(r, n);
-                    break;
-                }
+    DisplayColumn indent = -1;
+    RecIndex lineRec = where.rec;
+    if (c == kCR && (options_ & smoAutoIndent)) {
+        std::size_t n = std::min(LeadingBlanks(line), index);
+        bool hasText = !line.empty() && line[0] != kCR;
+        if (n > 0 || !hasText) indent = ColumnOf(lineRec, n);
+    }
+    ReplaceSel(std::string_view(&c, 1), indent < 0);
+    if (indent == 0) {
+        // An empty or blank line: the nearest line above with text gives the indent.
+        for (RecIndex r = std::min(lineRec, LineCount()) - 1; r >= 0; --r) {
+            std::string_view t = store_->Text(r);
+            std::size_t n = LeadingBlanks(t);
+            if (n < t.size() && t[n] != kCR) {
+                indent = ColumnOf(r, n);
+                break;
             }
         }
-        if (indent > 0) {
-            bool fillGroup = undo_.BeginGroup(ugTyping, anchor_, caret_);
-            ReplaceSel(FillText(0, indent));
-            if (fillGroup) undo_.EndGroup(ugTyping, anchor_, caret_);
-        }
-    } catch (...) {
-        if (group) undo_.EndGroup(code, anchor_, caret_);
-        throw;
     }
-    if (group) undo_.EndGroup(code, anchor_, caret_);
+    if (indent > 0) {
+        TUndoGroupScope fill(*this, ugTyping); // already inside the typing group as a rule
+        ReplaceSel(FillText(0, indent));
+    }
 }
 
 // Without searchAbove, or on the first line: a fill to the next tab stop.
 void TCustomCodeMemo::TabToColumn(bool searchAbove) {
     if (readOnly_) return;
-    bool group = undo_.BeginGroup(ugTyping, anchor_, caret_);
-    try {
-        DisplayColumn c = CaretColumn();
-        auto where = CaretPos();
-        DisplayColumn target = NextTabStop(c);
-        if (where.rec > 0 && searchAbove) {
-            if (where.rec >= LineCount()) c = 0; // the empty line after a final break
-            target = NextTabStop(c);
-            for (RecIndex r = std::min(where.rec, LineCount()) - 1; r >= 0; --r) {
-                if (LineEndColumn(r) <= c) continue;
-                std::string_view t = store_->Text(r);
-                std::size_t visible = t.size() - (store_->EndsWithCR(r) ? 1 : 0);
-                std::size_t i = IndexAtColumn(r, c);
-                while (i < visible && !IsBlank(t[i]))
-                    ++i;
-                while (i < visible && IsBlank(t[i]))
-                    ++i;
-                DisplayColumn found = i < visible ? ColumnOf(r, i) : ColumnOf(r, visible - 1);
-                // A column at or before the caret would make TAB do nothing.
-                if (found > c) target = found;
-                break;
-            }
+    TUndoGroupScope group(*this, ugTyping);
+    DisplayColumn c = CaretColumn();
+    auto where = CaretPos();
+    DisplayColumn target = NextTabStop(c);
+    if (where.rec > 0 && searchAbove) {
+        if (where.rec >= LineCount()) c = 0; // the empty line after a final break
+        target = NextTabStop(c);
+        for (RecIndex r = std::min(where.rec, LineCount()) - 1; r >= 0; --r) {
+            if (LineEndColumn(r) <= c) continue;
+            std::string_view t = store_->Text(r);
+            std::size_t visible = t.size() - (store_->EndsWithCR(r) ? 1 : 0);
+            std::size_t i = IndexAtColumn(r, c);
+            while (i < visible && !IsBlank(t[i]))
+                ++i;
+            while (i < visible && IsBlank(t[i]))
+                ++i;
+            DisplayColumn found = i < visible ? ColumnOf(r, i) : ColumnOf(r, visible - 1);
+            // A column at or before the caret would make TAB do nothing.
+            if (found > c) target = found;
+            break;
         }
-        ReplaceSel(FillText(c, target));
-    } catch (...) {
-        if (group) undo_.EndGroup(ugTyping, anchor_, caret_);
-        throw;
     }
-    if (group) undo_.EndGroup(ugTyping, anchor_, caret_);
+    ReplaceSel(FillText(c, target));
 }
 
 } // namespace morvane::editor

@@ -465,4 +465,21 @@ private:
     platform::Dialogs* dialogs_ = nullptr;
 };
 
+// Keeps an undo group open for a scope, so that a failing edit cannot leave one open.
+class TUndoGroupScope {
+public:
+    TUndoGroupScope(TCustomCodeMemo& memo, int code)
+        : memo_(memo), code_(code), open_(memo.BeginUndoGroup(code)) {}
+    ~TUndoGroupScope() {
+        if (open_) memo_.EndUndoGroup(code_);
+    }
+    TUndoGroupScope(const TUndoGroupScope&) = delete;
+    TUndoGroupScope& operator=(const TUndoGroupScope&) = delete;
+
+private:
+    TCustomCodeMemo& memo_;
+    int code_;
+    bool open_;
+};
+
 } // namespace morvane::editor
