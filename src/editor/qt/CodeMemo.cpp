@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -125,6 +126,7 @@ TCodeMemo::TCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     SetView(this);
     viewport()->setCursor(Qt::IBeamCursor);
     setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled); // dead keys and compose sequences
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(1);
     SetFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -295,6 +297,25 @@ void TCodeMemo::focusOutEvent(QFocusEvent* event) {
 bool TCodeMemo::focusNextPrevChild(bool next) {
     if (WantTab()) return false;
     return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+// Text composed by an input method arrives here instead of as key presses.
+void TCodeMemo::inputMethodEvent(QInputMethodEvent* event) {
+    for (QChar c : event->commitString()) {
+        char b = AnsiOf(c);
+        if (static_cast<unsigned char>(b) >= 32 && b != 127) KeyPress(b);
+    }
+    event->accept();
+}
+
+QVariant TCodeMemo::inputMethodQuery(Qt::InputMethodQuery query) const {
+    if (query == Qt::ImCursorRectangle) {
+        int cw = metrics_->CharWidth(), lh = metrics_->LineHeight();
+        int x = TextLeft() + (CaretColumn() - LeftColumn()) * cw;
+        int y = static_cast<int>(LineFromOffset(Caret()) - TopLine()) * lh;
+        return QRect(x, y, 2, lh);
+    }
+    return QAbstractScrollArea::inputMethodQuery(query);
 }
 
 void TCodeMemo::keyPressEvent(QKeyEvent* event) {

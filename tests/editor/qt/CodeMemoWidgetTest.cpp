@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QScrollBar>
 
@@ -125,6 +126,10 @@ TEST_F(CodeMemoWidgetTest, KeysEditTheText) {
     Key(memo, Qt::Key_X, Qt::AltModifier, "x"); // left to the menus
     EXPECT_EQ(memo.Text(), "\r   \x80");
     EXPECT_GE(changes, 10);
+    QInputMethodEvent composed;
+    composed.setCommitString(QString::fromUtf8("\u00e9"));
+    QApplication::sendEvent(&memo, &composed);
+    EXPECT_EQ(memo.Text(), "\r   \xe9"); // overwrite mode is on
 }
 
 TEST_F(CodeMemoWidgetTest, TabWithoutWantTabIsNotTypedAndKeysHaveCodes) {
