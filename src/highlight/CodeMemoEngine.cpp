@@ -139,8 +139,6 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
         std::uint8_t t = token;
         if (check && endMatches(r.end, sc, t)) return r.value;
         check = true;
-        // The end of the text ends an open token, as it does for a keyword's handler.
-        if (sc.s.atEnd()) return r.value;
         std::size_t before = sc.s.position();
         if (!bodyMatches(r.body, sc, t)) {
             sc.fail(token);

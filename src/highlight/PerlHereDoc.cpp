@@ -34,12 +34,18 @@ void readIntroducer(std::string& terminator, std::size_t& length, TScanStream& s
 }
 
 // Moves to the end of the terminator's first occurrence (compared lower-cased), or to the end of
-// the text; returns whether it was found.
+// the text; returns whether it was found. An empty terminator is never found: a body that ended
+// before it began would leave the here-document open with nothing able to close it.
 bool skipToTerminator(const std::string& terminator, std::size_t& length, TScanStream& s) {
     std::string_view rest = s.text().substr(s.position());
+    if (terminator.empty()) {
+        s.setPosition(s.text().size());
+        length += rest.size();
+        return false;
+    }
     auto same = [](char a, char b) { return lower(a) == b; };
     auto it = std::search(rest.begin(), rest.end(), terminator.begin(), terminator.end(), same);
-    bool found = it != rest.end() || terminator.empty();
+    bool found = it != rest.end();
     std::size_t moved = found ? std::size_t(it - rest.begin()) + terminator.size() : rest.size();
     s.setPosition(s.position() + moved);
     length += moved;

@@ -93,8 +93,9 @@ TEST(EngineTokenTable, RulesWithBodiesEndsAndStandardTypes) {
                          "5 '\"' '[^\"\\n]' ? '\"' 1  6 '('";
     EXPECT_EQ(scan(script, "ab1 2.5(\"s\" 7"),
               (std::vector<Tok>{
-                  {0, 3, 3}, {3, 1, 0}, {4, 3, 4}, {7, 1, 6}, {8, 3, 5}, {11, 1, 0}, {12, 1, 4}}));
-    // An unterminated string stops at the end of the text with its value.
+                  {0, 3, 3}, {3, 1, 0}, {4, 3, 4}, {7, 1, 6}, {8, 3, 5}, {11, 1, 0}, {12, 1, 0}}));
+    // An unterminated string stops at the end of the text with its value; a rule whose body
+    // never matched (the digit is the text's last character) is no token.
     EXPECT_EQ(scan(script, "\"ab"), (std::vector<Tok>{{0, 3, 5}}));
 }
 

@@ -81,6 +81,15 @@ TEST(PerlHereDoc, UnclosedBodyRunsToTheEndAndStaysBound) {
     EXPECT_TRUE(e.InBoundStates());
 }
 
+TEST(PerlHereDoc, EmptyTerminatorLeavesTheRestOfTheTextInTheBody) {
+    TCodeMemoEngine e(perl().definition());
+    e.OnCustomParse = hlPerlCustomParse;
+    std::string text = "print <<\"\rmy $x;\r\rEND";
+    auto v = HighlightText(e, text);
+    EXPECT_EQ(valuesAt(v, text, "\rmy $x;\r\rEND"), all(18, 12));
+    EXPECT_TRUE(e.InBoundStates());
+}
+
 TEST(PerlHereDoc, TypeOneAtTheEndOfTextAndOtherTypes) {
     TCodeMemoEngine e(perl().definition());
     std::string text = "  ";
