@@ -121,6 +121,7 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     dirty_ = store_->Empty() ? -1 : 0;
     anchor_ = caret_ = 0;
     virtualColumn_ = -1;
+    desiredColumn_ = 0;
     topLine_ = 0;
     topOffset_ = 0;
     leftColumn_ = 0;
@@ -134,7 +135,7 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
 void TCustomCodeMemo::SaveToStream(TStream* stream) {
     if (!stream) throw EFileSaveError(kBadStream);
     WriteAll(*stream);
-    undo_.Clear();
+    SetModified(false);
 }
 
 // The undo stack is emptied only once the text is safely written: a save that fails leaves the
@@ -257,8 +258,8 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
         ::fsync(dfd);
         ::close(dfd);
     }
-    undo_.Clear();
     if (options_ & smoTitleAsFilename) fileName_ = fileName;
+    SetModified(false);
 }
 
 } // namespace morvane::editor

@@ -140,7 +140,14 @@ std::string TCustomCodeMemo::SelText() const {
 }
 
 void TCustomCodeMemo::SetModified(bool value) {
-    if (!value) undo_.Clear();
+    if (value) return;
+    bool was = Modified();
+    undo_.Clear();
+    // A status bar that shows the modified state hears of it.
+    if (was) {
+        changeBits_ |= cbCommand;
+        NotifyChange();
+    }
 }
 
 void TCustomCodeMemo::SetOptions(std::uint32_t options) {

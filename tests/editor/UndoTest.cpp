@@ -123,6 +123,19 @@ TEST(UndoTest, ModifiedFollowsTheLogAndNewEditsDropTheRedoPart) {
     EXPECT_EQ(reinterpret_cast<TUndoStack*>(m.Perform(SM_UNDOSTACK, 0, 0)), &m.UndoStack());
 }
 
+TEST(UndoTest, SavingTellsThatTheTextIsNoLongerModified) {
+    TCustomCodeMemo m;
+    m.KeyPress('a');
+    int changes = 0;
+    m.OnChange = [&](TCustomCodeMemo*) { ++changes; };
+    TMemoryStream out;
+    m.SaveToStream(&out);
+    EXPECT_FALSE(m.Modified());
+    EXPECT_EQ(changes, 1);
+    m.SetModified(false); // nothing changes, nothing is told
+    EXPECT_EQ(changes, 1);
+}
+
 TEST(UndoTest, ChangesThatDoNothingRecordNothing) {
     TCustomCodeMemo m;
     Load(m, "abc");
