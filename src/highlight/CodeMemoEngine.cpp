@@ -32,10 +32,38 @@ TCodeMemoEngine::TCodeMemoEngine(const TParserDefinition& def) : def_(def) {
     followExtra_ = [this](std::int32_t g, int c) {
         return groupHas(def_.settings.kwGroups(), g, c);
     };
+    DefinitionChanged();
+}
+
+void TCodeMemoEngine::DefinitionChanged() {
+    refreshFirstChars();
     SetContext(0);
 }
 
+void TCodeMemoEngine::refreshFirstChars() {
+    collectFirstChars(def_.keywords, mainFirst_);
+    collectFirstChars(def_.settings.extraKeywords(), extraFirst_);
+    mainWords_ = def_.keywords.wordCount();
+    extraWords_ = def_.settings.extraKeywords().wordCount();
+}
+
+void TCodeMemoEngine::collectFirstChars(const editor::TKeywords& table, FirstChars& out) {
+    out.fill(StateSet{});
+    const bool folded = !table.caseSensitive();
+    table.forEach([&](const std::string& word, const editor::KeywordEntry& e) {
+        if (word.empty()) return;
+        auto c = static_cast<unsigned char>(word[0]);
+        out[c] |= e.states;
+        // A case-insensitive table lower-cases the text: its upper-case letters start words too.
+        if (folded && c >= 'a' && c <= 'z') out[c - 32] |= e.states;
+    });
+}
+
 void TCodeMemoEngine::SetContext(std::uint8_t token) {
+    // A cheap guard for a caller that recompiled without telling the engine.
+    if (def_.keywords.wordCount() != mainWords_ ||
+        def_.settings.extraKeywords().wordCount() != extraWords_)
+        refreshFirstChars();
     const StateSet& c = def_.context[token];
     state_.current = c.empty() ? def_.startStates : c;
     state_.stack.clear();
@@ -150,9 +178,11 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
 }
 
 bool TCodeMemoEngine::matchKeyword(const editor::TKeywords& table,
-                                   const editor::TKeywords::FollowTest& follow, Scan& sc,
-                                   std::uint8_t& token) {
-    auto m = table.matchForward(sc.s.text(), sc.start, state_.current, follow);
+                                   const editor::TKeywords::FollowTest& follow,
+                                   const FirstChars& first, Scan& sc, std::uint8_t& token) {
+    std::optional<editor::TKeywords::Match> m;
+    if (first[static_cast<unsigned char>(sc.s.text()[sc.start])].meets(state_.current))
+        m = table.matchForward(sc.s.text(), sc.start, state_.current, follow);
     if (!m) {
         sc.s.setPosition(sc.start + 1);
         return false;
@@ -168,10 +198,11 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
     Scan sc{stream, stream.position()};
     std::uint8_t token = 0;
 
-    bool held = matchKeyword(def_.keywords, followMain_, sc, token);
+    bool held = matchKeyword(def_.keywords, followMain_, mainFirst_, sc, token);
     bool fromExtra = false;
     const auto& extra = def_.settings.extraKeywords();
-    if (!held && !extra.empty()) held = fromExtra = matchKeyword(extra, followExtra_, sc, token);
+    if (!held && !extra.empty())
+        held = fromExtra = matchKeyword(extra, followExtra_, extraFirst_, sc, token);
 
     if (const auto& h = def_.handlers[token]) {
         if (!continueWithHandler(*h, sc, token)) {

@@ -22,6 +22,7 @@
 #include "highlight/RTStack.h"
 #include "highlight/ScanStream.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -53,8 +54,10 @@ struct TEngineState {
 
 class TCodeMemoEngine {
 public:
-    // The definition must outlive the engine; after it is recompiled call SetContext again.
+    // The definition must outlive the engine. After it is recompiled or its keyword tables
+    // change, call DefinitionChanged.
     explicit TCodeMemoEngine(const TParserDefinition& def);
+    void DefinitionChanged();
 
     // Reads one token at the stream's position: returns its value, leaves the stream after it
     // and sets length to the characters covered (0 only at the end of the stream).
@@ -96,12 +99,21 @@ private:
     bool bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token);
     bool continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token);
     std::uint8_t tokenTableStep(Scan& sc, std::uint8_t token);
+    // The states of the words that start with each character: most characters start no word
+    // in the current states, and the trie need not be asked.
+    using FirstChars = std::array<StateSet, 256>;
+    void refreshFirstChars();
+    static void collectFirstChars(const editor::TKeywords& table, FirstChars& out);
     bool matchKeyword(const editor::TKeywords& table, const editor::TKeywords::FollowTest& follow,
-                      Scan& sc, std::uint8_t& token);
+                      const FirstChars& first, Scan& sc, std::uint8_t& token);
 
     const TParserDefinition& def_;
     editor::TKeywords::FollowTest followMain_;
     editor::TKeywords::FollowTest followExtra_;
+    FirstChars mainFirst_{};
+    FirstChars extraFirst_{};
+    std::size_t mainWords_ = 0;
+    std::size_t extraWords_ = 0;
     TEngineState state_;
     const TokenTable* table_ = nullptr;
 };

@@ -26,7 +26,10 @@ struct Tok {
 
 // Owns the compiled highlighter and its engine.
 struct Compiled {
-    explicit Compiled(const std::string& script) { parser.compile(script); }
+    explicit Compiled(const std::string& script) {
+        parser.compile(script);
+        engine.DefinitionChanged();
+    }
     TCodeMemoParser parser;
     TCodeMemoEngine engine{parser.definition()};
 };
