@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace morvane::highlight {
 
@@ -18,6 +19,25 @@ struct TCodeMemoEngine::Scan {
 };
 
 namespace {
+
+// State sets in four machine words: the engine tests and changes them on every token.
+bool meets(const StateSet& a, const StateSet& b) {
+    std::uint64_t x[4], y[4];
+    std::memcpy(x, a.bits.data(), 32);
+    std::memcpy(y, b.bits.data(), 32);
+    return ((x[0] & y[0]) | (x[1] & y[1]) | (x[2] & y[2]) | (x[3] & y[3])) != 0;
+}
+
+// (s | add) - remove
+void change(StateSet& s, const StateSet& add, const StateSet& remove) {
+    std::uint64_t x[4], a[4], r[4];
+    std::memcpy(x, s.bits.data(), 32);
+    std::memcpy(a, add.bits.data(), 32);
+    std::memcpy(r, remove.bits.data(), 32);
+    for (int i = 0; i < 4; ++i)
+        x[i] = (x[i] | a[i]) & ~r[i];
+    std::memcpy(s.bits.data(), x, 32);
+}
 
 // The end of the text reads as character 0 when a follow group is tested, so that a keyword
 // that must not run on into a word is still found as the last word of the text.
@@ -79,13 +99,18 @@ void TCodeMemoEngine::RestoreState(const TEngineState& s) {
     selectTable();
 }
 
+static_assert(std::endian::native == std::endian::little, "state words are read little-endian");
+
 void TCodeMemoEngine::selectTable() {
     table_ = def_.globalTable.get();
-    StateSet owners = def_.statesWithTables & state_.current;
-    for (int i = 0; i < 32; ++i) {
-        if (!owners.bits[std::size_t(i)]) continue;
-        int state = i * 8 + std::countr_zero(unsigned(owners.bits[std::size_t(i)]));
-        if (const TokenTable* t = def_.stateTable(state)) table_ = t;
+    std::uint64_t owners[4], current[4];
+    std::memcpy(owners, def_.statesWithTables.bits.data(), 32);
+    std::memcpy(current, state_.current.bits.data(), 32);
+    for (int i = 0; i < 4; ++i) {
+        // Little-endian words: bit n of byte n/8 is bit n of the word array.
+        std::uint64_t both = owners[i] & current[i];
+        if (!both) continue;
+        if (const TokenTable* t = def_.stateTable(i * 64 + std::countr_zero(both))) table_ = t;
         return;
     }
 }
@@ -151,7 +176,7 @@ bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::u
 // Without a rule for the first character the token stays as it is.
 std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
     const auto& slot = (*table_)[std::uint8_t(sc.s.text()[sc.start])];
-    if (!slot || !slot->valid.meets(state_.current)) return token;
+    if (!slot || !meets(slot->valid, state_.current)) return token;
     const TokenRule& r = *slot;
     if (r.stdStart) {
         sc.s.setPosition(sc.start);
@@ -181,7 +206,7 @@ bool TCodeMemoEngine::matchKeyword(const editor::TKeywords& table,
                                    const editor::TKeywords::FollowTest& follow,
                                    const FirstChars& first, Scan& sc, std::uint8_t& token) {
     std::optional<editor::TKeywords::Match> m;
-    if (first[static_cast<unsigned char>(sc.s.text()[sc.start])].meets(state_.current))
+    if (meets(first[static_cast<unsigned char>(sc.s.text()[sc.start])], state_.current))
         m = table.matchForward(sc.s.text(), sc.start, state_.current, follow);
     if (!m) {
         sc.s.setPosition(sc.start + 1);
@@ -215,8 +240,8 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
     if (!state_.inContainer) state_.saved = state_.current;
 
     const auto& rule = def_.stateRules[token];
-    bool rejected =
-        stream.position() <= sc.start || (rule && !fromExtra && !rule->valid.meets(state_.current));
+    bool rejected = stream.position() <= sc.start ||
+                    (rule && !fromExtra && !meets(rule->valid, state_.current));
     if (rejected) {
         stream.setPosition(sc.start + 1);
         token = 0;
@@ -227,8 +252,7 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
         else if (rule->pushPop & ppPushBefore)
             state_.stack.push(state_.current);
         if (!rule->noChange) {
-            state_.current |= rule->add;
-            state_.current -= rule->remove;
+            change(state_.current, rule->add, rule->remove);
             selectTable();
         }
         if (rule->pushPop & ppPopAfter)
