@@ -12,6 +12,11 @@ namespace morvane::highlight {
 using editor::ECodeMemo;
 
 void TCodeMemoParser::compile(std::string_view text) {
+    // Also after a failed compilation: the definition is left as far as it was built.
+    struct Refresh {
+        TCodeMemoEngine& engine;
+        ~Refresh() { engine.DefinitionChanged(); }
+    } refresh{engine_};
     def_.reset();
     std::filesystem::path dir = std::filesystem::path(script_).parent_path();
     TSYM_Compiler lexer{std::string(text), dir};

@@ -2,6 +2,7 @@
 // TCodeMemoParser: a highlighter. Compiles a script into its definition and keeps the user's
 // display settings and key map in the settings store.
 
+#include "highlight/CodeMemoEngine.h"
 #include "highlight/ParserDefinition.h"
 
 #include <filesystem>
@@ -39,6 +40,10 @@ public:
     int lastLine() const { return lastLine_; }
     int lastColumn() const { return lastColumn_; }
 
+    // The highlighting engine over the definition, shared by every editor using the highlighter;
+    // compiling tells it of the new definition.
+    TCodeMemoEngine& engine() { return engine_; }
+
     TParserDefinition& definition() { return def_; }
     const TParserDefinition& definition() const { return def_; }
     TSM_Settings& settings() { return def_.settings; }
@@ -61,6 +66,7 @@ private:
     std::string name_;
     std::string script_;
     TParserDefinition def_;
+    TCodeMemoEngine engine_{def_};
     int lastLine_ = 0;
     int lastColumn_ = 0;
 };

@@ -229,3 +229,14 @@ TEST(EngineCustomParse, RefusesWithoutHandlerOrWhileDesigning) {
     EXPECT_EQ(tokensOf(c.engine, "@")[0].value, 0);
     EXPECT_EQ(calls, 1);
 }
+
+TEST(EngineDefinition, RecompilingTheHighlighterRefreshesItsEngine) {
+    Compiled c("%%words 'a' '' 1");
+    EXPECT_EQ(tokensOf(c.engine, "b")[0].value, 0);
+    // The same number of words, so only the compiler's notice can tell the engine.
+    c.parser.compile("%%words 'b' '' 2");
+    EXPECT_EQ(tokensOf(c.engine, "b")[0].value, 2);
+    // A failed compilation keeps what was built before the error.
+    EXPECT_THROW(c.parser.compile("%%words 'c' '' 3 'c' '' 4"), std::exception);
+    EXPECT_EQ(tokensOf(c.engine, "c")[0].value, 3);
+}

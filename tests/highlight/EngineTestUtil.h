@@ -26,12 +26,9 @@ struct Tok {
 
 // Owns the compiled highlighter and its engine.
 struct Compiled {
-    explicit Compiled(const std::string& script) {
-        parser.compile(script);
-        engine.DefinitionChanged();
-    }
+    explicit Compiled(const std::string& script) { parser.compile(script); }
     TCodeMemoParser parser;
-    TCodeMemoEngine engine{parser.definition()};
+    TCodeMemoEngine& engine = parser.engine();
 };
 
 // The tokens GetToken returns from the start of text, one call each.
