@@ -1,5 +1,6 @@
-// libFuzzer entry: any bytes as a highlighter script. Compilation may fail only with the
-// compiler's own errors; anything else (a crash, a hang, another exception) is a finding.
+// libFuzzer entry: any bytes as a highlighter script, a style string and a stored key map.
+// Compilation may fail only with the compiler's own errors; anything else (a crash, a hang, another
+// exception) is a finding.
 #include "editor/CodeMemoError.h"
 #include "editor/KeyboardActionContoller.h"
 #include "editor/Keywords.h"
@@ -28,6 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const highlight::ESYM_COMP_ERROR&) {
     } catch (const editor::ECodeMemo&) {
     } catch (const editor::EKeywords&) {
+    } catch (const editor::EKeyControllerException&) {
+    }
+    // The same bytes as values read back from the settings store.
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    try {
+        highlight::TSM_Settings settings;
+        settings.applyStyleString(bytes);
+    } catch (const editor::ECodeMemo&) {
+    }
+    try {
+        editor::TKeyboardActionContoller keys;
+        editor::BinaryReader in(bytes);
+        keys.loadFromStream(in);
+    } catch (const editor::EStreamError&) {
     } catch (const editor::EKeyControllerException&) {
     }
     return 0;

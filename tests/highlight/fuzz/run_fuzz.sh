@@ -5,8 +5,10 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../../.." && pwd)"
 build="$root/build-hl-fuzz"
 seconds="${1:-60}"
+# The libraries are instrumented too, so that libFuzzer sees the coverage inside the compiler.
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DMORVANE_BUILD_BENCH=OFF >/dev/null
+    -DMORVANE_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build "$build" --target morvane_highlight_fuzz -j2
 corpus="$build/highlight-corpus"
 mkdir -p "$corpus"
