@@ -197,14 +197,15 @@ TEST(EngineContainers, ContainerTextIsScannedAgainWithItsStates) {
 
 TEST(EngineProgress, RoutinesThatAcceptNothingStillEndTheToken) {
     // A custom body that accepts without moving, with an end that never comes.
-    Compiled c("%%words '@' '' 4  %%handlers 4 match (1)\n"
+    // Routine 9 accepts nothing at a line end once its token started a line.
+    Compiled c("%%words '@' '' 4  'x' '' 8  %%handlers 4 match (1)  8 9 'q' 1\n"
                "%%tokens 5 '#' match (2)  6 '$' '[a-z]' ? match (3) 0  7 '%' 9 ? '!' 1");
     c.engine.OnCustomParse = [](TCodeMemoEngine&, int type, std::uint8_t&, std::size_t&,
                                 TScanStream& s) {
         if (type == 2) s.setPosition(0); // moving backwards is no progress either
         return true;
     };
-    std::string text = "@x#y$ab%\r%";
+    std::string text = "@x#y$ab%\r%\rx\rx";
     auto t = tokensOf(c.engine, text);
     std::size_t covered = 0;
     for (const auto& tok : t) {
@@ -239,4 +240,14 @@ TEST(EngineDefinition, RecompilingTheHighlighterRefreshesItsEngine) {
     // A failed compilation keeps what was built before the error.
     EXPECT_THROW(c.parser.compile("%%words 'c' '' 3 'c' '' 4"), std::exception);
     EXPECT_EQ(tokensOf(c.engine, "c")[0].value, 3);
+}
+
+TEST(EngineStates, ExtraTableWordsSkipTheValidityTest) {
+    // Token 7 has a state rule valid in state 0 only, but the extra table finds it in state 5.
+    Compiled c("%%language startstate = [5]\n"
+               "%%kwTables forstate [5] endswith '' ( 7 is 'foo' )\n"
+               "%%states 7 ( +[6] )");
+    auto t = tokensOf(c.engine, "foo");
+    EXPECT_EQ(t, (std::vector<Tok>{{0, 3, 7}}));
+    EXPECT_EQ(c.engine.CurrentStates(), (StateSet{5, 6}));
 }
