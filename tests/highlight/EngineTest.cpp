@@ -40,6 +40,8 @@ TEST(EngineKeywords, CaseFlagDecidesHowWordsCompare) {
 
 TEST(EngineKeywords, LastWordOfTheTextSatisfiesANegatedFollowGroup) {
     EXPECT_EQ(scan("%%words 'end' '[^a-z]' 3", "end"), (std::vector<Tok>{{0, 3, 3}}));
+    // A follow group that asks for a character is not met where there is none.
+    EXPECT_EQ(scan("%%words '<<' '[A-Z]' 3", "<<"), (std::vector<Tok>{{0, 1, 0}, {1, 1, 0}}));
 }
 
 TEST(EngineKeywords, ExtraTableAfterMainTableAndOnlyInItsStates) {
