@@ -166,7 +166,7 @@ TEST(StyleString, BadDataIsRefusedOrContained) {
     s.applyStyleString("Corvix6:OPT#999999999999#1");
     s.applyStyleString(std::string("Corvix6:EFF#12#99999999,1,2") + '\0' + "\xff");
     s.applyStyleString("Corvix6:EFF#3#1,,");
-    s.applyStyleString("Corvix4"); // the positional form with nothing after the version
+    s.applyStyleString("Corvix4");      // the positional form with nothing after the version
     EXPECT_EQ(s.effects[255].inUse, 1); // a missing style number is 255
 }
 
