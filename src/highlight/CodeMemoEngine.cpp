@@ -160,16 +160,18 @@ bool TCodeMemoEngine::bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& 
 bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token) {
     const bool hasEnd = h.end.has();
     bool check = h.body.optional && hasEnd;
+    // Every round must end further on than the one before: a body that accepts without
+    // consuming, or a custom end that steps back, would otherwise repeat for ever.
+    std::size_t reached = sc.s.position();
     for (;;) {
         if (check && endMatches(h.end, sc, token)) return true;
         check = hasEnd;
         if (hasEnd && sc.s.atEnd()) return true;
         if (h.body.isRoutine && !h.body.isCustom && h.body.routine >= 10 && h.body.routine <= 20)
             return ScanRoutine(h.body.routine, sc.s, sc.start);
-        std::size_t before = sc.s.position();
         if (!bodyMatches(h.body, sc, token)) return false;
-        // A body that accepts without consuming would repeat for ever: the token ends there.
-        if (!hasEnd || sc.s.position() <= before) return true;
+        if (!hasEnd || sc.s.position() <= reached) return true;
+        reached = sc.s.position();
     }
 }
 
@@ -188,17 +190,18 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
     if (!r.hasBody) return r.value;
     bool check = r.body.optional;
     token = r.value;
+    std::size_t reached = sc.s.position(); // as in continueWithHandler
     for (;;) {
         std::uint8_t t = token;
         if (check && endMatches(r.end, sc, t)) return r.value;
         check = true;
-        std::size_t before = sc.s.position();
         if (!bodyMatches(r.body, sc, t)) {
             sc.fail(token);
             return token;
         }
         if (r.body.isRoutine && r.body.isCustom) return t;
-        if (sc.s.atEnd() || sc.s.position() <= before) return r.value;
+        if (sc.s.atEnd() || sc.s.position() <= reached) return r.value;
+        reached = sc.s.position();
     }
 }
 

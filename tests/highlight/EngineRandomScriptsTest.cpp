@@ -45,7 +45,9 @@ std::string randomScript(std::mt19937& rng) {
         s += std::to_string(v) + " " + b;
         if (b.rfind("match", 0) != 0 && rng() % 2)
             s += std::string(rng() % 2 ? " ?" : "") + " " +
-                 (rng() % 3 ? pick(rng, kEnds, std::size(kEnds)) : std::to_string(6 + rng() % 16)) +
+                 (rng() % 3   ? pick(rng, kEnds, std::size(kEnds))
+                  : rng() % 2 ? "match (" + std::to_string(rng() % 4) + ")"
+                              : std::to_string(6 + rng() % 16)) +
                  " " + std::to_string(rng() % 2);
         s += "\n";
     }

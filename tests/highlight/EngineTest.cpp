@@ -198,16 +198,22 @@ TEST(EngineContainers, ContainerTextIsScannedAgainWithItsStates) {
 }
 
 TEST(EngineProgress, RoutinesThatAcceptNothingStillEndTheToken) {
-    // A custom body that accepts without moving, with an end that never comes.
-    // Routine 9 accepts nothing at a line end once its token started a line.
-    Compiled c("%%words '@' '' 4  'x' '' 8  %%handlers 4 match (1)  8 9 'q' 1\n"
+    // A custom body that accepts without moving, with an end that never comes. Routine 9
+    // accepts nothing at a line end once its token started a line. A custom end that steps
+    // back and refuses would undo the body's character on every round.
+    Compiled c("%%words '@' '' 4  'x' '' 8  'k' '' 9\n"
+               "%%handlers 4 match (1)  8 9 'q' 1  9 '[a-z]' match (4) 0\n"
                "%%tokens 5 '#' match (2)  6 '$' '[a-z]' ? match (3) 0  7 '%' 9 ? '!' 1");
     c.engine.OnCustomParse = [](TCodeMemoEngine&, int type, std::uint8_t&, std::size_t&,
                                 TScanStream& s) {
         if (type == 2) s.setPosition(0); // moving backwards is no progress either
+        if (type == 4) {
+            s.back();
+            return false;
+        }
         return true;
     };
-    std::string text = "@x#y$ab%\r%\rx\rx";
+    std::string text = "@x#y$ab kabc%\r%\rx\rx";
     auto t = tokensOf(c.engine, text);
     std::size_t covered = 0;
     for (const auto& tok : t) {
