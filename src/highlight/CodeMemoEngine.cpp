@@ -80,6 +80,7 @@ void TCodeMemoEngine::collectFirstChars(const editor::TKeywords& table, FirstCha
 }
 
 void TCodeMemoEngine::SetContext(std::uint8_t token) {
+    failed_ = {};
     // A cheap guard for a caller that recompiled without telling the engine.
     if (def_.keywords.wordCount() != mainWords_ ||
         def_.settings.extraKeywords().wordCount() != extraWords_)
@@ -95,6 +96,7 @@ void TCodeMemoEngine::SetContext(std::uint8_t token) {
 }
 
 void TCodeMemoEngine::RestoreState(const TEngineState& s) {
+    failed_ = {};
     state_ = s;
     selectTable();
 }
@@ -188,6 +190,16 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
     }
     sc.s.setPosition(sc.start + 1);
     if (!r.hasBody) return r.value;
+    // A rule of groups only that failed at q from an earlier start fails at q again from any
+    // start before q: its ends and bodies were all tested there already. Without this a long run
+    // of body characters that ends in neither end nor body is scanned again from every one of
+    // its characters.
+    const bool groupsOnly = !r.body.isRoutine && !r.end.isRoutine;
+    if (groupsOnly && failed_.rule == &r && failed_.text == sc.s.text().data() &&
+        sc.start > failed_.from && sc.start < failed_.at && failed_.states == state_.current) {
+        sc.fail(token);
+        return token;
+    }
     bool check = r.body.optional;
     token = r.value;
     std::size_t reached = sc.s.position(); // as in continueWithHandler
@@ -196,6 +208,8 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
         if (check && endMatches(r.end, sc, t)) return r.value;
         check = true;
         if (!bodyMatches(r.body, sc, t)) {
+            if (groupsOnly)
+                failed_ = {&r, sc.s.text().data(), sc.start, sc.s.position(), state_.current};
             sc.fail(token);
             return token;
         }

@@ -16,7 +16,7 @@
 // - For any text the engine raises nothing; only an OnCustomParse handler's exception propagates.
 //
 // One engine serves every editor that uses its highlighter; callers must call SetContext (or
-// RestoreState) before each scan.
+// RestoreState) before each scan, and again after the text changed.
 
 #include "highlight/ParserDefinition.h"
 #include "highlight/RTStack.h"
@@ -116,6 +116,15 @@ private:
     std::size_t extraWords_ = 0;
     TEngineState state_;
     const TokenTable* table_ = nullptr;
+    // The last token rule that failed: from where, on which text, where it stopped, in which
+    // states. Only a shortcut to the same outcome; SetContext and RestoreState forget it.
+    struct FailedRule {
+        const TokenRule* rule = nullptr;
+        const char* text = nullptr;
+        std::size_t from = 0;
+        std::size_t at = 0;
+        StateSet states;
+    } failed_;
 };
 
 // The token value of every character of text, scanned from its first character after

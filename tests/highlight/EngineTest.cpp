@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using namespace morvane::highlight;
 using namespace morvane::highlight::testing;
 using morvane::editor::StateSet;
@@ -258,4 +260,17 @@ TEST(EngineStates, ExtraTableWordsSkipTheValidityTest) {
     auto t = tokensOf(c.engine, "foo");
     EXPECT_EQ(t, (std::vector<Tok>{{0, 3, 7}}));
     EXPECT_EQ(c.engine.CurrentStates(), (StateSet{5, 6}));
+}
+
+TEST(EngineProgress, LongFailingRunIsNotScannedAgainFromEveryCharacter) {
+    // The attribute value rule of a tag: digits start it, a quote is neither body nor end.
+    Compiled c("%%tokens 2 '[0-9]' '[^\\s>\"\\']' ? '[\\s>]' 0");
+    std::string text = std::string(200000, '1') + "'";
+    auto start = std::chrono::steady_clock::now();
+    auto t = tokensOf(c.engine, text);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ASSERT_EQ(t.size(), text.size());
+    EXPECT_EQ(t.front(), (Tok{0, 1, 0}));
+    // The same run ended properly is one token.
+    EXPECT_EQ(tokensOf(c.engine, "111 ").front(), (Tok{0, 3, 2}));
 }
