@@ -40,7 +40,8 @@ class TCodeMemoEngine;
 using TCustomParseEvent = std::function<bool(TCodeMemoEngine& sender, int type, std::uint8_t& token,
                                              std::size_t& length, TScanStream& stream)>;
 
-// Everything the engine carries from one token to the next.
+// Everything the engine carries from one token to the next. containerEnd is a text offset: a
+// state saved inside a container holds only while the text before that offset keeps its length.
 struct TEngineState {
     StateSet current;
     TRTStack stack;
