@@ -21,22 +21,23 @@ struct TCodeMemoEngine::Scan {
 namespace {
 
 // State sets in four machine words: the engine tests and changes them on every token.
-bool meets(const StateSet& a, const StateSet& b) {
-    std::uint64_t x[4], y[4];
-    std::memcpy(x, a.bits.data(), 32);
-    std::memcpy(y, b.bits.data(), 32);
-    return ((x[0] & y[0]) | (x[1] & y[1]) | (x[2] & y[2]) | (x[3] & y[3])) != 0;
+std::uint64_t word(const StateSet& s, int i) {
+    std::uint64_t w;
+    std::memcpy(&w, s.bits.data() + 8 * i, 8);
+    return w;
+}
+
+[[gnu::always_inline]] inline bool meets(const StateSet& a, const StateSet& b) {
+    return ((word(a, 0) & word(b, 0)) | (word(a, 1) & word(b, 1)) | (word(a, 2) & word(b, 2)) |
+            (word(a, 3) & word(b, 3))) != 0;
 }
 
 // (s | add) - remove
 void change(StateSet& s, const StateSet& add, const StateSet& remove) {
-    std::uint64_t x[4], a[4], r[4];
-    std::memcpy(x, s.bits.data(), 32);
-    std::memcpy(a, add.bits.data(), 32);
-    std::memcpy(r, remove.bits.data(), 32);
-    for (int i = 0; i < 4; ++i)
-        x[i] = (x[i] | a[i]) & ~r[i];
-    std::memcpy(s.bits.data(), x, 32);
+    for (int i = 0; i < 4; ++i) {
+        std::uint64_t w = (word(s, i) | word(add, i)) & ~word(remove, i);
+        std::memcpy(s.bits.data() + 8 * i, &w, 8);
+    }
 }
 
 // The end of the text reads as character 0 when a follow group is tested, so that a keyword
