@@ -81,7 +81,7 @@ void TCodeMemoEngine::collectFirstChars(const editor::TKeywords& table, FirstCha
 }
 
 void TCodeMemoEngine::SetContext(std::uint8_t token) {
-    failed_ = {};
+    failed_ = failedHandler_ = {};
     // A cheap guard for a caller that recompiled without telling the engine.
     if (def_.keywords.wordCount() != mainWords_ ||
         def_.settings.extraKeywords().wordCount() != extraWords_)
@@ -97,7 +97,7 @@ void TCodeMemoEngine::SetContext(std::uint8_t token) {
 }
 
 void TCodeMemoEngine::RestoreState(const TEngineState& s) {
-    failed_ = {};
+    failed_ = failedHandler_ = {};
     state_ = s;
     selectTable();
 }
@@ -163,6 +163,14 @@ bool TCodeMemoEngine::bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& 
 bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token) {
     const bool hasEnd = h.end.has();
     bool check = h.body.optional && hasEnd;
+    // As for token rules (tokenTableStep): after a keyword of the same length, a handler of
+    // groups only that failed at q from an earlier start fails at q again.
+    const bool groupsOnly = !h.body.isRoutine && !h.end.isRoutine;
+    const std::size_t keyword = sc.s.position() - sc.start;
+    const FailedRule& f = failedHandler_;
+    if (groupsOnly && f.rule == &h && f.text == sc.s.text().data() && sc.start > f.from &&
+        keyword == f.keyword && sc.s.position() <= f.at && f.states == state_.current)
+        return false;
     // Every round must end further on than the one before: a body that accepts without
     // consuming, or a custom end that steps back, would otherwise repeat for ever.
     std::size_t reached = sc.s.position();
@@ -172,7 +180,12 @@ bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::u
         if (hasEnd && sc.s.atEnd()) return true;
         if (h.body.isRoutine && !h.body.isCustom && h.body.routine >= 10 && h.body.routine <= 20)
             return ScanRoutine(h.body.routine, sc.s, sc.start);
-        if (!bodyMatches(h.body, sc, token)) return false;
+        if (!bodyMatches(h.body, sc, token)) {
+            if (groupsOnly && hasEnd)
+                failedHandler_ = {&h,      sc.s.text().data(), sc.start,
+                                  keyword, sc.s.position(),    state_.current};
+            return false;
+        }
         if (!hasEnd || sc.s.position() <= reached) return true;
         reached = sc.s.position();
     }
@@ -210,7 +223,7 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
         check = true;
         if (!bodyMatches(r.body, sc, t)) {
             if (groupsOnly)
-                failed_ = {&r, sc.s.text().data(), sc.start, sc.s.position(), state_.current};
+                failed_ = {&r, sc.s.text().data(), sc.start, 0, sc.s.position(), state_.current};
             sc.fail(token);
             return token;
         }

@@ -117,15 +117,19 @@ private:
     std::size_t extraWords_ = 0;
     TEngineState state_;
     const TokenTable* table_ = nullptr;
-    // The last token rule that failed: from where, on which text, where it stopped, in which
-    // states. Only a shortcut to the same outcome; SetContext and RestoreState forget it.
+    // The last token rule and handler that failed: from where (and, for a handler, after how
+    // long a keyword), on which text, where they stopped, in which states. Only a shortcut to
+    // the same outcome; SetContext and RestoreState forget them.
     struct FailedRule {
-        const TokenRule* rule = nullptr;
+        const void* rule = nullptr;
         const char* text = nullptr;
         std::size_t from = 0;
+        std::size_t keyword = 0;
         std::size_t at = 0;
         StateSet states;
-    } failed_;
+    };
+    FailedRule failed_;
+    FailedRule failedHandler_;
 };
 
 // The token value of every character of text, scanned from its first character after

@@ -274,3 +274,15 @@ TEST(EngineProgress, LongFailingRunIsNotScannedAgainFromEveryCharacter) {
     // The same run ended properly is one token.
     EXPECT_EQ(tokensOf(c.engine, "111 ").front(), (Tok{0, 3, 2}));
 }
+
+TEST(EngineProgress, LongFailingHandlerIsNotScannedAgainFromEveryKeyword) {
+    // Every 'a' starts the keyword again, and its handler fails only at the 'c'.
+    Compiled c("%%words 'a' '' 3  %%handlers 3 '[a]' ? 'b' 1");
+    std::string text = std::string(200000, 'a') + "c";
+    auto start = std::chrono::steady_clock::now();
+    auto t = tokensOf(c.engine, text);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ASSERT_EQ(t.size(), text.size());
+    EXPECT_EQ(t.front(), (Tok{0, 1, 0}));
+    EXPECT_EQ(tokensOf(c.engine, "aab").front(), (Tok{0, 3, 3}));
+}
