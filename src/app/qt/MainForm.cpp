@@ -5,6 +5,7 @@
 #include "app/qt/DocumentPage.h"
 #include "app/qt/MorvaneEditor.h"
 #include "app/qt/Trace.h"
+#include "editor/qt/CodeMemo.h"
 #include "platform/qt/QtUiServices.h"
 
 #include <QAction>
@@ -170,9 +171,33 @@ void TMainForm::createActions() {
     action("HelpAbout")->setIcon(windowIcon());
 
     // Commands with behaviour in this build.
-    for (const char* name : {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile",
-                             "FileSave", "FileSaveAs", "FileClose"})
+    for (const char* name :
+         {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile", "FileSave",
+          "FileSaveAs", "FileClose", "EditUndo", "EditRedo", "EditCut", "EditCopy", "EditPaste",
+          "EditSelectAll", "EditIndent", "EditUnindent", "SearchUseRegularExpressions"})
         setCommandAvailable(name, true);
+    // The editing commands run the editor control's own commands on the active document.
+    struct EditCommand {
+        const char* action;
+        int command;
+    };
+    static const EditCommand editCommands[] = {{"EditUndo", editor::ecUndo},
+                                               {"EditRedo", editor::ecRedo},
+                                               {"EditCut", editor::ecCut},
+                                               {"EditCopy", editor::ecCopy},
+                                               {"EditPaste", editor::ecPaste},
+                                               {"EditIndent", editor::ecBlockIndent},
+                                               {"EditUnindent", editor::ecBlockUnindent}};
+    for (const EditCommand& c : editCommands)
+        connect(action(c.action), &QAction::triggered, this, [this, command = c.command] {
+            if (auto* doc = requireDocument()) doc->Editor().ExecuteCommand(command, 0, false);
+        });
+    connect(action("EditSelectAll"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->Editor().SelectAll();
+    });
+    connect(action("SearchUseRegularExpressions"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->ToggleRegularExpressions();
+    });
     action("SettingsShowOutput")->setCheckable(true);
     action("EditWordWrap")->setCheckable(true);
     action("SearchUseRegularExpressions")->setCheckable(true);
@@ -219,6 +244,10 @@ void TMainForm::createMenus() {
                "FilePrintSetup", "FilePrint", "FileClose", "|", "FileExit"});
 
     QMenu* edit = makeMenu("&Edit");
+    // Opening the menu refreshes the clipboard commands and the word wrap mark.
+    connect(edit, &QMenu::aboutToShow, this, [this] {
+        if (DocumentPage* doc = activeDocument()) doc->activate();
+    });
     add(edit, {"EditUndo", "EditRedo", "|", "EditCut", "EditCopy", "EditPaste", "|",
                "EditSelectAll", "EditIndent", "EditUnindent", "EditWordWrap"});
     highlighterMenu_ = edit->addMenu(action("EditSyntaxHighlighting")->text());
@@ -360,6 +389,7 @@ void TMainForm::createCentralArea() {
         int index = pages_->tabBar()->tabAt(p);
         if (index < 0) return;
         pages_->setCurrentIndex(index);
+        if (DocumentPage* doc = activeDocument()) doc->activate(); // clipboard commands
         tabMenu_->popup(pages_->tabBar()->mapToGlobal(p));
     });
     connect(pages_, &QTabWidget::currentChanged, this, [this](int) {

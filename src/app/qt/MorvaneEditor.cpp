@@ -105,12 +105,10 @@ void TMorvaneEditor::CheckDoubleSpaced() {
     if (form_.context().dialogs->message(MsgKind::Confirmation, kDoubleSpacedQuestion,
                                          platform::mbYesNo) != MsgResult::Yes)
         return;
-    auto& undo = editor_->UndoStack();
-    undo.BeginGroup(32, editor_->Anchor(), editor_->Caret());
+    editor::TUndoGroupScope group(*editor_, editor::ugDoubleSpaced);
     editor_->BeginUpdate();
     removeDoubleSpacing(spacing, count, [&](std::size_t i) { lines.Delete(std::int64_t(i)); });
     editor_->EndUpdate();
-    undo.EndGroup(32, editor_->Anchor(), editor_->Caret());
 }
 
 void TMorvaneEditor::activate() {
@@ -126,15 +124,17 @@ void TMorvaneEditor::activate() {
     other->setToolTip(other->statusTip());
     form_.action("SearchUseRegularExpressions")->setChecked(useRegularExpressions_);
     form_.action("EditWordWrap")->setChecked(editor_->Options() & editor::smoWordWrap);
-    bool selected = editor_->SelLength() > 0;
+    bool selected = editor_->Anchor() != editor_->Caret();
+    bool writable = !editor_->ReadOnly();
     form_.enableCommand("EditCopy", selected);
-    form_.enableCommand("EditCut", selected);
-    form_.enableCommand("EditPaste", form_.context().clipboard->hasText());
-    form_.enableCommand("EditUndo", editor_->UndoStack().CanUndo());
-    form_.enableCommand("EditRedo", editor_->UndoStack().CanRedo());
+    form_.enableCommand("EditCut", selected && writable);
+    form_.enableCommand("EditPaste", editor_->CanPaste());
+    form_.enableCommand("EditUndo", editor_->CanUndo() && writable);
+    form_.enableCommand("EditRedo", editor_->CanRedo() && writable);
     form_.cancelTransferButton()->setVisible(transferring_);
     form_.transferProgressBar()->setVisible(transferring_);
     RefreshStatus();
+    if (!editor_->hasFocus()) editor_->setFocus();
 }
 
 void TMorvaneEditor::RefreshStatus() {

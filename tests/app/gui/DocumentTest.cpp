@@ -114,6 +114,34 @@ TEST_F(DocumentTest, AnOrdinaryFileWithAFinalLineBreakIsNotDoubleSpaced) {
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
+TEST_F(DocumentTest, TheEditCommandsWorkOnTheActiveDocument) {
+    TMainForm& f = form({file("a.txt", "one\ntwo\n")});
+    auto& memo = active()->Editor();
+    EXPECT_FALSE(f.action("EditCopy")->isEnabled());
+    EXPECT_FALSE(f.action("EditUndo")->isEnabled());
+    f.action("EditSelectAll")->trigger();
+    EXPECT_TRUE(f.action("EditCopy")->isEnabled());
+    f.action("EditCopy")->trigger();
+    EXPECT_EQ(clipboard.text(), "one\ntwo\n");
+    f.action("EditIndent")->trigger();
+    EXPECT_EQ(memo.Lines().Get(1).substr(0, 1), " ");
+    EXPECT_TRUE(f.action("EditUndo")->isEnabled());
+    EXPECT_EQ(panel(1), "Modified");
+    f.action("EditUndo")->trigger();
+    EXPECT_EQ(memo.Text(), "one\rtwo\r");
+    EXPECT_EQ(panel(1), "");
+    EXPECT_TRUE(f.action("EditRedo")->isEnabled());
+    f.action("EditRedo")->trigger();
+    f.action("EditUnindent")->trigger();
+    EXPECT_EQ(memo.Text(), "one\rtwo\r");
+    memo.SetSelection(0, 3);
+    f.action("EditCut")->trigger();
+    EXPECT_EQ(clipboard.text(), "one");
+    f.action("EditPaste")->trigger();
+    f.action("EditPaste")->trigger();
+    EXPECT_EQ(memo.Lines().Get(0), "oneone");
+}
+
 TEST_F(DocumentTest, SaveKeepsTheLineEndsTheFileHad) {
     std::string dos = file("dos.txt", "one\r\ntwo\r\n");
     form({dos});
