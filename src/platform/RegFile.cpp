@@ -313,17 +313,17 @@ struct Parser {
         return ansi ? cp1252ToUtf8(bytes) : utf16leToUtf8(bytes);
     }
 
-    bool parseValue(std::string_view spec, int line, std::optional<RegValue>& out) {
-        if (spec == "-") {
+    bool parseValue(std::string_view valueText, int line, std::optional<RegValue>& out) {
+        if (valueText == "-") {
             out.reset();
             return true;
         }
-        if (!spec.empty() && spec[0] == '"') {
+        if (!valueText.empty() && valueText[0] == '"') {
             std::string s;
-            std::size_t end = quoted(spec, 0, s);
+            std::size_t end = quoted(valueText, 0, s);
             if (end == std::string_view::npos) return fail(line, "unterminated string");
-            for (std::size_t k = end; k < spec.size(); ++k)
-                if (spec[k] != ' ' && spec[k] != '\t') return fail(line, "text after a string");
+            for (std::size_t k = end; k < valueText.size(); ++k)
+                if (valueText[k] != ' ' && valueText[k] != '\t') return fail(line, "text after a string");
             out = RegValue::string(std::move(s));
             return true;
         }
@@ -333,10 +333,10 @@ struct Parser {
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             return r;
         };
-        std::size_t colon = spec.find(':');
+        std::size_t colon = valueText.find(':');
         if (colon == std::string_view::npos) return fail(line, "value without a type");
-        std::string type = lower(spec.substr(0, colon));
-        std::string_view data = spec.substr(colon + 1);
+        std::string type = lower(valueText.substr(0, colon));
+        std::string_view data = valueText.substr(colon + 1);
         while (!data.empty() && (data.back() == ' ' || data.back() == '\t'))
             data.remove_suffix(1);
         if (type == "dword") {
@@ -436,20 +436,20 @@ struct Parser {
             if (after >= l.size() || l[after] != '=') return fail(start, "missing \"=\"");
             std::string_view rest = l.substr(after + 1);
             std::size_t s0 = rest.find_first_not_of(" \t");
-            std::string spec(s0 == std::string_view::npos ? std::string_view() : rest.substr(s0));
+            std::string valueText(s0 == std::string_view::npos ? std::string_view() : rest.substr(s0));
             // Hexadecimal data goes on over the next lines after a final backslash.
-            bool hex = spec.size() >= 3 && (spec[0] == 'h' || spec[0] == 'H') &&
-                       (spec[1] == 'e' || spec[1] == 'E') && (spec[2] == 'x' || spec[2] == 'X');
-            while (hex && !spec.empty() && spec.back() == '\\') {
-                spec.pop_back();
+            bool hex = valueText.size() >= 3 && (valueText[0] == 'h' || valueText[0] == 'H') &&
+                       (valueText[1] == 'e' || valueText[1] == 'E') && (valueText[2] == 'x' || valueText[2] == 'X');
+            while (hex && !valueText.empty() && valueText.back() == '\\') {
+                valueText.pop_back();
                 std::string_view more;
                 if (!nextLine(more)) break;
                 std::size_t m = more.find_first_not_of(" \t");
-                if (m != std::string_view::npos) spec.append(more.substr(m));
+                if (m != std::string_view::npos) valueText.append(more.substr(m));
             }
             std::optional<RegValue> v;
-            if (!parseValue(spec, start, v)) return false;
-            if (v && v->isString() && ansi && spec[0] == '"') v->data = cp1252ToUtf8(v->data);
+            if (!parseValue(valueText, start, v)) return false;
+            if (v && v->isString() && ansi && valueText[0] == '"') v->data = cp1252ToUtf8(v->data);
             current->values.emplace_back(std::move(name), std::move(v));
         }
         return true;
