@@ -197,8 +197,23 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
     if (!slot || !meets(slot->valid, state_.current)) return token;
     const TokenRule& r = *slot;
     if (r.stdStart) {
+        // A mail address refused for want of an '@' is refused from any start inside its run.
+        const bool mail = r.stdRoutine == srMailUrl;
+        const FailedRule& f = failed_;
+        if (mail && f.rule == &r && f.text == sc.s.text().data() && sc.start > f.from &&
+            sc.start < f.at && f.states == state_.current) {
+            sc.fail(token);
+            return token;
+        }
         sc.s.setPosition(sc.start);
         if (ScanRoutine(r.stdRoutine, sc.s, sc.start)) return r.value;
+        if (mail)
+            failed_ = {&r,
+                       sc.s.text().data(),
+                       sc.start,
+                       0,
+                       MailRunEnd(sc.s.text(), sc.start),
+                       state_.current};
         sc.fail(token);
         return token;
     }

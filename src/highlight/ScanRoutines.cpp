@@ -155,6 +155,12 @@ bool jsLineComment(TScanStream& s) {
 
 } // namespace
 
+std::size_t MailRunEnd(std::string_view text, std::size_t pos) {
+    while (pos < text.size() && isMailChar(static_cast<unsigned char>(text[pos])))
+        ++pos;
+    return pos;
+}
+
 bool ScanRoutine(int number, TScanStream& s, std::size_t tokenStart) {
     switch (number) {
     case srPascalChar:

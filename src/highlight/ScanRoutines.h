@@ -5,6 +5,7 @@
 #include "highlight/ScanStream.h"
 
 #include <cstddef>
+#include <string_view>
 
 namespace morvane::highlight {
 
@@ -30,5 +31,8 @@ enum ScanRoutineNumber : int {
 // (routine 9 looks at the character before it). Unknown numbers refuse. No routine reads past the
 // end of the text or past the line end where it stops there.
 bool ScanRoutine(int number, TScanStream& s, std::size_t tokenStart);
+
+// Where the run of mail address characters that routine 17 reads from pos ends.
+std::size_t MailRunEnd(std::string_view text, std::size_t pos);
 
 } // namespace morvane::highlight

@@ -273,6 +273,10 @@ TEST(EngineProgress, LongFailingRunIsNotScannedAgainFromEveryCharacter) {
     EXPECT_EQ(t.front(), (Tok{0, 1, 0}));
     // The same run ended properly is one token.
     EXPECT_EQ(tokensOf(c.engine, "111 ").front(), (Tok{0, 3, 2}));
+    // A long word is no mail address, from whichever of its letters it is read.
+    Compiled mail("%%tokens 4 __STD_MAIL_URL");
+    EXPECT_EQ(tokensOf(mail.engine, text.substr(0, 200000)).size(), 200000u);
+    EXPECT_EQ(tokensOf(mail.engine, "ab me@x.org").back(), (Tok{3, 8, 4}));
 }
 
 TEST(EngineProgress, LongFailingHandlerIsNotScannedAgainFromEveryKeyword) {
