@@ -22,7 +22,7 @@ std::string pick(std::mt19937& rng, const char* const* from, std::size_t n) {
 }
 
 std::string randomScript(std::mt19937& rng) {
-    auto spec = [&] { return pick(rng, kSpecs, std::size(kSpecs)); };
+    auto specifier = [&] { return pick(rng, kSpecs, std::size(kSpecs)); };
     auto state = [&] { return std::to_string(rng() % 4); };
     auto body = [&]() -> std::string {
         switch (rng() % 3) {
@@ -31,12 +31,12 @@ std::string randomScript(std::mt19937& rng) {
         case 1:
             return std::to_string(6 + rng() % 16);
         default:
-            return spec();
+            return specifier();
         }
     };
     std::string s = "%%language startstate = [" + state() + "]\n%%words\n";
     for (int i = 0, n = 1 + int(rng() % 6); i < n; ++i)
-        s += pick(rng, kWords, std::size(kWords)) + " " + spec() + " " +
+        s += pick(rng, kWords, std::size(kWords)) + " " + specifier() + " " +
              std::to_string(1 + rng() % 8) + " [" + state() + " " + state() + "]\n";
     s += "%%handlers\n";
     for (int v = 1; v <= 8; ++v) {
