@@ -23,11 +23,28 @@ void TCustomCodeMemo::Replay(TextOffset from, TextOffset to, const std::string& 
     InsertStored(from, text);
 }
 
-bool TCustomCodeMemo::Undo() {
-    if (!undo_.CanUndo()) return false;
+// The frame of an undo or redo walk: the view waits, a log that does not read back is cleared
+// with a beep, and the view catches up once at the end.
+void TCustomCodeMemo::ReplayLogged(const std::function<void()>& walk) {
     bool lock = updateLock_;
     updateLock_ = true;
     try {
+        walk();
+    } catch (const ECodeMemo&) {
+        undo_.Clear();
+        Beep();
+    }
+    undo_.replaying = false;
+    undo_.recording = true;
+    updateLock_ = lock;
+    ScrollToCaret();
+    Invalidate();
+    NotifyChange();
+}
+
+bool TCustomCodeMemo::Undo() {
+    if (!undo_.CanUndo()) return false;
+    ReplayLogged([&] {
         bool inGroup = false;
         // The start of a group may have been trimmed away: what is left of it is undone.
         while (!inGroup || undo_.CanUndo()) {
@@ -55,24 +72,13 @@ bool TCustomCodeMemo::Undo() {
             SetSelection(before.value1, before.value2, false);
             if (!inGroup) break;
         }
-    } catch (const ECodeMemo&) {
-        undo_.Clear();
-        Beep();
-    }
-    undo_.replaying = false;
-    undo_.recording = true;
-    updateLock_ = lock;
-    ScrollToCaret();
-    Invalidate();
-    NotifyChange();
+    });
     return true;
 }
 
 bool TCustomCodeMemo::Redo() {
     if (!undo_.CanRedo()) return false;
-    bool lock = updateLock_;
-    updateLock_ = true;
-    try {
+    ReplayLogged([&] {
         bool inGroup = false;
         for (;;) {
             TUndoRec m = undo_.StepRedo();
@@ -97,16 +103,7 @@ bool TCustomCodeMemo::Redo() {
             SetSelection(after.value1, after.value2, false);
             if (!inGroup) break;
         }
-    } catch (const ECodeMemo&) {
-        undo_.Clear();
-        Beep();
-    }
-    undo_.replaying = false;
-    undo_.recording = true;
-    updateLock_ = lock;
-    ScrollToCaret();
-    Invalidate();
-    NotifyChange();
+    });
     return true;
 }
 

@@ -402,6 +402,7 @@ private:
     void WriteAll(TStream& stream);
     void LoadBlocks(TStream& stream, bool detectLineEnd);
     void Replay(TextOffset from, TextOffset to, const std::string& text);
+    void ReplayLogged(const std::function<void()>& walk);
     // Commands by concern.
     void RunCommand(int command, std::intptr_t param, bool extend);
     void MoveCaret(TextOffset to, bool extend);
