@@ -5,6 +5,7 @@
 
 #include "editor/CustomCodeMemo.h"
 #include "editor/qt/QtFontMetrics.h"
+#include "highlight/ParserSlots.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -14,7 +15,10 @@
 
 namespace morvane::editor {
 
-class TCodeMemo : public QAbstractScrollArea, public TCustomCodeMemo, private TCodeMemoView {
+class TCodeMemo : public QAbstractScrollArea,
+                  public TCustomCodeMemo,
+                  public highlight::TParserSlots,
+                  private TCodeMemoView {
 public:
     explicit TCodeMemo(QWidget* parent = nullptr);
     ~TCodeMemo() override;
