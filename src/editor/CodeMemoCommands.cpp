@@ -55,31 +55,6 @@ TKeyboardActionContoller& TCustomCodeMemo::KeyMap() {
     return *ownKeyMap_;
 }
 
-// The key-to-command step: everything a key press means to the control is decided here.
-bool TCustomCodeMemo::KeyDown(std::uint16_t shortcut) {
-    changeBits_ |= cbCommand;
-    unsigned shift = 0;
-    if (shortcut & kShortcutShift) shift |= ssShift;
-    if (shortcut & kShortcutCtrl) shift |= ssCtrl;
-    if (shortcut & kShortcutAlt) shift |= ssAlt;
-    std::int32_t command = -1;
-    bool extend = false;
-    auto result =
-        KeyMap().processKey(static_cast<std::uint16_t>(shortcut & 0xFF), shift, command, extend);
-    if (result == TKeyStore::Result::NoMatch) return false;
-    if (result == TKeyStore::Result::Command) {
-        int cmd = command;
-        if (OnCommandRecognised) OnCommandRecognised(this, cmd);
-        ExecuteCommand(cmd, 0, extend);
-    }
-    NotifyChange();
-    return true;
-}
-
-bool TCustomCodeMemo::CanPaste() const {
-    return !readOnly_ && clipboard_ && clipboard_->hasText();
-}
-
 void TCustomCodeMemo::SelectAll() {
     SetSelection(-1, 0);
     ScrollToCaret();

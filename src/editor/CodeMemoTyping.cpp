@@ -80,6 +80,45 @@ std::string TCustomCodeMemo::FillText(DisplayColumn from, DisplayColumn to) cons
     return fill;
 }
 
+// The key-to-command step: everything a key press means to the control is decided here.
+bool TCustomCodeMemo::KeyDown(std::uint16_t shortcut) {
+    changeBits_ |= cbCommand;
+    unsigned shift = 0;
+    if (shortcut & kShortcutShift) shift |= ssShift;
+    if (shortcut & kShortcutCtrl) shift |= ssCtrl;
+    if (shortcut & kShortcutAlt) shift |= ssAlt;
+    const auto key = static_cast<std::uint16_t>(shortcut & scKeyMask);
+    for (TKeyHook* hook : {&TemplateKeyHook, &AutoReplaceKeyHook}) {
+        if (!*hook) continue;
+        TKeyHookResult r = (*hook)(this, key, shift);
+        if (r == TKeyHookResult::NotHandled) continue;
+        // An expansion ends any key sequence that was under way.
+        KeyMap().resetLookup();
+        NotifyChange();
+        return r == TKeyHookResult::Consumed;
+    }
+    std::int32_t command = -1;
+    bool extend = false;
+    auto result = KeyMap().processKey(key, shift, command, extend);
+    if (result == TKeyStore::Result::NoMatch) return false;
+    if (result == TKeyStore::Result::Command) {
+        int cmd = command;
+        if (OnCommandRecognised) OnCommandRecognised(this, cmd);
+        ExecuteCommand(cmd, 0, extend);
+    }
+    NotifyChange();
+    return true;
+}
+
+bool TCustomCodeMemo::WantsDialogKey(std::uint16_t shortcut) const {
+    auto key = shortcut & scKeyMask;
+    if (key >= vkLeft && key <= vkDown) return true;
+    if (key == vkTab) return wantTab_;
+    if (key == vkReturn) return wantReturns_;
+    if (shortcut & (kShortcutCtrl | kShortcutAlt)) return false;
+    return key == vkSpace || (key >= '0' && key <= 'Z') || key >= 186;
+}
+
 void TCustomCodeMemo::KeyPress(char c) {
     auto u = static_cast<unsigned char>(c);
     if (c == kCR) {

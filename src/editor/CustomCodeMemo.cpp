@@ -243,25 +243,4 @@ void TCustomCodeMemo::Beep() {
     if (dialogs_) dialogs_->beep();
 }
 
-void TCustomCodeMemo::CopyToClipboard() {
-    if (!clipboard_ || anchor_ == caret_) return;
-    // Other programs expect the desktop's line ends.
-    clipboard_->setText(RangeText(SelStart(), std::max(anchor_, caret_), tfLF));
-}
-
-void TCustomCodeMemo::CutToClipboard() {
-    if (readOnly_ || !clipboard_ || anchor_ == caret_) return;
-    CopyToClipboard();
-    bool group = undo_.BeginGroup(15, anchor_, caret_);
-    ReplaceSel({});
-    if (group) undo_.EndGroup(15, anchor_, caret_);
-}
-
-void TCustomCodeMemo::PasteFromClipboard() {
-    if (readOnly_ || !clipboard_ || !clipboard_->hasText()) return;
-    bool group = undo_.BeginGroup(14, anchor_, caret_);
-    ReplaceSel(clipboard_->text());
-    if (group) undo_.EndGroup(14, anchor_, caret_);
-}
-
 } // namespace morvane::editor

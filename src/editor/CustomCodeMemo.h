@@ -3,6 +3,7 @@
 // notifications and the layout a view paints. The Qt widget (editor/qt) hosts it.
 
 #include "editor/CodeMemoStrings.h"
+#include "editor/DataTransfer.h"
 #include "editor/EdStream.h"
 #include "editor/FontMetrics.h"
 #include "editor/KeyboardActionContoller.h"
@@ -17,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace morvane::platform {
@@ -27,6 +29,11 @@ class Dialogs;
 namespace morvane::editor {
 
 class TCustomCodeMemo;
+
+struct TPixelPoint {
+    int x = 0, y = 0;
+    bool operator==(const TPixelPoint&) const = default;
+};
 
 // sfMAC writes CR line ends, so that a file that had them keeps them.
 enum TSaveFormat { sfTEXT, sfRTF, sfHTML, sfUNIX, sfMAC };
@@ -42,12 +49,17 @@ enum TCodeMemoOption : std::uint32_t {
     smoWordWrap = 1u << 10,
     smoAutoIndent = 1u << 11,
     smoTabToColumn = 1u << 12,
+    smoWordSelect = 1u << 14,
+    smoShowRMargin = 1u << 15,
     smoShowGutter = 1u << 16,
+    smoShowWrapColumn = 1u << 17,
     smoTitleAsFilename = 1u << 18,
+    smoProcessDroppedFiles = 1u << 19,
     smoBlockOverwriteCursor = 1u << 20,
     smoColumnTrack = 1u << 22,
     smoUseTAB = 1u << 23,
     smoSmartFill = 1u << 24,
+    smoOLEDragSource = 1u << 25,
     smoCaretAfterEOL = 1u << 27,
 };
 
@@ -115,6 +127,30 @@ using TCharTest = std::function<bool(char)>;
 using TCommandEvent = std::function<void(TCustomCodeMemo* Sender, int Command)>;
 // May change the command a key was recognised as.
 using TKeyboardActionEvent = std::function<void(TCustomCodeMemo* Sender, int& Command)>;
+
+// Mouse, clipboard and drop events (CodeMemoMouse.cpp, CodeMemoClipboard.cpp).
+using TGutterClick = std::function<void(TCustomCodeMemo* Sender, RecIndex LineNo)>;
+using TMultiClickEvent =
+    std::function<void(TCustomCodeMemo* Sender, TPixelPoint ClickPos, TextOffset CharOffset)>;
+using THyperEvent =
+    std::function<void(TCustomCodeMemo* Sender, const std::string& HyperData, int HyperType)>;
+// SourceTypes holds TDataSourceBits; the handler may clear offers or set the request bits.
+using TDataDropEvent = std::function<void(TCustomCodeMemo* Sender, std::uint16_t& SourceTypes)>;
+using TFileDropEvent = std::function<void(
+    TCustomCodeMemo* Sender, const std::vector<std::string>& FileList, TPixelPoint AtPoint)>;
+
+// Formats a copy puts on the clipboard.
+enum TSM_ClipFormat : unsigned { smTEXT = 1, smRTF = 2 };
+using TSM_ClipFormats = unsigned;
+
+// A key handler that runs before the key map (code templates, auto-replace).
+enum class TKeyHookResult {
+    NotHandled, // the key goes on to the key map
+    Handled,    // the key map is skipped; the key still types its character
+    Consumed,   // the key is used up
+};
+using TKeyHook =
+    std::function<TKeyHookResult(TCustomCodeMemo* Sender, std::uint16_t Key, unsigned Shift)>;
 
 // The caret in 1-based terms.
 class TSM_CaretControl {
@@ -213,6 +249,12 @@ public:
     void SetWantTab(bool value) { wantTab_ = value; }
     bool WantReturns() const { return wantReturns_; }
     void SetWantReturns(bool value) { wantReturns_ = value; }
+    // Whether the control, placed in a dialog, handles this key itself: the arrow keys and
+    // characters always, TAB with WantTab and Return with WantReturns.
+    bool WantsDialogKey(std::uint16_t shortcut) const;
+    // Run before the key map, templates first; the second only when the first did not act.
+    TKeyHook TemplateKeyHook;
+    TKeyHook AutoReplaceKeyHook;
     // A CR typed while this is set opens undo group 22 instead of 12.
     void SetPendingIndent(bool value) { pendingIndent_ = value; }
     bool PendingIndent() const { return pendingIndent_; }
@@ -232,6 +274,9 @@ public:
         TextOffset start;
     };
     TokenRun TokenAt(TextOffset off) const;
+    // Like TokenAt, but the run goes on across records up to a line break (a wrapped line),
+    // at most 4096 characters each way; token is -1 where the text has no token values.
+    TokenRun TokenRunAt(TextOffset off, int& token) const;
     // Whether the caret stands beyond the end of its line, and at which column.
     bool VirtualCaret() const { return virtualColumn_ >= 0; }
     // Display column of the caret, the virtual one included.
@@ -355,6 +400,48 @@ public:
     void CutToClipboard();
     void CopyToClipboard();
     void PasteFromClipboard();
+    TSM_ClipFormats ClipCopyFormats() const { return clipCopyFormats_; }
+    void SetClipCopyFormats(TSM_ClipFormats formats) { clipCopyFormats_ = formats; }
+    // The selection as rich text for the clipboard; empty until a rich-text writer exists.
+    virtual std::string SelectionAsRtf() const { return {}; }
+
+    // --- right margin and wrap column (the mouse drags them) ---
+    int RightMargin() const { return rightMargin_; }
+    void SetRightMargin(int column);
+    int WrapAtColumn() const { return wrapAtColumn_; }
+    void SetWrapAtColumn(int column);
+
+    // --- mouse and drops (CodeMemoMouse.cpp) ---
+    // The text offset under a point, clamped into the text: above the text the first row,
+    // below it the last, left of the text the line's start.
+    TextOffset OffsetAtPoint(int x, int y) const;
+    // The record under a pixel row, -1 below the text; with continuation records, the first
+    // record of its line.
+    RecIndex LineAtY(int y, bool physical) const;
+    // Display column under x, rounded to the nearest column boundary.
+    DisplayColumn ColumnAtX(int x) const;
+    // Moves the caret to a point; the anchor stays with extend. Where a virtual caret is
+    // allowed the caret may stand beyond the line's end.
+    void PlaceCaretAtPoint(int x, int y, bool extend);
+    // The word (or run of other characters) around an offset, for a double click.
+    std::pair<TextOffset, TextOffset> WordRangeAt(TextOffset off) const;
+    // From the start of the record holding off to the start of the next one.
+    std::pair<TextOffset, TextOffset> LineRangeAt(TextOffset off) const;
+    // Shift-click: the nearer end moves: the start when off lies before it, else the end.
+    void ExtendSelectionTo(TextOffset off);
+    // Moves or copies text to a drop point as one undo step. False when nothing changed (a
+    // drop onto its own selection, ReadOnly).
+    bool DropText(std::string_view text, TextOffset dropPoint, bool move, bool fromThisControl);
+    // A whole drop: OnDataDrop first, then the preferred offered format. data gives the bytes of
+    // a format (Html, PlainText/UnicodeText) or the file names; move tells a move from a copy.
+    struct TDropOffer {
+        std::uint16_t sourceTypes = 0;
+        std::string html, text;
+        std::vector<std::string> files;
+    };
+    // Returns whether text was inserted; the file list goes to OnFilesDropped.
+    bool AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelPoint atPoint, bool move,
+                    bool fromThisControl);
 
     // --- events ---
     TTextEvent OnTextChange;
@@ -364,6 +451,12 @@ public:
     TCommandEvent OnBookmarkCommand; // commands 20-39
     TCommandEvent OnPrintSelection;  // command 44
     TKeyboardActionEvent OnCommandRecognised;
+    TGutterClick OnGutterClick;
+    TMultiClickEvent OnTripleClick;
+    THyperEvent OnHyperlinkClick;
+    THyperEvent OnHyperlinkHover;
+    TDataDropEvent OnDataDrop;
+    TFileDropEvent OnFilesDropped;
     TCharTest fn_CharStartsWord;
     TCharTest fn_CharIsInWord;
 
@@ -450,6 +543,9 @@ private:
     bool readOnly_ = false;
     bool insertMode_ = true;
     bool wantTab_ = true, wantReturns_ = true;
+    TSM_ClipFormats clipCopyFormats_ = smTEXT | smRTF;
+    int rightMargin_ = 80;
+    int wrapAtColumn_ = 0;
     bool pendingIndent_ = false;
     bool loading_ = false;
     std::string fileName_;

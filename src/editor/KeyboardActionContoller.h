@@ -64,6 +64,8 @@ public:
     TKeyStore::Result processKey(std::uint16_t key, unsigned shift, std::int32_t& command,
                                  bool& extend);
     void resetLookup() { store_.resetPosition(); }
+    // The first key of a two-key sequence has been pressed.
+    bool prefixPending() const { return store_.atPrefix(); }
 
     bool operator==(const TKeyboardActionContoller& o) const;
 

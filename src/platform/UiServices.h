@@ -65,6 +65,7 @@ public:
     virtual bool hasText() const = 0;
     virtual std::string text() const = 0;
     virtual std::optional<std::string> data(const std::string& mimeType) const = 0;
+    virtual bool hasFormat(const std::string& mimeType) const { return data(mimeType).has_value(); }
     // Replaces the clipboard's contents with all the given formats at once.
     virtual void setData(const MimeData& formats) = 0;
     void setText(const std::string& text) { setData({{"text/plain", text}}); }

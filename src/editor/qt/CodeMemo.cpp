@@ -29,77 +29,6 @@ char AnsiOf(QChar c) {
     return 0;
 }
 
-std::uint16_t ShortcutOf(int key, Qt::KeyboardModifiers modifiers) {
-    int code = 0;
-    switch (key) {
-    case Qt::Key_Backspace:
-        code = 8;
-        break;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        code = 9;
-        break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        code = 13;
-        break;
-    case Qt::Key_Escape:
-        code = 27;
-        break;
-    case Qt::Key_Space:
-        code = 32;
-        break;
-    case Qt::Key_PageUp:
-        code = 33;
-        break;
-    case Qt::Key_PageDown:
-        code = 34;
-        break;
-    case Qt::Key_End:
-        code = 35;
-        break;
-    case Qt::Key_Home:
-        code = 36;
-        break;
-    case Qt::Key_Left:
-        code = 37;
-        break;
-    case Qt::Key_Up:
-        code = 38;
-        break;
-    case Qt::Key_Right:
-        code = 39;
-        break;
-    case Qt::Key_Down:
-        code = 40;
-        break;
-    case Qt::Key_Insert:
-        code = 45;
-        break;
-    case Qt::Key_Delete:
-        code = 46;
-        break;
-    case Qt::Key_BracketLeft:
-        code = 219;
-        break;
-    case Qt::Key_BracketRight:
-        code = 221;
-        break;
-    default:
-        if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z))
-            code = key; // the same codes as the virtual keys
-        else if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
-            code = 112 + (key - Qt::Key_F1);
-        break;
-    }
-    if (code == 0) return 0;
-    auto sc = static_cast<std::uint16_t>(code);
-    if (modifiers & Qt::ShiftModifier || key == Qt::Key_Backtab) sc |= kShortcutShift;
-    if (modifiers & Qt::ControlModifier) sc |= kShortcutCtrl;
-    if (modifiers & Qt::AltModifier) sc |= kShortcutAlt;
-    return sc;
-}
-
 QChar GlyphOf(unsigned char b, bool* isControl) {
     *isControl = false;
     if (b < 32) {
@@ -130,6 +59,7 @@ TCodeMemo::TCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(1);
     SetFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    InitInput();
 }
 
 TCodeMemo::~TCodeMemo() {
@@ -189,19 +119,6 @@ void TCodeMemo::wheelEvent(QWheelEvent* event) {
     if (columns) SetLeftColumn(LeftColumn() - columns);
     UpdateScrollBars();
     event->accept();
-}
-
-void TCodeMemo::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    QPoint p = event->position().toPoint();
-    TextOffset off = CharFromPos(p.x(), p.y());
-    if (off < 0) off = TextLength();
-    if (event->modifiers() & Qt::ShiftModifier)
-        SetSelection(Anchor(), off);
-    else
-        SetSelection(off, off);
-    NotifyChange();
-    viewport()->update();
 }
 
 void TCodeMemo::paintEvent(QPaintEvent*) {
@@ -291,80 +208,6 @@ void TCodeMemo::focusOutEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusOutEvent(event);
     blink_.stop();
     viewport()->update();
-}
-
-// TAB belongs to the text when the control wants it, not to the focus chain.
-bool TCodeMemo::focusNextPrevChild(bool next) {
-    if (WantTab()) return false;
-    return QAbstractScrollArea::focusNextPrevChild(next);
-}
-
-// Text composed by an input method arrives here instead of as key presses.
-void TCodeMemo::inputMethodEvent(QInputMethodEvent* event) {
-    for (QChar c : event->commitString()) {
-        char b = AnsiOf(c);
-        if (static_cast<unsigned char>(b) >= 32 && b != 127) KeyPress(b);
-    }
-    event->accept();
-}
-
-QVariant TCodeMemo::inputMethodQuery(Qt::InputMethodQuery query) const {
-    if (query == Qt::ImCursorRectangle) {
-        int cw = metrics_->CharWidth(), lh = metrics_->LineHeight();
-        int x = TextLeft() + (CaretColumn() - LeftColumn()) * cw;
-        int y = static_cast<int>(LineFromOffset(Caret()) - TopLine()) * lh;
-        return QRect(x, y, 2, lh);
-    }
-    return QAbstractScrollArea::inputMethodQuery(query);
-}
-
-void TCodeMemo::keyPressEvent(QKeyEvent* event) {
-    RestartBlink();
-    std::uint16_t shortcut = ShortcutOf(event->key(), event->modifiers());
-    if (shortcut && KeyDown(shortcut)) {
-        event->accept();
-        return;
-    }
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (!WantReturns() && !ctrl) {
-            event->ignore(); // the dialog's default button
-            return;
-        }
-        KeyPress(ctrl ? kLF : kCR);
-        event->accept();
-        return;
-    case Qt::Key_Tab:
-        if (!WantTab() || ctrl) {
-            event->ignore();
-            return;
-        }
-        KeyPress(kTAB);
-        event->accept();
-        return;
-    default:
-        break;
-    }
-    const QString text = event->text();
-    bool typed = false;
-    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
-        event->ignore(); // menus and the window's shortcuts
-        return;
-    }
-    for (QChar c : text) {
-        char b = AnsiOf(c);
-        auto u = static_cast<unsigned char>(b);
-        if (u >= 32 && u != 127) {
-            KeyPress(b);
-            typed = true;
-        }
-    }
-    if (typed)
-        event->accept();
-    else
-        event->ignore();
 }
 
 } // namespace morvane::editor

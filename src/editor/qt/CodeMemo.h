@@ -10,8 +10,15 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QColor>
+#include <QCursor>
+#include <QKeySequence>
 
+#include <functional>
 #include <memory>
+
+class QDrag;
+class QMimeData;
+class QTimer;
 
 namespace morvane::editor {
 
@@ -33,12 +40,25 @@ public:
     QColor BackColor = Qt::white;
     QColor ControlCharColor = QColor(128, 128, 128);
     bool HideSelection = true; // the selection shows only while the control has the focus
+    QCursor HyperCursor{Qt::PointingHandCursor};
+    // Runs a drag this control starts and returns the action the drop took. By default a
+    // QDrag runs; tests replace it, since a real drag needs a window system's drag loop.
+    std::function<Qt::DropAction(QDrag& drag, Qt::DropActions allowed)> RunDrag;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    // Mouse, keys, drag and drop: CodeMemoInput.cpp.
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -54,6 +74,43 @@ private:
     int VerticalFactor() const;
     void RestartBlink();
 
+    // Mouse state (CodeMemoInput.cpp).
+    void ButtonDown(QMouseEvent* event, bool doubleClick);
+    void PlaceClickedCaret(QPoint p);
+    void FollowPointer(QPoint p);
+    void AutoScrollStep();
+    void Hover(QPoint p);
+    void StartDrag();
+    // The hot-spot token run under a point; false when there is none.
+    bool HyperlinkAt(QPoint p, TokenRun& run, int& token) const;
+    int MarginColumnAt(int x) const;
+    void ShowMarginLine(int column);
+    void ShowDropCaret(TextOffset at);
+    TDropOffer OfferOf(const QMimeData& data) const;
+    void InitInput();
+
+    int clickCount_ = 4;
+    unsigned long long lastClickTime_ = 0;
+    int doubleClickTime_ = 400;
+    RecIndex lastClickedLine_ = -1;
+    bool mouseSelecting_ = false;
+    bool dragPending_ = false;
+    bool dragging_ = false;
+    bool dragSource_ = false;    // a drag started here is running
+    bool droppedOnSelf_ = false; // ... and ended in this control
+    std::string dragText_;       // the dragged bytes, exact, for drops onto this control
+    TextOffset dropPoint_ = -1;
+    TextOffset pressOffset_ = -1;
+    QPoint pressPoint_;
+    QPoint lastMouse_;
+    bool marginDragPending_ = false;
+    bool marginDragging_ = false;
+    bool marginDragIsRight_ = false;
+    TextOffset hoverLinkStart_ = -1;
+    QTimer* autoScroll_ = nullptr;
+    QWidget* marginLine_ = nullptr;
+    QWidget* dropCaret_ = nullptr;
+
     QFont font_;
     std::shared_ptr<TQtFontMetrics> metrics_;
     bool syncingBars_ = false;
@@ -64,6 +121,8 @@ private:
 // A key press as the control's shortcut value (virtual key code plus Shift, Ctrl and Alt
 // bits); 0 for a key the control has no code for.
 std::uint16_t ShortcutOf(int qtKey, Qt::KeyboardModifiers modifiers);
+// A shortcut value as a Qt key sequence (for menus and key assignment); empty for 0.
+QKeySequence KeySequenceOf(std::uint16_t shortcut);
 // The ANSI byte a typed character stands for; 0 when there is none.
 char AnsiOf(QChar c);
 

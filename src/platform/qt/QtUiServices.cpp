@@ -120,10 +120,18 @@ std::string QtClipboard::text() const {
     return toBytes(QGuiApplication::clipboard()->text());
 }
 
+bool QtClipboard::hasFormat(const std::string& mimeType) const {
+    const QMimeData* m = QGuiApplication::clipboard()->mimeData();
+    return m && m->hasFormat(QString::fromStdString(mimeType));
+}
+
 std::optional<std::string> QtClipboard::data(const std::string& mimeType) const {
     const QMimeData* m = QGuiApplication::clipboard()->mimeData();
     QString type = QString::fromStdString(mimeType);
     if (!m || !m->hasFormat(type)) return std::nullopt;
+    // Some programs offer HTML in UTF-16; Qt knows how to read it.
+    if (type == QLatin1String("text/html")) return toBytes(m->html());
+    if (type == QLatin1String("text/plain")) return toBytes(m->text());
     QByteArray b = m->data(type);
     return std::string(b.constData(), std::size_t(b.size()));
 }
@@ -133,6 +141,8 @@ void QtClipboard::setData(const MimeData& formats) {
     for (auto& [type, bytes] : formats) {
         if (type == "text/plain")
             m->setText(fromBytes(bytes));
+        else if (type == "text/html")
+            m->setHtml(fromBytes(bytes));
         else
             m->setData(QString::fromStdString(type),
                        QByteArray(bytes.data(), qsizetype(bytes.size())));

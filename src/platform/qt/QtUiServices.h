@@ -29,6 +29,7 @@ public:
     bool hasText() const override;
     std::string text() const override;
     std::optional<std::string> data(const std::string& mimeType) const override;
+    bool hasFormat(const std::string& mimeType) const override;
     void setData(const MimeData& formats) override;
 };
 

@@ -1,0 +1,131 @@
+// Copy, cut and paste, and what arrives by drag-and-drop: the offer goes to OnDataDrop first,
+// then the preferred format is inserted as one undo step.
+
+#include "editor/CodeMemoError.h"
+#include "editor/CustomCodeMemo.h"
+#include "platform/UiServices.h"
+
+#include <algorithm>
+
+namespace morvane::editor {
+
+namespace {
+constexpr const char* kHtmlType = "text/html";
+constexpr const char* kRtfType = "text/rtf";
+constexpr const char* kTextType = "text/plain";
+} // namespace
+
+bool TCustomCodeMemo::CanPaste() const {
+    return !readOnly_ && clipboard_ && (clipboard_->hasText() || clipboard_->hasFormat(kHtmlType));
+}
+
+void TCustomCodeMemo::CopyToClipboard() {
+    // An empty selection leaves the clipboard as it is.
+    if (!clipboard_ || anchor_ == caret_) return;
+    platform::MimeData formats;
+    // Other programs expect the desktop's line ends.
+    if (clipCopyFormats_ & smTEXT)
+        formats[kTextType] = RangeText(SelStart(), std::max(anchor_, caret_), tfLF);
+    if (clipCopyFormats_ & smRTF) {
+        std::string rtf = SelectionAsRtf();
+        if (!rtf.empty()) formats[kRtfType] = std::move(rtf);
+    }
+    if (!formats.empty()) clipboard_->setData(formats);
+}
+
+void TCustomCodeMemo::CutToClipboard() {
+    if (readOnly_ || !clipboard_ || anchor_ == caret_) return;
+    TUndoGroupScope group(*this, ugCut);
+    CopyToClipboard();
+    ReplaceSel({});
+}
+
+void TCustomCodeMemo::PasteFromClipboard() {
+    if (readOnly_ || !clipboard_) return;
+    std::uint16_t offer = 0;
+    if (clipboard_->hasFormat(kHtmlType)) offer |= dsHtml;
+    if (clipboard_->hasText()) offer |= dsPlainText;
+    if (!offer) return;
+    offer |= dsFromClipboard;
+    if (OnDataDrop) OnDataDrop(this, offer);
+    if (offer & dsHandled) return;
+    TDataFormat format = ChoosePasteFormat(offer);
+    if (format == TDataFormat::None) return;
+    std::optional<std::string> data = format == TDataFormat::PlainText
+                                          ? clipboard_->data(kTextType)
+                                          : clipboard_->data(kHtmlType);
+    if (!data && format == TDataFormat::PlainText && clipboard_->hasText())
+        data = clipboard_->text(); // text offered under another text type
+    // The format was announced but its data could not be had.
+    if (!data) throw ECodeMemo("Cannot alloc memory for buffer!!");
+    std::string text = format == TDataFormat::Html ? FilterHtml(*data, offer) : std::move(*data);
+    SetUpdateLock(true);
+    try {
+        TUndoGroupScope group(*this, ugPaste);
+        ReplaceSel(text, false);
+    } catch (...) {
+        SetUpdateLock(false);
+        throw;
+    }
+    SetUpdateLock(false);
+    ScrollToCaret();
+    NotifyChange();
+}
+
+bool TCustomCodeMemo::DropText(std::string_view text, TextOffset dropPoint, bool move,
+                               bool fromThisControl) {
+    if (readOnly_) return false;
+    dropPoint = std::clamp<TextOffset>(dropPoint, 0, TextLength());
+    TextOffset selStart = SelStart(), selEnd = std::max(anchor_, caret_);
+    auto plan = PlanDrop(dropPoint, selStart, selEnd, fromThisControl, move);
+    if (!plan) return false;
+    {
+        TUndoGroupScope group(*this, ugDrop);
+        lines_->BeginUpdate();
+        try {
+            if (plan->deleteSelection) ReplaceSel({}, false);
+            SetSelection(plan->insertAt, plan->insertAt, false);
+            ReplaceSel(text, false);
+            // The dropped text stays selected, so that it can be dragged on.
+            SetSelection(plan->insertAt, caret_, false);
+        } catch (...) {
+            lines_->EndUpdate();
+            throw;
+        }
+        lines_->EndUpdate();
+    }
+    ScrollToCaret();
+    NotifyChange();
+    return true;
+}
+
+bool TCustomCodeMemo::AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelPoint atPoint,
+                                 bool move, bool fromThisControl) {
+    std::uint16_t types = offer.sourceTypes;
+    if (!(options_ & smoProcessDroppedFiles)) types &= std::uint16_t(~dsFileList);
+    // Dropped files are inserted as names only when a handler asks for it with dsTakeAsIs.
+    types |= dsFromDragDrop;
+    if (types & (dsHtml | dsPlainText | dsUnicodeText)) types |= dsTakeAsIs;
+    if (OnDataDrop) OnDataDrop(this, types);
+    if (types & dsHandled) return false;
+    types &= offer.sourceTypes | 0xFF00; // a handler can refuse offers, not invent them
+    switch (ChooseDropFormat(types)) {
+    case TDataFormat::Html:
+        return DropText(FilterHtml(offer.html, types), dropPoint, move, fromThisControl);
+    case TDataFormat::PlainText:
+    case TDataFormat::UnicodeText:
+        return DropText(offer.text, dropPoint, move, fromThisControl);
+    case TDataFormat::FileList:
+        if (!(options_ & smoProcessDroppedFiles)) return false;
+        if (OnFilesDropped) {
+            OnFilesDropped(this, offer.files, atPoint);
+            if (!(types & dsTakeAsIs)) return false;
+        }
+        return DropText(FileListText(offer.files), dropPoint, false, false);
+    case TDataFormat::None:
+        break;
+    }
+    return false;
+}
+
+} // namespace morvane::editor
