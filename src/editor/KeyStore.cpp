@@ -28,7 +28,7 @@ struct ShortName {
     const char* text;
 };
 
-constexpr std::array<ShortName, 18> kShortNames{{
+constexpr ShortName kShortNames[] = {
     {8, "BkSp"},
     {9, "Tab"},
     {13, "Enter"},
@@ -44,10 +44,33 @@ constexpr std::array<ShortName, 18> kShortNames{{
     {40, "Down"},
     {45, "Ins"},
     {46, "Del"},
+    {96, "Num 0"},
+    {97, "Num 1"},
+    {98, "Num 2"},
+    {99, "Num 3"},
+    {100, "Num 4"},
+    {101, "Num 5"},
+    {102, "Num 6"},
+    {103, "Num 7"},
+    {104, "Num 8"},
+    {105, "Num 9"},
+    {106, "Num *"},
+    {107, "Num +"},
+    {109, "Num -"},
+    {110, "Num ."},
+    {111, "Num /"},
     {186, ";"},
+    {187, "="},
     {188, ","},
+    {189, "-"},
     {190, "."},
-}};
+    {191, "/"},
+    {192, "`"},
+    {219, "["},
+    {220, "\\"},
+    {221, "]"},
+    {222, "'"},
+};
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

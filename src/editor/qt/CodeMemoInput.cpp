@@ -4,8 +4,6 @@
 
 #include "editor/qt/CodeMemo.h"
 
-#include "platform/qt/QtUiServices.h"
-
 #include <QApplication>
 #include <QDrag>
 #include <QDropEvent>
@@ -52,8 +50,14 @@ bool IsModifierKey(int key) {
            key == Qt::Key_Super_R || key == Qt::Key_CapsLock || key == Qt::Key_NumLock;
 }
 
+// Text crosses to other programs as UTF-8, as the clipboard does.
 std::string BytesOf(const QString& s) {
-    return platform::toBytes(s);
+    QByteArray b = s.toUtf8();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+QString StringOf(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 } // namespace
@@ -509,7 +513,7 @@ void TCodeMemo::StartDrag() {
     autoScroll_->stop();
     dragText_ = SelText();
     auto* data = new QMimeData;
-    data->setText(platform::fromBytes(dragText_));
+    data->setText(StringOf(dragText_));
     QDrag drag(this);
     drag.setMimeData(data);
     const Qt::DropActions allowed =
