@@ -4,6 +4,7 @@
 
 #include "platform/UiServices.h"
 
+#include <algorithm>
 #include <deque>
 #include <stdexcept>
 
@@ -71,6 +72,12 @@ public:
 class FakeClipboard final : public Clipboard {
 public:
     MimeData contents;
+    // Formats announced whose data cannot be read (another program lost it).
+    std::vector<std::string> unreadable;
+    bool hasFormat(const std::string& mimeType) const override {
+        return contents.count(mimeType) != 0 ||
+               std::find(unreadable.begin(), unreadable.end(), mimeType) != unreadable.end();
+    }
     bool hasText() const override { return contents.count("text/plain") != 0; }
     std::string text() const override {
         auto it = contents.find("text/plain");

@@ -32,6 +32,12 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     editor_->OnChange = [this](editor::TCustomCodeMemo*) {
         if (IsActive()) activate();
     };
+    // Each file dropped on the text opens in a document of its own, once the drop has ended.
+    editor_->OnFilesDropped = [this](editor::TCustomCodeMemo*,
+                                     const std::vector<std::string>& files, editor::TPixelPoint) {
+        QMetaObject::invokeMethod(
+            &form_, [form = &form_, files] { form->openLocalFiles(files); }, Qt::QueuedConnection);
+    };
     if (form.readSetting("Wordwrap") == "True")
         editor_->SetOptions(editor_->Options() | editor::smoWordWrap);
     form.addDocument(this, QString());
@@ -75,7 +81,6 @@ void TMorvaneEditor::ApplyFileName() {
     if (index >= 0) form_.pageControl()->setTabText(index, platform::fromBytes(fileName_));
     form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
     highlighter_ = form_.highlighterIndexFor(fileName_);
-    // Files dropped on the text open as documents instead of being inserted.
 }
 
 void TMorvaneEditor::ManualAssociation(int index) {

@@ -236,6 +236,28 @@ TEST_F(DocumentTest, FilesDroppedOnTheWindowOpen) {
     EXPECT_EQ(f.pageControl()->tabText(0), "dropped.txt");
 }
 
+TEST_F(DocumentTest, FilesDroppedOnTheTextOpenAsDocumentsAndLeaveTheTextAlone) {
+    std::string open = file("open.txt", "keep me\n");
+    TMainForm& f = form({open});
+    ASSERT_EQ(f.documentCount(), 1);
+    auto& memo = active()->Editor();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file("one.txt", "1"))),
+                  QUrl::fromLocalFile(QString::fromStdString(file("two.c", "2")))});
+    data.setText("names as text"); // some file managers offer the names as text too
+    QPoint at = QPoint(memo.TextLeft() + 5, 5);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(memo.viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(memo.viewport(), &drop);
+    EXPECT_TRUE(processUntil([&] { return f.documentCount() == 3; }));
+    EXPECT_EQ(f.pageControl()->tabText(1), "one.txt");
+    EXPECT_EQ(f.pageControl()->tabText(2), "two.c");
+    EXPECT_EQ(memo.Text(), "keep me\r");
+    EXPECT_FALSE(memo.Modified());
+}
+
 TEST_F(DocumentTest, ProgramCloseAsksEachModifiedDocumentLastFirst) {
     std::string a = file("a.txt", "a\n"), b = file("b.txt", "b\n");
     TMainForm& f = form({a, b});
