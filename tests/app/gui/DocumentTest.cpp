@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTabWidget>
+#include <QTest>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -256,6 +257,39 @@ TEST_F(DocumentTest, FilesDroppedOnTheTextOpenAsDocumentsAndLeaveTheTextAlone) {
     EXPECT_EQ(f.pageControl()->tabText(2), "two.c");
     EXPECT_EQ(memo.Text(), "keep me\r");
     EXPECT_FALSE(memo.Modified());
+}
+
+TEST_F(DocumentTest, WindowKeysAndKeySequencesReachTheActiveDocument) {
+    std::string a = file("a.txt", "one\ntwo\n"), b = file("b.txt", "b\n");
+    TMainForm& f = form({a, b});
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    ASSERT_EQ(f.pageControl()->currentIndex(), 1);
+    QTest::keyClick(&active()->Editor(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(f.pageControl()->currentIndex(), 0);
+    QTest::keyClick(&active()->Editor(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(f.pageControl()->currentIndex(), 1);
+    f.pageControl()->setCurrentIndex(0);
+    settle();
+    auto& memo = active()->Editor();
+    ASSERT_EQ(memo.Text(), "one\rtwo\r");
+    memo.SetSelection(0, 5);
+    QTest::keyClick(&memo, Qt::Key_BracketRight, Qt::ControlModifier); // Indent
+    EXPECT_EQ(memo.Text(), " one\r two\r");
+    // Ctrl+I is a window key, but after Ctrl+K it completes the editor's sequence.
+    int italic = 0;
+    f.setCommandAvailable("HTMLItalic", true);
+    f.enableCommand("HTMLItalic", true);
+    QObject::connect(f.action("HTMLItalic"), &QAction::triggered, [&] { ++italic; });
+    QTest::keyClick(&memo, Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(&memo, Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(italic, 0);
+    EXPECT_EQ(memo.Text(), "  one\r  two\r");
+    QTest::keyClick(&memo, Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(italic, 1);
+    QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); // nothing to redo
+    QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(memo.Text(), " one\r two\r");
 }
 
 TEST_F(DocumentTest, ProgramCloseAsksEachModifiedDocumentLastFirst) {
