@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDrag>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -127,6 +128,37 @@ TEST_F(CodeMemoInputTest, ClickInsideTheSelectionPlacesTheCaretOnRelease) {
     Mouse(QEvent::MouseButtonRelease, At(9), Qt::NoButton);
     EXPECT_EQ(memo.Anchor(), 1);
     EXPECT_EQ(memo.Caret(), 9);
+}
+
+// Runs the event loop for a while, or until done() holds.
+template <class Pred> bool RunUntil(Pred done, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+TEST_F(CodeMemoInputTest, SelectingBeyondTheBottomScrollsUntilReleased) {
+    std::string text;
+    for (int i = 0; i < 200; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    memo.Lines().SetText(text);
+    Mouse(QEvent::MouseButtonPress, At(2), Qt::LeftButton);
+    const int below = memo.viewport()->height() + 20;
+    Mouse(QEvent::MouseMove, QPoint(memo.TextLeft() + 5, below), Qt::LeftButton);
+    ASSERT_TRUE(RunUntil([&] { return memo.TopLine() >= 3; }));
+    Mouse(QEvent::MouseButtonRelease, QPoint(memo.TextLeft() + 5, below), Qt::NoButton);
+    const RecIndex top = memo.TopLine();
+    EXPECT_EQ(memo.Anchor(), 2);
+    // The caret follows to the last visible row.
+    EXPECT_GE(memo.LineFromOffset(memo.Caret()), top + memo.VisibleRows() - 1);
+    RunUntil([] { return false; }, 200);
+    EXPECT_EQ(memo.TopLine(), top);
+    // Without a button held nothing scrolls.
+    Mouse(QEvent::MouseMove, QPoint(memo.TextLeft() + 5, below), Qt::NoButton);
+    RunUntil([] { return false; }, 200);
+    EXPECT_EQ(memo.TopLine(), top);
 }
 
 TEST_F(CodeMemoInputTest, GutterAndMarginClicks) {
