@@ -19,9 +19,9 @@ bool TCustomCodeMemo::CanPaste() const {
     return !readOnly_ && clipboard_ && (clipboard_->hasText() || clipboard_->hasFormat(kHtmlType));
 }
 
-void TCustomCodeMemo::CopyToClipboard() {
+bool TCustomCodeMemo::CopyToClipboard() {
     // An empty selection leaves the clipboard as it is.
-    if (!clipboard_ || anchor_ == caret_) return;
+    if (!clipboard_ || anchor_ == caret_) return false;
     platform::MimeData formats;
     // Other programs expect the desktop's line ends.
     if (clipCopyFormats_ & smTEXT)
@@ -30,14 +30,16 @@ void TCustomCodeMemo::CopyToClipboard() {
         std::string rtf = SelectionAsRtf();
         if (!rtf.empty()) formats[kRtfType] = std::move(rtf);
     }
-    if (!formats.empty()) clipboard_->setData(formats);
+    if (formats.empty()) return false;
+    clipboard_->setData(formats);
+    return true;
 }
 
 void TCustomCodeMemo::CutToClipboard() {
     if (readOnly_ || !clipboard_ || anchor_ == caret_) return;
     TUndoGroupScope group(*this, ugCut);
-    CopyToClipboard();
-    ReplaceSel({});
+    // Text that could not be put on the clipboard stays where it is.
+    if (CopyToClipboard()) ReplaceSel({});
 }
 
 void TCustomCodeMemo::PasteFromClipboard() {

@@ -398,7 +398,8 @@ public:
     void SetDialogs(platform::Dialogs* dialogs) { dialogs_ = dialogs; }
     void Beep();
     void CutToClipboard();
-    void CopyToClipboard();
+    // False when nothing was stored (nothing selected, or no format chosen has data).
+    bool CopyToClipboard();
     void PasteFromClipboard();
     TSM_ClipFormats ClipCopyFormats() const { return clipCopyFormats_; }
     void SetClipCopyFormats(TSM_ClipFormats formats) { clipCopyFormats_ = formats; }

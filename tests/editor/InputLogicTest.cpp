@@ -130,7 +130,12 @@ TEST(Clipboard, CopyStoresTheChosenFormatsAndCutIsOneStep) {
     m.SetSelection(1, 1);
     m.CopyToClipboard();
     EXPECT_EQ(clip.contents["text/plain"], "e\nt");
+    // A cut that cannot store the text keeps it.
+    m.SetClipCopyFormats(0);
     m.SetSelection(0, 4);
+    m.CutToClipboard();
+    EXPECT_EQ(Stored(m), "one\rtwo");
+    m.SetClipCopyFormats(smTEXT | smRTF);
     m.CutToClipboard();
     EXPECT_EQ(Stored(m), "two");
     EXPECT_EQ(clip.contents["text/plain"], "one\n");

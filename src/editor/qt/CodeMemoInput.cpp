@@ -23,6 +23,9 @@ namespace morvane::editor {
 namespace {
 
 constexpr int kAutoScrollInterval = 50; // ms; one line or column per step
+// The dragged bytes exactly as stored, for drops into another control of this program: the
+// text/plain copy is UTF-8 for other programs and cannot carry every byte.
+constexpr const char* kRawTextType = "application/x-morvane-text";
 
 struct NamedKey {
     int qt;
@@ -514,6 +517,7 @@ void TCodeMemo::StartDrag() {
     dragText_ = SelText();
     auto* data = new QMimeData;
     data->setText(StringOf(dragText_));
+    data->setData(kRawTextType, QByteArray(dragText_.data(), qsizetype(dragText_.size())));
     QDrag drag(this);
     drag.setMimeData(data);
     const Qt::DropActions allowed =
@@ -553,9 +557,13 @@ TCustomCodeMemo::TDropOffer TCodeMemo::OfferOf(const QMimeData& data) const {
         offer.sourceTypes |= dsHtml;
         offer.html = BytesOf(data.html());
     }
-    if (data.hasText()) {
+    if (data.hasFormat(kRawTextType)) {
+        QByteArray raw = data.data(kRawTextType);
         offer.sourceTypes |= dsPlainText | dsUnicodeText;
-        offer.text = dragSource_ ? dragText_ : BytesOf(data.text());
+        offer.text.assign(raw.constData(), static_cast<std::size_t>(raw.size()));
+    } else if (data.hasText()) {
+        offer.sourceTypes |= dsPlainText | dsUnicodeText;
+        offer.text = BytesOf(data.text());
     }
     return offer;
 }

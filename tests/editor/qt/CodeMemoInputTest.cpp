@@ -244,13 +244,14 @@ TEST_F(CodeMemoInputTest, MovedToAnotherControlTheTextLeavesTheSource) {
         QApplication::sendEvent(other.viewport(), &drop);
         return drop.dropAction();
     };
+    memo.Lines().SetText(std::string("one tw\xf6 three"));
     memo.SetSelection(4, 8);
     Mouse(QEvent::MouseButtonPress, At(5), Qt::LeftButton);
     Mouse(QEvent::MouseMove, At(12), Qt::LeftButton);
-    EXPECT_EQ(other.Text(), "xtwo ");
+    EXPECT_EQ(other.Text(), "xtw\xf6 "); // every byte arrives as it was
     EXPECT_EQ(memo.Text(), "one three");
     EXPECT_TRUE(memo.Undo());
-    EXPECT_EQ(memo.Text(), "one two three");
+    EXPECT_EQ(memo.Text(), "one tw\xf6 three");
 }
 
 TEST_F(CodeMemoInputTest, DraggingTheRightMarginLineSetsTheColumn) {
