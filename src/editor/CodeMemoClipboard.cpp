@@ -61,15 +61,15 @@ void TCustomCodeMemo::PasteFromClipboard() {
     // The format was announced but its data could not be had.
     if (!data) throw ECodeMemo("Cannot alloc memory for buffer!!");
     std::string text = format == TDataFormat::Html ? FilterHtml(*data, offer) : std::move(*data);
-    SetUpdateLock(true);
+    BeginUpdate(); // one repaint, and one OnChange, for the whole paste
     try {
         TUndoGroupScope group(*this, ugPaste);
         ReplaceSel(text, false);
     } catch (...) {
-        SetUpdateLock(false);
+        EndUpdate();
         throw;
     }
-    SetUpdateLock(false);
+    EndUpdate();
     ScrollToCaret();
     NotifyChange();
 }

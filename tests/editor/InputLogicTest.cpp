@@ -245,6 +245,12 @@ TEST(MouseText, PointsOutsideTheTextAreClamped) {
     EXPECT_EQ(m.OffsetAtPoint(left + 7, -50), 1);            // above the window
     EXPECT_EQ(m.LineAtY(17 * 2 + 1, true), 2);
     EXPECT_EQ(m.LineAtY(17 * 3 + 1, true), -1);
+    // A line longer than a record: every row of it belongs to its first record.
+    Load(m, std::string(5000, 'a') + "\rb");
+    ASSERT_EQ(m.LineCount(), 4);
+    EXPECT_EQ(m.LineAtY(17 * 2 + 1, true), 0);
+    EXPECT_EQ(m.LineAtY(17 * 2 + 1, false), 2);
+    EXPECT_EQ(m.LineAtY(17 * 3 + 1, true), 3);
 }
 
 TEST(Keys, HandlersRunBeforeTheKeyMap) {
