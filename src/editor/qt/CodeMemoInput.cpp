@@ -328,8 +328,7 @@ void TCodeMemo::ButtonDown(QMouseEvent* event, bool doubleClick) {
 
     if (doubleClick && clickCount_ == 2 && p.x() >= TextLeft() && (Options() & smoWordSelect)) {
         auto [from, to] = WordRangeAt(Caret());
-        SetSelection(from, to);
-        pressOffset_ = -1; // the word stays selected until the pointer moves to another place
+        SetSelection(from, to); // it stays until the pointer moves to another character
         RecIndex rec = LineFromOffset(from);
         if (rec < LineCount()) Store().Rec(rec).flags |= lfRepaint | lfStale;
     }
@@ -420,7 +419,7 @@ void TCodeMemo::AutoScrollStep() {
         autoScroll_->stop();
         return;
     }
-    const QPoint p = dragging_ ? viewport()->mapFromGlobal(QCursor::pos()) : lastMouse_;
+    const QPoint p = lastMouse_;
     const int lh = metrics_->LineHeight(), cw = metrics_->CharWidth();
     const int top = dragging_ ? 2 * lh : 0, side = dragging_ ? 2 * cw : 0;
     const int h = viewport()->height(), w = viewport()->width();
@@ -587,6 +586,7 @@ void TCodeMemo::dragMoveEvent(QDragMoveEvent* event) {
         return;
     }
     const QPoint p = event->position().toPoint();
+    lastMouse_ = p;
     dropPoint_ = OffsetAtPoint(p.x(), p.y());
     ShowDropCaret(dropPoint_);
     const bool copy =

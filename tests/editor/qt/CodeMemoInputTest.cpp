@@ -65,7 +65,9 @@ TEST_F(CodeMemoInputTest, DoubleClickSelectsAWordAndTripleClickTheLine) {
     memo.Lines().SetText("alpha beta\ngamma delta\n");
     Click(At(7));
     time += 100;
-    SecondClick(At(7));
+    Mouse(QEvent::MouseButtonDblClick, At(7), Qt::LeftButton);
+    Mouse(QEvent::MouseMove, At(7) + QPoint(1, 1), Qt::LeftButton); // a hand is never still
+    Mouse(QEvent::MouseButtonRelease, At(7), Qt::NoButton);
     EXPECT_EQ(memo.SelStart(), 6);
     EXPECT_EQ(memo.SelLength(), 4);
     time += 100;
