@@ -77,6 +77,10 @@ public:
     Result lookup(std::uint16_t shortcut, std::int32_t& command);
     void resetPosition() { position_ = -1; }
     bool atPrefix() const { return position_ >= 0; }
+    // Whether shortcut is a second key under the pending prefix.
+    bool continuesSequence(std::uint16_t shortcut) const {
+        return position_ >= 0 && find(position_, std::uint16_t(shortcut & scKeyMask)) >= 0;
+    }
 
 private:
     static std::uint64_t slot(std::int32_t parent, std::uint16_t shortcut) {

@@ -66,6 +66,10 @@ public:
     void resetLookup() { store_.resetPosition(); }
     // The first key of a two-key sequence has been pressed.
     bool prefixPending() const { return store_.atPrefix(); }
+    // Whether a key (a shortcut value) would finish the pending sequence.
+    bool continuesSequence(std::uint16_t shortcut) const {
+        return store_.continuesSequence(shortcut);
+    }
 
     bool operator==(const TKeyboardActionContoller& o) const;
 

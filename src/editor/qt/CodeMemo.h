@@ -107,6 +107,7 @@ private:
     bool marginDragging_ = false;
     bool marginDragIsRight_ = false;
     TextOffset hoverLinkStart_ = -1;
+    bool keyAwaited_ = false; // a key broke a sequence; its key press has not come yet
     QTimer* autoScroll_ = nullptr;
     QWidget* marginLine_ = nullptr;
     QWidget* dropCaret_ = nullptr;

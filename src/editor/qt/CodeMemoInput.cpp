@@ -146,13 +146,25 @@ void TCodeMemo::InitInput() {
 // --- keys ---
 
 // The second key of a two-key sequence belongs to the control, not to the window's shortcuts.
+// A key that finishes no sequence is left to the window; if the window takes it, no key press
+// follows, and the sequence is dropped once this key's handling is over.
 bool TCodeMemo::event(QEvent* event) {
     if (event->type() == QEvent::ShortcutOverride && KeyMap().prefixPending()) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (!IsModifierKey(key->key())) {
+        if (IsModifierKey(key->key())) return QAbstractScrollArea::event(event);
+        std::uint16_t shortcut = ShortcutOf(key->key(), key->modifiers());
+        if (shortcut && KeyMap().continuesSequence(shortcut)) {
             event->accept();
             return true;
         }
+        keyAwaited_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (keyAwaited_) KeyMap().resetLookup();
+                keyAwaited_ = false;
+            },
+            Qt::QueuedConnection);
     }
     return QAbstractScrollArea::event(event);
 }
@@ -184,6 +196,7 @@ QVariant TCodeMemo::inputMethodQuery(Qt::InputMethodQuery query) const {
 
 void TCodeMemo::keyPressEvent(QKeyEvent* event) {
     RestartBlink();
+    keyAwaited_ = false;
     if (IsModifierKey(event->key())) {
         event->ignore();
         return;

@@ -287,6 +287,18 @@ TEST_F(DocumentTest, WindowKeysAndKeySequencesReachTheActiveDocument) {
     EXPECT_EQ(memo.Text(), "  one\r  two\r");
     QTest::keyClick(&memo, Qt::Key_I, Qt::ControlModifier);
     EXPECT_EQ(italic, 1);
+    // A window key that finishes no sequence still reaches the window, and ends the sequence.
+    int bold = 0;
+    f.setCommandAvailable("HTMLBold", true);
+    f.enableCommand("HTMLBold", true);
+    QObject::connect(f.action("HTMLBold"), &QAction::triggered, [&] { ++bold; });
+    QTest::keyClick(&memo, Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(&memo, Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(bold, 1);
+    settle();
+    QTest::keyClick(&memo, Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(italic, 2);
+    EXPECT_EQ(memo.Text(), "  one\r  two\r");
     QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); // nothing to redo
     QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(memo.Text(), " one\r two\r");

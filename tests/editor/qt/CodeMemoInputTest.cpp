@@ -270,6 +270,17 @@ TEST_F(CodeMemoInputTest, DraggingTheRightMarginLineSetsTheColumn) {
     EXPECT_EQ(memo.RightMargin(), 100);
     EXPECT_EQ(memo.SelLength(), 0);
     EXPECT_EQ(memo.Caret(), 0); // the caret did not move
+    // The wrap column's line is dragged the same way while word wrap is on.
+    memo.SetOptions(memo.Options() | smoWordWrap);
+    memo.SetWrapAtColumn(40);
+    QPoint wrap(memo.TextLeft() + 40 * cw, 5);
+    Mouse(QEvent::MouseMove, wrap, Qt::NoButton);
+    Mouse(QEvent::MouseButtonPress, wrap, Qt::LeftButton);
+    QPoint wider(memo.TextLeft() + 60 * cw, 5);
+    Mouse(QEvent::MouseMove, wider, Qt::LeftButton);
+    Mouse(QEvent::MouseButtonRelease, wider, Qt::NoButton);
+    EXPECT_EQ(memo.WrapAtColumn(), 60);
+    EXPECT_EQ(memo.RightMargin(), 100);
     // Away from the line, or on a line reaching past it, a press is an ordinary click.
     memo.Lines().SetText(std::string(120, 'x'));
     Mouse(QEvent::MouseMove, QPoint(memo.TextLeft() + 100 * cw, 5), Qt::NoButton);
