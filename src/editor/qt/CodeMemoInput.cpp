@@ -400,10 +400,17 @@ void TCodeMemo::ShowDropCaret(TextOffset at) {
 void TCodeMemo::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     lastMouse_ = p;
-    if ((event->buttons() & Qt::LeftButton) && dragPending_ && (Options() & smoOLEDragSource) &&
+    if ((event->buttons() & Qt::LeftButton) && dragPending_ &&
         (p - pressPoint_).manhattanLength() >= QApplication::startDragDistance()) {
-        StartDrag();
-        return;
+        if (Options() & smoOLEDragSource) {
+            StartDrag();
+            return;
+        }
+        // Text cannot be dragged from here: the press selects as any other would.
+        dragPending_ = false;
+        PlaceCaretAtPoint(pressPoint_.x(), pressPoint_.y(), false);
+        mouseSelecting_ = true;
+        autoScroll_->start();
     }
     if (mouseSelecting_ || marginDragging_) {
         FollowPointer(p);

@@ -224,6 +224,14 @@ TEST_F(CodeMemoInputTest, DraggingTheSelectionMovesOrCopiesItAsOneUndoStep) {
     drag(1, 2);
     EXPECT_EQ(memo.Text(), "one two three");
     EXPECT_FALSE(memo.CanUndo());
+    // Without smoOLEDragSource a press inside the selection starts a new selection.
+    memo.SetOptions(memo.Options() & ~smoOLEDragSource);
+    drag(1, 10);
+    Mouse(QEvent::MouseButtonRelease, At(10), Qt::NoButton);
+    EXPECT_EQ(memo.Text(), "one two three");
+    EXPECT_EQ(memo.Anchor(), 1);
+    EXPECT_EQ(memo.Caret(), 10);
+    memo.SetOptions(memo.Options() | smoOLEDragSource);
     // Read-only: the text can be dragged away as a copy only, and nothing is dropped here.
     memo.SetReadOnly(true);
     drag(1, 13);
