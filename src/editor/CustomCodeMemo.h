@@ -433,8 +433,8 @@ public:
     // Moves or copies text to a drop point as one undo step. False when nothing changed (a
     // drop onto its own selection, ReadOnly).
     bool DropText(std::string_view text, TextOffset dropPoint, bool move, bool fromThisControl);
-    // A whole drop: OnDataDrop first, then the preferred offered format. data gives the bytes of
-    // a format (Html, PlainText/UnicodeText) or the file names; move tells a move from a copy.
+    // A whole drop: OnDataDrop first, then the preferred offered format. The offer carries the
+    // bytes of each format offered and the file names; move tells a move from a copy.
     struct TDropOffer {
         std::uint16_t sourceTypes = 0;
         std::string html, text;
