@@ -39,15 +39,28 @@ enum TTextForm : unsigned { tfStored = 0, tfCRLF = 1, tfRTF = 2, tfHTML = 4, tfL
 enum TCodeMemoOption : std::uint32_t {
     smoLineNumbers = 1u << 0,
     smoSyntaxHighlight = 1u << 4,
+    smoPrintWrap = 1u << 5,
+    smoPrintLineNos = 1u << 6,
+    smoPrintFilename = 1u << 7,
+    smoPrintDate = 1u << 8,
+    smoPrintPageNos = 1u << 9,
     smoWordWrap = 1u << 10,
     smoAutoIndent = 1u << 11,
     smoTabToColumn = 1u << 12,
+    smoWrapOverride = 1u << 13,
+    smoWordSelect = 1u << 14,
+    smoShowRMargin = 1u << 15,
     smoShowGutter = 1u << 16,
+    smoShowWrapColumn = 1u << 17,
     smoTitleAsFilename = 1u << 18,
+    smoProcessDroppedFiles = 1u << 19,
     smoBlockOverwriteCursor = 1u << 20,
+    smoShowWrapGlyph = 1u << 21,
     smoColumnTrack = 1u << 22,
     smoUseTAB = 1u << 23,
     smoSmartFill = 1u << 24,
+    smoOLEDragSource = 1u << 25,
+    smoShowAllChars = 1u << 26,
     smoCaretAfterEOL = 1u << 27,
 };
 
@@ -116,6 +129,33 @@ using TCommandEvent = std::function<void(TCustomCodeMemo* Sender, int Command)>;
 // May change the command a key was recognised as.
 using TKeyboardActionEvent = std::function<void(TCustomCodeMemo* Sender, int& Command)>;
 
+// Where a piece of a wrapped line ends: given the whole line, where the piece starts and the
+// proposed cut (an index into line), returns the cut to use. Values not after pieceStart are
+// taken as the proposed cut.
+using TWordBreakProc = std::function<std::size_t(TCustomCodeMemo* Sender, std::string_view line,
+                                                 std::size_t pieceStart, std::size_t cut)>;
+
+// What a line-draw handler is told before a row is painted.
+enum TLineDrawKind { ldkScreen, ldkPrinter };
+struct TLineDrawRecord {
+    TLineDrawKind Kind = ldkScreen;
+    const char* Text = nullptr; // the record's characters
+    int Length = 0;
+    void* Canvas = nullptr; // the QPainter painting the row
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    TextOffset Offset = 0; // text offset of the record
+    DisplayColumn LeftColumn = 0;
+    bool Handled = false; // set by the handler: the control leaves the row alone
+};
+using TLineDrawEvent = std::function<void(TCustomCodeMemo* Sender, TLineDrawRecord* Line)>;
+struct TMarkRect {
+    int Left, Top, Right, Bottom;
+};
+using TMarkDrawEvent = std::function<void(TCustomCodeMemo* Sender, void* Canvas,
+                                          const TPositionMark& Mark, const TMarkRect& Rect)>;
+// A wheel notch; setting Handled keeps the control from scrolling.
+using TMouseWheelEvent = std::function<void(TCustomCodeMemo* Sender, bool& Handled)>;
+
 // The caret in 1-based terms.
 class TSM_CaretControl {
 public:
@@ -149,6 +189,23 @@ struct TRowLayout {
     DisplayColumn selTo = 0;
     bool continuation = false;
     std::uint32_t flags = 0;
+    std::string attrs;                 // token value per cell; empty when the record has none
+    std::vector<std::size_t> tabCells; // cells where a TAB starts
+    std::uint16_t mark = 0;            // the record's mark word
+    std::uint16_t gutterMarks = 0;
+    std::int32_t background = -1; // line colours
+    std::uint32_t textColor = 0;
+    RecIndex lineNumber = 0; // 1-based number shown in the gutter; 0: none
+    bool endsWithCR = false;
+    DisplayColumn endColumn = 0; // display column after the record's last visible character
+};
+
+// The ranges and positions of the two scroll bars.
+struct TScrollInfo {
+    int vMax = 0, vPage = 1, vPos = 0;
+    int hMax = 0, hPage = 1, hPos = 0;
+    bool hVisible = true;
+    int factor = 1; // records per vertical step
 };
 
 class TCustomCodeMemo {
@@ -322,7 +379,24 @@ public:
     int ClientWidth() const { return clientWidth_; }
     int ClientHeight() const { return clientHeight_; }
     int Gutter() const { return gutter_; }
+    // 0, or from 34 to 20 % of the client width; other values (and any while the width is 0)
+    // are ignored.
+    void SetGutter(int value);
     int Margin() const { return margin_; }
+    // Not above the average character width.
+    void SetMargin(int value);
+    int RightMargin() const { return rightMargin_; }
+    void SetRightMargin(int value);
+    int WrapAtColumn() const { return wrapAtColumn_; }
+    void SetWrapAtColumn(int value);
+    const std::string& WrapOverride() const { return wrapOverride_; }
+    void SetWrapOverride(std::string_view value);
+    bool ShowFocusLine() const { return showFocusLine_; }
+    void SetShowFocusLine(bool value);
+    // Columns a wrapped piece may take.
+    int WrapWidth() const;
+    // Re-cuts every line of the text.
+    void RewrapAll();
     int TextLeft() const;
     int VisibleRows() const;
     int VisibleColumns() const;
@@ -344,6 +418,14 @@ public:
     // -1 when the point lies outside the text area.
     TextOffset CharFromPos(int x, int y) const;
     std::vector<TRowLayout> LayoutRows() const;
+    // Number of the physical line that a record belongs to, 1-based.
+    RecIndex PhysicalLineNumber(RecIndex rec) const;
+    TScrollInfo ScrollInfo() const;
+    // A thumb moved to a vertical scroll bar position.
+    void VScrollTo(int position);
+    // One wheel notch; false when a handler took it.
+    bool WheelNotch(bool up);
+    bool Printing() const { return printing_; }
 
     // --- the message interface ---
     std::intptr_t Perform(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
@@ -363,6 +445,11 @@ public:
     TMarkEvent OnMarkFree;
     TCommandEvent OnBookmarkCommand; // commands 20-39
     TCommandEvent OnPrintSelection;  // command 44
+    TWordBreakProc OnWordBreakProc;
+    TLineDrawEvent OnDrawLine;
+    TMarkDrawEvent OnDrawMark;
+    TMouseWheelEvent OnMouseWheelUp;
+    TMouseWheelEvent OnMouseWheelDown;
     TKeyboardActionEvent OnCommandRecognised;
     TCharTest fn_CharStartsWord;
     TCharTest fn_CharIsInWord;
@@ -387,8 +474,13 @@ protected:
     void InsertStored(TextOffset at, std::string_view stored);
     void DeleteRange(TextOffset from, TextOffset to);
     void Invalidate();
+    bool printing_ = false;
 
 private:
+    void RewrapLines(RecIndex first, RecIndex last);
+    bool WrapPhysicalLine(RecIndex& first, RecIndex& last);
+    std::vector<std::size_t> CutLine(std::string_view line, bool wrap) const;
+    void ForgetLineNumbers(RecIndex from);
     void InsertPiece(TextOffset at, std::string_view piece, RecIndex& first, RecIndex& last);
     void AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last);
     void Rewrap(RecIndex first, RecIndex last);
@@ -461,6 +553,12 @@ private:
     std::shared_ptr<const TFontMetrics> metrics_;
     int clientWidth_ = 0, clientHeight_ = 0;
     int gutter_ = 34, margin_ = 2;
+    int rightMargin_ = 80;
+    int wrapAtColumn_ = 0;
+    std::string wrapOverride_ = ">|:";
+    bool showFocusLine_ = false;
+    // The physical line number of one record, so that painting does not count from the start.
+    mutable RecIndex lineNoRec_ = -1, lineNoValue_ = 0;
     TCodeMemoView* view_ = nullptr;
     platform::Clipboard* clipboard_ = nullptr;
     platform::Dialogs* dialogs_ = nullptr;
