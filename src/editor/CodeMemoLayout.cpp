@@ -296,7 +296,8 @@ std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
             DisplayColumn next = t[i] == kTAB ? NextTabStop(col) : col + 1;
             for (DisplayColumn k = col; k < next; ++k)
                 if (k >= leftColumn_ && k < leftColumn_ + width) {
-                    if (t[i] == kTAB && k == col) row.tabCells.push_back(row.cells.size());
+                    if (rec.flags & lfHasTab)
+                        row.tabs.push_back(t[i] != kTAB ? 0 : k == col ? 1 : 2);
                     row.cells.push_back(t[i] == kTAB ? ' ' : t[i]);
                     if (attrs) row.attrs.push_back(static_cast<char>(attrs[i]));
                 }

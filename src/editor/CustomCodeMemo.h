@@ -148,11 +148,11 @@ struct TLineDrawRecord {
     bool Handled = false; // set by the handler: the control leaves the row alone
 };
 using TLineDrawEvent = std::function<void(TCustomCodeMemo* Sender, TLineDrawRecord* Line)>;
-struct TMarkRect {
+struct TViewRect {
     int Left, Top, Right, Bottom;
 };
 using TMarkDrawEvent = std::function<void(TCustomCodeMemo* Sender, void* Canvas,
-                                          const TPositionMark& Mark, const TMarkRect& Rect)>;
+                                          const TPositionMark& Mark, const TViewRect& Rect)>;
 // A wheel notch; setting Handled keeps the control from scrolling.
 using TMouseWheelEvent = std::function<void(TCustomCodeMemo* Sender, bool& Handled)>;
 
@@ -189,9 +189,9 @@ struct TRowLayout {
     DisplayColumn selTo = 0;
     bool continuation = false;
     std::uint32_t flags = 0;
-    std::string attrs;                 // token value per cell; empty when the record has none
-    std::vector<std::size_t> tabCells; // cells where a TAB starts
-    std::uint16_t mark = 0;            // the record's mark word
+    std::string attrs;      // token value per cell; empty when the record has none
+    std::string tabs;       // per cell: 1 where a TAB starts, 2 where it spreads; empty: none
+    std::uint16_t mark = 0; // the record's mark word
     std::uint16_t gutterMarks = 0;
     std::int32_t background = -1; // line colours
     std::uint32_t textColor = 0;

@@ -10,8 +10,14 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QColor>
+#include <QFont>
+#include <QPixmap>
 
+#include <array>
 #include <memory>
+
+class QPainter;
+class QPrinter;
 
 namespace morvane::editor {
 
@@ -27,12 +33,35 @@ public:
     void SetFont(const QFont& font);
     const QFont& Font() const { return font_; }
 
-    QColor GutterColor;
-    QColor MarginColor = Qt::white;
-    QColor TextColor = Qt::black;
-    QColor BackColor = Qt::white;
+    // Colours live in the settings record in use; these read and write it.
+    QColor GutterColor() const;
+    void SetGutterColor(const QColor& c);
+    QColor MarginColor() const;
+    void SetMarginColor(const QColor& c);
+    QColor DefaultText() const; // style 0
+    QColor DefaultBack() const;
+    QColor SelTextColor() const;
+    QColor SelTextBack() const;
+    // A settings colour (0x00BBGGRR, or a system colour reference) as the desktop shows it.
+    QColor ColorOf(std::int32_t value) const;
     QColor ControlCharColor = QColor(128, 128, 128);
     bool HideSelection = true; // the selection shows only while the control has the focus
+    // Images for bookmarks 0-9 and for the gutter mark bits; drawn ones until set.
+    std::array<QPixmap, 10> BookmarkImages;
+    std::array<QPixmap, 16> GutterImages;
+    QPixmap WrapImage;
+
+    // Prints every line, or the lines the selection touches, on the printer's pages.
+    void Print(QPrinter& printer, bool selectionOnly);
+    // The printer job title.
+    std::string PrintTitle() const;
+    // The header and footer instead of the built-in ones: draws them with the painter and
+    // narrows the rectangle to what is left for text.
+    std::function<void(TCodeMemo* Sender, QPainter& Canvas, QRect& RenderRect,
+                       bool& TransparentText)>
+        OnPrintHeaderFooter;
+    // Paints the rows as the view would, into any painter (an image, a printer).
+    void PaintTo(QPainter& p, const QRect& area);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -51,8 +80,17 @@ protected:
 private:
     void RepaintView() override;
     void UpdateScrollBars() override;
-    int VerticalFactor() const;
     void RestartBlink();
+    void PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, int height);
+    void PaintRow(QPainter& p, const TRowLayout& row, int y, int width, bool showSelection);
+    void PaintMarks(QPainter& p, const TRowLayout& row, int y);
+    void PaintCaret(QPainter& p, int width, int height);
+    const QFont& StyleFont(std::uint8_t bits);
+    void MakeImages();
+    bool Focused() const;
+
+    std::array<QFont, 16> styleFonts_;
+    std::array<bool, 16> styleFontMade_{};
 
     QFont font_;
     std::shared_ptr<TQtFontMetrics> metrics_;
