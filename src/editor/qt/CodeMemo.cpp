@@ -123,6 +123,7 @@ QChar GlyphOf(unsigned char b, bool* isControl) {
 
 TCodeMemo::TCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     SetView(this);
+    OnPrintSelection = [this](TCustomCodeMemo*, int) { PrintWithDialog(true); };
     viewport()->setCursor(Qt::IBeamCursor);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled); // dead keys and compose sequences

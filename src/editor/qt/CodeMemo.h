@@ -53,8 +53,11 @@ public:
 
     // Prints every line, or the lines the selection touches, on the printer's pages.
     void Print(QPrinter& printer, bool selectionOnly);
-    // The printer job title.
+    // The printer job title and the file name in the header; the remembered file name unless set.
     std::string PrintTitle() const;
+    void SetPrintTitle(std::string title) { printTitle_ = std::move(title); }
+    // Asks with the print dialog, then prints on the shared printer. False when cancelled.
+    bool PrintWithDialog(bool selectionOnly);
     // The header and footer instead of the built-in ones: draws them with the painter and
     // narrows the rectangle to what is left for text.
     std::function<void(TCodeMemo* Sender, QPainter& Canvas, QRect& RenderRect,
@@ -89,6 +92,7 @@ private:
     void MakeImages();
     bool Focused() const;
 
+    std::string printTitle_;
     std::array<QFont, 16> styleFonts_;
     std::array<bool, 16> styleFontMade_{};
 
@@ -98,6 +102,9 @@ private:
     QBasicTimer blink_;
     bool caretShown_ = true;
 };
+
+// The printer every editor prints on, so that Print Setup applies to all of them.
+QPrinter& SharedPrinter();
 
 // A key press as the control's shortcut value (virtual key code plus Shift, Ctrl and Alt
 // bits); 0 for a key the control has no code for.

@@ -6,14 +6,18 @@
 #include <QFont>
 #include <QFontMetrics>
 
+#include <array>
+
 namespace morvane::editor {
 
 class TQtFontMetrics final : public TFontMetrics {
 public:
-    explicit TQtFontMetrics(const QFont& font);
+    // Measured for a device (a printer), or for the screen without one.
+    explicit TQtFontMetrics(const QFont& font, QPaintDevice* device = nullptr);
     int CharWidth() const override { return charWidth_; }
     int LineHeight() const override { return lineHeight_; }
     bool FixedPitch() const override { return fixedPitch_; }
+    int CharPixels(unsigned char c) const override { return advance_[c]; }
     int Ascent() const { return ascent_; }
 
 private:
@@ -21,6 +25,7 @@ private:
     int lineHeight_ = 17;
     int ascent_ = 13;
     bool fixedPitch_ = false;
+    std::array<int, 256> advance_{};
 };
 
 } // namespace morvane::editor
