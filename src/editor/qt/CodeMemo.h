@@ -93,6 +93,9 @@ private:
     bool Focused() const;
 
     std::string printTitle_;
+    highlight::GutterFont gutterFontKey_;
+    QFont gutterFont_;
+    bool gutterFontMade_ = false;
     std::array<QFont, 16> styleFonts_;
     std::array<bool, 16> styleFontMade_{};
 

@@ -248,12 +248,17 @@ void TCodeMemo::PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, in
         g.drawLine(gw - 2, 0, gw - 2, height);
     }
     const highlight::GutterFont& gf = Settings().gutterFont();
-    QFont numberFont(QString::fromStdString(gf.name));
-    numberFont.setPointSize(std::max(1, static_cast<int>(gf.size)));
-    numberFont.setBold(gf.style & highlight::fsBoldBit);
-    numberFont.setItalic(gf.style & highlight::fsItalicBit);
-    numberFont.setUnderline(gf.style & highlight::fsUnderlineBit);
-    numberFont.setStrikeOut(gf.style & highlight::fsStrikeBit);
+    if (!(gf == gutterFontKey_) || !gutterFontMade_) {
+        gutterFont_ = QFont(QString::fromStdString(gf.name));
+        gutterFont_.setPointSize(std::max(1, static_cast<int>(gf.size)));
+        gutterFont_.setBold(gf.style & highlight::fsBoldBit);
+        gutterFont_.setItalic(gf.style & highlight::fsItalicBit);
+        gutterFont_.setUnderline(gf.style & highlight::fsUnderlineBit);
+        gutterFont_.setStrikeOut(gf.style & highlight::fsStrikeBit);
+        gutterFontKey_ = gf;
+        gutterFontMade_ = true;
+    }
+    const QFont& numberFont = gutterFont_;
     g.setFont(numberFont);
     g.setPen(ColorOf(gf.color));
     const bool numbers = Options() & smoLineNumbers;
@@ -299,6 +304,8 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
     const QColor selText = SelTextColor(), selBack = SelTextBack();
     const bool allChars = Options() & smoShowAllChars;
     const std::size_t n = row.cells.size();
+    // The text sits centred in the row, as the bold italic measure left room for.
+    const int baseline = y + (lh - metrics_->Height()) / 2 + metrics_->Ascent();
 
     auto styleAt = [&](std::size_t i) -> std::uint8_t {
         return syntax ? st.styleOfToken(static_cast<std::uint8_t>(row.attrs[i])) : 0;
@@ -346,7 +353,7 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
         if (bg != lineBack) p.fillRect(QRect(x, y, runWidth, lh), bg);
         p.setFont(StyleFont(e.fontStyle));
         p.setPen(fg);
-        p.drawText(QRect(x, y, runWidth + cw, lh), Qt::AlignLeft | Qt::AlignVCenter, run);
+        p.drawText(QPoint(x, baseline), run);
     }
     // The selected line break, and the glyph for the line's end or its continuation.
     const int endX = left + static_cast<int>(n) * cw;

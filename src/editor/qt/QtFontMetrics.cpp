@@ -18,6 +18,8 @@ TQtFontMetrics::TQtFontMetrics(const QFont& font, QPaintDevice* device) {
     if (charWidth_ <= 0) charWidth_ = 7;
     fixedPitch_ = fm.horizontalAdvance(QLatin1Char('i')) == fm.horizontalAdvance(QLatin1Char('W'));
     QFontMetrics plain(font, device);
+    ascent_ = plain.ascent();
+    height_ = plain.height();
     if (fixedPitch_) charWidth_ = std::max(1, plain.horizontalAdvance(QLatin1Char('W')));
     for (int c = 0; c < 256; ++c)
         advance_[static_cast<std::size_t>(c)] =

@@ -19,11 +19,13 @@ public:
     bool FixedPitch() const override { return fixedPitch_; }
     int CharPixels(unsigned char c) const override { return advance_[c]; }
     int Ascent() const { return ascent_; }
+    int Height() const { return height_; } // of the plain font
 
 private:
     int charWidth_ = 7;
     int lineHeight_ = 17;
     int ascent_ = 13;
+    int height_ = 16;
     bool fixedPitch_ = false;
     std::array<int, 256> advance_{};
 };
