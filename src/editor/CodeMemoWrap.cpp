@@ -116,7 +116,10 @@ bool TCustomCodeMemo::WrapPhysicalLine(RecIndex& first, RecIndex& last) {
     while (e + 1 < count && (store_->Rec(e + 1).mark & kContinuation))
         ++e;
     bool wrap = (options_ & smoWordWrap) != 0;
-    if (a == e && !wrap && store_->Rec(a).length <= kMaxWrapRecord) {
+    // Most lines fit into one record as they are: no copies for them.
+    if (a == e && (!wrap ? store_->Rec(a).length <= kMaxWrapRecord
+                         : CutLine(store_->Text(a), true).size() == 1)) {
+        store_->Rec(a).flags |= lfRepaint;
         first = last = a;
         return false;
     }
