@@ -74,11 +74,20 @@ TScrollInfo TCustomCodeMemo::ScrollInfo() const {
     s.vMax = static_cast<int>(std::max<RecIndex>(0, LineCount() - 1) / s.factor);
     s.vPage = std::max(1, VisibleRows() / s.factor);
     s.vPos = static_cast<int>(topLine_ / s.factor);
-    s.hVisible = !(options_ & smoWordWrap);
+    s.hVisible =
+        !(options_ & smoWordWrap) && (scrollBars_ == ssHorizontal || scrollBars_ == ssBoth);
+    s.vVisible = scrollBars_ == ssVertical || scrollBars_ == ssBoth;
     s.hMax = std::max(0, longestLine_ - VisibleColumns() + 1);
     s.hPage = std::max(1, VisibleColumns());
     s.hPos = leftColumn_;
     return s;
+}
+
+void TCustomCodeMemo::SetScrollBars(TScrollStyle value) {
+    if (value == scrollBars_) return;
+    scrollBars_ = value;
+    changeBits_ |= cbSize;
+    if (view_) view_->UpdateScrollBars();
 }
 
 void TCustomCodeMemo::VScrollTo(int position) {

@@ -31,6 +31,7 @@ class TCustomCodeMemo;
 // sfMAC writes CR line ends, so that a file that had them keeps them.
 enum TSaveFormat { sfTEXT, sfRTF, sfHTML, sfUNIX, sfMAC };
 enum TSelLineStyle { lsCRLF, lsLF };
+enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 
 // Forms of SM_SAVESTREAM and SM_GETSELTEXT.
 enum TTextForm : unsigned { tfStored = 0, tfCRLF = 1, tfRTF = 2, tfHTML = 4, tfLF = 8, tfCR = 16 };
@@ -205,6 +206,7 @@ struct TScrollInfo {
     int vMax = 0, vPage = 1, vPos = 0;
     int hMax = 0, hPage = 1, hPos = 0;
     bool hVisible = true;
+    bool vVisible = true;
     int factor = 1; // records per vertical step
 };
 
@@ -421,6 +423,8 @@ public:
     // Number of the physical line that a record belongs to, 1-based.
     RecIndex PhysicalLineNumber(RecIndex rec) const;
     TScrollInfo ScrollInfo() const;
+    TScrollStyle ScrollBars() const { return scrollBars_; }
+    void SetScrollBars(TScrollStyle value);
     // A thumb moved to a vertical scroll bar position.
     void VScrollTo(int position);
     // One wheel notch; false when a handler took it.
@@ -557,6 +561,7 @@ private:
     int wrapAtColumn_ = 0;
     std::string wrapOverride_ = ">|:";
     bool showFocusLine_ = false;
+    TScrollStyle scrollBars_ = ssBoth;
     // The physical line number of one record, so that painting does not count from the start.
     mutable RecIndex lineNoRec_ = -1, lineNoValue_ = 0;
     TCodeMemoView* view_ = nullptr;

@@ -157,6 +157,7 @@ void TCodeMemo::UpdateScrollBars() {
     v->setValue(info.vPos);
     QScrollBar* h = horizontalScrollBar();
     setHorizontalScrollBarPolicy(info.hVisible ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(info.vVisible ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     h->setRange(0, info.hMax);
     h->setPageStep(info.hPage);
     h->setValue(info.hPos);

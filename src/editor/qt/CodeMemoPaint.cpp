@@ -403,7 +403,16 @@ void TCodeMemo::PaintCaret(QPainter& p, int width, int height) {
     int y = static_cast<int>(LineFromOffset(Caret()) - TopLine()) * lh;
     if (x < left || x >= width || y < 0 || y >= height) return;
     bool block = !InsertMode() && (Options() & smoBlockOverwriteCursor);
-    int w = block ? cw : 2;
+    int w = 2;
+    if (block) {
+        // As wide as the character under it: a TAB spreads to its tab stop.
+        w = cw;
+        TextOffset at = Caret();
+        if (!VirtualCaret() && at < TextLength() && RangeText(at, at + 1, tfStored) == "\t") {
+            DisplayColumn col = CaretColumn();
+            w = (NextTabStop(col) - col) * cw;
+        }
+    }
     p.fillRect(QRect(x, y, w, lh), block ? QColor(0, 0, 0, 96) : DefaultText());
 }
 

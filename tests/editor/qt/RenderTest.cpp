@@ -99,6 +99,16 @@ TEST_F(RenderTest, TokensAreDrawnInTheirStyles) {
     img = Grab();
     EXPECT_EQ(Count(img, Cells(0, 0, 3), Reddish), 0);
     EXPECT_EQ(Count(img, number, Blue), 0);
+    // A line-draw handler that paints the row itself keeps the control's text off it.
+    memo.SetOptions(memo.Options() | smoSyntaxHighlight);
+    int asked = 0;
+    memo.OnDrawLine = [&](TCustomCodeMemo*, TLineDrawRecord* line) {
+        ++asked;
+        line->Handled = line->Offset == 0;
+    };
+    img = Grab();
+    EXPECT_GE(asked, 3);
+    EXPECT_EQ(Count(img, Cells(0, 0, 3), Reddish), 0);
 }
 
 TEST_F(RenderTest, GutterShowsLineNumbersExceptOnBookmarkedLines) {
