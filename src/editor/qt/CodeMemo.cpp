@@ -129,6 +129,31 @@ TCodeMemo::TCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) {
     setAttribute(Qt::WA_InputMethodEnabled); // dead keys and compose sequences
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(1);
+    // Arrows and page clicks move by lines even when one bar step stands for several records.
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int action) {
+        const RecIndex page = std::max(1, ClientHeight() / std::max(1, metrics_->LineHeight()));
+        RecIndex top = TopLine();
+        switch (action) {
+        case QAbstractSlider::SliderSingleStepAdd:
+            ++top;
+            break;
+        case QAbstractSlider::SliderSingleStepSub:
+            --top;
+            break;
+        case QAbstractSlider::SliderPageStepAdd:
+            top += page;
+            break;
+        case QAbstractSlider::SliderPageStepSub:
+            top -= page;
+            break;
+        default:
+            return;
+        }
+        SetTopLine(top);
+        exactTop_ = TopLine();
+        verticalScrollBar()->setSliderPosition(ScrollInfo().vPos);
+        NotifyChange();
+    });
     SetFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 }
 
@@ -166,8 +191,11 @@ void TCodeMemo::UpdateScrollBars() {
 
 void TCodeMemo::scrollContentsBy(int, int) {
     if (syncingBars_) return;
-    // Thumb positions count steps of several records in a long text.
-    VScrollTo(verticalScrollBar()->value());
+    // Thumb positions count steps of several records in a long text; a line step has set the
+    // top line exactly already.
+    if (exactTop_ < 0 || verticalScrollBar()->value() != ScrollInfo().vPos)
+        VScrollTo(verticalScrollBar()->value());
+    exactTop_ = -1;
     SetLeftColumn(horizontalScrollBar()->value());
     NotifyChange();
     viewport()->update();
@@ -180,9 +208,14 @@ void TCodeMemo::resizeEvent(QResizeEvent* event) {
 }
 
 void TCodeMemo::wheelEvent(QWheelEvent* event) {
-    // One line per notch, unless a wheel handler takes it.
-    int notches = event->angleDelta().y() / 120;
-    int columns = event->angleDelta().x() / 120;
+    // One line per notch, unless a wheel handler takes it; fine-grained wheels and touchpads
+    // add up to notches.
+    wheelY_ += event->angleDelta().y();
+    wheelX_ += event->angleDelta().x();
+    int notches = wheelY_ / 120;
+    int columns = wheelX_ / 120;
+    wheelY_ -= notches * 120;
+    wheelX_ -= columns * 120;
     for (int i = 0; i < std::abs(notches); ++i)
         WheelNotch(notches > 0);
     if (columns) SetLeftColumn(LeftColumn() - columns);

@@ -93,6 +93,8 @@ private:
     bool Focused() const;
 
     std::string printTitle_;
+    RecIndex exactTop_ = -1; // top line set by a scroll bar line or page step
+    int wheelX_ = 0, wheelY_ = 0;
     highlight::GutterFont gutterFontKey_;
     QFont gutterFont_;
     bool gutterFontMade_ = false;
