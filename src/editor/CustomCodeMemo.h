@@ -389,6 +389,8 @@ public:
     void SetMargin(int value);
     int RightMargin() const { return rightMargin_; }
     void SetRightMargin(int value);
+    bool WordWrap() const { return options_ & smoWordWrap; }
+    void SetWordWrap(bool on) { SetOptions(on ? options_ | smoWordWrap : options_ & ~smoWordWrap); }
     int WrapAtColumn() const { return wrapAtColumn_; }
     void SetWrapAtColumn(int value);
     const std::string& WrapOverride() const { return wrapOverride_; }

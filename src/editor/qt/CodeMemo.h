@@ -42,6 +42,12 @@ public:
     QColor DefaultBack() const;
     QColor SelTextColor() const;
     QColor SelTextBack() const;
+    void SetSelTextColor(const QColor& c);
+    void SetSelTextBack(const QColor& c);
+    // Style 0: the plain text.
+    void SetDefTextColor(const QColor& c);
+    void SetDefBackColor(const QColor& c);
+    void SetDefFontStyle(std::uint8_t fontStyleBits);
     // A settings colour (0x00BBGGRR, or a system colour reference) as the desktop shows it.
     QColor ColorOf(std::int32_t value) const;
     QColor ControlCharColor = QColor(128, 128, 128);

@@ -97,6 +97,39 @@ QColor TCodeMemo::SelTextBack() const {
     return s.selTextBackDefault ? palette().color(QPalette::Highlight) : ColorOf(s.selTextBack);
 }
 
+void TCodeMemo::SetSelTextColor(const QColor& c) {
+    Settings().selTextColor = ToBgr(c);
+    Settings().selTextColorDefault = 0;
+    viewport()->update();
+}
+
+void TCodeMemo::SetSelTextBack(const QColor& c) {
+    Settings().selTextBack = ToBgr(c);
+    Settings().selTextBackDefault = 0;
+    viewport()->update();
+}
+
+void TCodeMemo::SetDefTextColor(const QColor& c) {
+    StyleEffect e = Settings().effect(0);
+    e.foreground = ToBgr(c);
+    Settings().setEffect(0, e);
+    viewport()->update();
+}
+
+void TCodeMemo::SetDefBackColor(const QColor& c) {
+    StyleEffect e = Settings().effect(0);
+    e.background = ToBgr(c);
+    Settings().setEffect(0, e);
+    viewport()->update();
+}
+
+void TCodeMemo::SetDefFontStyle(std::uint8_t fontStyleBits) {
+    StyleEffect e = Settings().effect(0);
+    e.fontStyle = fontStyleBits & 15;
+    Settings().setEffect(0, e);
+    viewport()->update();
+}
+
 bool TCodeMemo::Focused() const {
     return hasFocus();
 }
