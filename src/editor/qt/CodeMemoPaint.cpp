@@ -386,7 +386,14 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
         if (bg != lineBack) p.fillRect(QRect(x, y, runWidth, lh), bg);
         p.setFont(StyleFont(e.fontStyle));
         p.setPen(fg);
-        p.drawText(QPoint(x, baseline), run);
+        if (metrics_->FixedPitch()) {
+            p.drawText(QPoint(x, baseline), run);
+        } else {
+            // Positions are counted in cells; a proportional font is placed cell by cell so
+            // that the caret and the mouse agree with the text.
+            for (qsizetype k = 0; k < run.size(); ++k)
+                p.drawText(QPoint(x + static_cast<int>(k) * cw, baseline), QString(run[k]));
+        }
     }
     // The selected line break, and the glyph for the line's end or its continuation.
     const int endX = left + static_cast<int>(n) * cw;
