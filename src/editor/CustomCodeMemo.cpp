@@ -154,10 +154,10 @@ void TCustomCodeMemo::SetOptions(std::uint32_t options) {
     std::uint32_t changed = options ^ options_;
     int oldWrap = WrapWidth();
     options_ = options;
+    // Showing or hiding the gutter changes the wrap width too.
     bool rewrap =
         (changed & smoWordWrap) ||
         ((options & smoWordWrap) && ((changed & smoWrapOverride) || WrapWidth() != oldWrap));
-    options_ = options;
     if (rewrap && !store_->Empty()) RewrapAll();
     changeBits_ |= cbOptions;
     Invalidate();
