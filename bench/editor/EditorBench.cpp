@@ -176,6 +176,31 @@ BENCHMARK(BM_UndoBlockIndentOf100000Lines)->Unit(benchmark::kMillisecond)->Itera
 
 } // namespace
 
+// Word wrap switched on and off again over the whole document (every line re-cut twice).
+void BM_WordWrapOnAndOff(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    for (auto _ : state) {
+        m.SetOptions(m.Options() | smoWordWrap);
+        m.SetOptions(m.Options() & ~smoWordWrap);
+    }
+}
+BENCHMARK(BM_WordWrapOnAndOff)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A keystroke in the middle of the document with word wrap on.
+void BM_InsertCharWithWordWrap(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    m.SetOptions(m.Options() | smoWordWrap);
+    TextOffset mid = m.LineStart(m.LineCount() / 2) + 3;
+    for (auto _ : state) {
+        m.SetSelection(mid, mid);
+        m.ReplaceSel("x");
+        m.SetSelection(mid, mid + 1);
+        m.ReplaceSel("");
+    }
+    m.SetOptions(m.Options() & ~smoWordWrap);
+}
+BENCHMARK(BM_InsertCharWithWordWrap)->Unit(benchmark::kMicrosecond);
+
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (argc > 1) g_file = argv[1];

@@ -269,6 +269,10 @@ void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
 // characters, so typing in a line of many megabytes does not re-cut the whole line.
 void TCustomCodeMemo::Rewrap(RecIndex first, RecIndex last) {
     if (store_->Empty()) return;
+    if (options_ & smoWordWrap) {
+        RewrapLines(first, last);
+        return;
+    }
     RecIndex count0 = LineCount();
     first = std::clamp<RecIndex>(first, 0, count0 - 1);
     last = std::clamp<RecIndex>(last, first, count0 - 1);
@@ -279,6 +283,7 @@ void TCustomCodeMemo::Rewrap(RecIndex first, RecIndex last) {
             std::uint32_t extra = store_->TakeExtra(r);
             auto recs = CutRecords(text, kMaxWrapRecord, mark, extra);
             store_->Splice(r, 1, recs.data(), recs.size());
+            ForgetLineNumbers(r);
             RecIndex added = static_cast<RecIndex>(recs.size()) - 1;
             last += added;
             r += added;
@@ -303,6 +308,7 @@ void TCustomCodeMemo::Rewrap(RecIndex first, RecIndex last) {
         TNewRec one{joined.data(), static_cast<std::uint16_t>(joined.size()), mark,
                     NewFlags(joined.data(), joined.size()), extra};
         store_->Splice(a, e - a + 1, &one, 1);
+        ForgetLineNumbers(a);
         last -= e - a;
         r = a;
     }
@@ -327,6 +333,7 @@ void TCustomCodeMemo::ShiftTop(TextOffset at, TextOffset extent) {
 
 void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
     changeBits_ |= cbText;
+    ForgetLineNumbers(store_->Empty() ? 0 : LineFromOffset(start));
     for (TCustomCodeMemo* other : store_->Controls())
         if (other != this) other->SharedTextChanged(start, extent);
     if (OnTextChange) OnTextChange(this, start, extent);
@@ -351,6 +358,7 @@ void TCustomCodeMemo::SharedTextChanged(TextOffset start, TextOffset extent) {
             marks_->TextDeleted(start, end, {}, {});
     }
     ShiftTop(start, extent);
+    ForgetLineNumbers(0);
     dirty_ = -1;
     changeBits_ |= cbText;
     Invalidate();

@@ -8,18 +8,100 @@ namespace morvane::editor {
 
 void TCustomCodeMemo::SetFontMetrics(std::shared_ptr<const TFontMetrics> metrics) {
     metrics_ = std::move(metrics);
+    margin_ = std::min(margin_, std::max(0, metrics_->CharWidth()));
     changeBits_ |= cbSettings;
+    if (options_ & smoWordWrap) RewrapAll();
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
     Invalidate();
     if (view_) view_->UpdateScrollBars();
 }
 
 void TCustomCodeMemo::SetClientSize(int width, int height) {
     if (width == clientWidth_ && height == clientHeight_) return;
+    int oldWrap = WrapWidth();
     clientWidth_ = std::max(0, width);
     clientHeight_ = std::max(0, height);
+    // The wrap width follows the window only while no column is set.
+    if ((options_ & smoWordWrap) && wrapAtColumn_ == 0 && WrapWidth() != oldWrap) RewrapAll();
     FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
     changeBits_ |= cbSize;
     if (view_) view_->UpdateScrollBars();
+}
+
+void TCustomCodeMemo::SetGutter(int value) {
+    if (clientWidth_ <= 0) return;
+    int most = (clientWidth_ * 20 + 50) / 100; // 20 % of the width, rounded
+    if (value != 0 && (value < 34 || value > most)) return;
+    if (value == gutter_) return;
+    int oldWrap = WrapWidth();
+    gutter_ = value;
+    if ((options_ & smoWordWrap) && wrapAtColumn_ == 0 && WrapWidth() != oldWrap) RewrapAll();
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+    changeBits_ |= cbSize;
+    Invalidate();
+    if (view_) view_->UpdateScrollBars();
+}
+
+void TCustomCodeMemo::SetMargin(int value) {
+    value = std::clamp(value, 0, std::max(0, metrics_->CharWidth()));
+    if (value == margin_) return;
+    margin_ = value;
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+    changeBits_ |= cbSize;
+    Invalidate();
+}
+
+void TCustomCodeMemo::SetRightMargin(int value) {
+    value = std::max(0, value);
+    if (value == rightMargin_) return;
+    rightMargin_ = value;
+    changeBits_ |= cbOptions;
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+    Invalidate();
+}
+
+void TCustomCodeMemo::SetShowFocusLine(bool value) {
+    if (value == showFocusLine_) return;
+    showFocusLine_ = value;
+    changeBits_ |= cbOptions;
+    Invalidate();
+}
+
+TScrollInfo TCustomCodeMemo::ScrollInfo() const {
+    TScrollInfo s;
+    s.factor = static_cast<int>(LineCount() / 32000 + 1);
+    // Qt's maximum is the largest top line, so that the last line can reach the top.
+    s.vMax = static_cast<int>(std::max<RecIndex>(0, LineCount() - 1) / s.factor);
+    s.vPage = std::max(1, VisibleRows() / s.factor);
+    s.vPos = static_cast<int>(topLine_ / s.factor);
+    s.hVisible =
+        !(options_ & smoWordWrap) && (scrollBars_ == ssHorizontal || scrollBars_ == ssBoth);
+    s.vVisible = scrollBars_ == ssVertical || scrollBars_ == ssBoth;
+    s.hMax = std::max(0, longestLine_ - VisibleColumns() + 1);
+    s.hPage = std::max(1, VisibleColumns());
+    s.hPos = leftColumn_;
+    return s;
+}
+
+void TCustomCodeMemo::SetScrollBars(TScrollStyle value) {
+    if (value == scrollBars_) return;
+    scrollBars_ = value;
+    changeBits_ |= cbSize;
+    if (view_) view_->UpdateScrollBars();
+}
+
+void TCustomCodeMemo::VScrollTo(int position) {
+    SetTopLine(static_cast<RecIndex>(std::max(0, position)) * ScrollInfo().factor);
+}
+
+bool TCustomCodeMemo::WheelNotch(bool up) {
+    bool handled = false;
+    if (up && OnMouseWheelUp) OnMouseWheelUp(this, handled);
+    if (!up && OnMouseWheelDown) OnMouseWheelDown(this, handled);
+    if (handled) return false;
+    SetTopLine(topLine_ + (up ? -1 : 1));
+    NotifyChange();
+    return true;
 }
 
 int TCustomCodeMemo::TextLeft() const {
@@ -137,10 +219,18 @@ void TCustomCodeMemo::ScrollToCaret() {
     topLine_ = std::clamp<RecIndex>(topLine_, 0, std::max<RecIndex>(0, LineCount() - 1));
     DisplayColumn col = virtualColumn_ >= 0 ? virtualColumn_ : ColumnAt(caret_);
     DisplayColumn cols = std::max(1, VisibleColumns());
-    while (col < leftColumn_)
+    const int cw = std::max(1, metrics_->CharWidth());
+    auto x = [&] { return TextLeft() + (col - leftColumn_) * cw; };
+    DisplayColumn lineEnd = line < LineCount() ? LineEndColumn(line) : 0;
+    while (x() >= clientWidth_ && lineEnd > leftColumn_)
+        leftColumn_ += 8;
+    while ((col < leftColumn_ || x() < 0) && leftColumn_ > 0)
         leftColumn_ = std::max(0, leftColumn_ - 8);
     while (col >= leftColumn_ + cols)
         leftColumn_ += 8;
+    if (options_ & smoWordWrap)
+        while (col < cols && leftColumn_ > 0)
+            leftColumn_ = std::max(0, leftColumn_ - 8);
     if (topLine_ != oldTop || leftColumn_ != oldLeft) {
         topOffset_ = store_->Start(topLine_);
         FlagRange(topLine_, topLine_ + rows + 2, lfRepaint);
@@ -182,6 +272,7 @@ std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
     DisplayColumn width = VisibleColumns() + 1;
     TextOffset selFrom = SelStart(), selTo = std::max(anchor_, caret_);
     TTextStore::Cursor c = store_->CursorAt(topLine_);
+    RecIndex number = PhysicalLineNumber(topLine_);
     for (int r = 0; r < count && !store_->AtEnd(c); ++r, store_->Next(c)) {
         TRowLayout row;
         row.rec = c.rec;
@@ -189,7 +280,19 @@ std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
         const TLineRec& rec = store_->Rec(c);
         row.flags = rec.flags;
         row.continuation = (rec.mark & kContinuation) != 0;
+        if (r > 0 && !row.continuation) ++number;
+        row.mark = rec.mark;
+        if (rec.extra) {
+            row.gutterMarks = store_->GutterMarks(c.rec);
+            row.background = store_->LineBackground(c.rec);
+            row.textColor = store_->LineTextColor(c.rec);
+        }
+        // Bookmarked and marked lines show their image instead of the number.
+        if (!row.continuation && !(rec.mark & kBookmarkBits) && row.gutterMarks == 0)
+            row.lineNumber = number;
+        const std::uint8_t* attrs = store_->Attrs(c.rec);
         std::string_view t = store_->Text(c);
+        row.endsWithCR = !t.empty() && t.back() == kCR;
         bool cr = !t.empty() && t.back() == kCR;
         std::size_t visible = cr ? t.size() - 1 : t.size();
         DisplayColumn col = 0;
@@ -201,10 +304,15 @@ std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
             if (i == visible) break;
             DisplayColumn next = t[i] == kTAB ? NextTabStop(col) : col + 1;
             for (DisplayColumn k = col; k < next; ++k)
-                if (k >= leftColumn_ && k < leftColumn_ + width)
+                if (k >= leftColumn_ && k < leftColumn_ + width) {
+                    if (rec.flags & lfHasTab)
+                        row.tabs.push_back(t[i] != kTAB ? 0 : k == col ? 1 : 2);
                     row.cells.push_back(t[i] == kTAB ? ' ' : t[i]);
+                    if (attrs) row.attrs.push_back(static_cast<char>(attrs[i]));
+                }
             col = next;
         }
+        row.endColumn = col;
         TextOffset end = c.start + static_cast<TextOffset>(t.size());
         if (selFrom < end && selTo > c.start) {
             if (selA < 0) selA = 0;

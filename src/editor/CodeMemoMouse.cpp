@@ -10,27 +10,7 @@ namespace morvane::editor {
 
 namespace {
 constexpr DisplayColumn kMaxVirtualColumn = 2047;
-constexpr int kMaxMarginColumn = 0xFFFF;
 } // namespace
-
-void TCustomCodeMemo::SetRightMargin(int column) {
-    column = std::clamp(column, 0, kMaxMarginColumn);
-    if (column == rightMargin_) return;
-    rightMargin_ = column;
-    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
-    changeBits_ |= cbSettings;
-    Invalidate();
-}
-
-void TCustomCodeMemo::SetWrapAtColumn(int column) {
-    column = std::clamp(column, 0, kMaxMarginColumn);
-    if (column == wrapAtColumn_) return;
-    wrapAtColumn_ = column;
-    if ((options_ & smoWordWrap) && !store_->Empty()) Rewrap(0, LineCount() - 1);
-    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
-    changeBits_ |= cbOptions;
-    Invalidate();
-}
 
 RecIndex TCustomCodeMemo::LineAtY(int y, bool physical) const {
     int lh = std::max(1, metrics_->LineHeight());

@@ -151,9 +151,14 @@ void TCustomCodeMemo::SetModified(bool value) {
 }
 
 void TCustomCodeMemo::SetOptions(std::uint32_t options) {
-    bool wrapChanged = (options ^ options_) & smoWordWrap;
+    std::uint32_t changed = options ^ options_;
+    int oldWrap = WrapWidth();
     options_ = options;
-    if (wrapChanged && !store_->Empty()) Rewrap(0, LineCount() - 1);
+    // Showing or hiding the gutter changes the wrap width too.
+    bool rewrap =
+        (changed & smoWordWrap) ||
+        ((options & smoWordWrap) && ((changed & smoWrapOverride) || WrapWidth() != oldWrap));
+    if (rewrap && !store_->Empty()) RewrapAll();
     changeBits_ |= cbOptions;
     Invalidate();
 }

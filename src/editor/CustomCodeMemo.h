@@ -38,6 +38,7 @@ struct TPixelPoint {
 // sfMAC writes CR line ends, so that a file that had them keeps them.
 enum TSaveFormat { sfTEXT, sfRTF, sfHTML, sfUNIX, sfMAC };
 enum TSelLineStyle { lsCRLF, lsLF };
+enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 
 // Forms of SM_SAVESTREAM and SM_GETSELTEXT.
 enum TTextForm : unsigned { tfStored = 0, tfCRLF = 1, tfRTF = 2, tfHTML = 4, tfLF = 8, tfCR = 16 };
@@ -46,9 +47,15 @@ enum TTextForm : unsigned { tfStored = 0, tfCRLF = 1, tfRTF = 2, tfHTML = 4, tfL
 enum TCodeMemoOption : std::uint32_t {
     smoLineNumbers = 1u << 0,
     smoSyntaxHighlight = 1u << 4,
+    smoPrintWrap = 1u << 5,
+    smoPrintLineNos = 1u << 6,
+    smoPrintFilename = 1u << 7,
+    smoPrintDate = 1u << 8,
+    smoPrintPageNos = 1u << 9,
     smoWordWrap = 1u << 10,
     smoAutoIndent = 1u << 11,
     smoTabToColumn = 1u << 12,
+    smoWrapOverride = 1u << 13,
     smoWordSelect = 1u << 14,
     smoShowRMargin = 1u << 15,
     smoShowGutter = 1u << 16,
@@ -56,10 +63,12 @@ enum TCodeMemoOption : std::uint32_t {
     smoTitleAsFilename = 1u << 18,
     smoProcessDroppedFiles = 1u << 19,
     smoBlockOverwriteCursor = 1u << 20,
+    smoShowWrapGlyph = 1u << 21,
     smoColumnTrack = 1u << 22,
     smoUseTAB = 1u << 23,
     smoSmartFill = 1u << 24,
     smoOLEDragSource = 1u << 25,
+    smoShowAllChars = 1u << 26,
     smoCaretAfterEOL = 1u << 27,
 };
 
@@ -151,6 +160,32 @@ enum class TKeyHookResult {
 };
 using TKeyHook =
     std::function<TKeyHookResult(TCustomCodeMemo* Sender, std::uint16_t Key, unsigned Shift)>;
+// Where a piece of a wrapped line ends: given the whole line, where the piece starts and the
+// proposed cut (an index into line), returns the cut to use. Values not after pieceStart are
+// taken as the proposed cut.
+using TWordBreakProc = std::function<std::size_t(TCustomCodeMemo* Sender, std::string_view line,
+                                                 std::size_t pieceStart, std::size_t cut)>;
+
+// What a line-draw handler is told before a row is painted.
+enum TLineDrawKind { ldkScreen, ldkPrinter };
+struct TLineDrawRecord {
+    TLineDrawKind Kind = ldkScreen;
+    const char* Text = nullptr; // the record's characters
+    int Length = 0;
+    void* Canvas = nullptr; // the QPainter painting the row
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    TextOffset Offset = 0; // text offset of the record
+    DisplayColumn LeftColumn = 0;
+    bool Handled = false; // set by the handler: the control leaves the row alone
+};
+using TLineDrawEvent = std::function<void(TCustomCodeMemo* Sender, TLineDrawRecord* Line)>;
+struct TViewRect {
+    int Left, Top, Right, Bottom;
+};
+using TMarkDrawEvent = std::function<void(TCustomCodeMemo* Sender, void* Canvas,
+                                          const TPositionMark& Mark, const TViewRect& Rect)>;
+// A wheel notch; setting Handled keeps the control from scrolling.
+using TMouseWheelEvent = std::function<void(TCustomCodeMemo* Sender, bool& Handled)>;
 
 // The caret in 1-based terms.
 class TSM_CaretControl {
@@ -185,6 +220,24 @@ struct TRowLayout {
     DisplayColumn selTo = 0;
     bool continuation = false;
     std::uint32_t flags = 0;
+    std::string attrs;      // token value per cell; empty when the record has none
+    std::string tabs;       // per cell: 1 where a TAB starts, 2 where it spreads; empty: none
+    std::uint16_t mark = 0; // the record's mark word
+    std::uint16_t gutterMarks = 0;
+    std::int32_t background = -1; // line colours
+    std::uint32_t textColor = 0;
+    RecIndex lineNumber = 0; // 1-based number shown in the gutter; 0: none
+    bool endsWithCR = false;
+    DisplayColumn endColumn = 0; // display column after the record's last visible character
+};
+
+// The ranges and positions of the two scroll bars.
+struct TScrollInfo {
+    int vMax = 0, vPage = 1, vPos = 0;
+    int hMax = 0, hPage = 1, hPos = 0;
+    bool hVisible = true;
+    bool vVisible = true;
+    int factor = 1; // records per vertical step
 };
 
 class TCustomCodeMemo {
@@ -367,7 +420,26 @@ public:
     int ClientWidth() const { return clientWidth_; }
     int ClientHeight() const { return clientHeight_; }
     int Gutter() const { return gutter_; }
+    // 0, or from 34 to 20 % of the client width; other values (and any while the width is 0)
+    // are ignored.
+    void SetGutter(int value);
     int Margin() const { return margin_; }
+    // Not above the average character width.
+    void SetMargin(int value);
+    int RightMargin() const { return rightMargin_; }
+    void SetRightMargin(int value);
+    bool WordWrap() const { return options_ & smoWordWrap; }
+    void SetWordWrap(bool on) { SetOptions(on ? options_ | smoWordWrap : options_ & ~smoWordWrap); }
+    int WrapAtColumn() const { return wrapAtColumn_; }
+    void SetWrapAtColumn(int value);
+    const std::string& WrapOverride() const { return wrapOverride_; }
+    void SetWrapOverride(std::string_view value);
+    bool ShowFocusLine() const { return showFocusLine_; }
+    void SetShowFocusLine(bool value);
+    // Columns a wrapped piece may take.
+    int WrapWidth() const;
+    // Re-cuts every line of the text.
+    void RewrapAll();
     int TextLeft() const;
     int VisibleRows() const;
     int VisibleColumns() const;
@@ -389,6 +461,16 @@ public:
     // -1 when the point lies outside the text area.
     TextOffset CharFromPos(int x, int y) const;
     std::vector<TRowLayout> LayoutRows() const;
+    // Number of the physical line that a record belongs to, 1-based.
+    RecIndex PhysicalLineNumber(RecIndex rec) const;
+    TScrollInfo ScrollInfo() const;
+    TScrollStyle ScrollBars() const { return scrollBars_; }
+    void SetScrollBars(TScrollStyle value);
+    // A thumb moved to a vertical scroll bar position.
+    void VScrollTo(int position);
+    // One wheel notch; false when a handler took it.
+    bool WheelNotch(bool up);
+    bool Printing() const { return printing_; }
 
     // --- the message interface ---
     std::intptr_t Perform(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
@@ -405,12 +487,6 @@ public:
     void SetClipCopyFormats(TSM_ClipFormats formats) { clipCopyFormats_ = formats; }
     // The selection as rich text for the clipboard; empty until a rich-text writer exists.
     virtual std::string SelectionAsRtf() const { return {}; }
-
-    // --- right margin and wrap column (the mouse drags them) ---
-    int RightMargin() const { return rightMargin_; }
-    void SetRightMargin(int column);
-    int WrapAtColumn() const { return wrapAtColumn_; }
-    void SetWrapAtColumn(int column);
 
     // --- mouse and drops (CodeMemoMouse.cpp) ---
     // The text offset under a point, clamped into the text: above the text the first row,
@@ -451,6 +527,11 @@ public:
     TMarkEvent OnMarkFree;
     TCommandEvent OnBookmarkCommand; // commands 20-39
     TCommandEvent OnPrintSelection;  // command 44
+    TWordBreakProc OnWordBreakProc;
+    TLineDrawEvent OnDrawLine;
+    TMarkDrawEvent OnDrawMark;
+    TMouseWheelEvent OnMouseWheelUp;
+    TMouseWheelEvent OnMouseWheelDown;
     TKeyboardActionEvent OnCommandRecognised;
     TGutterClick OnGutterClick;
     TMultiClickEvent OnTripleClick;
@@ -481,8 +562,13 @@ protected:
     void InsertStored(TextOffset at, std::string_view stored);
     void DeleteRange(TextOffset from, TextOffset to);
     void Invalidate();
+    bool printing_ = false;
 
 private:
+    void RewrapLines(RecIndex first, RecIndex last);
+    bool WrapPhysicalLine(RecIndex& first, RecIndex& last);
+    std::vector<std::size_t> CutLine(std::string_view line, bool wrap) const;
+    void ForgetLineNumbers(RecIndex from);
     void InsertPiece(TextOffset at, std::string_view piece, RecIndex& first, RecIndex& last);
     void AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last);
     void Rewrap(RecIndex first, RecIndex last);
@@ -545,8 +631,6 @@ private:
     bool insertMode_ = true;
     bool wantTab_ = true, wantReturns_ = true;
     TSM_ClipFormats clipCopyFormats_ = smTEXT | smRTF;
-    int rightMargin_ = 80;
-    int wrapAtColumn_ = 0;
     bool pendingIndent_ = false;
     bool loading_ = false;
     std::string fileName_;
@@ -558,6 +642,13 @@ private:
     std::shared_ptr<const TFontMetrics> metrics_;
     int clientWidth_ = 0, clientHeight_ = 0;
     int gutter_ = 34, margin_ = 2;
+    int rightMargin_ = 80;
+    int wrapAtColumn_ = 0;
+    std::string wrapOverride_ = ">|:";
+    bool showFocusLine_ = false;
+    TScrollStyle scrollBars_ = ssBoth;
+    // The physical line number of one record, so that painting does not count from the start.
+    mutable RecIndex lineNoRec_ = -1, lineNoValue_ = 0;
     TCodeMemoView* view_ = nullptr;
     platform::Clipboard* clipboard_ = nullptr;
     platform::Dialogs* dialogs_ = nullptr;

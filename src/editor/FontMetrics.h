@@ -12,9 +12,11 @@ public:
     virtual int CharWidth() const = 0; // average character width in pixels
     virtual int LineHeight() const = 0;
     virtual bool FixedPitch() const = 0;
+    // Advance of one character in pixels, for proportional fonts.
+    virtual int CharPixels(unsigned char) const { return CharWidth(); }
 };
 
-class TFixedMetrics final : public TFontMetrics {
+class TFixedMetrics : public TFontMetrics {
 public:
     TFixedMetrics(int charWidth = 7, int lineHeight = 17, bool fixedPitch = false)
         : charWidth_(charWidth), lineHeight_(lineHeight), fixedPitch_(fixedPitch) {}

@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPageSetupDialog>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -215,6 +216,20 @@ void TMainForm::createActions() {
     });
     connect(action("FileClose"), &QAction::triggered, this, [this] {
         if (auto* doc = requireDocument()) doc->closeRequest(false);
+    });
+    connect(action("FilePrintSetup"), &QAction::triggered, this, [this] {
+        QPageSetupDialog dialog(&editor::SharedPrinter(), this);
+        dialog.exec();
+    });
+    connect(action("FilePrint"), &QAction::triggered, this, [this] {
+        auto* doc = requireDocument();
+        if (!doc) return;
+        doc->Editor().SetPrintTitle(doc->FileName());
+        try {
+            doc->Editor().PrintWithDialog(false);
+        } catch (const std::exception& e) {
+            context_.dialogs->message(platform::MsgKind::Error, e.what());
+        }
     });
 }
 

@@ -51,13 +51,38 @@ QChar GlyphOf(unsigned char b, bool* isControl) {
 }
 
 TCodeMemo::TCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) {
-    GutterColor = palette().color(QPalette::Button);
     SetView(this);
+    OnPrintSelection = [this](TCustomCodeMemo*, int) { PrintWithDialog(true); };
     viewport()->setCursor(Qt::IBeamCursor);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled); // dead keys and compose sequences
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(1);
+    // Arrows and page clicks move by lines even when one bar step stands for several records.
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this](int action) {
+        const RecIndex page = std::max(1, ClientHeight() / std::max(1, metrics_->LineHeight()));
+        RecIndex top = TopLine();
+        switch (action) {
+        case QAbstractSlider::SliderSingleStepAdd:
+            ++top;
+            break;
+        case QAbstractSlider::SliderSingleStepSub:
+            --top;
+            break;
+        case QAbstractSlider::SliderPageStepAdd:
+            top += page;
+            break;
+        case QAbstractSlider::SliderPageStepSub:
+            top -= page;
+            break;
+        default:
+            return;
+        }
+        SetTopLine(top);
+        exactTop_ = TopLine();
+        verticalScrollBar()->setSliderPosition(ScrollInfo().vPos);
+        NotifyChange();
+    });
     SetFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     InitInput();
 }
@@ -68,6 +93,7 @@ TCodeMemo::~TCodeMemo() {
 
 void TCodeMemo::SetFont(const QFont& font) {
     font_ = font;
+    styleFontMade_.fill(false);
     metrics_ = std::make_shared<TQtFontMetrics>(font_);
     SetFontMetrics(metrics_);
     viewport()->update();
@@ -77,31 +103,31 @@ void TCodeMemo::RepaintView() {
     viewport()->update();
 }
 
-// The vertical range stays below 32000 steps; one step is this many records.
-int TCodeMemo::VerticalFactor() const {
-    return static_cast<int>(LineCount() / 32000 + 1);
-}
-
 void TCodeMemo::UpdateScrollBars() {
     syncingBars_ = true;
-    int factor = VerticalFactor();
+    const TScrollInfo info = ScrollInfo();
     QScrollBar* v = verticalScrollBar();
-    v->setRange(0, static_cast<int>(std::max<RecIndex>(0, LineCount() - 1) / factor));
-    v->setPageStep(std::max(1, VisibleRows() / factor));
-    v->setValue(static_cast<int>(TopLine() / factor));
+    v->setRange(0, info.vMax);
+    v->setPageStep(info.vPage);
+    v->setValue(info.vPos);
     QScrollBar* h = horizontalScrollBar();
-    bool wrap = Options() & smoWordWrap;
-    setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
-    h->setRange(0, std::max(0, LongestLine() - VisibleColumns() + 1));
-    h->setPageStep(std::max(1, VisibleColumns()));
-    h->setValue(LeftColumn());
+    setHorizontalScrollBarPolicy(info.hVisible ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(info.vVisible ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    h->setRange(0, info.hMax);
+    h->setPageStep(info.hPage);
+    h->setValue(info.hPos);
     syncingBars_ = false;
 }
 
 void TCodeMemo::scrollContentsBy(int, int) {
     if (syncingBars_) return;
-    SetTopLine(static_cast<RecIndex>(verticalScrollBar()->value()) * VerticalFactor());
+    // Thumb positions count steps of several records in a long text; a line step has set the
+    // top line exactly already.
+    if (exactTop_ < 0 || verticalScrollBar()->value() != ScrollInfo().vPos)
+        VScrollTo(verticalScrollBar()->value());
+    exactTop_ = -1;
     SetLeftColumn(horizontalScrollBar()->value());
+    NotifyChange();
     viewport()->update();
 }
 
@@ -112,72 +138,19 @@ void TCodeMemo::resizeEvent(QResizeEvent* event) {
 }
 
 void TCodeMemo::wheelEvent(QWheelEvent* event) {
-    // One line per notch.
-    int notches = event->angleDelta().y() / 120;
-    int columns = event->angleDelta().x() / 120;
-    if (notches) SetTopLine(TopLine() - notches);
+    // One line per notch, unless a wheel handler takes it; fine-grained wheels and touchpads
+    // add up to notches.
+    wheelY_ += event->angleDelta().y();
+    wheelX_ += event->angleDelta().x();
+    int notches = wheelY_ / 120;
+    int columns = wheelX_ / 120;
+    wheelY_ -= notches * 120;
+    wheelX_ -= columns * 120;
+    for (int i = 0; i < std::abs(notches); ++i)
+        WheelNotch(notches > 0);
     if (columns) SetLeftColumn(LeftColumn() - columns);
     UpdateScrollBars();
     event->accept();
-}
-
-void TCodeMemo::paintEvent(QPaintEvent*) {
-    if (UpdateLocked() || Updating()) return;
-    QPainter p(viewport());
-    const int cw = metrics_->CharWidth(), lh = metrics_->LineHeight();
-    const int left = TextLeft(), w = viewport()->width(), h = viewport()->height();
-    p.fillRect(QRect(left, 0, w - left, h), BackColor);
-    if (Options() & smoShowGutter) p.fillRect(QRect(0, 0, Gutter(), h), GutterColor);
-    int marginLeft = (Options() & smoShowGutter) ? Gutter() : 0;
-    if (Margin() > 0) p.fillRect(QRect(marginLeft, 0, Margin(), h), MarginColor);
-    p.setFont(font_);
-    p.setClipRect(QRect(left, 0, w - left, h));
-    const QColor selBack = palette().color(QPalette::Highlight);
-    const QColor selText = palette().color(QPalette::HighlightedText);
-    const bool showSelection = hasFocus() || !HideSelection;
-    int y = 0;
-    for (const TRowLayout& row : LayoutRows()) {
-        auto selectedAt = [&](std::size_t col) {
-            return showSelection && static_cast<DisplayColumn>(col) >= row.selFrom &&
-                   static_cast<DisplayColumn>(col) < row.selTo;
-        };
-        if (showSelection && row.selTo > row.selFrom)
-            p.fillRect(QRect(left + row.selFrom * cw, y, (row.selTo - row.selFrom) * cw, lh),
-                       selBack);
-        // Runs of ordinary characters in one colour are drawn as one string; control marks
-        // one by one, so that a mark wider than a cell cannot push the columns after it.
-        for (std::size_t i = 0; i < row.cells.size();) {
-            std::size_t start = i;
-            bool control = false;
-            bool selected = selectedAt(i);
-            QString run;
-            for (; i < row.cells.size(); ++i) {
-                bool c;
-                QChar g = GlyphOf(static_cast<unsigned char>(row.cells[i]), &c);
-                if (i > start && (c || control || selectedAt(i) != selected)) break;
-                control = c;
-                run.append(g);
-            }
-            int x = left + static_cast<int>(start) * cw;
-            p.setPen(control ? ControlCharColor : selected ? selText : TextColor);
-            p.drawText(QRect(x, y, static_cast<int>(run.size() + 1) * cw, lh),
-                       Qt::AlignLeft | Qt::AlignVCenter, run);
-        }
-        y += lh;
-        if (y >= h) break;
-    }
-    if (hasFocus() && caretShown_) {
-        // The caret's column includes a virtual caret beyond the line's end.
-        int x = left + (CaretColumn() - LeftColumn()) * cw;
-        int y0 = static_cast<int>(LineFromOffset(Caret()) - TopLine()) * lh;
-        bool block = !InsertMode() && (Options() & smoBlockOverwriteCursor);
-        if (x >= left && x < w && y0 >= 0 && y0 < h) {
-            if (block)
-                p.fillRect(QRect(x, y0, cw, lh), QColor(0, 0, 0, 96));
-            else
-                p.fillRect(QRect(x, y0, 2, lh), TextColor);
-        }
-    }
 }
 
 void TCodeMemo::RestartBlink() {

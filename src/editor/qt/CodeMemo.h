@@ -19,6 +19,14 @@
 class QDrag;
 class QMimeData;
 class QTimer;
+#include <QFont>
+#include <QPixmap>
+
+#include <array>
+#include <memory>
+
+class QPainter;
+class QPrinter;
 
 namespace morvane::editor {
 
@@ -34,16 +42,48 @@ public:
     void SetFont(const QFont& font);
     const QFont& Font() const { return font_; }
 
-    QColor GutterColor;
-    QColor MarginColor = Qt::white;
-    QColor TextColor = Qt::black;
-    QColor BackColor = Qt::white;
+    // Colours live in the settings record in use; these read and write it.
+    QColor GutterColor() const;
+    void SetGutterColor(const QColor& c);
+    QColor MarginColor() const;
+    void SetMarginColor(const QColor& c);
+    QColor DefaultText() const; // style 0
+    QColor DefaultBack() const;
+    QColor SelTextColor() const;
+    QColor SelTextBack() const;
+    void SetSelTextColor(const QColor& c);
+    void SetSelTextBack(const QColor& c);
+    // Style 0: the plain text.
+    void SetDefTextColor(const QColor& c);
+    void SetDefBackColor(const QColor& c);
+    void SetDefFontStyle(std::uint8_t fontStyleBits);
+    // A settings colour (0x00BBGGRR, or a system colour reference) as the desktop shows it.
+    QColor ColorOf(std::int32_t value) const;
     QColor ControlCharColor = QColor(128, 128, 128);
     bool HideSelection = true; // the selection shows only while the control has the focus
     QCursor HyperCursor{Qt::PointingHandCursor};
     // Runs a drag this control starts and returns the action the drop took. By default a
     // QDrag runs; tests replace it, since a real drag needs a window system's drag loop.
     std::function<Qt::DropAction(QDrag& drag, Qt::DropActions allowed)> RunDrag;
+    // Images for bookmarks 0-9 and for the gutter mark bits; drawn ones until set.
+    std::array<QPixmap, 10> BookmarkImages;
+    std::array<QPixmap, 16> GutterImages;
+    QPixmap WrapImage;
+
+    // Prints every line, or the lines the selection touches, on the printer's pages.
+    void Print(QPrinter& printer, bool selectionOnly);
+    // The printer job title and the file name in the header; the remembered file name unless set.
+    std::string PrintTitle() const;
+    void SetPrintTitle(std::string title) { printTitle_ = std::move(title); }
+    // Asks with the print dialog, then prints on the shared printer. False when cancelled.
+    bool PrintWithDialog(bool selectionOnly);
+    // The header and footer instead of the built-in ones: draws them with the painter and
+    // narrows the rectangle to what is left for text.
+    std::function<void(TCodeMemo* Sender, QPainter& Canvas, QRect& RenderRect,
+                       bool& TransparentText)>
+        OnPrintHeaderFooter;
+    // Paints the rows as the view would, into any painter (an image, a printer).
+    void PaintTo(QPainter& p, const QRect& area);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -71,8 +111,23 @@ protected:
 private:
     void RepaintView() override;
     void UpdateScrollBars() override;
-    int VerticalFactor() const;
     void RestartBlink();
+    void PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, int height);
+    void PaintRow(QPainter& p, const TRowLayout& row, int y, int width, bool showSelection);
+    void PaintMarks(QPainter& p, const TRowLayout& row, int y);
+    void PaintCaret(QPainter& p, int width, int height);
+    const QFont& StyleFont(std::uint8_t bits);
+    void MakeImages();
+    bool Focused() const;
+
+    std::string printTitle_;
+    RecIndex exactTop_ = -1; // top line set by a scroll bar line or page step
+    int wheelX_ = 0, wheelY_ = 0;
+    highlight::GutterFont gutterFontKey_;
+    QFont gutterFont_;
+    bool gutterFontMade_ = false;
+    std::array<QFont, 16> styleFonts_;
+    std::array<bool, 16> styleFontMade_{};
 
     // Mouse state (CodeMemoInput.cpp).
     void ButtonDown(QMouseEvent* event, bool doubleClick);
@@ -118,6 +173,9 @@ private:
     QBasicTimer blink_;
     bool caretShown_ = true;
 };
+
+// The printer every editor prints on, so that Print Setup applies to all of them.
+QPrinter& SharedPrinter();
 
 // A key press as the control's shortcut value (virtual key code plus Shift, Ctrl and Alt
 // bits); 0 for a key the control has no code for.

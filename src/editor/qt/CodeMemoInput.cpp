@@ -140,7 +140,7 @@ void TCodeMemo::InitInput() {
         return w;
     };
     marginLine_ = line(QColor(64, 64, 64));
-    dropCaret_ = line(TextColor);
+    dropCaret_ = line(DefaultText());
 }
 
 // --- keys ---

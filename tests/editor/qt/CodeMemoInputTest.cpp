@@ -290,6 +290,7 @@ TEST_F(CodeMemoInputTest, DraggingTheRightMarginLineSetsTheColumn) {
     EXPECT_EQ(memo.WrapAtColumn(), 60);
     EXPECT_EQ(memo.RightMargin(), 100);
     // Away from the line, or on a line reaching past it, a press is an ordinary click.
+    memo.SetOptions(memo.Options() & ~smoWordWrap);
     memo.Lines().SetText(std::string(120, 'x'));
     Mouse(QEvent::MouseMove, QPoint(memo.TextLeft() + 100 * cw, 5), Qt::NoButton);
     EXPECT_NE(memo.viewport()->cursor().shape(), Qt::SplitHCursor);

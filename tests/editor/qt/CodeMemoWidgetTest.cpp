@@ -71,7 +71,7 @@ TEST_F(CodeMemoWidgetTest, PaintsTextInTheTextArea) {
     int lh = memo.FontMetrics().LineHeight();
     for (int x = memo.TextLeft(); x < memo.TextLeft() + 8 * memo.FontMetrics().CharWidth(); ++x)
         for (int y = 0; y < lh; ++y)
-            if (image.pixelColor(x, y) != memo.BackColor) ++inked;
+            if (image.pixelColor(x, y) != memo.DefaultBack()) ++inked;
     EXPECT_GT(inked, 0);
 }
 
