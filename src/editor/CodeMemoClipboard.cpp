@@ -3,6 +3,7 @@
 
 #include "editor/CodeMemoError.h"
 #include "editor/CustomCodeMemo.h"
+#include "editor/DataTransfer.h"
 #include "platform/UiServices.h"
 
 #include <algorithm>
@@ -24,8 +25,10 @@ bool TCustomCodeMemo::CopyToClipboard() {
     if (!clipboard_ || anchor_ == caret_) return false;
     platform::MimeData formats;
     // Other programs expect the desktop's line ends.
-    if (clipCopyFormats_ & smTEXT)
+    if (clipCopyFormats_ & smTEXT) {
         formats[kTextType] = RangeText(SelStart(), std::max(anchor_, caret_), tfLF);
+        formats[kRawTextMimeType] = formats[kTextType];
+    }
     if (clipCopyFormats_ & smRTF) {
         std::string rtf = SelectionAsRtf();
         if (!rtf.empty()) formats[kRtfType] = std::move(rtf);
@@ -53,9 +56,13 @@ void TCustomCodeMemo::PasteFromClipboard() {
     if (offer & dsHandled) return;
     TDataFormat format = ChoosePasteFormat(offer);
     if (format == TDataFormat::None) return;
-    std::optional<std::string> data = format == TDataFormat::PlainText
-                                          ? clipboard_->data(kTextType)
-                                          : clipboard_->data(kHtmlType);
+    std::optional<std::string> data;
+    if (format == TDataFormat::PlainText) {
+        data = clipboard_->data(kRawTextMimeType);
+        if (!data) data = clipboard_->data(kTextType);
+    } else {
+        data = clipboard_->data(kHtmlType);
+    }
     if (!data && format == TDataFormat::PlainText && clipboard_->hasText())
         data = clipboard_->text(); // text offered under another text type
     // The format was announced but its data could not be had.

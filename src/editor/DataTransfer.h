@@ -13,6 +13,10 @@
 
 namespace morvane::editor {
 
+// The text exactly as stored, for this program's own paste and drops: text/plain goes through
+// the desktop's Unicode text and cannot carry every byte.
+constexpr const char* kRawTextMimeType = "application/x-morvane-text";
+
 // Source-type bits of OnDataDrop.
 enum TDataSourceBits : std::uint16_t {
     dsFileList = 1,

@@ -114,6 +114,26 @@ struct RtfMemo : TCustomCodeMemo {
     std::string SelectionAsRtf() const override { return "{\\rtf1 x}"; }
 };
 
+TEST(Clipboard, CopyAndPasteKeepEveryByte) {
+    TCustomCodeMemo from, to;
+    platform::FakeClipboard clip;
+    from.SetClipboard(&clip);
+    to.SetClipboard(&clip);
+    const std::string bytes("a\xE9\x00\x81z", 5);
+    Load(from, bytes);
+    from.SetSelection(0, 5);
+    from.CopyToClipboard();
+    // The desktop's text copy is Unicode and cannot hold these bytes; paste takes the exact copy.
+    clip.contents["text/plain"] = "a\xEF\xBF\xBD";
+    to.PasteFromClipboard();
+    EXPECT_EQ(Stored(to), bytes);
+    // Text from another program has no exact copy.
+    clip.contents.erase(kRawTextMimeType);
+    to.Lines().SetText("");
+    to.PasteFromClipboard();
+    EXPECT_EQ(Stored(to), "a\xEF\xBF\xBD");
+}
+
 TEST(Clipboard, CopyStoresTheChosenFormatsAndCutIsOneStep) {
     RtfMemo m;
     platform::FakeClipboard clip;
@@ -126,6 +146,7 @@ TEST(Clipboard, CopyStoresTheChosenFormatsAndCutIsOneStep) {
     m.SetClipCopyFormats(smTEXT);
     m.CopyToClipboard();
     EXPECT_EQ(clip.contents.count("text/rtf"), 0u);
+    EXPECT_EQ(clip.contents[kRawTextMimeType], "e\nt");
     // Nothing selected: the clipboard keeps what it has.
     m.SetSelection(1, 1);
     m.CopyToClipboard();

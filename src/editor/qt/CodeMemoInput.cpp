@@ -23,9 +23,7 @@ namespace morvane::editor {
 namespace {
 
 constexpr int kAutoScrollInterval = 50; // ms; one line or column per step
-// The dragged bytes exactly as stored, for drops into another control of this program: the
-// text/plain copy is UTF-8 for other programs and cannot carry every byte.
-constexpr const char* kRawTextType = "application/x-morvane-text";
+constexpr const char* kRawTextType = kRawTextMimeType;
 
 struct NamedKey {
     int qt;
