@@ -327,6 +327,7 @@ void TCustomCodeMemo::ShiftTop(TextOffset at, TextOffset extent) {
 
 void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
     changeBits_ |= cbText;
+    TextEdited(start, extent);
     for (TCustomCodeMemo* other : store_->Controls())
         if (other != this) other->SharedTextChanged(start, extent);
     if (OnTextChange) OnTextChange(this, start, extent);
@@ -352,6 +353,7 @@ void TCustomCodeMemo::SharedTextChanged(TextOffset start, TextOffset extent) {
     }
     ShiftTop(start, extent);
     dirty_ = -1;
+    TextEdited(start, extent);
     changeBits_ |= cbText;
     Invalidate();
     if (OnTextChange) OnTextChange(this, start, extent);

@@ -388,6 +388,16 @@ protected:
     void DeleteRange(TextOffset from, TextOffset to);
     void Invalidate();
 
+    // For the highlighting side. The change notification hands the dirty record over before
+    // OnChange (it is forgotten afterwards); every edit of the chain, this control's or another's
+    // sharing it, is reported; SM_APPLYSETTINGS re-applies the settings record.
+    virtual void DirtyRecordHandedOver(RecIndex rec) { (void)rec; }
+    virtual void TextEdited(TextOffset start, TextOffset extent) {
+        (void)start;
+        (void)extent;
+    }
+    virtual void ApplySettings() { Invalidate(); }
+
 private:
     void InsertPiece(TextOffset at, std::string_view piece, RecIndex& first, RecIndex& last);
     void AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last);

@@ -47,6 +47,12 @@ protected:
     bool focusNextPrevChild(bool next) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    // Highlighting and settings (CodeMemoSettings.cpp).
+    bool viewportEvent(QEvent* event) override;
+    void DirtyRecordHandedOver(RecIndex rec) override;
+    void TextEdited(TextOffset start, TextOffset extent) override;
+    void ApplySettings() override;
+    void SchedulePendingHighlight() override;
 
 private:
     void RepaintView() override;
@@ -59,6 +65,7 @@ private:
     bool syncingBars_ = false;
     QBasicTimer blink_;
     bool caretShown_ = true;
+    bool highlightIdleQueued_ = false;
 };
 
 // A key press as the control's shortcut value (virtual key code plus Shift, Ctrl and Alt
