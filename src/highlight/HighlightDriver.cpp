@@ -108,7 +108,8 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
         if (store.AtEnd(fc)) return false;
         auto& next = store.Rec(fc);
         std::uint32_t id = boundary ? states.Intern(engine) : TEngineStateTable::kUnknown;
-        bool same = id != TEngineStateTable::kUnknown && id == TEngineStateTable::IdOf(next.flags);
+        bool same = id != TEngineStateTable::kUnknown &&
+                    id == TEngineStateTable::IdOf(next.flags) && (next.flags & editor::lfHasAttrs);
         next.flags = TEngineStateTable::WithId(next.flags, id);
         return same;
     };

@@ -5,7 +5,7 @@
 #include "EngineTestUtil.h"
 #include "editor/CustomCodeMemo.h"
 #include "editor/Streams.h"
-#include "highlight/ParserSlots.h"
+#include "highlight/HighlightedMemo.h"
 
 #include <fstream>
 #include <sstream>
@@ -14,17 +14,13 @@
 
 namespace morvane::highlight::testing {
 
-struct HighlightMemo : editor::TCustomCodeMemo, TParserSlots {
+struct HighlightMemo : THighlightedMemo {
     int applied = 0;
     int scheduled = 0;
 
-    void DirtyRecordHandedOver(editor::RecIndex rec) override { HighlightDirtyRecord(rec); }
-    void TextEdited(editor::TextOffset start, editor::TextOffset extent) override {
-        HighlightTextEdited(start, extent);
-    }
     void ApplySettings() override {
         ++applied;
-        ApplySettingsRecord();
+        THighlightedMemo::ApplySettings();
     }
     void SchedulePendingHighlight() override { ++scheduled; }
 
