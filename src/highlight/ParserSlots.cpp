@@ -84,8 +84,11 @@ void TParserSlots::ParserDestroyed(TCodeMemoParser* parser) {
         if (p == parser) p = nullptr;
     parser->Detach(this);
     parser->settings().detach(this);
-    if (highlightedWith_ == parser) highlightedWith_ = nullptr;
-    if (active) SettingsSourceChanged();
+    // The active one's token values go with it when the settings are applied again.
+    if (active)
+        SettingsSourceChanged();
+    else if (highlightedWith_ == parser)
+        highlightedWith_ = nullptr;
 }
 
 void TParserSlots::ParserChanged(TCodeMemoParser* parser) {
