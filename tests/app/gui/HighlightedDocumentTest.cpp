@@ -121,3 +121,36 @@ TEST_F(HighlightedDocumentTest, ClosingTheWindowWithOpenDocumentsLeavesNoDanglin
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(HighlightedDocumentTest, RowsBelowAnEditAreCaughtUpBeforeTheyPaintAndTheRestWhenIdle) {
+    std::string text = "<p>top</p>\n";
+    for (int i = 0; i < 3000; ++i)
+        text += "var x = \"s\"; // c\n";
+    form({file("long.html", text)});
+    auto& m = doc(0)->Editor();
+    EXPECT_TRUE(processUntil([&] { return !m.HighlightPending(); }));
+    m.SetSelection(m.LineStart(1), m.LineStart(1));
+    m.ReplaceSel("<script>\n");
+    ASSERT_TRUE(m.HighlightPending()); // far more changed than a window shows
+
+    auto full = HighlightText(m.Active()->engine(), m.Text());
+    auto stored = [&](morvane::editor::RecIndex rec) {
+        const std::uint8_t* a = m.Store().Attrs(rec);
+        std::size_t n = m.Store().Rec(rec).length;
+        std::size_t from = std::size_t(m.LineStart(rec));
+        return a && std::equal(a, a + n, full.begin() + std::ptrdiff_t(from));
+    };
+    // Scrolled far down: the rows shown are right by the time they are painted.
+    m.SetTopLine(2000);
+    m.viewport()->repaint();
+    EXPECT_TRUE(stored(2000));
+    EXPECT_TRUE(stored(2000 + m.VisibleRows() - 1));
+    // The rest is finished in idle steps.
+    EXPECT_TRUE(processUntil([&] { return !m.HighlightPending(); }));
+    for (morvane::editor::RecIndex r : {100, 1500, 2999})
+        EXPECT_TRUE(stored(r)) << r;
+}
+
+} // namespace
