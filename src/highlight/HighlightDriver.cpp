@@ -137,7 +137,12 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
             continue;
         }
         ++tokens;
-        std::fill(out.begin() + std::ptrdiff_t(tokenStart), out.begin() + std::ptrdiff_t(end), t);
+        if (end - tokenStart <= 8) { // most tokens are short: cheaper than a call to memset
+            for (std::size_t i = tokenStart; i < end; ++i)
+                out[i] = t;
+        } else {
+            std::memset(out.data() + tokenStart, t, end - tokenStart);
+        }
         if (seen && tokens > reported) {
             seen(t, base + TextOffset(tokenStart), base + TextOffset(end));
             reported = tokens;
