@@ -1,6 +1,7 @@
 #include "highlight/HighlightDriver.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -114,10 +115,21 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
         return same;
     };
 
+    // Kept in step with the window: the last trusted end of a token, the end of the next record
+    // to finish, and where the next checkpoint is due.
+    std::size_t safeEnd = 0, nextEnd = 0;
+    auto refresh = [&] {
+        safeEnd = whole ? SIZE_MAX : text.size() - margin;
+        nextEnd = k < ends.size() ? std::size_t(ends[k] - base) : SIZE_MAX;
+    };
+    refresh();
+    std::size_t checkpointAt = pos + sizes.checkpointEvery;
+
     for (;;) {
-        if (!whole && pos + margin > text.size()) {
+        if (pos > safeEnd) {
             grow(text.size() + sizes.growBy);
             engine.RestoreState(engine.SaveState()); // the text is longer: nothing cached holds
+            refresh();
         }
         if (pos >= text.size()) break;
         const std::size_t tokenStart = pos;
@@ -126,7 +138,7 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
         std::size_t length = 0;
         const std::uint8_t t = engine.GetToken(s, length);
         const std::size_t end = std::max(s.position(), tokenStart + 1);
-        if (!whole && end + margin > text.size()) {
+        if (end > safeEnd) {
             // The token may depend on text the window does not hold yet.
             engine.RestoreState(ck.state);
             pos = ck.pos;
@@ -134,6 +146,7 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
             fc = ck.fc;
             tokens = ck.tokens;
             grow(2 * text.size() + sizes.growBy);
+            refresh();
             continue;
         }
         ++tokens;
@@ -151,26 +164,29 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
         // A container's text is scanned again with the container's states.
         if (!wasInside && engine.InContainer()) pos = tokenStart;
 
-        bool finished = false, converged = false;
-        while (k < ends.size() && ends[k] - base <= TextOffset(pos)) {
-            if (k >= finishedK) {
-                converged = finish(k, ends[k] - base == TextOffset(pos));
-                finished = true;
-                finishedK = k + 1;
-            } else {
-                store.Next(fc);
+        if (pos >= nextEnd) {
+            bool finished = false, converged = false;
+            while (k < ends.size() && ends[k] - base <= TextOffset(pos)) {
+                if (k >= finishedK) {
+                    converged = finish(k, ends[k] - base == TextOffset(pos));
+                    finished = true;
+                    finishedK = k + 1;
+                } else {
+                    store.Next(fc);
+                }
+                ++k;
             }
-            ++k;
-        }
-        if (finished) {
-            RecIndex next = windowRec + RecIndex(k);
-            if (converged && next > pass.stopFrom) break;
-            if (pass.limit >= 0 && next >= pass.limit) {
-                if (next < count) res.next = next;
-                break;
+            refresh();
+            if (finished) {
+                RecIndex next = windowRec + RecIndex(k);
+                if (converged && next > pass.stopFrom) break;
+                if (pass.limit >= 0 && next >= pass.limit) {
+                    if (next < count) res.next = next;
+                    break;
+                }
             }
         }
-        if (pos - ck.pos >= sizes.checkpointEvery) {
+        if (pos >= checkpointAt) {
             std::size_t keepFrom = k < ends.size() ? std::size_t(recStart(k) - base) : pos;
             if (!engine.InContainer() && keepFrom > sizes.dropFinishedAt && keepFrom <= pos) {
                 std::size_t cut = keepFrom - 1; // one character stays for a look back
@@ -179,8 +195,10 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
                 base += TextOffset(cut);
                 pos -= cut;
                 engine.RestoreState(engine.SaveState());
+                refresh();
             }
             ck = {pos, engine.SaveState(), k, fc, tokens};
+            checkpointAt = pos + sizes.checkpointEvery;
         }
     }
     if (seen) seen(0, -2, -2);
