@@ -41,7 +41,11 @@ void TCodeMemoParser::compile(std::string_view text) {
         ~Refresh() {
             parser.engine_.DefinitionChanged();
             parser.states_.Clear();
-            parser.ReapplyToEditors();
+            try {
+                parser.ReapplyToEditors();
+            } catch (...) {
+                // Also runs while a compile error unwinds; the editors keep what they show.
+            }
         }
     } refresh{*this};
     def_.reset();
