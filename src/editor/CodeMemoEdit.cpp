@@ -334,6 +334,7 @@ void TCustomCodeMemo::ShiftTop(TextOffset at, TextOffset extent) {
 void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
     changeBits_ |= cbText;
     ForgetLineNumbers(store_->Empty() ? 0 : LineFromOffset(start));
+    TextEdited(start, extent);
     for (TCustomCodeMemo* other : store_->Controls())
         if (other != this) other->SharedTextChanged(start, extent);
     if (OnTextChange) OnTextChange(this, start, extent);
@@ -360,6 +361,7 @@ void TCustomCodeMemo::SharedTextChanged(TextOffset start, TextOffset extent) {
     ShiftTop(start, extent);
     ForgetLineNumbers(0);
     dirty_ = -1;
+    TextEdited(start, extent);
     changeBits_ |= cbText;
     Invalidate();
     if (OnTextChange) OnTextChange(this, start, extent);

@@ -211,7 +211,7 @@ std::intptr_t PerformMessage(TCustomCodeMemo& m, unsigned msg, std::uintptr_t wP
         m.BlockUnindent(static_cast<int>(sw));
         return 0;
     case SM_APPLYSETTINGS:
-        m.Invalidate();
+        m.ApplySettings();
         return 0;
     case SM_SETATTRS: {
         auto* bytes = Ptr<const std::uint8_t>(lParam);

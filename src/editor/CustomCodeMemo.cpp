@@ -228,6 +228,11 @@ void TCustomCodeMemo::SetUpdateLock(bool lock) {
 void TCustomCodeMemo::NotifyChange() {
     if (updateCount_ > 0 || changeBits_ == 0) return;
     changeBits_ = 0;
+    if (dirty_ >= 0) {
+        RecIndex dirty = dirty_;
+        dirty_ = -1;
+        DirtyRecordHandedOver(dirty);
+    }
     if (OnChange) OnChange(this);
 }
 

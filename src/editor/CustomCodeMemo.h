@@ -564,6 +564,16 @@ protected:
     void Invalidate();
     bool printing_ = false;
 
+    // For the highlighting side. The change notification hands the dirty record over before
+    // OnChange (it is forgotten afterwards); every edit of the chain, this control's or another's
+    // sharing it, is reported; SM_APPLYSETTINGS re-applies the settings record.
+    virtual void DirtyRecordHandedOver(RecIndex rec) { (void)rec; }
+    virtual void TextEdited(TextOffset start, TextOffset extent) {
+        (void)start;
+        (void)extent;
+    }
+    virtual void ApplySettings() { Invalidate(); }
+
 private:
     void RewrapLines(RecIndex first, RecIndex last);
     bool WrapPhysicalLine(RecIndex& first, RecIndex& last);

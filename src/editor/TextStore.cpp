@@ -110,6 +110,19 @@ void TTextStore::SetAttrs(RecIndex rec, const std::uint8_t* bytes) {
     bl.recs[i].flags |= lfHasAttrs;
 }
 
+const std::uint8_t* TTextStore::Attrs(const Cursor& c) const {
+    const Block& bl = *blocks_[c.block];
+    if (!(bl.recs[c.idx].flags & lfHasAttrs)) return nullptr;
+    return reinterpret_cast<const std::uint8_t*>(bl.attrs.data()) + bl.starts[c.idx];
+}
+
+void TTextStore::SetAttrs(const Cursor& c, const std::uint8_t* bytes) {
+    Block& bl = *blocks_[c.block];
+    if (bl.attrs.size() != bl.text.size()) bl.attrs.assign(bl.text.size(), '\0');
+    std::copy(bytes, bytes + bl.recs[c.idx].length, bl.attrs.begin() + bl.starts[c.idx]);
+    bl.recs[c.idx].flags |= lfHasAttrs;
+}
+
 void TTextStore::DropAttrs(RecIndex rec) {
     Rec(rec).flags &= ~lfHasAttrs;
 }

@@ -90,6 +90,9 @@ public:
     std::string_view Text(const Cursor& c) const;
     TLineRec& Rec(const Cursor& c);
     const TLineRec& Rec(const Cursor& c) const;
+    // Token bytes by cursor, for walks over many records.
+    const std::uint8_t* Attrs(const Cursor& c) const;
+    void SetAttrs(const Cursor& c, const std::uint8_t* bytes);
 
     // Changes on every edit, so that cursors held elsewhere know to re-aim.
     std::uint64_t Generation() const { return generation_; }

@@ -1,5 +1,6 @@
 #include "highlight/BuiltinHighlighters.h"
 
+#include "highlight/PerlHereDoc.h"
 #include "platform/Registry.h"
 
 #include <algorithm>
@@ -25,6 +26,8 @@ Highlighters compileBuiltinHighlighters(const std::filesystem::path& resourcesDi
         auto p = std::make_unique<TCodeMemoParser>(b.component);
         p->compileFile(resourcesDir / "highlighters" / b.script);
         if (b.persisted) p->registryKey = settingsRoot + "\\Syntaxhighlight";
+        // Perl's here-documents are read by the program's custom routine.
+        if (std::string_view(b.language) == "Perl") p->engine().OnCustomParse = hlPerlCustomParse;
         list.push_back(std::move(p));
     }
     return list;

@@ -78,6 +78,12 @@ public:
 
     const StateSet& CurrentStates() const { return state_.current; }
     TEngineState SaveState() const { return state_; }
+    // Whether the engine, outside any container, is in state s as far as the tokens to come
+    // depend on it.
+    bool SameStateOutside(const TEngineState& s) const {
+        return !state_.inContainer && !s.inContainer && state_.current == s.current &&
+               state_.customData == s.customData && state_.stack == s.stack;
+    }
     void RestoreState(const TEngineState& s);
 
     // Scratch space of custom parse routines (the here-document terminator); part of the state.

@@ -1,9 +1,11 @@
 #include "highlight/CodeMemoParser.h"
 
 #include "editor/CodeMemoError.h"
+#include "highlight/ParserSlots.h"
 #include "highlight/SYM_Compiler.h"
 #include "highlight/ScriptParser.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -11,12 +13,41 @@ namespace morvane::highlight {
 
 using editor::ECodeMemo;
 
+TCodeMemoParser::~TCodeMemoParser() {
+    // Each editor removes itself from the list while its slots are emptied.
+    while (!editors_.empty())
+        editors_.back()->ParserDestroyed(this);
+}
+
+void TCodeMemoParser::Attach(TParserSlots* editor) {
+    if (std::find(editors_.begin(), editors_.end(), editor) == editors_.end())
+        editors_.push_back(editor);
+}
+
+void TCodeMemoParser::Detach(TParserSlots* editor) {
+    std::erase(editors_, editor);
+}
+
+void TCodeMemoParser::ReapplyToEditors() {
+    for (TParserSlots* e : std::vector<TParserSlots*>(editors_))
+        e->ParserChanged(this);
+}
+
 void TCodeMemoParser::compile(std::string_view text) {
-    // Also after a failed compilation: the definition is left as far as it was built.
+    // Also after a failed compilation: the definition is left as far as it was built, and the
+    // editors using it follow.
     struct Refresh {
-        TCodeMemoEngine& engine;
-        ~Refresh() { engine.DefinitionChanged(); }
-    } refresh{engine_};
+        TCodeMemoParser& parser;
+        ~Refresh() {
+            parser.engine_.DefinitionChanged();
+            parser.states_.Clear();
+            try {
+                parser.ReapplyToEditors();
+            } catch (...) {
+                // Also runs while a compile error unwinds; the editors keep what they show.
+            }
+        }
+    } refresh{*this};
     def_.reset();
     std::filesystem::path dir = std::filesystem::path(script_).parent_path();
     TSYM_Compiler lexer{std::string(text), dir};

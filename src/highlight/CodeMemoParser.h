@@ -3,12 +3,14 @@
 // display settings and key map in the settings store.
 
 #include "highlight/CodeMemoEngine.h"
+#include "highlight/EngineStateTable.h"
 #include "highlight/ParserDefinition.h"
 
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvane::platform {
 class Registry;
@@ -16,11 +18,15 @@ class Registry;
 
 namespace morvane::highlight {
 
+class TParserSlots;
+
 class TCodeMemoParser {
 public:
     static constexpr std::uintmax_t kMaxScriptSize = 16u << 20;
 
     explicit TCodeMemoParser(std::string name = "CodeMemoParser") : name_(std::move(name)) {}
+    // Every editor slot still holding the highlighter is emptied.
+    ~TCodeMemoParser();
     TCodeMemoParser(const TCodeMemoParser&) = delete;
     TCodeMemoParser& operator=(const TCodeMemoParser&) = delete;
 
@@ -43,6 +49,8 @@ public:
     // The highlighting engine over the definition, shared by every editor using the highlighter;
     // compiling tells it of the new definition.
     TCodeMemoEngine& engine() { return engine_; }
+    // The engine states editors keep at their records' starts, numbered; emptied by compiling.
+    TEngineStateTable& engineStates() { return states_; }
 
     TParserDefinition& definition() { return def_; }
     const TParserDefinition& definition() const { return def_; }
@@ -62,11 +70,21 @@ public:
     // re-apply it.
     std::function<void(TCodeMemoParser& sender)> onSettingsChanged;
 
+    // The editors that hold the highlighter in one of their slots.
+    const std::vector<TParserSlots*>& Editors() const { return editors_; }
+    // Editors using the highlighter apply its definition and settings again.
+    void ReapplyToEditors();
+
 private:
+    friend class TParserSlots;
+    void Attach(TParserSlots* editor);
+    void Detach(TParserSlots* editor);
+    std::vector<TParserSlots*> editors_;
     std::string name_;
     std::string script_;
     TParserDefinition def_;
     TCodeMemoEngine engine_{def_};
+    TEngineStateTable states_;
     int lastLine_ = 0;
     int lastColumn_ = 0;
 };

@@ -53,6 +53,7 @@ void TCodeMemoParser::loadFromRegistry(platform::Registry& registry) {
         throw ECodeMemo(where);
     }
     if (onSettingsChanged) onSettingsChanged(*this);
+    ReapplyToEditors();
 }
 
 } // namespace morvane::highlight

@@ -34,6 +34,7 @@ public:
     bool empty() const { return items_.empty(); }
     std::size_t size() const { return items_.size(); }
     void clear() { items_.clear(); }
+    const std::deque<editor::StateSet>& items() const { return items_; }
     bool operator==(const TRTStack&) const = default;
 
 private:

@@ -80,13 +80,13 @@ void TMorvaneEditor::ApplyFileName() {
     int index = form_.pageControl()->indexOf(this);
     if (index >= 0) form_.pageControl()->setTabText(index, platform::fromBytes(fileName_));
     form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
-    highlighter_ = form_.highlighterIndexFor(fileName_);
+    UseHighlighter(form_.highlighterIndexFor(fileName_));
 }
 
 void TMorvaneEditor::ManualAssociation(int index) {
     const auto& list = form_.highlighters();
     if (index < 0 || std::size_t(index) >= list.size()) return;
-    highlighter_ = index;
+    UseHighlighter(index);
     const std::string& language = list[std::size_t(index)]->languageName();
     std::size_t dot = fileName_.rfind('.');
     std::string extension = dot == std::string::npos ? "." : fileName_.substr(dot);
@@ -99,6 +99,17 @@ void TMorvaneEditor::ManualAssociation(int index) {
     std::string error =
         form_.extensionTable().save(form_.context().programFolder / "filetypes.txt");
     if (!error.empty()) dialogs->message(MsgKind::Error, error); // the association in memory stays
+}
+
+void TMorvaneEditor::UseHighlighter(int index) {
+    const auto& list = form_.highlighters();
+    highlighter_ = index >= 0 && std::size_t(index) < list.size() ? index : -1;
+    // The settings record brings its own options; the document's word-wrap choice stays.
+    std::uint32_t wrap = editor_->Options() & editor::smoWordWrap;
+    editor_->SetParser(1, highlighter_ < 0 ? nullptr : list[std::size_t(highlighter_)].get());
+    editor_->SetActiveParser(1);
+    if ((editor_->Options() & editor::smoWordWrap) != wrap)
+        editor_->SetOptions((editor_->Options() & ~editor::smoWordWrap) | wrap);
 }
 
 void TMorvaneEditor::CheckDoubleSpaced() {

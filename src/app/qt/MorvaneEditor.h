@@ -58,6 +58,9 @@ public:
 
 private:
     void SetKind(Kind kind);
+    // Puts the highlighter with this index in the main window's list into slot 1 and makes it
+    // active; -1 leaves the slot empty.
+    void UseHighlighter(int index);
     bool WriteFile(const std::string& path);
     bool IsActive() const;
 

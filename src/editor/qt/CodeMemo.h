@@ -107,6 +107,12 @@ protected:
     bool focusNextPrevChild(bool next) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    // Highlighting and settings (CodeMemoSettings.cpp).
+    bool viewportEvent(QEvent* event) override;
+    void DirtyRecordHandedOver(RecIndex rec) override;
+    void TextEdited(TextOffset start, TextOffset extent) override;
+    void ApplySettings() override;
+    void SchedulePendingHighlight() override;
 
 private:
     void RepaintView() override;
@@ -172,6 +178,7 @@ private:
     bool syncingBars_ = false;
     QBasicTimer blink_;
     bool caretShown_ = true;
+    bool highlightIdleQueued_ = false;
 };
 
 // The printer every editor prints on, so that Print Setup applies to all of them.

@@ -1,0 +1,53 @@
+// The editor control's highlighting and settings: the settings record applied to the control
+// (SM_APPLYSETTINGS), re-highlighting after edits, and the pending re-highlighting finished in
+// idle time and before any row is painted.
+
+#include "editor/qt/CodeMemo.h"
+
+#include <QEvent>
+#include <QTimer>
+
+namespace morvane::editor {
+
+namespace {
+// Records re-highlighted per idle step: about a millisecond of work.
+constexpr RecIndex kIdleRecords = 2000;
+} // namespace
+
+bool TCodeMemo::viewportEvent(QEvent* event) {
+    // Rows below an edit that the record limit left behind are finished before they show.
+    if (event->type() == QEvent::Paint) EnsureHighlightedThrough(TopLine() + VisibleRows() + 1);
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void TCodeMemo::DirtyRecordHandedOver(RecIndex rec) {
+    HighlightDirtyRecord(rec);
+}
+
+void TCodeMemo::TextEdited(TextOffset start, TextOffset extent) {
+    HighlightTextEdited(start, extent);
+}
+
+void TCodeMemo::ApplySettings() {
+    const highlight::TSM_Settings& s = Settings();
+    if (!s.fontName.empty() && s.fontSize > 0 &&
+        (font_.family().toStdString() != s.fontName || font_.pointSize() != s.fontSize)) {
+        QFont font(QString::fromStdString(s.fontName), s.fontSize);
+        font.setStyleHint(QFont::TypeWriter);
+        SetFont(font);
+    }
+    ApplySettingsRecord();
+    Invalidate();
+}
+
+void TCodeMemo::SchedulePendingHighlight() {
+    if (highlightIdleQueued_) return;
+    highlightIdleQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        highlightIdleQueued_ = false;
+        if (ContinueHighlight(kIdleRecords)) SchedulePendingHighlight();
+        Invalidate();
+    });
+}
+
+} // namespace morvane::editor

@@ -1,0 +1,156 @@
+// Documents highlight with the highlighter their file name chooses, and follow a change of it.
+
+#include "QtTestSupport.h"
+#include "app/AppRegistry.h"
+#include "app/qt/MainForm.h"
+#include "app/qt/MorvaneEditor.h"
+#include "editor/qt/CodeMemo.h"
+#include "platform/FakeUi.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QTabWidget>
+
+using namespace morvane::app;
+using namespace morvane::platform;
+using morvane::testing::processUntil;
+using morvane::testing::settle;
+using morvane::testing::TempDir;
+using morvane::testing::writeFile;
+
+namespace {
+
+class HighlightedDocumentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        morvane::testing::qtApp();
+        std::filesystem::create_directories(dir / "home");
+        std::filesystem::copy_file(std::filesystem::path(MORVANE_TEST_RESOURCES) / "data" /
+                                       "filetypes.txt",
+                                   dir / "home" / "filetypes.txt");
+    }
+
+    TMainForm& form(std::vector<std::string> arguments) {
+        AppContext c;
+        c.registry = &registry;
+        c.dialogs = &dialogs;
+        c.clipboard = &clipboard;
+        c.shell = &shell;
+        c.programFolder = dir / "home";
+        c.resources = MORVANE_TEST_RESOURCES;
+        c.arguments = std::move(arguments);
+        form_ = std::make_unique<TMainForm>(c);
+        form_->show();
+        EXPECT_TRUE(processUntil([&] { return form_->firstActivationDone(); }));
+        settle();
+        return *form_;
+    }
+    std::string file(const std::string& name, const std::string& bytes) {
+        writeFile(dir / name, bytes);
+        return (dir / name).string();
+    }
+    TMorvaneEditor* doc(int i) {
+        return qobject_cast<TMorvaneEditor*>(form_->pageControl()->widget(i));
+    }
+    // The token value stored for the first character of the first occurrence of what.
+    static int tokenAt(morvane::editor::TCodeMemo& m, const std::string& what) {
+        std::string text = m.Text();
+        std::size_t at = text.find(what);
+        if (at == std::string::npos) return -1;
+        auto rec = m.LineFromOffset(morvane::editor::TextOffset(at));
+        const std::uint8_t* attrs = m.Store().Attrs(rec);
+        return attrs ? attrs[at - std::size_t(m.LineStart(rec))] : -1;
+    }
+
+    TempDir dir;
+    Registry registry{dir.path() / "cfg"};
+    FakeDialogs dialogs;
+    FakeClipboard clipboard;
+    FakeShell shell;
+    std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(HighlightedDocumentTest, OpenedFilesHighlightWithTheHighlighterOfTheirExtension) {
+    form({file("x.pl", "my $a = 1; # note\nprint <<EOT;\nbody\nEOT\n"),
+          file("x.html", "<p class=\"a\">text</p>\n<!-- gone -->\n")});
+    auto& perl = doc(0)->Editor();
+    auto& html = doc(1)->Editor();
+    ASSERT_NE(perl.Active(), nullptr);
+    ASSERT_NE(html.Active(), nullptr);
+    EXPECT_EQ(perl.ActiveParser(), 1);
+    EXPECT_EQ(perl.Active()->languageName(), "Perl");
+    EXPECT_EQ(html.Active()->languageName(), "HTML");
+    EXPECT_EQ(&perl.Settings(), &perl.Active()->settings());
+
+    // Tokens are stored: a comment, a here-document body and a tag differ from plain text.
+    int plain = tokenAt(perl, "my");
+    int comment = tokenAt(perl, "# note");
+    int body = tokenAt(perl, "body");
+    EXPECT_NE(comment, -1);
+    EXPECT_NE(comment, plain);
+    EXPECT_EQ(body, 18); // the program's here-document routine ran
+    int tag = tokenAt(html, "p class");
+    int text = tokenAt(html, "text");
+    EXPECT_NE(tag, text);
+    EXPECT_NE(tokenAt(html, "<!--"), text);
+}
+
+TEST_F(HighlightedDocumentTest, AnotherHighlighterFromTheMenuRehighlightsTheText) {
+    form({file("notes.txt", "int main() { return 0; } /* c */\n")});
+    auto& m = doc(0)->Editor();
+    EXPECT_EQ(m.Active()->languageName(), "Plain text");
+    int before = tokenAt(m, "/* c */");
+    dialogs.answers = {MsgResult::No};
+    doc(0)->ManualAssociation(1); // C++
+    EXPECT_EQ(m.Active()->languageName(), "C++");
+    EXPECT_NE(tokenAt(m, "/* c */"), before);
+    EXPECT_NE(tokenAt(m, "int"), tokenAt(m, "main"));
+
+    // Typing goes on being highlighted.
+    m.SetSelection(0, 0);
+    m.ReplaceSel("/* ");
+    EXPECT_EQ(tokenAt(m, "int"), tokenAt(m, "/* c"));
+}
+
+TEST_F(HighlightedDocumentTest, ClosingTheWindowWithOpenDocumentsLeavesNoDanglingHighlighter) {
+    form({file("a.cpp", "int x;\n"), file("b.cpp", "int y;\n")});
+    EXPECT_EQ(form_->highlighters()[1]->Editors().size(), 2u);
+    form_.reset(); // highlighters and documents go in whatever order the window has
+    SUCCEED();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(HighlightedDocumentTest, RowsBelowAnEditAreCaughtUpBeforeTheyPaintAndTheRestWhenIdle) {
+    std::string text = "<p>top</p>\n";
+    for (int i = 0; i < 3000; ++i)
+        text += "var x = \"s\"; // c\n";
+    form({file("long.html", text)});
+    auto& m = doc(0)->Editor();
+    EXPECT_TRUE(processUntil([&] { return !m.HighlightPending(); }));
+    m.SetSelection(m.LineStart(1), m.LineStart(1));
+    m.ReplaceSel("<script>\n");
+    ASSERT_TRUE(m.HighlightPending()); // far more changed than a window shows
+
+    auto full = HighlightText(m.Active()->engine(), m.Text());
+    auto stored = [&](morvane::editor::RecIndex rec) {
+        const std::uint8_t* a = m.Store().Attrs(rec);
+        std::size_t n = m.Store().Rec(rec).length;
+        std::size_t from = std::size_t(m.LineStart(rec));
+        return a && std::equal(a, a + n, full.begin() + std::ptrdiff_t(from));
+    };
+    // Scrolled far down: the rows shown are right by the time they are painted.
+    m.SetTopLine(2000);
+    m.viewport()->repaint();
+    EXPECT_TRUE(stored(2000));
+    EXPECT_TRUE(stored(2000 + m.VisibleRows() - 1));
+    // The rest is finished in idle steps.
+    EXPECT_TRUE(processUntil([&] { return !m.HighlightPending(); }));
+    for (morvane::editor::RecIndex r : {100, 1500, 2999})
+        EXPECT_TRUE(stored(r)) << r;
+}
+
+} // namespace
