@@ -93,6 +93,10 @@ TCodeMemo::~TCodeMemo() {
 
 void TCodeMemo::SetFont(const QFont& font) {
     font_ = font;
+    // The settings record in use follows the control's font, so that it is saved with it.
+    highlight::TSM_Settings& s = Settings();
+    s.fontName = font_.family().toStdString();
+    if (font_.pointSize() > 0) s.fontSize = font_.pointSize();
     styleFontMade_.fill(false);
     metrics_ = std::make_shared<TQtFontMetrics>(font_);
     SetFontMetrics(metrics_);

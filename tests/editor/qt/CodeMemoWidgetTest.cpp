@@ -22,6 +22,22 @@ protected:
     static inline QApplication* app_ = nullptr;
 };
 
+TEST_F(CodeMemoWidgetTest, TheFontIsStoredInTheSettingsRecordInUse) {
+    highlight::TCodeMemoParser parser;
+    TCodeMemo memo;
+    const int ownSize = memo.OwnSettings().fontSize;
+    memo.SetParser(1, &parser);
+    QFont font(QStringLiteral("DejaVu Sans Mono"), 13);
+    memo.SetFont(font);
+    EXPECT_EQ(parser.settings().fontName, "DejaVu Sans Mono");
+    EXPECT_EQ(parser.settings().fontSize, 13);
+    // The control's own record is left alone while a highlighter is active, and is used again
+    // once the slot is empty.
+    EXPECT_EQ(memo.OwnSettings().fontSize, ownSize);
+    memo.SetParser(1, nullptr);
+    EXPECT_EQ(&memo.Settings(), &memo.OwnSettings());
+}
+
 TEST_F(CodeMemoWidgetTest, ControlBytesHaveVisibleGlyphs) {
     bool control;
     EXPECT_EQ(GlyphOf(0, &control), QChar(0x2400));
