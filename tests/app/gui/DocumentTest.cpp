@@ -1,3 +1,4 @@
+#include "MainFormFixture.h"
 #include "QtTestSupport.h"
 #include "app/AppRegistry.h"
 #include "app/qt/MainForm.h"
@@ -33,39 +34,10 @@ using ::testing::HasSubstr;
 
 namespace {
 
-class DocumentTest : public ::testing::Test {
+class DocumentTest : public morvane::testing::MainFormFixture {
 protected:
-    void SetUp() override { morvane::testing::qtApp(); }
-
-    TMainForm& form(std::vector<std::string> arguments = {}) {
-        AppContext c;
-        c.registry = &registry;
-        c.dialogs = &dialogs;
-        c.clipboard = &clipboard;
-        c.shell = &shell;
-        c.programFolder = dir / "home";
-        c.resources = MORVANE_TEST_RESOURCES;
-        c.arguments = std::move(arguments);
-        form_ = std::make_unique<TMainForm>(c);
-        form_->show();
-        EXPECT_TRUE(processUntil([&] { return form_->firstActivationDone(); }));
-        settle();
-        return *form_;
-    }
-
     TMorvaneEditor* active() { return qobject_cast<TMorvaneEditor*>(form_->activeDocument()); }
     QString panel(int i) { return form_->statusPanel(i)->text(); }
-    std::string file(const std::string& name, const std::string& bytes) {
-        writeFile(dir / name, bytes);
-        return (dir / name).string();
-    }
-
-    TempDir dir;
-    Registry registry{dir.path() / "cfg"};
-    FakeDialogs dialogs;
-    FakeClipboard clipboard;
-    FakeShell shell;
-    std::unique_ptr<TMainForm> form_;
 };
 
 TEST_F(DocumentTest, AFileFromTheCommandLineOpensInATabWithItsStatus) {

@@ -1,5 +1,6 @@
 // Documents highlight with the highlighter their file name chooses, and follow a change of it.
 
+#include "MainFormFixture.h"
 #include "QtTestSupport.h"
 #include "app/AppRegistry.h"
 #include "app/qt/MainForm.h"
@@ -21,35 +22,16 @@ using morvane::testing::writeFile;
 
 namespace {
 
-class HighlightedDocumentTest : public ::testing::Test {
+class HighlightedDocumentTest : public morvane::testing::MainFormFixture {
 protected:
     void SetUp() override {
-        morvane::testing::qtApp();
+        MainFormFixture::SetUp();
         std::filesystem::create_directories(dir / "home");
         std::filesystem::copy_file(std::filesystem::path(MORVANE_TEST_RESOURCES) / "data" /
                                        "filetypes.txt",
                                    dir / "home" / "filetypes.txt");
     }
 
-    TMainForm& form(std::vector<std::string> arguments) {
-        AppContext c;
-        c.registry = &registry;
-        c.dialogs = &dialogs;
-        c.clipboard = &clipboard;
-        c.shell = &shell;
-        c.programFolder = dir / "home";
-        c.resources = MORVANE_TEST_RESOURCES;
-        c.arguments = std::move(arguments);
-        form_ = std::make_unique<TMainForm>(c);
-        form_->show();
-        EXPECT_TRUE(processUntil([&] { return form_->firstActivationDone(); }));
-        settle();
-        return *form_;
-    }
-    std::string file(const std::string& name, const std::string& bytes) {
-        writeFile(dir / name, bytes);
-        return (dir / name).string();
-    }
     TMorvaneEditor* doc(int i) {
         return qobject_cast<TMorvaneEditor*>(form_->pageControl()->widget(i));
     }
@@ -62,13 +44,6 @@ protected:
         const std::uint8_t* attrs = m.Store().Attrs(rec);
         return attrs ? attrs[at - std::size_t(m.LineStart(rec))] : -1;
     }
-
-    TempDir dir;
-    Registry registry{dir.path() / "cfg"};
-    FakeDialogs dialogs;
-    FakeClipboard clipboard;
-    FakeShell shell;
-    std::unique_ptr<TMainForm> form_;
 };
 
 TEST_F(HighlightedDocumentTest, OpenedFilesHighlightWithTheHighlighterOfTheirExtension) {
