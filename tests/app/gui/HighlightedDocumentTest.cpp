@@ -7,7 +7,6 @@
 #include "app/qt/MorvaneEditor.h"
 #include "editor/qt/CodeMemo.h"
 #include "platform/FakeUi.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +16,6 @@ using namespace morvane::app;
 using namespace morvane::platform;
 using morvane::testing::processUntil;
 using morvane::testing::settle;
-using morvane::testing::TempDir;
-using morvane::testing::writeFile;
 
 namespace {
 
