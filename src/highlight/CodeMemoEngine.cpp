@@ -49,10 +49,6 @@ bool groupHas(const TSM_CharGroupManager& groups, std::int32_t group, int c) {
 } // namespace
 
 TCodeMemoEngine::TCodeMemoEngine(const TParserDefinition& def) : def_(def) {
-    followMain_ = [this](std::int32_t g, int c) { return groupHas(def_.groups, g, c); };
-    followExtra_ = [this](std::int32_t g, int c) {
-        return groupHas(def_.settings.kwGroups(), g, c);
-    };
     DefinitionChanged();
 }
 
@@ -248,18 +244,18 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
     }
 }
 
-bool TCodeMemoEngine::matchKeyword(const editor::TKeywords& table,
-                                   const editor::TKeywords::FollowTest& follow,
+template <class Follow>
+bool TCodeMemoEngine::matchKeyword(const editor::TKeywords& table, const Follow& follow,
                                    const FirstChars& first, Scan& sc, std::uint8_t& token) {
-    std::optional<editor::TKeywords::Match> m;
+    editor::TKeywords::Hit m;
     if (meets(first[static_cast<unsigned char>(sc.s.text()[sc.start])], state_.current))
-        m = table.matchForward(sc.s.text(), sc.start, state_.current, follow);
-    if (!m) {
+        m = table.matchAt(sc.s.text(), sc.start, state_.current, follow);
+    if (!m.entry) {
         sc.s.setPosition(sc.start + 1);
         return false;
     }
-    sc.s.setPosition(sc.start + m->length);
-    token = m->entry.token;
+    sc.s.setPosition(sc.start + m.length);
+    token = m.entry->token;
     return true;
 }
 
@@ -269,11 +265,15 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
     Scan sc{stream, stream.position()};
     std::uint8_t token = 0;
 
-    bool held = matchKeyword(def_.keywords, followMain_, mainFirst_, sc, token);
+    auto followMain = [this](std::int32_t g, int c) { return groupHas(def_.groups, g, c); };
+    bool held = matchKeyword(def_.keywords, followMain, mainFirst_, sc, token);
     bool fromExtra = false;
     const auto& extra = def_.settings.extraKeywords();
     if (!held && !extra.empty())
-        held = fromExtra = matchKeyword(extra, followExtra_, extraFirst_, sc, token);
+        held = fromExtra = matchKeyword(
+            extra,
+            [this](std::int32_t g, int c) { return groupHas(def_.settings.kwGroups(), g, c); },
+            extraFirst_, sc, token);
 
     if (const auto& h = def_.handlers[token]) {
         if (!continueWithHandler(*h, sc, token)) {

@@ -111,12 +111,11 @@ private:
     using FirstChars = std::array<StateSet, 256>;
     void refreshFirstChars();
     static void collectFirstChars(const editor::TKeywords& table, FirstChars& out);
-    bool matchKeyword(const editor::TKeywords& table, const editor::TKeywords::FollowTest& follow,
-                      const FirstChars& first, Scan& sc, std::uint8_t& token);
+    template <class Follow>
+    bool matchKeyword(const editor::TKeywords& table, const Follow& follow, const FirstChars& first,
+                      Scan& sc, std::uint8_t& token);
 
     const TParserDefinition& def_;
-    editor::TKeywords::FollowTest followMain_;
-    editor::TKeywords::FollowTest followExtra_;
     FirstChars mainFirst_{};
     FirstChars extraFirst_{};
     std::size_t mainWords_ = 0;
