@@ -89,17 +89,28 @@ void TCodeMemoEngine::SetContext(std::uint8_t token) {
     state_.containerEnd = 0;
     state_.containerToken = 0;
     state_.inContainer = false;
+    refreshStateTables();
     selectTable();
 }
 
 void TCodeMemoEngine::RestoreState(const TEngineState& s) {
     failed_ = failedHandler_ = {};
     state_ = s;
+    refreshStateTables();
     selectTable();
 }
 
 static_assert(std::endian::native == std::endian::little, "state words are read little-endian");
 
+// Renewed with every restart: the definition may have been compiled again since the last scan.
+void TCodeMemoEngine::refreshStateTables() {
+    for (int s = 0; s < 256; ++s) {
+        const TokenTable* t = def_.statesWithTables.has(s) ? def_.stateTable(s) : nullptr;
+        stateTables_[std::size_t(s)] = t ? t : def_.globalTable.get();
+    }
+}
+
+// The table of the lowest current state that owns one.
 void TCodeMemoEngine::selectTable() {
     table_ = def_.globalTable.get();
     std::uint64_t owners[4], current[4];
@@ -109,7 +120,7 @@ void TCodeMemoEngine::selectTable() {
         // Little-endian words: bit n of byte n/8 is bit n of the word array.
         std::uint64_t both = owners[i] & current[i];
         if (!both) continue;
-        if (const TokenTable* t = def_.stateTable(i * 64 + std::countr_zero(both))) table_ = t;
+        table_ = stateTables_[std::size_t(i * 64 + std::countr_zero(both))];
         return;
     }
 }

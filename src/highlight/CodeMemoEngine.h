@@ -99,6 +99,7 @@ public:
 private:
     struct Scan;
     void selectTable();
+    void refreshStateTables();
     void pop();
     bool inGroup(std::uint32_t group, int c) const;
     bool runRoutine(bool custom, int number, Scan& sc, std::uint8_t& token);
@@ -122,6 +123,9 @@ private:
     std::size_t extraWords_ = 0;
     TEngineState state_;
     const TokenTable* table_ = nullptr;
+    // The token table of each state that has one (else the global table), so that a state
+    // change need not search the definition's map.
+    std::array<const TokenTable*, 256> stateTables_{};
     // The last token rule and handler that failed: from where (and, for a handler, after how
     // long a keyword), on which text, where they stopped, in which states. Only a shortcut to
     // the same outcome; SetContext and RestoreState forget them.
