@@ -132,10 +132,11 @@ void TCodeMemoEngine::pop() {
     selectTable();
 }
 
-bool TCodeMemoEngine::inGroup(std::uint32_t group, int c) const {
+[[gnu::always_inline]] inline bool TCodeMemoEngine::inGroup(std::uint32_t group, int c) const {
     return c >= 0 && def_.groups.get(group).contains(std::uint8_t(c));
 }
 
+// Most token characters are tested against groups; the routines stay out of line.
 bool TCodeMemoEngine::runRoutine(bool custom, int number, Scan& sc, std::uint8_t& token) {
     if (!custom) return ScanRoutine(number, sc.s, sc.start);
     if (!OnCustomParse || designing) return false;
@@ -143,7 +144,8 @@ bool TCodeMemoEngine::runRoutine(bool custom, int number, Scan& sc, std::uint8_t
     return OnCustomParse(*this, number, token, length, sc.s);
 }
 
-bool TCodeMemoEngine::endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& token) {
+[[gnu::always_inline]] inline bool TCodeMemoEngine::endMatches(const RuleEnd& end, Scan& sc,
+                                                               std::uint8_t& token) {
     if (end.isRoutine) return runRoutine(end.isCustom, end.routine, sc, token);
     if (end.count == 0) return false;
     std::size_t at = sc.s.position();
@@ -159,7 +161,8 @@ bool TCodeMemoEngine::endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& tok
     return matched;
 }
 
-bool TCodeMemoEngine::bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token) {
+[[gnu::always_inline]] inline bool TCodeMemoEngine::bodyMatches(const RuleBody& body, Scan& sc,
+                                                                std::uint8_t& token) {
     if (body.isRoutine) return runRoutine(body.isCustom, body.routine, sc, token);
     if (!inGroup(body.group, sc.s.current())) return false;
     sc.s.advance();
