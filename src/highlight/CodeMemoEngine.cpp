@@ -298,8 +298,6 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
     }
     if (!held) token = tokenTableStep(sc, token);
 
-    if (!state_.inContainer) state_.saved = state_.current;
-
     const auto& rule = def_.stateRules[token];
     bool rejected = stream.position() <= sc.start ||
                     (rule && !fromExtra && !meets(rule->valid, state_.current));
@@ -308,6 +306,8 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
         token = 0;
     }
     if (rule && !rejected) {
+        // The states to return to after the container; not kept up to date outside one.
+        if (rule->container && !state_.inContainer) state_.saved = state_.current;
         if (rule->pushPop & ppPopBefore)
             pop();
         else if (rule->pushPop & ppPushBefore)

@@ -45,7 +45,7 @@ using TCustomParseEvent = std::function<bool(TCodeMemoEngine& sender, int type, 
 struct TEngineState {
     StateSet current;
     TRTStack stack;
-    StateSet saved;
+    StateSet saved; // meaningful only inside a container
     std::size_t containerEnd = 0;
     std::uint8_t containerToken = 0;
     bool inContainer = false;
