@@ -202,11 +202,8 @@ bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::u
     }
 }
 
-// Without a rule for the first character the token stays as it is.
-std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
-    const auto& slot = (*table_)[std::uint8_t(sc.s.text()[sc.start])];
-    if (!slot || !meets(slot->valid, state_.current)) return token;
-    const TokenRule& r = *slot;
+// Runs the token rule of the first character (valid in the current states).
+std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, const TokenRule& r, std::uint8_t token) {
     if (r.stdStart) {
         // A mail address refused for want of an '@' is refused from any start inside its run.
         const bool mail = r.stdRoutine == srMailUrl;
@@ -296,7 +293,12 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
             held = fromExtra = false;
         }
     }
-    if (!held) token = tokenTableStep(sc, token);
+    if (!held) {
+        // Without a rule for the first character the token stays as it is. Tested here: most
+        // characters have none.
+        const auto& slot = (*table_)[std::uint8_t(stream.text()[sc.start])];
+        if (slot && meets(slot->valid, state_.current)) token = tokenTableStep(sc, *slot, token);
+    }
 
     const auto& rule = def_.stateRules[token];
     bool rejected = stream.position() <= sc.start ||
