@@ -204,6 +204,41 @@ bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::u
     }
 }
 
+// The loop below for a rule of groups only, on the text itself: it runs for every character of
+// strings, comments and markup text.
+std::uint8_t TCodeMemoEngine::groupRule(Scan& sc, const TokenRule& r, std::uint8_t token) {
+    const std::string_view text = sc.s.text();
+    const std::size_t size = text.size();
+    const TSM_CharGroupManager& groups = def_.groups;
+    const std::size_t endCount = std::min<std::size_t>(r.end.count, r.end.groups.size());
+    const TSM_CharGroup* body = nullptr;
+    std::size_t p = sc.s.position();
+    bool check = r.body.optional;
+    for (;;) {
+        if (check && endCount > 0) {
+            std::size_t i = 0;
+            while (i < endCount && p + i < size &&
+                   groups.get(r.end.groups[i]).contains(std::uint8_t(text[p + i])))
+                ++i;
+            if (i == endCount) {
+                sc.s.setPosition(r.end.included ? p + endCount : p);
+                return r.value;
+            }
+        }
+        check = true;
+        if (!body) body = &groups.get(r.body.group);
+        if (p >= size || !body->contains(std::uint8_t(text[p]))) {
+            failed_ = {&r, text.data(), sc.start, 0, p, state_.current};
+            sc.fail(token);
+            return token;
+        }
+        if (++p >= size) {
+            sc.s.setPosition(p);
+            return r.value;
+        }
+    }
+}
+
 // Runs the token rule of the first character (valid in the current states).
 std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, const TokenRule& r, std::uint8_t token) {
     if (r.stdStart) {
@@ -239,6 +274,7 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, const TokenRule& r, std::
         sc.fail(token);
         return token;
     }
+    if (groupsOnly) return groupRule(sc, r, token);
     bool check = r.body.optional;
     token = r.value;
     std::size_t reached = sc.s.position(); // as in continueWithHandler

@@ -107,6 +107,7 @@ private:
     bool bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token);
     bool continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token);
     std::uint8_t tokenTableStep(Scan& sc, const TokenRule& r, std::uint8_t token);
+    std::uint8_t groupRule(Scan& sc, const TokenRule& r, std::uint8_t token);
     // The states of the words that start with each character: most characters start no word
     // in the current states, and the trie need not be asked.
     using FirstChars = std::array<StateSet, 256>;
