@@ -172,6 +172,46 @@ bool TCodeMemoEngine::runRoutine(bool custom, int number, Scan& sc, std::uint8_t
     return true;
 }
 
+// continueWithHandler's loop for a handler of groups only, on the text itself.
+bool TCodeMemoEngine::groupHandler(const HandlerRule& h, Scan& sc, std::size_t keyword) {
+    const std::string_view text = sc.s.text();
+    const std::size_t size = text.size();
+    const TSM_CharGroupManager& groups = def_.groups;
+    const std::size_t endCount = std::min<std::size_t>(h.end.count, h.end.groups.size());
+    const bool hasEnd = endCount > 0;
+    const TSM_CharGroup* body = nullptr;
+    std::size_t p = sc.s.position();
+    bool check = h.body.optional && hasEnd;
+    for (;;) {
+        if (check) {
+            std::size_t i = 0;
+            while (i < endCount && p + i < size &&
+                   groups.get(h.end.groups[i]).contains(std::uint8_t(text[p + i])))
+                ++i;
+            if (i == endCount) {
+                sc.s.setPosition(h.end.included ? p + endCount : p);
+                return true;
+            }
+        }
+        check = hasEnd;
+        if (hasEnd && p >= size) {
+            sc.s.setPosition(p);
+            return true;
+        }
+        if (!body) body = &groups.get(h.body.group);
+        if (p >= size || !body->contains(std::uint8_t(text[p]))) {
+            sc.s.setPosition(p);
+            if (hasEnd) failedHandler_ = {&h, text.data(), sc.start, keyword, p, state_.current};
+            return false;
+        }
+        ++p;
+        if (!hasEnd) {
+            sc.s.setPosition(p);
+            return true;
+        }
+    }
+}
+
 // Continues a keyword's token; false when the rule does not complete.
 bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token) {
     const bool hasEnd = h.end.has();
@@ -184,6 +224,7 @@ bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::u
     if (groupsOnly && f.rule == &h && f.text == sc.s.text().data() && sc.start > f.from &&
         keyword == f.keyword && sc.s.position() <= f.at && f.states == state_.current)
         return false;
+    if (groupsOnly) return groupHandler(h, sc, keyword);
     // Every round must end further on than the one before: a body that accepts without
     // consuming, or a custom end that steps back, would otherwise repeat for ever.
     std::size_t reached = sc.s.position();

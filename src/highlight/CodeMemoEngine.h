@@ -106,6 +106,7 @@ private:
     bool endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& token);
     bool bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token);
     bool continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token);
+    bool groupHandler(const HandlerRule& h, Scan& sc, std::size_t keyword);
     std::uint8_t tokenTableStep(Scan& sc, const TokenRule& r, std::uint8_t token);
     std::uint8_t groupRule(Scan& sc, const TokenRule& r, std::uint8_t token);
     // The states of the words that start with each character: most characters start no word
