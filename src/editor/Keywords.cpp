@@ -89,24 +89,10 @@ std::optional<KeywordEntry> TKeywords::find(std::string_view rawWord,
 std::optional<TKeywords::Match> TKeywords::matchForward(std::string_view text, std::size_t pos,
                                                         const StateSet& states,
                                                         const FollowTest& follow) const {
-    std::optional<Match> best;
-    if (pos >= text.size()) return best;
-    auto fold = [&](char c) { return caseSensitive_ ? c : lower(c); };
-    std::int32_t n = index_[std::uint8_t(fold(text[pos]))];
-    std::size_t i = pos;
-    while (n >= 0 && nodes_[n].states.meets(states)) {
-        ++i;
-        int next = i < text.size() ? std::uint8_t(text[i]) : -1;
-        for (const auto& e : nodes_[n].entries) {
-            if (!e.states.meets(states)) continue;
-            if (e.followGroup >= 0 && follow && !follow(e.followGroup, next)) continue;
-            best = Match{i - pos, e};
-            break;
-        }
-        if (i >= text.size()) break;
-        n = findChild(nodes_[n].child, fold(text[i]));
-    }
-    return best;
+    Hit h = matchAt(text, pos, states,
+                    [&](std::int32_t group, int ch) { return !follow || follow(group, ch); });
+    if (!h.entry) return std::nullopt;
+    return Match{h.length, *h.entry};
 }
 
 std::optional<TKeywords::Match> TKeywords::matchBackward(std::string_view text, std::size_t end,

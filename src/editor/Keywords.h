@@ -58,6 +58,15 @@ public:
     // the character after it.
     std::optional<Match> matchForward(std::string_view text, std::size_t pos,
                                       const StateSet& states, const FollowTest& follow = {}) const;
+    // matchForward for the highlighter's hot loop: the follow test is inlined and the entry is
+    // not copied. entry stays valid until the table changes.
+    struct Hit {
+        std::size_t length = 0;
+        const KeywordEntry* entry = nullptr; // null: no match
+    };
+    template <class Follow>
+    Hit matchAt(std::string_view text, std::size_t pos, const StateSet& states,
+                const Follow& follow) const;
     // Longest stored word that, read backwards from text[end-1], matches (for reversed names).
     std::optional<Match> matchBackward(std::string_view text, std::size_t end,
                                        const StateSet& states) const;
@@ -85,5 +94,36 @@ private:
     std::vector<Node> nodes_;
     std::vector<std::pair<std::string, KeywordEntry>> words_;
 };
+
+template <class Follow>
+TKeywords::Hit TKeywords::matchAt(std::string_view text, std::size_t pos, const StateSet& states,
+                                  const Follow& follow) const {
+    Hit best;
+    const std::size_t size = text.size();
+    if (pos >= size) return best;
+    auto fold = [this](char c) { return caseSensitive_ ? c : lower(c); };
+    std::int32_t n = index_[std::uint8_t(fold(text[pos]))];
+    std::size_t i = pos;
+    while (n >= 0) {
+        const Node& node = nodes_[std::size_t(n)];
+        if (!node.states.meets(states)) break;
+        ++i;
+        if (!node.entries.empty()) {
+            const int next = i < size ? std::uint8_t(text[i]) : -1;
+            for (const auto& e : node.entries) {
+                if (!e.states.meets(states)) continue;
+                if (e.followGroup >= 0 && !follow(e.followGroup, next)) continue;
+                best = Hit{i - pos, &e};
+                break;
+            }
+        }
+        if (i >= size) break;
+        const char c = fold(text[i]);
+        n = node.child;
+        while (n >= 0 && nodes_[std::size_t(n)].ch != c)
+            n = nodes_[std::size_t(n)].sibling;
+    }
+    return best;
+}
 
 } // namespace morvane::editor

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 namespace morvane::editor {
 
@@ -106,7 +107,8 @@ void TTextStore::SetAttrs(RecIndex rec, const std::uint8_t* bytes) {
     Block& bl = *blocks_[b];
     // Token bytes are allocated per block on first use: a document nobody highlights pays nothing.
     if (bl.attrs.size() != bl.text.size()) bl.attrs.assign(bl.text.size(), '\0');
-    std::copy(bytes, bytes + bl.recs[i].length, bl.attrs.begin() + bl.starts[i]);
+    // memcpy: copying unsigned bytes into chars is otherwise a loop of one byte at a time.
+    std::memcpy(bl.attrs.data() + bl.starts[i], bytes, std::size_t(bl.recs[i].length));
     bl.recs[i].flags |= lfHasAttrs;
 }
 
@@ -119,7 +121,7 @@ const std::uint8_t* TTextStore::Attrs(const Cursor& c) const {
 void TTextStore::SetAttrs(const Cursor& c, const std::uint8_t* bytes) {
     Block& bl = *blocks_[c.block];
     if (bl.attrs.size() != bl.text.size()) bl.attrs.assign(bl.text.size(), '\0');
-    std::copy(bytes, bytes + bl.recs[c.idx].length, bl.attrs.begin() + bl.starts[c.idx]);
+    std::memcpy(bl.attrs.data() + bl.starts[c.idx], bytes, std::size_t(bl.recs[c.idx].length));
     bl.recs[c.idx].flags |= lfHasAttrs;
 }
 

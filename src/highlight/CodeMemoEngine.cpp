@@ -27,17 +27,20 @@ std::uint64_t word(const StateSet& s, int i) {
     return w;
 }
 
+// Most highlighters number their states from 0: the first word usually decides.
 [[gnu::always_inline]] inline bool meets(const StateSet& a, const StateSet& b) {
-    return ((word(a, 0) & word(b, 0)) | (word(a, 1) & word(b, 1)) | (word(a, 2) & word(b, 2)) |
-            (word(a, 3) & word(b, 3))) != 0;
+    if (word(a, 0) & word(b, 0)) return true;
+    return ((word(a, 1) & word(b, 1)) | (word(a, 2) & word(b, 2)) | (word(a, 3) & word(b, 3))) != 0;
 }
 
 // (s | add) - remove
-void change(StateSet& s, const StateSet& add, const StateSet& remove) {
-    for (int i = 0; i < 4; ++i) {
-        std::uint64_t w = (word(s, i) | word(add, i)) & ~word(remove, i);
-        std::memcpy(s.bits.data() + 8 * i, &w, 8);
-    }
+[[gnu::always_inline]] inline void change(StateSet& s, const StateSet& add,
+                                          const StateSet& remove) {
+    const std::uint64_t w[4] = {(word(s, 0) | word(add, 0)) & ~word(remove, 0),
+                                (word(s, 1) | word(add, 1)) & ~word(remove, 1),
+                                (word(s, 2) | word(add, 2)) & ~word(remove, 2),
+                                (word(s, 3) | word(add, 3)) & ~word(remove, 3)};
+    std::memcpy(s.bits.data(), w, 32);
 }
 
 // The end of the text reads as character 0 when a follow group is tested, so that a keyword
@@ -49,10 +52,6 @@ bool groupHas(const TSM_CharGroupManager& groups, std::int32_t group, int c) {
 } // namespace
 
 TCodeMemoEngine::TCodeMemoEngine(const TParserDefinition& def) : def_(def) {
-    followMain_ = [this](std::int32_t g, int c) { return groupHas(def_.groups, g, c); };
-    followExtra_ = [this](std::int32_t g, int c) {
-        return groupHas(def_.settings.kwGroups(), g, c);
-    };
     DefinitionChanged();
 }
 
@@ -93,17 +92,28 @@ void TCodeMemoEngine::SetContext(std::uint8_t token) {
     state_.containerEnd = 0;
     state_.containerToken = 0;
     state_.inContainer = false;
+    refreshStateTables();
     selectTable();
 }
 
 void TCodeMemoEngine::RestoreState(const TEngineState& s) {
     failed_ = failedHandler_ = {};
     state_ = s;
+    refreshStateTables();
     selectTable();
 }
 
 static_assert(std::endian::native == std::endian::little, "state words are read little-endian");
 
+// Renewed with every restart: the definition may have been compiled again since the last scan.
+void TCodeMemoEngine::refreshStateTables() {
+    for (int s = 0; s < 256; ++s) {
+        const TokenTable* t = def_.statesWithTables.has(s) ? def_.stateTable(s) : nullptr;
+        stateTables_[std::size_t(s)] = t ? t : def_.globalTable.get();
+    }
+}
+
+// The table of the lowest current state that owns one.
 void TCodeMemoEngine::selectTable() {
     table_ = def_.globalTable.get();
     std::uint64_t owners[4], current[4];
@@ -113,7 +123,7 @@ void TCodeMemoEngine::selectTable() {
         // Little-endian words: bit n of byte n/8 is bit n of the word array.
         std::uint64_t both = owners[i] & current[i];
         if (!both) continue;
-        if (const TokenTable* t = def_.stateTable(i * 64 + std::countr_zero(both))) table_ = t;
+        table_ = stateTables_[std::size_t(i * 64 + std::countr_zero(both))];
         return;
     }
 }
@@ -125,10 +135,11 @@ void TCodeMemoEngine::pop() {
     selectTable();
 }
 
-bool TCodeMemoEngine::inGroup(std::uint32_t group, int c) const {
+[[gnu::always_inline]] inline bool TCodeMemoEngine::inGroup(std::uint32_t group, int c) const {
     return c >= 0 && def_.groups.get(group).contains(std::uint8_t(c));
 }
 
+// Most token characters are tested against groups; the routines stay out of line.
 bool TCodeMemoEngine::runRoutine(bool custom, int number, Scan& sc, std::uint8_t& token) {
     if (!custom) return ScanRoutine(number, sc.s, sc.start);
     if (!OnCustomParse || designing) return false;
@@ -136,7 +147,8 @@ bool TCodeMemoEngine::runRoutine(bool custom, int number, Scan& sc, std::uint8_t
     return OnCustomParse(*this, number, token, length, sc.s);
 }
 
-bool TCodeMemoEngine::endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& token) {
+[[gnu::always_inline]] inline bool TCodeMemoEngine::endMatches(const RuleEnd& end, Scan& sc,
+                                                               std::uint8_t& token) {
     if (end.isRoutine) return runRoutine(end.isCustom, end.routine, sc, token);
     if (end.count == 0) return false;
     std::size_t at = sc.s.position();
@@ -152,11 +164,52 @@ bool TCodeMemoEngine::endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& tok
     return matched;
 }
 
-bool TCodeMemoEngine::bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token) {
+[[gnu::always_inline]] inline bool TCodeMemoEngine::bodyMatches(const RuleBody& body, Scan& sc,
+                                                                std::uint8_t& token) {
     if (body.isRoutine) return runRoutine(body.isCustom, body.routine, sc, token);
     if (!inGroup(body.group, sc.s.current())) return false;
     sc.s.advance();
     return true;
+}
+
+// continueWithHandler's loop for a handler of groups only, on the text itself.
+bool TCodeMemoEngine::groupHandler(const HandlerRule& h, Scan& sc, std::size_t keyword) {
+    const std::string_view text = sc.s.text();
+    const std::size_t size = text.size();
+    const TSM_CharGroupManager& groups = def_.groups;
+    const std::size_t endCount = std::min<std::size_t>(h.end.count, h.end.groups.size());
+    const bool hasEnd = endCount > 0;
+    const TSM_CharGroup* body = nullptr;
+    std::size_t p = sc.s.position();
+    bool check = h.body.optional && hasEnd;
+    for (;;) {
+        if (check) {
+            std::size_t i = 0;
+            while (i < endCount && p + i < size &&
+                   groups.get(h.end.groups[i]).contains(std::uint8_t(text[p + i])))
+                ++i;
+            if (i == endCount) {
+                sc.s.setPosition(h.end.included ? p + endCount : p);
+                return true;
+            }
+        }
+        check = hasEnd;
+        if (hasEnd && p >= size) {
+            sc.s.setPosition(p);
+            return true;
+        }
+        if (!body) body = &groups.get(h.body.group);
+        if (p >= size || !body->contains(std::uint8_t(text[p]))) {
+            sc.s.setPosition(p);
+            if (hasEnd) failedHandler_ = {&h, text.data(), sc.start, keyword, p, state_.current};
+            return false;
+        }
+        ++p;
+        if (!hasEnd) {
+            sc.s.setPosition(p);
+            return true;
+        }
+    }
 }
 
 // Continues a keyword's token; false when the rule does not complete.
@@ -171,6 +224,7 @@ bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::u
     if (groupsOnly && f.rule == &h && f.text == sc.s.text().data() && sc.start > f.from &&
         keyword == f.keyword && sc.s.position() <= f.at && f.states == state_.current)
         return false;
+    if (groupsOnly) return groupHandler(h, sc, keyword);
     // Every round must end further on than the one before: a body that accepts without
     // consuming, or a custom end that steps back, would otherwise repeat for ever.
     std::size_t reached = sc.s.position();
@@ -191,11 +245,43 @@ bool TCodeMemoEngine::continueWithHandler(const HandlerRule& h, Scan& sc, std::u
     }
 }
 
-// Without a rule for the first character the token stays as it is.
-std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
-    const auto& slot = (*table_)[std::uint8_t(sc.s.text()[sc.start])];
-    if (!slot || !meets(slot->valid, state_.current)) return token;
-    const TokenRule& r = *slot;
+// The loop below for a rule of groups only, on the text itself: it runs for every character of
+// strings, comments and markup text.
+std::uint8_t TCodeMemoEngine::groupRule(Scan& sc, const TokenRule& r, std::uint8_t token) {
+    const std::string_view text = sc.s.text();
+    const std::size_t size = text.size();
+    const TSM_CharGroupManager& groups = def_.groups;
+    const std::size_t endCount = std::min<std::size_t>(r.end.count, r.end.groups.size());
+    const TSM_CharGroup* body = nullptr;
+    std::size_t p = sc.s.position();
+    bool check = r.body.optional;
+    for (;;) {
+        if (check && endCount > 0) {
+            std::size_t i = 0;
+            while (i < endCount && p + i < size &&
+                   groups.get(r.end.groups[i]).contains(std::uint8_t(text[p + i])))
+                ++i;
+            if (i == endCount) {
+                sc.s.setPosition(r.end.included ? p + endCount : p);
+                return r.value;
+            }
+        }
+        check = true;
+        if (!body) body = &groups.get(r.body.group);
+        if (p >= size || !body->contains(std::uint8_t(text[p]))) {
+            failed_ = {&r, text.data(), sc.start, 0, p, state_.current};
+            sc.fail(token);
+            return token;
+        }
+        if (++p >= size) {
+            sc.s.setPosition(p);
+            return r.value;
+        }
+    }
+}
+
+// Runs the token rule of the first character (valid in the current states).
+std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, const TokenRule& r, std::uint8_t token) {
     if (r.stdStart) {
         // A mail address refused for want of an '@' is refused from any start inside its run.
         const bool mail = r.stdRoutine == srMailUrl;
@@ -229,6 +315,7 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
         sc.fail(token);
         return token;
     }
+    if (groupsOnly) return groupRule(sc, r, token);
     bool check = r.body.optional;
     token = r.value;
     std::size_t reached = sc.s.position(); // as in continueWithHandler
@@ -248,18 +335,18 @@ std::uint8_t TCodeMemoEngine::tokenTableStep(Scan& sc, std::uint8_t token) {
     }
 }
 
-bool TCodeMemoEngine::matchKeyword(const editor::TKeywords& table,
-                                   const editor::TKeywords::FollowTest& follow,
+template <class Follow>
+bool TCodeMemoEngine::matchKeyword(const editor::TKeywords& table, const Follow& follow,
                                    const FirstChars& first, Scan& sc, std::uint8_t& token) {
-    std::optional<editor::TKeywords::Match> m;
+    editor::TKeywords::Hit m;
     if (meets(first[static_cast<unsigned char>(sc.s.text()[sc.start])], state_.current))
-        m = table.matchForward(sc.s.text(), sc.start, state_.current, follow);
-    if (!m) {
+        m = table.matchAt(sc.s.text(), sc.start, state_.current, follow);
+    if (!m.entry) {
         sc.s.setPosition(sc.start + 1);
         return false;
     }
-    sc.s.setPosition(sc.start + m->length);
-    token = m->entry.token;
+    sc.s.setPosition(sc.start + m.length);
+    token = m.entry->token;
     return true;
 }
 
@@ -269,11 +356,15 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
     Scan sc{stream, stream.position()};
     std::uint8_t token = 0;
 
-    bool held = matchKeyword(def_.keywords, followMain_, mainFirst_, sc, token);
+    auto followMain = [this](std::int32_t g, int c) { return groupHas(def_.groups, g, c); };
+    bool held = matchKeyword(def_.keywords, followMain, mainFirst_, sc, token);
     bool fromExtra = false;
     const auto& extra = def_.settings.extraKeywords();
     if (!held && !extra.empty())
-        held = fromExtra = matchKeyword(extra, followExtra_, extraFirst_, sc, token);
+        held = fromExtra = matchKeyword(
+            extra,
+            [this](std::int32_t g, int c) { return groupHas(def_.settings.kwGroups(), g, c); },
+            extraFirst_, sc, token);
 
     if (const auto& h = def_.handlers[token]) {
         if (!continueWithHandler(*h, sc, token)) {
@@ -281,9 +372,12 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
             held = fromExtra = false;
         }
     }
-    if (!held) token = tokenTableStep(sc, token);
-
-    if (!state_.inContainer) state_.saved = state_.current;
+    if (!held) {
+        // Without a rule for the first character the token stays as it is. Tested here: most
+        // characters have none.
+        const auto& slot = (*table_)[std::uint8_t(stream.text()[sc.start])];
+        if (slot && meets(slot->valid, state_.current)) token = tokenTableStep(sc, *slot, token);
+    }
 
     const auto& rule = def_.stateRules[token];
     bool rejected = stream.position() <= sc.start ||
@@ -293,6 +387,8 @@ std::uint8_t TCodeMemoEngine::GetToken(TScanStream& stream, std::size_t& length)
         token = 0;
     }
     if (rule && !rejected) {
+        // The states to return to after the container; not kept up to date outside one.
+        if (rule->container && !state_.inContainer) state_.saved = state_.current;
         if (rule->pushPop & ppPopBefore)
             pop();
         else if (rule->pushPop & ppPushBefore)

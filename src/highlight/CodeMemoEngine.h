@@ -45,7 +45,7 @@ using TCustomParseEvent = std::function<bool(TCodeMemoEngine& sender, int type, 
 struct TEngineState {
     StateSet current;
     TRTStack stack;
-    StateSet saved;
+    StateSet saved; // meaningful only inside a container
     std::size_t containerEnd = 0;
     std::uint8_t containerToken = 0;
     bool inContainer = false;
@@ -99,30 +99,35 @@ public:
 private:
     struct Scan;
     void selectTable();
+    void refreshStateTables();
     void pop();
     bool inGroup(std::uint32_t group, int c) const;
     bool runRoutine(bool custom, int number, Scan& sc, std::uint8_t& token);
     bool endMatches(const RuleEnd& end, Scan& sc, std::uint8_t& token);
     bool bodyMatches(const RuleBody& body, Scan& sc, std::uint8_t& token);
     bool continueWithHandler(const HandlerRule& h, Scan& sc, std::uint8_t& token);
-    std::uint8_t tokenTableStep(Scan& sc, std::uint8_t token);
+    bool groupHandler(const HandlerRule& h, Scan& sc, std::size_t keyword);
+    std::uint8_t tokenTableStep(Scan& sc, const TokenRule& r, std::uint8_t token);
+    std::uint8_t groupRule(Scan& sc, const TokenRule& r, std::uint8_t token);
     // The states of the words that start with each character: most characters start no word
     // in the current states, and the trie need not be asked.
     using FirstChars = std::array<StateSet, 256>;
     void refreshFirstChars();
     static void collectFirstChars(const editor::TKeywords& table, FirstChars& out);
-    bool matchKeyword(const editor::TKeywords& table, const editor::TKeywords::FollowTest& follow,
-                      const FirstChars& first, Scan& sc, std::uint8_t& token);
+    template <class Follow>
+    bool matchKeyword(const editor::TKeywords& table, const Follow& follow, const FirstChars& first,
+                      Scan& sc, std::uint8_t& token);
 
     const TParserDefinition& def_;
-    editor::TKeywords::FollowTest followMain_;
-    editor::TKeywords::FollowTest followExtra_;
     FirstChars mainFirst_{};
     FirstChars extraFirst_{};
     std::size_t mainWords_ = 0;
     std::size_t extraWords_ = 0;
     TEngineState state_;
     const TokenTable* table_ = nullptr;
+    // The token table of each state that has one (else the global table), so that a state
+    // change need not search the definition's map.
+    std::array<const TokenTable*, 256> stateTables_{};
     // The last token rule and handler that failed: from where (and, for a handler, after how
     // long a keyword), on which text, where they stopped, in which states. Only a shortcut to
     // the same outcome; SetContext and RestoreState forget them.

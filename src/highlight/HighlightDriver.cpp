@@ -32,6 +32,11 @@ std::size_t THighlightPassRunner::Margin(const TCodeMemoEngine& engine) {
     return margin_;
 }
 
+namespace {
+// Bytes of out beyond the window's text, so that a short token is filled by one store.
+constexpr std::size_t kFillSlack = 8;
+} // namespace
+
 THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& engine,
                                            TEngineStateTable& states, const THighlightPass& pass,
                                            const TTokenSink& seen) {
@@ -69,7 +74,7 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
             ends.push_back(fill.start + static_cast<TextOffset>(t.size()));
             if (!store.Next(fill)) whole = true;
         }
-        out.resize(text.size());
+        out.resize(text.size() + kFillSlack);
     };
 
     std::size_t pos = static_cast<std::size_t>(res.restart - base);
@@ -150,9 +155,11 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
             continue;
         }
         ++tokens;
-        if (end - tokenStart <= 8) { // most tokens are short: cheaper than a call to memset
-            for (std::size_t i = tokenStart; i < end; ++i)
-                out[i] = t;
+        if (end - tokenStart <= kFillSlack) {
+            // Most tokens are short: one store of eight bytes. What it writes past the token is
+            // written again by the tokens that follow before any record takes it.
+            const std::uint64_t eight = 0x0101010101010101ull * t;
+            std::memcpy(out.data() + tokenStart, &eight, kFillSlack);
         } else {
             std::memset(out.data() + tokenStart, t, end - tokenStart);
         }

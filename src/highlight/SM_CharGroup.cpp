@@ -33,9 +33,8 @@ std::uint32_t TSM_CharGroupManager::add(const TSM_CharGroup& group) {
     return id;
 }
 
-const TSM_CharGroup& TSM_CharGroupManager::get(std::uint32_t id) const {
-    if (id >= groups_.size()) throw ECodeMemo("Invalid Set ID (" + std::to_string(id) + ")");
-    return groups_[id];
+void TSM_CharGroupManager::invalidId(std::uint32_t id) {
+    throw ECodeMemo("Invalid Set ID (" + std::to_string(id) + ")");
 }
 
 void TSM_CharGroupManager::clear() {

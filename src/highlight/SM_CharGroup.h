@@ -38,12 +38,18 @@ class TSM_CharGroupManager {
 public:
     // The number of an equal group already held, or of a copy appended now.
     std::uint32_t add(const TSM_CharGroup& group);
-    // Raises ECodeMemo "Invalid Set ID (%d)" for a number at or above count().
-    const TSM_CharGroup& get(std::uint32_t id) const;
+    // Raises ECodeMemo "Invalid Set ID (%d)" for a number at or above count(). Inline: the
+    // engine asks for a group at nearly every character.
+    const TSM_CharGroup& get(std::uint32_t id) const {
+        if (id >= groups_.size()) [[unlikely]]
+            invalidId(id);
+        return groups_[id];
+    }
     std::uint32_t count() const { return std::uint32_t(groups_.size()); }
     void clear();
 
 private:
+    [[noreturn]] static void invalidId(std::uint32_t id);
     static std::string key(const TSM_CharGroup& g);
     std::vector<TSM_CharGroup> groups_;
     std::map<std::string, std::uint32_t> index_;
