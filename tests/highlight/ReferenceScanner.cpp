@@ -190,7 +190,8 @@ std::uint8_t ReferenceScanner::next() {
     bool found = false, fromExtra = false;
     auto follow = [&](const TSM_CharGroupManager& groups) {
         return [&groups](std::int32_t g, int c) {
-            return c < 0 || groups.get(std::uint32_t(g)).contains(std::uint8_t(c));
+            // Past the end the stream's current character is 0.
+            return groups.get(std::uint32_t(g)).contains(std::uint8_t(c < 0 ? 0 : c));
         };
     };
     if (auto m = def_.keywords.matchForward(text_, start_, cur_, follow(def_.groups))) {
@@ -214,6 +215,8 @@ std::uint8_t ReferenceScanner::next() {
         const HandlerRule& h = *def_.handlers[t];
         const bool e = h.end.has();
         bool check = h.body.optional && e;
+        // A body that accepts without consuming would repeat for ever: the token ends there.
+        std::size_t reached = pos_;
         for (;;) {
             if (check && endMatches(h.end, t)) break;
             check = e;
@@ -226,7 +229,8 @@ std::uint8_t ReferenceScanner::next() {
                 fail();
                 break;
             }
-            if (!e || atEnd()) break;
+            if (!e || atEnd() || pos_ <= reached) break;
+            reached = pos_;
         }
     }
     if (!found) {
@@ -245,6 +249,7 @@ std::uint8_t ReferenceScanner::next() {
             } else {
                 bool check = r.body.optional;
                 std::uint8_t v = r.value;
+                std::size_t reached = pos_;
                 for (;;) {
                     if (check && endMatches(r.end, v)) {
                         t = r.value;
@@ -259,10 +264,11 @@ std::uint8_t ReferenceScanner::next() {
                         t = v;
                         break;
                     }
-                    if (atEnd()) {
+                    if (atEnd() || pos_ <= reached) {
                         t = r.value;
                         break;
                     }
+                    reached = pos_;
                 }
             }
         }
