@@ -34,3 +34,23 @@ TEST(EngineAgreesWithReference, OnSamplesOfEveryBuiltinHighlighter) {
         }
     }
 }
+
+// Past the end of the text the stream's current character is 0: a keyword at the very end is
+// found only when its follow group holds character 0.
+TEST(EngineAgreesWithReference, FollowGroupAtTheEndOfTheText) {
+    struct Case {
+        const char* script;
+        std::uint8_t expected;
+    } cases[] = {{"%%words '>' '\\n' 4", 0},
+                 {"%%words 'x' '[0-9]' 4", 0},
+                 {"%%words 'x' '[^x]' 4", 4},
+                 {"%%words 'x' '' 4", 4}};
+    for (const auto& c : cases) {
+        Compiled compiled(c.script);
+        reference::ReferenceScanner ref(compiled.parser.definition());
+        std::string text = std::string(c.script).substr(9, 1);
+        EXPECT_EQ(HighlightText(compiled.engine, text), std::vector<std::uint8_t>{c.expected})
+            << c.script;
+        EXPECT_EQ(ref.tokens(text), std::vector<std::uint8_t>{c.expected}) << c.script;
+    }
+}
