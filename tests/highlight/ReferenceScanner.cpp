@@ -105,6 +105,8 @@ bool ReferenceScanner::scan(int routine) {
             advance();
         return true;
     case 18:
+        // Nothing to take past the end; accepting there would take nothing.
+        if (atEnd()) return false;
         advance();
         while (!atEnd() && ch() != '"' && ch() != 13)
             advance();
@@ -183,6 +185,17 @@ bool ReferenceScanner::body(const RuleBody& b, std::uint8_t& token) {
     return true;
 }
 
+// A pop with nothing pushed returns to the start states: a script's unbalanced pop must not stop
+// highlighting.
+void ReferenceScanner::pop() {
+    if (stack_.empty()) {
+        cur_ = def_.startStates;
+        return;
+    }
+    cur_ = stack_.back();
+    stack_.pop_back();
+}
+
 std::uint8_t ReferenceScanner::next() {
     start_ = pos_;
     const int first = ch();
@@ -220,6 +233,9 @@ std::uint8_t ReferenceScanner::next() {
         for (;;) {
             if (check && endMatches(h.end, t)) break;
             check = e;
+            // The repetition stops at the end of the text whatever the body would say, so that a
+            // comment keyword ending the text keeps its value.
+            if (e && atEnd()) break;
             if (h.body.isRoutine && !h.body.isCustom && h.body.routine >= 10 &&
                 h.body.routine <= 20) {
                 if (!scan(h.body.routine)) fail();
@@ -280,10 +296,7 @@ std::uint8_t ReferenceScanner::next() {
     }
     if (rule) {
         if (rule->pushPop & ppPopBefore) {
-            if (!stack_.empty()) {
-                cur_ = stack_.back();
-                stack_.pop_back();
-            }
+            pop();
         } else if (rule->pushPop & ppPushBefore) {
             stack_.push_back(cur_);
         }
@@ -292,10 +305,7 @@ std::uint8_t ReferenceScanner::next() {
             cur_ -= rule->remove;
         }
         if (rule->pushPop & ppPopAfter) {
-            if (!stack_.empty()) {
-                cur_ = stack_.back();
-                stack_.pop_back();
-            }
+            pop();
         } else if (rule->pushPop & ppPushAfter) {
             stack_.push_back(cur_);
         }

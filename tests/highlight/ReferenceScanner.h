@@ -33,6 +33,7 @@ private:
     bool endMatches(const RuleEnd& end, std::uint8_t& token);
     bool body(const RuleBody& b, std::uint8_t& token);
     std::uint8_t next();
+    void pop();
 
     const TParserDefinition& def_;
     std::string_view text_;
