@@ -12,16 +12,9 @@ using namespace morvane::highlight;
 using namespace morvane::highlight::testing;
 
 namespace {
-const char* const kSpecs[] = {"'a'", "'[a-z]'",         "'[^x]'", "'\\n'",
-                              "''",  "'[\\x00-\\xff]'", "'\"'",   "'[0-9]'"};
-const char* const kEnds[] = {"'*/'", "'-->'", "'ab'", "'\\n'", "'[^a]'", "'a[b-c]\\n>'"};
-const char* const kWords[] = {"'a'", "'ab'", "'<'", "'/*'", "'\"'", "'x'", "'if'", "'<<'", "'>'"};
-std::string pick(std::mt19937& rng, const char* const* from, std::size_t n) {
-    return from[rng() % n];
-}
 std::vector<std::string> randomScript(std::mt19937& rng) {
     std::vector<std::string> L;
-    auto specifier = [&] { return pick(rng, kSpecs, std::size(kSpecs)); };
+    auto specifier = [&] { return pick(rng, kRandomSpecs); };
     auto state = [&] { return std::to_string(rng() % 4); };
     auto body = [&]() -> std::string {
         switch (rng() % 2) {
@@ -34,7 +27,7 @@ std::vector<std::string> randomScript(std::mt19937& rng) {
     L.push_back("%%language startstate = [" + state() + "]");
     L.push_back("%%words");
     for (int i = 0, n = 1 + int(rng() % 6); i < n; ++i)
-        L.push_back(pick(rng, kWords, std::size(kWords)) + " " + specifier() + " " +
+        L.push_back(pick(rng, kRandomWords) + " " + specifier() + " " +
                     std::to_string(1 + rng() % 8) + " [" + state() + " " + state() + "]");
     L.push_back("%%handlers");
     for (int v = 1; v <= 8; ++v) {
@@ -42,17 +35,16 @@ std::vector<std::string> randomScript(std::mt19937& rng) {
         std::string b = body();
         std::string s = std::to_string(v) + " " + b;
         if (rng() % 2)
-            s +=
-                std::string(rng() % 2 ? " ?" : "") + " " +
-                (rng() % 3 ? pick(rng, kEnds, std::size(kEnds)) : std::to_string(10 + rng() % 11)) +
-                " " + std::to_string(rng() % 2);
+            s += std::string(rng() % 2 ? " ?" : "") + " " +
+                 (rng() % 3 ? pick(rng, kRandomEnds) : std::to_string(10 + rng() % 11)) + " " +
+                 std::to_string(rng() % 2);
         L.push_back(s);
     }
     L.push_back("%%tokens");
     for (int i = 0, n = int(rng() % 4); i < n; ++i)
         L.push_back(std::to_string(9 + i) + " " + std::to_string(10 + rng() % 11));
-    L.push_back("InState " + state() + " ( 13 '[a-z]' " + body() + " ? " +
-                pick(rng, kEnds, std::size(kEnds)) + " 1 )");
+    L.push_back("InState " + state() + " ( 13 '[a-z]' " + body() + " ? " + pick(rng, kRandomEnds) +
+                " 1 )");
     L.push_back("%%states");
     for (int v = 1; v <= 8; ++v) {
         if (rng() % 2) continue;

@@ -11,18 +11,8 @@ using namespace morvane::highlight::testing;
 
 namespace {
 
-// Single specifiers (follow groups, bodies) and end sequences.
-const char* const kSpecs[] = {"'a'", "'[a-z]'",         "'[^x]'", "'\\n'",
-                              "''",  "'[\\x00-\\xff]'", "'\"'",   "'[0-9]'"};
-const char* const kEnds[] = {"'*/'", "'-->'", "'ab'", "'\\n'", "'[^a]'", "'a[b-c]\\n>'"};
-const char* const kWords[] = {"'a'", "'ab'", "'<'", "'/*'", "'\"'", "'x'", "'if'", "'<<'", "'>'"};
-
-std::string pick(std::mt19937& rng, const char* const* from, std::size_t n) {
-    return from[rng() % n];
-}
-
 std::string randomScript(std::mt19937& rng) {
-    auto specifier = [&] { return pick(rng, kSpecs, std::size(kSpecs)); };
+    auto specifier = [&] { return pick(rng, kRandomSpecs); };
     auto state = [&] { return std::to_string(rng() % 4); };
     auto body = [&]() -> std::string {
         switch (rng() % 3) {
@@ -36,8 +26,8 @@ std::string randomScript(std::mt19937& rng) {
     };
     std::string s = "%%language startstate = [" + state() + "]\n%%words\n";
     for (int i = 0, n = 1 + int(rng() % 6); i < n; ++i)
-        s += pick(rng, kWords, std::size(kWords)) + " " + specifier() + " " +
-             std::to_string(1 + rng() % 8) + " [" + state() + " " + state() + "]\n";
+        s += pick(rng, kRandomWords) + " " + specifier() + " " + std::to_string(1 + rng() % 8) +
+             " [" + state() + " " + state() + "]\n";
     s += "%%handlers\n";
     for (int v = 1; v <= 8; ++v) {
         if (rng() % 2) continue;
@@ -45,7 +35,7 @@ std::string randomScript(std::mt19937& rng) {
         s += std::to_string(v) + " " + b;
         if (b.rfind("match", 0) != 0 && rng() % 2)
             s += std::string(rng() % 2 ? " ?" : "") + " " +
-                 (rng() % 3   ? pick(rng, kEnds, std::size(kEnds))
+                 (rng() % 3   ? pick(rng, kRandomEnds)
                   : rng() % 2 ? "match (" + std::to_string(rng() % 4) + ")"
                               : std::to_string(6 + rng() % 16)) +
                  " " + std::to_string(rng() % 2);
@@ -54,8 +44,8 @@ std::string randomScript(std::mt19937& rng) {
     s += "%%tokens\n";
     for (int i = 0, n = int(rng() % 4); i < n; ++i)
         s += std::to_string(9 + i) + " " + std::to_string(10 + rng() % 11) + "\n";
-    s += "InState " + state() + " ( 13 '[a-z]' " + body() + " ? " +
-         pick(rng, kEnds, std::size(kEnds)) + " 1 )\n";
+    s += "InState " + state() + " ( 13 '[a-z]' " + body() + " ? " + pick(rng, kRandomEnds) +
+         " 1 )\n";
     s += "%%states\n";
     for (int v = 1; v <= 8; ++v) {
         if (rng() % 2) continue;

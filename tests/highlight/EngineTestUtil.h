@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <ostream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -77,6 +78,19 @@ inline const std::vector<std::string>& builtinLanguages() {
     static const std::vector<std::string> names{"HTML", "C++", "JavaScript",
                                                 "Perl", "SQL", "Plain text"};
     return names;
+}
+
+// Pieces random scripts are built from: single specifiers (follow groups, bodies), end
+// sequences and keywords.
+inline const char* const kRandomSpecs[] = {"'a'", "'[a-z]'",         "'[^x]'", "'\\n'",
+                                           "''",  "'[\\x00-\\xff]'", "'\"'",   "'[0-9]'"};
+inline const char* const kRandomEnds[] = {"'*/'",  "'-->'",  "'ab'",
+                                          "'\\n'", "'[^a]'", "'a[b-c]\\n>'"};
+inline const char* const kRandomWords[] = {"'a'", "'ab'", "'<'",  "'/*'", "'\"'",
+                                           "'x'", "'if'", "'<<'", "'>'"};
+
+template <std::size_t N> std::string pick(std::mt19937& rng, const char* const (&from)[N]) {
+    return from[rng() % N];
 }
 
 } // namespace morvane::highlight::testing
