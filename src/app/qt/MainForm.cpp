@@ -448,16 +448,24 @@ void TMainForm::createStatusBar() {
 
 void TMainForm::formCreate() {
     closing_ = false;
-    // Default account: the first one stored, unless the user chose none. Its name is dropped
-    // so that the first remote Open does not connect by itself.
-    auto accounts = context_.registry->subKeyNames(Hive::CurrentUser, kAccountsKey);
-    if (!accounts.empty() && !settings_.noDefaultAccount()) firstAccount_ = accounts.front();
-    firstAccount_.clear();
+    reloadDefaultAccount();
     extensionTable_.load(context_.programFolder / "filetypes.txt");
     setOutputVisible(settings_.showOutputAtStart());
     auto height = parseInteger(readSetting("Output height"));
     int output = height && *height > 0 ? *height : 100;
     splitter_->setSizes({std::max(1, this->height() - output), output});
+}
+
+void TMainForm::reloadDefaultAccount() {
+    lastAccount_ = net::TAccount();
+    lastAccount_.Name.clear();
+    if (settings_.noDefaultAccount()) return;
+    auto accounts = net::AccountNames(*context_.registry);
+    if (!accounts.empty()) net::LoadAccount(*context_.registry, accounts.front(), lastAccount_);
+}
+
+net::TFirewallSettings TMainForm::firewallSettings() const {
+    return {readSetting("Firewall address"), readSetting("Firewall port")};
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

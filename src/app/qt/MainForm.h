@@ -6,6 +6,7 @@
 #include "app/ExtensionTable.h"
 #include "app/MainFormSettings.h"
 #include "app/qt/AppContext.h"
+#include "app/qt/RemoteServices.h"
 #include "highlight/BuiltinHighlighters.h"
 
 #include <QMainWindow>
@@ -88,6 +89,13 @@ public:
     int highlighterIndexFor(const std::string& fileName) const;
     const AppContext& context() const { return context_; }
 
+    // The remote road: windows that other parts of the program open, and the account used last
+    // (at start the default account: the first stored one unless "No default account" is "1").
+    TRemoteServices& remote() { return remote_; }
+    net::TAccount& lastUsedAccount() { return lastAccount_; }
+    void reloadDefaultAccount();
+    net::TFirewallSettings firewallSettings() const;
+
 signals:
     void firstActivationFinished();
 
@@ -140,7 +148,8 @@ private:
     QMenu* recentMenu_ = nullptr;
     ExtensionTable extensionTable_;
     highlight::Highlighters highlighters_;
-    std::string firstAccount_; // the default account's name, until accounts load it
+    TRemoteServices remote_;
+    net::TAccount lastAccount_;
     std::string autoReplaceBuffer_;
     std::string templatesBuffer_;
 };
