@@ -32,6 +32,16 @@ struct TRemoteServices {
         browse;
     // The remote folder chooser for an account's start directory: the chosen path, or nullopt.
     std::function<std::optional<std::string>(const net::TAccount& account)> chooseDirectory;
+    // Creates a document and opens the remote file directory/fileName of the account in it
+    // (an empty directory means the account's home directory after login).
+    std::function<void(const net::TAccount& account, const std::string& directory,
+                       const std::string& fileName)>
+        openRemoteDocument;
+    // Enters a document that closes into the recent-files list (an empty account name for a
+    // local file, whose directory ends in "/").
+    std::function<void(const std::string& account, const std::string& directory,
+                       const std::string& fileName)>
+        addRecent;
 };
 
 } // namespace morvane::app
