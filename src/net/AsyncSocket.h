@@ -166,6 +166,7 @@ private:
     void PostEvent(unsigned events, std::uint16_t error);
     void ReceiveLoop(std::uint16_t error);
     void ReaderStep();
+    void RearmRead();
     bool PumpOnce(int millis);
 
     platform::EventLoop& loop_;

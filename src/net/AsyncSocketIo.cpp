@@ -125,11 +125,16 @@ int TCustomAsyncSocket::RcvdCount() {
     return waiting;
 }
 
-int TCustomAsyncSocket::Receive(void* buffer, int size) {
+// Every read, raw or not, asks to hear of the next bytes and of the peer's close again.
+void TCustomAsyncSocket::RearmRead() {
     if (!readArmed_) {
         readArmed_ = true;
         UpdateWatch();
     }
+}
+
+int TCustomAsyncSocket::Receive(void* buffer, int size) {
+    RearmRead();
     if (fd_ == InvalidSocket) {
         lastError_ = wsa::ENOTSOCK_;
         return -1;
@@ -144,10 +149,7 @@ int TCustomAsyncSocket::Receive(void* buffer, int size) {
 }
 
 int TCustomAsyncSocket::ReceiveFrom(void* buffer, int size, sockaddr_in& from) {
-    if (!readArmed_) {
-        readArmed_ = true;
-        UpdateWatch();
-    }
+    RearmRead();
     socklen_t len = sizeof from;
     ssize_t n = ::recvfrom(fd_, buffer, std::size_t(std::max(size, 0)), 0,
                            reinterpret_cast<sockaddr*>(&from), &len);
@@ -204,6 +206,7 @@ bool TCustomAsyncSocket::PumpOnce(int millis) {
 }
 
 void TCustomAsyncSocket::ReaderStep() {
+    RearmRead();
     while (state_ == wsConnected && lineReading_ && fd_ != InvalidSocket) {
         int waiting = 0;
         if (::ioctl(fd_, FIONREAD, &waiting) != 0) {

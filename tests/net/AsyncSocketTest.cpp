@@ -321,3 +321,35 @@ TEST(SocketReadLine, LongLineIsCutAfter254AndReported) {
     TAsyncSocket none(*loop);
     EXPECT_THROW(none.ReadLine(1), ESocketException); // no wait object
 }
+
+TEST(SocketReadLine, LaterReadsStillHearNewBytesAndThePeerClosing) {
+    auto loop = makePollEventLoop();
+    Peer peer;
+    TAsyncSocket s(*loop);
+    TWaitCtrl wait(*loop);
+    s.SetWaitCtrl(&wait);
+    Aim(s, peer.port);
+    s.Connect();
+    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
+    peer.accept();
+    int closed = 0;
+    s.OnSessionClosed = [&](TCustomAsyncSocket*, std::uint16_t) { ++closed; };
+    ::send(peer.conn, "first\r\n", 7, 0);
+    RunFor(*loop, 50); // the socket hears the bytes before anyone reads them
+    EXPECT_EQ(s.ReadLine(5), "first");
+
+    // The next line comes while the second read waits.
+    loop->addTimer(std::chrono::milliseconds(50), false,
+                   [&] { ::send(peer.conn, "second\r\n", 8, 0); });
+    EXPECT_EQ(s.ReadLine(5), "second");
+
+    // A close during a wait ends it and is reported once.
+    loop->addTimer(std::chrono::milliseconds(50), false, [&] {
+        ::close(peer.conn);
+        peer.conn = -1;
+    });
+    EXPECT_EQ(s.ReadLine(5), "");
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(wait.Running());
+}
