@@ -58,19 +58,6 @@ std::int64_t SizeOf(std::string_view digits) {
     return v;
 }
 
-bool IsTotalLine(const Words& words) {
-    return words.size() == 2 && words[0].text == "total" && AllDigits(words[1].text);
-}
-
-// A line that does not parse and does not even start like a listing line is the rest of a
-// name that contained a line break.
-bool IsFragment(const Words& words) {
-    if (words.size() == 0 || IsTotalLine(words)) return false;
-    std::string_view first = words[0].text;
-    static constexpr std::string_view kinds = "-dlbcps";
-    return first.size() < 10 || kinds.find(first[0]) == std::string_view::npos;
-}
-
 } // namespace
 
 bool ParseListLine(std::string_view line, TDirectoryEntry& e) {
@@ -103,47 +90,58 @@ bool ParseListLine(std::string_view line, TDirectoryEntry& e) {
 }
 
 void TListingParser::Reset() {
-    ++generation_;
     lines_ = 0;
+    crlf_ = false;
+    heldOpen_ = false;
+    inName_ = false;
     held_.reset();
 }
 
-void TListingParser::Parse(std::string& buffer, std::uint8_t systemType, const Report& report) {
+bool TListingParser::Parse(std::string& buffer, std::uint8_t systemType, const Report& report) {
     std::size_t start = 0;
-    std::uint64_t generation = generation_;
     for (;;) {
         std::size_t lf = buffer.find('\n', start);
         if (lf == std::string::npos) break;
         std::string_view line(buffer.data() + start, lf - start);
         start = lf + 1;
         ++lines_;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        bool cr = !line.empty() && line.back() == '\r';
+        if (cr) {
+            line.remove_suffix(1);
+            crlf_ = true;
+        }
+        if (inName_) { // the rest of a name runs up to the next CR LF
+            inName_ = !cr;
+            continue;
+        }
+        if (held_ && heldOpen_ && crlf_) {
+            held_.reset();
+            inName_ = !cr;
+            continue;
+        }
         if (line.empty()) continue;
         if (systemType == 2 || systemType == 3) continue; // no entries for these formats
         TDirectoryEntry e;
-        if (ParseListLine(line, e)) {
-            std::optional<TDirectoryEntry> ready = std::move(held_);
+        bool entry = ParseListLine(line, e);
+        std::optional<TDirectoryEntry> ready = std::move(held_);
+        held_.reset();
+        if (entry) {
             held_ = std::move(e);
-            if (ready) {
-                report(*ready);
-                // The receiver may have ended this listing and started another one.
-                if (generation != generation_) return;
-            }
-            continue;
+            heldOpen_ = !cr;
         }
-        // Not an entry: skipped. If it is the tail of the previous name, that entry is broken
-        // and dropped; its name could never be sent to the server anyway.
-        if (held_ && IsFragment(SplitWords(line))) held_.reset();
+        // A line that is no entry (an error message, a stray blank line) is skipped; the entry
+        // before it is complete.
+        if (ready && !report(*ready)) return false;
     }
     buffer.erase(0, start);
+    return true;
 }
 
-void TListingParser::Finish(const Report& report) {
-    if (held_) {
-        TDirectoryEntry e = std::move(*held_);
-        held_.reset();
-        report(e);
-    }
+bool TListingParser::Finish(const Report& report) {
+    if (!held_) return true;
+    TDirectoryEntry e = std::move(*held_);
+    held_.reset();
+    return report(e);
 }
 
 } // namespace morvane::net

@@ -23,22 +23,29 @@ struct TDirectoryEntry {
 bool ParseListLine(std::string_view line, TDirectoryEntry& entry);
 
 // The incremental parser of one listing. Lines are taken from the front of the buffer as they
-// complete; an entry is reported once the next line shows that its name did not go on over a
-// line break.
+// complete; an entry is reported once the next line shows whether its name went on over a line
+// break. Only a listing whose lines end in CR LF can show that: there an entry line that ends
+// in a bare LF has a name with a line break in it, and the lines up to the next CR LF are the
+// rest of that name. Such an entry is dropped (its name could never be sent to the server);
+// any other line that is no entry is skipped.
 class TListingParser {
 public:
-    using Report = std::function<void(const TDirectoryEntry&)>;
+    // Returns false to stop at once: the parser and the buffer are not touched again.
+    using Report = std::function<bool(const TDirectoryEntry&)>;
 
     void Reset();
     // Consumes the complete lines of buffer. systemType: 0/1 Unix-like, 2 OS/400, 3 VMS.
-    void Parse(std::string& buffer, std::uint8_t systemType, const Report& report);
+    // False when a report said to stop.
+    bool Parse(std::string& buffer, std::uint8_t systemType, const Report& report);
     // The listing has ended: reports what is still held back.
-    void Finish(const Report& report);
+    bool Finish(const Report& report);
     int LineCount() const { return lines_; }
 
 private:
     int lines_ = 0;
-    std::uint64_t generation_ = 0;
+    bool crlf_ = false;     // a line of this listing ended in CR LF
+    bool heldOpen_ = false; // the held entry's line ended in a bare LF
+    bool inName_ = false;   // skipping the rest of a name that held a line break
     std::optional<TDirectoryEntry> held_;
 };
 

@@ -57,7 +57,6 @@ std::string FTPStatusText(TFTPState state, const std::string& host) {
         return "";
     }
 }
-
 TMsgFTP::TMsgFTP(platform::EventLoop& loop)
     : loop_(loop), alive_(std::make_shared<bool>(true)),
       control_(std::make_unique<TAsyncSocket>(loop)), listen_(std::make_unique<TAsyncSocket>(loop)),
@@ -76,35 +75,39 @@ TMsgFTP::~TMsgFTP() {
         s->OnSessionConnected = nullptr;
         s->OnDnsLookupDone = nullptr;
     }
-    if (fileFd_ >= 0) ::close(fileFd_);
+    FinishLocalFile(false); // a download cut short leaves the old file alone
 }
 
-void TMsgFTP::SetState(TFTPState s) {
+bool TMsgFTP::SetState(TFTPState s) {
     state_ = s;
-    if (OnStatusChange) OnStatusChange(this, s);
+    return Fire(OnStatusChange, s);
 }
 
-void TMsgFTP::Log(const std::string& line) {
+bool TMsgFTP::Log(const std::string& line) {
     commandLog_.push_back("<- " + line);
-    if (OnDebug) OnDebug(this, false, line);
+    return Fire(OnDebug, false, line);
 }
 
-void TMsgFTP::SendLine(const std::string& line) {
+// A failed send may close the connection at once, and that reports the command as failed.
+bool TMsgFTP::SendLine(const std::string& line) {
     commandLog_.push_back("-> " + line);
-    if (OnDebug) OnDebug(this, true, line);
+    if (!Fire(OnDebug, true, line)) return false;
+    std::weak_ptr<bool> alive = alive_;
+    std::uint64_t session = session_;
     control_->SendStr(line + "\r\n");
+    return !alive.expired() && session == session_;
 }
 
 // Reports a command that could not start, from the loop like every other outcome.
 void TMsgFTP::FailLater(TFTPState state, const std::string& message) {
     errorMessage_ = message;
-    SetState(state);
     std::uint64_t op = ++operation_;
+    if (!SetState(state)) return;
     std::weak_ptr<bool> alive = alive_;
     loop_.post([this, alive, op, state] {
         if (alive.expired() || op != operation_ || state_ != state) return;
-        CommandDone(true);
-        if (!alive.expired() && !connected_ && state_ == ftpReady) SetState(ftpNotConnected);
+        if (!CommandDone(true)) return;
+        if (!connected_ && state_ == ftpReady) SetState(ftpNotConnected);
     });
 }
 
@@ -119,18 +122,16 @@ bool TMsgFTP::StartCommand(TFTPState state, const std::string& line) {
         return false;
     }
     ++operation_;
-    SetState(state);
-    SendLine(line);
-    return true;
+    return SetState(state) && SendLine(line);
 }
 
-void TMsgFTP::CommandDone(bool error) {
+bool TMsgFTP::CommandDone(bool error) {
     TFTPState done = state_;
-    SetState(ftpReady);
+    if (!SetState(ftpReady)) return false;
     busy_ = false;
     ++operation_;
-    if (transferActive_) EndTransfer();
-    if (OnFTPCommandDone) OnFTPCommandDone(this, done, error);
+    if (transferActive_ && !EndTransfer(!error)) error = true;
+    return Fire(OnFTPCommandDone, done, error);
 }
 
 // --- connecting ------------------------------------------------------------------------------
@@ -139,17 +140,19 @@ void TMsgFTP::Connect() {
     aborted_ = false;
     if (busy_) return;
     if (state_ != ftpNotConnected) {
-        Disconnect();
+        std::weak_ptr<bool> alive = alive_;
+        Disconnect(); // reports the end of the old session, and a handler may end us
+        if (alive.expired()) return;
         aborted_ = false;
         if (busy_) return;
     }
     if (HasLineBreak(username_) || HasLineBreak(password_)) {
         errorMessage_ = "User name or password contains CR or LF";
-        if (OnConnect) OnConnect(this, true);
+        Fire(OnConnect, true);
         return;
     }
     ++session_;
-    SetState(ftpResolving);
+    if (!SetState(ftpResolving)) return;
     loginComplete_ = false;
     busy_ = true;
     replyBuffer_.clear();
@@ -158,7 +161,7 @@ void TMsgFTP::Connect() {
     control_->OnSessionConnected = [this](TCustomAsyncSocket*, std::uint16_t e) {
         ControlConnected(e);
     };
-    control_->OnSessionClosed = [this](TCustomAsyncSocket*, std::uint16_t) { ControlClosed(); };
+    control_->OnSessionClosed = [this](TCustomAsyncSocket*, std::uint16_t e) { ControlClosed(e); };
     control_->OnDataAvailable = [this](TCustomAsyncSocket*, std::uint16_t e) { ControlData(e); };
     control_->DnsLookup(hostname_);
 }
@@ -170,31 +173,31 @@ void TMsgFTP::ControlDnsDone(std::uint16_t error) {
         if (error == wsa::NO_DATA_)
             errorMessage_ += " (no IPv4 address; active mode can only announce an IPv4 address)";
         busy_ = false;
-        SetState(ftpNotConnected);
-        if (OnConnect) OnConnect(this, true);
+        if (SetState(ftpNotConnected)) Fire(OnConnect, true);
         return;
     }
     control_->SetAddr(control_->DnsResult());
     control_->SetPort(std::to_string(port_));
     control_->SetProto("tcp");
-    SetState(ftpConnecting);
+    if (!SetState(ftpConnecting) || state_ != ftpConnecting) return;
+    std::weak_ptr<bool> alive = alive_;
     try {
         control_->Connect();
     } catch (const std::exception&) {
     }
+    if (alive.expired()) return;
     if (state_ == ftpConnecting && control_->State() != wsConnecting &&
         control_->State() != wsConnected) {
         errorMessage_ = "Could not connect to host " + hostname_;
         busy_ = false;
-        SetState(ftpNotConnected);
-        if (OnConnect) OnConnect(this, true);
+        if (SetState(ftpNotConnected)) Fire(OnConnect, true);
     }
 }
 
 void TMsgFTP::ControlConnected(std::uint16_t error) {
     if (error != 0) {
         errorMessage_ = "Could not connect to host " + hostname_;
-        if (OnConnect) OnConnect(this, true);
+        Fire(OnConnect, true);
         return;
     }
     connected_ = true;
@@ -202,36 +205,51 @@ void TMsgFTP::ControlConnected(std::uint16_t error) {
 }
 
 void TMsgFTP::Disconnect() {
+    std::weak_ptr<bool> alive = alive_;
+    disconnecting_ = true;
     control_->Close();
+    if (!alive.expired()) disconnecting_ = false;
 }
 
-void TMsgFTP::ControlClosed() {
+void TMsgFTP::ControlClosed(std::uint16_t error) {
+    bool wasConnected = connected_;
     connected_ = false;
     ++session_;
     if (aborting_) return; // Abort finishes the job
-    Abort();
+    // The server (or the network) ended an established session: say so, so that nobody is
+    // left with an empty message or the text of an older failure.
+    if (wasConnected && !disconnecting_)
+        errorMessage_ = error == 0 ? "Connection closed by server" : SocketErrorDesc(error);
+    AbortSession();
 }
 
 void TMsgFTP::Abort() {
-    if (aborting_) return;
+    AbortSession();
+}
+
+bool TMsgFTP::AbortSession() {
+    if (aborting_) return true;
     if (state_ == ftpNotConnected) {
         busy_ = false;
-        return;
+        return true;
     }
     aborting_ = true;
+    std::weak_ptr<bool> alive = alive_;
     if (state_ == ftpResolving) {
         control_->CancelDnsLookup();
     } else {
-        if (transferActive_) EndTransfer();
+        if (transferActive_) EndTransfer(false);
         Disconnect();
     }
+    if (alive.expired()) return false;
     aborted_ = true;
     busy_ = false;
     aborting_ = false;
     std::uint64_t session = session_;
-    CommandDone(true);
+    if (!CommandDone(true)) return false;
     // A handler may have started a new session; its state is its own.
-    if (!connected_ && session == session_) SetState(ftpNotConnected);
+    if (!connected_ && session == session_) return SetState(ftpNotConnected);
+    return true;
 }
 
 // --- replies ---------------------------------------------------------------------------------
@@ -249,17 +267,17 @@ void TMsgFTP::ControlData(std::uint16_t error) {
     if (!CheckReplyBounds(oldSize)) return;
     std::uint64_t session = session_;
     std::string reply;
-    // Every complete reply is handled, in order; a handler may end the session meanwhile.
-    while (session == session_ && ExtractReply(reply)) {
+    // Every complete reply is handled, in order; a handler may end the session (or this
+    // client) meanwhile.
+    while (ExtractReply(reply)) {
         if (reply.empty()) continue;
-        HandleReply(reply);
+        if (!HandleReply(reply) || session != session_) return;
     }
-    if (session == session_ && replyBuffer_.size() > MaxReplyBuffer) {
+    if (replyBuffer_.size() > MaxReplyBuffer) {
         errorMessage_ = "Host reply too long: more than " + std::to_string(MaxReplyBuffer) +
                         " bytes without an end";
         replyBuffer_.clear();
-        Log(errorMessage_);
-        Abort();
+        if (Log(errorMessage_)) AbortSession();
     }
 }
 
@@ -277,8 +295,7 @@ bool TMsgFTP::CheckReplyBounds(std::size_t oldSize) {
             errorMessage_ = "Host reply too long: a line of more than " +
                             std::to_string(MaxReplyLine) + " bytes";
             replyBuffer_.clear();
-            Log(errorMessage_);
-            Abort();
+            if (Log(errorMessage_)) AbortSession();
             return false;
         }
     }
@@ -309,43 +326,28 @@ bool TMsgFTP::Check(int code, int wanted, const char* text, const std::string& r
     return false;
 }
 
-void TMsgFTP::HandleReply(const std::string& reply) {
-    Log(reply);
+bool TMsgFTP::SendAndEnter(const std::string& line, TFTPState next) {
+    return SendLine(line) && SetState(next);
+}
+
+bool TMsgFTP::HandleReply(const std::string& reply) {
+    if (!Log(reply)) return false;
     int code = ReplyCode(reply);
     switch (state_) {
     case ftpNotConnected:
     case ftpResolving:
     case ftpConnecting:
-        return;
+        return true;
     case ftpWaitGreeting:
-        if (!Check(code, 220, "Host replied ", reply)) {
-            if (OnConnect) OnConnect(this, true);
-            return;
-        }
-        SendLine("USER " + username_);
-        SetState(ftpSendingUser);
-        return;
+        if (!Check(code, 220, "Host replied ", reply)) return Fire(OnConnect, true);
+        return SendAndEnter("USER " + username_, ftpSendingUser);
     case ftpSendingUser:
-        if (code == 230) { // logged in without a password
-            SendLine("SYST");
-            SetState(ftpSystemType);
-            return;
-        }
-        if (!Check(code, 331, "Host replied ", reply)) {
-            if (OnConnect) OnConnect(this, true);
-            return;
-        }
-        SendLine("PASS " + password_);
-        SetState(ftpSendingPassword);
-        return;
+        if (code == 230) return SendAndEnter("SYST", ftpSystemType); // no password needed
+        if (!Check(code, 331, "Host replied ", reply)) return Fire(OnConnect, true);
+        return SendAndEnter("PASS " + password_, ftpSendingPassword);
     case ftpSendingPassword:
-        if (!Check(code, 230, "Host replied ", reply)) {
-            if (OnConnect) OnConnect(this, true);
-            return;
-        }
-        SendLine("SYST");
-        SetState(ftpSystemType);
-        return;
+        if (!Check(code, 230, "Host replied ", reply)) return Fire(OnConnect, true);
+        return SendAndEnter("SYST", ftpSystemType);
     case ftpSystemType:
         unixPaths_ = false;
         if (reply.find("OS/400") != std::string::npos) {
@@ -357,9 +359,7 @@ void TMsgFTP::HandleReply(const std::string& reply) {
             unixPaths_ = true;
             pathSeparator_ = '/';
         }
-        SendLine("PWD");
-        SetState(ftpGettingDir);
-        return;
+        return SendAndEnter("PWD", ftpGettingDir);
     case ftpGettingDir: {
         currentDirectory_.clear();
         if (Check(code, 257, "Host replied (expected 257): ", reply)) {
@@ -368,45 +368,34 @@ void TMsgFTP::HandleReply(const std::string& reply) {
             if (q2 != std::string::npos) currentDirectory_ = reply.substr(q1 + 1, q2 - q1 - 1);
         }
         busy_ = false;
-        if (!loginComplete_) {
-            SetState(ftpReady);
-            loginComplete_ = true;
-            if (OnConnect) OnConnect(this, false);
-        } else {
+        if (loginComplete_) {
             state_ = ftpChangingDir; // both directory changes report as this state
-            CommandDone(false);
+            return CommandDone(false);
         }
-        return;
+        if (!SetState(ftpReady)) return false;
+        loginComplete_ = true;
+        return Fire(OnConnect, false);
     }
-    case ftpSendingPort:
-        if (!Check(code, 200, "Host replied (Expected 200): ", reply)) {
-            SetState(pendingState_);
-            CommandDone(true);
-            return;
-        }
-        SetState(pendingState_);
-        if (pendingState_ == ftpListing) {
-            SendLine("LIST");
-            ParseListing(); // data may have come before the reply
-        } else if (pendingState_ == ftpRetrieving) {
-            SendLine("RETR " + transferName_);
-        } else {
-            SendLine("STOR " + transferName_);
-            // The server may have connected before it saw STOR; its write-ready came already.
-            if (data_->State() == wsConnected && data_->AllSent()) StoreStep();
-        }
-        return;
+    case ftpSendingPort: {
+        bool accepted = Check(code, 200, "Host replied (Expected 200): ", reply);
+        if (!SetState(pendingState_)) return false;
+        if (!accepted) return CommandDone(true);
+        if (pendingState_ == ftpListing)
+            return SendLine("LIST") && ParseListing(); // data may have come before the reply
+        if (pendingState_ == ftpRetrieving) return SendLine("RETR " + transferName_);
+        if (!SendLine("STOR " + transferName_)) return false;
+        // The server may have connected before it saw STOR; its write-ready came already.
+        if (data_->State() == wsConnected && data_->AllSent()) return StoreStep();
+        return true;
+    }
     case ftpListing:
     case ftpRetrieving:
     case ftpStoring:
-        TransferReply(code, reply);
-        return;
+        return TransferReply(code, reply);
     case ftpChangingDir:
     case ftpChangingDirUp:
         if (!Check(code, 250, "Host replied (expected 250): ", reply)) return CommandDone(true);
-        SendLine("PWD");
-        SetState(ftpGettingDir);
-        return;
+        return SendAndEnter("PWD", ftpGettingDir);
     case ftpSettingType:
     case ftpNoop:
     case ftpSettingUmask:
@@ -417,19 +406,16 @@ void TMsgFTP::HandleReply(const std::string& reply) {
         return CommandDone(!Check(code, 250, "Host replied (expected 250): ", reply));
     case ftpRenamingFrom:
         if (!Check(code, 350, "Host replied (expected 350): ", reply)) return CommandDone(true);
-        SetState(ftpRenamingTo);
-        SendLine("RNTO " + renameTarget_);
-        return;
+        return SetState(ftpRenamingTo) && SendLine("RNTO " + renameTarget_);
     case ftpMakingDir:
         return CommandDone(!Check(code, 257, "Host replied (expected 257): ", reply));
     case ftpCustomCommand:
-        if (OnCustomFTPCommandDone) OnCustomFTPCommandDone(this, code, reply);
-        return;
+        return Fire(OnCustomFTPCommandDone, code, reply);
     case ftpReady:
         commandLog_.push_back("<- Unexpected command: " + reply);
-        if (OnDebug) OnDebug(this, false, "Unexpected command: " + reply);
-        return;
+        return Fire(OnDebug, false, "Unexpected command: " + reply);
     }
+    return true;
 }
 
 // --- simple commands -------------------------------------------------------------------------

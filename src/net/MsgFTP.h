@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace morvane::net {
@@ -117,7 +118,9 @@ public:
     void ListDirectory();
     // text is cleared now and grows by every byte received; the caller keeps it alive.
     void RetrieveToString(const std::string& name, std::string& text);
-    // Creates or truncates localFile; throws std::system_error when it cannot.
+    // Writes to a new file beside localFile that replaces it only once the transfer has
+    // completed, so a failed download leaves an existing file as it was. Throws
+    // std::system_error when that file cannot be created.
     void RetrieveToFile(const std::string& name, const std::string& localFile);
     // Stores every byte of buffer (NUL bytes included); the caller keeps it alive until done.
     void StoreFromBuffer(const std::string& name, std::string_view buffer);
@@ -129,33 +132,47 @@ public:
 private:
     enum class Mode { String, File, Store };
 
-    void SetState(TFTPState s);
-    void Log(const std::string& line);
-    void SendLine(const std::string& line);
+    // Every outgoing event may destroy this client (a handler that deletes it): each step that
+    // can raise one returns whether to go on, false when the client is gone or the work was
+    // taken over, and its caller then returns at once without touching a member.
+    template <class Event, class... Args> bool Fire(const Event& event, Args&&... args) {
+        if (!event) return true;
+        std::weak_ptr<bool> alive = alive_;
+        Event handler = event; // the member goes with the client while the handler runs
+        handler(this, std::forward<Args>(args)...);
+        return !alive.expired();
+    }
+
+    bool SetState(TFTPState s);
+    bool Log(const std::string& line);
+    bool SendLine(const std::string& line);
+    bool SendAndEnter(const std::string& line, TFTPState next);
     bool StartCommand(TFTPState state, const std::string& line);
     void FailLater(TFTPState state, const std::string& message);
-    void CommandDone(bool error);
+    bool CommandDone(bool error);
+    bool AbortSession();
 
     void ControlDnsDone(std::uint16_t error);
     void ControlConnected(std::uint16_t error);
-    void ControlClosed();
+    void ControlClosed(std::uint16_t error);
     void ControlData(std::uint16_t error);
     bool CheckReplyBounds(std::size_t oldSize);
     bool ExtractReply(std::string& reply);
-    void HandleReply(const std::string& reply);
+    bool HandleReply(const std::string& reply);
     bool Check(int code, int wanted, const char* text, const std::string& reply);
 
     void StartTransfer(TFTPState pending, const std::string& name, Mode mode);
-    void TransferReply(int code, const std::string& reply);
-    void TransferDone(bool error);
-    void EndTransfer();
+    void OpenLocalFile();
+    bool FinishLocalFile(bool completed);
+    bool TransferReply(int code, const std::string& reply);
+    bool TransferDone(bool error);
+    bool EndTransfer(bool completed);
     void DataSessionAvailable();
     void DataAvailable();
     void DataClosed();
     void DataSent(std::uint16_t error);
-    void StoreStep();
-    void ParseListing();
-    void ReportEntry(const TDirectoryEntry& e);
+    bool StoreStep();
+    bool ParseListing();
 
     platform::EventLoop& loop_;
     std::shared_ptr<bool> alive_;
@@ -169,6 +186,7 @@ private:
     bool busy_ = false;
     bool aborted_ = false;
     bool aborting_ = false;
+    bool disconnecting_ = false; // our own Disconnect is closing the control connection
     bool loginComplete_ = false;
     std::string errorMessage_;
     std::string currentDirectory_;
@@ -195,7 +213,9 @@ private:
     std::string* target_ = nullptr;
     std::string_view source_;
     std::int64_t storePos_ = 1; // 1-based position of the next byte to send
-    std::string localFile_;
+    std::string localFile_;     // the target as the caller named it
+    std::string targetPath_;    // the file that the download replaces (a link's target)
+    std::string tempPath_;      // where the download is written until it completes
     int fileFd_ = -1;
 };
 

@@ -3,8 +3,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -88,16 +90,9 @@ void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mod
     listen_->SetPort("0");
     listen_->SetAddr(::inet_ntoa(local.sin_addr));
 
-    if (mode == Mode::File) {
-        int fd = ::open(localFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0)
-            throw std::system_error(errno, std::generic_category(),
-                                    "Cannot create local file " + localFile_);
-        fileFd_ = fd;
-    }
+    if (mode == Mode::File) OpenLocalFile();
     if (listen_->Listen() != 0) {
-        if (fileFd_ >= 0) ::close(fileFd_);
-        fileFd_ = -1;
+        FinishLocalFile(false);
         FailLater(pending, "Could not open a data port: " + listen_->LastErrorMessage());
         return;
     }
@@ -105,8 +100,65 @@ void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mod
     sockaddr_in bound{};
     listen_->GetSockName(bound);
     busy_ = true;
-    SetState(ftpSendingPort);
+    if (!SetState(ftpSendingPort)) return;
     SendLine(PortCommand(ntohl(local.sin_addr.s_addr), ntohs(bound.sin_port)));
+}
+
+void TMsgFTP::OpenLocalFile() {
+    auto fail = [this](int err) {
+        throw std::system_error(err, std::generic_category(),
+                                "Cannot create local file " + localFile_);
+    };
+    if (localFile_.empty()) fail(ENOENT);
+    targetPath_ = localFile_;
+    // Through a symbolic link the file it names is replaced, as writing through it would.
+    struct stat link {};
+    if (::lstat(localFile_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* real = ::realpath(localFile_.c_str(), nullptr)) {
+            targetPath_ = real;
+            std::free(real);
+        }
+    }
+    struct stat old {};
+    bool exists = ::stat(targetPath_.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) fail(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+
+    std::size_t slash = targetPath_.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? targetPath_ : targetPath_.substr(slash + 1);
+    // Hidden, beside the target (so the rename stays on one file system), and short enough
+    // for any name the target may have.
+    std::string stem = dir + "." + base.substr(0, 180) + ".part-" + std::to_string(::getpid());
+    static unsigned serial = 0;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tempPath_ = stem + "-" + std::to_string(++serial);
+        fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) fail(errno);
+    }
+    if (fd < 0) fail(EEXIST);
+    if (exists) {
+        // The replacement keeps the old file's owner (where we may set it) and permissions.
+        [[maybe_unused]] int owned = ::fchown(fd, old.st_uid, old.st_gid);
+        ::fchmod(fd, old.st_mode & 07777);
+    }
+    fileFd_ = fd;
+}
+
+// Closes the download's file: a completed one replaces the target, anything else is removed.
+// False when a completed download could not be put in place (ErrorMessage says why).
+bool TMsgFTP::FinishLocalFile(bool completed) {
+    int fd = fileFd_;
+    if (fd < 0) return true;
+    fileFd_ = -1;
+    int err = 0;
+    if (completed && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
+    if (completed && err == 0 && ::rename(tempPath_.c_str(), targetPath_.c_str()) != 0) err = errno;
+    if (!completed || err != 0) ::unlink(tempPath_.c_str());
+    if (!completed || err == 0) return true;
+    errorMessage_ = "Could not write local file " + localFile_ + ": " + std::strerror(err);
+    return false;
 }
 
 void TMsgFTP::DataSessionAvailable() {
@@ -145,8 +197,7 @@ void TMsgFTP::DataAvailable() {
             if (w < 0) {
                 errorMessage_ =
                     "Could not write local file " + localFile_ + ": " + std::strerror(errno);
-                Log(errorMessage_);
-                Abort();
+                if (Log(errorMessage_)) AbortSession();
                 return;
             }
             off += w;
@@ -165,27 +216,28 @@ void TMsgFTP::DataAvailable() {
     }
     byteCount_ += n;
     std::uint64_t op = operation_;
-    if (OnTransferProgress) OnTransferProgress(this, byteCount_);
+    if (!Fire(OnTransferProgress, byteCount_)) return;
     if (op == operation_ && state_ == ftpListing) ParseListing();
 }
 
-void TMsgFTP::ParseListing() {
-    if (state_ != ftpListing) return;
-    listing_.Parse(listingBuffer_, systemType_,
-                   [this](const TDirectoryEntry& e) { ReportEntry(e); });
-}
-
-void TMsgFTP::ReportEntry(const TDirectoryEntry& e) {
-    if (OnDirectoryListing)
-        OnDirectoryListing(this, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group, e.Attributes);
+// Reports the complete lines received so far; false when a receiver ended the listing (or
+// this client) from inside a report.
+bool TMsgFTP::ParseListing() {
+    if (state_ != ftpListing) return true;
+    std::uint64_t op = operation_;
+    return listing_.Parse(listingBuffer_, systemType_, [this, op](const TDirectoryEntry& e) {
+        return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
+                    e.Attributes) &&
+               op == operation_;
+    });
 }
 
 void TMsgFTP::DataClosed() {
     if (!transferActive_) return;
     dataClosed_ = true;
-    data_->Close();
+    data_->Close(); // already reported closed: raises nothing
     commandLog_.push_back("<- Transfer session closed");
-    if (OnDebug) OnDebug(this, false, "Transfer session closed");
+    if (!Fire(OnDebug, false, std::string("Transfer session closed"))) return;
     if (finalReply_ && state_ >= ftpListing && state_ <= ftpStoring) TransferDone(false);
 }
 
@@ -194,58 +246,64 @@ void TMsgFTP::DataSent(std::uint16_t error) {
     if (state_ == ftpStoring) StoreStep();
 }
 
-void TMsgFTP::StoreStep() {
-    if (mode_ != Mode::Store || data_->State() != wsConnected) return;
+bool TMsgFTP::StoreStep() {
+    if (mode_ != Mode::Store || data_->State() != wsConnected) return true;
     auto length = std::int64_t(source_.size());
+    std::weak_ptr<bool> alive = alive_;
+    std::uint64_t op = operation_;
     if (storePos_ > length) {
         std::string msg = "Transfer complete, sent " + std::to_string(storePos_ - 1) + " of " +
                           std::to_string(length);
         commandLog_.push_back("<- " + msg);
-        if (OnDebug) OnDebug(this, false, msg);
-        data_->Close();
-        return;
+        if (!Fire(OnDebug, false, msg)) return false;
+        data_->Close(); // may complete the command at once
+        return !alive.expired() && op == operation_;
     }
     std::int64_t chunk = std::min(kStoreChunk, length - (storePos_ - 1));
     data_->Send(source_.data() + (storePos_ - 1), int(chunk));
+    // A failed send closes the data connection, which may end the command (or this client).
+    if (alive.expired() || op != operation_) return false;
     storePos_ += chunk;
     byteCount_ = storePos_ - 1;
-    if (OnTransferProgress) OnTransferProgress(this, storePos_);
+    return Fire(OnTransferProgress, storePos_);
 }
 
-void TMsgFTP::TransferReply(int code, const std::string& reply) {
-    if (code == 125 || code == 150) return;
+bool TMsgFTP::TransferReply(int code, const std::string& reply) {
+    if (code == 125 || code == 150) return true;
     if (code == 226 || code == 250) {
-        if (!finalReply_) finalReply_ = true;
-        if (dataClosed_) TransferDone(false);
-        return;
+        finalReply_ = true;
+        return dataClosed_ ? TransferDone(false) : true;
     }
     errorMessage_ = (state_ == ftpListing ? "Host replied (150, 226): " : "Host replied: ") + reply;
-    CommandDone(true);
+    return CommandDone(true);
 }
 
-void TMsgFTP::TransferDone(bool error) {
+bool TMsgFTP::TransferDone(bool error) {
     if (state_ == ftpListing && !error) {
-        // A receiver may end the command from inside a report.
         std::uint64_t op = operation_;
-        ParseListing();
-        if (op != operation_) return;
-        listing_.Finish([this](const TDirectoryEntry& e) { ReportEntry(e); });
-        if (op != operation_) return;
+        if (!ParseListing()) return false;
+        bool goOn = listing_.Finish([this, op](const TDirectoryEntry& e) {
+            return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
+                        e.Attributes) &&
+                   op == operation_;
+        });
+        if (!goOn) return false;
     }
-    CommandDone(error);
+    return CommandDone(error);
 }
 
-// Called by CommandDone: whatever ends a transfer closes its file and its connections.
-void TMsgFTP::EndTransfer() {
+// Called by CommandDone and Abort: whatever ends a transfer closes its file and its
+// connections. Raises no event. False when a completed download could not be put in place.
+bool TMsgFTP::EndTransfer(bool completed) {
     transferActive_ = false;
     listing_.Reset(); // a listing ended from inside its own report stops reporting
     listingBuffer_.clear();
-    if (fileFd_ >= 0) ::close(fileFd_);
-    fileFd_ = -1;
+    bool ok = FinishLocalFile(completed);
     if (listen_->State() != wsClosed) listen_->Close();
     if (data_->State() != wsClosed) data_->Close();
     target_ = nullptr;
     source_ = {};
+    return ok;
 }
 
 } // namespace morvane::net

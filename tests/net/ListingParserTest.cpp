@@ -9,7 +9,10 @@ namespace {
 std::vector<TDirectoryEntry> ParseAll(std::string text, std::uint8_t type = 1) {
     TListingParser p;
     std::vector<TDirectoryEntry> out;
-    auto report = [&](const TDirectoryEntry& e) { out.push_back(e); };
+    auto report = [&](const TDirectoryEntry& e) {
+        out.push_back(e);
+        return true;
+    };
     p.Parse(text, type, report);
     p.Finish(report);
     return out;
@@ -84,25 +87,61 @@ TEST(Listing, TotalLineLineEndsAndIncompleteLastLine) {
     ASSERT_EQ(named.size(), 1u);
 }
 
-TEST(Listing, BadLinesAreSkippedAndSplitNamesDropped) {
-    auto out = ParseAll("-rw-r--r-- 1 u g 1 Jan 1 2020 a\n"
-                        "total 5\n"
-                        "garbage that is no entry but looks like no continuation either\n"
-                        "-rw-r--r-- 1 u g 2 Jan 1 2020 b\n"
-                        "-rw-r--r-- 1 u g 3 Jan 1 2020 first half\n"
-                        "second half\n"
-                        "-rw-r--r-- 1 u g 4 Jan 1 2020 c\n");
+std::vector<std::string> Names(const std::vector<TDirectoryEntry>& entries) {
     std::vector<std::string> names;
-    for (auto& e : out)
+    for (auto& e : entries)
         names.push_back(e.Name);
-    // "garbage..." drops "a": it cannot tell a continuation from garbage after an entry.
-    EXPECT_EQ(names, (std::vector<std::string>{"b", "c"}));
+    return names;
+}
+
+TEST(Listing, BadLinesAreSkippedAndTheEntryBeforeThemKept) {
+    // Whatever the line ends, a line that is no entry never takes the entry before it along.
+    for (std::string end : {"\r\n", "\n"}) {
+        auto out = ParseAll("-rw-r--r-- 1 u g 1 Jan 1 2020 a" + end +
+                            "ls: cannot access 'c.txt': Permission denied" + end +
+                            "-rw-r--r-- 1 u g 2 Jan 1 2020 b" + end + "\t" + end +
+                            "-rw-r--r-- 1 u g 3 Jan 1 2020 c" + end + "total 5" + end +
+                            "-rw-r--r-- 1 u g 4 Jan 1 2020 d" + end + "x" + end);
+        EXPECT_EQ(Names(out), (std::vector<std::string>{"a", "b", "c", "d"}));
+    }
+}
+
+TEST(Listing, NamesWithLineBreaksAreDroppedWhole) {
+    // In a CR LF listing a bare LF inside an entry line belongs to its name, however the rest
+    // of the name looks: the whole entry goes, and what follows is reported.
+    auto out = ParseAll("-rw-r--r-- 1 u g 1 Jan 1 2020 first half\nsecond half\r\n"
+                        "-rw-r--r-- 1 u g 2 Jan 1 2020 b\r\n"
+                        "-rw-r--r-- 1 u g 3 Jan 1 2020 x\n-rw-r--r-- 1 u g 9 Jan 1 2020 y\n"
+                        "z\r\n"
+                        "-rw-r--r-- 1 u g 4 Jan 1 2020 c\r\n");
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"b", "c"}));
+    // The first entry of the listing is judged by the line after it.
+    EXPECT_EQ(Names(ParseAll("-rw-r--r-- 1 u g 1 Jan 1 2020 a\nb\r\n")),
+              std::vector<std::string>{});
+    // With bare LF everywhere nothing tells a name's rest from a bad line: the entry stays.
+    EXPECT_EQ(Names(ParseAll("-rw-r--r-- 1 u g 1 Jan 1 2020 first half\nsecond half\n")),
+              std::vector<std::string>{"first half"});
+}
+
+TEST(Listing, AReportCanStopTheParser) {
+    TListingParser p;
+    std::string buf = "-rw-r--r-- 1 u g 1 Jan 1 2020 a\n-rw-r--r-- 1 u g 2 Jan 1 2020 b\n"
+                      "-rw-r--r-- 1 u g 3 Jan 1 2020 c\n";
+    int reports = 0;
+    EXPECT_FALSE(p.Parse(buf, 1, [&](const TDirectoryEntry&) {
+        ++reports;
+        return false;
+    }));
+    EXPECT_EQ(reports, 1);
 }
 
 TEST(Listing, ArrivesInPiecesAndOtherSystemsReportNothing) {
     TListingParser p;
     std::vector<TDirectoryEntry> out;
-    auto report = [&](const TDirectoryEntry& e) { out.push_back(e); };
+    auto report = [&](const TDirectoryEntry& e) {
+        out.push_back(e);
+        return true;
+    };
     std::string buf = "-rw-r--r-- 1 u g 1 Jan 1 2020 a";
     p.Parse(buf, 1, report);
     EXPECT_TRUE(out.empty());

@@ -388,3 +388,41 @@ TEST(FtpCommands, PortCommandNumbers) {
               "PORT 192,168,1,5,4,76");
     EXPECT_EQ(PortCommand(0x7F000001u, 65535), "PORT 127,0,0,1,255,255");
 }
+
+TEST(FtpCommands, AConnectionTheServerEndsIsSaidSo) {
+    // During the login.
+    ScriptedFtpServer early;
+    early.handlers["USER"] = [](Session& s, const std::string&) { s.close(); };
+    early.start();
+    FtpClientHarness login;
+    EXPECT_FALSE(login.connect(early.port()));
+    ASSERT_EQ(login.ev.done.size(), 1u);
+    EXPECT_TRUE(login.ev.done[0].error);
+    EXPECT_EQ(login.ftp.ErrorMessage(), "Connection closed by server");
+    EXPECT_EQ(login.ftp.State(), ftpNotConnected);
+
+    // After a command, with an older failure still in ErrorMessage.
+    ScriptedFtpServer server;
+    server.handlers["NOOP"] = [](Session& s, const std::string&) { s.close(); };
+    server.replies["TYPE"] = "504 no\r\n";
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    h.ftp.SetTransferType("Q");
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_EQ(h.ftp.ErrorMessage(), "Host replied (expected 200): 504 no");
+    h.ftp.Noop();
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_EQ(h.lastDone().state, ftpNoop);
+    EXPECT_EQ(h.ftp.ErrorMessage(), "Connection closed by server");
+
+    // Our own Disconnect is no failure of the server's.
+    FtpClientHarness d;
+    ASSERT_TRUE(d.connect(server.port()));
+    d.ftp.SetTransferType("Q");
+    ASSERT_TRUE(d.waitDone());
+    d.ftp.Disconnect();
+    EXPECT_EQ(d.ftp.State(), ftpNotConnected);
+    EXPECT_EQ(d.ftp.ErrorMessage(), "Host replied (expected 200): 504 no");
+}

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace morvane::net;
 using morvane::testing::FtpClientHarness;
@@ -303,4 +305,82 @@ TEST(FtpTransfer, CommandsWhileBusyAreIgnored) {
     EXPECT_EQ(h.ev.done.size(), 1u);
     auto cmds = server.commands();
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "NOOP"), 0);
+}
+
+TEST(FtpTransfer, AFailedDownloadLeavesTheOldFileAsItWas) {
+    namespace fs = std::filesystem;
+    ScriptedFtpServer server;
+    server.files["new.txt"] = "new contents";
+    server.handlers["RETR"] = [](Session& s, const std::string& name) {
+        if (name == "new.txt") {
+            s.send("150 Opening\r\n");
+            s.dataConnect();
+            s.dataSend("new contents");
+            s.dataClose();
+            s.send("226 Done\r\n");
+        } else if (name == "cut.txt") { // part of the bytes, then a failure
+            s.send("150 Opening\r\n");
+            s.dataConnect();
+            s.dataSend("partial");
+            s.dataClose();
+            s.send("426 Connection closed; transfer aborted\r\n");
+        } else if (name == "stall.txt") {
+            s.send("150 Opening\r\n");
+            s.dataConnect();
+            s.dataSend("partial");
+        } else {
+            s.send("550 No such file\r\n");
+        }
+    };
+    server.start();
+    morvane::testing::TempDir dir;
+    std::string local = (dir / "keep.txt").string();
+    morvane::testing::writeFile(local, "the user's own text");
+    ::chmod(local.c_str(), 0640);
+    auto onlyTheFile = [&] {
+        std::vector<std::string> names;
+        for (auto& e : fs::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        return names == std::vector<std::string>{"keep.txt"};
+    };
+
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    for (std::string name : {"missing.txt", "cut.txt"}) {
+        h.ftp.RetrieveToFile(name, local);
+        ASSERT_TRUE(h.waitDone()) << name;
+        EXPECT_TRUE(h.lastDone().error) << name;
+        EXPECT_EQ(morvane::testing::readFile(local), "the user's own text") << name;
+        EXPECT_TRUE(onlyTheFile()) << name;
+    }
+    h.ftp.RetrieveToFile("stall.txt", local);
+    RunFor(*h.loop, 100);
+    h.ftp.Abort();
+    EXPECT_EQ(morvane::testing::readFile(local), "the user's own text");
+    EXPECT_TRUE(onlyTheFile());
+
+    // A completed download replaces the file and keeps its permissions.
+    FtpClientHarness g;
+    ASSERT_TRUE(g.connect(server.port()));
+    g.ftp.RetrieveToFile("new.txt", local);
+    ASSERT_TRUE(g.waitDone());
+    EXPECT_FALSE(g.lastDone().error) << g.ftp.ErrorMessage();
+    EXPECT_EQ(morvane::testing::readFile(local), "new contents");
+    EXPECT_EQ(fs::status(local).permissions(), fs::perms(0640));
+    EXPECT_TRUE(onlyTheFile());
+
+    // Through a symbolic link the file it names gets the download; the link stays.
+    fs::create_directory(dir / "real");
+    morvane::testing::writeFile(dir / "real" / "target.txt", "old");
+    fs::create_symlink(dir / "real" / "target.txt", dir / "link.txt");
+    g.ftp.RetrieveToFile("new.txt", (dir / "link.txt").string());
+    ASSERT_TRUE(g.waitDone());
+    EXPECT_FALSE(g.lastDone().error) << g.ftp.ErrorMessage();
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(morvane::testing::readFile(dir / "real" / "target.txt"), "new contents");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator()), 1);
+
+    // A folder is never taken for the file.
+    EXPECT_THROW(g.ftp.RetrieveToFile("new.txt", (dir / "real").string()), std::system_error);
+    EXPECT_FALSE(g.ftp.Busy());
 }

@@ -5,9 +5,12 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -115,4 +118,48 @@ TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     EXPECT_THAT(quote.out, ::testing::StartsWith("200"));
     EXPECT_THAT(quote.err, ::testing::HasSubstr("-> PASS ****"));
     EXPECT_THAT(quote.err, ::testing::Not(::testing::HasSubstr(server.password())));
+}
+
+TEST(FtpTool, AFailedGetKeepsTheLocalFile) {
+    FtpServerProcess server(ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    TempDir local;
+    writeFile(local / "mine.txt", "the user's own text");
+    Result get = RunTool({"-t", "20", "-P", std::to_string(server.port()), "-u", server.user(),
+                          "-p", server.password(), "127.0.0.1", "get", "missing.txt",
+                          (local / "mine.txt").string()});
+    EXPECT_EQ(get.exitCode, 1);
+    EXPECT_THAT(get.err, ::testing::StartsWith("Host replied: 550"));
+    EXPECT_EQ(readFile(local / "mine.txt"), "the user's own text");
+    int files = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(local.path()))
+        ++files;
+    EXPECT_EQ(files, 1); // nothing left over beside it
+}
+
+TEST(FtpTool, AServerThatHangsUpIsReported) {
+    // A server that greets, reads the user name and closes the connection.
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(fd, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread serve([fd] {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20000) <= 0) return;
+        int c = ::accept(fd, nullptr, nullptr);
+        ::send(c, "220 hi\r\n", 8, MSG_NOSIGNAL);
+        char buf[256];
+        pollfd q{c, POLLIN, 0};
+        if (::poll(&q, 1, 20000) > 0) (void)::recv(c, buf, sizeof buf, 0);
+        ::close(c);
+    });
+    Result r = RunTool({"-t", "20", "-P", std::to_string(ntohs(a.sin_port)), "127.0.0.1", "ls"});
+    serve.join();
+    ::close(fd);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Connection closed by server\n");
 }
