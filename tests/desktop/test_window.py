@@ -1,0 +1,73 @@
+"""The main window's own roads: its dialogs, the output pane, tabs, closing, a second start."""
+
+import os
+import subprocess
+import unittest
+
+import desktop
+
+
+class Window(desktop.DesktopTestCase):
+    def test_dialog_output_pane_and_next_tab_from_the_keyboard(self):
+        first = self.write_file("first.txt", b"one\n")
+        second = self.write_file("second.txt", b"two\n")
+        app = self.start_morvane(first, second)
+
+        app.key("ctrl+l")
+        app.wait_for_dialog("Open local file")
+        app.key("Escape")
+        self.wait_for(lambda: not app.dialogs("Open local file"), "the file dialog to close")
+        app.focus()
+
+        # The pane takes a visible part of the window and gives it back when hidden again.
+        before = app.window_image()
+        app.key("ctrl+shift+o")
+        area = before.width * before.height
+        self.wait_for(lambda: app.window_image().differing_pixels(before) > area // 50,
+                      "the output pane to show")
+        app.key("ctrl+shift+o")
+        self.wait_for(lambda: app.window_image().differing_pixels(before) < area // 500,
+                      "the output pane to hide")
+
+        # Typing goes to the active tab; after Ctrl+Tab it goes to the other one.
+        app.key("1", "ctrl+s")
+        changed = self.wait_for(
+            lambda: [n for n, t in (("first.txt", b"one\n"), ("second.txt", b"two\n"))
+                     if self.read_file(n) != t], "one file to be saved")
+        self.assertEqual(len(changed), 1)
+        other = "second.txt" if changed == ["first.txt"] else "first.txt"
+        app.key("ctrl+Tab", "2", "ctrl+s")
+        self.wait_for(lambda: self.read_file(other).startswith(b"2"), "the other tab's file")
+
+    def test_closing_with_a_modified_document_asks_and_no_keeps_the_file(self):
+        path = self.write_file("draft.txt", b"draft\n")
+        app = self.start_morvane(path)
+        app.type("changed ")
+        app.key("alt+f", "x")  # File > Exit
+        app.wait_for_dialog()
+        app.key("alt+n")
+        self.assertEqual(app.wait_for_exit(), 0)
+        self.assertEqual(self.read_file("draft.txt"), b"draft\n")
+
+    def test_a_second_start_opens_its_file_in_the_first_window(self):
+        first = self.write_file("first.txt", b"one\n")
+        second = self.write_file("second.txt", b"two\n")
+        app = self.start_morvane(first)
+
+        run = subprocess.run([self.executable, second], env=self.environment(),
+                             cwd=os.path.dirname(second), stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, timeout=20)
+        self.assertEqual(run.returncode, 0, run.stdout.decode(errors="replace"))
+        self.assertEqual(self.server.visible_windows(desktop.MAIN_TITLE), [app.window])
+
+        # The handed-over file is the active tab of the first window.
+        app.focus()
+        app.key("End")
+        app.type("!")
+        app.key("ctrl+s")
+        self.wait_for(lambda: self.read_file("second.txt") == b"two!\n", "the second file saved")
+        self.assertEqual(self.read_file("first.txt"), b"one\n")
+
+
+if __name__ == "__main__":
+    unittest.main()
