@@ -86,13 +86,16 @@ class Image:
         i = 3 * (y * self.width + x)
         return tuple(self.pixels[i : i + 3])
 
+    def crop(self, left, top, width, height):
+        rows = b"".join(self.pixels[3 * (y * self.width + left) : 3 * (y * self.width + left + width)]
+                        for y in range(top, top + height))
+        return Image(b"P6 %d %d 255\n" % (width, height) + rows)
+
     def colours(self, left=0, top=0, width=None, height=None):
         """How many pixels of each colour the rectangle holds."""
         width = self.width - left if width is None else width
         height = self.height - top if height is None else height
-        rows = b"".join(self.pixels[3 * (y * self.width + left) : 3 * (y * self.width + left + width)]
-                        for y in range(top, top + height))
-        channels = iter(rows)
+        channels = iter(self.crop(left, top, width, height).pixels)
         return collections.Counter(zip(channels, channels, channels))
 
     def differing_pixels(self, other):
@@ -190,14 +193,30 @@ class Morvane:
 
     def __init__(self, server, executable, args, env, cwd):
         self.server = server
+        self.trace_file = env.get("MORVANE_TRACE_FILE")
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen([executable] + list(args), env=env, cwd=cwd,
                                         stdout=self.log, stderr=subprocess.STDOUT,
                                         start_new_session=True)
         self.window = None
 
+    def trace(self):
+        """The start-up events this process wrote to its trace file ("activated", "open F"...)."""
+        try:
+            with open(self.trace_file, "rb") as f:
+                lines = f.read().decode(errors="replace").splitlines()
+        except (OSError, TypeError):
+            return []
+        fields = [line.split(" ", 2) for line in lines]
+        return [f[2] for f in fields if len(f) == 3 and f[1] == str(self.process.pid)]
+
+    def wait_for_trace(self, event, timeout=DEFAULT_TIMEOUT):
+        wait_for(lambda: any(e.startswith(event) for e in self.trace()),
+                 "the program's %r event" % event, timeout)
+
     def wait_for_main_window(self, timeout=DEFAULT_TIMEOUT):
-        """Finds the main window (visible, titled exactly Morvane) and gives it the focus."""
+        """Finds the main window (visible, titled exactly Morvane), waits until the program
+        has opened its arguments, and gives the window the focus."""
         def find():
             if self.process.poll() is not None:
                 raise DesktopError("morvane exited with %d: %s" % (self.process.returncode,
@@ -205,6 +224,7 @@ class Morvane:
             windows = self.server.visible_windows(MAIN_TITLE)
             return windows[0] if windows else None
         self.window = wait_for(find, "the main window", timeout)
+        self.wait_for_trace("activated", timeout)
         self.focus()
         return self.window
 
@@ -332,6 +352,7 @@ class DesktopTestCase(unittest.TestCase):
             # No session bus: nothing may start one behind the test's back.
             "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.dir, "no-bus"),
             "NO_AT_BRIDGE": "1",
+            "MORVANE_TRACE_FILE": os.path.join(self.dir, "trace.log"),
         })
         return env
 
