@@ -258,6 +258,20 @@ class Morvane:
         """The window's part of the screen."""
         return self.server.screenshot(rect=self.geometry(window))
 
+    def steady_image(self, grab=None, timeout=DEFAULT_TIMEOUT):
+        """A picture (of the window, or what grab returns) once two grabs in a row agree: the
+        program has finished painting."""
+        grab = grab or self.window_image
+        previous = [grab()]
+
+        def same():
+            current = grab()
+            if current.pixels == previous[0].pixels:
+                return current
+            previous[0] = current
+            return None
+        return wait_for(same, "a steady picture", timeout)
+
     def wait_for_exit(self, timeout=DEFAULT_TIMEOUT):
         try:
             return self.process.wait(timeout=timeout)

@@ -10,23 +10,23 @@ class LocalEditing(desktop.DesktopTestCase):
         """The bottom strip of the main window, where the status panels are."""
         image = app.window_image()
         strip = 18
-        return image.pixels[3 * image.width * (image.height - strip):]
+        return image.crop(0, image.height - strip, image.width, strip)
 
     def test_typing_at_a_line_end_and_saving_writes_exactly_the_new_bytes(self):
         path = self.write_file("notes.txt", b"first line\r\nsecond line\r\nlast\r\n")
         app = self.start_morvane(path)
-        unmodified = self.status_bar(app)
+        unmodified = app.steady_image(lambda: self.status_bar(app)).pixels
 
         app.key("End")
         app.type(" & more")
         app.key("Home")
-        self.wait_for(lambda: self.status_bar(app) != unmodified, "the status bar to change")
+        self.wait_for(lambda: self.status_bar(app).pixels != unmodified, "the status bar to change")
 
         app.key("ctrl+s")
         self.wait_for(lambda: self.read_file("notes.txt") ==
                       b"first line & more\r\nsecond line\r\nlast\r\n", "the saved file")
         # Back at the same place and saved: the status bar looks as it did before any change.
-        self.wait_for(lambda: self.status_bar(app) == unmodified,
+        self.wait_for(lambda: self.status_bar(app).pixels == unmodified,
                       "the status bar to drop Modified")
 
     def test_enter_indents_the_new_line_and_ctrl_z_takes_back_the_last_character(self):

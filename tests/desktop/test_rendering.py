@@ -30,10 +30,7 @@ class Rendering(desktop.DesktopTestCase):
         # is the colour of the text, not icons or frames.
         self.write_file("main.txt", CPP)
         app = self.start_morvane(self.path("main.txt"), self.write_file("main.cpp", CPP))
-        # Let the first paint settle.
-        self.wait_for(lambda: app.window_image().differing_pixels(app.window_image()) == 0,
-                      "a steady picture")
-        highlighted = app.window_image()
+        highlighted = app.steady_image()
         app.key("ctrl+Tab")
         self.wait_for(lambda: app.window_image().differing_pixels(highlighted) > 100,
                       "the plain text tab")
