@@ -51,7 +51,7 @@ class Rendering(desktop.DesktopTestCase):
         path = self.write_file("page.txt", b"".join(
             b"%02d PRINTED TEXT ON THE PAGE\n" % i for i in range(60)))
         app = self.start_morvane(path)
-        app.key("ctrl+p")
+        app.key("alt+f", "p")  # File > Print
         app.wait_for_dialog("Print")
         pdf = self.path("out.pdf")
         # Without printers the dialog offers only the PDF file; Alt+F reaches its name.
