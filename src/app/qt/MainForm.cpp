@@ -175,7 +175,8 @@ void TMainForm::createActions() {
     for (const char* name :
          {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile", "FileSave",
           "FileSaveAs", "FileClose", "EditUndo", "EditRedo", "EditCut", "EditCopy", "EditPaste",
-          "EditSelectAll", "EditIndent", "EditUnindent", "SearchUseRegularExpressions"})
+          "EditSelectAll", "EditIndent", "EditUnindent", "SearchUseRegularExpressions",
+          "FilePrintSetup", "FilePrint"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {

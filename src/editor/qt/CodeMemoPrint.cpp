@@ -21,6 +21,8 @@ QPrinter& SharedPrinter() {
 
 bool TCodeMemo::PrintWithDialog(bool selectionOnly) {
     QPrinter& printer = SharedPrinter();
+    // The dialog proposes "<document name>.pdf" when printing to a file.
+    printer.setDocName(QString::fromStdString(PrintTitle()));
     QPrintDialog dialog(&printer, this);
     dialog.setOption(QAbstractPrintDialog::PrintSelection, Anchor() != Caret());
     if (selectionOnly && Anchor() != Caret()) dialog.setPrintRange(QAbstractPrintDialog::Selection);

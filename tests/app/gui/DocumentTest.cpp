@@ -51,6 +51,8 @@ TEST_F(DocumentTest, AFileFromTheCommandLineOpensInATabWithItsStatus) {
     EXPECT_EQ(active()->Directory(), dir.path().string() + "/");
     EXPECT_TRUE(f.action("FileSave")->isEnabled());
     EXPECT_TRUE(f.action("FileClose")->isEnabled());
+    EXPECT_TRUE(f.action("FilePrint")->isEnabled());
+    EXPECT_TRUE(f.action("FilePrintSetup")->isEnabled());
     EXPECT_EQ(f.action("FileSaveAsLocalFile")->text(), "Save As Remote &File...");
     EXPECT_TRUE(dialogs.shown.empty());
 }

@@ -128,8 +128,8 @@ TEST_F(MainFormTest, HasItsCaptionSizeAndEveryMenu) {
 TEST_F(MainFormTest, CommandsWithoutADocumentAreDisabled) {
     auto form = makeForm();
     showAndActivate(*form);
-    for (const char* name :
-         {"FileSave", "FileClose", "HTMLBold", "EditUndo", "EditPaste", "SearchFind"})
+    for (const char* name : {"FileSave", "FileClose", "FilePrint", "FilePrintSetup", "HTMLBold",
+                             "EditUndo", "EditPaste", "SearchFind"})
         EXPECT_FALSE(form->action(name)->isEnabled()) << name;
     EXPECT_TRUE(form->action("FileExit")->isEnabled());
     EXPECT_TRUE(form->action("SettingsShowOutput")->isEnabled());

@@ -1,0 +1,77 @@
+"""What reaches the eye and the paper: highlighted text on screen, a printed page in a PDF."""
+
+import colorsys
+import os
+import subprocess
+import unittest
+
+import desktop
+
+CPP = b"""#include <stdio.h>
+// a comment line
+int main(int argc, char** argv) {
+    const char* text = "a string";
+    return argc > 1 ? 42 : 0;
+}
+"""
+
+
+def hue_of(c):
+    """The hue of a clearly coloured pixel in twelve steps, None for greys and near-greys."""
+    if max(c) - min(c) <= 60:
+        return None
+    h, _, _ = colorsys.rgb_to_hsv(*(v / 255 for v in c))
+    return round(h * 12) % 12
+
+
+class Rendering(desktop.DesktopTestCase):
+    def test_a_cpp_file_shows_several_token_colours(self):
+        # The same bytes as plain text in a second tab: what differs between the two pictures
+        # is the colour of the text, not icons or frames.
+        self.write_file("main.txt", CPP)
+        app = self.start_morvane(self.path("main.txt"), self.write_file("main.cpp", CPP))
+        highlighted = app.steady_image()
+        app.key("ctrl+Tab")
+        self.wait_for(lambda: app.window_image().differing_pixels(highlighted) > 100,
+                      "the plain text tab")
+        plain = app.window_image()
+
+        hues = {}
+        for i in range(0, len(plain.pixels), 3):
+            c = tuple(highlighted.pixels[i : i + 3])
+            if c != tuple(plain.pixels[i : i + 3]):
+                hue = hue_of(c)
+                if hue is not None:
+                    hues[hue] = hues.get(hue, 0) + 1
+        token_hues = [h for h, n in hues.items() if n >= 20]
+        self.assertGreaterEqual(len(token_hues), 3, "hues and their pixels: %r" % hues)
+
+    def test_print_to_a_pdf_file_shows_the_text_on_the_first_page(self):
+        # Enough lines to reach below the page's middle: the header alone does not.
+        path = self.write_file("page.txt", b"".join(
+            b"%02d PRINTED TEXT ON THE PAGE\n" % i for i in range(60)))
+        app = self.start_morvane(path)
+        app.key("alt+f", "p")  # File > Print
+        app.wait_for_dialog("Print")
+        pdf = self.path("out.pdf")
+        # Without printers the dialog offers only the PDF file; Alt+F reaches its name.
+        app.key("alt+f", "ctrl+a")
+        app.type(pdf)
+        app.key("Return")
+        self.wait_for(lambda: not app.dialogs("Print"), "the print dialog to close")
+        self.wait_for(lambda: (self.read_file("out.pdf") or b"").rstrip().endswith(b"%%EOF"),
+                      "the whole PDF file")
+
+        page = desktop.Image(subprocess.run(
+            ["pdftoppm", "-f", "1", "-l", "1", "-r", "50", "-singlefile", pdf],
+            check=True, stdout=subprocess.PIPE, timeout=30).stdout)
+        def dark_pixels(top, height):
+            counts = page.colours(0, top, page.width, height)
+            return sum(n for c, n in counts.items() if max(c) < 100)
+
+        third = page.height // 3
+        self.assertGreater(dark_pixels(0, third), 100, "text at the top of the page")
+        self.assertGreater(dark_pixels(third, third), 100, "text in the middle of the page")
+
+if __name__ == "__main__":
+    unittest.main()
