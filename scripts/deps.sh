@@ -7,7 +7,7 @@ pkgs=(
     qt6-base-dev libgl-dev fonts-dejavu-core
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd
-    xvfb xdotool imagemagick poppler-utils
+    xvfb xdotool imagemagick poppler-utils xclip
     curl
 )
 missing=()
