@@ -19,8 +19,8 @@ std::string repaired(const std::string& text, DoubleSpacing* found = nullptr, in
         memo.SetWrapAtColumn(wrapColumn);
         memo.SetOptions(memo.Options() | editor::smoWordWrap);
     }
-    editor::TFastMemoryStream s(text);
-    memo.LoadFromStream(s);
+    // Inserted as a paste would be: that cuts records after 2047 characters.
+    memo.ReplaceSel(text);
     DoubleSpacing spacing = detectDoubleSpacing(memo);
     if (found) *found = spacing;
     removeDoubleSpacing(memo, spacing);
@@ -51,8 +51,7 @@ TEST(DoubleSpacedCheck, OffersRepairOnlyWhenOneParityIsAllEmpty) {
 TEST(DoubleSpacedCheck, CountsPhysicalLinesNotRecords) {
     {
         editor::TCustomCodeMemo memo;
-        editor::TFastMemoryStream s(std::string(2047, 'x') + "\nb\n");
-        memo.LoadFromStream(s);
+        memo.ReplaceSel(std::string(2047, 'x') + "\rb\r");
         ASSERT_EQ(memo.LineCount(), 3); // the break of the long line in a record of its own
     }
     for (std::size_t length : {2047u, 2048u, 4094u}) {

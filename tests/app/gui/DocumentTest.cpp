@@ -81,7 +81,7 @@ TEST_F(DocumentTest, DoubleSpacedFilesAreOfferedARepair) {
 }
 
 TEST_F(DocumentTest, AnOrdinaryFileWithAFinalLineBreakIsNotDoubleSpaced) {
-    // A line of 2047 characters fills a record; its line break is stored in the next one.
+    // A line that fills a whole record is one line, whatever way it was stored.
     const std::string longLine(2047, 'x');
     form({file("one.txt", "just one line\n"), file("two.txt", "a\nb\n"), file("blank.txt", "\n\n"),
           file("long.txt", longLine + "\nb\n")});
