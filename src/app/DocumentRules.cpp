@@ -1,6 +1,9 @@
 #include "app/DocumentRules.h"
 
+#include "editor/CustomCodeMemo.h"
+
 #include <cstdio>
+#include <vector>
 
 namespace morvane::app {
 
@@ -17,16 +20,60 @@ DoubleSpacing detectDoubleSpacing(std::size_t count,
     return DoubleSpacing::None;
 }
 
-std::size_t removeDoubleSpacing(DoubleSpacing spacing, std::size_t count,
-                                const std::function<void(std::size_t)>& deleteLine) {
-    if (spacing == DoubleSpacing::None) return 0;
-    std::size_t removed = 0;
-    for (std::size_t i = spacing == DoubleSpacing::TextOnOddLines ? 0 : 1; i < count; ++i) {
-        deleteLine(i);
-        --count;
-        ++removed;
+namespace {
+
+// Calls f(start, end, empty) for each physical line; end is past its line break.
+template <typename F> void forEachPhysicalLine(const editor::TTextStore& store, F f) {
+    editor::TextOffset start = 0;
+    bool empty = true;
+    auto c = store.CursorAt(0);
+    for (; !store.AtEnd(c); store.Next(c)) {
+        std::string_view t = store.Text(c);
+        const bool lineEnds = !t.empty() && t.back() == editor::kCR;
+        if (t.size() > (lineEnds ? 1u : 0u)) empty = false;
+        if (lineEnds) {
+            const editor::TextOffset end = c.start + editor::TextOffset(t.size());
+            f(start, end, empty);
+            start = end;
+            empty = true;
+        }
     }
-    return removed;
+    // The last line has no break; after a final break there is no further line.
+    if (start < store.Length()) f(start, store.Length(), empty);
+}
+
+} // namespace
+
+DoubleSpacing detectDoubleSpacing(const editor::TCustomCodeMemo& memo) {
+    std::vector<bool> empty;
+    forEachPhysicalLine(
+        memo.Store(), [&](editor::TextOffset, editor::TextOffset, bool e) { empty.push_back(e); });
+    return detectDoubleSpacing(empty.size(), [&](std::size_t i) { return bool(empty[i]); });
+}
+
+std::size_t removeDoubleSpacing(editor::TCustomCodeMemo& memo, DoubleSpacing spacing) {
+    if (spacing == DoubleSpacing::None) return 0;
+    std::size_t parity = spacing == DoubleSpacing::TextOnOddLines ? 0 : 1, index = 0;
+    std::vector<std::pair<editor::TextOffset, editor::TextOffset>> doomed;
+    forEachPhysicalLine(memo.Store(),
+                        [&](editor::TextOffset start, editor::TextOffset end, bool empty) {
+                            if (index++ % 2 == parity && empty) doomed.emplace_back(start, end);
+                        });
+    if (doomed.empty()) return 0;
+    editor::TUndoGroupScope group(memo, editor::ugDoubleSpaced);
+    memo.BeginUpdate();
+    try {
+        // From the end, so that the offsets before each deleted line stay true.
+        for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
+            memo.SetSelection(it->first, it->second, false);
+            memo.ReplaceSel({});
+        }
+    } catch (...) {
+        memo.EndUpdate();
+        throw;
+    }
+    memo.EndUpdate();
+    return doomed.size();
 }
 
 std::string caretPositionText(long line, long column) {

@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+namespace morvane::editor {
+class TCustomCodeMemo;
+}
+
 namespace morvane::app {
 
 enum class DoubleSpacing { None, TextOnOddLines, TextOnEvenLines };
@@ -18,10 +22,12 @@ inline constexpr const char* kDoubleSpacedQuestion =
 DoubleSpacing detectDoubleSpacing(std::size_t count,
                                   const std::function<bool(std::size_t)>& lineEmpty);
 
-// Removes the empty lines of the empty parity: starting at 0 or 1, delete, then step to the next
-// index. deleteLine(i) removes line i; returns the number removed.
-std::size_t removeDoubleSpacing(DoubleSpacing spacing, std::size_t count,
-                                const std::function<void(std::size_t)>& deleteLine);
+// The same on an editor's text, by physical lines: a line held in several records (longer than
+// a record, or wrapped) is one line, so a record holding only the break of a long line is not an
+// empty line. The repair deletes every empty line of the empty parity, as one undo group, and
+// returns how many it deleted.
+DoubleSpacing detectDoubleSpacing(const editor::TCustomCodeMemo& memo);
+std::size_t removeDoubleSpacing(editor::TCustomCodeMemo& memo, DoubleSpacing spacing);
 
 // Status panel 0: "%4d:%4d", line then column, both from 1.
 std::string caretPositionText(long line, long column);

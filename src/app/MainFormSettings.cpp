@@ -1,5 +1,6 @@
 #include "app/MainFormSettings.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace morvane::app {
@@ -34,6 +35,26 @@ std::string aboutVersionLabel(std::string_view fileVersion) {
     std::string version(fileVersion.substr(0, last));
     if (std::size_t dot = version.rfind('.'); dot != std::string::npos) version.erase(dot, 1);
     return "Version " + version + " build " + build;
+}
+
+ScreenRect keepOnScreen(ScreenRect window, const std::vector<ScreenRect>& screens) {
+    if (screens.empty()) return window;
+    // The strip along the window's top, where its title bar is, must show on one screen: at
+    // least this much of it in both directions.
+    const int needX = std::min(window.width, 64), needY = std::min(window.height, 24);
+    for (const ScreenRect& s : screens) {
+        const long x0 = std::max<long>(window.left, s.left);
+        const long x1 = std::min<long>(long(window.left) + window.width, long(s.left) + s.width);
+        const long y0 = std::max<long>(window.top, s.top);
+        const long y1 = std::min<long>(long(window.top) + needY, long(s.top) + s.height);
+        if (window.top >= s.top && x1 - x0 >= needX && y1 - y0 >= needY) return window;
+    }
+    const ScreenRect& s = screens.front();
+    window.width = std::clamp(window.width, 1, std::max(1, s.width));
+    window.height = std::clamp(window.height, 1, std::max(1, s.height));
+    window.left = std::clamp(window.left, s.left, s.left + s.width - window.width);
+    window.top = std::clamp(window.top, s.top, s.top + s.height - window.height);
+    return window;
 }
 
 GeometryToRestore MainFormSettings::geometryToRestore() const {

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace morvane::app {
 
@@ -28,6 +29,16 @@ struct GeometryToRestore {
     std::optional<int> left, top, height, width;
     std::string error;
 };
+
+struct ScreenRect {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const ScreenRect&) const = default;
+};
+
+// Where a restored window goes. It stays where it was stored while some screen shows its top
+// edge well enough to take hold of it; otherwise (the screen it was on has gone) it is moved
+// onto the first screen, shrunk to fit it when larger. Without screens nothing changes.
+ScreenRect keepOnScreen(ScreenRect window, const std::vector<ScreenRect>& screens);
 
 struct ToolbarPlacement {
     bool visible = true;

@@ -88,13 +88,24 @@ bool TCustomCodeMemo::DropText(std::string_view text, TextOffset dropPoint, bool
     TextOffset selStart = SelStart(), selEnd = std::max(anchor_, caret_);
     auto plan = PlanDrop(dropPoint, selStart, selEnd, fromThisControl, move);
     if (!plan) return false;
+    // The view stays on the text it showed (a drop point is always in view); each edit below
+    // scrolls to its caret, and removing a moved selection far above would jump there.
+    TextOffset top = store_->Start(topLine_);
+    const DisplayColumn left = leftColumn_;
     {
         TUndoGroupScope group(*this, ugDrop);
         lines_->BeginUpdate();
         try {
-            if (plan->deleteSelection) ReplaceSel({}, false);
+            if (plan->deleteSelection) {
+                ReplaceSel({}, false);
+                if (selEnd <= top)
+                    top -= selEnd - selStart;
+                else if (selStart < top)
+                    top = selStart;
+            }
             SetSelection(plan->insertAt, plan->insertAt, false);
             ReplaceSel(text, false);
+            if (plan->insertAt < top) top += caret_ - plan->insertAt;
             // The dropped text stays selected, so that it can be dragged on.
             SetSelection(plan->insertAt, caret_, false);
         } catch (...) {
@@ -103,6 +114,8 @@ bool TCustomCodeMemo::DropText(std::string_view text, TextOffset dropPoint, bool
         }
         lines_->EndUpdate();
     }
+    SetTopLine(LineFromOffset(top));
+    SetLeftColumn(left);
     ScrollToCaret();
     NotifyChange();
     return true;

@@ -74,21 +74,38 @@ public:
     MimeData contents;
     // Formats announced whose data cannot be read (another program lost it).
     std::vector<std::string> unreadable;
+    // How often the contents were asked about (each question may block on a real desktop).
+    mutable int queries = 0;
+    std::function<void()> changed;
     bool hasFormat(const std::string& mimeType) const override {
+        ++queries;
         return contents.count(mimeType) != 0 ||
                std::find(unreadable.begin(), unreadable.end(), mimeType) != unreadable.end();
     }
-    bool hasText() const override { return contents.count("text/plain") != 0; }
+    bool hasText() const override {
+        ++queries;
+        return contents.count("text/plain") != 0;
+    }
     std::string text() const override {
+        ++queries;
         auto it = contents.find("text/plain");
         return it == contents.end() ? std::string() : it->second;
     }
     std::optional<std::string> data(const std::string& mimeType) const override {
+        ++queries;
         auto it = contents.find(mimeType);
         if (it == contents.end()) return std::nullopt;
         return it->second;
     }
-    void setData(const MimeData& formats) override { contents = formats; }
+    void setData(const MimeData& formats) override {
+        contents = formats;
+        announceChange();
+    }
+    void setChangedHandler(std::function<void()> handler) override { changed = std::move(handler); }
+    // Another program copied something (set contents first).
+    void announceChange() {
+        if (changed) changed();
+    }
 };
 
 class FakeShell final : public Shell {

@@ -3,6 +3,7 @@
 // opening an address in the browser. The program passes Qt implementations (platform/qt);
 // tests pass the scriptable doubles of platform/FakeUi.h.
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -69,6 +70,10 @@ public:
     // Replaces the clipboard's contents with all the given formats at once.
     virtual void setData(const MimeData& formats) = 0;
     void setText(const std::string& text) { setData({{"text/plain", text}}); }
+    // Calls the handler whenever the contents change, by this program or another; an empty
+    // handler stops it. One handler at a time. Asking what the clipboard holds can wait on the
+    // program that owns it, so callers ask when told of a change rather than on every event.
+    virtual void setChangedHandler(std::function<void()> handler) = 0;
 };
 
 class Shell {

@@ -166,6 +166,23 @@ TEST(WindowSettings, RestoreAppliesEachPresentValueAndStopsAtTheFirstBadOne) {
     EXPECT_TRUE(s.geometryToRestore().maximize);
 }
 
+TEST(WindowSettings, ARestoredWindowIsKeptWithinReachOfAScreen) {
+    const ScreenRect left{0, 0, 1920, 1080}, right{1920, 0, 1280, 1024};
+    // On either screen, or half off one with its top edge showing: where it was.
+    for (ScreenRect w : {ScreenRect{100, 50, 600, 400}, ScreenRect{2500, 300, 600, 400},
+                         ScreenRect{1700, 900, 600, 400}, ScreenRect{-500, 10, 600, 400}})
+        EXPECT_EQ(keepOnScreen(w, {left, right}), w);
+    // The right-hand screen has gone: back onto the remaining one, at its nearest edge.
+    EXPECT_EQ(keepOnScreen({2500, 300, 600, 400}, {left}), (ScreenRect{1320, 300, 600, 400}));
+    // Its title bar above every screen, or only a sliver of it showing.
+    EXPECT_EQ(keepOnScreen({100, -200, 600, 400}, {left}), (ScreenRect{100, 0, 600, 400}));
+    EXPECT_EQ(keepOnScreen({-590, 100, 600, 400}, {left}), (ScreenRect{0, 100, 600, 400}));
+    EXPECT_EQ(keepOnScreen({100, 1070, 600, 400}, {left}), (ScreenRect{100, 680, 600, 400}));
+    // Larger than the screen left: shrunk to it.
+    EXPECT_EQ(keepOnScreen({5000, 5000, 4000, 3000}, {left}), left);
+    EXPECT_EQ(keepOnScreen({5000, 5000, 600, 400}, {}), (ScreenRect{5000, 5000, 600, 400}));
+}
+
 TEST(WindowSettings, ToolbarValuesUseTheirOwnNames) {
     TempDir dir;
     Registry reg(dir.path());

@@ -188,6 +188,34 @@ TEST(Drop, MoveAndCopyWithinTheControlAreOneUndoStep) {
     EXPECT_EQ(Stored(m), "one two three");
 }
 
+// A drop point is always in view (auto-scroll brought it there): the view stays on the text it
+// showed, whatever the removal of a moved selection elsewhere did to the line numbers.
+TEST(DropView, TheViewStaysOnTheTextItShowed) {
+    TCustomCodeMemo m;
+    std::string text;
+    for (int i = 0; i < 200; ++i)
+        text += "line " + std::to_string(i) + "\r";
+    Load(m, text);
+    m.SetClientSize(400, 17 * 10);
+    m.SetTopLine(100);
+    // Line 2 moved before line 105: one line fewer above the view.
+    m.SetSelection(m.LineStart(2), m.LineStart(3));
+    ASSERT_TRUE(m.DropText("line 2\r", m.LineStart(105), true, true));
+    EXPECT_EQ(m.Lines().Get(104), "line 2");
+    EXPECT_EQ(m.TopLine(), 99);
+    EXPECT_EQ(m.Lines().Get(m.TopLine()), "line 100");
+    // Moved from below the view: nothing above it changes.
+    m.SetSelection(m.LineStart(150), m.LineStart(151));
+    ASSERT_TRUE(m.DropText("line 150\r", m.LineStart(101), true, true));
+    EXPECT_EQ(m.TopLine(), 99);
+    EXPECT_EQ(m.Lines().Get(101), "line 150");
+    // Copied to the top row: the copy shows at the top.
+    m.SetSelection(m.LineStart(0), m.LineStart(1));
+    ASSERT_TRUE(m.DropText("line 0\r", m.LineStart(99), false, true));
+    EXPECT_EQ(m.TopLine(), 99);
+    EXPECT_EQ(m.Lines().Get(99), "line 0");
+}
+
 TEST_F(ClipboardMemo, DroppedFilesGoToTheHandlerAndHtmlIsTakenAsIs) {
     Load(m, "text");
     std::vector<std::string> got;

@@ -102,11 +102,28 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     createCentralArea();
     createStatusBar();
     formCreate();
+    if (context_.clipboard)
+        context_.clipboard->setChangedHandler([this] { refreshClipboardState(); });
     installEventFilter(this);
     setAcceptDrops(true);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    if (context_.clipboard) context_.clipboard->setChangedHandler({});
+}
+
+void TMainForm::refreshClipboardState() {
+    const platform::Clipboard* c = context_.clipboard;
+    clipboardHasText_ = c && (c->hasText() || c->hasFormat("text/html"));
+    if (DocumentPage* doc = activeDocument()) doc->activate();
+}
+
+void TMainForm::setDocumentCaption(DocumentPage* page, const std::string& fileName) {
+    int index = pages_->indexOf(page);
+    if (index < 0) return;
+    // A tab caption marks its shortcut letter with "&".
+    pages_->setTabText(index, fromBytes(fileName).replace('&', QLatin1String("&&")));
+}
 
 QAction* TMainForm::action(std::string_view name) const {
     auto it = actions_.find(name);
@@ -261,9 +278,7 @@ void TMainForm::createMenus() {
 
     QMenu* edit = makeMenu("&Edit");
     // Opening the menu refreshes the clipboard commands and the word wrap mark.
-    connect(edit, &QMenu::aboutToShow, this, [this] {
-        if (DocumentPage* doc = activeDocument()) doc->activate();
-    });
+    connect(edit, &QMenu::aboutToShow, this, &TMainForm::refreshClipboardState);
     add(edit, {"EditUndo", "EditRedo", "|", "EditCut", "EditCopy", "EditPaste", "|",
                "EditSelectAll", "EditIndent", "EditUnindent", "EditWordWrap"});
     highlighterMenu_ = edit->addMenu(action("EditSyntaxHighlighting")->text());
@@ -405,7 +420,7 @@ void TMainForm::createCentralArea() {
         int index = pages_->tabBar()->tabAt(p);
         if (index < 0) return;
         pages_->setCurrentIndex(index);
-        if (DocumentPage* doc = activeDocument()) doc->activate(); // clipboard commands
+        refreshClipboardState();
         tabMenu_->popup(pages_->tabBar()->mapToGlobal(p));
     });
     connect(pages_, &QTabWidget::currentChanged, this, [this](int) {
@@ -485,8 +500,23 @@ void TMainForm::showEvent(QShowEvent* event) {
             if (g.top) r.moveTop(*g.top);
             if (g.height) r.setHeight(std::max(1, *g.height));
             if (g.width) r.setWidth(std::max(1, *g.width));
-            move(r.topLeft());
-            resize(r.size());
+            // A stored place on a screen that has gone would leave the window out of reach.
+            std::vector<ScreenRect> screens;
+            for (QScreen* screen : QGuiApplication::screens()) {
+                QRect a = screen->availableGeometry();
+                screens.push_back({a.x(), a.y(), a.width(), a.height()});
+            }
+            if (QScreen* primary = QGuiApplication::primaryScreen()) {
+                QRect a = primary->availableGeometry();
+                screens.insert(screens.begin(), {a.x(), a.y(), a.width(), a.height()});
+            }
+            // The position is the frame's, the size the client area's.
+            const QSize frame = frameGeometry().size() - geometry().size();
+            ScreenRect placed = keepOnScreen(
+                {r.x(), r.y(), r.width() + frame.width(), r.height() + frame.height()}, screens);
+            move(placed.left, placed.top);
+            resize(std::max(1, placed.width - frame.width()),
+                   std::max(1, placed.height - frame.height()));
         }
         if (!g.error.empty()) {
             QTimer::singleShot(0, this, [this, e = g.error] {
@@ -547,6 +577,7 @@ void TMainForm::firstActivation() {
     bool ok;
     autoReplaceBuffer_ = readWholeFile(context_.programFolder / "AutoReplace.txt", ok);
     templatesBuffer_ = readWholeFile(context_.programFolder / "Templates.txt", ok);
+    refreshClipboardState();
     for (const std::string& argument : context_.arguments)
         openArgument(argument);
     trace("activated");
@@ -707,7 +738,7 @@ void TMainForm::saveOutputHeight() {
 
 void TMainForm::addDocument(DocumentPage* page, const QString& caption) {
     bool first = pages_->count() == 0;
-    pages_->setCurrentIndex(pages_->addTab(page, caption));
+    pages_->setCurrentIndex(pages_->addTab(page, QString(caption).replace('&', "&&")));
     if (first) enableDocumentCommands(true);
 }
 
@@ -731,9 +762,18 @@ void TMainForm::documentClosed(DocumentPage* page) {
     if (index >= 0) pages_->removeTab(index);
     page->deleteLater();
     if (pages_->count() > 0) {
+        // A document that closing the window did not ask about (one handed over meanwhile)
+        // keeps the window: closing it later must not end the program.
+        for (int i = 0; i < pages_->count() && closing_; ++i) {
+            auto* remaining = qobject_cast<DocumentPage*>(pages_->widget(i));
+            if (std::find(askedToClose_.begin(), askedToClose_.end(), remaining) ==
+                askedToClose_.end())
+                clearClosingFlag();
+        }
         if (DocumentPage* doc = activeDocument()) doc->activate();
         return;
     }
+    askedToClose_.clear();
     enableDocumentCommands(false);
     progress_->hide();
     for (int i = 0; i < 4; ++i)
@@ -779,6 +819,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         std::vector<QPointer<DocumentPage>> documents;
         for (int i = pages_->count() - 1; i >= 0; --i)
             documents.emplace_back(qobject_cast<DocumentPage*>(pages_->widget(i)));
+        askedToClose_ = documents;
         for (auto& doc : documents)
             if (doc) doc->closeRequest(false);
         event->ignore();

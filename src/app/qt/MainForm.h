@@ -62,13 +62,23 @@ public:
     // Called by a document that has closed; the window destroys it after the current event.
     void postDocumentClosed(DocumentPage* page);
     // A document whose close was cancelled (or whose transfer failed) keeps the program open.
-    void clearClosingFlag() { closing_ = false; }
+    void clearClosingFlag() {
+        closing_ = false;
+        askedToClose_.clear();
+    }
     bool isClosing() const { return closing_; }
     void enableDocumentCommands(bool enable);
     // Marks a command as having behaviour; commands without it stay disabled.
     void setCommandAvailable(std::string_view name, bool available);
     // Enables a command that has behaviour; one without stays disabled.
     void enableCommand(std::string_view name, bool enable);
+    // Whether the clipboard holds something to paste, as last asked: asking can wait on the
+    // program that owns the clipboard, so it is asked when the clipboard reports a change and
+    // when a menu opens, never on a keystroke.
+    bool clipboardHasText() const { return clipboardHasText_; }
+    void refreshClipboardState();
+    // The tab caption of a document: its file name, shown as it is ("&" included).
+    void setDocumentCaption(DocumentPage* page, const std::string& fileName);
 
     // Opens each file as a local document (not new).
     void openLocalFiles(const std::vector<std::string>& paths);
@@ -127,6 +137,10 @@ private:
     AppContext context_;
     MainFormSettings settings_;
     bool closing_ = false;
+    // The documents that closing the window asked to close; one that is not among them keeps
+    // the window open.
+    std::vector<QPointer<DocumentPage>> askedToClose_;
+    bool clipboardHasText_ = false;
     bool shown_ = false;
     bool activated_ = false;
     bool outputVisible_ = false;

@@ -78,8 +78,9 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
 
 void TMorvaneEditor::ApplyFileName() {
     int index = form_.pageControl()->indexOf(this);
-    if (index >= 0) form_.pageControl()->setTabText(index, platform::fromBytes(fileName_));
-    form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
+    form_.setDocumentCaption(this, fileName_);
+    if (index >= 0)
+        form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
     UseHighlighter(form_.highlighterIndexFor(fileName_));
 }
 
@@ -113,18 +114,12 @@ void TMorvaneEditor::UseHighlighter(int index) {
 }
 
 void TMorvaneEditor::CheckDoubleSpaced() {
-    auto& lines = editor_->Lines();
-    std::size_t count = std::size_t(lines.Count());
-    DoubleSpacing spacing = detectDoubleSpacing(
-        count, [&](std::size_t i) { return lines.Get(std::int64_t(i)).empty(); });
+    DoubleSpacing spacing = detectDoubleSpacing(*editor_);
     if (spacing == DoubleSpacing::None) return;
     if (form_.context().dialogs->message(MsgKind::Confirmation, kDoubleSpacedQuestion,
                                          platform::mbYesNo) != MsgResult::Yes)
         return;
-    editor::TUndoGroupScope group(*editor_, editor::ugDoubleSpaced);
-    editor_->BeginUpdate();
-    removeDoubleSpacing(spacing, count, [&](std::size_t i) { lines.Delete(std::int64_t(i)); });
-    editor_->EndUpdate();
+    removeDoubleSpacing(*editor_, spacing);
 }
 
 void TMorvaneEditor::activate() {
@@ -144,7 +139,8 @@ void TMorvaneEditor::activate() {
     bool writable = !editor_->ReadOnly();
     form_.enableCommand("EditCopy", selected);
     form_.enableCommand("EditCut", selected && writable);
-    form_.enableCommand("EditPaste", editor_->CanPaste());
+    // What the clipboard holds was asked when it changed: never on a caret move.
+    form_.enableCommand("EditPaste", writable && form_.clipboardHasText());
     form_.enableCommand("EditUndo", editor_->CanUndo() && writable);
     form_.enableCommand("EditRedo", editor_->CanRedo() && writable);
     form_.cancelTransferButton()->setVisible(transferring_);

@@ -123,6 +123,8 @@ private:
     void PaintMarks(QPainter& p, const TRowLayout& row, int y);
     void PaintCaret(QPainter& p, int width, int height);
     const QFont& StyleFont(std::uint8_t bits);
+    // Whether a style's font draws this glyph itself (remembered per font).
+    bool StyleFontHas(std::uint8_t bits, unsigned char byte, QChar glyph);
     void MakeImages();
     bool Focused() const;
 
@@ -134,6 +136,7 @@ private:
     bool gutterFontMade_ = false;
     std::array<QFont, 16> styleFonts_;
     std::array<bool, 16> styleFontMade_{};
+    std::array<std::array<std::int8_t, 256>, 16> styleCovers_{};
 
     // Mouse state (CodeMemoInput.cpp).
     void ButtonDown(QMouseEvent* event, bool doubleClick);

@@ -3,6 +3,7 @@
 
 #include "editor/qt/CodeMemo.h"
 
+#include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
@@ -142,10 +143,28 @@ const QFont& TCodeMemo::StyleFont(std::uint8_t bits) {
         f.setItalic(bits & highlight::fsItalicBit);
         f.setUnderline(bits & highlight::fsUnderlineBit);
         f.setStrikeOut(bits & highlight::fsStrikeBit);
+        if (metrics_->FixedPitch()) {
+            // Each glyph steps exactly one cell: the cell width is the advance rounded to whole
+            // pixels, and the caret, clicks, selection and margin lines are all counted in cells.
+            f.setKerning(false);
+            const qreal advance = QFontMetricsF(f).horizontalAdvance(QLatin1Char('W'));
+            f.setLetterSpacing(QFont::AbsoluteSpacing, metrics_->CharWidth() - advance);
+        }
         styleFonts_[bits] = f;
+        styleCovers_[bits].fill(-1);
         styleFontMade_[bits] = true;
     }
     return styleFonts_[bits];
+}
+
+bool TCodeMemo::StyleFontHas(std::uint8_t bits, unsigned char byte, QChar glyph) {
+    // Glyphs of Latin-1 are looked up under their own code, the others (the characters of bytes
+    // 128-159) under their byte, whose own code is never drawn.
+    const QFont& font = StyleFont(bits); // made first: making it forgets what was known
+    const std::size_t key = glyph.unicode() < 256 ? glyph.unicode() : byte;
+    std::int8_t& known = styleCovers_[bits & 15][key];
+    if (known < 0) known = QFontMetrics(font).inFont(glyph) ? 1 : 0;
+    return known == 1;
 }
 
 // Bookmarks as numbered tags, gutter marks as coloured dots, the wrap glyph as an arrow.
@@ -336,6 +355,7 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
         lineColors ? FromBgr(static_cast<std::int32_t>(row.textColor)) : defText;
     const QColor selText = SelTextColor(), selBack = SelTextBack();
     const bool allChars = Options() & smoShowAllChars;
+    const bool fixed = metrics_->FixedPitch();
     const std::size_t n = row.cells.size();
     // The text sits centred in the row, as the bold italic measure left room for.
     const int baseline = y + (lh - metrics_->Height()) / 2 + metrics_->Ascent();
@@ -352,14 +372,13 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
         const std::size_t start = i;
         const std::uint8_t style = styleAt(i);
         const bool selected = selectedAt(i);
-        bool control = false;
+        const StyleEffect& e = st.effect(style);
+        bool control = false, alone = false;
         QString run;
         for (; i < n; ++i) {
             bool c;
-            QChar g = GlyphOf(static_cast<unsigned char>(row.cells[i]), &c);
-            if (i > start && (c || control || styleAt(i) != style || selectedAt(i) != selected))
-                break;
-            control = c;
+            const auto byte = static_cast<unsigned char>(row.cells[i]);
+            QChar g = GlyphOf(byte, &c);
             if (allChars) {
                 char kind = i < row.tabs.size() ? row.tabs[i] : 0;
                 if (kind == 1)
@@ -367,9 +386,15 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
                 else if (kind == 0 && row.cells[i] == ' ')
                     g = QChar(kBlankGlyph);
             }
+            // A character the font lacks comes from another font with another advance, so it
+            // is drawn by itself in its cell.
+            const bool single = c || (fixed && !StyleFontHas(e.fontStyle, byte, g));
+            if (i > start && (single || alone || styleAt(i) != style || selectedAt(i) != selected))
+                break;
+            control = c;
+            alone = single;
             run.append(g);
         }
-        const StyleEffect& e = st.effect(style);
         QColor fg = e.foregroundDefault ? defText : ColorOf(e.foreground);
         QColor bg = e.backgroundDefault ? defBack : ColorOf(e.background);
         if (lineColors) {
@@ -386,7 +411,7 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
         if (bg != lineBack) p.fillRect(QRect(x, y, runWidth, lh), bg);
         p.setFont(StyleFont(e.fontStyle));
         p.setPen(fg);
-        if (metrics_->FixedPitch()) {
+        if (fixed) {
             p.drawText(QPoint(x, baseline), run);
         } else {
             // Positions are counted in cells; a proportional font is placed cell by cell so

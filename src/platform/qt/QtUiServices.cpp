@@ -136,6 +136,19 @@ std::optional<std::string> QtClipboard::data(const std::string& mimeType) const 
     return std::string(b.constData(), std::size_t(b.size()));
 }
 
+QtClipboard::~QtClipboard() {
+    QObject::disconnect(changed_);
+}
+
+void QtClipboard::setChangedHandler(std::function<void()> handler) {
+    QObject::disconnect(changed_);
+    changed_ = {};
+    if (!handler || !QGuiApplication::instance()) return;
+    // Only the clipboard proper: the selection changes with every mouse selection anywhere.
+    changed_ = QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged,
+                                [handler = std::move(handler)] { handler(); });
+}
+
 void QtClipboard::setData(const MimeData& formats) {
     auto* m = new QMimeData;
     for (auto& [type, bytes] : formats) {

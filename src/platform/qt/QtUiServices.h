@@ -26,11 +26,19 @@ private:
 
 class QtClipboard final : public Clipboard {
 public:
+    QtClipboard() = default;
+    QtClipboard(const QtClipboard&) = delete;
+    QtClipboard& operator=(const QtClipboard&) = delete;
+    ~QtClipboard() override;
     bool hasText() const override;
     std::string text() const override;
     std::optional<std::string> data(const std::string& mimeType) const override;
     bool hasFormat(const std::string& mimeType) const override;
     void setData(const MimeData& formats) override;
+    void setChangedHandler(std::function<void()> handler) override;
+
+private:
+    QMetaObject::Connection changed_;
 };
 
 class QtShell final : public Shell {

@@ -83,10 +83,53 @@ TEST_F(DocumentTest, DoubleSpacedFilesAreOfferedARepair) {
 }
 
 TEST_F(DocumentTest, AnOrdinaryFileWithAFinalLineBreakIsNotDoubleSpaced) {
-    form(
-        {file("one.txt", "just one line\n"), file("two.txt", "a\nb\n"), file("blank.txt", "\n\n")});
+    // A line that fills a whole record is one line, whatever way it was stored.
+    const std::string longLine(2047, 'x');
+    form({file("one.txt", "just one line\n"), file("two.txt", "a\nb\n"), file("blank.txt", "\n\n"),
+          file("long.txt", longLine + "\nb\n")});
     // Only the file of two empty lines is offered a repair.
     EXPECT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(active()->Editor().Lines().GetText(), longLine + "\r\nb\r\n");
+}
+
+TEST_F(DocumentTest, AnAmpersandInAFileNameShowsInItsTab) {
+    TMainForm& f = form({file("R&D notes.txt", "x\n")});
+    // A tab caption doubles "&" to show it rather than underline the next letter.
+    EXPECT_EQ(f.pageControl()->tabText(0), "R&&D notes.txt");
+    EXPECT_EQ(active()->FileName(), "R&D notes.txt");
+}
+
+// Asking the clipboard can wait on a program that hangs: keys never ask it, a change the
+// clipboard announces and an opening menu do.
+TEST_F(DocumentTest, PasteFollowsTheClipboardWithoutAskingItOnEveryKey) {
+    TMainForm& f = form({file("a.txt", "one two\n")});
+    auto& memo = active()->Editor();
+    EXPECT_FALSE(f.action("EditPaste")->isEnabled());
+    clipboard.queries = 0;
+    for (auto key : {Qt::Key_Right, Qt::Key_End, Qt::Key_Home, Qt::Key_X, Qt::Key_Backspace})
+        QTest::keyClick(&memo, key);
+    QTest::keyClick(&memo, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(clipboard.queries, 0);
+    EXPECT_TRUE(f.action("EditCopy")->isEnabled());
+    // Another program copies text.
+    clipboard.contents = {{"text/plain", "pasted"}};
+    clipboard.announceChange();
+    EXPECT_TRUE(f.action("EditPaste")->isEnabled());
+    // ... and goes without announcing it: the Edit menu asks again as it opens.
+    clipboard.contents.clear();
+    QMenu* edit = f.menu("Edit");
+    edit->popup(QPoint(0, 0));
+    processUntil([&] { return edit->isVisible(); });
+    edit->hide();
+    EXPECT_FALSE(f.action("EditPaste")->isEnabled());
+    // Paste stays off in a read-only document whatever the clipboard holds.
+    clipboard.contents = {{"text/html", "<b>x</b>"}};
+    memo.SetReadOnly(true);
+    clipboard.announceChange();
+    EXPECT_FALSE(f.action("EditPaste")->isEnabled());
+    memo.SetReadOnly(false);
+    clipboard.announceChange();
+    EXPECT_TRUE(f.action("EditPaste")->isEnabled());
 }
 
 TEST_F(DocumentTest, TheEditCommandsWorkOnTheActiveDocument) {

@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QToolBar>
 
@@ -279,6 +281,66 @@ TEST_F(MainFormTest, ClosingAsksEveryDocumentLastTabFirst) {
     ASSERT_TRUE(processUntil([&] { return !form->isVisible(); }));
     EXPECT_EQ(form->documentCount(), 0);
     EXPECT_FALSE(form->action("EditUndo")->isEnabled());
+}
+
+TEST_F(MainFormTest, ADocumentThatArrivesWhileClosingKeepsTheProgramOpen) {
+    auto form = makeForm();
+    showAndActivate(*form);
+    auto* asked = new FakeDocument(*form, dialogs, true);
+    form->addDocument(asked, "asked");
+    dialogs.answers = {MsgResult::No};
+    EXPECT_FALSE(form->close());
+    // A second start hands a file over before the answered document has gone.
+    auto* handedOver = new FakeDocument(*form, dialogs, false);
+    form->addDocument(handedOver, "handed over");
+    ASSERT_TRUE(processUntil([&] { return form->documentCount() == 1; }));
+    settle();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->isClosing());
+    // Closing the remaining tab later leaves the program running.
+    handedOver->closeRequest(false);
+    ASSERT_TRUE(processUntil([&] { return form->documentCount() == 0; }));
+    settle();
+    EXPECT_TRUE(form->isVisible());
+}
+
+// A document that closes later (after a save it started) still ends the program when it was
+// asked by the close, also after the others have gone.
+TEST_F(MainFormTest, ClosingWaitsForEveryAskedDocument) {
+    auto form = makeForm();
+    showAndActivate(*form);
+    class LateDocument : public DocumentPage {
+    public:
+        void closeRequest(bool) override { asked = true; }
+        bool asked = false;
+    };
+    auto* late = new LateDocument;
+    form->addDocument(late, "late");
+    form->addDocument(new FakeDocument(*form, dialogs, false), "quick");
+    EXPECT_FALSE(form->close());
+    ASSERT_TRUE(processUntil([&] { return form->documentCount() == 1; }));
+    settle();
+    EXPECT_TRUE(late->asked);
+    EXPECT_TRUE(form->isClosing());
+    form->postDocumentClosed(late);
+    ASSERT_TRUE(processUntil([&] { return !form->isVisible(); }));
+}
+
+TEST_F(MainFormTest, AWindowStoredOffEveryScreenComesBackOntoOne) {
+    RegKey s = settings();
+    s.writeString("Window state", "Normal");
+    s.writeString("Left", "9000");
+    s.writeString("Top", "7000");
+    s.writeString("Width", "300");
+    s.writeString("Height", "200");
+    auto form = makeForm();
+    showAndActivate(*form);
+    QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QRect g = form->frameGeometry();
+    EXPECT_TRUE(screen.contains(g))
+        << g.x() << "," << g.y() << " " << g.width() << "x" << g.height() << " in "
+        << screen.width() << "x" << screen.height();
+    EXPECT_EQ(form->size(), QSize(300, 200));
 }
 
 TEST_F(MainFormTest, ClosingWithoutDocumentsClosesAtOnce) {
