@@ -8,6 +8,7 @@ pkgs=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd
     curl
+    util-linux
 )
 missing=()
 for p in "${pkgs[@]}"; do
