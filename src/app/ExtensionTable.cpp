@@ -1,5 +1,7 @@
 #include "app/ExtensionTable.h"
 
+#include "platform/Paths.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -99,8 +101,10 @@ std::string ExtensionTable::text() const {
     return out;
 }
 
-std::string ExtensionTable::save(const std::filesystem::path& file) const {
+std::string ExtensionTable::save(const std::filesystem::path& link) const {
     std::string data = text();
+    // Written where a symbolic link points, so the link stays.
+    std::filesystem::path file = platform::writeTarget(link.string());
     std::filesystem::path temp = file;
     temp += ".tmp-" + std::to_string(::getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

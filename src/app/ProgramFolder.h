@@ -1,8 +1,9 @@
 #pragma once
 // The program folder: a writable folder of the user's that holds "filetypes.txt",
-// "AutoReplace.txt", "Templates.txt", "*.stx" scripts and the Templates and Weblinks folders. It is
-// seeded from the installed read-only resources on every start with whatever it lacks, so a
-// user's own edits are never replaced.
+// "AutoReplace.txt", "Templates.txt", "*.stx" scripts and the Templates and Weblinks folders. Each
+// file of the installed read-only resources is copied into it once: the folder remembers what it
+// was given (kSeededList), so a file the user deleted stays deleted and an edited one is never
+// replaced, while files new in a later version still arrive.
 
 #include <filesystem>
 #include <string>
@@ -16,8 +17,10 @@ std::filesystem::path defaultProgramFolder();
 // else the source tree's resources folder (running from the build tree).
 std::filesystem::path resourcesFolder();
 
-// Copies every file of <resources>/data that the folder does not have yet. Returns an error text,
-// empty on success.
+inline constexpr const char* kSeededList = ".seeded";
+
+// Copies every file of <resources>/data that was never seeded and that the folder does not have,
+// and records them all as seeded. Returns an error text, empty on success.
 std::string seedProgramFolder(const std::filesystem::path& folder,
                               const std::filesystem::path& resources);
 

@@ -2,12 +2,14 @@
 
 #include "editor/CustomCodeMemo.h"
 #include "editor/LineBreaks.h"
+#include "platform/Paths.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -191,59 +193,92 @@ namespace fs = std::filesystem;
     throw EFileSaveError("File '" + name + "' cannot be saved: " + why);
 }
 
-// Where the bytes go: a symbolic link is followed to the file it names.
-std::string ResolveTarget(const std::string& name) {
-    fs::path p(name);
-    std::error_code ec;
-    for (int depth = 0; depth < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++depth) {
-        fs::path link = fs::read_symlink(p, ec);
-        if (ec) break;
-        p = link.is_absolute() ? link : p.parent_path() / link;
-    }
-    return p.string();
-}
-
 mode_t CurrentUmask() {
     mode_t old = ::umask(0);
     ::umask(old);
     return old;
 }
-} // namespace
 
-// The file is written beside the target under a temporary name, flushed to the disk and then
-// renamed over the target: the user's file is either the old one or the new one, never a
-// truncated mix.
-void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
-    LoadingFlag flag(loading_);
-    std::string target = ResolveTarget(fileName);
-    struct stat st {};
-    bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) SaveFailed(fileName, "it is a directory");
-    if (exists && !S_ISREG(st.st_mode)) SaveFailed(fileName, "it is not a regular file");
-    if (exists && ::access(target.c_str(), W_OK) != 0) SaveFailed(fileName, std::strerror(errno));
-    // The rename below would replace a file even without write permission on it, and root
-    // passes every access check: a file nobody may write is left alone.
-    if (exists && !(st.st_mode & 0222)) SaveFailed(fileName, "the file is read-only");
+void SyncFolder(const fs::path& dir) {
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
 
+bool WriteFully(int fd, const char* data, std::size_t size, off_t at) {
+    while (size > 0) {
+        ssize_t n = ::pwrite(fd, data, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= std::size_t(n);
+        at += n;
+    }
+    return true;
+}
+
+// Copies every byte of from (read with pread, so its offset stays) into to; false with errno.
+bool CopyBytes(int from, int to, off_t size) {
+    std::string buffer(1 << 20, '\0');
+    off_t at = 0;
+    while (at < size) {
+        ssize_t n = ::pread(from, buffer.data(), buffer.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break; // the file shrank under us: what was there is copied
+        if (!WriteFully(to, buffer.data(), std::size_t(n), at)) return false;
+        at += n;
+    }
+    return true;
+}
+
+using Writer = std::function<void(TFileStream&)>;
+
+// Writes the text through fd (positioned at 0) and flushes it. Throws EFileSaveError with the
+// reason; the descriptor is closed either way.
+void WriteAndSync(const std::string& fileName, int fd, const Writer& write, bool truncate) {
+    TFileStream out(fd);
+    try {
+        write(out);
+    } catch (const EFileSaveError&) {
+        SaveFailed(fileName, out.WriteError() ? std::strerror(out.WriteError()) : kCouldNotSave);
+    }
+    if (truncate) {
+        std::int64_t end = out.Seek(0, TSeekOrigin::soCurrent);
+        if (end < 0 || !out.SetSize(end)) SaveFailed(fileName, std::strerror(errno));
+    }
+    if (!out.Sync() || !out.Close()) SaveFailed(fileName, std::strerror(errno));
+}
+
+// The new text goes to a temporary file beside the target, which then replaces it: the file is
+// either the old one or the new one. Returns false with the reason when this way cannot keep
+// what the file is besides its bytes (its owner and group) or cannot even start (the folder is
+// not writable, the temporary name is too long); nothing has changed then.
+bool SaveByRename(const std::string& fileName, const std::string& target, const struct stat* old,
+                  const Writer& write, std::string& why) {
     fs::path tp(target);
     fs::path dir = tp.has_parent_path() ? tp.parent_path() : fs::path(".");
     std::string tmpl = (dir / ("." + tp.filename().string() + ".XXXXXX")).string();
     int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) SaveFailed(fileName, std::strerror(errno));
-    mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-    ::fchmod(fd, mode);
-    if (exists && (::fchown(fd, st.st_uid, st.st_gid) != 0)) {
-        // Another owner cannot be kept by an ordinary user; the file becomes theirs.
+    if (fd < 0) {
+        why = errno == ENAMETOOLONG
+                  ? "its name is too long for a temporary copy beside it"
+                  : std::string("its folder cannot be written (") + std::strerror(errno) + ")";
+        return false;
     }
+    if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) &&
+        ::fchown(fd, old->st_uid, old->st_gid) != 0) {
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        why = "a replacement could not keep its owner and group";
+        return false;
+    }
+    // After the owner change, which clears the set-user and set-group bits.
+    ::fchmod(fd, old ? (old->st_mode & 07777) : (0666 & ~CurrentUmask()));
     try {
-        TFileStream out(fd);
-        try {
-            WriteAll(out);
-        } catch (const EFileSaveError&) {
-            SaveFailed(fileName,
-                       out.WriteError() ? std::strerror(out.WriteError()) : kCouldNotSave);
-        }
-        if (!out.Sync() || !out.Close()) SaveFailed(fileName, std::strerror(errno));
+        WriteAndSync(fileName, fd, write, false);
     } catch (...) {
         ::unlink(tmpl.c_str());
         throw;
@@ -253,10 +288,111 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
         ::unlink(tmpl.c_str());
         SaveFailed(fileName, std::strerror(err));
     }
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    SyncFolder(dir);
+    return true;
+}
+
+// The new text is written into the existing file, so its inode, links, owner, group, mode and
+// extended attributes stay. A copy of the old bytes is written and synced in the state folder
+// first; if the write fails the old bytes are put back, and if even that fails the copy is kept
+// and named in the message. The copy is removed once the new text is synced.
+void SaveInPlace(const std::string& fileName, const std::string& target, const Writer& write,
+                 const std::string& whyNotRename) {
+    auto refuse = [&](const std::string& why) {
+        SaveFailed(fileName, whyNotRename + ", and " + why);
+    };
+    int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) refuse(std::string("it cannot be written in place (") + std::strerror(errno) + ")");
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        refuse("it cannot be written in place (it is not a regular file)");
+    }
+
+    fs::path backupDir = platform::defaultStateDir() / "saving";
+    std::error_code ec;
+    fs::create_directories(backupDir, ec);
+    ::chmod(backupDir.parent_path().c_str(), 0700);
+    ::chmod(backupDir.c_str(), 0700);
+    // Short enough for any file system's name limit, recognisable by the user.
+    std::string base = fs::path(target).filename().string().substr(0, 200);
+    std::string backup = (backupDir / (base + ".XXXXXX")).string();
+    int bfd = ec ? -1 : ::mkstemp(backup.data());
+    if (bfd < 0) {
+        std::string reason = ec ? ec.message() : std::strerror(errno);
+        ::close(fd);
+        refuse("no copy of the old text could be kept in \"" + backupDir.string() + "\" (" +
+               reason + ") before writing it in place");
+    }
+    ::fchmod(bfd, 0600);
+    if (!CopyBytes(fd, bfd, st.st_size) || ::fsync(bfd) != 0) {
+        std::string reason = std::strerror(errno);
+        ::close(bfd);
+        ::unlink(backup.c_str());
+        ::close(fd);
+        refuse("no copy of the old text could be kept in \"" + backupDir.string() + "\" (" +
+               reason + ") before writing it in place");
+    }
+    SyncFolder(backupDir);
+
+    int wfd = ::dup(fd);
+    try {
+        if (wfd < 0) SaveFailed(fileName, std::strerror(errno));
+        WriteAndSync(fileName, wfd, write, true);
+    } catch (const std::exception& e) {
+        // Put the old bytes back from the copy.
+        bool restored =
+            CopyBytes(bfd, fd, st.st_size) && ::ftruncate(fd, st.st_size) == 0 && ::fsync(fd) == 0;
+        ::close(fd);
+        ::close(bfd);
+        if (restored) {
+            ::unlink(backup.c_str());
+            throw;
+        }
+        throw EFileSaveError(std::string(e.what()) +
+                             ". The old text could not be put back; a copy of it is in \"" +
+                             backup + "\"");
+    }
+    ::close(fd);
+    ::close(bfd);
+    ::unlink(backup.c_str());
+    SyncFolder(backupDir);
+}
+} // namespace
+
+// A file is replaced by a new one when that changes nothing but its bytes; otherwise (more than
+// one name, an owner or group the user cannot give a new file, a folder the user cannot write, a
+// name too long for a temporary one) it is written in place behind a safety copy. Symbolic links
+// are followed, so the link stays and the file it names gets the text.
+void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
+    LoadingFlag flag(loading_);
+    std::string target = platform::writeTarget(fileName);
+    struct stat st {};
+    bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) SaveFailed(fileName, "it is a directory");
+    if (exists && !S_ISREG(st.st_mode)) SaveFailed(fileName, "it is not a regular file");
+    if (exists && ::access(target.c_str(), W_OK) != 0) SaveFailed(fileName, std::strerror(errno));
+    // A rename would replace a file even without write permission on it, and root passes every
+    // access check: a file nobody may write is left alone.
+    if (exists && !(st.st_mode & 0222)) SaveFailed(fileName, "the file is read-only");
+
+    Writer write = [this](TFileStream& out) { WriteAll(out); };
+    std::string why;
+    if (exists && st.st_nlink > 1) why = "it has more than one name (hard links)";
+    bool saved = why.empty() && SaveByRename(fileName, target, exists ? &st : nullptr, write, why);
+    if (!saved && exists) SaveInPlace(fileName, target, write, why);
+    if (!saved && !exists) {
+        // Nothing to lose: the new file is written directly.
+        int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+            SaveFailed(fileName, why + ", and it cannot be created (" + std::strerror(errno) + ")");
+        try {
+            WriteAndSync(fileName, fd, write, false);
+        } catch (...) {
+            ::unlink(target.c_str());
+            throw;
+        }
+        SyncFolder(fs::path(target).parent_path());
     }
     if (options_ & smoTitleAsFilename) fileName_ = fileName;
     SetModified(false);

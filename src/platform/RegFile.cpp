@@ -219,9 +219,11 @@ std::string utf16leToUtf8(std::string_view s) {
 
 std::string cp1252ToUtf8(std::string_view s) {
     static const std::uint16_t high[32] = {
-        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+        // The five bytes the code page leaves unassigned become the control characters of the
+        // same number, as the system's conversion does, so they survive a round trip.
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::string out;
     out.reserve(s.size());
     for (unsigned char c : s) {
@@ -323,7 +325,8 @@ struct Parser {
             std::size_t end = quoted(valueText, 0, s);
             if (end == std::string_view::npos) return fail(line, "unterminated string");
             for (std::size_t k = end; k < valueText.size(); ++k)
-                if (valueText[k] != ' ' && valueText[k] != '\t') return fail(line, "text after a string");
+                if (valueText[k] != ' ' && valueText[k] != '\t')
+                    return fail(line, "text after a string");
             out = RegValue::string(std::move(s));
             return true;
         }
@@ -436,10 +439,12 @@ struct Parser {
             if (after >= l.size() || l[after] != '=') return fail(start, "missing \"=\"");
             std::string_view rest = l.substr(after + 1);
             std::size_t s0 = rest.find_first_not_of(" \t");
-            std::string valueText(s0 == std::string_view::npos ? std::string_view() : rest.substr(s0));
+            std::string valueText(s0 == std::string_view::npos ? std::string_view()
+                                                               : rest.substr(s0));
             // Hexadecimal data goes on over the next lines after a final backslash.
             bool hex = valueText.size() >= 3 && (valueText[0] == 'h' || valueText[0] == 'H') &&
-                       (valueText[1] == 'e' || valueText[1] == 'E') && (valueText[2] == 'x' || valueText[2] == 'X');
+                       (valueText[1] == 'e' || valueText[1] == 'E') &&
+                       (valueText[2] == 'x' || valueText[2] == 'X');
             while (hex && !valueText.empty() && valueText.back() == '\\') {
                 valueText.pop_back();
                 std::string_view more;

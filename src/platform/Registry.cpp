@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include "platform/Paths.h"
 #include "platform/RegFile.h"
 
 #include <cerrno>
@@ -95,8 +96,9 @@ std::string timestampText() {
     return buf;
 }
 
-// Reads a hive or export file whole. False with an empty problem when the file cannot be opened
-// (it may become readable again); false with a problem when it is too large to be settings.
+// Reads a hive or export file whole. False with an empty problem and errno set when the file
+// cannot be opened or read (it may become readable again); false with a problem when it is
+// not a file of settings.
 bool readHiveBytes(const fs::path& file, std::string& bytes, std::string& problem) {
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -116,7 +118,14 @@ bool readHiveBytes(const fs::path& file, std::string& bytes, std::string& proble
     while (got < bytes.size()) {
         ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) {
+            // Half a hive would be taken for the whole and written back short.
+            int err = errno;
+            ::close(fd);
+            errno = err;
+            return false;
+        }
+        if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
     ::close(fd);
@@ -154,6 +163,9 @@ struct Registry::HiveState {
     Stamp stamp;
     bool loaded = false;
     bool damaged = false; // a damaged file that could not be set aside: never written over
+    // The file exists but cannot be read: never written over, read again at every access, and
+    // reported once until it can be read.
+    bool unreadable = false;
 };
 
 Registry::Registry(fs::path dir) : dir_(std::move(dir)) {
@@ -198,17 +210,40 @@ Registry::HiveState& Registry::state(Hive hive) {
 // renamed aside (never rewritten) and the hive starts empty.
 void Registry::refresh(HiveState& hs) {
     Stamp now = stampOf(hs.file);
-    if (hs.loaded && now == hs.stamp) return;
+    // A change of permissions leaves the stamp alone, so an unreadable file is tried each time.
+    if (hs.loaded && now == hs.stamp && !hs.unreadable) return;
+    bool wasUnreadable = hs.unreadable;
     hs.loaded = true;
     hs.stamp = now;
     hs.damaged = false;
+    hs.unreadable = false;
     hs.tree = RegistryTree{};
-    if (!now.exists) return;
+    if (!now.exists) {
+        // stat() also fails on a file in a folder that cannot be searched: if anything is
+        // there, it is not ours to replace.
+        if (errno == ENOENT || errno == ENOTDIR) return;
+        now.exists = true;
+    }
 
     std::string problem;
     std::string bytes;
     if (!readHiveBytes(hs.file, bytes, problem)) {
-        if (problem.empty()) return; // unreadable for now: not damaged, so not set aside
+        if (problem.empty()) {
+            // Settings that cannot be read now (permissions, a file left by a run as another
+            // user) are still the user's: the store keeps off the file until it can be read.
+            std::string reason = std::strerror(errno);
+            hs.unreadable = true;
+            hs.damaged = true;
+            if (wasUnreadable) return;
+            std::string message =
+                "The settings file \"" + hs.file.string() + "\" cannot be read (" + reason +
+                "). It was left unchanged, and settings are not saved until it can be read.";
+            if (onProblem)
+                onProblem(message);
+            else
+                problems_.push_back(message);
+            return;
+        }
     } else {
         RegParseResult parsed = parseRegText(bytes);
         if (!parsed.ok) problem = "is damaged (" + parsed.error + ")";
@@ -259,6 +294,11 @@ bool Registry::mutate(Hive hive, const std::function<bool(RegistryTree&)>& chang
         return false;
     }
     refresh(hs);
+    if (hs.unreadable) {
+        lastError_ = "The settings file \"" + hs.file.string() +
+                     "\" cannot be read and is not replaced until it can be read.";
+        return false;
+    }
     if (hs.damaged) {
         lastError_ = "The settings file \"" + hs.file.string() +
                      "\" is damaged and is not replaced until it is repaired.";
@@ -268,7 +308,10 @@ bool Registry::mutate(Hive hive, const std::function<bool(RegistryTree&)>& chang
     if (!change(updated)) return false;
 
     std::string text = serializeRegTree(rootName(hive), updated);
-    fs::path temp = hs.file;
+    // A hive behind a symbolic link is replaced where the link points, and the link stays.
+    fs::path target = writeTarget(hs.file.string());
+    fs::path targetDir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fs::path temp = target;
     temp += ".tmp-" + std::to_string(::getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -282,14 +325,14 @@ bool Registry::mutate(Hive hive, const std::function<bool(RegistryTree&)>& chang
     ok = ok && writeAll(fd, text.data() + half, text.size() - half) && ::fsync(fd) == 0;
     int savedErrno = errno;
     ::close(fd);
-    if (!ok || ::rename(temp.c_str(), hs.file.c_str()) != 0) {
+    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
         if (ok) savedErrno = errno;
         ::unlink(temp.c_str());
         errno = savedErrno;
         lastError_ = errnoText("Cannot write the settings file", hs.file);
         return false;
     }
-    if (int dfd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+    if (int dfd = ::open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
     }

@@ -37,6 +37,24 @@ std::string sysError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
+// Whatever another local user controls could receive this user's hand-overs (file paths,
+// remote references), or hand this user files to open.
+std::string unsafeReason(const struct stat& st) {
+    if (st.st_uid != ::geteuid()) return "it belongs to another user";
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return "other users may write to it";
+    return {};
+}
+
+constexpr const char* separateInstanceNote =
+    " Morvane runs as a separate instance: it neither hands its files to a running instance nor "
+    "receives any.";
+
+bool peerIsThisUser(int fd) {
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == ::geteuid();
+}
+
 } // namespace
 
 HandOverBlock encodeHandOver(const std::vector<std::string>& argv) {
@@ -103,13 +121,53 @@ SingleInstance::~SingleInstance() {
     if (lockFd_ >= 0) ::close(lockFd_);
 }
 
-SingleInstance::Role SingleInstance::claim() {
+// The folder is created 0700; an existing one must be a folder (not a link) of this user that
+// nobody else can write, since whoever can write it can put their own socket there.
+bool SingleInstance::prepareFolder() {
     std::error_code ec;
-    fs::create_directories(dir_, ec);
-    ::chmod(dir_.c_str(), 0700);
-    lockFd_ = ::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (dir_.has_parent_path()) fs::create_directories(dir_.parent_path(), ec);
+    if (::mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST) {
+        error_ = sysError("Cannot create the folder \"" + dir_.string() + "\"");
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(dir_.c_str(), &st) != 0) {
+        error_ = sysError("Cannot use the folder \"" + dir_.string() + "\"");
+        return false;
+    }
+    std::string why = !S_ISDIR(st.st_mode)       ? "it is not a folder"
+                      : st.st_uid != ::geteuid() ? "it belongs to another user"
+                                                 : "";
+    // A folder of this user's that is open to others is closed again before anything is put
+    // into it or taken from it.
+    if (why.empty() && (st.st_mode & 077) && ::chmod(dir_.c_str(), 0700) != 0)
+        why = std::string("other users may write to it and its permissions cannot be set to "
+                          "0700 (") +
+              std::strerror(errno) + ")";
+    if (!why.empty()) {
+        error_ = "The folder \"" + dir_.string() + "\" is not safe for connecting Morvane's " +
+                 "instances: " + why + "." + separateInstanceNote;
+        return false;
+    }
+    return true;
+}
+
+SingleInstance::Role SingleInstance::claim() {
+    if (!prepareFolder()) return Role::Failed;
+    lockFd_ = ::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lockFd_ < 0) {
         error_ = sysError("Cannot open \"" + lockFile_.string() + "\"");
+        return Role::Failed;
+    }
+    struct stat st {};
+    std::string why = ::fstat(lockFd_, &st) != 0 ? std::strerror(errno)
+                      : !S_ISREG(st.st_mode)     ? "it is not a regular file"
+                                                 : unsafeReason(st);
+    if (!why.empty()) {
+        ::close(lockFd_);
+        lockFd_ = -1;
+        error_ = "The lock file \"" + lockFile_.string() + "\" is not safe: " + why + "." +
+                 separateInstanceNote;
         return Role::Failed;
     }
     if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) return Role::First;
@@ -141,7 +199,23 @@ bool SingleInstance::handOver(const std::string& block, std::chrono::millisecond
             error_ = sysError("Cannot create a socket");
             return false;
         }
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+        struct stat st {};
+        if (::lstat(socketFile_.c_str(), &st) == 0) {
+            std::string why = S_ISSOCK(st.st_mode) ? unsafeReason(st) : "it is not a socket";
+            if (!why.empty()) {
+                ::close(fd);
+                error_ = "The socket \"" + socketFile_.string() + "\" is not safe: " + why +
+                         ". The files were not handed over.";
+                return false;
+            }
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+                if (peerIsThisUser(fd)) break;
+                ::close(fd);
+                error_ = "The process listening on \"" + socketFile_.string() +
+                         "\" belongs to another user. The files were not handed over.";
+                return false;
+            }
+        }
         ::close(fd);
         fd = -1;
         if (left() == 0) {
@@ -193,8 +267,12 @@ bool SingleInstance::listen(EventLoop& loop,
     // Holding the lock proves that any socket file left here belongs to a dead instance.
     ::unlink(socketFile_.c_str());
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 16) != 0) {
+    // The socket file is born 0600, so a second start never sees it open to others.
+    mode_t oldMask = ::umask(0177);
+    bool bound =
+        listenFd_ >= 0 && ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::umask(oldMask);
+    if (!bound || ::listen(listenFd_, 16) != 0) {
         error_ = sysError("Cannot listen on \"" + socketFile_.string() + "\"");
         return false;
     }
@@ -209,6 +287,10 @@ void SingleInstance::accept() {
     for (;;) {
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
+        if (!peerIsThisUser(fd)) {
+            ::close(fd);
+            continue;
+        }
         auto c = std::make_unique<Connection>();
         c->fd = fd;
         Connection* raw = c.get();

@@ -43,6 +43,7 @@ public:
 
     enum class Role { First, Second, Failed };
     // Takes the lock when nobody holds it (First), or finds that another instance runs (Second).
+    // Failed when the folder or the lock file is not this user's alone (error() says why).
     Role claim();
     const std::string& error() const { return error_; }
 
@@ -55,6 +56,7 @@ public:
 
 private:
     struct Connection;
+    bool prepareFolder();
     void accept();
     void readFrom(Connection& c);
     void drop(int fd);

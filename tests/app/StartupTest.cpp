@@ -1,5 +1,6 @@
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
+#include "app/ExtensionTable.h"
 #include "app/MainFormSettings.h"
 #include "app/ProgramFolder.h"
 #include "support/TempDir.h"
@@ -218,6 +219,43 @@ TEST(Commands, KeysAndCaptionsOfTheCommandSet) {
     EXPECT_EQ(findCommand("SearchFindNext")->hint, "Find next occurence of search string");
     for (auto name : documentCommands())
         EXPECT_NE(findCommand(name), nullptr) << name;
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProgramFolder, EachFileIsSeededOnceSoADeletedOneStaysDeleted) {
+    using morvane::testing::readFile;
+    using morvane::testing::TempDir;
+    using morvane::testing::writeFile;
+    TempDir dir;
+    std::filesystem::create_directories(dir / "res" / "data" / "Weblinks");
+    writeFile(dir / "res" / "data" / "filetypes.txt", ".html\tHTML\n");
+    writeFile(dir / "res" / "data" / "Weblinks" / "HTML weblinks.txt", "[1]\n");
+    ASSERT_EQ(morvane::app::seedProgramFolder(dir / "home", dir / "res"), "");
+    std::filesystem::remove(dir / "home" / "Weblinks" / "HTML weblinks.txt");
+    ASSERT_EQ(morvane::app::seedProgramFolder(dir / "home", dir / "res"), "");
+    EXPECT_FALSE(std::filesystem::exists(dir / "home" / "Weblinks" / "HTML weblinks.txt"));
+    // A file new in a later version still arrives, once.
+    writeFile(dir / "res" / "data" / "Perl.stx", "script\n");
+    ASSERT_EQ(morvane::app::seedProgramFolder(dir / "home", dir / "res"), "");
+    EXPECT_EQ(readFile(dir / "home" / "Perl.stx"), "script\n");
+}
+
+TEST(ExtensionTableFile, IsWrittenThroughASymbolicLink) {
+    using morvane::testing::readFile;
+    using morvane::testing::TempDir;
+    using morvane::testing::writeFile;
+    TempDir dir;
+    writeFile(dir / "real.txt", ".html\tHTML\n");
+    std::filesystem::create_symlink("real.txt", dir / "filetypes.txt");
+    morvane::app::ExtensionTable table;
+    table.load(dir / "filetypes.txt");
+    table.associate(".pl", "Perl");
+    EXPECT_EQ(table.save(dir / "filetypes.txt"), "");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "filetypes.txt"));
+    EXPECT_THAT(readFile(dir / "real.txt"), ::testing::HasSubstr(".pl\tPerl"));
 }
 
 } // namespace

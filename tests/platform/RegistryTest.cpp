@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 #include "platform/RegFile.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -350,6 +351,87 @@ TEST(RegistryImport, ANonRegistryFileImportsNothing) {
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, ::testing::HasSubstr("not a registry export"));
     EXPECT_FALSE(std::filesystem::exists(dir / "store" / "user.reg"));
+}
+
+} // namespace
+
+namespace {
+
+// An existing hive the user cannot read (mode 000, or left owned by root by a run under sudo)
+// holds the user's settings all the same: it is reported and never written over.
+TEST(RegistryUnreadableFile, IsReportedAndNeverWrittenOverUntilItCanBeRead) {
+    if (!morvane::testing::runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+    TempDir dir;
+    std::filesystem::create_directories(dir / "cfg");
+    morvane::testing::giveToNobody(dir / "cfg");
+    const std::string hive = "Windows Registry Editor Version 5.00\n\n"
+                             "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Settings]\n"
+                             "\"Wordwrap\"=\"True\"\n";
+    writeFile(dir / "cfg" / "user.reg", hive); // root's
+    ::chmod((dir / "cfg" / "user.reg").c_str(), 0600);
+    writeFile(dir / "export.reg",
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\"
+              "2.1\\Settings]\r\n\"Wordwrap\"=\"False\"\r\n");
+    ::chmod((dir / "export.reg").c_str(), 0644);
+    int code = morvane::testing::runAsNobody([&] {
+        Registry reg(dir / "cfg");
+        if (reg.readValue(HKCU, kSettings, "Wordwrap")) return 1;
+        auto problems = reg.takeProblems();
+        if (problems.size() != 1 || problems[0].find("cannot be read") == std::string::npos)
+            return 2;
+        if (reg.writeValue(HKCU, kSettings, "Geometry", RegValue::string("1,2")) ||
+            reg.lastError().find("cannot be read") == std::string::npos)
+            return 3;
+        if (reg.importFile(dir / "export.reg", {"HKEY_CURRENT_USER\\Software"}).ok) return 4;
+        if (!reg.takeProblems().empty()) return 5; // told once, not at every access
+        return 0;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(readFile(dir / "cfg" / "user.reg"), hive);
+    EXPECT_FALSE(std::filesystem::exists(dir / "cfg" / "user.reg.damaged-"));
+
+    // Once readable it is used again, within the same run as well (a change of mode leaves
+    // the file's time and size alone).
+    morvane::testing::giveToNobody(dir / "cfg" / "user.reg");
+    ::chmod((dir / "cfg" / "user.reg").c_str(), 0);
+    code = morvane::testing::runAsNobody([&] {
+        Registry reg(dir / "cfg");
+        if (reg.readValue(HKCU, kSettings, "Wordwrap")) return 1;
+        if (reg.takeProblems().size() != 1) return 2;
+        if (::chmod((dir / "cfg" / "user.reg").c_str(), 0600) != 0) return 3;
+        auto v = reg.readValue(HKCU, kSettings, "Wordwrap");
+        if (!v || v->data != "True") return 4;
+        return reg.writeValue(HKCU, kSettings, "Geometry", RegValue::string("1,2")) ? 0 : 5;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_THAT(readFile(dir / "cfg" / "user.reg"), ::testing::HasSubstr("\"Wordwrap\"=\"True\""));
+}
+
+TEST(RegistryFiles, AHiveBehindASymbolicLinkIsWrittenThroughTheLink) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "dotfiles");
+    std::filesystem::create_directories(dir / "cfg");
+    std::filesystem::create_symlink("../dotfiles/user.reg", dir / "cfg" / "user.reg");
+    Registry reg(dir / "cfg");
+    ASSERT_TRUE(reg.writeValue(HKCU, kSettings, "Wordwrap", RegValue::string("True")));
+    ASSERT_TRUE(reg.writeValue(HKCU, kSettings, "Show toolbar", RegValue::string("True")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "cfg" / "user.reg"));
+    EXPECT_THAT(readFile(dir / "dotfiles" / "user.reg"), ::testing::HasSubstr("\"Wordwrap\""));
+    Registry again(dir / "cfg");
+    EXPECT_EQ(again.readValue(HKCU, kSettings, "Show toolbar")->data, "True");
+}
+
+TEST(RegistryImport, BytesTheAnsiCodePageLeavesUnassignedRoundTrip) {
+    TempDir dir;
+    writeFile(dir / "old.reg", "REGEDIT4\r\n\r\n"
+                               "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Settings]\r\n"
+                               "\"Odd\"=\"\x81\x8d\x8f\x90\x9d\"\r\n");
+    Registry reg(dir / "store");
+    ASSERT_TRUE(reg.importFile(dir / "old.reg", {"HKEY_CURRENT_USER\\Software"}).ok);
+    const std::string expected = "\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d"; // U+0081 ... U+009D
+    EXPECT_EQ(reg.readValue(HKCU, kSettings, "Odd")->data, expected);
+    Registry reread(dir / "store");
+    EXPECT_EQ(reread.readValue(HKCU, kSettings, "Odd")->data, expected);
 }
 
 } // namespace

@@ -1,18 +1,24 @@
 #include "platform/SingleInstance.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace morvane::platform;
 using morvane::testing::TempDir;
+using morvane::testing::writeFile;
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -120,6 +126,119 @@ TEST(SingleInstance, NoListenerMeansATimelyErrorNotAHang) {
     ASSERT_EQ(second.claim(), SingleInstance::Role::Second);
     EXPECT_FALSE(second.handOver(encodeHandOver({"m"}).bytes, 200ms));
     EXPECT_EQ(second.error(), "The running instance of Morvane does not answer.");
+}
+
+} // namespace
+
+namespace {
+
+using morvane::testing::giveToNobody;
+using morvane::testing::runningAsRoot;
+
+// Whoever controls the folder, the lock or the socket would receive every later start's files.
+TEST(SingleInstanceFolder, IsCreatedPrivateAndAFolderOpenToOthersIsMadePrivate) {
+    TempDir dir;
+    SingleInstance a(dir / "new" / "run");
+    ASSERT_EQ(a.claim(), SingleInstance::Role::First) << a.error();
+    struct stat st {};
+    ::stat((dir / "new" / "run").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    std::filesystem::create_directories(dir / "open");
+    ::chmod((dir / "open").c_str(), 0777);
+    SingleInstance b(dir / "open");
+    ASSERT_EQ(b.claim(), SingleInstance::Role::First) << b.error();
+    ::stat((dir / "open").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(SingleInstanceFolder, ALinkOrALockFileOthersMayWriteIsRefused) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "elsewhere");
+    std::filesystem::create_symlink(dir / "elsewhere", dir / "link");
+    SingleInstance viaLink(dir / "link");
+    EXPECT_EQ(viaLink.claim(), SingleInstance::Role::Failed);
+    EXPECT_THAT(viaLink.error(), HasSubstr("it is not a folder"));
+
+    std::filesystem::create_directories(dir / "run");
+    writeFile(dir / "run" / "morvane.lock", "");
+    ::chmod((dir / "run" / "morvane.lock").c_str(), 0666);
+    SingleInstance open(dir / "run");
+    EXPECT_EQ(open.claim(), SingleInstance::Role::Failed);
+    EXPECT_THAT(open.error(), HasSubstr("other users may write to it"));
+    EXPECT_THAT(open.error(), HasSubstr("runs as a separate instance"));
+}
+
+TEST(SingleInstanceFolder, AFolderOrSocketOfAnotherUserIsRefused) {
+    if (!runningAsRoot()) GTEST_SKIP() << "needs root to make files of another user";
+    TempDir dir;
+    std::filesystem::create_directories(dir / "theirs");
+    giveToNobody(dir / "theirs");
+    ::chmod((dir / "theirs").c_str(), 0700);
+    SingleInstance intoTheirs(dir / "theirs");
+    EXPECT_EQ(intoTheirs.claim(), SingleInstance::Role::Failed);
+    EXPECT_THAT(intoTheirs.error(), HasSubstr("belongs to another user"));
+
+    // A lock held by a first instance, and a socket file that another user has put in its place:
+    // nothing is sent to it.
+    auto loop = makePollEventLoop();
+    SingleInstance first(dir / "run");
+    ASSERT_EQ(first.claim(), SingleInstance::Role::First);
+    std::vector<std::string> received;
+    ASSERT_TRUE(first.listen(*loop, [&](auto args) { received = args; }));
+    ::chown((dir / "run" / "morvane.socket").c_str(), morvane::testing::kNobody,
+            morvane::testing::kNobody);
+    SingleInstance second(dir / "run");
+    ASSERT_EQ(second.claim(), SingleInstance::Role::Second);
+    auto block = encodeHandOver({"prog", "/home/me/secret.txt"});
+    EXPECT_FALSE(second.handOver(block.bytes, 2s));
+    EXPECT_THAT(second.error(), HasSubstr("belongs to another user"));
+}
+
+TEST(SingleInstanceFolder, AListenerOfAnotherUserBehindASafeLookingSocketGetsNothing) {
+    if (!runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+    TempDir dir;
+    std::filesystem::create_directories(dir / "run");
+    giveToNobody(dir / "run");
+    ::chmod((dir / "run").c_str(), 0777);
+    // Another user binds the socket, which is then made to look like ours.
+    int ready[2], done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(1);
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::string path = (dir / "run" / "morvane.socket").string();
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(fd, 4) != 0)
+            ::_exit(2);
+        char c = 'r';
+        [[maybe_unused]] auto n = ::write(ready[1], &c, 1);
+        n = ::read(done[0], &c, 1); // until the test has finished
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::chown((dir / "run" / "morvane.socket").c_str(), 0, 0);
+    ::chmod((dir / "run" / "morvane.socket").c_str(), 0600);
+    ::chown((dir / "run").c_str(), 0, 0);
+    ::chmod((dir / "run").c_str(), 0700);
+    SingleInstance holder(dir / "run"); // holds the lock, as a first instance would
+    ASSERT_EQ(holder.claim(), SingleInstance::Role::First) << holder.error();
+    SingleInstance second(dir / "run");
+    ASSERT_EQ(second.claim(), SingleInstance::Role::Second);
+    EXPECT_FALSE(second.handOver(encodeHandOver({"prog", "/x"}).bytes, 2s));
+    EXPECT_THAT(second.error(), HasSubstr("belongs to another user"));
+    [[maybe_unused]] auto n = ::write(done[1], &c, 1);
+    ::waitpid(pid, nullptr, 0);
+    for (int fd : {ready[0], ready[1], done[0], done[1]})
+        ::close(fd);
 }
 
 } // namespace

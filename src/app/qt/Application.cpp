@@ -4,6 +4,7 @@
 #include "app/ProgramFolder.h"
 #include "app/qt/MainForm.h"
 #include "app/qt/Trace.h"
+#include "platform/Paths.h"
 #include "platform/SingleInstance.h"
 #include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtUiServices.h"
@@ -75,8 +76,14 @@ int runMorvane(int argc, char** argv) {
         return importSettings(registry, argv[2]);
     }
 
+    // Relative paths mean this process's working folder; made absolute now, they keep that
+    // meaning when handed to a running instance or saved later.
     std::vector<std::string> arguments(argv, argv + argc);
+    for (std::size_t i = 1; i < arguments.size(); ++i)
+        if (!platform::isRemoteReference(arguments[i]))
+            arguments[i] = platform::absolutePath(arguments[i]);
     std::optional<platform::SingleInstance> instance;
+    std::string instanceProblem;
     if (singleInstanceEnabled(registry)) {
         instance.emplace(platform::defaultRuntimeDir());
         switch (instance->claim()) {
@@ -96,8 +103,11 @@ int runMorvane(int argc, char** argv) {
             return 0;
         }
         case platform::SingleInstance::Role::Failed:
-            // Without the lock the program still runs, only as one more instance.
-            std::cerr << "morvane: " << instance->error() << "\n";
+            // Without the lock the program still runs, only as one more instance; the user is
+            // told once a window can show it.
+            instanceProblem = instance->error();
+            std::cerr << "morvane: " << instanceProblem << "\n";
+            trace("single-instance-failed");
             instance.reset();
             break;
         }
@@ -123,9 +133,14 @@ int runMorvane(int argc, char** argv) {
 
     if (std::string e = seedProgramFolder(programFolder, resources); !e.empty())
         dialogs.message(platform::MsgKind::Warning, e, platform::mbOK);
+    if (!instanceProblem.empty())
+        dialogs.message(platform::MsgKind::Warning, instanceProblem, platform::mbOK);
     FirstRunResult firstRun = performFirstRun(registry);
-    for (auto& problem : registry.takeProblems())
+    for (auto& problem : registry.takeProblems()) {
+        trace("settings-problem");
+        std::cerr << "morvane: " << problem << "\n";
         dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
+    }
     registry.onProblem = [&dialogs](const std::string& problem) {
         dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
     };

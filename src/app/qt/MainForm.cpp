@@ -6,6 +6,7 @@
 #include "app/qt/MorvaneEditor.h"
 #include "app/qt/Trace.h"
 #include "editor/qt/CodeMemo.h"
+#include "platform/Paths.h"
 #include "platform/qt/QtUiServices.h"
 
 #include <QAction>
@@ -651,10 +652,7 @@ void TMainForm::openArgument(const std::string& argument) {
         onOpenArgument(argument);
         return;
     }
-    std::string head = argument.substr(0, 10);
-    for (auto& c : head)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (head == "MORVANE://") {
+    if (platform::isRemoteReference(argument)) {
         // Remote references open once remote documents exist.
         appendOutput("Remote files cannot be opened yet: " + argument);
         return;
@@ -665,7 +663,7 @@ void TMainForm::openArgument(const std::string& argument) {
 void TMainForm::openLocalFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         auto* doc = new TMorvaneEditor(*this);
-        doc->OpenLocal(path, false);
+        doc->OpenLocal(platform::absolutePath(path), false);
     }
 }
 

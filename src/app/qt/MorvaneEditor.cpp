@@ -4,6 +4,7 @@
 #include "app/qt/MainForm.h"
 #include "editor/CodeMemoError.h"
 #include "editor/qt/CodeMemo.h"
+#include "platform/Paths.h"
 #include "platform/qt/QtUiServices.h"
 
 #include <QAction>
@@ -58,14 +59,16 @@ void TMorvaneEditor::SetKind(Kind kind) {
 bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
     SetKind(kLocal);
     new_ = isNew;
-    std::filesystem::path p(path);
+    // The document's folder is where the file is saved: it must not depend on the working
+    // folder at the time of saving.
+    std::filesystem::path p(platform::absolutePath(path));
     fileName_ = p.filename().string();
     directory_ = p.parent_path().string();
     if (directory_.empty() || directory_.back() != '/') directory_ += '/';
     ApplyFileName();
     accountName_.clear();
     try {
-        editor_->LoadFromFile(path);
+        editor_->LoadFromFile(p.string());
     } catch (const std::exception& e) {
         form_.context().dialogs->message(MsgKind::Error, e.what());
         closeRequest(true);
@@ -216,13 +219,13 @@ void TMorvaneEditor::SaveAs() {
     o.mustExist = false;
     auto chosen = form_.context().dialogs->saveFile(o);
     if (!chosen) return;
-    std::filesystem::path p(*chosen);
+    std::filesystem::path p(platform::absolutePath(*chosen));
     std::string oldName = fileName_, oldDirectory = directory_;
     fileName_ = p.filename().string();
     directory_ = p.parent_path().string();
     if (directory_.empty() || directory_.back() != '/') directory_ += '/';
     ApplyFileName();
-    if (!WriteFile(*chosen)) {
+    if (!WriteFile(p.string())) {
         // The document still belongs where it was.
         fileName_ = oldName;
         directory_ = oldDirectory;

@@ -409,3 +409,42 @@ TEST_F(HighlighterChoiceTest, AUserScriptThatFailsIsLeftOutAndExplained) {
 }
 
 } // namespace
+
+namespace {
+
+// The working folder may change after a path arrives; the document's folder must not.
+class RelativePathTest : public DocumentTest {
+protected:
+    void SetUp() override {
+        DocumentTest::SetUp();
+        before_ = std::filesystem::current_path();
+        std::filesystem::create_directories(dir / "site");
+        std::filesystem::current_path(dir / "site");
+    }
+    void TearDown() override { std::filesystem::current_path(before_); }
+    std::filesystem::path before_;
+};
+
+TEST_F(RelativePathTest, ARelativePathIsSavedInTheFolderItWasOpenedFrom) {
+    writeFile(dir / "site" / "notes.txt", "old\n");
+    form({});
+    form_->openLocalFiles({"notes.txt"}); // as the command line, a hand-over or a drop gives it
+    ASSERT_NE(active(), nullptr);
+    EXPECT_EQ(active()->Directory(), (dir / "site").string() + "/");
+    std::filesystem::current_path(dir.path()); // the save must not depend on it
+    active()->Editor().SetSelection(0, 0);
+    active()->Editor().ReplaceSel("new ");
+    form_->action("FileSave")->trigger();
+    EXPECT_EQ(readFile(dir / "site" / "notes.txt"), "new old\n");
+    EXPECT_EQ(panel(1), "");
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    // A dialog answering with a relative name means the working folder at that moment.
+    std::filesystem::current_path(dir / "site");
+    dialogs.saveAnswers = {"copy.txt"};
+    form_->action("FileSaveAs")->trigger();
+    EXPECT_EQ(readFile(dir / "site" / "copy.txt"), "new old\n");
+    EXPECT_EQ(active()->Directory(), (dir / "site").string() + "/");
+}
+
+} // namespace

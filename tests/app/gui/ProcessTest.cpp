@@ -1,5 +1,6 @@
 // The real executable, started as a user would start it (offscreen), twice where it matters.
 
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -7,9 +8,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,9 +41,15 @@ protected:
 
     std::vector<std::string> environment() const {
         std::vector<std::string> env;
+        auto overridden = [&](const std::string& v) {
+            for (auto& e : extraEnv)
+                if (v.starts_with(e.substr(0, e.find('=') + 1))) return true;
+            return false;
+        };
         for (char** e = environ; *e; ++e) {
             std::string v = *e;
-            if (v.starts_with("MORVANE_") || v.starts_with("QT_QPA_PLATFORM=")) continue;
+            if (v.starts_with("MORVANE_") || v.starts_with("QT_QPA_PLATFORM=") || overridden(v))
+                continue;
             env.push_back(v);
         }
         env.push_back("QT_QPA_PLATFORM=offscreen");
@@ -52,6 +64,9 @@ protected:
 
     pid_t start(std::vector<std::string> args, const std::string& errFile = "/dev/null") {
         args.insert(args.begin(), MORVANE_EXECUTABLE);
+        if (asNobody)
+            args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                       "--clear-groups", "--"});
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -66,6 +81,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
+        if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
         pid_t pid = -1;
         int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
@@ -124,6 +140,8 @@ protected:
 
     TempDir dir;
     std::vector<std::string> extraEnv;
+    std::filesystem::path cwd; // the working folder of the started program
+    bool asNobody = false;     // started as an unprivileged user (needs root)
     std::vector<pid_t> running_;
 };
 
@@ -222,6 +240,81 @@ TEST_F(Morvane, FirstStartCreatesTheSettingsAndSeedsTheProgramFolder) {
                 HasSubstr("[HKEY_LOCAL_MACHINE\\Software\\Orvandel\\Morvane\\2.1]"));
     EXPECT_TRUE(std::filesystem::exists(dir / "home" / "filetypes.txt"));
     EXPECT_TRUE(std::filesystem::exists(dir / "home" / "Weblinks" / "Perl weblinks.txt"));
+}
+
+TEST_F(Morvane, RelativePathsMeanTheWorkingFolderOfTheProcessThatWasGivenThem) {
+    std::filesystem::create_directories(dir / "first");
+    std::filesystem::create_directories(dir / "site");
+    writeFile(dir / "first" / "a.txt", "a\n");
+    writeFile(dir / "site" / "notes.txt", "n\n");
+    cwd = dir / "first";
+    pid_t first = startFirst({"a.txt"});
+    EXPECT_TRUE(waitForTrace(first, "open " + (dir / "first" / "a.txt").string()));
+    // A second start in another folder hands over the path as it meant it.
+    cwd = dir / "site";
+    EXPECT_EQ(run({"notes.txt", "MORVANE://site:notes.txt"}), 0);
+    EXPECT_TRUE(waitForTrace(first, "open " + (dir / "site" / "notes.txt").string()));
+    EXPECT_TRUE(waitForTrace(first, "open MORVANE://site:notes.txt"));
+}
+
+TEST_F(Morvane, ASettingsFileTheUserCannotReadIsReportedAndKept) {
+    if (!morvane::testing::runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+    // Everything is the user's except the settings file, left behind by a run as root.
+    std::filesystem::create_directories(dir / "cfg");
+    const std::string hive =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1\\Accounts\\Site]\n"
+        "\"Host\"=\"ftp.example.org\"\n";
+    writeFile(dir / "cfg" / "user.reg", hive);
+    ::chmod((dir / "cfg" / "user.reg").c_str(), 0600);
+    writeFile(dir / "export.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Orvandel\\"
+                                  "Morvane\\2.1\\Settings]\r\n\"Wordwrap\"=\"True\"\r\n");
+    ::chmod((dir / "export.reg").c_str(), 0644);
+    morvane::testing::giveToNobody(dir / "cfg");
+    morvane::testing::giveToNobody(dir.path());
+    extraEnv.push_back("HOME=" + dir.path().string());
+    asNobody = true;
+    std::string err;
+    EXPECT_EQ(run({"--import-settings", (dir / "export.reg").string()}, &err), 1);
+    EXPECT_THAT(err, HasSubstr("cannot be read"));
+    EXPECT_EQ(userHive(), hive);
+
+    pid_t pid = start({});
+    running_.push_back(pid);
+    EXPECT_TRUE(waitForTrace(pid, "settings-problem")) << readFile(trace());
+    ::kill(pid, SIGTERM); // the warning waits for an answer nobody gives offscreen
+    EXPECT_EQ(userHive(), hive);
+}
+
+TEST_F(Morvane, ARuntimeFolderOfAnotherUserReceivesNothing) {
+    if (!morvane::testing::runningAsRoot())
+        GTEST_SKIP() << "needs root to make files of another user";
+    // Another user made the folder first, holds the lock and listens.
+    std::filesystem::path run = dir / "run";
+    std::filesystem::create_directories(run);
+    ::chmod(run.c_str(), 0777);
+    int lock = ::open((run / "morvane.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = (run / "morvane.socket").string();
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    for (auto p : {run / "morvane.socket", run / "morvane.lock", run})
+        ASSERT_EQ(::chown(p.c_str(), morvane::testing::kNobody, morvane::testing::kNobody), 0);
+
+    writeFile(dir / "secret.txt", "s\n");
+    pid_t pid = start({(dir / "secret.txt").string()}, (dir / "stderr").string());
+    running_.push_back(pid);
+    EXPECT_TRUE(waitForTrace(pid, "single-instance-failed")) << readFile(trace());
+    pollfd p{listener, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 500), 0) << "a connection reached the other user's socket";
+    EXPECT_THAT(readFile(dir / "stderr"), HasSubstr("belongs to another user"));
+    ::close(listener);
+    ::close(lock);
 }
 
 } // namespace
