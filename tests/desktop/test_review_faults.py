@@ -45,12 +45,19 @@ class ReviewFaults(desktop.DesktopTestCase):
         self.write_file("bars.txt", b"|" * bars + b"\nend\n")
         app = self.start_morvane(self.path("bars.txt"))
         image = app.steady_image()
-        # The row crossing the bars has the most runs of ink; the last runs are the bars (the
-        # gutter's line number stands left of them).
-        y, runs = max(((y, ink_runs(image, y)) for y in range(image.height // 2)),
+        # The row crossing the bars holds the longest stretch of evenly spaced runs of ink.
+        def bars_in(y):
+            runs, best, start = ink_runs(image, y), [], 0
+            for i in range(1, len(runs) + 1):
+                if i == len(runs) or (i - start >= 2 and abs(
+                        (runs[i][0] - runs[i - 1][0]) - (runs[i - 1][0] - runs[i - 2][0])) > 1):
+                    if i - start > len(best):
+                        best = runs[start:i]
+                    start = i - 1
+            return best
+        y, runs = max(((y, bars_in(y)) for y in range(image.height // 2)),
                       key=lambda row: len(row[1]))
-        self.assertGreaterEqual(len(runs), bars, "the bars are drawn")
-        runs = runs[-bars:]
+        self.assertEqual(len(runs), bars, "the bars are drawn evenly")
         centres = [(a + b) / 2 for a, b in runs]
         cell = (centres[-1] - centres[0]) / (bars - 1)
         column = 50
