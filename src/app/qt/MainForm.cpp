@@ -1,4 +1,5 @@
 #include "app/qt/MainForm.h"
+#include "app/qt/OpenFileForm.h"
 
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
@@ -102,6 +103,7 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     createCentralArea();
     createStatusBar();
     formCreate();
+    installBrowserWindows(*this);
     installEventFilter(this);
     setAcceptDrops(true);
 }
