@@ -379,3 +379,45 @@ TEST(ChmodRun, ReconnectGoesToTheFolderAndStopsWhenItIsGone) {
     EXPECT_EQ(Count(server.commands(), "CWD /www"), 1);
     EXPECT_EQ(Count(server.commands(), "SITE"), 0);
 }
+
+TEST(BrowserQueue, RenameChangesTheEntryOnlyWhenTheServerAgrees) {
+    ScriptedFtpServer server;
+    server.listing = kListing;
+    BrowserHarness h(server);
+    std::vector<std::pair<std::string, std::string>> renamed;
+    h.browser.onRenamed = [&](const std::string& a, const std::string& b) {
+        renamed.emplace_back(a, b);
+    };
+    ASSERT_TRUE(h.open());
+    h.browser.enqueue(bcRename, "a.txt", "a b.txt");
+    h.browser.kick();
+    ASSERT_TRUE(h.idle());
+    EXPECT_NE(h.browser.find("a b.txt"), nullptr);
+    EXPECT_EQ(h.browser.find("a.txt"), nullptr);
+    ASSERT_EQ(renamed.size(), 1u);
+
+    server.setReply("RNTO", "553 Not allowed\r\n");
+    h.browser.enqueue(bcRename, "b.txt", "c.txt");
+    h.browser.kick();
+    ASSERT_TRUE(h.idle());
+    EXPECT_NE(h.browser.find("b.txt"), nullptr);
+    ASSERT_EQ(h.dialogs.shown.size(), 1u);
+    EXPECT_EQ(h.dialogs.shown[0].text,
+              "Error renaming file: Host replied (expected 250): 553 Not allowed");
+    EXPECT_EQ(renamed.size(), 1u);
+}
+
+TEST(BrowserQueue, ListingRefusedShowsTheErrorAndTheBrowserGoesOn) {
+    ScriptedFtpServer server;
+    server.listing = kListing;
+    BrowserHarness h(server);
+    ASSERT_TRUE(h.open());
+    server.setReply("LIST", "550 Permission denied\r\n");
+    h.browser.enqueue(bcRefresh);
+    h.browser.enqueue(bcMakeDir, "x");
+    h.browser.kick();
+    ASSERT_TRUE(h.idle());
+    ASSERT_EQ(h.dialogs.shown.size(), 1u);
+    EXPECT_THAT(h.dialogs.shown[0].text, ::testing::StartsWith("Unable to list directory"));
+    EXPECT_EQ(Count(server.commands(), "MKD x"), 1);
+}

@@ -3,6 +3,7 @@
 #include "FtpServers.h"
 #include "MainFormFixture.h"
 #include "app/qt/ChangeDirectoryForm.h"
+#include "app/qt/ChooseDirectoryForm.h"
 #include "app/qt/FilePropertiesForm.h"
 #include "app/qt/OpenFileForm.h"
 #include "net/Account.h"
@@ -192,3 +193,28 @@ TEST_P(BrowserForm, PropertiesFormChangesTheModeOnDisk) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, BrowserForm,
                          ::testing::Values(ServerKind::Pyftpdlib, ServerKind::Vsftpd));
+
+TEST_F(BrowserFormPy, FolderChooserListsOnExpansionAndReturnsThePath) {
+    startServer(ServerKind::Pyftpdlib);
+    std::filesystem::create_directories(server->root() / "sub" / "deeper");
+    form();
+    app::TChooseDirectoryForm chooser(*form_, {account});
+    chooser.show();
+    EXPECT_EQ(chooser.windowTitle(), "Select a directory");
+    QTreeWidget* tree = chooser.tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    EXPECT_EQ(root->text(0), "Local ()");
+    // Before the account connected, its node stands for the login directory.
+    EXPECT_EQ(chooser.pathOf(root), "");
+    tree->expandItem(root);
+    ASSERT_TRUE(processUntil([&] { return root->childCount() == 1 && chooser.idle(); }, 10000));
+    QTreeWidgetItem* sub = root->child(0);
+    EXPECT_EQ(sub->text(0), "sub");
+    tree->expandItem(sub);
+    ASSERT_TRUE(processUntil([&] { return sub->childCount() == 1 && chooser.idle(); }, 10000));
+    tree->setCurrentItem(sub->child(0));
+    QTest::mouseClick(chooser.okButton(), Qt::LeftButton);
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    EXPECT_EQ(chooser.path(), "/sub/deeper");
+}
