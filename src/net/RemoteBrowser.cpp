@@ -169,34 +169,40 @@ void SortEntries(std::vector<TDirectoryEntry>& entries, TSortKey key,
     std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
-    auto byName = [](const TDirectoryEntry& a, const TDirectoryEntry& b) {
-        return LowerText(a.Name) < LowerText(b.Name);
+    // Keys are computed once per entry: large folders sort without re-deriving them.
+    struct Keyed {
+        std::int64_t primary;
+        std::string name;
+        TDirectoryEntry* entry;
     };
-    std::stable_sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+    std::vector<Keyed> keyed;
+    keyed.reserve(entries.size());
+    for (auto& e : entries) {
+        std::int64_t primary = 0;
         switch (key) {
-        case skSize: {
-            // Directories have no size column and come first.
-            std::int64_t sa = IsDirectoryEntry(a) ? -1 : a.Size;
-            std::int64_t sb = IsDirectoryEntry(b) ? -1 : b.Size;
-            if (sa != sb) return sa < sb;
+        case skSize: // directories have no size column and come first
+            primary = IsDirectoryEntry(e) ? -1 : e.Size;
             break;
-        }
-        case skType: {
-            int ia = EntryType(a, table).icon, ib = EntryType(b, table).icon;
-            if (ia != ib) return ia < ib;
+        case skType:
+            primary = EntryType(e, table).icon;
             break;
-        }
-        case skDate: {
-            auto da = DateKey(a.Date, tm.tm_year + 1900, tm.tm_mon + 1);
-            auto db = DateKey(b.Date, tm.tm_year + 1900, tm.tm_mon + 1);
-            if (da != db) return da < db;
+        case skDate:
+            primary = DateKey(e.Date, tm.tm_year + 1900, tm.tm_mon + 1);
             break;
-        }
         case skName:
             break;
         }
-        return byName(a, b);
+        keyed.push_back({primary, LowerText(e.Name), &e});
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.primary != b.primary) return a.primary < b.primary;
+        return a.name < b.name;
     });
+    std::vector<TDirectoryEntry> sorted;
+    sorted.reserve(entries.size());
+    for (auto& k : keyed)
+        sorted.push_back(std::move(*k.entry));
+    entries = std::move(sorted);
 }
 
 std::vector<TComboEntry> BuildPathCombo(const std::vector<std::string>& accounts,
