@@ -81,6 +81,8 @@ void TChmodRunner::start() {
             if (error) return stop("Error: " + ftp_.ErrorMessage());
             return sendNext();
         }
+        if (error && !ftp_.Connected() && state != ftpCustomCommand)
+            return stop("Error: " + ftp_.ErrorMessage()); // the login did not complete
         if (state == ftpCustomCommand && error) {
             // Refused before sending (a line break in the name) or the connection was lost.
             std::string why = ftp_.ErrorMessage();

@@ -314,7 +314,9 @@ void TRemoteBrowser::abort() {
 void TRemoteBrowser::disconnect() {
     queue_.clear();
     if (ftp_.State() != ftpNotConnected) abortClient();
+    selfAbort_ = true;
     ftp_.Disconnect();
+    selfAbort_ = false;
     setBusy(false);
 }
 
@@ -431,7 +433,9 @@ void TRemoteBrowser::connected(bool error) {
         // Leave the session closed so that the next action starts a fresh login.
         std::string message = ftp_.ErrorMessage();
         queue_.clear();
+        selfAbort_ = true;
         ftp_.Disconnect();
+        selfAbort_ = false;
         setBusy(false);
         dialogs_.error("Error connecting to host \"" + ftp_.Hostname() + "\"\r\n" + message);
         return;
@@ -523,9 +527,19 @@ void TRemoteBrowser::commandDone(TFTPState state, bool error) {
         }
         runNext();
         return;
-    default:
-        runNext();
+    case ftpResolving:
+    case ftpConnecting:
+    case ftpWaitGreeting:
+    case ftpSendingUser:
+    case ftpSendingPassword:
+    case ftpSystemType:
+    case ftpGettingDir:
+        // The connection closed during the login: reported as an ended command, not as a
+        // failed connect.
+        if (error && !ftp_.Connected()) connected(true);
         return;
+    default:
+        return; // not one of ours (an idle connection that closed)
     }
 }
 

@@ -421,3 +421,13 @@ TEST(BrowserQueue, ListingRefusedShowsTheErrorAndTheBrowserGoesOn) {
     EXPECT_THAT(h.dialogs.shown[0].text, ::testing::StartsWith("Unable to list directory"));
     EXPECT_EQ(Count(server.commands(), "MKD x"), 1);
 }
+
+TEST(BrowserQueue, ConnectionClosedDuringLoginEndsBusyWithAMessage) {
+    ScriptedFtpServer server;
+    server.handlers["USER"] = [](ScriptedFtpServer::Session& s, const std::string&) { s.close(); };
+    BrowserHarness h(server);
+    h.browser.connectAccount(TAccount{});
+    ASSERT_TRUE(h.idle());
+    ASSERT_EQ(h.dialogs.shown.size(), 1u);
+    EXPECT_THAT(h.dialogs.shown[0].text, ::testing::StartsWith("Error connecting to host"));
+}

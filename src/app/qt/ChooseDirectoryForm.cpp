@@ -184,7 +184,16 @@ void TChooseDirectoryForm::connected(Root& root, bool error) {
 }
 
 void TChooseDirectoryForm::done(Root& root, net::TFTPState state, bool error) {
-    if (!root.listing) return;
+    if (!root.listing) {
+        // The connection closed during the login: give the waiting folders back.
+        if (error && !root.ftp->Connected()) {
+            for (QTreeWidgetItem* i : root.pending)
+                i->setData(0, kLoadedRole, false);
+            root.pending.clear();
+            statusBar_->showMessage(qs(root.ftp->ErrorMessage()));
+        }
+        return;
+    }
     if (state == net::ftpChangingDir || state == net::ftpChangingDirUp) {
         if (!error) return root.ftp->ListDirectory();
     }
