@@ -261,11 +261,12 @@ TSelectionText SelectionText(const std::vector<TDirectoryEntry>& selected) {
 // --- the browser -----------------------------------------------------------------------------
 
 TRemoteBrowser::TRemoteBrowser(platform::EventLoop& loop, platform::Dialogs& dialogs)
-    : dialogs_(dialogs), ftp_(loop) {
+    : loop_(loop), dialogs_(dialogs), ftp_(loop) {
     attachHandlers();
 }
 
 TRemoteBrowser::~TRemoteBrowser() {
+    if (watchdog_) loop_.cancelTimer(watchdog_);
     ftp_.OnConnect = nullptr;
     ftp_.OnFTPCommandDone = nullptr;
     ftp_.OnStatusChange = nullptr;
@@ -274,18 +275,27 @@ TRemoteBrowser::~TRemoteBrowser() {
 }
 
 void TRemoteBrowser::attachHandlers() {
-    ftp_.OnConnect = [this](TMsgFTP*, bool error) { connected(error); };
-    ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState s, bool e) { commandDone(s, e); };
+    ftp_.OnConnect = [this](TMsgFTP*, bool error) {
+        activity();
+        connected(error);
+    };
+    ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState s, bool e) {
+        activity();
+        commandDone(s, e);
+    };
     ftp_.OnStatusChange = [this](TMsgFTP*, TFTPState s) {
+        activity();
         std::string text = FTPStatusText(s, ftp_.Hostname());
         if (!text.empty() && onStatus) onStatus(text);
     };
     ftp_.OnDirectoryListing = [this](TMsgFTP*, const std::string& name, const std::string& date,
                                      std::int64_t size, std::int32_t kind, const std::string& owner,
                                      const std::string& group, const std::string& attrs) {
+        activity();
         complete_.push_back({name, date, size, kind, owner, group, attrs});
     };
     ftp_.OnTransferProgress = [this](TMsgFTP*, std::int64_t count) {
+        activity();
         if (ftp_.State() == ftpListing && onStatus)
             onStatus("Receiving directory...   Bytes received: " + std::to_string(count));
     };
@@ -293,8 +303,33 @@ void TRemoteBrowser::attachHandlers() {
 }
 
 void TRemoteBrowser::setBusy(bool busy) {
+    if (busy && !running_) activity();
     running_ = busy;
+    if (busy && !watchdog_) {
+        auto tick = std::max(std::chrono::milliseconds(10),
+                             std::min(std::chrono::milliseconds(1000), replyTimeout / 4));
+        watchdog_ = loop_.addTimer(tick, true, [this] { watchdog(); });
+    } else if (!busy && watchdog_) {
+        loop_.cancelTimer(watchdog_);
+        watchdog_ = 0;
+    }
     if (onBusy) onBusy(busy);
+}
+
+void TRemoteBrowser::activity() {
+    lastActivity_ = std::chrono::steady_clock::now();
+}
+
+void TRemoteBrowser::watchdog() {
+    if (!running_ || std::chrono::steady_clock::now() - lastActivity_ < replyTimeout) return;
+    queue_.clear();
+    reconnecting_ = false;
+    abortClient();
+    selfAbort_ = true;
+    ftp_.Disconnect();
+    selfAbort_ = false;
+    setBusy(false);
+    dialogs_.error("The server did not answer in time; the connection was closed.");
 }
 
 void TRemoteBrowser::connectAccount(const TAccount& account) {

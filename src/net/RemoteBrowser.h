@@ -8,6 +8,7 @@
 #include "net/MsgFTP.h"
 #include "platform/UiServices.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -108,6 +109,9 @@ public:
     const std::string& baseDirectory() const { return base_; }
     Mode mode = Mode::Open;
     std::vector<TFileType> fileTypes;
+    // A command that sees no reply, data or progress for this long is given up: a half-open
+    // connection must not leave the browser busy for ever.
+    std::chrono::milliseconds replyTimeout{60000};
 
     // Sets the account (already applied to ftp()) and connects.
     void connectAccount(const TAccount& account);
@@ -151,6 +155,8 @@ public:
 
 private:
     void setBusy(bool busy);
+    void activity();
+    void watchdog();
     void abortClient();
     void runNext();
     void startListing();
@@ -158,8 +164,11 @@ private:
     void connected(bool error);
     void commandDone(TFTPState state, bool error);
 
+    platform::EventLoop& loop_;
     platform::Dialogs& dialogs_;
     TMsgFTP ftp_;
+    platform::TimerId watchdog_ = 0;
+    std::chrono::steady_clock::time_point lastActivity_;
     TAccount account_;
     std::string base_;
     std::string requested_;

@@ -431,3 +431,29 @@ TEST(BrowserQueue, ConnectionClosedDuringLoginEndsBusyWithAMessage) {
     ASSERT_EQ(h.dialogs.shown.size(), 1u);
     EXPECT_THAT(h.dialogs.shown[0].text, ::testing::StartsWith("Error connecting to host"));
 }
+
+TEST(BrowserQueue, SilentServerIsGivenUpAndTheNextActionLogsInAgain) {
+    ScriptedFtpServer server;
+    server.listing = kListing;
+    int lists = 0;
+    server.handlers["LIST"] = [&](ScriptedFtpServer::Session& s, const std::string&) {
+        if (lists++ == 0) return; // never answers
+        s.send("150 Here\r\n");
+        if (s.dataConnect()) {
+            s.dataSend(kListing);
+            s.dataClose();
+        }
+        s.send("226 Done\r\n");
+    };
+    BrowserHarness h(server);
+    h.browser.replyTimeout = std::chrono::milliseconds(300);
+    h.browser.connectAccount(TAccount{});
+    ASSERT_TRUE(h.idle());
+    ASSERT_EQ(h.dialogs.shown.size(), 1u);
+    EXPECT_THAT(h.dialogs.shown[0].text, ::testing::HasSubstr("did not answer in time"));
+    EXPECT_FALSE(h.browser.ftp().Connected());
+    h.browser.enqueue(bcRefresh);
+    h.browser.kick();
+    ASSERT_TRUE(h.idle());
+    EXPECT_EQ(h.browser.visible().size(), 4u);
+}
