@@ -218,3 +218,22 @@ TEST_F(BrowserFormPy, FolderChooserListsOnExpansionAndReturnsThePath) {
     EXPECT_EQ(chooser.result(), QDialog::Accepted);
     EXPECT_EQ(chooser.path(), "/sub/deeper");
 }
+
+TEST_F(BrowserFormPy, RenameWaitsForTheServerAndBackspaceGoesUp) {
+    startServer(ServerKind::Pyftpdlib);
+    auto f = browse(app::TBrowserMode::Open);
+    // An edited caption goes back to the old name until the server confirms the rename.
+    item(*f, "a.txt")->setText(0, "renamed.txt");
+    EXPECT_NE(item(*f, "a.txt"), nullptr);
+    ASSERT_TRUE(processUntil([&] { return item(*f, "renamed.txt") != nullptr; }, 10000));
+    EXPECT_TRUE(std::filesystem::exists(server->root() / "renamed.txt"));
+
+    f->browser().enqueue(net::bcChangeDir, "sub");
+    f->browser().kick();
+    ASSERT_TRUE(processUntil([&] { return item(*f, "inner.txt") != nullptr; }, 10000));
+    f->list()->setFocus();
+    QTest::keyClick(f->list(), Qt::Key_Backspace);
+    ASSERT_TRUE(processUntil([&] { return item(*f, "sub") != nullptr; }, 10000));
+    EXPECT_EQ(f->browser().account().Directory, "/");
+    EXPECT_TRUE(dialogs.shown.empty());
+}
