@@ -19,13 +19,14 @@ enum MsgButtons : unsigned {
     mbNo = 4,
     mbCancel = 8,
     mbRetry = 16,
+    mbYesToAll = 32,
     mbYesNo = mbYes | mbNo,
     mbYesNoCancel = mbYes | mbNo | mbCancel,
     mbRetryCancel = mbRetry | mbCancel,
     mbOKCancel = mbOK | mbCancel,
 };
 
-enum class MsgResult { OK, Yes, No, Cancel, Retry };
+enum class MsgResult { OK, Yes, No, Cancel, Retry, YesToAll };
 
 struct FileDialogOptions {
     std::string title;

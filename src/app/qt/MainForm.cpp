@@ -1,4 +1,5 @@
 #include "app/qt/MainForm.h"
+#include "app/qt/OpenFileForm.h"
 
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
@@ -105,6 +106,7 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     formCreate();
     if (context_.clipboard)
         context_.clipboard->setChangedHandler([this] { refreshClipboardState(); });
+    installBrowserWindows(*this);
     installEventFilter(this);
     setAcceptDrops(true);
 }

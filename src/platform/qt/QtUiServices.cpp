@@ -65,6 +65,7 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
     static const Map map[] = {{mbOK, QMessageBox::Ok, MsgResult::OK},
                               {mbYes, QMessageBox::Yes, MsgResult::Yes},
                               {mbNo, QMessageBox::No, MsgResult::No},
+                              {mbYesToAll, QMessageBox::YesToAll, MsgResult::YesToAll},
                               {mbRetry, QMessageBox::Retry, MsgResult::Retry},
                               {mbCancel, QMessageBox::Cancel, MsgResult::Cancel}};
     for (auto& m : map)
