@@ -18,13 +18,16 @@ enum MsgButtons : unsigned {
     mbNo = 4,
     mbCancel = 8,
     mbRetry = 16,
+    mbOverwrite = 32,
+    mbReload = 64,
     mbYesNo = mbYes | mbNo,
     mbYesNoCancel = mbYes | mbNo | mbCancel,
     mbRetryCancel = mbRetry | mbCancel,
     mbOKCancel = mbOK | mbCancel,
+    mbOverwriteReloadCancel = mbOverwrite | mbReload | mbCancel,
 };
 
-enum class MsgResult { OK, Yes, No, Cancel, Retry };
+enum class MsgResult { OK, Yes, No, Cancel, Retry, Overwrite, Reload };
 
 struct FileDialogOptions {
     std::string title;
