@@ -4,6 +4,7 @@
 #include "MainFormFixture.h"
 #include "editor/qt/CodeMemo.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 
@@ -116,6 +117,33 @@ TEST_P(RemoteDocument, MissingFileClosesTheDocumentWithTheError) {
     EXPECT_EQ(dialogs.texts()[0].rfind("Error getting file nothing-here.txt:\r\n", 0), 0u);
 }
 
+TEST_P(RemoteDocument, RevertReloadsAndCloseWithSaveEntersTheRecentList) {
+    write("notes.txt", "first\n");
+    auto* doc = open("notes.txt");
+    ASSERT_TRUE(doc);
+    doc->Editor().ReplaceSel("typed ");
+    dialogs.answers = {platform::MsgResult::Yes};
+    doc->Revert();
+    ASSERT_TRUE(processUntil([&] { return !doc->Busy(); }, 15000));
+    EXPECT_EQ(dialogs.texts().back(), "Discard changes and reload original file?");
+    EXPECT_EQ(doc->Editor().Text(), "first\r");
+    EXPECT_FALSE(doc->Editor().Modified());
+
+    std::vector<std::string> recent;
+    form_->remote().addRecent = [&](const std::string& a, const std::string& d,
+                                    const std::string& f) {
+        recent = {a, d, f};
+    };
+    doc->Editor().ReplaceSel("kept ");
+    dialogs.answers = {platform::MsgResult::Yes}; // save before closing
+    doc->closeRequest(false);
+    ASSERT_TRUE(processUntil([&] { return form_->documentCount() == 0; }, 15000));
+    EXPECT_EQ(readAll(server->root() / "notes.txt"), "kept first\n");
+    ASSERT_EQ(recent.size(), 3u);
+    EXPECT_EQ(recent[0], "local");
+    EXPECT_EQ(recent[2], "notes.txt");
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RemoteDocument,
                          ::testing::Values(ServerKind::Pyftpdlib, ServerKind::Vsftpd));
 
@@ -138,6 +166,42 @@ TEST_P(RemoteDocumentModes, SaveKeepsTheOriginalsPermissions) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RemoteDocumentModes, ::testing::Values(ServerKind::Pyftpdlib));
+
+// Save As Remote File of a local document whose account asks for a password that the user does
+// not give: the document stays what it was.
+TEST_F(MainFormFixture, SaveAsRemoteWithCancelledPasswordChangesNothing) {
+    auto& f = form();
+    std::string path = file("local.txt", "text\n");
+    f.openLocalFiles({path});
+    auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
+    ASSERT_TRUE(doc);
+    net::TAccount account;
+    account.Name = "asks";
+    account.Hostname = "127.0.0.1";
+    account.PromptForPassword = true;
+    int browsed = 0, asked = 0;
+    f.remote().browse = [&](app::TBrowserMode mode, const net::TAccount&, const std::string&) {
+        ++browsed;
+        EXPECT_EQ(mode, app::TBrowserMode::Save);
+        app::TBrowserResult r;
+        r.account = account;
+        r.fileNameText = "remote.txt";
+        return std::optional<app::TBrowserResult>(r);
+    };
+    f.remote().prompts.password = [&](const std::string& caption) {
+        ++asked;
+        EXPECT_EQ(caption, "Password for asks");
+        return std::optional<std::string>();
+    };
+    f.action("FileSaveAsLocalFile")->trigger();
+    EXPECT_EQ(browsed, 1);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(doc->DocumentKind(), app::TMorvaneEditor::kLocal);
+    EXPECT_EQ(doc->FileName(), "local.txt");
+    EXPECT_EQ(doc->AccountName(), "");
+    EXPECT_EQ(f.lastUsedAccount().Name, "");
+    EXPECT_FALSE(doc->Busy());
+}
 
 } // namespace
 } // namespace morvane::testing
