@@ -592,6 +592,12 @@ void TRemoteSession::StartUpload() {
         std::string error;
         std::string folder = MirrorFolder(home_, ftp_.CurrentDirectory(), ftp_.PathSeparator(),
                                           account_.MirrorDirectory, &error);
+        // Without a mirror folder the copy would land below the file system's root.
+        if (account_.MirrorDirectory.empty() || fileName_ == "." || fileName_ == ".." ||
+            fileName_.find('/') != std::string::npos) {
+            error = "No mirror copy of '" + fileName_ + "': no usable mirror folder or name";
+            folder.clear();
+        }
         if (!error.empty()) host_.Note(error);
         if (!folder.empty()) {
             host_.SessionStatus("Mirroring...");

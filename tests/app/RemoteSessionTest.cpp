@@ -3,6 +3,7 @@
 
 #include "NetTestUtil.h"
 #include "ScriptedFtpServer.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -454,6 +455,31 @@ TEST_F(SessionFixture, ModeIsPutBackWhenTheNewFileDiffers) {
     auto chmods = commandsStartingWith("SITE CHMOD");
     ASSERT_EQ(chmods.size(), 1u);
     EXPECT_EQ(chmods[0], "SITE CHMOD 750 page.html");
+}
+
+TEST_F(SessionFixture, MirrorCopyIsWrittenAndItsFailureDoesNotStopTheUpload) {
+    testing::TempDir local;
+    start();
+    net::TAccount account;
+    account.Name = "site";
+    account.EnableMirroring = true;
+    account.MirrorDirectory = (local.path() / "mirror").string();
+    session->SetAccount(account);
+    openFile();
+    session->Save("mirrored\n");
+    ASSERT_TRUE(idle());
+    std::ifstream in(local.path() / "mirror" / "page.html", std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "mirrored\n");
+
+    // A mirror folder that is a file cannot be created: reported, and the upload goes on.
+    std::ofstream(local.path() / "blocker") << "x";
+    account.MirrorDirectory = (local.path() / "blocker" / "sub").string();
+    session->SetAccount(account);
+    session->Save("still saved\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "still saved\n");
+    EXPECT_EQ(host.notes.size(), 1u);
+    EXPECT_EQ(host.saves, 2);
 }
 
 TEST(AttributeModes, SpecialBitsUnreadableCharactersAndTrailingMarks) {
