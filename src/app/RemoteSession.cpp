@@ -498,7 +498,7 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
         if (!error) {
             tempMayExist_ = false;
             host_.Saved();
-            return StartList(Step::ListAfter);
+            return AfterReplace();
         }
         if (aborted || !ftp_.Connected()) return SaveFailed(FailureText());
         if (!fallbackSaid_)
@@ -511,7 +511,7 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
     case Step::StorePlain:
         if (error) return SaveFailed(FailureText());
         host_.Saved();
-        return StartList(Step::ListAfter);
+        return AfterReplace();
     case Step::ListAfter: {
         if (aborted) return FinishSave();
         if (!entry_.found) {
@@ -639,6 +639,13 @@ void TRemoteSession::StartUpload() {
     tempMayExist_ = true;
     Arm();
     ftp_.StoreFromBuffer(TempName(), queue_.front().bytes);
+}
+
+// The file is replaced. A listing shows its new mode and, without MDTM, its new date; when the
+// original's mode is unknown and MDTM works, the listing has nothing to offer.
+void TRemoteSession::AfterReplace() {
+    if (!originalMode_ && !stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
+    StartList(Step::ListAfter);
 }
 
 void TRemoteSession::UploadStored() {

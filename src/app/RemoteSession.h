@@ -153,6 +153,7 @@ private:
     void DecideChanged();
     void StartUpload();
     void UploadStored();
+    void AfterReplace();
     void FinishSave();
     void StartList(Step step);
     void Custom(Step step, const std::string& command);
