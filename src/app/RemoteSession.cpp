@@ -245,7 +245,6 @@ void TRemoteSession::RunQueue() {
     if (queue_.front().kind == OpKind::Close) return NextOp(); // needs no connection
     SetBusy(true, transferring_);
     timedOut_ = cancelled_ = false;
-    reconnected_ = false;
     if (ftp_.Connected() && loggedIn_) {
         step_ = Step::Noop;
         Arm();
@@ -444,7 +443,6 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
     case Step::Noop:
         if (!error) return NextOp();
         // The connection went away while idle: open it again and go on with the queue.
-        reconnected_ = true;
         return StartConnect();
     case Step::OpenMdtm:
         return OpenFailed(FailureText());

@@ -196,7 +196,6 @@ private:
     bool transferring_ = false;
     bool downloaded_ = false;
     bool loggedIn_ = false;
-    bool reconnected_ = false; // a dropped connection was already re-opened for this operation
     bool tempMayExist_ = false;
     bool fallbackSaid_ = false;
     std::int64_t uploadSize_ = 0;
