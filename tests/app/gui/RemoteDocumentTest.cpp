@@ -2,6 +2,7 @@
 // edit, save and compare the server's file byte for byte.
 #include "FtpServers.h"
 #include "MainFormFixture.h"
+#include "ScriptedFtpServer.h"
 #include "editor/qt/CodeMemo.h"
 
 #include <QAction>
@@ -166,6 +167,37 @@ TEST_P(RemoteDocumentModes, SaveKeepsTheOriginalsPermissions) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RemoteDocumentModes, ::testing::Values(ServerKind::Pyftpdlib));
+
+// A download that stalls: the Cancel button shows while it runs, shows the byte count, and
+// cancelling closes the document that never got its text.
+TEST_F(MainFormFixture, CancelButtonAbortsAStalledDownload) {
+    ScriptedFtpServer server;
+    server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        s.dataSend(std::string(1000, 'x'));
+        s.stall(1500);
+    };
+    server.start();
+    auto& f = form();
+    net::TAccount account;
+    account.Name = "slow";
+    account.Hostname = "127.0.0.1";
+    account.Port = server.port();
+    account.Username = "user";
+    account.Password = "secret";
+    f.remote().openRemoteDocument(account, "", "big.txt");
+    auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(doc->Editor().ReadOnly());
+    ASSERT_TRUE(processUntil([&] { return f.statusPanel(3)->text() == "1000 bytes"; }));
+    EXPECT_TRUE(f.cancelTransferButton()->isVisible());
+    EXPECT_EQ(f.statusPanel(4)->text(), "Getting file");
+    f.cancelTransferButton()->click();
+    ASSERT_TRUE(processUntil([&] { return f.documentCount() == 0; }));
+    ASSERT_EQ(dialogs.texts().size(), 1u);
+    EXPECT_EQ(dialogs.texts()[0], "Error getting file big.txt:\r\nCancelled");
+}
 
 // Save As Remote File of a local document whose account asks for a password that the user does
 // not give: the document stays what it was.
