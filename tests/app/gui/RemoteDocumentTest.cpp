@@ -145,6 +145,24 @@ TEST_P(RemoteDocument, RevertReloadsAndCloseWithSaveEntersTheRecentList) {
     EXPECT_EQ(recent[2], "notes.txt");
 }
 
+TEST_P(RemoteDocument, ReferenceArgumentOpensTheFileAndABadOneOpensNothing) {
+    write("ref.txt", "by reference\n");
+    ASSERT_TRUE(net::SaveAccount(registry, "local", account));
+    auto& f = form();
+    f.openArgument("morvane://local:ref.txt");
+    ASSERT_EQ(f.documentCount(), 1);
+    auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
+    ASSERT_TRUE(processUntil([&] { return !doc->Busy(); }, 15000));
+    EXPECT_EQ(doc->Editor().Text(), "by reference\r");
+    EXPECT_EQ(doc->AccountName(), "local");
+
+    f.openArgument("MORVANE://nobody:/x.txt");
+    f.openArgument("MORVANE://x.txt");
+    EXPECT_EQ(f.documentCount(), 1);
+    EXPECT_EQ(dialogs.texts(), (std::vector<std::string>{"Cannot find the specified account.",
+                                                         "Incorrect format for file: x.txt."}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RemoteDocument,
                          ::testing::Values(ServerKind::Pyftpdlib, ServerKind::Vsftpd));
 
