@@ -101,7 +101,7 @@ for _ in $(seq "$runs"); do
     out=$("$tool" "$port" "$user" "$pass" doc.txt "$work/local.txt")
     opens+=("$(awk '$1 == "open" {print $2}' <<<"$out")")
     saves+=("$(awk '$1 == "save" {print $2}' <<<"$out")")
-    loads+=("$(awk '$1 == "load" {print $2}' <<<"$out")")
+    loads+=("$("$tool" --local "$work/local.txt" | awk '$1 == "load" {print $2}')")
     # The saved file is the original with one byte more in front.
     { printf x; cat "$work/local.txt"; } | cmp -s - "$root/doc.txt" ||
         echo "warning: the saved file differs from the edited text" >&2
