@@ -433,6 +433,8 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
         return AfterLogin();
     case Step::Type:
         if (error) return LoginFailed();
+        // Login leaves the session in the home directory; changing to it again is a no-op.
+        if (directory_ == ftp_.CurrentDirectory()) return NextOp();
         step_ = Step::Cwd;
         Arm();
         ftp_.ChangeDir(directory_);

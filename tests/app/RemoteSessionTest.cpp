@@ -349,6 +349,18 @@ TEST_F(SessionFixture, FirstDownloadFailureClosesButAFailedReloadDoesNot) {
     EXPECT_FALSE(host.closeFlags[1]);
 }
 
+TEST_F(SessionFixture, DirectoryThatCannotBeEnteredClosesANewDocument) {
+    server.replies["CWD"] = "550 No such directory\r\n";
+    start();
+    session->SetLocation("/elsewhere", "page.html");
+    session->Open();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.failures.size(), 1u);
+    EXPECT_EQ(host.failures[0].rfind("Error changing to directory /elsewhere:\r\n", 0), 0u);
+    EXPECT_TRUE(host.closeFlags[0]);
+    EXPECT_TRUE(commandsStartingWith("RETR").empty());
+}
+
 TEST_F(SessionFixture, ChangedOnServerAsksBeforeWritingAndFollowsTheAnswer) {
     start();
     openFile();
