@@ -20,13 +20,16 @@ enum MsgButtons : unsigned {
     mbCancel = 8,
     mbRetry = 16,
     mbYesToAll = 32,
+    mbOverwrite = 64,
+    mbReload = 128,
     mbYesNo = mbYes | mbNo,
     mbYesNoCancel = mbYes | mbNo | mbCancel,
     mbRetryCancel = mbRetry | mbCancel,
     mbOKCancel = mbOK | mbCancel,
+    mbOverwriteReloadCancel = mbOverwrite | mbReload | mbCancel,
 };
 
-enum class MsgResult { OK, Yes, No, Cancel, Retry, YesToAll };
+enum class MsgResult { OK, Yes, No, Cancel, Retry, YesToAll, Overwrite, Reload };
 
 struct FileDialogOptions {
     std::string title;

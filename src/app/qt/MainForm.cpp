@@ -3,6 +3,7 @@
 
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
+#include "app/RemoteReference.h"
 #include "app/qt/DocumentPage.h"
 #include "app/qt/MorvaneEditor.h"
 #include "app/qt/Trace.h"
@@ -107,6 +108,7 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     if (context_.clipboard)
         context_.clipboard->setChangedHandler([this] { refreshClipboardState(); });
     installBrowserWindows(*this);
+    installRemoteDocuments(*this);
     installEventFilter(this);
     setAcceptDrops(true);
 }
@@ -654,9 +656,17 @@ void TMainForm::openArgument(const std::string& argument) {
         onOpenArgument(argument);
         return;
     }
-    if (platform::isRemoteReference(argument)) {
-        // Remote references open once remote documents exist.
-        appendOutput("Remote files cannot be opened yet: " + argument);
+    if (IsRemoteReference(argument)) {
+        TRemoteReference ref = ParseRemoteReference(argument, *context_.registry);
+        net::TAccount account;
+        if (ref.ok && !net::LoadAccount(*context_.registry, ref.account, account, &ref.error))
+            ref.ok = false;
+        if (!ref.ok) {
+            context_.dialogs->message(platform::MsgKind::Error, ref.error);
+            return;
+        }
+        if (remote_.openRemoteDocument)
+            remote_.openRemoteDocument(account, ref.directory, ref.fileName);
         return;
     }
     openLocalFiles({argument});

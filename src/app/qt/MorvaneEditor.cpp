@@ -146,8 +146,9 @@ void TMorvaneEditor::activate() {
     form_.enableCommand("EditPaste", writable && form_.clipboardHasText());
     form_.enableCommand("EditUndo", editor_->CanUndo() && writable);
     form_.enableCommand("EditRedo", editor_->CanRedo() && writable);
-    form_.cancelTransferButton()->setVisible(transferring_);
-    form_.transferProgressBar()->setVisible(transferring_);
+    form_.cancelTransferButton()->setVisible(Transferring());
+    form_.transferProgressBar()->setVisible(Transferring());
+    form_.enableCommand("FileRevert", !new_);
     RefreshStatus();
     if (!editor_->hasFocus()) editor_->setFocus();
 }
@@ -167,8 +168,13 @@ void TMorvaneEditor::Save() {
         SaveAs();
         return;
     }
-    if (busy_) {
+    if (Busy()) {
         form_.context().dialogs->message(MsgKind::Error, "Cannot save while busy.");
+        return;
+    }
+    if (kind_ == kRemote) {
+        RemoteSession().Save(TextForUpload());
+        activate();
         return;
     }
     Enqueue(opSave);
@@ -211,6 +217,20 @@ void TMorvaneEditor::RunQueue() {
 }
 
 void TMorvaneEditor::SaveAs() {
+    if (kind_ == kRemote)
+        SaveAsRemote();
+    else
+        SaveAsLocal();
+}
+
+void TMorvaneEditor::SaveAsOtherSide() {
+    if (kind_ == kRemote)
+        SaveAsLocal();
+    else
+        SaveAsRemote();
+}
+
+void TMorvaneEditor::SaveAsLocal() {
     platform::FileDialogOptions o;
     o.title = "Save As";
     o.filter = "All Files (*.*)|*.*";
@@ -233,6 +253,8 @@ void TMorvaneEditor::SaveAs() {
         return;
     }
     new_ = false;
+    if (session_) session_->Disconnect();
+    accountName_.clear();
     SetKind(kLocal);
 }
 
@@ -246,6 +268,17 @@ void TMorvaneEditor::closeRequest(bool force) {
             return;
         }
         if (answer == MsgResult::Yes) {
+            if (kind_ == kRemote && !new_) {
+                if (Busy()) {
+                    form_.context().dialogs->message(MsgKind::Error, "Cannot save while busy.");
+                    form_.clearClosingFlag();
+                    return;
+                }
+                RemoteSession().Save(TextForUpload());
+                session_->EnqueueClose();
+                activate();
+                return;
+            }
             Enqueue(opSave);
             Enqueue(opClose);
             RunQueue();
@@ -254,6 +287,10 @@ void TMorvaneEditor::closeRequest(bool force) {
     }
     closed_ = true;
     queue_.clear();
+    if (session_) session_->Disconnect();
+    if (!new_ && form_.remote().addRecent)
+        form_.remote().addRecent(kind_ == kRemote ? accountName_ : std::string(), directory_,
+                                 fileName_);
     form_.postDocumentClosed(this);
 }
 

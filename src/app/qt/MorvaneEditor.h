@@ -2,9 +2,12 @@
 // TMorvaneEditor: one open file, shown as a tab of the main window with its editor control.
 // Local files open and save here; remote ones add an FTP session of their own.
 
+#include "app/RemoteSession.h"
 #include "app/qt/DocumentPage.h"
 
+#include <chrono>
 #include <deque>
+#include <memory>
 #include <string>
 
 namespace morvane::editor {
@@ -15,7 +18,7 @@ namespace morvane::app {
 
 class TMainForm;
 
-class TMorvaneEditor : public DocumentPage {
+class TMorvaneEditor : public DocumentPage, private TRemoteSessionHost {
     Q_OBJECT
 public:
     enum Kind { kLocal = 0, kRemote = 1 };
@@ -27,11 +30,15 @@ public:
 
     editor::TCodeMemo& Editor() const { return *editor_; }
     const std::string& FileName() const { return fileName_; }
-    const std::string& Directory() const { return directory_; } // with its trailing "/"
+    // A local folder with its trailing "/", or the remote directory.
+    const std::string& Directory() const { return directory_; }
     Kind DocumentKind() const { return kind_; }
     bool IsNew() const { return new_; }
-    bool Busy() const { return busy_; }
-    bool Transferring() const { return transferring_; }
+    bool Busy() const { return busy_ || (session_ && session_->Busy()); }
+    bool Transferring() const { return session_ && session_->Transferring(); }
+    const std::string& AccountName() const { return accountName_; }
+    // The remote side; null until the document first goes remote.
+    TRemoteSession* Session() const { return session_.get(); }
     const std::string& StatusText() const { return statusText_; }
     bool UseRegularExpressions() const { return useRegularExpressions_; }
 
@@ -42,7 +49,19 @@ public:
     void ApplyFileName();
     void activate() override;
     void Save();
+    // Save As keeps the document's side: a remote document is saved through the remote browser.
     void SaveAs();
+    // "Save As Local File" of a remote document, "Save As Remote File" of a local one.
+    void SaveAsOtherSide();
+    void SaveAsLocal();
+    void SaveAsRemote();
+    void Revert();
+    // Opens the remote file fileName in account.Directory (empty: the home directory).
+    void OpenRemote(const std::string& fileName, const net::TAccount& account);
+    // Aborts the running transfer (the Cancel button).
+    void CancelTransfer();
+    // How long each step of a remote transfer waits for the server (new documents).
+    static void SetReplyTimeout(std::chrono::milliseconds timeout);
     void closeRequest(bool force) override;
     void Enqueue(Operation op) { queue_.push_back(op); }
     void RunQueue();
@@ -58,6 +77,22 @@ public:
 
 private:
     void SetKind(Kind kind);
+    TRemoteSession& RemoteSession();
+    std::string TextForUpload() const;
+
+    // TRemoteSessionHost
+    void SessionStatus(const std::string& text) override;
+    void SessionProgress(bool storing, std::int64_t bytes, std::int64_t total) override;
+    void SessionBusyChanged() override;
+    void Downloaded(std::string& bytes) override;
+    void SessionFailed(const std::string& message, bool closeDocument) override;
+    bool AskRetrySave(const std::string& message) override;
+    TChangedAnswer AskChanged(const std::string& question) override;
+    bool AskCreateMirrorFolder(const std::string& question) override;
+    void Saved() override;
+    void Note(const std::string& text) override;
+    void CloseRequested() override;
+
     // Puts the highlighter with this index in the main window's list into slot 1 and makes it
     // active; -1 leaves the slot empty.
     void UseHighlighter(int index);
@@ -69,7 +104,6 @@ private:
     bool busy_ = false;
     std::string statusText_;
     Kind kind_ = kLocal;
-    bool transferring_ = false;
     std::string fileName_;
     std::string directory_;
     std::string accountName_;
@@ -78,6 +112,12 @@ private:
     bool closed_ = false;
     int highlighter_ = -1;
     std::deque<Operation> queue_;
+    std::unique_ptr<TRemoteSession> session_;
+    net::TAccount account_;
 };
+
+// Fills the main window's openRemoteDocument and connects the document commands of the remote
+// road (Save As Local/Remote File, Revert, the Cancel button).
+void installRemoteDocuments(TMainForm& form);
 
 } // namespace morvane::app

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QUrl>
 
 namespace morvane::platform {
@@ -68,10 +69,23 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
                               {mbYesToAll, QMessageBox::YesToAll, MsgResult::YesToAll},
                               {mbRetry, QMessageBox::Retry, MsgResult::Retry},
                               {mbCancel, QMessageBox::Cancel, MsgResult::Cancel}};
+    // Buttons without a standard counterpart come first, as they are the question's answers.
+    QPushButton* overwrite = nullptr;
+    QPushButton* reload = nullptr;
+    if (buttons & mbOverwrite) {
+        overwrite = box.addButton(QStringLiteral("&Overwrite"), QMessageBox::AcceptRole);
+        overwrite->setObjectName("OverwriteButton");
+    }
+    if (buttons & mbReload) {
+        reload = box.addButton(QStringLiteral("&Reload"), QMessageBox::ResetRole);
+        reload->setObjectName("ReloadButton");
+    }
     for (auto& m : map)
         if (buttons & m.bit) box.addButton(m.button);
     if (!buttons) box.addButton(QMessageBox::Ok);
     int chosen = box.exec();
+    if (overwrite && box.clickedButton() == overwrite) return MsgResult::Overwrite;
+    if (reload && box.clickedButton() == reload) return MsgResult::Reload;
     for (auto& m : map)
         if (chosen == m.button) return m.result;
     return (buttons & mbCancel) ? MsgResult::Cancel

@@ -8,6 +8,7 @@
 #include "app/qt/MorvaneEditor.h"
 #include "platform/FakeUi.h"
 #include "platform/Registry.h"
+#include "platform/qt/QtEventLoop.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,8 @@ protected:
         c.dialogs = &dialogs;
         c.clipboard = &clipboard;
         c.shell = &shell;
+        if (!loop) loop = platform::makeQtEventLoop();
+        c.loop = loop.get();
         c.programFolder = dir / "home";
         c.resources = MORVANE_TEST_RESOURCES;
         c.arguments = std::move(arguments);
@@ -47,6 +50,7 @@ protected:
     platform::FakeDialogs dialogs;
     platform::FakeClipboard clipboard;
     platform::FakeShell shell;
+    std::unique_ptr<platform::EventLoop> loop; // outlives the window and its sessions
     std::unique_ptr<app::TMainForm> form_;
 };
 
