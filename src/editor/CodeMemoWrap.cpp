@@ -353,8 +353,8 @@ bool TCustomCodeMemo::ContinueWrap(RecIndex maxRecords) {
         }
         WrapDone(0, start);
     }
+    // Rows in view were cut already: no repaint, only the scroll range may move.
     AfterWrapStep(count0);
-    Invalidate();
     return !wrapPending_.empty();
 }
 
