@@ -201,6 +201,69 @@ void BM_InsertCharWithWordWrap(benchmark::State& state) {
 }
 BENCHMARK(BM_InsertCharWithWordWrap)->Unit(benchmark::kMicrosecond);
 
+namespace {
+// A view that re-wraps in idle steps, as the window does; the steps are not run here, so a
+// width change costs only what the window waits for.
+class IdleWrapView final : public TCodeMemoView {
+public:
+    void RepaintView() override {}
+    void UpdateScrollBars() override {}
+    bool DefersWrap() const override { return true; }
+};
+
+// A minified script: 20 MB on one line, short tokens and few blanks.
+std::string MinifiedLine() {
+    static const char* tokens[] = {
+        "function(a,b){", "return ", "a+b;", "}", "var ", "x=", "1;", "if(", "y){", "z()", ";",
+        "\"s\","};
+    std::string line;
+    line.reserve(20u << 20);
+    unsigned seed = 20240601;
+    while (line.size() < (20u << 20)) {
+        seed = seed * 1103515245u + 12345u;
+        line += tokens[(seed >> 16) % 12];
+    }
+    line += '\n';
+    return line;
+}
+} // namespace
+
+// A keystroke and its deletion in the middle of a 20 MB one-line file with word wrap on.
+void BM_KeystrokeInA20MBLineWithWordWrap(benchmark::State& state) {
+    TCustomCodeMemo m;
+    m.SetClientSize(1000, 17 * 50);
+    m.Lines().SetText(MinifiedLine());
+    m.SetOptions(m.Options() | smoWordWrap);
+    TextOffset mid = m.TextLength() / 2;
+    for (auto _ : state) {
+        m.SetSelection(mid, mid);
+        m.KeyPress('x');
+        m.ExecuteCommand(ecDeleteLastChar, 0, false);
+        m.SetModified(false); // keeps the undo log from growing over millions of iterations
+    }
+    state.counters["records"] = static_cast<double>(m.LineCount());
+}
+BENCHMARK(BM_KeystrokeInA20MBLineWithWordWrap)->Unit(benchmark::kMicrosecond);
+
+// A width change with word wrap on, in a window that wraps the rest in idle steps: what the
+// window waits for before it paints again.
+void BM_WidthChangeWithDeferredWrap(benchmark::State& state) {
+    TCustomCodeMemo m;
+    IdleWrapView view;
+    m.SetView(&view);
+    m.SetClientSize(1000, 17 * 50);
+    m.SetOptions(m.Options() | smoWordWrap);
+    m.LoadFromFile(g_file);
+    m.SetTopLine(m.LineCount() / 2);
+    int width = 1000;
+    for (auto _ : state) {
+        width = width == 1000 ? 700 : 1000;
+        m.SetClientSize(width, 17 * 50);
+    }
+    m.SetView(nullptr);
+}
+BENCHMARK(BM_WidthChangeWithDeferredWrap)->Unit(benchmark::kMicrosecond);
+
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (argc > 1) g_file = argv[1];

@@ -74,6 +74,11 @@ void TCustomCodeMemo::MoveCaret(TextOffset to, bool extend) {
 
 // One OnChange follows a command, however many edits it made.
 void TCustomCodeMemo::ExecuteCommand(int command, std::intptr_t param, bool extend) {
+    if (!wrapPending_.empty()) {
+        // Moves by rows see the rows around the caret as they are cut now.
+        RecIndex above = std::max<RecIndex>(0, LineFromOffset(caret_) - VisibleRows() - 2);
+        EnsureRowsWrapped(store_->Start(above), 3 * VisibleRows() + 6);
+    }
     BeginUpdate();
     try {
         RunCommand(command, param, extend);

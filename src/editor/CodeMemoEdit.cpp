@@ -57,7 +57,7 @@ void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
             undo_.BeginTransaction(TUndoStack::kTransactionCode, anchor_, caret_,
                                    RangeText(from, to, tfStored), stored);
         } catch (const ECodeMemo&) {
-            undo_.Clear();
+            undo_.Discard();
             Beep();
             throw;
         }
@@ -77,7 +77,7 @@ void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
         try {
             undo_.EndTransaction(TUndoStack::kTransactionCode, anchor_, caret_);
         } catch (const ECodeMemo&) {
-            undo_.Clear();
+            undo_.Discard();
             Beep();
             throw;
         }
@@ -92,10 +92,30 @@ void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
 }
 
 void TCustomCodeMemo::ReplaceSelFromStream(TStream& stream) {
-    TextOffset from = SelStart();
-    DeleteRange(from, std::max(anchor_, caret_));
+    const TextOffset anchorBefore = anchor_, caretBefore = caret_;
+    const TextOffset from = SelStart(), to = std::max(anchor_, caret_);
+    const bool record = undo_.recording && !undo_.replaying && !loading_;
+    std::string oldText = record ? RangeText(from, to, tfStored) : std::string();
+    virtualColumn_ = -1;
+    // Logged as one replacement, also when the stream fails midway: the log must describe
+    // whatever reached the text.
+    auto log = [&] {
+        if (record)
+            undo_.PushTransaction(anchorBefore, caretBefore, std::move(oldText),
+                                  RangeText(from, caret_, tfStored), caret_, caret_);
+        else if (!loading_ && !undo_.replaying)
+            undo_.Discard();
+    };
+    DeleteRange(from, to);
     anchor_ = caret_ = from;
-    LoadBlocks(stream, false);
+    try {
+        LoadBlocks(stream, false);
+    } catch (...) {
+        log();
+        throw;
+    }
+    log();
+    changeBits_ |= cbSelection;
     ScrollToCaret();
     Invalidate();
 }
@@ -270,7 +290,7 @@ void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
 void TCustomCodeMemo::Rewrap(RecIndex first, RecIndex last) {
     if (store_->Empty()) return;
     if (options_ & smoWordWrap) {
-        RewrapLines(first, last);
+        RewrapLines(first, last, true);
         return;
     }
     RecIndex count0 = LineCount();
@@ -333,6 +353,7 @@ void TCustomCodeMemo::ShiftTop(TextOffset at, TextOffset extent) {
 
 void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
     changeBits_ |= cbText;
+    MoveWrapPending(start, extent);
     ForgetLineNumbers(store_->Empty() ? 0 : LineFromOffset(start));
     TextEdited(start, extent);
     for (TCustomCodeMemo* other : store_->Controls())
@@ -359,6 +380,7 @@ void TCustomCodeMemo::SharedTextChanged(TextOffset start, TextOffset extent) {
             marks_->TextDeleted(start, end, {}, {});
     }
     ShiftTop(start, extent);
+    MoveWrapPending(start, extent);
     ForgetLineNumbers(0);
     dirty_ = -1;
     TextEdited(start, extent);

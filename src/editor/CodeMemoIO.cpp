@@ -105,19 +105,25 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     LoadingFlag flag(loading_);
     undo_.Clear();
     BeginUpdate();
+    // A view that wraps in idle steps gets the text unwrapped and wraps what it shows first.
+    const bool wrapLater = (options_ & smoWordWrap) && view_ && view_->DefersWrap();
+    if (wrapLater) options_ &= ~smoWordWrap;
     try {
         DeleteRange(0, TextLength());
         anchor_ = caret_ = 0;
         LoadBlocks(stream, true);
     } catch (const std::bad_alloc&) {
+        if (wrapLater) options_ |= smoWordWrap;
         EndUpdate();
         undo_.Clear();
         throw ECodeMemo(kNoMemory);
     } catch (...) {
+        if (wrapLater) options_ |= smoWordWrap;
         EndUpdate();
         undo_.Clear();
         throw;
     }
+    if (wrapLater) options_ |= smoWordWrap;
     store_->DropAllAttrs();
     FlagRange(0, LineCount() - 1, lfStale | lfRepaint);
     dirty_ = store_->Empty() ? -1 : 0;
@@ -128,6 +134,7 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     topOffset_ = 0;
     leftColumn_ = 0;
     changeBits_ |= cbText | cbSelection | cbScroll;
+    if (wrapLater) RewrapAll();
     ScrollToCaret();
     if (view_) view_->UpdateScrollBars();
     EndUpdate();

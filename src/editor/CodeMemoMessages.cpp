@@ -127,7 +127,7 @@ std::intptr_t PerformMessage(TCustomCodeMemo& m, unsigned msg, std::uintptr_t wP
     case WM_UNDO:
         return m.Undo();
     case EM_EMPTYUNDOBUFFER:
-        m.undo_.Clear();
+        m.undo_.Discard();
         return 0;
     case EM_GETFIRSTVISIBLELINE:
         return m.topLine_;

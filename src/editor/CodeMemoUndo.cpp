@@ -31,7 +31,7 @@ void TCustomCodeMemo::ReplayLogged(const std::function<void()>& walk) {
     try {
         walk();
     } catch (const ECodeMemo&) {
-        undo_.Clear();
+        undo_.Discard();
         Beep();
     }
     undo_.replaying = false;
@@ -101,7 +101,17 @@ bool TCustomCodeMemo::Redo() {
             Replay(std::min(before.value1, before.value2), std::max(before.value1, before.value2),
                    newText.text);
             SetSelection(after.value1, after.value2, false);
-            if (!inGroup) break;
+            if (inGroup) continue;
+            // The end of a group whose start was trimmed away closes this step too, as undo
+            // took them back together.
+            const TUndoRec* next = undo_.PeekRedo();
+            if (next && next->kind == ukMarker && next->aux == maGroupEnd) {
+                TUndoRec end = undo_.StepRedo();
+                TUndoRec sel = undo_.StepRedo();
+                ExpectClosing(undo_.StepRedo(), end);
+                SetSelection(sel.value1, sel.value2, false);
+            }
+            break;
         }
     });
     return true;

@@ -37,141 +37,184 @@ void TCustomCodeMemo::SetWrapOverride(std::string_view value) {
     Invalidate();
 }
 
-// Piece ends (indexes just after each piece) for one physical line, its CR included.
-std::vector<std::size_t> TCustomCodeMemo::CutLine(std::string_view line, bool wrap) const {
-    std::vector<std::size_t> ends;
-    const std::size_t n = line.size();
-    if (wrap && (options_ & smoWrapOverride) && n > 0 &&
-        wrapOverride_.find(line[0]) != std::string::npos)
-        wrap = false;
-    if (!wrap) {
-        for (std::size_t at = 0; at < n; at += kMaxWrapRecord)
-            ends.push_back(std::min(n, at + kMaxWrapRecord));
-        return ends;
-    }
-    const std::size_t visible = (n > 0 && line.back() == kCR) ? n - 1 : n;
-    const int width = WrapWidth();
-    const bool fixed = metrics_->FixedPitch();
-    const bool tabs = std::memchr(line.data(), kTAB, visible) != nullptr;
-    const long pixelLimit = static_cast<long>(width) * std::max(1, metrics_->CharWidth());
-    std::size_t start = 0;
-    while (start < n) {
-        std::size_t cut = start;
-        if (fixed && !tabs) {
-            cut = std::min(visible, start + static_cast<std::size_t>(width));
-        } else if (fixed) {
-            DisplayColumn col = 0, limit = std::max(1, width - tabDefault_);
-            while (cut < visible && col < limit)
-                col = line[cut++] == kTAB ? NextTabStop(col) : col + 1;
-        } else {
-            long px = 0;
-            DisplayColumn col = 0;
-            while (cut < visible) {
-                char c = line[cut];
-                DisplayColumn next = c == kTAB ? NextTabStop(col) : col + 1;
-                long w = c == kTAB ? (next - col) * static_cast<long>(metrics_->CharPixels(' '))
-                                   : metrics_->CharPixels(static_cast<unsigned char>(c));
-                if (px + w > pixelLimit && cut > start) break;
-                px += w;
-                col = next;
-                ++cut;
-            }
-        }
-        const std::size_t maxCut = start + kMaxWrapRecord;
-        cut = std::min(cut, maxCut);
-        if (cut >= visible) {
-            // The rest of the line, its CR included, fits into this piece.
-            if (n - start <= static_cast<std::size_t>(kMaxWrapRecord)) {
-                ends.push_back(n);
-                break;
-            }
-            cut = std::min(visible, maxCut);
-        } else if (OnWordBreakProc) {
-            std::size_t c = OnWordBreakProc(const_cast<TCustomCodeMemo*>(this), line, start, cut);
-            if (c > start && c <= std::min(n, maxCut)) cut = c;
-        } else if (IsBreak(line[cut])) {
-            // Blanks at the cut stay at the end of this piece.
-            while (cut < n && cut < maxCut && IsBreak(line[cut]))
-                ++cut;
-        } else {
-            std::size_t k = cut;
-            while (k > start && !IsBreak(line[k - 1]))
-                --k;
-            if (k > start) cut = k;
-        }
-        ends.push_back(cut);
-        start = cut;
-    }
-    return ends;
+bool TCustomCodeMemo::WrapOverrideActive() const {
+    return (options_ & smoWrapOverride) && !wrapOverride_.empty();
 }
 
-// Re-cuts the physical line holding record first; on return first and last are the records
-// it now takes. True when its records changed.
-bool TCustomCodeMemo::WrapPhysicalLine(RecIndex& first, RecIndex& last) {
-    RecIndex a = first;
-    while (a > 0 && (store_->Rec(a).mark & kContinuation))
-        --a;
-    RecIndex e = a;
-    const RecIndex count = LineCount();
-    while (e + 1 < count && (store_->Rec(e + 1).mark & kContinuation))
-        ++e;
-    bool wrap = (options_ & smoWordWrap) != 0;
-    // Most lines fit into one record as they are: no copies for them.
-    if (a == e && (!wrap ? store_->Rec(a).length <= kMaxWrapRecord
-                         : CutLine(store_->Text(a), true).size() == 1)) {
-        store_->Rec(a).flags |= lfRepaint;
-        first = last = a;
-        return false;
-    }
-    std::string line;
-    std::string attrs;
-    bool anyAttrs = false;
-    for (RecIndex i = a; i <= e; ++i) {
-        std::string_view t = store_->Text(i);
-        line.append(t);
-        if (const std::uint8_t* at = store_->Attrs(i)) {
-            anyAttrs = true;
-            attrs.append(reinterpret_cast<const char*>(at), t.size());
-        } else {
-            attrs.append(t.size(), '\0');
+// Where the piece starting at buf[start] ends. buf holds the line from some point on, at least
+// kMaxWrapRecord + 2 characters past start or up to the line's end (complete): a piece's cut
+// never looks further, so cutting a window equals cutting the whole line.
+std::size_t TCustomCodeMemo::CutPiece(std::string_view buf, std::size_t start, bool complete,
+                                      bool wrap) const {
+    const std::size_t n = buf.size();
+    if (!wrap) return std::min(n, start + kMaxWrapRecord);
+    const std::size_t visible = (complete && n > 0 && buf.back() == kCR) ? n - 1 : n;
+    const int width = WrapWidth();
+    const bool fixed = metrics_->FixedPitch();
+    const long pixelLimit = static_cast<long>(width) * std::max(1, metrics_->CharWidth());
+    const std::size_t maxCut = start + kMaxWrapRecord;
+    std::size_t cut = start;
+    const std::size_t span = std::min(visible, maxCut + 1) - std::min(visible, start);
+    const bool tabs = std::memchr(buf.data() + start, kTAB, span) != nullptr;
+    if (fixed && !tabs) {
+        cut = std::min(visible, start + static_cast<std::size_t>(width));
+    } else if (fixed) {
+        DisplayColumn col = 0, limit = std::max(1, width - tabDefault_);
+        while (cut < visible && col < limit)
+            col = buf[cut++] == kTAB ? NextTabStop(col) : col + 1;
+    } else {
+        long px = 0;
+        DisplayColumn col = 0;
+        while (cut < visible && cut <= maxCut) {
+            char c = buf[cut];
+            DisplayColumn next = c == kTAB ? NextTabStop(col) : col + 1;
+            long w = c == kTAB ? (next - col) * static_cast<long>(metrics_->CharPixels(' '))
+                               : metrics_->CharPixels(static_cast<unsigned char>(c));
+            if (px + w > pixelLimit && cut > start) break;
+            px += w;
+            col = next;
+            ++cut;
         }
     }
-    std::vector<std::size_t> ends = CutLine(line, wrap);
-    bool same = ends.size() == static_cast<std::size_t>(e - a + 1);
+    cut = std::min(cut, maxCut);
+    if (cut >= visible) {
+        // The rest of the line, its CR included, fits into this piece.
+        if (n - start <= static_cast<std::size_t>(kMaxWrapRecord)) return n;
+        return std::min(visible, maxCut);
+    }
+    if (OnWordBreakProc) {
+        std::size_t c = OnWordBreakProc(const_cast<TCustomCodeMemo*>(this), buf, start, cut);
+        if (c > start && c <= std::min(n, maxCut)) cut = c;
+    } else if (IsBreak(buf[cut])) {
+        // Blanks at the cut stay at the end of this piece.
+        while (cut < n && cut < maxCut && IsBreak(buf[cut]))
+            ++cut;
+    } else {
+        std::size_t k = cut;
+        while (k > start && !IsBreak(buf[k - 1]))
+            --k;
+        if (k > start) cut = k;
+    }
+    return cut;
+}
+
+// Re-cuts the physical line holding record first. With edited set, records first..edited were
+// edited and the line's other records still hold the cuts they had: the re-cut starts at the
+// last piece whose cut cannot see the edit and stops where a new cut meets the start of an
+// unedited record after the edit, as everything after it is cut as before. Otherwise (the wrap
+// width or options changed, a word-break handler or the wrap override decides) the whole line
+// is cut. On return first and last are the records the re-cut took. True when records changed.
+bool TCustomCodeMemo::WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex edited) {
+    const bool wrap = (options_ & smoWordWrap) != 0;
+    const RecIndex count = LineCount();
+    // Most lines fit into one record as they are: no copies for them.
+    {
+        const TLineRec& r = store_->Rec(first);
+        if (!(r.mark & kContinuation) &&
+            (first + 1 >= count || !(store_->Rec(first + 1).mark & kContinuation))) {
+            std::string_view t = store_->Text(first);
+            bool wrapLine = wrap && !(WrapOverrideActive() && !t.empty() &&
+                                      wrapOverride_.find(t[0]) != std::string::npos);
+            if (CutPiece(t, 0, true, wrapLine) == t.size()) {
+                store_->Rec(first).flags |= lfRepaint;
+                last = first;
+                return false;
+            }
+        }
+    }
+    const bool local = edited >= first && !OnWordBreakProc && !WrapOverrideActive();
+    // Where to start: the line's first record, or locally the last piece before the edit
+    // whose cut looks at no edited character.
+    TTextStore::Cursor c = store_->CursorAt(first);
+    const TextOffset editStart = c.start;
+    while (c.rec > 0 && (store_->Rec(c).mark & kContinuation) &&
+           (!local || editStart - c.start <= kMaxWrapRecord + 1))
+        store_->Prev(c);
+    const RecIndex p = c.rec;
+
+    std::string buf, attrs;
+    bool anyAttrs = false, complete = false;
+    std::vector<std::size_t> oldStarts; // where each record read begins in buf
+    TTextStore::Cursor rd = c;
+    auto fill = [&](std::size_t need) {
+        while (!complete && buf.size() < need) {
+            std::string_view t = store_->Text(rd);
+            oldStarts.push_back(buf.size());
+            buf.append(t);
+            if (const std::uint8_t* at = store_->Attrs(rd)) {
+                anyAttrs = true;
+                attrs.append(reinterpret_cast<const char*>(at), t.size());
+            } else {
+                attrs.append(t.size(), '\0');
+            }
+            bool cr = !t.empty() && t.back() == kCR;
+            if (!store_->Next(rd) || cr || !(store_->Rec(rd).mark & kContinuation)) complete = true;
+        }
+    };
+    const std::size_t need = kMaxWrapRecord + 2;
+    fill(local ? need : SIZE_MAX);
+    const bool wrapLine = wrap && !(WrapOverrideActive() && !buf.empty() &&
+                                    wrapOverride_.find(buf[0]) != std::string::npos);
+    std::vector<std::size_t> ends;
+    std::size_t pos = 0, j = 0;
+    RecIndex stopRec = -1; // the unedited record where the new cuts meet the old ones
+    while (pos < buf.size()) {
+        fill(pos + need);
+        pos = CutPiece(buf, pos, complete, wrapLine);
+        ends.push_back(pos);
+        if (!local || pos >= buf.size()) continue;
+        while (j < oldStarts.size() && oldStarts[j] < pos)
+            ++j;
+        if (j < oldStarts.size() && oldStarts[j] == pos && p + static_cast<RecIndex>(j) > edited) {
+            stopRec = p + static_cast<RecIndex>(j);
+            break;
+        }
+    }
+    const RecIndex oldEnd = stopRec >= 0 ? stopRec : p + static_cast<RecIndex>(oldStarts.size());
+    // Leading pieces that are unedited records cut as before stay as they are.
+    std::size_t keep = 0;
+    for (std::size_t from = 0; keep < ends.size() && keep + 1 < oldStarts.size() &&
+                               p + static_cast<RecIndex>(keep) < std::min(first, oldEnd) &&
+                               oldStarts[keep] == from && oldStarts[keep + 1] == ends[keep];
+         from = ends[keep++]) {
+    }
+    bool same = ends.size() == static_cast<std::size_t>(oldEnd - p);
     for (std::size_t i = 0, from = 0; same && i < ends.size(); from = ends[i++])
-        same = ends[i] - from == store_->Rec(a + static_cast<RecIndex>(i)).length;
+        same = oldStarts[i] == from &&
+               (i + 1 == oldStarts.size() ? buf.size() : oldStarts[i + 1]) == ends[i];
     if (same) {
-        FlagRange(a, e, lfRepaint);
-        first = a;
-        last = e;
+        FlagRange(p, oldEnd - 1, lfRepaint);
+        first = p;
+        last = oldEnd - 1;
         return false;
     }
-    longestLine_ = std::max<int>(
-        longestLine_, static_cast<int>(std::min<std::size_t>(line.size(), kMaxWrapRecord)));
+    const RecIndex a = p + static_cast<RecIndex>(keep);
+    const std::size_t from0 = keep == 0 ? 0 : ends[keep - 1];
     std::vector<TNewRec> recs;
-    recs.reserve(ends.size());
-    std::uint16_t mark = store_->Rec(a).mark & ~kContinuation;
+    recs.reserve(ends.size() - keep);
+    std::uint16_t mark = store_->Rec(a).mark;
     std::uint32_t extra = store_->TakeExtra(a);
-    for (std::size_t i = 0, from = 0; i < ends.size(); from = ends[i++]) {
-        const char* p = line.data() + from;
+    for (std::size_t i = keep, from = from0; i < ends.size(); from = ends[i++]) {
+        const char* q = buf.data() + from;
         std::size_t len = ends[i] - from;
-        std::uint32_t flags = lfRepaint | lfStale | (std::memchr(p, kTAB, len) ? lfHasTab : 0);
-        recs.push_back({p, static_cast<std::uint16_t>(len), i == 0 ? mark : kContinuation, flags,
-                        i == 0 ? extra : 0u});
+        longestLine_ = std::max<int>(longestLine_, static_cast<int>(len));
+        std::uint32_t flags = lfRepaint | lfStale | (std::memchr(q, kTAB, len) ? lfHasTab : 0);
+        recs.push_back({q, static_cast<std::uint16_t>(len), i == keep ? mark : kContinuation, flags,
+                        i == keep ? extra : 0u});
     }
-    store_->Splice(a, e - a + 1, recs.data(), recs.size());
+    store_->Splice(a, oldEnd - a, recs.data(), recs.size());
     if (anyAttrs)
-        for (std::size_t i = 0, from = 0; i < ends.size(); from = ends[i++])
-            store_->SetAttrs(a + static_cast<RecIndex>(i),
+        for (std::size_t i = keep, from = from0; i < ends.size(); from = ends[i++])
+            store_->SetAttrs(a + static_cast<RecIndex>(i - keep),
                              reinterpret_cast<const std::uint8_t*>(attrs.data()) + from);
     ForgetLineNumbers(a);
-    if (dirty_ > a) dirty_ = a;
+    if (dirty_ < 0 || dirty_ > a) dirty_ = a;
     first = a;
-    last = a + static_cast<RecIndex>(ends.size()) - 1;
+    last = a + static_cast<RecIndex>(recs.size()) - 1;
     return true;
 }
 
-void TCustomCodeMemo::RewrapLines(RecIndex first, RecIndex last) {
+void TCustomCodeMemo::RewrapLines(RecIndex first, RecIndex last, bool edited) {
     if (store_->Empty()) return;
     const RecIndex count0 = LineCount();
     first = std::clamp<RecIndex>(first, 0, count0 - 1);
@@ -180,7 +223,16 @@ void TCustomCodeMemo::RewrapLines(RecIndex first, RecIndex last) {
     while (r < LineCount() && r <= last) {
         RecIndex before = LineCount();
         RecIndex a = r, e = r;
-        WrapPhysicalLine(a, e);
+        RecIndex localFrom = edited ? last : -1;
+        if (!wrapPending_.empty()) {
+            // A line that still holds old cuts is cut whole, and is then up to date.
+            LineSpan line = LineSpanOf(r);
+            if (WrapPendingIn(line.start, line.end)) {
+                localFrom = -1;
+                WrapDone(line.start, line.end);
+            }
+        }
+        WrapPhysicalLine(a, e, localFrom);
         last += LineCount() - before;
         r = e + 1;
     }
@@ -194,8 +246,116 @@ void TCustomCodeMemo::RewrapLines(RecIndex first, RecIndex last) {
 
 void TCustomCodeMemo::RewrapAll() {
     if (store_->Empty()) return;
-    RewrapLines(0, LineCount() - 1);
+    if (view_ && view_->DefersWrap()) {
+        // The rows in view now, the rest in idle steps: a 100 MB file re-wraps without the
+        // window stopping. Until then the scroll range counts the old cuts.
+        wrapPending_.assign(1, {0, TextLength()});
+        EnsureRowsWrapped(store_->Start(topLine_), VisibleRows() + 2);
+        if (!wrapPending_.empty()) view_->ScheduleWrap();
+    } else {
+        wrapPending_.clear();
+        RewrapLines(0, LineCount() - 1);
+    }
     Invalidate();
+}
+
+TCustomCodeMemo::LineSpan TCustomCodeMemo::LineSpanOf(RecIndex rec) const {
+    TTextStore::Cursor c = store_->CursorAt(rec);
+    while (c.rec > 0 && (store_->Rec(c).mark & kContinuation))
+        store_->Prev(c);
+    LineSpan s{c.rec, rec, c.start, 0};
+    c = store_->CursorAt(rec);
+    for (;;) {
+        s.last = c.rec;
+        s.end = c.start + store_->Rec(c).length;
+        if (!store_->Next(c) || !(store_->Rec(c).mark & kContinuation)) break;
+    }
+    return s;
+}
+
+bool TCustomCodeMemo::WrapPendingIn(TextOffset from, TextOffset to) const {
+    for (const auto& [a, b] : wrapPending_)
+        if (a < to && from < b) return true;
+    return false;
+}
+
+void TCustomCodeMemo::WrapDone(TextOffset from, TextOffset to) {
+    std::vector<std::pair<TextOffset, TextOffset>> left;
+    left.reserve(wrapPending_.size() + 1);
+    for (const auto& [a, b] : wrapPending_) {
+        if (a < from) left.push_back({a, std::min(b, from)});
+        if (b > to) left.push_back({std::max(a, to), b});
+    }
+    wrapPending_ = std::move(left);
+}
+
+// Pending ranges follow an edit like any other offsets; text inserted inside a range joins it.
+void TCustomCodeMemo::MoveWrapPending(TextOffset start, TextOffset extent) {
+    if (wrapPending_.empty()) return;
+    const TextOffset end = start - extent;
+    auto move = [&](TextOffset p) {
+        if (extent >= 0) return p > start ? p + extent : p;
+        return p >= end ? p + extent : p > start ? start : p;
+    };
+    std::vector<std::pair<TextOffset, TextOffset>> kept;
+    for (auto [a, b] : wrapPending_) {
+        a = move(a);
+        b = move(b);
+        if (a < b) kept.push_back({a, b});
+    }
+    wrapPending_ = std::move(kept);
+}
+
+void TCustomCodeMemo::AfterWrapStep(RecIndex count0) {
+    if (LineCount() == count0) return;
+    ShiftTop(TextLength(), 0);
+    changeBits_ |= cbOptions;
+    if (view_) view_->UpdateScrollBars();
+}
+
+void TCustomCodeMemo::EnsureRowsWrapped(TextOffset from, int rows) {
+    if (wrapPending_.empty() || store_->Empty()) return;
+    const RecIndex count0 = LineCount();
+    TextOffset off = std::clamp<TextOffset>(from, 0, TextLength());
+    for (int done = 0; done < rows && off < TextLength();) {
+        LineSpan line = LineSpanOf(LineFromOffset(off));
+        if (WrapPendingIn(line.start, line.end)) {
+            WrapDone(line.start, line.end);
+            RecIndex a = line.first, e = line.last;
+            WrapPhysicalLine(a, e, -1);
+            line.last = e;
+        }
+        done += static_cast<int>(line.last - LineFromOffset(off) + 1);
+        off = line.end;
+    }
+    AfterWrapStep(count0);
+}
+
+bool TCustomCodeMemo::ContinueWrap(RecIndex maxRecords) {
+    if (store_->Empty()) wrapPending_.clear();
+    if (wrapPending_.empty()) return false;
+    const RecIndex count0 = LineCount();
+    for (RecIndex done = 0; done < maxRecords && !wrapPending_.empty();) {
+        if (wrapPending_.front().first >= TextLength()) {
+            wrapPending_.clear();
+            break;
+        }
+        // Lines one after the other, without looking each up again.
+        RecIndex r = LineSpanOf(LineFromOffset(wrapPending_.front().first)).first;
+        TextOffset start = store_->Start(r);
+        const TextOffset to = wrapPending_.front().second;
+        while (done < maxRecords && r < LineCount() && start < to) {
+            RecIndex a = r, e = r;
+            WrapPhysicalLine(a, e, -1);
+            done += e - a + 1;
+            r = e + 1;
+            start = store_->Start(r);
+        }
+        WrapDone(0, start);
+    }
+    // Rows in view were cut already: no repaint, only the scroll range may move.
+    AfterWrapStep(count0);
+    return !wrapPending_.empty();
 }
 
 RecIndex TCustomCodeMemo::PhysicalLineNumber(RecIndex rec) const {

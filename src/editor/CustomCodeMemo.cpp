@@ -20,10 +20,9 @@ TCustomCodeMemo::TCustomCodeMemo() : TCustomCodeMemo(std::make_shared<TTextStore
 
 TCustomCodeMemo::TCustomCodeMemo(std::shared_ptr<TTextStore> store)
     : store_(std::move(store)), tracks_(*store_), lines_(std::make_unique<TCodeMemoStrings>(*this)),
-      edStream_(*store_), metrics_(DefaultMetrics()) {
+      edStream_(*store_), undo_(store_->UndoLog()), metrics_(DefaultMetrics()) {
     store_->AddControl(this);
     bookmarks_.fill(-1);
-    undo_.Clear();
 }
 
 TCustomCodeMemo::~TCustomCodeMemo() {

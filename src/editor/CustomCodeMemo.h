@@ -209,6 +209,10 @@ public:
     virtual ~TCodeMemoView() = default;
     virtual void RepaintView() = 0;      // flagged records need painting
     virtual void UpdateScrollBars() = 0; // ranges or positions changed
+    // A view that finishes pending re-wrapping itself (ContinueWrap in idle steps, the rows it
+    // shows before painting them) returns true; otherwise the core re-wraps all at once.
+    virtual bool DefersWrap() const { return false; }
+    virtual void ScheduleWrap() {}
 };
 
 // One screen row as the view paints it.
@@ -356,7 +360,8 @@ public:
     void GoToPosition(DisplayColumn column, RecIndex line);
 
     // --- state ---
-    bool Modified() const { return undo_.CanUndo(); }
+    // True while the text differs from where the log starts, or the log lost its start.
+    bool Modified() const { return undo_.CanUndo() || undo_.BaseLost(); }
     void SetModified(bool value);
     TUndoStack& UndoStack() { return undo_; }
     bool ReadOnly() const { return readOnly_; }
@@ -438,8 +443,16 @@ public:
     void SetShowFocusLine(bool value);
     // Columns a wrapped piece may take.
     int WrapWidth() const;
-    // Re-cuts every line of the text.
+    // Re-cuts every line of the text. With a view that defers wrapping only the rows in view
+    // are cut at once; the other lines keep their old cuts until ContinueWrap reaches them.
     void RewrapAll();
+    // Lines still holding cuts from before the last change of wrap width or options.
+    bool WrapPending() const { return !wrapPending_.empty(); }
+    // Re-cuts pending lines from the top of the text, about maxRecords records; true while
+    // some are left.
+    bool ContinueWrap(RecIndex maxRecords);
+    // Re-cuts the pending lines that hold the given number of rows from offset from on.
+    void EnsureRowsWrapped(TextOffset from, int rows);
     int TextLeft() const;
     int VisibleRows() const;
     int VisibleColumns() const;
@@ -575,10 +588,22 @@ protected:
     virtual void ApplySettings() { Invalidate(); }
 
 private:
-    void RewrapLines(RecIndex first, RecIndex last);
-    bool WrapPhysicalLine(RecIndex& first, RecIndex& last);
-    std::vector<std::size_t> CutLine(std::string_view line, bool wrap) const;
+    // edited: first..last were just edited, the rest of their lines keeps its earlier cuts.
+    void RewrapLines(RecIndex first, RecIndex last, bool edited = false);
+    bool WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex edited);
+    std::size_t CutPiece(std::string_view buf, std::size_t start, bool complete, bool wrap) const;
+    bool WrapOverrideActive() const;
     void ForgetLineNumbers(RecIndex from);
+    // Pending re-wrapping, as text ranges (sorted, disjoint) that offsets of edits move.
+    struct LineSpan {
+        RecIndex first, last;
+        TextOffset start, end;
+    };
+    LineSpan LineSpanOf(RecIndex rec) const;
+    bool WrapPendingIn(TextOffset from, TextOffset to) const;
+    void WrapDone(TextOffset from, TextOffset to);
+    void MoveWrapPending(TextOffset start, TextOffset extent);
+    void AfterWrapStep(RecIndex count0);
     void InsertPiece(TextOffset at, std::string_view piece, RecIndex& first, RecIndex& last);
     void AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last);
     void Rewrap(RecIndex first, RecIndex last);
@@ -614,7 +639,7 @@ private:
     TLineTrackManager tracks_;
     std::unique_ptr<TCodeMemoStrings> lines_;
     TEdStream edStream_;
-    TUndoStack undo_;
+    TUndoStack& undo_; // the chain's log, shared with every control showing it
     TSM_CaretControl caretControl_{*this};
     TKeyboardActionContoller* keyMap_ = nullptr;
     std::unique_ptr<TKeyboardActionContoller> ownKeyMap_;
@@ -660,6 +685,7 @@ private:
     // The physical line number of one record, so that painting does not count from the start.
     mutable RecIndex lineNoRec_ = -1, lineNoValue_ = 0;
     TCodeMemoView* view_ = nullptr;
+    std::vector<std::pair<TextOffset, TextOffset>> wrapPending_;
     platform::Clipboard* clipboard_ = nullptr;
     platform::Dialogs* dialogs_ = nullptr;
 };

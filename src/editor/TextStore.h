@@ -6,6 +6,7 @@
 
 #include "editor/ChainIndex.h"
 #include "editor/LineRec.h"
+#include "editor/UndoStack.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -97,6 +98,10 @@ public:
     // Changes on every edit, so that cursors held elsewhere know to re-aim.
     std::uint64_t Generation() const { return generation_; }
 
+    // The undo log belongs to the text, so that every control showing it replays the same
+    // history and no control keeps a log that another's edits have outdated.
+    TUndoStack& UndoLog() { return undo_; }
+
     // The controls that display this chain.
     void AddControl(TCustomCodeMemo* memo);
     void RemoveControl(TCustomCodeMemo* memo);
@@ -116,6 +121,7 @@ private:
     std::vector<TLineExtra> extras_;
     std::vector<std::uint32_t> freeExtras_;
     std::vector<TCustomCodeMemo*> controls_;
+    TUndoStack undo_;
     std::uint64_t generation_ = 0;
 };
 

@@ -30,6 +30,13 @@ void TUndoStack::Clear() {
     bytes_ = 0;
     groupOpen_ = false;
     transactionOpen_ = false;
+    baseLost_ = false;
+}
+
+void TUndoStack::Discard() {
+    bool lost = baseLost_ || cursor_ > 0;
+    Clear();
+    baseLost_ = lost;
 }
 
 void TUndoStack::BeginTransaction(int kind, TextOffset anchor, TextOffset caret,
@@ -57,25 +64,30 @@ void TUndoStack::SetByteLimit(std::int64_t limit) {
     Trim();
 }
 
-// Drops the oldest entries, always through the next marker, until the log fits.
 void TUndoStack::Trim() {
-    if (byteLimit_ < 0) return;
+    if (byteLimit_ < 0 || bytes_ <= byteLimit_) return;
     std::size_t drop = 0;
     std::int64_t bytes = bytes_;
-    while (bytes > byteLimit_ && drop < entries_.size()) {
+    while (bytes > byteLimit_ && drop < cursor_) {
         // A unit opens and closes with a marker: the bottom entry goes, then all up to and
         // including the next marker, so no transaction or group boundary is left half.
         std::size_t first = drop;
         do {
             bytes -= SizeOf(entries_[drop]);
             ++drop;
-        } while (drop < entries_.size() &&
-                 (drop == first + 1 || entries_[drop - 1].kind != ukMarker));
+        } while (drop < cursor_ && (drop == first + 1 || entries_[drop - 1].kind != ukMarker));
     }
-    if (drop == 0) return;
-    entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(drop));
-    cursor_ = cursor_ > drop ? cursor_ - drop : 0;
+    if (drop > 0) {
+        entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(drop));
+        cursor_ -= drop;
+        baseLost_ = true;
+    }
     bytes_ = bytes;
+    if (bytes_ > byteLimit_)
+        while (entries_.size() > cursor_) {
+            bytes_ -= SizeOf(entries_.back());
+            entries_.pop_back();
+        }
 }
 
 bool TUndoStack::BeginGroup(int code, TextOffset anchor, TextOffset caret) {
@@ -85,6 +97,7 @@ bool TUndoStack::BeginGroup(int code, TextOffset anchor, TextOffset caret) {
     Push({maGroupStart, ukMarker, code, 0, {}});
     Push({0, ukSelection, anchor, caret, {}});
     Push({maGroupStart, ukMarker, code, 0, {}});
+    Trim();
     return true;
 }
 
@@ -94,6 +107,7 @@ bool TUndoStack::EndGroup(int code, TextOffset anchor, TextOffset caret) {
     Push({maGroupEnd, ukMarker, code, 0, {}});
     Push({0, ukSelection, anchor, caret, {}});
     Push({maGroupEnd, ukMarker, code, 0, {}});
+    Trim();
     return true;
 }
 

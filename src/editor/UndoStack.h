@@ -27,9 +27,19 @@ public:
     void Push(TUndoRec rec);
     // The record at the cursor; the cursor steps down. Raises ECodeMemo "Stack underflow".
     TUndoRec PopUndo();
+    // The record above the cursor without stepping; nullptr when there is none.
+    const TUndoRec* PeekRedo() const {
+        return cursor_ < entries_.size() ? &entries_[cursor_] : nullptr;
+    }
     // The record above the cursor; the cursor steps up.
     TUndoRec StepRedo();
+    // Forgets the whole log, for a text that is now its starting point (loaded or saved).
     void Clear();
+    // Forgets the whole log of a text that still differs from where the log started.
+    void Discard();
+    // Entries were dropped from the bottom (trimmed or discarded): undoing all that is left does
+    // not bring the text back to where the log started.
+    bool BaseLost() const { return baseLost_; }
 
     std::size_t Count() const { return cursor_; }
     bool CanUndo() const { return cursor_ > 0; }
@@ -64,6 +74,9 @@ private:
     static std::int64_t SizeOf(const TUndoRec& r) {
         return 16 + 16 + static_cast<std::int64_t>(r.text.size());
     }
+    // Keeps the log within the byte limit. Only whole units go: the oldest done ones first,
+    // then, if it still does not fit, every undone one (a redo must start from the text it was
+    // recorded on, so none may be skipped).
     void Trim();
 
     std::deque<TUndoRec> entries_; // grows at the top, trimmed at the bottom
@@ -76,6 +89,7 @@ private:
     TextOffset pendingAnchor_ = 0, pendingCaret_ = 0;
     std::string pendingOld_, pendingNew_;
     int groupCode_ = 0;
+    bool baseLost_ = false;
 };
 
 } // namespace morvane::editor

@@ -117,6 +117,8 @@ protected:
 private:
     void RepaintView() override;
     void UpdateScrollBars() override;
+    bool DefersWrap() const override { return true; }
+    void ScheduleWrap() override;
     void RestartBlink();
     void PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, int height);
     void PaintRow(QPainter& p, const TRowLayout& row, int y, int width, bool showSelection);
@@ -182,6 +184,7 @@ private:
     QBasicTimer blink_;
     bool caretShown_ = true;
     bool highlightIdleQueued_ = false;
+    bool wrapIdleQueued_ = false;
 };
 
 // The printer every editor prints on, so that Print Setup applies to all of them.

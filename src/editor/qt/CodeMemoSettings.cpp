@@ -1,6 +1,6 @@
 // The editor control's highlighting and settings: the settings record applied to the control
-// (SM_APPLYSETTINGS), re-highlighting after edits, and the pending re-highlighting finished in
-// idle time and before any row is painted.
+// (SM_APPLYSETTINGS), re-highlighting after edits, and the pending re-highlighting and
+// re-wrapping finished in idle time and before any row is painted.
 
 #include "editor/qt/CodeMemo.h"
 
@@ -12,11 +12,17 @@ namespace morvane::editor {
 namespace {
 // Records re-highlighted per idle step: about a millisecond of work.
 constexpr RecIndex kIdleRecords = 2000;
+// Records re-wrapped per idle step: a few milliseconds.
+constexpr RecIndex kIdleWrapRecords = 5000;
 } // namespace
 
 bool TCodeMemo::viewportEvent(QEvent* event) {
     // Rows below an edit that the record limit left behind are finished before they show.
-    if (event->type() == QEvent::Paint) EnsureHighlightedThrough(TopLine() + VisibleRows() + 1);
+    // Rows still cut for an earlier width are re-cut before they show, then highlighted.
+    if (event->type() == QEvent::Paint) {
+        EnsureRowsWrapped(LineStart(TopLine()), VisibleRows() + 1);
+        EnsureHighlightedThrough(TopLine() + VisibleRows() + 1);
+    }
     return QAbstractScrollArea::viewportEvent(event);
 }
 
@@ -47,6 +53,15 @@ void TCodeMemo::SchedulePendingHighlight() {
         highlightIdleQueued_ = false;
         if (ContinueHighlight(kIdleRecords)) SchedulePendingHighlight();
         Invalidate();
+    });
+}
+
+void TCodeMemo::ScheduleWrap() {
+    if (wrapIdleQueued_) return;
+    wrapIdleQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        wrapIdleQueued_ = false;
+        if (ContinueWrap(kIdleWrapRecords)) ScheduleWrap();
     });
 }
 
