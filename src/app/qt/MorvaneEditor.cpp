@@ -44,7 +44,12 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     activate();
 }
 
-TMorvaneEditor::~TMorvaneEditor() = default;
+TMorvaneEditor::~TMorvaneEditor() {
+    // A local file that was opened or saved enters the recent-files list as it goes; remote
+    // documents enter themselves with their account.
+    if (!new_ && kind_ == kLocal && form_.remote().addRecent)
+        form_.remote().addRecent("", directory_, fileName_);
+}
 
 bool TMorvaneEditor::IsActive() const {
     return form_.activeDocument() == this;
@@ -58,7 +63,11 @@ void TMorvaneEditor::SetKind(Kind kind) {
 bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
     SetKind(kLocal);
     new_ = isNew;
-    std::filesystem::path p(path);
+    // A relative name from the command line is kept with the folder it was relative to, so
+    // the recent-files list and Save As find it again from anywhere.
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(path, ec);
+    if (ec) p = path;
     fileName_ = p.filename().string();
     directory_ = p.parent_path().string();
     if (directory_.empty() || directory_.back() != '/') directory_ += '/';
