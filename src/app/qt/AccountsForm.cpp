@@ -446,14 +446,6 @@ void TAccountsForm::move(int to) {
     updateMoveButtons();
 }
 
-void TAccountsForm::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Delete && !renaming()) {
-        deleteSelected();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
 void TAccountsForm::accept() {
     if (renaming()) {
         list_->finishEditing(); // the first OK only ends the rename

@@ -38,9 +38,6 @@ public:
     bool renaming() const;
     void accept() override; // ends a rename, or checks and stores the list
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void buildPages();
     void fill(); // the controls from the selected record
