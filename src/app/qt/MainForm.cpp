@@ -111,10 +111,9 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
-    // Documents still here when the window goes (open ones, or closed ones whose deletion was
-    // still queued) go first, while the services their destructors call exist; as nothing
-    // closes them they enter no list.
-    remote_ = TRemoteServices();
+    // Documents still here when the window goes (a closed one whose deletion was still queued
+    // when the loop ended, as the last one at exit may be) go first, while the services their
+    // destructors call exist, so they still enter the recent-files list.
     std::vector<QPointer<DocumentPage>> documents;
     for (DocumentPage* page : findChildren<DocumentPage*>())
         documents.emplace_back(page);
