@@ -2,62 +2,67 @@
 
 #include "net/Account.h"
 
-#include <cctype>
-
 namespace morvane::app {
 
 namespace {
+
 constexpr std::size_t kPrefixLength = 10; // "MORVANE://"
 
-std::string IncorrectFormat(const std::string& text) {
+std::string incorrect(const std::string& text) {
     return "Incorrect format for file: " + text + ".";
 }
+
 } // namespace
 
 bool IsRemoteReference(const std::string& text) {
-    static const char prefix[] = "MORVANE://";
     if (text.size() < kPrefixLength) return false;
-    for (std::size_t i = 0; i < kPrefixLength; ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    return true;
+    std::string head = text.substr(0, kPrefixLength);
+    for (auto& c : head)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return head == "MORVANE://";
 }
 
-TRemoteReference ParseRemoteReference(const std::string& text, platform::Registry& registry) {
-    TRemoteReference r;
+TReferenceParse ParseRemoteReference(const std::string& text, platform::Registry& registry) {
+    TReferenceParse r;
     if (!IsRemoteReference(text)) {
-        r.error = IncorrectFormat(text);
+        r.error = incorrect(text);
+        return r;
+    }
+    // A line break would end the command that carries the name to the server.
+    if (text.find_first_of("\r\n", kPrefixLength) != std::string::npos) {
+        r.error = incorrect(text);
         return r;
     }
     std::string rest = text.substr(kPrefixLength);
     std::size_t colon = rest.find(':');
     if (colon == std::string::npos || colon == 0) {
-        r.error = IncorrectFormat(rest);
+        r.error = incorrect(rest);
         return r;
     }
-    r.account = rest.substr(0, colon);
+    r.reference.account = rest.substr(0, colon);
     rest.erase(0, colon + 1);
+
     net::TAccount account;
-    if (!net::LoadAccount(registry, r.account, account, &r.error)) {
-        if (r.error.empty()) r.error = "Cannot find the specified account.";
-        return r;
-    }
-    r.directory = account.Directory;
-    std::size_t slash = rest.rfind('/');
-    if (slash != std::string::npos) {
-        std::string path = rest.substr(0, slash);
-        if (rest[0] == '/')
-            r.directory = path;
-        else if (account.Directory.empty())
-            r.directory = path; // relative to the home directory, as written
+    if (!net::LoadAccount(registry, r.reference.account, account, &r.error)) return r;
+
+    std::string& directory = r.reference.directory;
+    directory = account.Directory;
+    if (std::size_t last = rest.rfind('/'); last != std::string::npos) {
+        std::string path = rest.substr(0, last);
+        if (rest.front() == '/')
+            directory = path;
+        else if (directory.empty())
+            directory = path; // no home-relative directory known: stays relative
         else
-            r.directory = account.Directory + "/" + path;
-        rest.erase(0, slash + 1);
+            directory += (directory.back() == '/' ? "" : "/") + path;
+        rest.erase(0, last + 1);
     }
-    r.fileName = rest;
-    if (r.fileName.empty()) {
-        r.error = IncorrectFormat(text);
+    // A reference that names a folder, not a file, cannot be opened as a document.
+    if (rest.empty()) {
+        r.error = incorrect(text);
         return r;
     }
+    r.reference.fileName = rest;
     r.ok = true;
     return r;
 }

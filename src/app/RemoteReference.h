@@ -1,6 +1,6 @@
 #pragma once
-// Remote file references "MORVANE://ACCOUNT:PATH", as the command line and a second start give
-// them.
+// Remote file references: "MORVANE://" (any case), an account name, a colon and a path, as given
+// on the command line and handed over by a second start.
 
 #include "platform/Registry.h"
 
@@ -9,19 +9,23 @@
 namespace morvane::app {
 
 struct TRemoteReference {
-    bool ok = false;
-    std::string error; // the message to show when not ok
     std::string account;
-    std::string directory; // empty: the home directory after login
+    std::string directory; // empty: the account's home directory after login
     std::string fileName;
 };
 
-// Whether text starts with the reference prefix (in any case).
+struct TReferenceParse {
+    bool ok = false;
+    std::string error; // the text to show when !ok
+    TRemoteReference reference;
+};
+
+// True when the text starts with "MORVANE://" in any case.
 bool IsRemoteReference(const std::string& text);
 
-// Splits a reference and checks that its account exists. A path that starts with "/" is
-// absolute; any other is taken below the account's directory, and stays relative (to the home
-// directory) when the account has none.
-TRemoteReference ParseRemoteReference(const std::string& text, platform::Registry& registry);
+// Splits a reference at the account's colon and the path's last "/". An absolute path gives its
+// own directory; a relative one is appended to the account's stored directory (and stays
+// relative when that is empty); a bare name takes the account's directory.
+TReferenceParse ParseRemoteReference(const std::string& text, platform::Registry& registry);
 
 } // namespace morvane::app

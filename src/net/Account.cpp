@@ -24,15 +24,77 @@ bool flag(const RegKey& key, const char* name) {
     return v && *v == 1;
 }
 
-std::optional<int> portNumber(const std::string& text) {
+} // namespace
+
+std::optional<int> PortFromText(const std::string& text) {
+    // The firewall port comes from a text setting: blanks around the number are allowed.
+    std::size_t first = text.find_first_not_of(" \t");
+    std::size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos) return std::nullopt;
     int value = 0;
-    const char* end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(text.data(), end, value);
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    auto [p, ec] = std::from_chars(begin, end, value);
     if (ec != std::errc() || p != end || value < 1 || value > 65535) return std::nullopt;
     return value;
 }
 
-} // namespace
+std::string AccountNameProblem(const std::string& name, const std::vector<std::string>& others) {
+    if (name.empty()) return "Please enter a name for the account.";
+    if (name == kQuickConnectName)
+        return std::string("The name \"") + kQuickConnectName +
+               "\" is reserved for the quick-connect dialog.";
+    for (unsigned char c : name)
+        if (c == '\\' || c == '/' || c == ':' || c < 32 || c == 127)
+            return "The account name \"" + name +
+                   "\" may not contain \\, / or : (nor control characters).";
+    auto lower = [](std::string s) {
+        for (auto& c : s)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return s;
+    };
+    for (const std::string& other : others)
+        if (lower(other) == lower(name))
+            return "There is already an account named \"" + other + "\".";
+    return {};
+}
+
+std::string RemoveBlanks(const std::string& name) {
+    std::string out;
+    for (char c : name)
+        if (c != ' ' && c != '\t') out.push_back(c);
+    return out;
+}
+
+std::string UMaskText(std::int32_t umask) {
+    std::string digits = std::to_string(umask < 0 ? 0 : umask);
+    return std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+}
+
+std::optional<std::int32_t> UMaskFromText(const std::string& text) {
+    if (text.empty() || text.size() > 4) return std::nullopt;
+    std::int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '7') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string UMaskSample(const std::string& text) {
+    unsigned mask = 0;
+    if (!text.empty() && text.size() <= 11 &&
+        text.find_first_not_of("01234567") == std::string::npos)
+        mask = unsigned(std::stoul(text, nullptr, 8)) & 0777;
+    std::string sample = "-";
+    for (int shift : {6, 3, 0}) {
+        unsigned bits = (mask >> shift) & 7;
+        sample += bits & 4 ? '-' : 'r';
+        sample += bits & 2 ? '-' : 'w';
+        sample += '-'; // new files are never executable
+    }
+    return sample;
+}
 
 std::string EncodePassword(const std::string& text) {
     return text;
@@ -44,7 +106,8 @@ std::string DecodePassword(const std::string& text) {
 
 bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount& account,
                  std::string* error) {
-    if (name.empty() || !registry.keyExists(Hive::CurrentUser, keyOf(name))) {
+    if (name.empty() || name.find('\\') != std::string::npos ||
+        !registry.keyExists(Hive::CurrentUser, keyOf(name))) {
         if (error) *error = kCannotFind;
         return false;
     }
@@ -69,24 +132,44 @@ bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount
     return true;
 }
 
+platform::RegValueList AccountValues(const TAccount& account) {
+    using platform::RegValue;
+    auto b = [](bool v) { return RegValue::dword(v ? 1 : 0); };
+    platform::RegValueList v;
+    v.emplace_back("Hostname", RegValue::string(account.Hostname));
+    v.emplace_back("Username", RegValue::string(account.Username));
+    v.emplace_back("Password",
+                   RegValue::string(account.PromptForPassword ? std::string()
+                                                              : EncodePassword(account.Password)));
+    v.emplace_back("Prompt for password", b(account.PromptForPassword));
+    v.emplace_back("Directory", RegValue::string(account.Directory));
+    v.emplace_back("Port", RegValue::dword(std::uint32_t(account.Port)));
+    v.emplace_back("Use firewall", b(account.UseFirewall));
+    v.emplace_back("Close connection", b(account.CloseConnection));
+    v.emplace_back("Enable mirroring", b(account.EnableMirroring));
+    v.emplace_back("Use UMask", b(account.UseUMask));
+    if (account.UseUMask) v.emplace_back("UMask", RegValue::dword(std::uint32_t(account.UMask)));
+    v.emplace_back("Mirror directory", RegValue::string(account.MirrorDirectory));
+    return v;
+}
+
 bool SaveAccount(platform::Registry& registry, const std::string& name, const TAccount& account,
                  std::string* error) {
-    RegKey key(registry, Hive::CurrentUser, keyOf(name));
-    auto b = [](bool v) { return std::uint32_t(v ? 1 : 0); };
-    bool ok = !name.empty() && registry.createKey(Hive::CurrentUser, keyOf(name)) &&
-              key.writeString("Hostname", account.Hostname) &&
-              key.writeString("Username", account.Username) &&
-              key.writeString("Password",
-                              account.PromptForPassword ? "" : EncodePassword(account.Password)) &&
-              key.writeDword("Prompt for password", b(account.PromptForPassword)) &&
-              key.writeString("Directory", account.Directory) &&
-              key.writeDword("Port", std::uint32_t(account.Port)) &&
-              key.writeDword("Use firewall", b(account.UseFirewall)) &&
-              key.writeDword("Close connection", b(account.CloseConnection)) &&
-              key.writeDword("Enable mirroring", b(account.EnableMirroring)) &&
-              key.writeDword("Use UMask", b(account.UseUMask)) &&
-              (!account.UseUMask || key.writeDword("UMask", std::uint32_t(account.UMask))) &&
-              key.writeString("Mirror directory", account.MirrorDirectory);
+    // One write for the whole account; a umask switched off leaves no stale value behind.
+    bool ok = !name.empty() && name.find('\\') == std::string::npos &&
+              registry.writeValues(Hive::CurrentUser, keyOf(name), AccountValues(account));
+    if (ok && !account.UseUMask && registry.valueExists(Hive::CurrentUser, keyOf(name), "UMask"))
+        ok = registry.deleteValue(Hive::CurrentUser, keyOf(name), "UMask");
+    if (!ok && error) *error = kCannotWrite;
+    return ok;
+}
+
+bool SaveAccountList(platform::Registry& registry, const std::vector<TAccount>& accounts,
+                     std::string* error) {
+    std::vector<platform::RegSubkey> keys;
+    for (const TAccount& a : accounts)
+        keys.push_back({a.Name, AccountValues(a)});
+    bool ok = registry.replaceKey(Hive::CurrentUser, kAccountsRoot, keys);
     if (!ok && error) *error = kCannotWrite;
     return ok;
 }
@@ -117,7 +200,7 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
     if (account.UseFirewall) {
         ftp.SetUsername(account.Username + "@" + account.Hostname);
         ftp.SetHostname(firewall.address);
-        if (auto p = portNumber(firewall.port)) port = *p;
+        if (auto p = PortFromText(firewall.port)) port = *p;
     } else {
         ftp.SetUsername(account.Username);
         ftp.SetHostname(account.Hostname);

@@ -52,6 +52,30 @@ bool SaveAccount(platform::Registry& registry, const std::string& name, const TA
                  std::string* error = nullptr);
 // The stored account names in the store's order (the first is the default account).
 std::vector<std::string> AccountNames(platform::Registry& registry);
+// The values SaveAccount writes, in the order it writes them.
+platform::RegValueList AccountValues(const TAccount& account);
+// Replaces every stored account by this list, in this order, in one write: when it fails
+// (error = "Unable to write to the registry.") the stored accounts are left as they were.
+bool SaveAccountList(platform::Registry& registry, const std::vector<TAccount>& accounts,
+                     std::string* error = nullptr);
+
+// Why a name cannot be stored as an account's name (empty when it can): empty, the name of the
+// quick-connect entry, a character that would nest keys or break references ("\", "/", ":",
+// control characters), or equal, ignoring case, to one of the other names.
+std::string AccountNameProblem(const std::string& name, const std::vector<std::string>& others);
+// The name without blanks, as the account manager stores a typed name.
+std::string RemoveBlanks(const std::string& name);
+
+// The umask as the account manager shows it: at least three digits ("%.3d" of the stored value).
+std::string UMaskText(std::int32_t umask);
+// The stored value of a umask text: its octal digits read as a decimal number ("022" -> 22);
+// nullopt unless the text is one to four octal digits.
+std::optional<std::int32_t> UMaskFromText(const std::string& text);
+// The permissions a new file gets under this umask text, e.g. "-rw-r--r--" for "022". A text
+// that is not an octal number counts as 0.
+std::string UMaskSample(const std::string& text);
+// A port typed or stored: 1 to 65535.
+std::optional<int> PortFromText(const std::string& text);
 
 // What ApplyAccount asks the user; empty functions count as a cancel.
 struct TAccountPrompts {

@@ -425,6 +425,58 @@ bool Registry::deleteValue(Hive hive, std::string_view path, std::string_view na
     });
 }
 
+bool Registry::writeValues(Hive hive, std::string_view path, const RegValueList& values) {
+    bool storable = storableName(path);
+    for (auto& v : values)
+        storable = storable && storableName(v.first);
+    if (!storable) {
+        lastError_ = "A key or value name may not contain line breaks.";
+        return false;
+    }
+    return mutate(hive, [&](RegistryTree& t) {
+        RegistryTree& key = t.findOrCreate(path);
+        for (auto& [name, value] : values)
+            key.setValue(name, value);
+        return true;
+    });
+}
+
+bool Registry::replaceKey(Hive hive, std::string_view path, const std::vector<RegSubkey>& subkeys) {
+    auto parts = splitKeyPath(path);
+    bool valid = !parts.empty() && storableName(path);
+    for (std::size_t i = 0; valid && i < subkeys.size(); ++i) {
+        const std::string& name = subkeys[i].name;
+        valid = !name.empty() && storableName(name) && name.find('\\') == std::string::npos;
+        for (std::size_t j = 0; valid && j < i; ++j)
+            valid = !namesEqual(subkeys[j].name, name);
+        for (auto& v : subkeys[i].values)
+            valid = valid && storableName(v.first);
+    }
+    if (!valid) {
+        lastError_ = "The key names to store are empty, repeated or contain a backslash or a "
+                     "line break.";
+        return false;
+    }
+    return mutate(hive, [&](RegistryTree& t) {
+        RegistryTree fresh;
+        fresh.name = std::string(parts.back());
+        for (const RegSubkey& s : subkeys) {
+            RegistryTree& child = fresh.childOrCreate(s.name);
+            for (auto& [name, value] : s.values)
+                child.setValue(name, value);
+        }
+        RegistryTree* parent = &t;
+        if (parts.size() > 1) parent = &t.findOrCreate(joinKeyPath(parts, 0, parts.size() - 1));
+        if (RegistryTree* old = parent->child(parts.back())) {
+            fresh.name = old->name; // the key keeps its first spelling
+            *old = std::move(fresh);
+        } else {
+            parent->subkeys.push_back(std::move(fresh));
+        }
+        return true;
+    });
+}
+
 bool Registry::moveKey(Hive fromHive, std::string_view from, Hive toHive, std::string_view to) {
     if (splitKeyPath(from).empty() || splitKeyPath(to).empty() || !storableName(to)) return false;
     if (!keyExists(fromHive, from) || keyExists(toHive, to)) return false;

@@ -50,6 +50,14 @@ struct RegValue {
 
 struct RegistryTree; // the in-memory form of one key and everything below it
 
+using RegValueList = std::vector<std::pair<std::string, RegValue>>;
+
+// One subkey and its values, for Registry::replaceKey.
+struct RegSubkey {
+    std::string name;
+    RegValueList values;
+};
+
 class Registry {
 public:
     // Hive files live in dir: user.reg (current user) and machine.reg (local machine).
@@ -84,6 +92,12 @@ public:
     // Creates the key when it does not exist.
     bool writeValue(Hive hive, std::string_view path, std::string_view name, const RegValue& value);
     bool deleteValue(Hive hive, std::string_view path, std::string_view name);
+    // Sets several values of one key (creating it) in one write: all of them or none.
+    bool writeValues(Hive hive, std::string_view path, const RegValueList& values);
+    // Replaces the key and everything below it by these subkeys, in this order, in one write:
+    // either the new tree is stored or the old one stays untouched. Subkey names must be
+    // distinct (case-insensitively) and may not contain a backslash or a line break.
+    bool replaceKey(Hive hive, std::string_view path, const std::vector<RegSubkey>& subkeys);
 
     // Copies the key with all its values and subkeys to the target, then deletes the source.
     // Does nothing and returns false when the source is missing or the target exists already.

@@ -432,6 +432,62 @@ TEST(RegistryImport, BytesTheAnsiCodePageLeavesUnassignedRoundTrip) {
     EXPECT_EQ(reg.readValue(HKCU, kSettings, "Odd")->data, expected);
     Registry reread(dir / "store");
     EXPECT_EQ(reread.readValue(HKCU, kSettings, "Odd")->data, expected);
+const char* kAccountsPath = "Software\\Orvandel\\Morvane\\2.1\\Accounts";
+
+TEST(RegistryReplaceKey, StoresANewOrderInOneWriteAndKeepsTheKeysPlace) {
+    TempDir dir;
+    Registry reg(dir.path());
+    ASSERT_TRUE(
+        reg.writeValue(HKCU, std::string(kAccountsPath) + "\\a", "Port", RegValue::dword(21)));
+    ASSERT_TRUE(
+        reg.writeValue(HKCU, std::string(kAccountsPath) + "\\b", "Port", RegValue::dword(22)));
+    ASSERT_TRUE(reg.writeValue(HKCU, kSettings, "x", RegValue::string("1")));
+
+    std::vector<RegSubkey> list{{"b", {{"Port", RegValue::dword(2121)}}},
+                                {"c", {{"Hostname", RegValue::string("h")}}}};
+    ASSERT_TRUE(reg.replaceKey(HKCU, kAccountsPath, list));
+
+    Registry again(dir.path()); // what another process reads from the file
+    EXPECT_THAT(again.subKeyNames(HKCU, kAccountsPath), ElementsAre("b", "c"));
+    EXPECT_EQ(again.readValue(HKCU, std::string(kAccountsPath) + "\\b", "Port"),
+              RegValue::dword(2121));
+    EXPECT_FALSE(again.keyExists(HKCU, std::string(kAccountsPath) + "\\a"));
+    // The key stays where it was among its siblings; the others are untouched.
+    EXPECT_THAT(again.subKeyNames(HKCU, "Software\\Orvandel\\Morvane\\2.1"),
+                ElementsAre("Accounts", "Settings"));
+    EXPECT_EQ(again.readValue(HKCU, kSettings, "x"), RegValue::string("1"));
+
+    // An empty list leaves the key, empty; a missing key is created.
+    ASSERT_TRUE(reg.replaceKey(HKCU, kAccountsPath, {}));
+    EXPECT_TRUE(reg.keyExists(HKCU, kAccountsPath));
+    EXPECT_TRUE(reg.subKeyNames(HKCU, kAccountsPath).empty());
+    ASSERT_TRUE(reg.replaceKey(HKCU, "Software\\New\\Key", {{"z", {}}}));
+    EXPECT_THAT(reg.subKeyNames(HKCU, "Software\\New\\Key"), ElementsAre("z"));
+}
+
+TEST(RegistryReplaceKey, RefusedNamesChangeNothing) {
+    TempDir dir;
+    Registry reg(dir.path());
+    ASSERT_TRUE(
+        reg.writeValue(HKCU, std::string(kAccountsPath) + "\\keep", "Port", RegValue::dword(21)));
+    for (auto bad : {std::vector<RegSubkey>{{"x", {}}, {"X", {}}},
+                     {{"a\\b", {}}},
+                     {{"", {}}},
+                     {{"line\nbreak", {}}}}) {
+        EXPECT_FALSE(reg.replaceKey(HKCU, kAccountsPath, bad));
+        EXPECT_FALSE(reg.lastError().empty());
+        EXPECT_THAT(reg.subKeyNames(HKCU, kAccountsPath), ElementsAre("keep"));
+    }
+}
+
+TEST(RegistryWriteValues, WritesAllValuesOfOneKeyAtOnce) {
+    TempDir dir;
+    Registry reg(dir.path());
+    ASSERT_TRUE(reg.writeValues(HKCU, "Software\\R",
+                                {{"A1", RegValue::string("x")}, {"B1", RegValue::dword(3)}}));
+    Registry again(dir.path());
+    EXPECT_THAT(again.valueNames(HKCU, "Software\\R"), ElementsAre("A1", "B1"));
+    EXPECT_FALSE(reg.writeValues(HKCU, "Software\\R", {{"bad\nname", RegValue::string("")}}));
 }
 
 } // namespace

@@ -20,6 +20,8 @@ struct AppContext {
     std::filesystem::path programFolder;
     std::filesystem::path resources;
     std::vector<std::string> arguments; // command-line arguments after the program path
+    // "--browse ACCOUNT": the Open command runs with this account after the first activation.
+    std::string browseAccount;
 };
 
 } // namespace morvane::app

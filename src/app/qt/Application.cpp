@@ -5,6 +5,7 @@
 #include "app/qt/MainForm.h"
 #include "app/qt/Trace.h"
 #include "platform/Paths.h"
+#include "net/Account.h"
 #include "platform/SingleInstance.h"
 #include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtUiServices.h"
@@ -39,8 +40,35 @@ int importSettings(platform::Registry& registry, const char* file) {
     return 0;
 }
 
+// Adds or updates the account "Demo" (used by the run script's demo server).
+int setDemoAccount(platform::Registry& registry, char** args) {
+    auto port = net::PortFromText(args[1]);
+    if (!port) {
+        std::cerr << "morvane: '" << args[1] << "' is not a port number (1 to 65535).\n";
+        return 2;
+    }
+    net::TAccount account;
+    net::LoadAccount(registry, "Demo", account); // keeps options the user set, if any
+    account.Name = "Demo";
+    account.Hostname = args[0];
+    account.Port = *port;
+    account.Username = args[2];
+    account.Password = args[3];
+    account.PromptForPassword = false;
+    account.UseFirewall = false;
+    account.Directory = args[4];
+    std::string error;
+    if (!net::SaveAccount(registry, "Demo", account, &error)) {
+        std::cerr << "morvane: " << error << " " << registry.lastError() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 void usage() {
     std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
+                 "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
+                 "       morvane --set-demo-account HOST PORT USER PASSWORD DIRECTORY\n"
                  "       morvane /InstWeblinks\n"
                  "       morvane --import-settings EXPORT.reg\n"
                  "Settings: "
@@ -75,16 +103,34 @@ int runMorvane(int argc, char** argv) {
         }
         return importSettings(registry, argv[2]);
     }
+    if (argc >= 2 && !std::strcmp(argv[1], "--set-demo-account")) {
+        if (argc != 7) {
+            usage();
+            return 2;
+        }
+        return setDemoAccount(registry, argv + 2);
+    }
 
     // Relative paths mean this process's working folder; made absolute now, they keep that
     // meaning when handed to a running instance or saved later.
     std::vector<std::string> arguments(argv, argv + argc);
+    std::string browseAccount;
+    if (arguments.size() >= 2 && arguments[1] == "--browse") {
+        if (arguments.size() < 3) {
+            usage();
+            return 2;
+        }
+        browseAccount = arguments[2];
+        arguments.erase(arguments.begin() + 1, arguments.begin() + 3);
+    }
     for (std::size_t i = 1; i < arguments.size(); ++i)
         if (!platform::isRemoteReference(arguments[i]))
             arguments[i] = platform::absolutePath(arguments[i]);
     std::optional<platform::SingleInstance> instance;
     std::string instanceProblem;
-    if (singleInstanceEnabled(registry)) {
+    // A start that browses an account runs as its own instance: whoever started it (the demo)
+    // waits for this window, not for a hand-over that returns at once.
+    if (browseAccount.empty() && singleInstanceEnabled(registry)) {
         instance.emplace(platform::defaultRuntimeDir());
         switch (instance->claim()) {
         case platform::SingleInstance::Role::First:
@@ -158,6 +204,7 @@ int runMorvane(int argc, char** argv) {
     context.programFolder = programFolder;
     context.resources = resources;
     context.arguments.assign(arguments.begin() + 1, arguments.end());
+    context.browseAccount = browseAccount;
 
     TMainForm form(context);
     dialogs.setParent(&form);

@@ -3,7 +3,9 @@
 
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
+#include "app/RecentFiles.h"
 #include "app/RemoteReference.h"
+#include "app/qt/AccountWindows.h"
 #include "app/qt/DocumentPage.h"
 #include "app/qt/MorvaneEditor.h"
 #include "app/qt/Trace.h"
@@ -109,11 +111,20 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
         context_.clipboard->setChangedHandler([this] { refreshClipboardState(); });
     installBrowserWindows(*this);
     installRemoteDocuments(*this);
+    installAccountWindows(*this);
     installEventFilter(this);
     setAcceptDrops(true);
 }
 
 TMainForm::~TMainForm() {
+    // Documents still here when the window goes (a closed one whose deletion was still queued
+    // when the loop ended, as the last one at exit may be) go first, while the services their
+    // destructors call exist, so they still enter the recent-files list.
+    std::vector<QPointer<DocumentPage>> documents;
+    for (DocumentPage* page : findChildren<DocumentPage*>())
+        documents.emplace_back(page);
+    for (auto& page : documents)
+        delete page.data();
     if (context_.clipboard) context_.clipboard->setChangedHandler({});
 }
 
@@ -198,7 +209,7 @@ void TMainForm::createActions() {
          {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile", "FileSave",
           "FileSaveAs", "FileClose", "EditUndo", "EditRedo", "EditCut", "EditCopy", "EditPaste",
           "EditSelectAll", "EditIndent", "EditUnindent", "SearchUseRegularExpressions",
-          "FilePrintSetup", "FilePrint"})
+          "FilePrintSetup", "FilePrint", "FileOpen", "SettingsAccounts"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {
@@ -231,6 +242,10 @@ void TMainForm::createActions() {
     connect(action("HelpAbout"), &QAction::triggered, this, &TMainForm::showAbout);
     connect(action("FileOpenLocalFile"), &QAction::triggered, this,
             &TMainForm::openLocalFileCommand);
+    connect(action("FileOpen"), &QAction::triggered, this, &TMainForm::openRemoteCommand);
+    connect(action("SettingsAccounts"), &QAction::triggered, this, [this] {
+        if (remote_.showAccounts) remote_.showAccounts();
+    });
     connect(action("FileSave"), &QAction::triggered, this, [this] {
         if (auto* doc = requireDocument()) doc->Save();
     });
@@ -278,6 +293,9 @@ void TMainForm::createMenus() {
     recentMenu_ = file->addMenu(action("FileReopen")->text());
     recentMenu_->setObjectName("ReopenMenu");
     recentMenu_->menuAction()->setEnabled(false);
+    connect(recentMenu_, &QMenu::triggered, this, [this](QAction* item) {
+        if (item->data().isValid()) reopenRecent(item->data().toInt());
+    });
     add(file, {"|", "FileSave", "FileSaveAs", "FileSaveAsLocalFile", "|", "FileRevert",
                "FilePrintSetup", "FilePrint", "FileClose", "|", "FileExit"});
 
@@ -470,6 +488,7 @@ void TMainForm::createStatusBar() {
 void TMainForm::formCreate() {
     closing_ = false;
     reloadDefaultAccount();
+    rebuildRecentMenus();
     extensionTable_.load(context_.programFolder / "filetypes.txt");
     setOutputVisible(settings_.showOutputAtStart());
     auto height = parseInteger(readSetting("Output height"));
@@ -586,6 +605,19 @@ void TMainForm::firstActivation() {
     for (const std::string& argument : context_.arguments)
         openArgument(argument);
     trace("activated");
+    if (!context_.browseAccount.empty()) {
+        // After the activation is done, so the window is up behind the browser.
+        QTimer::singleShot(0, this, [this] {
+            net::TAccount account;
+            std::string error;
+            if (!net::LoadAccount(*context_.registry, context_.browseAccount, account, &error)) {
+                context_.dialogs->message(platform::MsgKind::Error, error);
+                return;
+            }
+            lastAccount_ = account;
+            openRemoteCommand();
+        });
+    }
     emit firstActivationFinished();
     if (qEnvironmentVariableIntValue("MORVANE_QUIT_WHEN_READY"))
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -656,20 +688,70 @@ void TMainForm::openArgument(const std::string& argument) {
         onOpenArgument(argument);
         return;
     }
-    if (IsRemoteReference(argument)) {
-        TRemoteReference ref = ParseRemoteReference(argument, *context_.registry);
-        net::TAccount account;
-        if (ref.ok && !net::LoadAccount(*context_.registry, ref.account, account, &ref.error))
-            ref.ok = false;
-        if (!ref.ok) {
-            context_.dialogs->message(platform::MsgKind::Error, ref.error);
-            return;
-        }
-        if (remote_.openRemoteDocument)
-            remote_.openRemoteDocument(account, ref.directory, ref.fileName);
+    if (!IsRemoteReference(argument)) {
+        openLocalFiles({argument});
         return;
     }
-    openLocalFiles({argument});
+    TReferenceParse parsed = ParseRemoteReference(argument, *context_.registry);
+    net::TAccount account;
+    std::string error = parsed.error;
+    if (parsed.ok &&
+        !net::LoadAccount(*context_.registry, parsed.reference.account, account, &error))
+        parsed.ok = false;
+    if (!parsed.ok) {
+        context_.dialogs->message(platform::MsgKind::Error, error);
+        return;
+    }
+    if (!remote_.openRemoteDocument) {
+        appendOutput("Remote files cannot be opened in this build: " + argument);
+        return;
+    }
+    remote_.openRemoteDocument(account, parsed.reference.directory, parsed.reference.fileName);
+}
+
+void TMainForm::openRemoteCommand() {
+    if (!remote_.browse) return;
+    auto result = remote_.browse(TBrowserMode::Open, lastAccount_, "");
+    if (!result) return;
+    lastAccount_ = result->account;
+    if (!remote_.openRemoteDocument) return;
+    for (const std::string& name : result->fileNames)
+        remote_.openRemoteDocument(result->account, result->account.Directory, name);
+}
+
+void TMainForm::addRecentFile(const std::string& account, const std::string& directory,
+                              const std::string& fileName) {
+    std::string error;
+    if (!TRecentFiles(*context_.registry).Add(account, directory, fileName, &error))
+        context_.dialogs->message(platform::MsgKind::Error, error);
+    rebuildRecentMenus();
+}
+
+void TMainForm::rebuildRecentMenus() {
+    recentMenu_->clear();
+    for (const TRecentEntry& e : TRecentFiles(*context_.registry).MenuEntries()) {
+        QAction* item = recentMenu_->addAction(fromBytes(TRecentFiles::Caption(e)));
+        item->setData(e.number);
+    }
+    recentMenu_->menuAction()->setEnabled(!recentMenu_->isEmpty());
+}
+
+void TMainForm::reopenRecent(int n) {
+    platform::Registry& registry = *context_.registry;
+    if (!registry.keyExists(Hive::CurrentUser, kRecentKey)) return;
+    TRecentEntry e = TRecentFiles(registry).Entry(n);
+    if (e.fileName.empty()) return;
+    if (e.account.empty()) {
+        openLocalFiles({e.directory + e.fileName});
+        return;
+    }
+    net::TAccount account;
+    std::string error;
+    if (!net::LoadAccount(registry, e.account, account, &error)) {
+        context_.dialogs->message(platform::MsgKind::Error, error);
+        return;
+    }
+    if (remote_.openRemoteDocument) remote_.openRemoteDocument(account, e.directory, e.fileName);
 }
 
 void TMainForm::openLocalFiles(const std::vector<std::string>& paths) {

@@ -106,6 +106,17 @@ public:
     void reloadDefaultAccount();
     net::TFirewallSettings firewallSettings() const;
 
+    // The Open command: the remote browser with the last-used account; each chosen file opens
+    // as a remote document.
+    void openRemoteCommand();
+    // Enters a closing document into the recent-files list and rebuilds its menus.
+    void addRecentFile(const std::string& account, const std::string& directory,
+                       const std::string& fileName);
+    // Both recent-files menus (File > Reopen and the Open button's drop-down are one menu).
+    void rebuildRecentMenus();
+    QMenu* recentMenu() const { return recentMenu_; }
+    void reopenRecent(int n);
+
 signals:
     void firstActivationFinished();
 

@@ -45,6 +45,8 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     activate();
 }
 
+// A document enters the recent-files list when it closes (closeRequest), while the main window's
+// services still exist.
 TMorvaneEditor::~TMorvaneEditor() = default;
 
 bool TMorvaneEditor::IsActive() const {

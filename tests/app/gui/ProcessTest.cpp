@@ -1,6 +1,8 @@
 // The real executable, started as a user would start it (offscreen), twice where it matters.
 
 #include "support/AsUser.h"
+#include "net/Account.h"
+#include "platform/Registry.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -315,6 +317,45 @@ TEST_F(Morvane, ARuntimeFolderOfAnotherUserReceivesNothing) {
     EXPECT_THAT(readFile(dir / "stderr"), HasSubstr("belongs to another user"));
     ::close(listener);
     ::close(lock);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Morvane, SetDemoAccountAddsOrUpdatesTheDemoAccountInTheStore) {
+    std::string err;
+    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "2121", "demo", "pw1", "/"}, &err), 0) << err;
+    morvane::platform::Registry store(dir / "cfg");
+    morvane::net::TAccount demo;
+    ASSERT_TRUE(morvane::net::LoadAccount(store, "Demo", demo));
+    EXPECT_EQ(demo.Hostname, "127.0.0.1");
+    EXPECT_EQ(demo.Port, 2121);
+    EXPECT_EQ(demo.Username, "demo");
+    EXPECT_EQ(demo.Password, "pw1");
+    EXPECT_EQ(demo.Directory, "/");
+
+    // A second demo on another port updates the same account.
+    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "40000", "demo", "pw2", "/site"}), 0);
+    morvane::platform::Registry again(dir / "cfg");
+    ASSERT_TRUE(morvane::net::LoadAccount(again, "Demo", demo));
+    EXPECT_EQ(demo.Port, 40000);
+    EXPECT_EQ(demo.Password, "pw2");
+    EXPECT_EQ(morvane::net::AccountNames(again).size(), 1u);
+
+    EXPECT_EQ(run({"--set-demo-account", "127.0.0.1", "0", "demo", "pw", "/"}, &err), 2);
+    EXPECT_THAT(err, HasSubstr("not a port number"));
+    EXPECT_EQ(run({"--set-demo-account", "127.0.0.1"}), 2);
+}
+
+TEST_F(Morvane, ABrowsingStartRunsItsOwnWindowBesideAFirstInstance) {
+    pid_t first = startFirst();
+    pid_t browsing = start({"--browse", "Nobody"});
+    running_.push_back(browsing);
+    // It does not hand over and exit: it comes up as a window of its own.
+    EXPECT_TRUE(waitForTrace(browsing, "activated")) << readFile(trace());
+    for (auto& e : traceOf(first))
+        EXPECT_EQ(e.find("hand-over"), std::string::npos) << e;
 }
 
 } // namespace
