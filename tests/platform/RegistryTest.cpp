@@ -432,6 +432,8 @@ TEST(RegistryImport, BytesTheAnsiCodePageLeavesUnassignedRoundTrip) {
     EXPECT_EQ(reg.readValue(HKCU, kSettings, "Odd")->data, expected);
     Registry reread(dir / "store");
     EXPECT_EQ(reread.readValue(HKCU, kSettings, "Odd")->data, expected);
+}
+
 const char* kAccountsPath = "Software\\Orvandel\\Morvane\\2.1\\Accounts";
 
 TEST(RegistryReplaceKey, StoresANewOrderInOneWriteAndKeepsTheKeysPlace) {
