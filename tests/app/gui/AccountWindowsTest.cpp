@@ -55,6 +55,7 @@ protected:
 
 TEST_F(AccountWindows, WithoutAccountsTheManagerAsksForANewOne) {
     TMainForm& f = form();
+    f.remote().chooseDirectory = nullptr; // a build without the remote folder chooser
     TAccountsForm accounts(f);
     EXPECT_EQ(accounts.windowTitle(), "Accounts");
     EXPECT_TRUE(child<QLabel>(&accounts, "NoAccountsLabel")->isVisibleTo(&accounts));
