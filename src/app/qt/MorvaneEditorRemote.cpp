@@ -2,6 +2,7 @@
 // document between the local disk and a server.
 #include "app/qt/MainForm.h"
 #include "app/qt/MorvaneEditor.h"
+#include "app/qt/Trace.h"
 #include "editor/Streams.h"
 #include "editor/qt/CodeMemo.h"
 #include "platform/qt/QtUiServices.h"
@@ -173,6 +174,7 @@ void TMorvaneEditor::Downloaded(std::string& bytes) {
     ApplyFileName();
     CheckDoubleSpaced();
     if (IsActive()) activate();
+    trace("remote-opened " + fileName_);
 }
 
 void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocument) {
