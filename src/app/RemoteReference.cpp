@@ -1,5 +1,7 @@
 #include "app/RemoteReference.h"
 
+#include "platform/Paths.h"
+
 #include "net/Account.h"
 
 namespace morvane::app {
@@ -15,11 +17,7 @@ std::string incorrect(const std::string& text) {
 } // namespace
 
 bool IsRemoteReference(const std::string& text) {
-    if (text.size() < kPrefixLength) return false;
-    std::string head = text.substr(0, kPrefixLength);
-    for (auto& c : head)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return head == "MORVANE://";
+    return platform::isRemoteReference(text);
 }
 
 TReferenceParse ParseRemoteReference(const std::string& text, platform::Registry& registry) {
