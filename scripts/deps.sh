@@ -9,7 +9,7 @@ pkgs=(
     python3 python3-pyftpdlib vsftpd
     xvfb xdotool imagemagick poppler-utils xclip
     curl
-    util-linux
+    util-linux procps
 )
 missing=()
 for p in "${pkgs[@]}"; do
