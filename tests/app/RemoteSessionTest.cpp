@@ -188,7 +188,8 @@ TEST_F(SessionFixture, OpenDownloadsInBinaryAndSaveReplacesThroughATemporaryName
     EXPECT_EQ(host.text, "line one\nline two\n");
     EXPECT_FALSE(commandsStartingWith("TYPE I").empty());
 
-    std::string bytes("new\r\ntext with \0 NUL\r\n\x80\xff", 28);
+    const char raw[] = "new\r\ntext with \0 NUL\r\n\x80\xff";
+    std::string bytes(raw, sizeof raw - 1);
     session->Save(bytes);
     EXPECT_TRUE(session->Busy()); // at once, before any reply
     ASSERT_TRUE(idle());
