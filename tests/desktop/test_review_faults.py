@@ -1,5 +1,5 @@
 """Roads where the program once went wrong in front of a user: a file named by a relative path, a
-click on a drawn character, typing while the clipboard's owner hangs."""
+file with two names, a click on a drawn character, typing while the clipboard's owner hangs."""
 
 import os
 import signal
@@ -39,6 +39,23 @@ class ReviewFaults(desktop.DesktopTestCase):
         self.wait_for(lambda: self.read_file("notes.txt") == b"hello world\n", "the saved file")
         if not existed:
             self.assertFalse(os.path.exists(stray), "nothing is written to the root folder")
+
+    def test_saving_a_file_with_two_names_changes_it_under_both(self):
+        path = self.write_file("page.html", b"<p>old</p>\n")
+        os.link(path, self.path("alias.html"))
+        owner = (65534, 65534) if os.geteuid() == 0 else (os.getuid(), os.getgid())
+        os.chown(path, *owner)  # as root: another user's file, writable by this one
+        os.chmod(path, 0o666)
+        inode = os.stat(path).st_ino
+        app = self.start_morvane(path)
+        app.key("End")
+        app.type("!")
+        app.key("ctrl+s")
+        self.wait_for(lambda: self.read_file("page.html") == b"<p>old</p>!\n", "the saved file")
+        self.assertEqual(self.read_file("alias.html"), b"<p>old</p>!\n", "the other name too")
+        after = os.stat(path)
+        self.assertEqual((after.st_ino, after.st_uid, after.st_gid), (inode,) + owner,
+                         "the same file, with its owner and group")
 
     def test_a_click_on_a_drawn_character_puts_typed_text_before_it(self):
         bars = 60
