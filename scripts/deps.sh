@@ -8,7 +8,7 @@ pkgs=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd
     xvfb xdotool imagemagick poppler-utils xclip
-    curl
+    curl lz4 bc
     util-linux procps
 )
 missing=()

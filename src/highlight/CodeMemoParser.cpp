@@ -33,6 +33,12 @@ void TCodeMemoParser::ReapplyToEditors() {
         e->ParserChanged(this);
 }
 
+void TCodeMemoParser::definitionReplaced() {
+    engine_.DefinitionChanged();
+    states_.Clear();
+    ReapplyToEditors();
+}
+
 void TCodeMemoParser::compile(std::string_view text) {
     // Also after a failed compilation: the definition is left as far as it was built, and the
     // editors using it follow.

@@ -57,6 +57,19 @@ public:
     TSM_Settings& settings() { return def_.settings; }
     const TSM_Settings& settings() const { return def_.settings; }
 
+    // The stored form (the "Parser" property): version 51, the body's size, the body compressed
+    // with the block method. Raises ECodeMemo "%s: %s" (name, then the failure's message).
+    static constexpr std::uint16_t kStoredVersion = 51;
+    std::string SaveStored() const;
+    // Reads a stored form of version 50 or later into a scratch definition and takes it only
+    // when all of it read: a damaged form raises ECodeMemo "%s: %s" and leaves the highlighter
+    // as it was. An older version resets the highlighter and tells onVersionRefused why.
+    void LoadStored(std::string_view stored);
+    std::function<void(TCodeMemoParser& sender, const std::string& message)> onVersionRefused;
+    // Copies source's definition and settings through the stored body; a null source raises
+    // ECodeMemo "Cannot assign a nil to TCodeMemoParser".
+    void Assign(const TCodeMemoParser* source);
+
     // Settings store persistence under registryKey (relative to the current user's hive).
     bool useRegistry = true;
     std::string registryKey;
@@ -79,6 +92,7 @@ private:
     friend class TParserSlots;
     void Attach(TParserSlots* editor);
     void Detach(TParserSlots* editor);
+    void definitionReplaced();
     std::vector<TParserSlots*> editors_;
     std::string name_;
     std::string script_;

@@ -21,6 +21,25 @@ void TParserDefinition::reset() {
     usesCustomParse = false;
 }
 
+void TParserDefinition::takeFrom(TParserDefinition& o) {
+    using std::swap;
+    settings.takeContent(o.settings);
+    swap(caseFlag, o.caseFlag);
+    swap(anchors, o.anchors);
+    swap(startStates, o.startStates);
+    swap(boundStates, o.boundStates);
+    swap(context, o.context);
+    swap(keywords, o.keywords);
+    swap(globalTable, o.globalTable);
+    swap(stateTables, o.stateTables);
+    swap(statesWithTables, o.statesWithTables);
+    swap(anyStateTables, o.anyStateTables);
+    swap(handlers, o.handlers);
+    swap(stateRules, o.stateRules);
+    swap(groups, o.groups);
+    swap(usesCustomParse, o.usesCustomParse);
+}
+
 void TParserDefinition::completeContext() {
     for (auto& c : context)
         if (c.empty()) c = startStates;

@@ -83,6 +83,9 @@ struct TParserDefinition {
     TParserDefinition& operator=(const TParserDefinition&) = delete;
 
     void reset();
+    // Exchanges the whole definition with other (one just loaded); the settings record keeps
+    // its attached editors.
+    void takeFrom(TParserDefinition& other);
     // Every still-empty context entry gets the start states.
     void completeContext();
     const TokenTable* stateTable(int state) const;

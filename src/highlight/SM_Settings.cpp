@@ -53,6 +53,45 @@ void TSM_Settings::reset() {
     keys = editor::TKeyboardActionContoller::globalDefault();
 }
 
+void TSM_Settings::takeContent(TSM_Settings& o) {
+    using std::swap;
+    swap(exampleText, o.exampleText);
+    swap(languageName, o.languageName);
+    swap(wrapOverride, o.wrapOverride);
+    for (auto [a, b] : {std::pair{&options, &o.options},
+                        {&marginWidth, &o.marginWidth},
+                        {&rightMargin, &o.rightMargin},
+                        {&wordWrapColumn, &o.wordWrapColumn},
+                        {&gutterWidth, &o.gutterWidth},
+                        {&indentStep, &o.indentStep},
+                        {&marginColor, &o.marginColor},
+                        {&gutterColor, &o.gutterColor},
+                        {&selTextColor, &o.selTextColor},
+                        {&selTextBack, &o.selTextBack},
+                        {&defaultTab, &o.defaultTab},
+                        {&fontSize, &o.fontSize}})
+        swap(*a, *b);
+    swap(tabColumns, o.tabColumns);
+    swap(effects, o.effects);
+    swap(tokenStyle, o.tokenStyle);
+    swap(editableStyles, o.editableStyles);
+    swap(fontName, o.fontName);
+    swap(fontCharset, o.fontCharset);
+    swap(marginColorDefault, o.marginColorDefault);
+    swap(selTextColorDefault, o.selTextColorDefault);
+    swap(selTextBackDefault, o.selTextBackDefault);
+    swap(gutterColorDefault, o.gutterColorDefault);
+    swap(keys, o.keys);
+    swap(autoReplace, o.autoReplace);
+    swap(templates, o.templates);
+    swap(kwTables_, o.kwTables_);
+    swap(extra_, o.extra_);
+    swap(kwGroups_, o.kwGroups_);
+    const GutterFont font = o.gutterFont_;
+    o.gutterFont_ = gutterFont_;
+    if (!(font == gutterFont_)) setGutterFont(font);
+}
+
 void TSM_Settings::addKeywordTable(KeywordTable table) {
     if (table.states.empty()) table.states.add(0);
     auto same = kwTables_.end();

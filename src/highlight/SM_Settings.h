@@ -82,6 +82,9 @@ public:
     TSM_Settings& operator=(const TSM_Settings&) = delete;
 
     void reset();
+    // Takes every value of other (a record just loaded) in exchange for its own; the attached
+    // editors stay, and hear of a gutter font change.
+    void takeContent(TSM_Settings& other);
 
     std::string exampleText;
     std::string languageName;

@@ -4,14 +4,20 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../../.." && pwd)"
 build="$root/build-hl-fuzz"
+# tests/highlight/fuzz/run_fuzz.sh stored [seconds] fuzzes the decoders and the stored form.
+target=morvane_highlight_fuzz
+if [ "${1:-}" = stored ]; then
+    target=morvane_stored_fuzz
+    shift
+fi
 seconds="${1:-60}"
 # The libraries are instrumented too, so that libFuzzer sees the coverage inside the compiler.
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DMORVANE_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build "$build" --target morvane_highlight_fuzz -j2
-corpus="$build/highlight-corpus"
+cmake --build "$build" --target "$target" -j2
+corpus="$build/$target-corpus"
 mkdir -p "$corpus"
-cp "$root"/resources/highlighters/*.stx "$corpus"/
-"$build/tests/highlight/morvane_highlight_fuzz" -max_total_time="$seconds" -max_len=65536 \
+[ "$target" = morvane_highlight_fuzz ] && cp "$root"/resources/highlighters/*.stx "$corpus"/
+"$build/tests/highlight/$target" -max_total_time="$seconds" -max_len=65536 \
     -timeout=10 -rss_limit_mb=2048 "$corpus"

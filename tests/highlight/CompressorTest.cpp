@@ -1,0 +1,217 @@
+// Both compression methods: round trips, the block method's exact form, and damaged streams.
+#include "highlight/Compressor.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace morvane::highlight;
+namespace text = morvane::highlight::compressor_text;
+
+namespace {
+
+std::string randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = char(rng());
+    return s;
+}
+
+// Source-like text: words from a small vocabulary, runs of blanks, line breaks.
+std::string compressible(std::size_t n, unsigned seed) {
+    static const char* words[] = {"int ", "return ", "value",     "(x)",
+                                  ";\n",  "    ",    "// note\n", "if (a == b) ",
+                                  "{\n",  "}\n",     "\t\t",      "0000000000000000000000"};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < n)
+        s += words[rng() % std::size(words)];
+    s.resize(n);
+    return s;
+}
+
+std::string pack(std::string_view in, int method) {
+    TCompressor c;
+    c.Method = method;
+    std::string out;
+    const std::size_t made = c.Compress(in, out);
+    EXPECT_EQ(made, out.size());
+    return out;
+}
+
+std::string unpack(std::string_view in) {
+    TCompressor c;
+    std::string out;
+    c.Decompress(in, out);
+    return out;
+}
+
+std::string blockStream(std::string_view block, std::int32_t size) {
+    std::string s = "WRZL";
+    for (int i = 0; i < 4; ++i)
+        s.push_back(char(std::uint32_t(size) >> (8 * i)));
+    s.push_back(char(block.size() & 255));
+    s.push_back(char(block.size() >> 8));
+    s += block;
+    return s;
+}
+
+void expectError(std::string_view stream, const char* message) {
+    TCompressor c;
+    std::string out = "kept";
+    try {
+        c.Decompress(stream, out);
+        FAIL() << "no error for a stream of " << stream.size() << " bytes";
+    } catch (const ECompressorException& e) {
+        EXPECT_STREQ(e.what(), message);
+    }
+    EXPECT_EQ(out, "kept");
+}
+
+} // namespace
+
+TEST(Compressor, BothMethodsRoundTripEverySizeAndKindOfData) {
+    std::mt19937 rng(7);
+    for (std::size_t n : {std::size_t(0), std::size_t(1), std::size_t(32767), std::size_t(32768),
+                          std::size_t(32769), std::size_t(65536), std::size_t(rng() % 200000)}) {
+        for (const std::string& data :
+             {randomBytes(n, unsigned(n)), compressible(n, unsigned(n)), std::string(n, 'q')}) {
+            for (int method : {cmCompressorQZ, cmLZH}) {
+                SCOPED_TRACE(testing::Message() << "size " << n << " method " << method);
+                const std::string packed = pack(data, method);
+                EXPECT_EQ(unpack(packed), data);
+            }
+        }
+    }
+}
+
+TEST(Compressor, BlockMethodShrinksTextAndStoresWhatItCannotShrink) {
+    const std::string text = compressible(300000, 3);
+    EXPECT_LT(pack(text, cmCompressorQZ).size(), text.size() / 2);
+    EXPECT_LT(pack(text, cmLZH).size(), text.size() / 3);
+    // Incompressible blocks are stored: mode byte 128, so a block costs 3 bytes more.
+    const std::string noise = randomBytes(65536, 1);
+    EXPECT_EQ(pack(noise, cmCompressorQZ).size(), 8 + 2 * (2 + 1 + 32768) + 3);
+}
+
+TEST(Compressor, BlockFormMatchesTheWrittenVectors) {
+    TCompressor c;
+    std::string out;
+    // Twenty equal bytes are one run item; the control word marks it and three literals.
+    c.CompressBlock(std::string(20, 'a') + "bcd", out);
+    EXPECT_EQ(out, std::string("\x40\x80\x00\x00\x00\x04"
+                               "abcd",
+                               10));
+    // The farthest copy (4095 back) of the longest length (18) is the two bytes 255 255.
+    const std::string x = "ABCDEFGHIJKLMNOPQR";
+    out.clear();
+    c.CompressBlock(x + std::string(4077, 'z') + x, out);
+    std::string expected =
+        std::string("\x40\x00\x00", 3) + x.substr(0, 16) + std::string("\x30\x00", 2) + "QR";
+    expected += std::string("\x00\x0F\xDD"
+                            "z\xFF\xFF",
+                            6);
+    EXPECT_EQ(out, expected);
+    // An empty input is one empty stored block.
+    EXPECT_EQ(pack("", cmCompressorQZ), std::string("WRZL\0\0\0\0\x01\x00\x80", 11));
+    // A whole number of blocks ends with an empty one, and reading stops there.
+    const std::string two = pack(std::string(65536, 'x'), cmCompressorQZ);
+    EXPECT_EQ(two.substr(two.size() - 3), std::string("\x01\x00\x80", 3));
+    EXPECT_EQ(unpack(two + "trailing bytes"), std::string(65536, 'x'));
+}
+
+TEST(Compressor, AdviseChoosesByTheTwoSamples) {
+    TCompressor c;
+    EXPECT_EQ(c.Advise(compressible(98303, 1)), cmLZH);
+    EXPECT_EQ(c.Advise(std::string(98304, 'a')), cmCompressorQZ);
+    EXPECT_EQ(c.Advise(randomBytes(400000, 2)), cmLZH);
+    // Only the samples at one and two thirds count.
+    std::string mixed = randomBytes(98304 * 3, 4);
+    std::fill_n(mixed.begin() + 98304, 32768, ' ');
+    std::fill_n(mixed.begin() + 196608, 32768, ' ');
+    EXPECT_EQ(c.Advise(mixed), cmCompressorQZ);
+    c.AdviseThreshold = 0;
+    EXPECT_EQ(c.Advise(mixed), cmLZH);
+    // Compress with advice leaves the method chosen and writes its signature.
+    c.AdviseThreshold = 40;
+    c.Method = cmAdvise;
+    std::string out;
+    c.Compress(std::string(200000, 'a'), out);
+    EXPECT_EQ(c.Method, cmCompressorQZ);
+    EXPECT_EQ(out.substr(0, 4), "WRZL");
+}
+
+TEST(Compressor, HeadersAndDeclaredSizesAreChecked) {
+    expectError("", text::kNoHeader);
+    expectError("WRZ", text::kNoHeader);
+    expectError(std::string("ABCD\0\0\0\0\x01\x00\x80", 11), text::kNoHeader);
+    // Negative and 2 GB sizes for an input that holds far less.
+    expectError(blockStream("\x80", -1), text::kQZSizeMismatch);
+    expectError(blockStream("\x80", std::int32_t(0x7FFFFFFF)), text::kQZSizeMismatch);
+    expectError(blockStream("\x80xyz", 2), text::kQZSizeMismatch);
+    std::string lzh = pack("hello", cmLZH);
+    lzh[7] = char(0x80);
+    expectError(lzh, text::kLZHSizeMismatch);
+    lzh = pack("hello", cmLZH);
+    lzh[4] = char(0xFF);
+    lzh[5] = char(0xFF);
+    lzh[6] = char(0xFF);
+    lzh[7] = char(0x7F);
+    expectError(lzh, text::kLZHReadError);
+}
+
+TEST(Compressor, DamagedBlocksNeverReachOutsideTheirBuffers) {
+    // Unknown mode, a block length past the input, a copy before the block's start, a copy and
+    // a run past the block's end, an item cut off, a control word cut off.
+    expectError(blockStream(std::string("\x41\x00\x00x", 4), 1), text::kQZReadError);
+    std::string longLen = blockStream("\x80xy", 2);
+    longLen[8] = 9;
+    expectError(longLen, text::kQZReadError);
+    expectError(blockStream(std::string("\x40\x40\x00xy\x00\x30", 7), 5), text::kQZReadError);
+    std::string pastEnd = std::string("\x40\x00\x00", 3) + std::string(16, 'x');
+    expectError(blockStream(pastEnd, 17), text::kQZSizeMismatch); // sound block, other size
+    std::string run = std::string("\x40\x80\x00\x00\x7F\xFF", 6) + "a";
+    expectError(blockStream(run, 32783), text::kQZReadError);
+    expectError(blockStream(std::string("\x40\x80\x00\x00\x00", 5), 0), text::kQZReadError);
+    expectError(blockStream(std::string("\x40\x80\x00\x00", 4), 0), text::kQZReadError);
+    expectError(blockStream(std::string("\x40\x00", 2), 0), text::kQZReadError);
+}
+
+TEST(Compressor, EveryTruncationOfAValidStreamIsAnError) {
+    for (int method : {cmCompressorQZ, cmLZH}) {
+        const std::size_t n = method == cmLZH ? 6000 : 40000; // LZH decodes bit by bit
+        const std::string data = compressible(n, 9) + randomBytes(3000, 9);
+        const std::string packed = pack(data, method);
+        for (std::size_t cut = 0; cut < packed.size(); ++cut) {
+            TCompressor c;
+            std::string out;
+            // Only the QZ stream's empty closing block may be left off.
+            EXPECT_THROW(c.Decompress(std::string_view(packed).substr(0, cut), out),
+                         ECompressorException)
+                << "method " << method << " cut at " << cut;
+        }
+    }
+    const std::string whole = pack(std::string(32768, 'w'), cmCompressorQZ);
+    EXPECT_EQ(unpack(std::string_view(whole).substr(0, whole.size() - 3)), std::string(32768, 'w'));
+}
+
+TEST(Compressor, RandomBytesAfterAHeaderGiveAnErrorOrAResultOfTheDeclaredSize) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 3000; ++round) {
+        std::string s = randomBytes(rng() % 300, rng());
+        const std::uint32_t size = rng() % 70000;
+        std::string head = round % 2 ? "WRZL" : "!HZL";
+        for (int i = 0; i < 4; ++i)
+            head.push_back(char(size >> (8 * i)));
+        if (round % 4 < 2 && s.size() >= 3) s[2] = char(0x40 + (round & 0x40)); // mode byte
+        TCompressor c;
+        std::string out;
+        try {
+            c.Decompress(head + s, out);
+            EXPECT_EQ(out.size(), size);
+        } catch (const ECompressorException&) {
+            EXPECT_TRUE(out.empty());
+        }
+    }
+}
