@@ -85,8 +85,8 @@ private:
         if (budget < steps) throw TooComplex{};
         budget -= steps;
     }
-    bool canStart(const TREFirst& f, std::size_t q) const {
-        if (q < n_ && f.bytes.test(t_[q])) return true;
+    bool canStart(const TREFirst& f, const TRESet& table, std::size_t q) const {
+        if (q < n_ && table[t_[q]]) return true;
         return (q == n_ && f.atEnd) || (q == 0 && f.atStart);
     }
 
@@ -204,11 +204,12 @@ private:
             end_ = pos + c;
             return true;
         }
-        const TREFirst* f =
-            nd.follow >= 0 ? &p_.follows[static_cast<std::size_t>(nd.follow)] : nullptr;
+        const auto fi = static_cast<std::size_t>(nd.follow);
+        const TREFirst* f = nd.follow >= 0 ? &p_.follows[fi] : nullptr;
+        const TRESet* table = nd.follow >= 0 ? &p_.followTables[fi] : nullptr;
         const std::size_t mark = trail_.size();
         for (std::size_t k = c;; --k) {
-            if (!f || canStart(*f, pos + k)) {
+            if (!f || canStart(*f, *table, pos + k)) {
                 spend(1);
                 if (m(nd.next, pos + k)) return true;
                 trail_.resize(mark);
@@ -245,9 +246,8 @@ std::size_t nextCandidate(const TREProgram& p, const unsigned char* t, std::size
         const void* hit = memmem(t + pos, n - pos, p.prefix.data(), p.prefix.size());
         return hit ? static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - t) : npos;
     }
-    if (p.first.bytes.count() == 1 && pos < n) {
-        const int c = static_cast<int>(p.first.bytes._Find_first());
-        const void* hit = std::memchr(t + pos, c, n - pos);
+    if (p.firstByte >= 0 && pos < n) {
+        const void* hit = std::memchr(t + pos, p.firstByte, n - pos);
         if (hit) return static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - t);
         pos = n;
     }
@@ -255,6 +255,25 @@ std::size_t nextCandidate(const TREProgram& p, const unsigned char* t, std::size
         ++pos;
     if (pos < n || p.first.atEnd) return pos;
     return npos;
+}
+
+// Whether the leading repeat, started at pos, leaves any count after which the rest of the
+// pattern could start; when none does, no match starts anywhere in that run.
+bool leadingRunCanMatch(const TREProgram& p, const unsigned char* t, std::size_t n,
+                        std::size_t pos) {
+    const TRENode& r = p.nodes[static_cast<std::size_t>(p.leadingRepeat)];
+    const TRESet& s = p.sets[static_cast<std::size_t>(r.set)];
+    std::size_t q = pos;
+    while (q < n && s[t[q]])
+        ++q;
+    if (q - pos < r.min) return false;
+    if (r.follow < 0) return true;
+    const TREFirst& f = p.follows[static_cast<std::size_t>(r.follow)];
+    const TRESet& table = p.followTables[static_cast<std::size_t>(r.follow)];
+    if ((q == n && f.atEnd) || (pos == 0 && r.min == 0 && f.atStart)) return true;
+    for (std::size_t k = pos + r.min; k <= q && k < n; ++k)
+        if (table[t[k]]) return true;
+    return false;
 }
 
 } // namespace
@@ -294,6 +313,15 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
             while (pos <= n) {
                 pos = nextCandidate(p, t, n, pos);
                 if (pos == std::size_t(-1)) break;
+                if (p.leadingRepeat >= 0 && !leadingRunCanMatch(p, t, n, pos)) {
+                    // Neither a start inside the run nor its end can match: see below.
+                    const TRESet& s = p.sets[static_cast<std::size_t>(
+                        p.nodes[static_cast<std::size_t>(p.leadingRepeat)].set)];
+                    while (pos < n && s[t[pos]])
+                        ++pos;
+                    ++pos;
+                    continue;
+                }
                 mt.budget += kStepsPerPosition;
                 if (mt.attempt(pos)) return found(pos);
                 if (p.leadingRepeat >= 0 && pos < n &&

@@ -650,6 +650,10 @@ void analyse(TREProgram& p) {
         const TREFirst f = fs.of(nd.next);
         if (f.anywhere) continue;
         p.follows.push_back(f);
+        TRESet table{};
+        for (int c = 0; c < 256; ++c)
+            table[c] = f.bytes.test(c) ? 1 : 0;
+        p.followTables.push_back(table);
         nd.follow = static_cast<int>(p.follows.size()) - 1;
     }
     // Skip the groups that open the pattern: they record but never refuse.

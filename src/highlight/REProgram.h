@@ -61,12 +61,14 @@ struct TREProgram {
     std::vector<TRESet> sets;
     std::vector<std::string> strings;
     std::vector<TREFirst> follows;
+    std::vector<TRESet> followTables; // follows as membership bytes, for the matcher
     int start = -1;
     int loopSlots = 0;
 
     // Search acceleration.
     TREFirst first;
     TRESet firstTable{};
+    int firstByte = -1;     // the only byte a match can start with, or -1
     std::string prefix;     // a literal every match starts with (empty: none)
     int leadingRepeat = -1; // an unbounded Repeat that begins every match, or -1
 };
