@@ -310,9 +310,16 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
     try {
         if (forward) {
             std::size_t pos = from;
+            std::size_t required = 0; // where the required character next occurs
             while (pos <= n) {
                 pos = nextCandidate(p, t, n, pos);
                 if (pos == std::size_t(-1)) break;
+                if (p.requiredByte >= 0 && (required < pos || pos == from)) {
+                    const void* hit =
+                        pos < n ? std::memchr(t + pos, p.requiredByte, n - pos) : nullptr;
+                    if (!hit) break;
+                    required = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - t);
+                }
                 if (p.leadingRepeat >= 0 && !leadingRunCanMatch(p, t, n, pos)) {
                     // Neither a start inside the run nor its end can match: see below.
                     const TRESet& s = p.sets[static_cast<std::size_t>(

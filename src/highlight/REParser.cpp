@@ -78,6 +78,7 @@ public:
         if (i_ < p_.size()) throw CompileError{TREError::UnmatchedParenthesis, i_ + 1}; // a ')'
         const int end = add(TRENode(TREOp::End, -1));
         prog_.start = emit(root, end);
+        prog_.required = required(root);
     }
 
 private:
@@ -140,6 +141,42 @@ private:
             return a.min > 0 && width(a.kids[0]);
         }
         return false;
+    }
+
+    // Characters every match of tree n contains.
+    std::bitset<256> required(int n) const {
+        const Ast& a = ast_[n];
+        std::bitset<256> r;
+        switch (a.kind) {
+        case K::Str:
+            for (unsigned char c : a.str)
+                r.set(c);
+            break;
+        case K::Set: {
+            const TRESet& s = prog_.sets[static_cast<std::size_t>(a.set)];
+            if (std::count(s.begin(), s.end(), 1) == 1)
+                r.set(static_cast<std::size_t>(std::find(s.begin(), s.end(), 1) - s.begin()));
+            break;
+        }
+        case K::Cat:
+            for (int k : a.kids)
+                r |= required(k);
+            break;
+        case K::Alt:
+            r.set();
+            for (int k : a.kids)
+                r &= required(k);
+            break;
+        case K::Group:
+            r = required(a.kids[0]);
+            break;
+        case K::Repeat:
+            if (a.min > 0) r = required(a.kids[0]);
+            break;
+        default:
+            break;
+        }
+        return r;
     }
 
     // ---- parsing ----
@@ -656,6 +693,12 @@ void analyse(TREProgram& p) {
         p.followTables.push_back(table);
         nd.follow = static_cast<int>(p.follows.size()) - 1;
     }
+    // A character every match holds beyond its first: when the rest of the text lacks it, the
+    // search can stop.
+    const std::bitset<256> later = p.required & ~p.first.bytes;
+    if (later.any() && !p.first.anywhere)
+        for (int c = 0; c < 256 && p.requiredByte < 0; ++c)
+            if (later.test(static_cast<std::size_t>(c))) p.requiredByte = c;
     // Skip the groups that open the pattern: they record but never refuse.
     int n = p.start;
     while (n >= 0 && p.nodes[n].op == TREOp::Open)

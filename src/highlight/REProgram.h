@@ -68,7 +68,10 @@ struct TREProgram {
     // Search acceleration.
     TREFirst first;
     TRESet firstTable{};
-    int firstByte = -1;     // the only byte a match can start with, or -1
+    int firstByte = -1;
+    std::bitset<256> required; // characters every match contains
+    int requiredByte = -1;  // one of them that is not a first character, or -1     // the only byte
+                            // a match can start with, or -1
     std::string prefix;     // a literal every match starts with (empty: none)
     int leadingRepeat = -1; // an unbounded Repeat that begins every match, or -1
 };

@@ -271,7 +271,8 @@ TEST(REParserSearch, ZeroLengthMatchesLetTheCallerMoveOn) {
 
 TEST(REParserBounds, ExplodingPatternsStopWithAnError) {
     using Clock = std::chrono::steady_clock;
-    const std::string run(5000, 'a');
+    // The b at the end is there so that the search cannot tell at once that nothing matches.
+    const std::string run = std::string(5000, 'a') + "!b";
     for (const char* p : {"(a+)+b", "(a|a)*b", "(a|aa)+b", "((a+)+)+b", "(\\w|a)+b"}) {
         TREParser re;
         ASSERT_TRUE(re.SetExpression(p)) << p;
@@ -312,6 +313,11 @@ TEST(REParserBounds, LargePatternsAndTexts) {
     EXPECT_FALSE(re.SetExpression(nested));
     EXPECT_EQ(re.ErrorNumber(), TREError::TooManySubExpressions);
     ASSERT_TRUE(re.SetExpression("a{65535}"));
+
+    // Without the character every match needs, the search ends at once.
+    ASSERT_TRUE(re.SetExpression("a.*z"));
+    EXPECT_FALSE(re.Search(std::string(1u << 20, 'a'), 0, true));
+    EXPECT_EQ(re.ErrorNumber(), TREError::None);
 
     // One 50 MB line: a leading repeat over it does not try every start again.
     std::string line(50u << 20, 'x');
