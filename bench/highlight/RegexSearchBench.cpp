@@ -41,6 +41,22 @@ void ours(const std::string& text, const char* pattern, int runs) {
                 double(text.size()) / m / 1e6);
 }
 
+// Backward from the end: the last match, as Find with "up" does.
+void backward(const std::string& text, const char* pattern, int runs) {
+    TREParser re;
+    re.SetExpression(pattern);
+    std::vector<double> secs;
+    std::size_t at = 0;
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = Clock::now();
+        re.Search(text, text.size(), false);
+        at = re.MatchStart();
+        secs.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+    }
+    std::printf("morvane    %-24s backward from the end: found at %zu, median %.6f s\n", pattern,
+                at, median(secs));
+}
+
 void standard(const std::string& text, const char* label, const char* pattern, int runs) {
     const std::string slice = text.substr(0, std::min<std::size_t>(text.size(), 8u << 20));
     const std::regex re(pattern);
@@ -74,6 +90,7 @@ int main(int argc, char** argv) {
     ours(text, "\"free\"\\s*\\(", runs);
     ours(text, "[0-9]+\\.[0-9]+", runs);
     ours(text, "\"printf\"\\s*\\(", runs);
+    backward(text, "\"printf\"\\s*\\(", runs);
     standard(text, "\"free\"\\s*\\(", "free\\s*\\(", std::min(runs, 3));
     standard(text, "[0-9]+\\.[0-9]+", "[0-9]+\\.[0-9]+", std::min(runs, 3));
     return 0;

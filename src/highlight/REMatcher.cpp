@@ -346,6 +346,11 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
         } else {
             std::size_t pos = (from >= n && n > 0) ? n - 1 : from;
             for (;;) {
+                if (p.firstByte >= 0 && !p.first.anywhere && !p.first.atStart && pos < n) {
+                    const void* hit = memrchr(t, p.firstByte, pos + 1);
+                    if (!hit) break;
+                    pos = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - t);
+                }
                 if (candidate(p, t, n, pos)) {
                     mt.budget += kStepsPerPosition;
                     if (mt.attempt(pos)) return found(pos);
