@@ -10,6 +10,7 @@ pkgs=(
     xvfb xdotool imagemagick poppler-utils xclip
     curl lz4 bc
     util-linux procps
+    libpcre2-dev
 )
 missing=()
 for p in "${pkgs[@]}"; do
