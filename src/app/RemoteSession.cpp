@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace morvane::app {
 
@@ -59,6 +61,32 @@ int CodeInMessage(const std::string& message) {
 }
 
 } // namespace
+
+std::optional<net::TDirectoryEntry> EntryFromStatus(const std::string& reply,
+                                                    const std::string& name) {
+    std::string code = reply.substr(0, 3);
+    std::optional<net::TDirectoryEntry> found;
+    std::size_t start = reply.find('\n');
+    while (start != std::string::npos) {
+        std::size_t end = reply.find('\n', start + 1);
+        if (end == std::string::npos) break; // the last line closes the reply
+        std::string_view line(reply.data() + start + 1, end - start - 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Some servers repeat the code on every line; a listing line never starts with digits.
+        if (line.size() >= 4 && line.substr(0, 3) == code && line[3] == '-') line.remove_prefix(4);
+        while (!line.empty() && line.front() == ' ')
+            line.remove_prefix(1);
+        net::TDirectoryEntry entry;
+        if (net::ParseListLine(line, entry)) {
+            // A file gives one line; more is a folder's content, whatever the names.
+            if (found) return std::nullopt;
+            found = std::move(entry);
+        }
+        start = end;
+    }
+    if (found && found->Name != name) return std::nullopt;
+    return found;
+}
 
 std::optional<int> ModeFromAttributes(const std::string& attributes) {
     if (attributes.size() < 10) return std::nullopt;
@@ -245,7 +273,13 @@ void TRemoteSession::RunQueue() {
     if (queue_.front().kind == OpKind::Close) return NextOp(); // needs no connection
     SetBusy(true, transferring_);
     timedOut_ = cancelled_ = false;
-    if (ftp_.Connected() && loggedIn_) {
+    if (ftp_.Connected() && loggedIn_ && queue_.front().kind == OpKind::Save &&
+        std::chrono::steady_clock::now() - lastReply_ < std::chrono::seconds(1)) {
+        // The server answered a moment ago; should the connection have gone since, the save's
+        // first command finds out and the session logs in again.
+        unprobed_ = true;
+        NextOp();
+    } else if (ftp_.Connected() && loggedIn_) {
         step_ = Step::Noop;
         Arm();
         ftp_.Noop();
@@ -264,6 +298,7 @@ void TRemoteSession::ResetConnection() {
 }
 
 void TRemoteSession::StartConnect() {
+    unprobed_ = false;
     ResetConnection();
     step_ = Step::Connecting;
     Arm();
@@ -272,6 +307,7 @@ void TRemoteSession::StartConnect() {
 
 void TRemoteSession::Connected(bool error) {
     ++events_;
+    lastReply_ = std::chrono::steady_clock::now();
     if (step_ != Step::Connecting) return;
     if (error) return LoginFailed();
     loggedIn_ = true;
@@ -331,6 +367,51 @@ void TRemoteSession::Custom(Step step, const std::string& command) {
     ftp_.SendCommand(command);
 }
 
+// STAT with the file's name answers on the control connection what a listing would, without a
+// data connection. Names the server could take for options or patterns go to LIST.
+void TRemoteSession::StartStatus(Step step) {
+    Step list = step == Step::OpenStat    ? Step::OpenList
+                : step == Step::CheckStat ? Step::CheckList
+                                          : Step::ListAfter;
+    if (statRefused_ || ftp_.SystemType() > 1 || fileName_.empty() || fileName_[0] == '-' ||
+        fileName_.find_first_of("*?[]{}~\\") != std::string::npos)
+        return StartList(list);
+    entry_ = Entry();
+    Custom(step, "STAT " + fileName_);
+}
+
+void TRemoteSession::StatusDone(int code, const std::string& reply) {
+    Step step = step_;
+    Step list = step == Step::OpenStat    ? Step::OpenList
+                : step == Step::CheckStat ? Step::CheckList
+                                          : Step::ListAfter;
+    if (code == 500 || code == 502 || code == 504) statRefused_ = true;
+    std::optional<net::TDirectoryEntry> found;
+    if (code >= 211 && code <= 213) found = EntryFromStatus(reply, fileName_);
+    // No line for the file proves nothing (a server may answer STAT differently): the listing
+    // decides.
+    if (!found) return StartList(list);
+    entry_ = {true, found->Size, found->Date, found->Attributes};
+    step_ = Step::Idle;
+    switch (step) {
+    case Step::OpenStat:
+        return OpenEntryKnown();
+    case Step::CheckStat:
+        listOk_ = true;
+        return DecideChanged();
+    default:
+        return AfterListing();
+    }
+}
+
+void TRemoteSession::OpenEntryKnown() {
+    if (entry_.found) stamp_.listDate = entry_.date;
+    buffer_.clear();
+    step_ = Step::Retrieve;
+    Arm();
+    ftp_.RetrieveToString(fileName_, buffer_);
+}
+
 void TRemoteSession::StartList(Step step) {
     entry_ = Entry();
     step_ = step;
@@ -343,7 +424,13 @@ void TRemoteSession::StartList(Step step) {
 void TRemoteSession::CustomDone(int code, const std::string& reply) {
     if (code < 200) return; // a preliminary reply; the real one follows
     ++events_;
+    lastReply_ = std::chrono::steady_clock::now();
     Step step = step_;
+    if (unprobed_ && step == Step::CheckSize && code == 421) {
+        // The server is closing the connection it kept idle: log in again, then save.
+        return StartConnect();
+    }
+    unprobed_ = false;
     switch (step) {
     case Step::OpenMdtm:
         stamp_ = Stamp();
@@ -351,18 +438,23 @@ void TRemoteSession::CustomDone(int code, const std::string& reply) {
             stamp_.mdtm = ReplyText(reply);
             step_ = Step::Retrieve;
         } else {
-            return StartList(Step::OpenList);
+            return StartStatus(Step::OpenStat);
         }
         break;
     case Step::CheckSize:
         sizeCode_ = code;
         if (code == 213) remoteSize_ = ParseSize(ReplyText(reply)).value_or(-1);
         if (!stamp_.mdtm.empty()) return Custom(Step::CheckMdtm, "MDTM " + fileName_);
-        return StartList(Step::CheckList);
+        return StartStatus(Step::CheckStat);
     case Step::CheckMdtm:
         mdtmCode_ = code;
         if (code == 213) remoteMdtm_ = ReplyText(reply);
-        return StartList(Step::CheckList);
+        return StartStatus(Step::CheckStat);
+    case Step::OpenStat:
+    case Step::CheckStat:
+    case Step::StatAfter:
+        Disarm();
+        return StatusDone(code, reply);
     case Step::SizeTemp:
         tempSizeCode_ = code;
         if (code == 213) tempSize_ = ParseSize(ReplyText(reply)).value_or(-1);
@@ -418,6 +510,7 @@ void TRemoteSession::Listed(const std::string& name, const std::string& date, st
 
 void TRemoteSession::CommandDone(TFTPState state, bool error) {
     ++events_;
+    lastReply_ = std::chrono::steady_clock::now();
     Step step = step_;
     if (step == Step::Idle || step == Step::Asking) return;
     Disarm();
@@ -425,6 +518,10 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
     if (aborted) loggedIn_ = false;
     // A custom command whose connection went away, or that could not be sent.
     if (state == net::ftpCustomCommand && !error) return;
+    if (std::exchange(unprobed_, false) && step == Step::CheckSize && !cancelled_) {
+        // The connection went while idle and no NOOP found out: open it again and save.
+        return StartConnect();
+    }
     switch (step) {
     case Step::Connecting:
         return LoginFailed();
@@ -448,14 +545,12 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
         return StartConnect();
     case Step::OpenMdtm:
         return OpenFailed(FailureText());
+    case Step::OpenStat:
+        if (aborted || !ftp_.Connected()) return OpenFailed(FailureText());
+        return StartList(Step::OpenList);
     case Step::OpenList:
         if (aborted) return OpenFailed(FailureText());
-        if (entry_.found) stamp_.listDate = entry_.date;
-        buffer_.clear();
-        step_ = Step::Retrieve;
-        Arm();
-        ftp_.RetrieveToString(fileName_, buffer_);
-        return;
+        return OpenEntryKnown();
     case Step::Retrieve: {
         if (error) return OpenFailed(FailureText());
         queue_.pop_front();
@@ -473,6 +568,9 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
     case Step::CheckSize:
     case Step::CheckMdtm:
         return SaveFailed(FailureText());
+    case Step::CheckStat:
+        if (aborted || !ftp_.Connected()) return SaveFailed(FailureText());
+        return StartList(Step::CheckList);
     case Step::CheckList:
         if (aborted) return SaveFailed(FailureText());
         listOk_ = !error;
@@ -512,19 +610,12 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
         if (error) return SaveFailed(FailureText());
         host_.Saved();
         return AfterReplace();
-    case Step::ListAfter: {
+    case Step::StatAfter:
+        if (aborted || !ftp_.Connected()) return FinishSave();
+        return StartList(Step::ListAfter);
+    case Step::ListAfter:
         if (aborted) return FinishSave();
-        if (!entry_.found) {
-            if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
-            return FinishSave();
-        }
-        if (stamp_.mdtm.empty()) stamp_.listDate = entry_.date;
-        auto now = ModeFromAttributes(entry_.attributes);
-        if (originalMode_ && now && *now != *originalMode_)
-            return Custom(Step::Chmod, "SITE CHMOD " + ModeText(*originalMode_) + " " + fileName_);
-        if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
-        return FinishSave();
-    }
+        return AfterListing();
     case Step::Chmod:
     case Step::MdtmAfter:
         return FinishSave(); // the file is saved; only its bookkeeping was cut short
@@ -645,7 +736,21 @@ void TRemoteSession::StartUpload() {
 // original's mode is unknown and MDTM works, the listing has nothing to offer.
 void TRemoteSession::AfterReplace() {
     if (!originalMode_ && !stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
-    StartList(Step::ListAfter);
+    StartStatus(Step::StatAfter);
+}
+
+// What the listing after the rename showed: the mode goes back when it differs.
+void TRemoteSession::AfterListing() {
+    if (!entry_.found) {
+        if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
+        return FinishSave();
+    }
+    if (stamp_.mdtm.empty()) stamp_.listDate = entry_.date;
+    auto now = ModeFromAttributes(entry_.attributes);
+    if (originalMode_ && now && *now != *originalMode_)
+        return Custom(Step::Chmod, "SITE CHMOD " + ModeText(*originalMode_) + " " + fileName_);
+    if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
+    FinishSave();
 }
 
 void TRemoteSession::UploadStored() {

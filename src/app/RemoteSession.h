@@ -47,6 +47,11 @@ public:
     virtual void CloseRequested() = 0;
 };
 
+// The entry of a STAT reply about one file: its only listing line (between the reply's first and
+// last line), when that line names the file; nullopt otherwise.
+std::optional<net::TDirectoryEntry> EntryFromStatus(const std::string& reply,
+                                                    const std::string& name);
+
 // The mode bits an attribute string ("-rwxr-sr-x", with anything after the tenth character
 // ignored) gives; nullopt when one of the nine permission characters cannot be read.
 std::optional<int> ModeFromAttributes(const std::string& attributes);
@@ -108,16 +113,19 @@ private:
         Cwd,
         Noop,
         OpenMdtm,
+        OpenStat,
         OpenList,
         Retrieve,
         CheckSize,
         CheckMdtm,
+        CheckStat,
         CheckList,
         StoreTemp,
         SizeTemp,
         Rename,
         DeleteTemp,
         StorePlain,
+        StatAfter,
         ListAfter,
         Chmod,
         MdtmAfter,
@@ -156,6 +164,10 @@ private:
     void AfterReplace();
     void FinishSave();
     void StartList(Step step);
+    void StartStatus(Step step);
+    void StatusDone(int code, const std::string& reply);
+    void OpenEntryKnown();
+    void AfterListing();
     void Custom(Step step, const std::string& command);
 
     void Connected(bool error);
@@ -185,6 +197,10 @@ private:
     std::string fileName_, directory_, home_;
     std::chrono::milliseconds timeout_{30000};
     platform::TimerId timer_ = 0;
+    std::chrono::steady_clock::time_point lastReply_{};
+    // The queued operation started without a NOOP: its first command may find the connection gone.
+    bool unprobed_ = false;
+    bool statRefused_ = false; // the server does not know STAT with a name
     bool timerArmed_ = false;
     bool timedOut_ = false;
     bool cancelled_ = false;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace morvane::app {
 namespace {
@@ -179,6 +180,20 @@ struct SessionFixture : ::testing::Test {
         ASSERT_EQ(host.downloads, 1);
     }
 
+    // STAT NAME as a Unix server answers it: the file's listing line between two 213 lines,
+    // with the attributes modes() gives for the how-manyth STAT this is.
+    int stats = 0;
+    void serveStat(std::function<std::string(int)> modes) {
+        server.handlers["STAT"] = [this, modes](ScriptedFtpServer::Session& s,
+                                                const std::string& a) {
+            std::string content;
+            if (!lookup(a, content)) return s.send("213-Status follows:\r\n213 End of status\r\n");
+            s.send("213-Status follows:\r\n" + modes(++stats) + "    1 0        0      " +
+                   std::to_string(content.size()) + " Jan 01 12:00 " + a +
+                   "\r\n213 End of status\r\n");
+        };
+    }
+
     std::string renameFrom;
 };
 
@@ -306,6 +321,8 @@ TEST_F(SessionFixture, DroppedConnectionFoundByNoopReconnectsAndSaves) {
     };
     start();
     openFile();
+    RunUntil(
+        *loop, [&] { return false; }, 1100); // idle long enough to be probed
     session->Save("after reconnect\n");
     ASSERT_TRUE(idle());
     EXPECT_EQ(file("page.html"), "after reconnect\n");
@@ -493,6 +510,156 @@ TEST_F(SessionFixture, MirrorCopyIsWrittenAndItsFailureDoesNotStopTheUpload) {
     EXPECT_EQ(file("page.html"), "still saved\n");
     EXPECT_EQ(host.notes.size(), 1u);
     EXPECT_EQ(host.saves, 2);
+}
+
+TEST_F(SessionFixture, StatReplacesTheListingsOfASaveAndPutsTheModeBack) {
+    // The original is executable; the renamed upload comes back without x, the second time with.
+    serveStat([](int n) { return n == 2 ? "-rw-r--r--" : "-rwxr-x---"; });
+    start();
+    openFile();
+    // Saved right after the open: the fresh connection needs no NOOP first.
+    session->Save("#!/bin/sh\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(commandsStartingWith("SITE CHMOD"),
+              std::vector<std::string>{"SITE CHMOD 750 page.html"});
+    session->Save("#!/bin/sh\nexit 0\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 2);
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(commandsStartingWith("SITE CHMOD").size(), 1u); // the mode was right already
+    EXPECT_EQ(stats, 4);
+    EXPECT_TRUE(commandsStartingWith("LIST").empty());
+    EXPECT_TRUE(commandsStartingWith("NOOP").empty());
+}
+
+TEST_F(SessionFixture, StatWithoutMdtmFindsTheChangedDateAndKeepsTheNewOne) {
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    std::string date = "Jan  1 12:00";
+    server.handlers["STAT"] = [&](ScriptedFtpServer::Session& s, const std::string& a) {
+        std::lock_guard lock(m);
+        s.send("213-Status of \"/home/user/" + a + "\":\r\n -rw-r--r--   1 user group " +
+               std::to_string(server.files[a].size()) + " " + date + " " + a + "\r\n213 End\r\n");
+    };
+    start();
+    openFile();
+    {
+        std::lock_guard lock(m);
+        date = "Jan  2 08:00"; // rewritten elsewhere, same length
+    }
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+
+    // Overwritten: the date after the rename is the one the next save compares with.
+    host.changedAnswers = {TChangedAnswer::Overwrite};
+    {
+        std::lock_guard lock(m);
+        date = "Jan  3 09:00";
+    }
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    session->Save("mine again\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 2u);
+    EXPECT_EQ(file("page.html"), "mine again\n");
+    EXPECT_TRUE(commandsStartingWith("LIST").empty());
+}
+
+TEST_F(SessionFixture, RefusedStatFallsBackToTheListingAndIsNotAskedAgain) {
+    server.handlers["STAT"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 STAT not implemented\r\n");
+    };
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    start();
+    openFile();
+    session->Save("one\n");
+    ASSERT_TRUE(idle());
+    session->Save("two\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "two\n");
+    EXPECT_EQ(host.saves, 2);
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(commandsStartingWith("STAT").size(), 1u);
+    EXPECT_FALSE(commandsStartingWith("LIST").empty());
+}
+
+TEST_F(SessionFixture, StatReplyWithoutTheFileLetsTheListingDecide) {
+    // This server answers STAT, but never with the file's line.
+    server.replies["STAT"] = "213-Status follows:\r\n213 End of status\r\n";
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    start();
+    openFile();
+    // The file is still there: the listing finds it, so no question.
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(file("page.html"), "mine\n");
+
+    // A changed size in the listing still asks before writing.
+    {
+        std::lock_guard lock(m);
+        server.files["page.html"] = "someone else's longer edit\n";
+    }
+    session->Save("again\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_EQ(file("page.html"), "someone else's longer edit\n");
+}
+
+TEST_F(SessionFixture, UnprobedConnectionThatIsGoneLogsInAgainAndSaves) {
+    serveStat([](int) { return "-rw-r--r--"; });
+    int sizes = 0;
+    server.handlers["SIZE"] = [&](ScriptedFtpServer::Session& s, const std::string& a) {
+        if (a == "page.html") ++sizes;
+        if (sizes == 1) { // the server ends the idle session as the save begins
+            s.send("421 Timeout, closing\r\n");
+            return s.close();
+        }
+        if (sizes == 3 && a == "page.html") return s.close(); // gone without a word
+        std::string content;
+        s.send(lookup(a, content) ? "213 " + std::to_string(content.size()) + "\r\n"
+                                  : "550 No such file\r\n");
+    };
+    start();
+    openFile();
+    session->Save("first\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "first\n");
+    session->Save("second\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "second\n");
+    EXPECT_EQ(host.saves, 2);
+    EXPECT_TRUE(host.failures.empty() && host.retryQuestions.empty());
+    EXPECT_TRUE(commandsStartingWith("NOOP").empty());
+    EXPECT_EQ(commandsStartingWith("USER").size(), 3u);
+}
+
+TEST(StatusReplies, TheOnlyListingLineNamingTheFile) {
+    auto entry = EntryFromStatus("213-Status follows:\n-rw-r--r--    1 0        0     6 Dec 09 "
+                                 "01:06 a b.txt\n213 End of status",
+                                 "a b.txt");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->Size, 6);
+    EXPECT_EQ(entry->Attributes, "-rw-r--r--");
+    // The code repeated on the middle line, and a leading space.
+    EXPECT_TRUE(
+        EntryFromStatus("211-Status:\n211- -rwxr-xr-x 1 u g 9 Jan  1 2024 x.sh\n211 End", "x.sh"));
+    // No line, another name, a single-line reply, and a folder's content (more than one line).
+    EXPECT_FALSE(EntryFromStatus("213-Status follows:\n213 End of status", "a"));
+    EXPECT_FALSE(EntryFromStatus("213-S\n-rw-r--r-- 1 u g 6 Jan  1 12:00 ab\n213 E", "a"));
+    EXPECT_FALSE(EntryFromStatus("213 -rw-r--r-- 1 u g 6 Jan  1 12:00 a", "a"));
+    EXPECT_FALSE(EntryFromStatus("213-S\n-rw-r--r-- 1 u g 6 Jan  1 12:00 a\n"
+                                 "-rw-r--r-- 1 u g 6 Jan  1 12:00 b\n213 E",
+                                 "a"));
 }
 
 TEST(AttributeModes, SpecialBitsUnreadableCharactersAndTrailingMarks) {
