@@ -216,6 +216,7 @@ private:
     std::string localFile_;     // the target as the caller named it
     std::string targetPath_;    // the file that the download replaces (a link's target)
     std::string tempPath_;      // where the download is written until it completes
+    bool directFile_ = false;   // the target is a device or a pipe, written into as it is
     int fileFd_ = -1;
 };
 

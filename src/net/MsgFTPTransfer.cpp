@@ -121,7 +121,15 @@ void TMsgFTP::OpenLocalFile() {
     }
     struct stat old {};
     bool exists = ::stat(targetPath_.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) fail(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    if (exists && S_ISDIR(old.st_mode)) fail(EISDIR);
+    directFile_ = exists && !S_ISREG(old.st_mode);
+    if (directFile_) {
+        // A device or a pipe (/dev/null, /dev/stdout) holds no old contents to keep: write
+        // into it as it is.
+        fileFd_ = ::open(targetPath_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fileFd_ < 0) fail(errno);
+        return;
+    }
 
     std::size_t slash = targetPath_.rfind('/');
     std::string dir = slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1);
@@ -154,6 +162,11 @@ bool TMsgFTP::FinishLocalFile(bool completed) {
     int err = 0;
     if (completed && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
+    if (directFile_) {
+        if (!completed || err == 0 || err == EINVAL) return true; // devices need no fsync
+        errorMessage_ = "Could not write local file " + localFile_ + ": " + std::strerror(err);
+        return false;
+    }
     if (completed && err == 0 && ::rename(tempPath_.c_str(), targetPath_.c_str()) != 0) err = errno;
     if (!completed || err != 0) ::unlink(tempPath_.c_str());
     if (!completed || err == 0) return true;

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace morvane::net;
@@ -383,4 +387,20 @@ TEST(FtpTransfer, AFailedDownloadLeavesTheOldFileAsItWas) {
     // A folder is never taken for the file.
     EXPECT_THROW(g.ftp.RetrieveToFile("new.txt", (dir / "real").string()), std::system_error);
     EXPECT_FALSE(g.ftp.Busy());
+
+    // A device or a pipe has no old contents to keep: the bytes go straight into it.
+    g.ftp.RetrieveToFile("new.txt", "/dev/null");
+    ASSERT_TRUE(g.waitDone());
+    EXPECT_FALSE(g.lastDone().error) << g.ftp.ErrorMessage();
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    int reader = ::open((dir / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    g.ftp.RetrieveToFile("new.txt", (dir / "pipe").string());
+    ASSERT_TRUE(g.waitDone());
+    EXPECT_FALSE(g.lastDone().error) << g.ftp.ErrorMessage();
+    char got[64] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), ssize_t(12));
+    EXPECT_EQ(std::string(got), "new contents");
+    ::close(reader);
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
 }
