@@ -209,7 +209,7 @@ TRemoteSession::TRemoteSession(platform::EventLoop& loop, TRemoteSessionHost& ho
     };
     ftp_.OnTransferProgress = [this](net::TMsgFTP*, std::int64_t bytes) {
         if (step_ == Step::Idle || step_ == Step::Asking) return;
-        Arm(); // a transfer that moves is not stalled
+        lastProgress_ = std::chrono::steady_clock::now(); // a transfer that moves is not stalled
         bool storing = ftp_.State() == net::ftpStoring;
         host_.SessionProgress(storing, storing ? std::min(bytes - 1, uploadSize_) : bytes,
                               storing ? uploadSize_ : 0);
@@ -876,9 +876,22 @@ void TRemoteSession::SetBusy(bool busy, bool transferring) {
 void TRemoteSession::Arm() {
     Disarm();
     timedOut_ = false;
+    lastProgress_ = std::chrono::steady_clock::now();
+    ArmFor(timeout_);
+}
+
+// Re-arming on every piece of a transfer would make and drop a timer each time; instead the
+// timer, when it fires, waits again for what is left after the last progress.
+void TRemoteSession::ArmFor(std::chrono::milliseconds wait) {
     timerArmed_ = true;
-    timer_ = loop_.addTimer(timeout_, false, [this] {
+    timer_ = loop_.addTimer(wait, false, [this] {
         timerArmed_ = false;
+        auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - lastProgress_);
+        if (quiet < timeout_) {
+            ArmFor(timeout_ - quiet);
+            return;
+        }
         TimedOut();
     });
 }

@@ -186,6 +186,7 @@ private:
     bool Refused() const;
     void SetBusy(bool busy, bool transferring);
     void Arm();
+    void ArmFor(std::chrono::milliseconds wait);
     void Disarm();
     void TimedOut();
     std::string TempName() const { return "." + fileName_ + ".morvane-tmp"; }
@@ -202,6 +203,8 @@ private:
     bool unprobed_ = false;
     bool statRefused_ = false; // the server does not know STAT with a name
     bool timerArmed_ = false;
+    // Transfer progress counts as a reply: the timer, when it fires, waits again from here.
+    std::chrono::steady_clock::time_point lastProgress_{};
     bool timedOut_ = false;
     bool cancelled_ = false;
     std::uint64_t events_ = 0; // client reports seen, so a timeout knows whether Abort reported

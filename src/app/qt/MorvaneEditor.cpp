@@ -41,6 +41,8 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     };
     if (form.readSetting("Wordwrap") == "True")
         editor_->SetOptions(editor_->Options() | editor::smoWordWrap);
+    progressTimer_.setSingleShot(true);
+    connect(&progressTimer_, &QTimer::timeout, this, [this] { ShowDownloadCount(); });
     form.addDocument(this, QString());
     activate();
 }

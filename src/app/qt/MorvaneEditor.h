@@ -5,7 +5,10 @@
 #include "app/RemoteSession.h"
 #include "app/qt/DocumentPage.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <chrono>
+
 #include <deque>
 #include <memory>
 #include <string>
@@ -83,6 +86,7 @@ private:
     // TRemoteSessionHost
     void SessionStatus(const std::string& text) override;
     void SessionProgress(bool storing, std::int64_t bytes, std::int64_t total) override;
+    void ShowDownloadCount();
     void SessionBusyChanged() override;
     void Downloaded(std::string& bytes) override;
     void SessionFailed(const std::string& message, bool closeDocument) override;
@@ -111,6 +115,9 @@ private:
     bool new_ = true;
     bool closed_ = false;
     int highlighter_ = -1;
+    QElapsedTimer progressShown_; // when the download count was last shown
+    QTimer progressTimer_;        // shows the latest count once a pause has passed
+    std::int64_t downloaded_ = 0;
     std::deque<Operation> queue_;
     std::unique_ptr<TRemoteSession> session_;
     net::TAccount account_;

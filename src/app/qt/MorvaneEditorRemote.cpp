@@ -151,9 +151,22 @@ void TMorvaneEditor::SessionProgress(bool storing, std::int64_t bytes, std::int6
         bar->setMaximum(int(std::max<std::int64_t>(1, total / 1024)));
         bar->setValue(int(std::max<std::int64_t>(0, bytes) / 1024));
     } else {
-        form_.statusPanel(3)->setText(QString::number(qlonglong(bytes)) + " bytes");
+        // The count is shown a few times a second, the latest one last: a label laid out again
+        // for every piece of a fast download costs more than the reading.
+        downloaded_ = bytes;
         if (bytes == 0) form_.transferProgressBar()->setValue(0);
+        if (bytes == 0 || !progressShown_.isValid() || progressShown_.elapsed() >= 100)
+            ShowDownloadCount();
+        else if (!progressTimer_.isActive())
+            progressTimer_.start(100 - int(progressShown_.elapsed()));
     }
+}
+
+void TMorvaneEditor::ShowDownloadCount() {
+    progressTimer_.stop();
+    progressShown_.start();
+    if (IsActive() && Transferring())
+        form_.statusPanel(3)->setText(QString::number(qlonglong(downloaded_)) + " bytes");
 }
 
 void TMorvaneEditor::SessionBusyChanged() {
