@@ -444,6 +444,28 @@ TEST_F(SessionFixture, ASilentServerTimesOutInsteadOfStayingBusy) {
     EXPECT_NE(host.failures[0].find("No reply from the server"), std::string::npos);
 }
 
+TEST_F(SessionFixture, ADownloadThatKeepsMovingOutlastsTheReplyTimeout) {
+    server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        for (int i = 0; i < 8; ++i) { // 800 ms in all, a piece every 100 ms
+            s.dataSend("0123456789");
+            s.stall(100);
+        }
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    start();
+    session->SetReplyTimeout(std::chrono::milliseconds(300));
+    session->Open();
+    ASSERT_TRUE(idle(5000));
+    EXPECT_TRUE(host.failures.empty());
+    std::string expected;
+    for (int i = 0; i < 8; ++i)
+        expected += "0123456789";
+    EXPECT_EQ(host.text, expected);
+}
+
 TEST_F(SessionFixture, CancelledDownloadReportsAndClosesTheNewDocument) {
     server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
         s.send("150 Opening\r\n");
