@@ -239,6 +239,9 @@ std::intptr_t PerformMessage(TCustomCodeMemo& m, unsigned msg, std::uintptr_t wP
         });
         return static_cast<std::intptr_t>(out->size());
     }
+    case SM_FIND:
+    case SM_REPLACEDIALOG:
+        return m.SearchMessage(msg, wParam, lParam);
     case SM_UNDOSTACK:
         return reinterpret_cast<std::intptr_t>(&m.undo_);
     case SM_VERSION:

@@ -491,6 +491,7 @@ public:
     // --- services of the desktop ---
     void SetClipboard(platform::Clipboard* clipboard) { clipboard_ = clipboard; }
     void SetDialogs(platform::Dialogs* dialogs) { dialogs_ = dialogs; }
+    platform::Dialogs* DialogsService() const { return dialogs_; }
     void Beep();
     void CutToClipboard();
     // False when nothing was stored (nothing selected, or no format chosen has data).
@@ -586,6 +587,14 @@ protected:
         (void)extent;
     }
     virtual void ApplySettings() { Invalidate(); }
+    // SM_FIND (wParam: flags, lParam: the search text, NUL-terminated) and SM_REPLACEDIALOG
+    // (wParam: flags), answered by a control that can search.
+    virtual std::intptr_t SearchMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+        (void)msg;
+        (void)wParam;
+        (void)lParam;
+        return -1;
+    }
 
 private:
     // edited: first..last were just edited, the rest of their lines keeps its earlier cuts.

@@ -338,6 +338,27 @@ void TTextStore::Clear() {
     freeExtras_.clear();
 }
 
+TTextStore::Span TTextStore::SpanAt(TextOffset off) const {
+    if (off < 0) off = 0;
+    if (off >= Length()) return {blocks_.size(), Length(), {}};
+    auto hit = index_.FindOffset(off);
+    return {hit.block, hit.firstOffset, blocks_[hit.block]->text};
+}
+
+bool TTextStore::NextSpan(Span& s) const {
+    if (s.block + 1 >= blocks_.size()) return false;
+    s.start += static_cast<TextOffset>(s.text.size());
+    s.text = blocks_[++s.block]->text;
+    return true;
+}
+
+bool TTextStore::PrevSpan(Span& s) const {
+    if (s.block == 0 || s.block > blocks_.size()) return false;
+    s.text = blocks_[--s.block]->text;
+    s.start -= static_cast<TextOffset>(s.text.size());
+    return true;
+}
+
 TTextStore::Cursor TTextStore::CursorAt(RecIndex rec) const {
     if (rec >= Count()) return {blocks_.size(), 0, Count(), Length()};
     auto hit = index_.FindRecord(rec);

@@ -95,6 +95,18 @@ public:
     const std::uint8_t* Attrs(const Cursor& c) const;
     void SetAttrs(const Cursor& c, const std::uint8_t* bytes);
 
+    // The text as contiguous pieces, one per block, for scanning without copying it.
+    struct Span {
+        std::size_t block = 0;
+        TextOffset start = 0;
+        std::string_view text;
+    };
+    // The span holding off; at or past the end, an empty span at Length().
+    Span SpanAt(TextOffset off) const;
+    // Steps to the following (preceding) span; false at the last (first) one.
+    bool NextSpan(Span& s) const;
+    bool PrevSpan(Span& s) const;
+
     // Changes on every edit, so that cursors held elsewhere know to re-aim.
     std::uint64_t Generation() const { return generation_; }
 

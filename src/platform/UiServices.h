@@ -22,6 +22,7 @@ enum MsgButtons : unsigned {
     mbYesToAll = 32,
     mbOverwrite = 64,
     mbReload = 128,
+    mbAll = 256,
     mbYesNo = mbYes | mbNo,
     mbYesNoCancel = mbYes | mbNo | mbCancel,
     mbRetryCancel = mbRetry | mbCancel,
@@ -29,7 +30,7 @@ enum MsgButtons : unsigned {
     mbOverwriteReloadCancel = mbOverwrite | mbReload | mbCancel,
 };
 
-enum class MsgResult { OK, Yes, No, Cancel, Retry, YesToAll, Overwrite, Reload };
+enum class MsgResult { OK, Yes, No, Cancel, Retry, YesToAll, Overwrite, Reload, All };
 
 struct FileDialogOptions {
     std::string title;

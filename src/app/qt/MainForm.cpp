@@ -6,9 +6,11 @@
 #include "app/RecentFiles.h"
 #include "app/RemoteReference.h"
 #include "app/qt/AccountWindows.h"
+#include "app/qt/ChangeDirectoryForm.h"
 #include "app/qt/DocumentPage.h"
 #include "app/qt/MorvaneEditor.h"
 #include "app/qt/Trace.h"
+#include "editor/CodeMemoMessages.h"
 #include "editor/qt/CodeMemo.h"
 #include "platform/Paths.h"
 #include "platform/qt/QtUiServices.h"
@@ -205,11 +207,18 @@ void TMainForm::createActions() {
     action("HelpAbout")->setIcon(windowIcon());
 
     // Commands with behaviour in this build.
-    for (const char* name :
-         {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile", "FileSave",
-          "FileSaveAs", "FileClose", "EditUndo", "EditRedo", "EditCut", "EditCopy", "EditPaste",
-          "EditSelectAll", "EditIndent", "EditUnindent", "SearchUseRegularExpressions",
-          "FilePrintSetup", "FilePrint", "FileOpen", "SettingsAccounts"})
+    for (const char* name : {"FileExit",       "SettingsShowOutput",
+                             "HelpAbout",      "FileOpenLocalFile",
+                             "FileSave",       "FileSaveAs",
+                             "FileClose",      "EditUndo",
+                             "EditRedo",       "EditCut",
+                             "EditCopy",       "EditPaste",
+                             "EditSelectAll",  "EditIndent",
+                             "EditUnindent",   "SearchUseRegularExpressions",
+                             "FilePrintSetup", "FilePrint",
+                             "FileOpen",       "SettingsAccounts",
+                             "SearchFind",     "SearchFindNext",
+                             "SearchReplace",  "SearchGotoLine"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {
@@ -233,6 +242,22 @@ void TMainForm::createActions() {
     connect(action("SearchUseRegularExpressions"), &QAction::triggered, this, [this] {
         if (auto* doc = requireDocument()) doc->ToggleRegularExpressions();
     });
+    // The Search commands ask the editor control, in the document's regular-expression mode.
+    auto searchFlags = [](TMorvaneEditor& doc) {
+        return doc.UseRegularExpressions() ? unsigned(highlight::sfRegExpr) : 0u;
+    };
+    connect(action("SearchFind"), &QAction::triggered, this, [this, searchFlags] {
+        if (auto* doc = requireDocument())
+            doc->Editor().Perform(editor::SM_FIND, searchFlags(*doc), 0);
+    });
+    connect(action("SearchReplace"), &QAction::triggered, this, [this, searchFlags] {
+        if (auto* doc = requireDocument())
+            doc->Editor().Perform(editor::SM_REPLACEDIALOG, searchFlags(*doc), 0);
+    });
+    connect(action("SearchFindNext"), &QAction::triggered, this, [this, searchFlags] {
+        if (auto* doc = requireDocument()) doc->Editor().FindNextCommand(searchFlags(*doc));
+    });
+    connect(action("SearchGotoLine"), &QAction::triggered, this, &TMainForm::gotoLineCommand);
     action("SettingsShowOutput")->setCheckable(true);
     action("EditWordWrap")->setCheckable(true);
     action("SearchUseRegularExpressions")->setCheckable(true);
@@ -269,6 +294,23 @@ void TMainForm::createActions() {
             context_.dialogs->message(platform::MsgKind::Error, e.what());
         }
     });
+}
+
+void TMainForm::gotoLineCommand() {
+    auto* doc = requireDocument();
+    if (!doc) return;
+    TChangeDirectoryForm form("Goto line number", "Line number:", QString(), this);
+    form.setObjectName("GotoLineForm");
+    if (form.exec() != QDialog::Accepted) return;
+    auto line = parseInteger(platform::toBytes(form.text().trimmed()));
+    if (!line) {
+        context_.dialogs->message(platform::MsgKind::Error, "Please enter an integer value.");
+        return;
+    }
+    auto& editor = doc->Editor();
+    editor.GoToPosition(1, static_cast<editor::RecIndex>(*line));
+    editor.ScrollToCaret();
+    editor.setFocus();
 }
 
 void TMainForm::createMenus() {

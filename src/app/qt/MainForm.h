@@ -143,6 +143,7 @@ private:
     void showAbout();
     void buildHighlighterList();
     void openLocalFileCommand();
+    void gotoLineCommand();
     class TMorvaneEditor* requireDocument() const;
 
     AppContext context_;

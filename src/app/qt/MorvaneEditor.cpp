@@ -39,6 +39,13 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
         QMetaObject::invokeMethod(
             &form_, [form = &form_, files] { form->openLocalFiles(files); }, Qt::QueuedConnection);
     };
+    editor_->OnReplaceAllDone = [this](editor::TCodeMemo*, long long count) {
+        SessionStatus(std::to_string(count) + " replaced");
+    };
+    // The dialog's box and the Search menu's command are one setting of the document.
+    editor_->OnRegularExpressionsToggled = [this](editor::TCodeMemo*, bool on) {
+        if (on != useRegularExpressions_) ToggleRegularExpressions();
+    };
     if (form.readSetting("Wordwrap") == "True")
         editor_->SetOptions(editor_->Options() | editor::smoWordWrap);
     progressTimer_.setSingleShot(true);

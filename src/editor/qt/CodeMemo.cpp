@@ -1,4 +1,5 @@
 #include "editor/qt/CodeMemo.h"
+#include "editor/qt/FindDialog.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -88,6 +89,9 @@ TCodeMemo::TCodeMemo(QWidget* parent) : QAbstractScrollArea(parent) {
 }
 
 TCodeMemo::~TCodeMemo() {
+    // The dialogs belong to the main window's widget tree but serve only this control.
+    delete findDialog_;
+    delete replaceDialog_;
     SetView(nullptr);
 }
 

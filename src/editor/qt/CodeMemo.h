@@ -5,6 +5,7 @@
 
 #include "editor/CustomCodeMemo.h"
 #include "editor/qt/QtFontMetrics.h"
+#include "highlight/CodeMemoSearch.h"
 #include "highlight/ParserSlots.h"
 
 #include <QAbstractScrollArea>
@@ -29,6 +30,8 @@ class QPainter;
 class QPrinter;
 
 namespace morvane::editor {
+
+class TFindDialog;
 
 class TCodeMemo : public QAbstractScrollArea,
                   public TCustomCodeMemo,
@@ -85,6 +88,21 @@ public:
     // Paints the rows as the view would, into any painter (an image, a printer).
     void PaintTo(QPainter& p, const QRect& area);
 
+    // --- find and replace (CodeMemoFind.cpp) ---
+    highlight::TCodeMemoSearch& Searcher();
+    // Opens the find (replace) dialog; flags as for SM_FIND (match case, regular expressions).
+    void ShowFindDialog(unsigned flags);
+    void ShowReplaceDialog(unsigned flags);
+    // Repeats the last search; without one, the last text searched in this session, else the
+    // find dialog.
+    void FindNextCommand(unsigned flags);
+    TFindDialog* FindDialog() const { return findDialog_; }
+    TFindDialog* ReplaceDialog() const { return replaceDialog_; }
+    // After a replace all, with the number of replacements.
+    std::function<void(TCodeMemo* Sender, long long Count)> OnReplaceAllDone;
+    // The dialog's regular-expressions box changed.
+    std::function<void(TCodeMemo* Sender, bool On)> OnRegularExpressionsToggled;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -113,8 +131,15 @@ protected:
     void TextEdited(TextOffset start, TextOffset extent) override;
     void ApplySettings() override;
     void SchedulePendingHighlight() override;
+    std::intptr_t SearchMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
 
 private:
+    highlight::TSearchRequest DialogRequest(const TFindDialog& dialog) const;
+    void PrepareDialog(TFindDialog& dialog, unsigned flags);
+    std::unique_ptr<highlight::TCodeMemoSearch> search_;
+    TFindDialog* findDialog_ = nullptr;
+    TFindDialog* replaceDialog_ = nullptr;
+
     void RepaintView() override;
     void UpdateScrollBars() override;
     bool DefersWrap() const override { return true; }

@@ -82,10 +82,16 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
     }
     for (auto& m : map)
         if (buttons & m.bit) box.addButton(m.button);
+    QPushButton* all = nullptr;
+    if (buttons & mbAll) {
+        all = box.addButton(QStringLiteral("&All"), QMessageBox::YesRole);
+        all->setObjectName("AllButton");
+    }
     if (!buttons) box.addButton(QMessageBox::Ok);
     int chosen = box.exec();
     if (overwrite && box.clickedButton() == overwrite) return MsgResult::Overwrite;
     if (reload && box.clickedButton() == reload) return MsgResult::Reload;
+    if (all && box.clickedButton() == all) return MsgResult::All;
     for (auto& m : map)
         if (chosen == m.button) return m.result;
     return (buttons & mbCancel) ? MsgResult::Cancel
