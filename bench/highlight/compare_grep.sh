@@ -1,5 +1,6 @@
 #!/bin/sh
-# The search engine next to grep on the same file, in the same run (medians of 5):
+# The search engine and find and replace next to grep on the same file, in the same run
+# (medians of 5):
 #   bench/highlight/compare_grep.sh BUILD_DIR FILE
 # grep -c counts matching lines; the engine counts every match.
 set -e
@@ -25,3 +26,9 @@ echo "grep -E -c '[0-9]+\\.[0-9]+': $(grep -E -c '[0-9]+\.[0-9]+' "$file") lines
 run_grep "grep -E -c '[0-9]+\\.[0-9]+'" -E -c '[0-9]+\.[0-9]+'
 run_grep "grep -E -c 'printf[[:space:]]*\\('" -E -c 'printf[[:space:]]*\('
 run_grep "grep -F -c 'free'" -F -c 'free'
+# Find and replace through the editor, and grep -F on the word it searches for.
+"$build/bench/highlight/morvane_search_bench" "$file" 5 | tee /tmp/morvane_search_bench.$$
+word=$(sed -n 's/^word near the end: //p' /tmp/morvane_search_bench.$$)
+rm -f /tmp/morvane_search_bench.$$
+run_grep "grep -F -c '$word'" -F -c "$word"
+run_grep "grep -i -F -c '$word'" -i -F -c "$word"

@@ -42,8 +42,11 @@ std::vector<TNewRec> CutRecords(std::string_view text, std::size_t maxLen, std::
 } // namespace
 
 void TCustomCodeMemo::ReplaceSel(std::string_view text, bool repaint) {
+    ReplaceSelStored(NormaliseLineBreaks(text), repaint);
+}
+
+void TCustomCodeMemo::ReplaceSelStored(std::string stored, bool repaint) {
     bool group = undo_.BeginGroup(kGroupReplace, anchor_, caret_);
-    std::string stored = NormaliseLineBreaks(text);
     if (virtualColumn_ >= 0 && anchor_ == caret_) {
         // Typing beyond the line's end fills the gap up to the caret.
         auto where = store_->Locate(caret_);

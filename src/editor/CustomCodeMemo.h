@@ -284,6 +284,9 @@ public:
     std::string RangeText(TextOffset from, TextOffset to, TTextForm form) const;
     // The basic edit: the selection is replaced and the caret stands after the new text.
     void ReplaceSel(std::string_view text, bool repaint = true);
+    // The same with text already in the stored form (line breaks CR only), taken over without
+    // another copy: for replacements of a large part of the text.
+    void ReplaceSelStored(std::string stored, bool repaint = true);
     // Replaces the selection with a stream's content (SM_LOADSTREAM).
     void ReplaceSelFromStream(TStream& stream);
     // Writes the selection to a stream in the given form (SM_SAVESTREAM).

@@ -329,9 +329,15 @@ bool TCodeMemoSearch::CompileOrReport(const TSearchRequest& r) {
 std::string_view TCodeMemoSearch::Snapshot() {
     const TTextStore& store = memo_.Store();
     if (!haveSnapshot_ || snapshotStore_ != &store || snapshotGeneration_ != store.Generation()) {
-        snapshot_.clear();
-        snapshot_.shrink_to_fit();
-        snapshot_ = memo_.Text();
+        // The blocks' text is the stored form: copied span by span into a buffer that keeps
+        // its capacity between searches.
+        snapshot_.resize(static_cast<std::size_t>(store.Length()));
+        std::size_t at = 0;
+        TTextStore::Span s = store.SpanAt(0);
+        if (!s.text.empty()) do {
+                std::memcpy(snapshot_.data() + at, s.text.data(), s.text.size());
+                at += s.text.size();
+            } while (store.NextSpan(s));
         snapshotStore_ = &store;
         snapshotGeneration_ = store.Generation();
         haveSnapshot_ = true;
@@ -528,8 +534,7 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
     };
     std::vector<Hit> hits;
     std::string_view source;
-    std::string middle;
-    TextOffset base = 0;
+    const TextOffset base = 0;
     if (r.regExpr) {
         source = Snapshot();
         long long n = parser_.ForEachMatch(
@@ -560,11 +565,7 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
             hits.push_back({g, g + m, {}});
             pos = g + m;
         }
-        if (!hits.empty()) {
-            base = hits.front().start;
-            middle = memo_.RangeText(base, hits.back().end, editor::tfStored);
-            source = middle;
-        }
+        if (!hits.empty()) source = Snapshot();
     }
     if (hits.empty()) {
         ReportNotFound();
@@ -585,7 +586,11 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
     }
     memo_.BeginUndoGroup(editor::ugReplace);
     memo_.SetSelection(first, last, false);
-    memo_.ReplaceSel(out);
+    // The kept text is in the stored form already; only a replacement can bring a line feed.
+    if (std::memchr(out.data(), '\n', out.size()))
+        memo_.ReplaceSel(out);
+    else
+        memo_.ReplaceSelStored(std::move(out));
     memo_.EndUndoGroup(editor::ugReplace);
     memo_.ScrollToCaret();
     lastFound_ = lastStart;

@@ -4,7 +4,6 @@
 #include "editor/qt/CodeMemo.h"
 #include "editor/qt/FindDialog.h"
 #include "platform/UiServices.h"
-#include "platform/qt/QtUiServices.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -46,7 +45,7 @@ std::string ToDocument(const QString& text) {
         if (b || c.unicode() == 0)
             out += b;
         else
-            out += platform::toBytes(QString(c)); // outside the code page: as UTF-8 bytes
+            out += QString(c).toStdString(); // outside the code page: as UTF-8 bytes
     }
     return out;
 }
