@@ -70,6 +70,22 @@ class Search(desktop.DesktopTestCase):
         self.assertEqual(saved.split(b"\n")[19], b"Xline 20")
         self.assertEqual(saved.count(b"X"), 1)
 
+    def test_goto_line_refuses_a_text_that_is_not_a_number(self):
+        path = self.write_file("short.txt", b"one\ntwo\n")
+        app = self.start_morvane(path)
+        app.key("ctrl+g")
+        app.wait_for_dialog("Goto line number")
+        app.type("2x")
+        app.key("Return")
+        # The error comes in a message box of its own; Return closes it.
+        app.wait_for_dialog("Morvane")
+        app.key("Return")
+        self.wait_for(lambda: not app.dialogs("Morvane"), "the message to close")
+        app.focus()
+        app.type("Y")
+        saved = self.save_and_read(app, "short.txt", b"one\ntwo\n")
+        self.assertEqual(saved, b"Yone\ntwo\n")
+
 
 if __name__ == "__main__":
     unittest.main()
