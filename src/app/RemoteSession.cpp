@@ -1,5 +1,6 @@
 #include "app/RemoteSession.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -407,6 +408,10 @@ void TRemoteSession::StatusDone(int code, const std::string& reply) {
 void TRemoteSession::OpenEntryKnown() {
     if (entry_.found) stamp_.listDate = entry_.date;
     buffer_.clear();
+    // The listed size spares the buffer its regrowing copies; a server's figure is only a hint.
+    constexpr std::int64_t kMaxReserve = std::int64_t(1) << 30;
+    if (entry_.found && entry_.size > 0)
+        buffer_.reserve(std::size_t(std::min(entry_.size + 1, kMaxReserve)));
     step_ = Step::Retrieve;
     Arm();
     ftp_.RetrieveToString(fileName_, buffer_);
