@@ -204,9 +204,11 @@ TOptionsDialog::TOptionsDialog(highlight::TCodeMemoParser& parser, platform::Dia
     buildTemplatesPage();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName("Buttons");
-    // Enter in a field takes its value over; it must not close the dialog as well.
+    // Enter means OK, as in any dialog: accept() takes over the field being edited first and
+    // stays open when its value is refused.
     for (QAbstractButton* b : buttons->buttons())
         if (auto* p = qobject_cast<QPushButton*>(b)) p->setAutoDefault(false);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &TOptionsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &TOptionsDialog::reject);
     layout->addWidget(buttons);
@@ -394,7 +396,11 @@ void TOptionsDialog::buildHighlightingPage() {
     layout->addWidget(language);
 
     auto* top = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    auto* elementsLabel = new QLabel("&Element", page);
+    left->addWidget(elementsLabel);
     elements_ = new QListWidget(page);
+    elementsLabel->setBuddy(elements_);
     elements_->setObjectName("Elements");
     for (const auto& style : Working().editableStyles) {
         auto* item = new QListWidgetItem(fromBytes(style.name), elements_);
@@ -407,14 +413,15 @@ void TOptionsDialog::buildHighlightingPage() {
         auto* item = new QListWidgetItem(caption, elements_);
         item->setData(kElementRole, int(element));
     }
-    top->addWidget(elements_, 1);
+    left->addWidget(elements_, 1);
+    top->addLayout(left, 1);
 
     auto* right = new QVBoxLayout;
     auto* colours = new QFormLayout;
     foreground_ = pageButton("", "ForegroundColor", page);
     background_ = pageButton("", "BackgroundColor", page);
-    colours->addRow("Foreground", foreground_);
-    colours->addRow("Background", background_);
+    colours->addRow("Fo&reground", foreground_);
+    colours->addRow("Bac&kground", background_);
     right->addLayout(colours);
     bold_ = new QCheckBox("Bold", page);
     bold_->setObjectName("Bold");
