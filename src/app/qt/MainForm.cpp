@@ -812,7 +812,12 @@ void TMainForm::editorPropertiesCommand() {
     }
     // The highlighter outlives the dialog; the document may not (it can close meanwhile).
     highlight::TCodeMemoParser& parser = *highlighters_[std::size_t(index)];
-    if (!ModifyProperties(parser, context_.registry, *context_.dialogs, this)) return;
+    try {
+        if (!ModifyProperties(parser, context_.registry, *context_.dialogs, this)) return;
+    } catch (const std::exception& e) {
+        context_.dialogs->message(platform::MsgKind::Error, e.what());
+        return;
+    }
     propagateExtras(parser);
 }
 

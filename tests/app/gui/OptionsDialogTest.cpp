@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -431,6 +432,17 @@ TEST_F(EditorPropertiesCommand, WordWrapStaysTheDocumentsAndCancelWritesNothing)
     EXPECT_FALSE(std::filesystem::exists(dir / "home" / "Templates.txt"));
     f.action("EditWordWrap")->trigger();
     EXPECT_FALSE(doc(0)->Editor().Options() & editor::smoWordWrap);
+}
+
+
+TEST_F(OptionsDialogTest, AStoredFontTheMachineLacksIsNotedAndShownFixedPitch) {
+    cpp->settings().fontName = "No Such Font Family 4711";
+    cpp->ReapplyToEditors();
+    EXPECT_TRUE(QFontInfo(documentMemo->Font()).fixedPitch());
+    TOptionsDialog d(*cpp, dialogs);
+    EXPECT_TRUE(d.FontNote().contains("No Such Font Family 4711"));
+    EXPECT_TRUE(QFontInfo(d.Sample()->Font()).fixedPitch());
+    EXPECT_EQ(d.Working().fontName, "No Such Font Family 4711"); // kept until the user changes it
 }
 
 } // namespace
