@@ -24,15 +24,40 @@ void TShortcutEdit::SetShortcut(std::uint16_t shortcut) {
     if (OnChange) OnChange(shortcut);
 }
 
-bool TShortcutEdit::event(QEvent* event) {
-    // TAB, Escape and the dialog's own keys are keys to capture here, not to move on with.
-    if (event->type() == QEvent::ShortcutOverride) {
-        event->accept();
+namespace {
+
+// TAB, Escape and Enter without modifiers keep their dialog meaning (move on, cancel, OK), so
+// that a keyboard user is never caught in the field; with a modifier they are keys to capture.
+bool dialogKey(const QKeyEvent* event) {
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return false;
+    switch (event->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
         return true;
+    default:
+        return false;
     }
-    if (event->type() == QEvent::KeyPress) {
-        keyPressEvent(static_cast<QKeyEvent*>(event));
-        return true;
+}
+
+} // namespace
+
+bool TShortcutEdit::event(QEvent* event) {
+    // Keys that are window or menu shortcuts elsewhere are captured here.
+    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!dialogKey(key)) {
+            if (event->type() == QEvent::KeyPress) keyPressEvent(key);
+            event->accept();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && key->key() != Qt::Key_Tab &&
+            key->key() != Qt::Key_Backtab) {
+            event->ignore(); // on to the dialog
+            return false;
+        }
     }
     return QLineEdit::event(event);
 }

@@ -303,6 +303,10 @@ TEST(KeyAssignDialogTest, TwoStepsGiveAKeyPair) {
     add.NextButton()->click();
     EXPECT_EQ(add.findChild<QLabel*>("StepLabel")->text(), "Step 2");
     EXPECT_EQ(add.NextButton()->text(), "Finish");
+    QTest::keyClick(add.SecondField(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(add.SecondKey(), 0x4000 | 9);
+    QTest::keyClick(add.SecondField(), Qt::Key_Escape); // the dialog's, not a key to take
+    EXPECT_EQ(add.SecondKey(), 0x4000 | 9);
     QTest::keyClick(add.SecondField(), Qt::Key_I);
     add.NextButton()->click();
     EXPECT_EQ(add.result(), QDialog::Accepted);
@@ -433,7 +437,6 @@ TEST_F(EditorPropertiesCommand, WordWrapStaysTheDocumentsAndCancelWritesNothing)
     f.action("EditWordWrap")->trigger();
     EXPECT_FALSE(doc(0)->Editor().Options() & editor::smoWordWrap);
 }
-
 
 TEST_F(OptionsDialogTest, AStoredFontTheMachineLacksIsNotedAndShownFixedPitch) {
     cpp->settings().fontName = "No Such Font Family 4711";
