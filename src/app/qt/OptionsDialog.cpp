@@ -152,6 +152,12 @@ bool familyInstalled(const QString& family) {
     return QFontDatabase::hasFamily(family);
 }
 
+// The family the desktop's fixed-pitch font resolves to: its name may be an alias
+// ("monospace") that is no installed family itself.
+QString fixedFamily() {
+    return QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
+}
+
 // Clicks in the sample editor select the element of the style under them.
 class ReleaseFilter : public QObject {
 public:
@@ -493,8 +499,7 @@ void TOptionsDialog::buildHighlightingPage() {
     layout->addWidget(sample_, 1);
     if (!Working().fontName.empty() && !familyInstalled(fromBytes(Working().fontName)))
         fontNote_->setText("The font \"" + fromBytes(Working().fontName) +
-                           "\" is not installed; the default fixed-pitch font \"" +
-                           QFontDatabase::systemFont(QFontDatabase::FixedFont).family() +
+                           "\" is not installed; the default fixed-pitch font \"" + fixedFamily() +
                            "\" shows the text instead.");
 
     connect(elements_, &QListWidget::currentRowChanged, this, [this] { fillElement(); });
@@ -695,7 +700,7 @@ void TOptionsDialog::fontChanged() {
     if (family.isEmpty() || !familyInstalled(family)) {
         // A name the machine has no font for would be matched to any font at all; the default
         // fixed-pitch font keeps the columns even, and the note says why it is there.
-        QString fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+        QString fallback = fixedFamily();
         if (!family.isEmpty())
             fontNote_->setText("The font \"" + family +
                                "\" is not installed; the default fixed-pitch font \"" + fallback +

@@ -155,7 +155,8 @@ TEST_F(OptionsDialogTest, AFontTheMachineLacksFallsBackToTheFixedFontAndSaysSo) 
     auto* name = child<QComboBox>(&d, "FontName");
     name->setEditText("No Such Font Family 4711");
     emit name->lineEdit()->editingFinished();
-    const QString fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+    const QString fixed = QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
+    EXPECT_TRUE(QFontDatabase::hasFamily(fixed));
     EXPECT_EQ(QString::fromStdString(d.Working().fontName), fixed);
     EXPECT_TRUE(d.FontNote().contains("No Such Font Family 4711"));
     EXPECT_TRUE(d.FontNote().contains(fixed));
