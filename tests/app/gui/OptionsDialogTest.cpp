@@ -381,7 +381,10 @@ TEST_F(EditorPropertiesCommand, OkRepaintsSavesAndPropagatesTheExtras) {
         registry.readValue(platform::Hive::CurrentUser,
                            std::string(kPerUserRoot) + "\\Syntaxhighlight", "Highlighting - C++");
     ASSERT_TRUE(style);
-    EXPECT_NE(style->data.find(",255,"), std::string::npos);
+    highlight::TSM_Settings saved;
+    saved.applyStyleString(style->data);
+    EXPECT_EQ(saved.effect(styleNamed(doc(0)->Editor().Settings(), "Reserved word")).foreground,
+              kRed);
     // The plain-text document's highlighter has the new template too, and so has the file.
     EXPECT_EQ(doc(1)->Editor().Settings().templates.findExpansion("wh"), "while (|)");
     editor::TCodeTemplates stored;
