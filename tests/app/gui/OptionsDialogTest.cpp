@@ -239,6 +239,13 @@ TEST_F(OptionsDialogTest, AutoCorrectAndTemplatesRefuseWhatTheirFilesCannotHold)
     back.loadFromString(d.Working().templates.saveToString());
     EXPECT_NE(back.entry(std::string(255, 'n')), nullptr);
 
+    // A megabyte of expansion has a 32-bit length and is kept whole.
+    name->setText("big");
+    d.TemplateEditor()->SelectAll();
+    d.TemplateEditor()->ReplaceSel(std::string(1 << 20, 'x'));
+    child<QPushButton>(&d, "AddTemplate")->click();
+    EXPECT_EQ(d.Working().templates.findExpansion("big")->size(), std::size_t(1) << 20);
+
     auto* hotkey = child<TShortcutEdit>(&d, "Hotkey");
     QTest::keyClick(hotkey, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(d.Working().templates.hotkey, 0x4000 | 0x2000 | 'T');
