@@ -116,7 +116,7 @@ QPushButton* pageButton(const QString& caption, const char* name, QWidget* paren
 
 // The fields of the record that the pages edit; the rest (keyword tables, example text, token
 // map) stays as the highlighter has it.
-void copyEditable(TSM_Settings& from, TSM_Settings& to) {
+void copyEditable(const TSM_Settings& from, TSM_Settings& to) {
     to.options = from.options;
     to.rightMargin = from.rightMargin;
     to.wordWrapColumn = from.wordWrapColumn;
