@@ -28,7 +28,7 @@ class EditorProperties(desktop.DesktopTestCase):
         dialog = app.wait_for_dialog("Editor options")
         app.key("alt+e")  # the element list
         app.type("Reserved")
-        app.key("alt+r", "space")  # its foreground colour
+        app.key("alt+r")  # its foreground colour: the label's key presses the button
         app.wait_for_dialog("Colour")
         app.key("alt+h", "ctrl+a")
         app.type("#00c000")
