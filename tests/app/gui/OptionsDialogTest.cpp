@@ -425,6 +425,18 @@ TEST_F(EditorPropertiesCommand, ADocumentClosingWhileTheDialogIsOpenIsLeftOut) {
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+TEST_F(EditorPropertiesCommand, AFileThatCannotBeWrittenIsReportedAndTheOtherIsWritten) {
+    TMainForm& f = form();
+    f.openLocalFiles({file("a.cpp", "int a;\n")});
+    std::filesystem::create_directories(dir / "home" / "Templates.txt"); // not a file
+    run([](TOptionsDialog& d) { d.accept(); });
+    bool reported = false;
+    for (int i = 0; i < f.outputList()->count(); ++i)
+        reported |= f.outputList()->item(i)->text().contains("Templates.txt");
+    EXPECT_TRUE(reported);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "home" / "AutoReplace.txt"));
+}
+
 TEST_F(EditorPropertiesCommand, WordWrapStaysTheDocumentsAndCancelWritesNothing) {
     TMainForm& f = form();
     f.openLocalFiles({file("a.cpp", "int a;\n")});
