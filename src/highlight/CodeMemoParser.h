@@ -83,6 +83,10 @@ public:
     // re-apply it.
     std::function<void(TCodeMemoParser& sender)> onSettingsChanged;
 
+    // Called by the modify-properties operation instead of the properties dialog when set;
+    // returns whether the settings were changed.
+    std::function<bool(TCodeMemoParser& sender, int pageMask)> onModifyProperties;
+
     // The editors that hold the highlighter in one of their slots.
     const std::vector<TParserSlots*>& Editors() const { return editors_; }
     // Editors using the highlighter apply its definition and settings again.

@@ -9,6 +9,7 @@
 #include "app/qt/ChangeDirectoryForm.h"
 #include "app/qt/DocumentPage.h"
 #include "app/qt/MorvaneEditor.h"
+#include "app/qt/OptionsDialog.h"
 #include "app/qt/Trace.h"
 #include "editor/CodeMemoMessages.h"
 #include "editor/qt/CodeMemo.h"
@@ -33,6 +34,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -88,6 +90,17 @@ std::string readWholeFile(const std::filesystem::path& file, bool& ok) {
     std::ifstream in(file, std::ios::binary);
     ok = bool(in);
     return ok ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
+}
+
+// Replaces the file through a temporary file and a rename (where a symbolic link points, so the
+// link stays): a failed write leaves the old file whole. Returns the failure, or empty.
+std::string replaceFile(const std::filesystem::path& link, const std::string& bytes) {
+    const std::string target = platform::writeTarget(link.string());
+    QSaveFile file(platform::fromBytes(target));
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()) && file.commit())
+        return {};
+    return "Cannot write file \"" + target + "\": " + platform::toBytes(file.errorString());
 }
 
 } // namespace
@@ -218,7 +231,8 @@ void TMainForm::createActions() {
                              "FilePrintSetup", "FilePrint",
                              "FileOpen",       "SettingsAccounts",
                              "SearchFind",     "SearchFindNext",
-                             "SearchReplace",  "SearchGotoLine"})
+                             "SearchReplace",  "SearchGotoLine",
+                             "EditWordWrap",   "EditEditorProperties"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {
@@ -239,6 +253,11 @@ void TMainForm::createActions() {
     connect(action("EditSelectAll"), &QAction::triggered, this, [this] {
         if (auto* doc = requireDocument()) doc->Editor().SelectAll();
     });
+    connect(action("EditWordWrap"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->ToggleWordWrap();
+    });
+    connect(action("EditEditorProperties"), &QAction::triggered, this,
+            &TMainForm::editorPropertiesCommand);
     connect(action("SearchUseRegularExpressions"), &QAction::triggered, this, [this] {
         if (auto* doc = requireDocument()) doc->ToggleRegularExpressions();
     });
@@ -343,7 +362,11 @@ void TMainForm::createMenus() {
 
     QMenu* edit = makeMenu("&Edit");
     // Opening the menu refreshes the clipboard commands and the word wrap mark.
-    connect(edit, &QMenu::aboutToShow, this, &TMainForm::refreshClipboardState);
+    connect(edit, &QMenu::aboutToShow, this, [this] {
+        refreshClipboardState();
+        if (auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument()))
+            action("EditWordWrap")->setChecked(doc->Editor().Options() & editor::smoWordWrap);
+    });
     add(edit, {"EditUndo", "EditRedo", "|", "EditCut", "EditCopy", "EditPaste", "|",
                "EditSelectAll", "EditIndent", "EditUnindent", "EditWordWrap"});
     highlighterMenu_ = edit->addMenu(action("EditSyntaxHighlighting")->text());
@@ -813,6 +836,69 @@ void TMainForm::openLocalFileCommand() {
         doc && doc->DocumentKind() == TMorvaneEditor::kLocal)
         o.directory = doc->Directory();
     openLocalFiles(context_.dialogs->openFiles(o));
+}
+
+void TMainForm::editorPropertiesCommand() {
+    auto* doc = requireDocument();
+    if (!doc) return;
+    const int index = doc->Highlighter();
+    if (index < 0 || std::size_t(index) >= highlighters_.size()) {
+        context_.dialogs->message(platform::MsgKind::Error,
+                                  "The document has no syntax highlighter to change.");
+        return;
+    }
+    // The highlighter outlives the dialog; the document may not (it can close meanwhile).
+    highlight::TCodeMemoParser& parser = *highlighters_[std::size_t(index)];
+    try {
+        if (!ModifyProperties(parser, context_.registry, *context_.dialogs, this)) return;
+    } catch (const std::exception& e) {
+        context_.dialogs->message(platform::MsgKind::Error, e.what());
+        return;
+    }
+    propagateExtras(parser);
+}
+
+void TMainForm::propagateExtras(highlight::TCodeMemoParser& source) {
+    templatesBuffer_ = source.settings().templates.saveToString();
+    autoReplaceBuffer_ = source.settings().autoReplace.saveToString();
+    for (auto [name, bytes] : {std::pair{"AutoReplace.txt", &autoReplaceBuffer_},
+                               std::pair{"Templates.txt", &templatesBuffer_}}) {
+        std::string problem = replaceFile(context_.programFolder / name, *bytes);
+        if (!problem.empty()) appendOutput(problem);
+    }
+    std::set<highlight::TCodeMemoParser*> others;
+    for (int i = 0; i < pages_->count(); ++i)
+        if (auto* doc = qobject_cast<TMorvaneEditor*>(pages_->widget(i))) {
+            int h = doc->Highlighter();
+            if (h >= 0 && std::size_t(h) < highlighters_.size() &&
+                highlighters_[std::size_t(h)].get() != &source)
+                others.insert(highlighters_[std::size_t(h)].get());
+        }
+    for (highlight::TCodeMemoParser* parser : others)
+        loadExtras(*parser);
+}
+
+void TMainForm::loadExtras(highlight::TCodeMemoParser& parser) {
+    // Read into scratch stores: a damaged buffer leaves the highlighter's stores whole.
+    auto& settings = parser.settings();
+    try {
+        if (!autoReplaceBuffer_.empty()) {
+            editor::TAutoReplace loaded;
+            loaded.loadFromString(autoReplaceBuffer_);
+            settings.autoReplace.assign(loaded);
+        }
+    } catch (const std::exception& e) {
+        appendOutput("AutoReplace.txt: " + std::string(e.what()));
+    }
+    try {
+        if (!templatesBuffer_.empty()) {
+            editor::TCodeTemplates loaded;
+            loaded.loadFromString(templatesBuffer_);
+            settings.templates.assign(loaded);
+        }
+    } catch (const std::exception& e) {
+        appendOutput("Templates.txt: " + std::string(e.what()));
+    }
 }
 
 TMorvaneEditor* TMainForm::requireDocument() const {

@@ -117,6 +117,13 @@ public:
     QMenu* recentMenu() const { return recentMenu_; }
     void reopenRecent(int n);
 
+    // Edit > Editor properties: the dialog for the active document's highlighter; after OK the
+    // highlighter's templates and auto-replace list go to the two files and to the highlighters
+    // of the other open documents.
+    void editorPropertiesCommand();
+    // The auto-replace and templates buffers into a highlighter's stores (empty ones are left).
+    void loadExtras(highlight::TCodeMemoParser& parser);
+
 signals:
     void firstActivationFinished();
 
@@ -145,6 +152,7 @@ private:
     void openLocalFileCommand();
     void gotoLineCommand();
     class TMorvaneEditor* requireDocument() const;
+    void propagateExtras(highlight::TCodeMemoParser& source);
 
     AppContext context_;
     MainFormSettings settings_;

@@ -96,6 +96,7 @@ void TMorvaneEditor::ApplyFileName() {
     if (index >= 0)
         form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
     UseHighlighter(form_.highlighterIndexFor(fileName_));
+    if (highlighter_ >= 0) form_.loadExtras(*form_.highlighters()[std::size_t(highlighter_)]);
 }
 
 void TMorvaneEditor::ManualAssociation(int index) {
@@ -303,6 +304,11 @@ void TMorvaneEditor::closeRequest(bool force) {
         form_.remote().addRecent(kind_ == kRemote ? accountName_ : std::string(), directory_,
                                  fileName_);
     form_.postDocumentClosed(this);
+}
+
+void TMorvaneEditor::ToggleWordWrap() {
+    editor_->SetOptions(editor_->Options() ^ editor::smoWordWrap);
+    activate();
 }
 
 void TMorvaneEditor::ToggleRegularExpressions() {

@@ -69,6 +69,8 @@ public:
     void Enqueue(Operation op) { queue_.push_back(op); }
     void RunQueue();
     void ToggleRegularExpressions();
+    // Inverts the control's word wrap.
+    void ToggleWordWrap();
     // The index of the document's highlighter in the main window's list.
     int Highlighter() const { return highlighter_; }
     // A highlighter chosen from the menus: used at once, and its extension offered for association.
