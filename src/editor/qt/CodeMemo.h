@@ -113,6 +113,7 @@ protected:
     void TextEdited(TextOffset start, TextOffset extent) override;
     void ApplySettings() override;
     void SchedulePendingHighlight() override;
+    bool ShowTemplatePopup(const TTemplatePopup& popup) override;
 
 private:
     void RepaintView() override;
@@ -177,6 +178,9 @@ private:
     QTimer* autoScroll_ = nullptr;
     QWidget* marginLine_ = nullptr;
     QWidget* dropCaret_ = nullptr;
+    class TTemplateList* templateList_ = nullptr;
+    std::string templatePartial_;
+    bool hideSelectionBeforeList_ = true;
 
     QFont font_;
     std::shared_ptr<TQtFontMetrics> metrics_;
