@@ -1,4 +1,6 @@
 #include "app/qt/MainForm.h"
+
+#include "app/EditorAidFiles.h"
 #include "app/qt/OpenFileForm.h"
 
 #include "app/AppRegistry.h"
@@ -80,12 +82,6 @@ QIcon appIcon() {
     p.drawLine(48, 38, 48, 50);
     p.drawPolyline(QPolygonF({QPointF(43, 45), QPointF(48, 50), QPointF(53, 45)}));
     return QIcon(pm);
-}
-
-std::string readWholeFile(const std::filesystem::path& file, bool& ok) {
-    std::ifstream in(file, std::ios::binary);
-    ok = bool(in);
-    return ok ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
 }
 
 } // namespace
@@ -205,11 +201,16 @@ void TMainForm::createActions() {
     action("HelpAbout")->setIcon(windowIcon());
 
     // Commands with behaviour in this build.
-    for (const char* name :
-         {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile", "FileSave",
-          "FileSaveAs", "FileClose", "EditUndo", "EditRedo", "EditCut", "EditCopy", "EditPaste",
-          "EditSelectAll", "EditIndent", "EditUnindent", "SearchUseRegularExpressions",
-          "FilePrintSetup", "FilePrint", "FileOpen", "SettingsAccounts"})
+    for (const char* name : {"FileExit",       "SettingsShowOutput",
+                             "HelpAbout",      "FileOpenLocalFile",
+                             "FileSave",       "FileSaveAs",
+                             "FileClose",      "EditUndo",
+                             "EditRedo",       "EditCut",
+                             "EditCopy",       "EditPaste",
+                             "EditSelectAll",  "EditIndent",
+                             "EditUnindent",   "SearchUseRegularExpressions",
+                             "FilePrintSetup", "FilePrint",
+                             "FileOpen",       "SettingsAccounts"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {
@@ -597,10 +598,13 @@ void TMainForm::firstActivation() {
     if (activated_) return;
     activated_ = true;
     buildHighlighterList();
-    // The extra buffers: a file that cannot be read leaves its buffer empty.
-    bool ok;
-    autoReplaceBuffer_ = readWholeFile(context_.programFolder / "AutoReplace.txt", ok);
-    templatesBuffer_ = readWholeFile(context_.programFolder / "Templates.txt", ok);
+    // The two buffers: a file that is missing leaves its buffer empty; one that cannot be
+    // read or is damaged does too, and the output pane says why.
+    EditorAidBuffers aids;
+    for (const std::string& problem : loadEditorAids(context_.programFolder, aids))
+        appendOutput(problem);
+    autoReplaceBuffer_ = std::move(aids.autoReplace);
+    templatesBuffer_ = std::move(aids.templates);
     refreshClipboardState();
     for (const std::string& argument : context_.arguments)
         openArgument(argument);
@@ -621,6 +625,24 @@ void TMainForm::firstActivation() {
     emit firstActivationFinished();
     if (qEnvironmentVariableIntValue("MORVANE_QUIT_WHEN_READY"))
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TMainForm::applyEditorAids(highlight::TSM_Settings& settings) {
+    EditorAidBuffers aids{autoReplaceBuffer_, templatesBuffer_};
+    for (const std::string& problem :
+         app::applyEditorAids(aids, settings.autoReplace, settings.templates))
+        appendOutput(problem);
+}
+
+bool TMainForm::saveEditorAids(const highlight::TSM_Settings& settings) {
+    EditorAidBuffers aids;
+    auto problems =
+        app::saveEditorAids(context_.programFolder, settings.autoReplace, settings.templates, aids);
+    autoReplaceBuffer_ = std::move(aids.autoReplace);
+    templatesBuffer_ = std::move(aids.templates);
+    for (const std::string& problem : problems)
+        context_.dialogs->message(platform::MsgKind::Error, problem);
+    return problems.empty();
 }
 
 void TMainForm::buildHighlighterList() {

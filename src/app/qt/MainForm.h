@@ -99,6 +99,15 @@ public:
     int highlighterIndexFor(const std::string& fileName) const;
     const AppContext& context() const { return context_; }
 
+    // The auto-replace and template buffers read from the program folder at the first
+    // activation. Loads them into a highlighter's stores (a buffer that is empty leaves its
+    // store alone); a buffer that does not load is reported in the output pane.
+    void applyEditorAids(highlight::TSM_Settings& settings);
+    // Takes the stores of settings into the buffers and writes "AutoReplace.txt" and
+    // "Templates.txt" atomically; a file that cannot be written is reported in an error
+    // message and keeps its earlier contents. False when a file was not written.
+    bool saveEditorAids(const highlight::TSM_Settings& settings);
+
     // The remote road: windows that other parts of the program open, and the account used last
     // (at start the default account: the first stored one unless "No default account" is "1").
     TRemoteServices& remote() { return remote_; }
