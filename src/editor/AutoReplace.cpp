@@ -55,6 +55,9 @@ std::vector<std::uint16_t> parseEndKeys(std::string_view text) {
 } // namespace
 
 TAutoReplace::TAutoReplace() {
+    // The end key is part of what the user typed (the blank after a word, a semicolon): it
+    // is typed after the replacement, not lost.
+    swallowKey = false;
     reset();
 }
 

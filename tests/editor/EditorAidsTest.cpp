@@ -271,15 +271,15 @@ struct AutoReplaceMemo : ::testing::Test {
     }
 };
 
-TEST_F(AutoReplaceMemo, AMisspellingAndABlankAreReplacedAndTheBlankSwallowed) {
-    Type(m, "see teh ");
-    EXPECT_EQ(m.Text(), "see the");
+TEST_F(AutoReplaceMemo, AMisspellingAndAnEndKeyAreReplacedAndTheKeyTypedUnlessSwallowed) {
+    Type(m, "see teh  Teh(");
+    EXPECT_EQ(m.Text(), "see the  the(") << "Shift+9 is an end key too";
+    a.swallowKey = true;
+    Type(m, "teh;");
+    EXPECT_EQ(m.Text(), "see the  the(the");
     a.swallowKey = false;
-    Type(m, " Teh(");
-    EXPECT_EQ(m.Text(), "see the the(") << "Shift+9 is an end key too";
-    m.Undo(); // the "(" typed after it
     m.Undo();
-    EXPECT_EQ(m.Text(), "see the Teh") << "the replacement is one undo step";
+    EXPECT_EQ(m.Text(), "see the  the(teh") << "a replacement is one undo step";
 }
 
 TEST_F(AutoReplaceMemo, OnlyWholeWordsAndNotWhenVetoed) {
