@@ -1,6 +1,6 @@
 #include "editor/qt/TemplateList.h"
 
-#include "platform/qt/QtUiServices.h"
+#include "editor/qt/CodeMemo.h"
 
 #include <QFocusEvent>
 #include <QFontMetrics>
@@ -54,6 +54,16 @@ private:
     int nameLeft_;
 };
 
+// The bytes as the control draws them.
+QString Shown(const std::string& bytes) {
+    QString s;
+    s.reserve(static_cast<qsizetype>(bytes.size()));
+    bool control = false;
+    for (char c : bytes)
+        s.append(GlyphOf(static_cast<unsigned char>(c), &control));
+    return s;
+}
+
 } // namespace
 
 TTemplateList::TTemplateList(QWidget* parent, std::function<void(const std::string&)> chosen,
@@ -79,8 +89,8 @@ void TTemplateList::Open(const TTemplatePopup& popup, QPoint at, int lineHeight)
     int widestDescription = 0, widestName = 0;
     std::vector<std::string> names;
     for (const TTemplatePopup::Item& item : popup.items) {
-        QString description = platform::fromBytes(item.description);
-        QString name = platform::fromBytes(item.name);
+        QString description = Shown(item.description);
+        QString name = Shown(item.name);
         widestDescription = std::max(widestDescription, normal.horizontalAdvance(description));
         widestName = std::max(widestName, strong.horizontalAdvance(name));
         auto* row = new QListWidgetItem(this);
