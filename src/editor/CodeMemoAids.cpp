@@ -114,10 +114,20 @@ int TTemplateSearch::Type(char c) {
 std::optional<TCustomCodeMemo::MacroMatch>
 TCustomCodeMemo::MacroBefore(const TMacroKeywords& store) const {
     if (store.empty() || caret_ <= 0 || caret_ > TextLength()) return std::nullopt;
-    // Only as much text as the longest name can take is read.
+    // Only as much text as the longest name can take is read: usually the caret's own record,
+    // looked at in place.
     auto span = static_cast<TextOffset>(store.maxNameLength());
-    std::string window = RangeText(std::max<TextOffset>(caret_ - span, 0), caret_, tfStored);
-    auto found = store.nameBefore(window, window.size());
+    auto where = store_->Locate(caret_ - 1);
+    auto inRecord = static_cast<std::size_t>(caret_ - where.start);
+    std::string window;
+    std::string_view text;
+    if (static_cast<TextOffset>(inRecord) >= span || where.rec == 0) {
+        text = store_->Text(where.rec).substr(0, inRecord);
+    } else {
+        window = RangeText(std::max<TextOffset>(caret_ - span, 0), caret_, tfStored);
+        text = window;
+    }
+    auto found = store.nameBefore(text, text.size());
     if (!found) return std::nullopt;
     return MacroMatch{found->first, caret_ - static_cast<TextOffset>(found->second)};
 }

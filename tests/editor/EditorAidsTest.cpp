@@ -304,6 +304,15 @@ TEST_F(AutoReplaceMemo, OnlyWholeWordsAndNotWhenVetoed) {
     Type(m, "teh ");
     EXPECT_TRUE(vetoed);
     EXPECT_EQ(m.Text(), "teh ") << "a refused replacement keeps the key it was typed with";
+    // The second key of a sequence is the sequence's, even when it is an end key.
+    m.OnAutoReplace = nullptr;
+    a.setEndKeyText("3");
+    Load(m, "teh\n");
+    m.SetSelection(3, 3);
+    Press(m, kShortcutCtrl | 'K', 0);
+    Press(m, '3', '3');
+    EXPECT_EQ(m.Text(), "teh\r");
+    EXPECT_EQ(m.BookmarkRecord(3), 0);
     // Without an end-key text nothing triggers.
     m.OnAutoReplace = nullptr;
     a.setEndKeyText("");
