@@ -379,3 +379,18 @@ TEST(AidStreams, DamagedStreamsRaiseAndLeaveTheStoreAsItWas) {
     a.loadFromString(good);
     EXPECT_EQ(a.entries().size(), 2u);
 }
+
+TEST_F(TemplateMemo, AMegabyteExpansionGoesInWholeWithEveryLineIndented) {
+    std::string big;
+    for (int i = 0; i < 10000; ++i)
+        big += std::string(99, char('a' + i % 26)) + "\n";
+    t.addTemplate("big", "", big);
+    Load(m, "  big");
+    m.SetSelection(5, 5);
+    Press(m, kCtrlJ, 0);
+    EXPECT_EQ(m.TextLength(), 2 + 10000 * 100 + 10000 * 2);
+    EXPECT_EQ(m.Store().Text(1).substr(0, 3), "  b");
+    CheckChain(m);
+    m.Undo();
+    EXPECT_EQ(m.Text(), "  big");
+}
