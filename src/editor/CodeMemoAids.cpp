@@ -36,8 +36,9 @@ RecIndex TCustomCodeMemo::BookmarkRecord(int index) const {
 
 void TCustomCodeMemo::SetBookmark(int index) {
     CheckBookmarkIndex(index);
-    RecIndex rec = std::min(CaretPos().rec, LineCount() - 1);
-    if (rec < 0) return;
+    // The empty line after the last line break has no record to carry it.
+    RecIndex rec = CaretPos().rec;
+    if (rec >= LineCount()) return;
     TextOffset column = caret_ - store_->Start(rec) + 1;
     SetBookmarkAt(index, rec + 1, static_cast<int>(std::min<TextOffset>(column, 0xFFFF)));
 }

@@ -84,6 +84,16 @@ TEST(NumberedBookmarks, GotoKeepsTheColumnWithinTheLine) {
     EXPECT_EQ(m.Caret(), 12 + 3);
     m.GotoBookmark(5); // never set: nothing happens
     EXPECT_EQ(m.Caret(), 12 + 3);
+    // The empty line after the last line break has no record; an empty text has none at all.
+    Load(m, "a\n");
+    m.SetSelection(2, 2);
+    m.SetBookmark(6);
+    EXPECT_EQ(m.BookmarkRecord(6), -1);
+    Load(m, "");
+    m.SetBookmark(6);
+    m.GotoBookmark(6);
+    EXPECT_EQ(m.BookmarkRecord(6), -1);
+    EXPECT_EQ(m.Caret(), 0);
 }
 
 TEST(NumberedBookmarks, FollowTheirLineAndLandOnTheFirstPieceOfAWrappedLine) {
