@@ -55,6 +55,9 @@ std::vector<std::uint16_t> parseEndKeys(std::string_view text) {
 } // namespace
 
 TAutoReplace::TAutoReplace() {
+    // The end key is part of what the user typed (the blank after a word, a semicolon): it
+    // is typed after the replacement, not lost.
+    swallowKey = false;
     reset();
 }
 
@@ -70,6 +73,9 @@ void TAutoReplace::addReplacement(std::string_view item, std::string_view replac
 }
 
 void TAutoReplace::setEndKeyText(std::string_view text) {
+    if (text.size() > kMaxFieldBytes)
+        throw ECodeMemo("The end-key text is " + std::to_string(text.size()) +
+                        " bytes long; it may have at most 255 bytes.");
     endKeys_ = parseEndKeys(text);
     endKeyText_ = std::string(text);
 }
@@ -88,9 +94,12 @@ void TAutoReplace::saveToStream(BinaryWriter& out) const {
 }
 
 void TAutoReplace::loadFromStream(BinaryReader& in) {
-    loadEntries(in);
+    Loaded loaded = readEntries(in);
     std::string text = in.str8();
-    setEndKeyText(text);
+    std::vector<std::uint16_t> keys = parseEndKeys(text);
+    takeEntries(std::move(loaded));
+    endKeys_ = std::move(keys);
+    endKeyText_ = std::move(text);
 }
 
 } // namespace morvane::editor

@@ -16,7 +16,7 @@ public:
 
     void addReplacement(std::string_view item, std::string_view replacement);
     // Parses the text into end keys; "\{name" without "}" raises ECodeMemo "Bad key specifier"
-    // and leaves the previous keys in place.
+    // and leaves the previous keys in place, as does a text over 255 bytes.
     void setEndKeyText(std::string_view text);
     const std::string& endKeyText() const { return endKeyText_; }
     // Key codes with Shift as 256 and Ctrl as 512, each listed once.

@@ -184,8 +184,10 @@ void TCustomCodeMemo::RunCommand(int command, std::intptr_t, bool extend) {
         if (OnPrintSelection) OnPrintSelection(this, command);
         break;
     default:
-        if (command >= ecSetBookmark0 && command < ecSetBookmark0 + 20 && OnBookmarkCommand)
-            OnBookmarkCommand(this, command);
+        if (command >= ecSetBookmark0 && command < ecGotoBookmark0)
+            SetBookmark(command - ecSetBookmark0);
+        else if (command >= ecGotoBookmark0 && command < ecGotoBookmark0 + 10)
+            GotoBookmark(command - ecGotoBookmark0);
         break;
     }
     if (IsMovement(command)) {

@@ -185,8 +185,7 @@ void TCustomCodeMemo::InsertPiece(TextOffset at, std::string_view piece, RecInde
 }
 
 void TCustomCodeMemo::AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last) {
-    for (auto& b : bookmarks_)
-        if (b >= at) b += length;
+    customBookmarks_.textInserted(at, length);
     if (marks_)
         marks_->TextInserted(at, length, [this](const TPositionMark& m) {
             if (OnMarkChange) OnMarkChange(this, m.value);
@@ -203,11 +202,7 @@ void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
     to = std::clamp<TextOffset>(to, 0, TextLength());
     if (from >= to) return;
     TextOffset len = to - from;
-    for (auto& b : bookmarks_)
-        if (b >= to)
-            b -= len;
-        else if (b > from)
-            b = from;
+    customBookmarks_.textDeleted(from, to);
     if (marks_)
         marks_->TextDeleted(
             from, to,
@@ -272,7 +267,8 @@ void TCustomCodeMemo::DeleteRange(TextOffset from, TextOffset to) {
         topLine_ = 0;
         topOffset_ = 0;
         longestLine_ = 0;
-        bookmarks_.fill(-1);
+        bookmarkColumns_.fill(0);
+        customBookmarks_.clear();
         dirty_ = -1;
         TextChanged(0, 0);
         return;
@@ -374,8 +370,11 @@ void TCustomCodeMemo::SharedTextChanged(TextOffset start, TextOffset extent) {
     TextOffset len = TextLength();
     anchor_ = std::clamp<TextOffset>(move(anchor_), 0, len);
     caret_ = std::clamp<TextOffset>(move(caret_), 0, len);
-    for (auto& b : bookmarks_)
-        if (b >= 0) b = std::clamp<TextOffset>(move(b), 0, len);
+    if (extent > 0)
+        customBookmarks_.textInserted(start, extent);
+    else if (extent < 0)
+        customBookmarks_.textDeleted(start, end);
+    if (len == 0) customBookmarks_.clear();
     if (marks_) {
         if (extent > 0)
             marks_->TextInserted(start, extent, {});

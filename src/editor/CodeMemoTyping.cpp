@@ -88,8 +88,10 @@ bool TCustomCodeMemo::KeyDown(std::uint16_t shortcut) {
     if (shortcut & kShortcutCtrl) shift |= ssCtrl;
     if (shortcut & kShortcutAlt) shift |= ssAlt;
     const auto key = static_cast<std::uint16_t>(shortcut & scKeyMask);
+    // The second key of a two-key sequence belongs to the sequence.
+    const bool midSequence = KeyMap().prefixPending();
     for (TKeyHook* hook : {&TemplateKeyHook, &AutoReplaceKeyHook}) {
-        if (!*hook) continue;
+        if (!*hook || midSequence) continue;
         TKeyHookResult r = (*hook)(this, key, shift);
         if (r == TKeyHookResult::NotHandled) continue;
         // An expansion ends any key sequence that was under way.

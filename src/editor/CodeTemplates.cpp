@@ -39,31 +39,39 @@ void TCodeTemplates::saveEntries(BinaryWriter& out) const {
     out.u32(std::uint32_t(enabled & 127));
 }
 
-void TCodeTemplates::loadEntries(BinaryReader& in) {
-    clearEntries();
+TCodeTemplates::Loaded TCodeTemplates::readEntries(BinaryReader& in) {
+    Loaded loaded;
     std::uint32_t count = in.u32();
+    // Every entry takes at least its three lengths: a count the bytes left cannot hold is
+    // refused before any work, so a damaged count cannot make the loop run for long.
+    if (count > in.left() / 6) throw EStreamError("Stream read error");
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string name = in.str8();
         std::string description = in.str8();
         std::string expansion = in.str32();
+        if (name.empty()) continue;
         std::optional<std::string> d, e;
         if (!description.empty()) d = std::move(description);
-        if (!expansion.empty()) e = std::move(expansion);
-        if (name.empty()) continue;
-        std::string expanded = e ? normaliseLineBreaks(*e) : std::string();
-        entries_[lowered(name)] =
-            MacroEntry{std::move(d), e ? std::optional(expanded) : std::nullopt};
+        if (!expansion.empty()) e = normaliseLineBreaks(expansion);
+        loaded.entries[lowered(name)] = MacroEntry{std::move(d), std::move(e)};
     }
+    loaded.hotkey = textToShortCut(in.str32());
+    loaded.enabled = std::int32_t(in.u32() & 127);
+    return loaded;
+}
+
+void TCodeTemplates::takeEntries(Loaded&& loaded) {
+    entries_ = std::move(loaded.entries);
     rebuildTrie();
-    hotkey = textToShortCut(in.str32());
-    enabled = std::int32_t(in.u32() & 127);
+    hotkey = loaded.hotkey;
+    enabled = loaded.enabled;
 }
 
 void TCodeTemplates::saveToStream(BinaryWriter& out) const {
     saveEntries(out);
 }
 void TCodeTemplates::loadFromStream(BinaryReader& in) {
-    loadEntries(in);
+    takeEntries(readEntries(in));
 }
 
 std::string TCodeTemplates::saveToString() const {

@@ -21,14 +21,23 @@ public:
     void assign(const TCodeTemplates& source);
 
     virtual void saveToStream(BinaryWriter& out) const;
-    // Replaces the entries; a stream cut short raises EStreamError.
+    // Replaces the entries, the hotkey and the flag. The whole form is read before anything
+    // changes: a stream cut short or damaged raises EStreamError (ECodeMemo for a bad end-key
+    // text) and leaves the store as it was.
     virtual void loadFromStream(BinaryReader& in);
     std::string saveToString() const;
     void loadFromString(std::string_view bytes);
 
 protected:
+    // What a stream form holds before it is taken over.
+    struct Loaded {
+        std::map<std::string, MacroEntry> entries;
+        std::uint16_t hotkey = 0;
+        std::int32_t enabled = 1;
+    };
     void saveEntries(BinaryWriter& out) const;
-    void loadEntries(BinaryReader& in);
+    static Loaded readEntries(BinaryReader& in);
+    void takeEntries(Loaded&& loaded);
 };
 
 } // namespace morvane::editor

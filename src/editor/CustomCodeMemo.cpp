@@ -22,7 +22,15 @@ TCustomCodeMemo::TCustomCodeMemo(std::shared_ptr<TTextStore> store)
     : store_(std::move(store)), tracks_(*store_), lines_(std::make_unique<TCodeMemoStrings>(*this)),
       edStream_(*store_), undo_(store_->UndoLog()), metrics_(DefaultMetrics()) {
     store_->AddControl(this);
-    bookmarks_.fill(-1);
+    customBookmarks_.onFree = [this](const std::string& name) {
+        if (OnCustomBookmarkFree) OnCustomBookmarkFree(this, name);
+    };
+    TemplateKeyHook = [](TCustomCodeMemo* m, std::uint16_t key, unsigned shift) {
+        return m->TemplateKey(key, shift);
+    };
+    AutoReplaceKeyHook = [](TCustomCodeMemo* m, std::uint16_t key, unsigned shift) {
+        return m->AutoReplaceKey(key, shift);
+    };
 }
 
 TCustomCodeMemo::~TCustomCodeMemo() {

@@ -3,6 +3,7 @@
 // notifications and the layout a view paints. The Qt widget (editor/qt) hosts it.
 
 #include "editor/CodeMemoStrings.h"
+#include "editor/CustomBookmarks.h"
 #include "editor/DataTransfer.h"
 #include "editor/EdStream.h"
 #include "editor/FontMetrics.h"
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +31,9 @@ class Dialogs;
 namespace morvane::editor {
 
 class TCustomCodeMemo;
+class TCodeTemplates;
+class TAutoReplace;
+class TMacroKeywords;
 
 struct TPixelPoint {
     int x = 0, y = 0;
@@ -132,8 +137,19 @@ using TTextEvent =
     std::function<void(TCustomCodeMemo* Sender, TextOffset Start, TextOffset Extent)>;
 using TMarkEvent = std::function<void(TCustomCodeMemo* Sender, std::uint32_t Value)>;
 using TCharTest = std::function<bool(char)>;
-// A command of a later feature (bookmarks, printing) the control hands on.
+// A command of a later feature (printing) the control hands on.
 using TCommandEvent = std::function<void(TCustomCodeMemo* Sender, int Command)>;
+// Bookmarks, templates and auto-replace (CodeMemoAids.cpp).
+using TBookmarkEvent = std::function<void(TCustomCodeMemo* Sender, int Index)>;
+using TCustomBookmarkFreeEvent =
+    std::function<void(TCustomCodeMemo* Sender, const std::string& bmName)>;
+// May change the text a template expands to.
+using TMacroFireEvent = std::function<void(TCustomCodeMemo* Sender, const std::string& TemplateName,
+                                           std::string& Replacement)>;
+// IStream stands at the start of the matched text; clearing CanReplace vetoes the replacement.
+using TAutoReplaceEvent =
+    std::function<void(TCustomCodeMemo* Sender, TEdStream& IStream, const std::string& ReplaceItem,
+                       const std::string& ReplaceWith, bool& CanReplace)>;
 // May change the command a key was recognised as.
 using TKeyboardActionEvent = std::function<void(TCustomCodeMemo* Sender, int& Command)>;
 
@@ -160,6 +176,33 @@ enum class TKeyHookResult {
 };
 using TKeyHook =
     std::function<TKeyHookResult(TCustomCodeMemo* Sender, std::uint16_t Key, unsigned Shift)>;
+// What the template choice list shows: every template in name order and the word before the
+// caret (lower case), which the control has selected.
+struct TTemplatePopup {
+    struct Item {
+        std::string name, description;
+    };
+    std::vector<Item> items;
+    std::string partial;
+    int preselected = -1; // the first whose name contains the partial word
+};
+
+// The choice list's typed search: each character extends a prefix and selects the first name
+// that starts with it (ignoring case); when none does, the prefix starts again from the
+// character alone.
+class TTemplateSearch {
+public:
+    explicit TTemplateSearch(std::vector<std::string> names) : names_(std::move(names)) {}
+    // The index to select, -1 when no name starts with the prefix.
+    int Type(char c);
+    void Reset() { prefix_.clear(); }
+
+private:
+    int Find() const;
+    std::vector<std::string> names_;
+    std::string prefix_;
+};
+
 // Where a piece of a wrapped line ends: given the whole line, where the piece starts and the
 // proposed cut (an index into line), returns the cut to use. Values not after pieceStart are
 // taken as the proposed cut.
@@ -375,7 +418,37 @@ public:
     void SetTabDefault(int value);
     const std::string& FileName() const { return fileName_; }
     bool Loading() const { return loading_; }
-    std::array<TextOffset, 10>& Bookmarks() { return bookmarks_; }
+
+    // --- bookmarks (CodeMemoAids.cpp) ---
+    // Toggles numbered bookmark index (0-9) on the caret's line; ECodeMemo "Bookmark index
+    // range error" above 9. A line carries one numbered bookmark at most.
+    void SetBookmark(int index);
+    // The same at a 1-based record and character index (values below 1 count as 1).
+    void SetBookmarkAt(int index, RecIndex line, int column);
+    // Caret to the bookmark's line at its column, or the line's end when the line is shorter;
+    // the line comes to the middle of the window. Nothing happens when it is not set.
+    void GotoBookmark(int index);
+    // The record carrying a numbered bookmark; -1 when it is not set.
+    RecIndex BookmarkRecord(int index) const;
+    // Named bookmarks; they follow edits and are cleared when the text becomes empty.
+    TCustomBookmarks& CustomBookmarks() { return customBookmarks_; }
+
+    // --- code templates and auto-replace (CodeMemoAids.cpp) ---
+    // The stores of the settings record in use; nullptr: none. The key hooks call
+    // TemplateKey and AutoReplaceKey.
+    void SetCodeTemplates(TCodeTemplates* templates) { templates_ = templates; }
+    void SetAutoReplace(TAutoReplace* autoReplace) { autoReplace_ = autoReplace; }
+    TCodeTemplates* CodeTemplates() const { return templates_; }
+    TAutoReplace* AutoReplace() const { return autoReplace_; }
+    TKeyHookResult TemplateKey(std::uint16_t key, unsigned shift);
+    TKeyHookResult AutoReplaceKey(std::uint16_t key, unsigned shift);
+    // A template chosen from the list that TemplateKey opened: replaces the selected partial
+    // word when the name contains it, else goes after it.
+    void ExpandChosenTemplate(const std::string& name, const std::string& partial);
+    // Replaces the selection with an expansion of store, in one undo group: continuation lines
+    // indented to the selection's start column and the caret at the marker, as the store's
+    // flags ask.
+    void InsertExpansion(std::string expansion, const TMacroKeywords& store);
     TMarkList& Marks();
     // Adding or moving a mark repaints.
     std::size_t AddMark(TextOffset start, TextOffset end, std::uint8_t flag, std::uint32_t value);
@@ -542,8 +615,11 @@ public:
     TNotifyEvent OnChange;
     TMarkEvent OnMarkChange;
     TMarkEvent OnMarkFree;
-    TCommandEvent OnBookmarkCommand; // commands 20-39
-    TCommandEvent OnPrintSelection;  // command 44
+    TCommandEvent OnPrintSelection; // command 44
+    TBookmarkEvent OnBookmarkSet;
+    TCustomBookmarkFreeEvent OnCustomBookmarkFree;
+    TMacroFireEvent OnTemplateEvent;
+    TAutoReplaceEvent OnAutoReplace;
     TWordBreakProc OnWordBreakProc;
     TLineDrawEvent OnDrawLine;
     TMarkDrawEvent OnDrawMark;
@@ -598,6 +674,11 @@ protected:
         (void)lParam;
         return -1;
     }
+    // Shows the template choice list; false when this control has none (the core alone).
+    virtual bool ShowTemplatePopup(const TTemplatePopup& popup) {
+        (void)popup;
+        return false;
+    }
 
 private:
     // edited: first..last were just edited, the rest of their lines keeps its earlier cuts.
@@ -641,6 +722,13 @@ private:
     void DeleteLine();
     void DeleteLastWord();
     void TypeChar(char c);
+    // The longest name of store that ends at the caret, and where it starts.
+    struct MacroMatch {
+        std::string name;
+        TextOffset start;
+    };
+    std::optional<MacroMatch> MacroBefore(const TMacroKeywords& store) const;
+    bool ExpandMatch(const MacroMatch& match, bool autoReplace);
     void TabToColumn(bool searchAbove);
     DisplayColumn LineEndColumn(RecIndex rec) const;
     TTextStore::Pos CaretPos() const { return store_->Locate(caret_); }
@@ -655,9 +743,12 @@ private:
     TSM_CaretControl caretControl_{*this};
     TKeyboardActionContoller* keyMap_ = nullptr;
     std::unique_ptr<TKeyboardActionContoller> ownKeyMap_;
-    std::vector<DisplayColumn> tabColumns_; // 0-based, ascending
-    std::unique_ptr<TMarkList> marks_;      // created on first use
-    std::array<TextOffset, 10> bookmarks_;
+    std::vector<DisplayColumn> tabColumns_;           // 0-based, ascending
+    std::unique_ptr<TMarkList> marks_;                // created on first use
+    std::array<std::uint16_t, 10> bookmarkColumns_{}; // 1-based; 0: never set
+    TCustomBookmarks customBookmarks_;
+    TCodeTemplates* templates_ = nullptr;
+    TAutoReplace* autoReplace_ = nullptr;
 
     TextOffset anchor_ = 0, caret_ = 0;
     int longestLine_ = 0;

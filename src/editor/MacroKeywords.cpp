@@ -1,5 +1,6 @@
 #include "editor/MacroKeywords.h"
 
+#include "editor/CodeMemoError.h"
 #include "editor/KeyStore.h"
 #include "editor/KeyboardActionContoller.h"
 
@@ -22,14 +23,31 @@ TMacroKeywords::TMacroKeywords() {
     setCaseSensitive(false);
 }
 
+std::string TMacroKeywords::fieldProblem(std::string_view name, std::string_view description) {
+    if (name.size() > kMaxFieldBytes)
+        return "The name \"" + std::string(name.substr(0, 40)) + "...\" is " +
+               std::to_string(name.size()) + " bytes long; a name may have at most 255 bytes.";
+    if (description.size() > kMaxFieldBytes)
+        return "The description of \"" + std::string(name) + "\" is " +
+               std::to_string(description.size()) +
+               " bytes long; a description may have at most 255 bytes.";
+    return {};
+}
+
 void TMacroKeywords::addEntry(std::string_view name, std::optional<std::string> description,
                               std::optional<std::string> expansion) {
     if (name.empty()) return;
+    if (std::string problem = fieldProblem(name, description.value_or(std::string()));
+        !problem.empty())
+        throw ECodeMemo(problem);
     if (expansion) expansion = normaliseLineBreaks(*expansion);
     std::string key = lowered(name);
     auto [it, added] =
         entries_.insert_or_assign(key, MacroEntry{std::move(description), std::move(expansion)});
-    if (added) add(std::string(key.rbegin(), key.rend()), 0, StateSet{0});
+    if (added) {
+        add(std::string(key.rbegin(), key.rend()), 0, StateSet{0});
+        maxNameLength_ = std::max(maxNameLength_, key.size());
+    }
 }
 
 bool TMacroKeywords::deleteEntry(std::string_view name) {
@@ -41,12 +59,16 @@ bool TMacroKeywords::deleteEntry(std::string_view name) {
 void TMacroKeywords::clearEntries() {
     entries_.clear();
     clear();
+    maxNameLength_ = 0;
 }
 
 void TMacroKeywords::rebuildTrie() {
     clear();
-    for (const auto& [name, e] : entries_)
+    maxNameLength_ = 0;
+    for (const auto& [name, e] : entries_) {
         add(std::string(name.rbegin(), name.rend()), 0, StateSet{0});
+        maxNameLength_ = std::max(maxNameLength_, name.size());
+    }
 }
 
 const MacroEntry* TMacroKeywords::entry(std::string_view name) const {

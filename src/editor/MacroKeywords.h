@@ -26,6 +26,13 @@ class TMacroKeywords : public TKeywords {
 public:
     TMacroKeywords();
 
+    // Names, descriptions and the end-key text have one-byte lengths in the stream form.
+    static constexpr std::size_t kMaxFieldBytes = 255;
+    // The message for a name or description the stream form cannot hold; empty when it can.
+    static std::string fieldProblem(std::string_view name, std::string_view description);
+
+    // A name or description over kMaxFieldBytes raises ECodeMemo with fieldProblem's message,
+    // so that nothing is stored that would read back differently.
     void addEntry(std::string_view name, std::optional<std::string> description,
                   std::optional<std::string> expansion);
     bool deleteEntry(std::string_view name);
@@ -33,6 +40,8 @@ public:
     void rebuildTrie();
     const std::map<std::string, MacroEntry>& entries() const { return entries_; }
     const MacroEntry* entry(std::string_view name) const;
+    // The longest name, so that matching before the caret reads no more text than that.
+    std::size_t maxNameLength() const { return maxNameLength_; }
 
     // The longest name ending at text[end-1], read backwards; its length.
     std::optional<std::pair<std::string, std::size_t>> nameBefore(std::string_view text,
@@ -50,6 +59,7 @@ public:
 
 protected:
     std::map<std::string, MacroEntry> entries_;
+    std::size_t maxNameLength_ = 0;
 };
 
 } // namespace morvane::editor

@@ -115,6 +115,8 @@ void TParserSlots::ApplySettingsRecord() {
     }
     m->SetIndentStep(s.indentStep);
     m->SetKeyMap(&s.keys);
+    m->SetCodeTemplates(&s.templates);
+    m->SetAutoReplace(&s.autoReplace);
     setLayout(*m, s);
 
     if (Highlighter() != highlightedWith_) {

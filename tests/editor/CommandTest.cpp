@@ -399,16 +399,20 @@ TEST(CommandTest, ChangeNotificationFollowsEveryCommand) {
     EXPECT_FALSE(m.Modified());
 }
 
-TEST(CommandTest, BookmarkAndPrintCommandsGoToTheirHooks) {
+TEST(CommandTest, BookmarkCommandsActAndPrintGoesToItsHook) {
     TCustomCodeMemo m;
+    Load(m, "one\ntwo\nthree\n");
     std::vector<int> seen;
-    m.OnBookmarkCommand = [&](TCustomCodeMemo*, int command) { seen.push_back(command); };
+    m.OnBookmarkSet = [&](TCustomCodeMemo*, int index) { seen.push_back(index); };
     m.OnPrintSelection = [&](TCustomCodeMemo*, int command) { seen.push_back(command); };
-    const int commands[] = {
-        ecSetBookmark0, ecSetBookmark0 + 9, ecGotoBookmark0 + 9, ecPrintSelection, 45, -1};
+    m.SetSelection(5, 5);
+    const int commands[] = {ecSetBookmark0 + 9, ecPrintSelection, 45, -1};
     for (int command : commands)
         m.ExecuteCommand(command, 0, false);
-    EXPECT_EQ(seen, (std::vector<int>{20, 29, 39, 44}));
+    m.SetSelection(0, 0);
+    m.ExecuteCommand(ecGotoBookmark0 + 9, 0, false);
+    EXPECT_EQ(m.Caret(), 5);
+    EXPECT_EQ(seen, (std::vector<int>{9, 44}));
 }
 
 TEST(CommandTest, CaretControlAndGoToPosition) {

@@ -100,7 +100,7 @@ TEST(EditTest, MarksAndBookmarksFollowEdits) {
     marks.Add(6, 2, 0, 1); // normalised to 2..6
     marks.Add(7, 8, 0, 2);
     marks.Add(0, 1, 0, 3);
-    m.Bookmarks()[0] = 5;
+    m.CustomBookmarks().add("b", 5);
     std::vector<std::uint32_t> changed, gone;
     m.OnMarkChange = [&](TCustomCodeMemo*, std::uint32_t v) { changed.push_back(v); };
     m.OnMarkFree = [&](TCustomCodeMemo*, std::uint32_t v) { gone.push_back(v); };
@@ -109,7 +109,7 @@ TEST(EditTest, MarksAndBookmarksFollowEdits) {
     EXPECT_EQ(marks[1].start, 2);
     EXPECT_EQ(marks[1].end, 8);
     EXPECT_EQ(marks[2].start, 9);
-    EXPECT_EQ(m.Bookmarks()[0], 7);
+    EXPECT_EQ(m.CustomBookmarks().find("b"), 7);
     m.SetSelection(8, 11); // covers mark 2 (9..10)
     m.ReplaceSel("");
     EXPECT_EQ(gone, std::vector<std::uint32_t>{2});
@@ -119,7 +119,7 @@ TEST(EditTest, MarksAndBookmarksFollowEdits) {
     m.ReplaceSel("");
     EXPECT_EQ(marks[1].start, 1);
     EXPECT_EQ(marks[1].end, 5);
-    EXPECT_EQ(m.Bookmarks()[0], 4);
+    EXPECT_EQ(m.CustomBookmarks().find("b"), 4);
     EXPECT_FALSE(changed.empty());
 }
 

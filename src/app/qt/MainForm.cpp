@@ -1,4 +1,6 @@
 #include "app/qt/MainForm.h"
+
+#include "app/EditorAidFiles.h"
 #include "app/qt/OpenFileForm.h"
 
 #include "app/AppRegistry.h"
@@ -34,7 +36,6 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -84,23 +85,6 @@ QIcon appIcon() {
     p.drawLine(48, 38, 48, 50);
     p.drawPolyline(QPolygonF({QPointF(43, 45), QPointF(48, 50), QPointF(53, 45)}));
     return QIcon(pm);
-}
-
-std::string readWholeFile(const std::filesystem::path& file, bool& ok) {
-    std::ifstream in(file, std::ios::binary);
-    ok = bool(in);
-    return ok ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
-}
-
-// Replaces the file through a temporary file and a rename (where a symbolic link points, so the
-// link stays): a failed write leaves the old file whole. Returns the failure, or empty.
-std::string replaceFile(const std::filesystem::path& link, const std::string& bytes) {
-    const std::string target = platform::writeTarget(link.string());
-    QSaveFile file(platform::fromBytes(target));
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()) && file.commit())
-        return {};
-    return "Cannot write file \"" + target + "\": " + platform::toBytes(file.errorString());
 }
 
 } // namespace
@@ -662,10 +646,13 @@ void TMainForm::firstActivation() {
     if (activated_) return;
     activated_ = true;
     buildHighlighterList();
-    // The extra buffers: a file that cannot be read leaves its buffer empty.
-    bool ok;
-    autoReplaceBuffer_ = readWholeFile(context_.programFolder / "AutoReplace.txt", ok);
-    templatesBuffer_ = readWholeFile(context_.programFolder / "Templates.txt", ok);
+    // The two buffers: a file that is missing leaves its buffer empty; one that cannot be
+    // read or is damaged does too, and the output pane says why.
+    EditorAidBuffers aids;
+    for (const std::string& problem : loadEditorAids(context_.programFolder, aids))
+        appendOutput(problem);
+    autoReplaceBuffer_ = std::move(aids.autoReplace);
+    templatesBuffer_ = std::move(aids.templates);
     refreshClipboardState();
     for (const std::string& argument : context_.arguments)
         openArgument(argument);
@@ -686,6 +673,13 @@ void TMainForm::firstActivation() {
     emit firstActivationFinished();
     if (qEnvironmentVariableIntValue("MORVANE_QUIT_WHEN_READY"))
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TMainForm::applyEditorAids(highlight::TSM_Settings& settings) {
+    EditorAidBuffers aids{autoReplaceBuffer_, templatesBuffer_};
+    for (const std::string& problem :
+         app::applyEditorAids(aids, settings.autoReplace, settings.templates))
+        appendOutput(problem);
 }
 
 void TMainForm::buildHighlighterList() {
@@ -859,13 +853,15 @@ void TMainForm::editorPropertiesCommand() {
 }
 
 void TMainForm::propagateExtras(highlight::TCodeMemoParser& source) {
-    templatesBuffer_ = source.settings().templates.saveToString();
-    autoReplaceBuffer_ = source.settings().autoReplace.saveToString();
-    for (auto [name, bytes] : {std::pair{"AutoReplace.txt", &autoReplaceBuffer_},
-                               std::pair{"Templates.txt", &templatesBuffer_}}) {
-        std::string problem = replaceFile(context_.programFolder / name, *bytes);
-        if (!problem.empty()) appendOutput(problem);
-    }
+    // Both files are written (a failure is named in the output pane), then the other
+    // documents' highlighters load the new buffers.
+    EditorAidBuffers aids;
+    for (const std::string& problem :
+         app::saveEditorAids(context_.programFolder, source.settings().autoReplace,
+                             source.settings().templates, aids))
+        appendOutput(problem);
+    autoReplaceBuffer_ = std::move(aids.autoReplace);
+    templatesBuffer_ = std::move(aids.templates);
     std::set<highlight::TCodeMemoParser*> others;
     for (int i = 0; i < pages_->count(); ++i)
         if (auto* doc = qobject_cast<TMorvaneEditor*>(pages_->widget(i))) {
@@ -875,30 +871,7 @@ void TMainForm::propagateExtras(highlight::TCodeMemoParser& source) {
                 others.insert(highlighters_[std::size_t(h)].get());
         }
     for (highlight::TCodeMemoParser* parser : others)
-        loadExtras(*parser);
-}
-
-void TMainForm::loadExtras(highlight::TCodeMemoParser& parser) {
-    // Read into scratch stores: a damaged buffer leaves the highlighter's stores whole.
-    auto& settings = parser.settings();
-    try {
-        if (!autoReplaceBuffer_.empty()) {
-            editor::TAutoReplace loaded;
-            loaded.loadFromString(autoReplaceBuffer_);
-            settings.autoReplace.assign(loaded);
-        }
-    } catch (const std::exception& e) {
-        appendOutput("AutoReplace.txt: " + std::string(e.what()));
-    }
-    try {
-        if (!templatesBuffer_.empty()) {
-            editor::TCodeTemplates loaded;
-            loaded.loadFromString(templatesBuffer_);
-            settings.templates.assign(loaded);
-        }
-    } catch (const std::exception& e) {
-        appendOutput("Templates.txt: " + std::string(e.what()));
-    }
+        applyEditorAids(parser->settings());
 }
 
 TMorvaneEditor* TMainForm::requireDocument() const {

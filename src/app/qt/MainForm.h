@@ -99,6 +99,11 @@ public:
     int highlighterIndexFor(const std::string& fileName) const;
     const AppContext& context() const { return context_; }
 
+    // The auto-replace and template buffers read from the program folder at the first
+    // activation. Loads them into a highlighter's stores (a buffer that is empty leaves its
+    // store alone); a buffer that does not load is reported in the output pane.
+    void applyEditorAids(highlight::TSM_Settings& settings);
+
     // The remote road: windows that other parts of the program open, and the account used last
     // (at start the default account: the first stored one unless "No default account" is "1").
     TRemoteServices& remote() { return remote_; }
@@ -121,8 +126,6 @@ public:
     // highlighter's templates and auto-replace list go to the two files and to the highlighters
     // of the other open documents.
     void editorPropertiesCommand();
-    // The auto-replace and templates buffers into a highlighter's stores (empty ones are left).
-    void loadExtras(highlight::TCodeMemoParser& parser);
 
 signals:
     void firstActivationFinished();

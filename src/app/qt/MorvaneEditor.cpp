@@ -96,7 +96,9 @@ void TMorvaneEditor::ApplyFileName() {
     if (index >= 0)
         form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
     UseHighlighter(form_.highlighterIndexFor(fileName_));
-    if (highlighter_ >= 0) form_.loadExtras(*form_.highlighters()[std::size_t(highlighter_)]);
+    // The user's auto-replace list and templates from the program folder.
+    if (highlighter_ >= 0)
+        form_.applyEditorAids(form_.highlighters()[std::size_t(highlighter_)]->settings());
 }
 
 void TMorvaneEditor::ManualAssociation(int index) {

@@ -132,6 +132,7 @@ protected:
     void ApplySettings() override;
     void SchedulePendingHighlight() override;
     std::intptr_t SearchMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+    bool ShowTemplatePopup(const TTemplatePopup& popup) override;
 
 private:
     highlight::TSearchRequest DialogRequest(const TFindDialog& dialog) const;
@@ -202,6 +203,9 @@ private:
     QTimer* autoScroll_ = nullptr;
     QWidget* marginLine_ = nullptr;
     QWidget* dropCaret_ = nullptr;
+    class TTemplateList* templateList_ = nullptr;
+    std::string templatePartial_;
+    bool hideSelectionBeforeList_ = true;
 
     QFont font_;
     std::shared_ptr<TQtFontMetrics> metrics_;

@@ -3,6 +3,7 @@
 // calls. What is decided about text (words, lines, drop points, offers) lives in the core.
 
 #include "editor/qt/CodeMemo.h"
+#include "editor/qt/TemplateList.h"
 
 #include <QApplication>
 #include <QDrag>
@@ -647,6 +648,31 @@ void TCodeMemo::dropEvent(QDropEvent* event) {
     }
     setFocus(Qt::MouseFocusReason);
     viewport()->update();
+}
+
+// --- the template choice list ---
+
+bool TCodeMemo::ShowTemplatePopup(const TTemplatePopup& popup) {
+    if (!templateList_) {
+        templateList_ = new TTemplateList(
+            this, [this](const std::string& name) { ExpandChosenTemplate(name, templatePartial_); },
+            [this] {
+                // Leaving the list: the partial word is no longer selected.
+                HideSelection = hideSelectionBeforeList_;
+                TextOffset end = std::max(Anchor(), Caret());
+                SetSelection(end, end);
+                viewport()->update();
+            });
+    }
+    templatePartial_ = popup.partial;
+    hideSelectionBeforeList_ = HideSelection;
+    HideSelection = false;
+    ScrollToCaret();
+    Point p = PosFromChar(SelStart());
+    QPoint at = viewport()->mapTo(this, QPoint(p.x, p.y));
+    templateList_->Open(popup, at, metrics_->LineHeight());
+    viewport()->update();
+    return true;
 }
 
 } // namespace morvane::editor
