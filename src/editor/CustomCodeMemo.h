@@ -521,6 +521,12 @@ public:
     void PasteFromClipboard();
     TSM_ClipFormats ClipCopyFormats() const { return clipCopyFormats_; }
     void SetClipCopyFormats(TSM_ClipFormats formats) { clipCopyFormats_ = formats; }
+    // Text for other programs (text/plain, drags): the document's bytes as UTF-8, a byte
+    // that is no character as U+FFFD. Exact bytes travel in kRawTextMimeType beside it.
+    std::string UnicodeText(std::string_view bytes) const { return ToUtf8(Encoding(), bytes); }
+    // UTF-8 from other programs into the document's encoding; false (with a beep and
+    // OnCharRefused) when it holds a character the encoding cannot.
+    bool TextFromUnicode(std::string_view utf8, std::string& out);
     // The selection as rich text for the clipboard; empty until a rich-text writer exists.
     virtual std::string SelectionAsRtf() const { return {}; }
 
@@ -549,8 +555,9 @@ public:
     // bytes of each format offered and the file names; move tells a move from a copy.
     struct TDropOffer {
         std::uint16_t sourceTypes = 0;
-        std::string html, text;
+        std::string html, text; // UTF-8, as other programs give them
         std::vector<std::string> files;
+        bool textIsRaw = false; // text holds exact bytes from this program (no conversion)
     };
     // Returns whether text was inserted; the file list goes to OnFilesDropped.
     bool AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelPoint atPoint, bool move,

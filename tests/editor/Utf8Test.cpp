@@ -4,6 +4,7 @@
 #include "EditorTestUtil.h"
 
 #include "editor/TextEncoding.h"
+#include "platform/FakeUi.h"
 
 #include <gtest/gtest.h>
 
@@ -259,6 +260,47 @@ TEST(CharacterTypingTest, TypedCharactersGoInEncodedAndUnencodableOnesAreRefused
     m.SetSelection(0, 0);
     m.TypeCharacter(U'\u00E9');
     EXPECT_EQ(Stored(m), "\xC3\xA9\xE6\x9C\xAC\r");
+}
+
+TEST(UnicodeClipboardTest, PlainTextIsUnicodeAndTheExactBytesTravelBesideIt) {
+    platform::FakeClipboard clip;
+    TCustomCodeMemo latin, utf8;
+    latin.SetClipboard(&clip);
+    utf8.SetClipboard(&clip);
+    Load(latin, "caf\xE9 \x80\n");
+    ASSERT_EQ(latin.Encoding(), k1252);
+    latin.SetSelection(0, 6);
+    latin.CopyToClipboard();
+    EXPECT_EQ(clip.contents["text/plain"], "caf\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_EQ(clip.contents[kRawTextMimeType], "caf\xE9 \x80");
+    // From another program: Unicode, converted into each document's encoding.
+    clip.contents = {{"text/plain", "\xC3\xA9\xE2\x82\xAC"}};
+    Load(utf8, "x");
+    utf8.SetSelection(1, 1);
+    utf8.PasteFromClipboard();
+    EXPECT_EQ(Stored(utf8), "x\xC3\xA9\xE2\x82\xAC");
+    latin.SetSelection(0, 0);
+    latin.PasteFromClipboard();
+    EXPECT_EQ(Stored(latin), "\xE9\x80"
+                             "caf\xE9 \x80\r");
+    // A character the document cannot hold refuses the whole paste, with the reason.
+    char32_t refused = 0;
+    latin.OnCharRefused = [&](TCustomCodeMemo*, char32_t c) { refused = c; };
+    clip.contents = {{"text/plain", "a\xE6\x97\xA5"}};
+    latin.PasteFromClipboard();
+    EXPECT_EQ(refused, 0x65E5u);
+    EXPECT_EQ(Stored(latin), "\xE9\x80"
+                             "caf\xE9 \x80\r");
+    // Drops: text from other programs is converted, this program's exact bytes are not.
+    TCustomCodeMemo::TDropOffer offer;
+    offer.sourceTypes = dsPlainText;
+    offer.text = "\xC3\xA9";
+    EXPECT_TRUE(latin.AcceptDrop(offer, 0, {}, false, false));
+    EXPECT_EQ(Stored(latin).substr(0, 2), "\xE9\xE9");
+    offer.text = "\xC3\xA9";
+    offer.textIsRaw = true;
+    EXPECT_TRUE(latin.AcceptDrop(offer, 0, {}, false, false));
+    EXPECT_EQ(Stored(latin).substr(0, 3), "\xC3\xA9\xE9");
 }
 
 // Random texts of valid UTF-8 of every length, invalid bytes and line breaks, edited by

@@ -116,6 +116,10 @@ public:
     void rebuildRecentMenus();
     QMenu* recentMenu() const { return recentMenu_; }
     void reopenRecent(int n);
+    // Edit > Encoding (also opened by a click on the encoding panel of the status bar): the
+    // active document's encoding is checked, a choice re-reads its bytes.
+    QMenu* encodingMenu() const { return encodingMenu_; }
+    void showEncoding(int encoding, bool bom);
 
 signals:
     void firstActivationFinished();
@@ -166,6 +170,7 @@ private:
     QSplitter* splitter_ = nullptr;
     QListWidget* output_ = nullptr;
     std::vector<QLabel*> panels_;
+    QMenu* encodingMenu_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QMenu* tabMenu_ = nullptr;

@@ -531,7 +531,7 @@ void TCodeMemo::StartDrag() {
     autoScroll_->stop();
     dragText_ = SelText();
     auto* data = new QMimeData;
-    data->setText(StringOf(dragText_));
+    data->setText(StringOf(UnicodeText(dragText_)));
     data->setData(kRawTextType, QByteArray(dragText_.data(), qsizetype(dragText_.size())));
     QDrag drag(this);
     drag.setMimeData(data);
@@ -576,6 +576,7 @@ TCustomCodeMemo::TDropOffer TCodeMemo::OfferOf(const QMimeData& data) const {
         QByteArray raw = data.data(kRawTextType);
         offer.sourceTypes |= dsPlainText | dsUnicodeText;
         offer.text.assign(raw.constData(), static_cast<std::size_t>(raw.size()));
+        offer.textIsRaw = true;
     } else if (data.hasText()) {
         offer.sourceTypes |= dsPlainText | dsUnicodeText;
         offer.text = BytesOf(data.text());
