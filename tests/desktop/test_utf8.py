@@ -40,9 +40,11 @@ class Utf8Text(desktop.DesktopTestCase):
             elif x is None and start is not None:
                 bands.append((start, y))
                 start = None
+        # The text rows are the last bands (the tab bar differs above them); the caret may
+        # blink in the first row, so it is left out.
         text_bands = [(a, b) for a, b in bands
-                      if min(x for x in differing_rows[a:b]) > width // 10]
-        self.assertGreaterEqual(len(text_bands), rows - 1, "bands of differing rows: %r" % bands)
+                      if min(x for x in differing_rows[a:b]) > width // 10][-(rows - 1):]
+        self.assertEqual(len(text_bands), rows - 1, "bands of differing rows: %r" % bands)
         for top, bottom in text_bands:
             first_difference = min(x for x in differing_rows[top:bottom])
             latin_xs = [x for y in range(top, bottom) for x in range(width)
