@@ -72,7 +72,9 @@ void BM_PaintFullWindowUtf8(benchmark::State& state) {
     for (int i = 0; i < 2000; ++i)
         text += "    caf\xC3\xA9 na\xC3\xAFve \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
                 "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E value_" +
-                std::to_string(i) + " \xE2\x80\x94 \xF0\x9F\x98\x80 \xE2\x82\xAC5 int x = y + 1;\n";
+                std::to_string(i) +
+                " \xE2\x80\x94 \xF0\x9F\x98\x80 \xE2\x82\xAC"
+                "5 int x = y + 1;\n";
     memo.Lines().SetText(text);
     memo.SetEncoding(TTextEncoding::teUTF8);
     memo.SetOptions(memo.Options() | smoLineNumbers);

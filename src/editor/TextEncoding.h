@@ -67,6 +67,8 @@ public:
     bool Valid() const { return valid_ && pendingLength_ == 0; }
 
 private:
+    static bool WholeCharAt(std::string_view s);
+    void Hold(std::string_view s);
     bool valid_ = true;
     unsigned char pending_[4] = {};
     std::uint8_t pendingLength_ = 0;
