@@ -327,7 +327,7 @@ void TMainForm::createMenus() {
     connect(edit, &QMenu::aboutToShow, this, &TMainForm::refreshClipboardState);
     add(edit, {"EditUndo", "EditRedo", "|", "EditCut", "EditCopy", "EditPaste", "|",
                "EditSelectAll", "EditIndent", "EditUnindent", "EditWordWrap"});
-    encodingMenu_ = edit->addMenu("E&ncoding");
+    encodingMenu_ = edit->addMenu("Enc&oding");
     encodingMenu_->setObjectName("EncodingMenu");
     {
         auto* group = new QActionGroup(encodingMenu_);
