@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libgl-dev fonts-dejavu-core
+    qt6-base-dev libgl-dev fonts-dejavu-core fonts-wqy-microhei
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd
     xvfb xdotool imagemagick poppler-utils xclip

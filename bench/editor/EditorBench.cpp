@@ -147,6 +147,28 @@ void BM_Type10000CharsIntoTheLargeDocument(benchmark::State& state) {
 }
 BENCHMARK(BM_Type10000CharsIntoTheLargeDocument)->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// Typing characters of two and three bytes (as the desktop's input delivers them).
+void BM_Type10000Utf8CharsIntoTheLargeDocument(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    constexpr int kChars = 10000;
+    const char32_t keys[] = {U'\u00E9', U'\u65E5', U' ', U'x'};
+    for (auto _ : state) {
+        state.PauseTiming();
+        TextOffset mid = m.CharStartAt(m.TextLength() / 2);
+        m.SetSelection(mid, mid);
+        state.ResumeTiming();
+        for (int i = 0; i < kChars; ++i)
+            m.TypeCharacter(keys[i % 4]);
+        state.PauseTiming();
+        m.SetSelection(mid, m.Caret());
+        m.ReplaceSel("");
+        m.SetModified(false);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kChars);
+}
+BENCHMARK(BM_Type10000Utf8CharsIntoTheLargeDocument)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 void BM_Type10000CharsIntoA1KBDocument(benchmark::State& state) {
     TCustomCodeMemo m;
     m.SetClientSize(1000, 17 * 50);

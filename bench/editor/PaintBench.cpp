@@ -65,6 +65,33 @@ void BM_PaintFullWindow(benchmark::State& state) {
 }
 BENCHMARK(BM_PaintFullWindow)->Unit(benchmark::kMillisecond);
 
+// The same window of UTF-8 text: accented letters, Cyrillic, CJK across two cells, emoji.
+void BM_PaintFullWindowUtf8(benchmark::State& state) {
+    TCodeMemo memo;
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += "    caf\xC3\xA9 na\xC3\xAFve \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
+                "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E value_" +
+                std::to_string(i) +
+                " \xE2\x80\x94 \xF0\x9F\x98\x80 \xE2\x82\xAC"
+                "5 int x = y + 1;\n";
+    memo.Lines().SetText(text);
+    memo.SetEncoding(TTextEncoding::teUTF8);
+    memo.SetOptions(memo.Options() | smoLineNumbers);
+    const int lh = memo.FontMetrics().LineHeight();
+    memo.resize(1000, 60 * lh + 40);
+    memo.SetClientSize(1000, 60 * lh);
+    memo.SetTopLine(500);
+    QImage image(1000, 60 * lh, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter p(&image);
+        memo.PaintTo(p, image.rect());
+        p.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(BM_PaintFullWindowUtf8)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv) {

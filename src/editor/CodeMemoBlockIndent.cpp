@@ -79,10 +79,17 @@ void TCustomCodeMemo::BlockUnindent(int steps) {
     for (TextOffset lineStart : starts) {
         TextOffset at = lineStart - shift;
         std::string_view t = store_->Text(LineFromOffset(at));
+        // Steps count characters: in UTF-8 the no-break space is the two bytes C2 A0.
+        const bool utf8 = Encoding() == TTextEncoding::teUTF8;
         std::size_t n = 0;
-        while (n < t.size() && static_cast<int>(n) < steps &&
-               (t[n] == ' ' || t[n] == kTAB || t[n] == kNoBreakSpace))
-            ++n;
+        for (int k = 0; n < t.size() && k < steps; ++k) {
+            if (t[n] == ' ' || t[n] == kTAB || (!utf8 && t[n] == kNoBreakSpace))
+                ++n;
+            else if (utf8 && t.substr(n, 2) == "\xC2\xA0")
+                n += 2;
+            else
+                break;
+        }
         if (n == 0) continue;
         std::string removed(t.substr(0, n));
         DeleteRange(at, at + static_cast<TextOffset>(n));

@@ -20,14 +20,22 @@ bool TCustomCodeMemo::CanPaste() const {
     return !readOnly_ && clipboard_ && (clipboard_->hasText() || clipboard_->hasFormat(kHtmlType));
 }
 
+bool TCustomCodeMemo::TextFromUnicode(std::string_view utf8, std::string& out) {
+    char32_t refused = 0;
+    if (FromUtf8(Encoding(), utf8, out, &refused)) return true;
+    Beep();
+    if (OnCharRefused) OnCharRefused(this, refused);
+    return false;
+}
+
 bool TCustomCodeMemo::CopyToClipboard() {
     // An empty selection leaves the clipboard as it is.
     if (!clipboard_ || anchor_ == caret_) return false;
     platform::MimeData formats;
     // Other programs expect the desktop's line ends.
     if (clipCopyFormats_ & smTEXT) {
-        formats[kTextType] = RangeText(SelStart(), std::max(anchor_, caret_), tfLF);
-        formats[kRawTextMimeType] = formats[kTextType];
+        formats[kRawTextMimeType] = RangeText(SelStart(), std::max(anchor_, caret_), tfLF);
+        formats[kTextType] = UnicodeText(formats[kRawTextMimeType]);
     }
     if (clipCopyFormats_ & smRTF) {
         std::string rtf = SelectionAsRtf();
@@ -57,8 +65,10 @@ void TCustomCodeMemo::PasteFromClipboard() {
     TDataFormat format = ChoosePasteFormat(offer);
     if (format == TDataFormat::None) return;
     std::optional<std::string> data;
+    bool raw = false;
     if (format == TDataFormat::PlainText) {
         data = clipboard_->data(kRawTextMimeType);
+        raw = data.has_value();
         if (!data) data = clipboard_->data(kTextType);
     } else {
         data = clipboard_->data(kHtmlType);
@@ -68,6 +78,12 @@ void TCustomCodeMemo::PasteFromClipboard() {
     // The format was announced but its data could not be had.
     if (!data) throw ECodeMemo("Cannot alloc memory for buffer!!");
     std::string text = format == TDataFormat::Html ? FilterHtml(*data, offer) : std::move(*data);
+    // Other programs give Unicode; this program's own bytes go in as they are.
+    if (!raw) {
+        std::string converted;
+        if (!TextFromUnicode(text, converted)) return;
+        text = std::move(converted);
+    }
     BeginUpdate(); // one repaint, and one OnChange, for the whole paste
     try {
         TUndoGroupScope group(*this, ugPaste);
@@ -131,12 +147,16 @@ bool TCustomCodeMemo::AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelP
     if (OnDataDrop) OnDataDrop(this, types);
     if (types & dsHandled) return false;
     types &= offer.sourceTypes | 0xFF00; // a handler can refuse offers, not invent them
+    std::string converted;
     switch (ChooseDropFormat(types)) {
     case TDataFormat::Html:
-        return DropText(FilterHtml(offer.html, types), dropPoint, move, fromThisControl);
+        if (!TextFromUnicode(FilterHtml(offer.html, types), converted)) return false;
+        return DropText(converted, dropPoint, move, fromThisControl);
     case TDataFormat::PlainText:
     case TDataFormat::UnicodeText:
-        return DropText(offer.text, dropPoint, move, fromThisControl);
+        if (offer.textIsRaw) return DropText(offer.text, dropPoint, move, fromThisControl);
+        if (!TextFromUnicode(offer.text, converted)) return false;
+        return DropText(converted, dropPoint, move, fromThisControl);
     case TDataFormat::FileList:
         if (!(options_ & smoProcessDroppedFiles)) return false;
         if (OnFilesDropped) {

@@ -24,12 +24,33 @@ bool KeepsVirtualCaret(int command) {
 
 } // namespace
 
+// A character never spans two records (record cuts keep sequences whole), so each record is
+// read on its own.
 TextOffset TCustomCodeMemo::NextCharBoundary(TextOffset pos) const {
-    return std::min(pos + 1, TextLength());
+    if (pos < 0) return 0;
+    if (pos >= TextLength()) return TextLength();
+    auto where = store_->Locate(pos);
+    std::string_view t = store_->Text(where.rec);
+    return where.start + static_cast<TextOffset>(NextCharStart(
+                             Encoding(), t, static_cast<std::size_t>(pos - where.start)));
 }
 
 TextOffset TCustomCodeMemo::PrevCharBoundary(TextOffset pos) const {
-    return std::max<TextOffset>(pos - 1, 0);
+    pos = std::min(pos, TextLength());
+    if (pos <= 0) return 0;
+    auto where = store_->Locate(pos - 1);
+    std::string_view t = store_->Text(where.rec);
+    return where.start + static_cast<TextOffset>(CharStart(
+                             Encoding(), t, static_cast<std::size_t>(pos - 1 - where.start)));
+}
+
+TextOffset TCustomCodeMemo::CharStartAt(TextOffset pos) const {
+    if (pos <= 0) return 0;
+    if (pos >= TextLength()) return TextLength();
+    auto where = store_->Locate(pos);
+    std::string_view t = store_->Text(where.rec);
+    return where.start + static_cast<TextOffset>(
+                             CharStart(Encoding(), t, static_cast<std::size_t>(pos - where.start)));
 }
 
 bool TCustomCodeMemo::CaretAfterEOLAllowed() const {
@@ -104,7 +125,8 @@ void TCustomCodeMemo::RunCommand(int command, std::intptr_t, bool extend) {
         break;
     case ecLineStart: {
         auto where = CaretPos();
-        MoveCaret(where.start, extend);
+        // The byte order mark stays the file's first bytes: the line's start is after it.
+        MoveCaret(where.start == 0 && HasBom() ? 3 : where.start, extend);
         desiredColumn_ = 0;
         break;
     }
@@ -135,7 +157,7 @@ void TCustomCodeMemo::RunCommand(int command, std::intptr_t, bool extend) {
         desiredColumn_ = ColumnAt(caret_);
         break;
     case ecDocStart:
-        MoveCaret(0, extend);
+        MoveCaret(HasBom() ? 3 : 0, extend);
         desiredColumn_ = 0;
         break;
     case ecDocEnd: {

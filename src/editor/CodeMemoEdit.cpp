@@ -18,7 +18,8 @@ std::uint32_t NewFlags(const char* text, std::size_t len) {
     return f;
 }
 
-// Cuts text into records: at each CR (which stays with its line) and after maxLen characters.
+// Cuts text into records: at each CR (which stays with its line) and after maxLen characters,
+// moved back so that no UTF-8 character is split between two records.
 // The first record takes firstMark and firstExtra; each later one continues the line (mark
 // kContinuation) when the record before it had no CR.
 std::vector<TNewRec> CutRecords(std::string_view text, std::size_t maxLen, std::uint16_t firstMark,
@@ -30,7 +31,8 @@ std::vector<TNewRec> CutRecords(std::string_view text, std::size_t maxLen, std::
     while (i < text.size()) {
         std::size_t span = std::min(maxLen, text.size() - i);
         auto* cr = static_cast<const char*>(std::memchr(text.data() + i, kCR, span));
-        std::size_t len = cr ? static_cast<std::size_t>(cr - (text.data() + i)) + 1 : span;
+        std::size_t len = cr ? static_cast<std::size_t>(cr - (text.data() + i)) + 1
+                             : SafeCut(text.substr(i), span);
         std::uint16_t mark = recs.empty() ? firstMark : (continues ? kContinuation : 0);
         recs.push_back({text.data() + i, static_cast<std::uint16_t>(len), mark,
                         NewFlags(text.data() + i, len), recs.empty() ? firstExtra : 0});
@@ -75,6 +77,9 @@ void TCustomCodeMemo::ReplaceSelStored(std::string stored, bool repaint) {
         throw;
     }
     anchor_ = caret_ = from + static_cast<TextOffset>(stored.size());
+    // Removing a character can join the stray bytes around it into one: the caret stays
+    // outside it.
+    if (stored.empty()) anchor_ = caret_ = CharStartAt(caret_);
     changeBits_ |= cbSelection;
     if (record) {
         try {
@@ -131,14 +136,15 @@ void TCustomCodeMemo::InsertStored(TextOffset at, std::string_view stored) {
     if (stored.empty()) return;
     at = std::clamp<TextOffset>(at, 0, TextLength());
     auto where = store_->Locate(at);
-    // Typing one character into an existing record changes it in place.
-    if (stored.size() == 1 && stored[0] != kCR && where.rec < LineCount()) {
+    // Typing one character (up to four bytes) into an existing record changes it in place.
+    if (stored.size() <= 4 && stored.find(kCR) == std::string_view::npos &&
+        where.rec < LineCount()) {
         store_->ReplaceInRecord(where.rec, static_cast<std::size_t>(at - where.start), 0, stored);
         TLineRec& r = store_->Rec(where.rec);
-        r.flags =
-            (r.flags & ~lfHasAttrs) | lfRepaint | lfStale | (stored[0] == kTAB ? lfHasTab : 0);
+        r.flags = (r.flags & ~lfHasAttrs) | lfRepaint | lfStale |
+                  (stored.find(kTAB) != std::string_view::npos ? lfHasTab : 0);
         longestLine_ = std::max<int>(longestLine_, r.length);
-        AfterInsert(at, 1, where.rec, where.rec);
+        AfterInsert(at, static_cast<TextOffset>(stored.size()), where.rec, where.rec);
         return;
     }
     // Pieces of kLoadBlock characters; a piece never ends just before a CR would be cut off.

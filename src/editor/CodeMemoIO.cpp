@@ -81,8 +81,10 @@ void TCustomCodeMemo::LoadBlocks(TStream& stream, bool detectLineEnd) {
     std::string stored;
     stored.reserve(kRead + 1);
     LineBreakNormaliser normaliser;
+    TUtf8Validator utf8;
     for (;;) {
         std::size_t n = stream.Read(raw.data(), kRead);
+        if (detectLineEnd) utf8.Feed(std::string_view(raw.data(), n));
         stored.clear();
         if (n == 0)
             normaliser.Finish(stored);
@@ -96,6 +98,9 @@ void TCustomCodeMemo::LoadBlocks(TStream& stream, bool detectLineEnd) {
         if (n == 0) break;
     }
     if (detectLineEnd) {
+        // Valid UTF-8 (ASCII included) reads as UTF-8, anything else as Windows-1252. Records
+        // were cut without splitting UTF-8 characters either way.
+        store_->SetEncoding(utf8.Valid() ? TTextEncoding::teUTF8 : TTextEncoding::teWindows1252);
         lineEnd_ = normaliser.FirstBreak().value_or(TLineEnd::leLF);
         if (saveFormat_ != sfRTF && saveFormat_ != sfHTML) saveFormat_ = FormatOf(lineEnd_);
     }
@@ -111,7 +116,14 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     try {
         DeleteRange(0, TextLength());
         anchor_ = caret_ = 0;
+        const TTextEncoding before = Encoding();
         LoadBlocks(stream, true);
+        if (Encoding() != before) {
+            for (TCustomCodeMemo* memo : store_->Controls())
+                if (memo != this) memo->EncodingChanged();
+            // Wrapped while loading with the cells of the old encoding.
+            if ((options_ & smoWordWrap) && !wrapLater) RewrapAll();
+        }
     } catch (const std::bad_alloc&) {
         if (wrapLater) options_ |= smoWordWrap;
         EndUpdate();

@@ -155,10 +155,24 @@ DisplayColumn TCustomCodeMemo::ColumnOf(RecIndex rec, std::size_t index) const {
     std::string_view t = store_->Text(rec);
     std::size_t visible = (!t.empty() && t.back() == kCR) ? t.size() - 1 : t.size();
     index = std::min(index, visible);
-    if (!(store_->Rec(rec).flags & lfHasTab)) return static_cast<DisplayColumn>(index);
+    const TTextEncoding enc = Encoding();
+    // Only UTF-8 has characters of several bytes or two cells.
+    const bool cells = enc == TTextEncoding::teUTF8 && !IsAscii(t.substr(0, index));
+    if (!(store_->Rec(rec).flags & lfHasTab) && !cells) return static_cast<DisplayColumn>(index);
     DisplayColumn col = 0;
-    for (std::size_t i = 0; i < index; ++i)
-        col = t[i] == kTAB ? NextTabStop(col) : col + 1;
+    for (std::size_t i = 0; i < index;) {
+        if (t[i] == kTAB) {
+            col = NextTabStop(col);
+            ++i;
+        } else if (!cells) {
+            ++col;
+            ++i;
+        } else {
+            TCharInfo ch = DecodeChar(enc, t, i);
+            col += CellWidth(ch);
+            i += ch.length;
+        }
+    }
     return col;
 }
 
@@ -166,12 +180,23 @@ std::size_t TCustomCodeMemo::IndexAtColumn(RecIndex rec, DisplayColumn col) cons
     if (rec < 0 || rec >= LineCount()) return 0;
     std::string_view t = store_->Text(rec);
     std::size_t visible = (!t.empty() && t.back() == kCR) ? t.size() - 1 : t.size();
+    const TTextEncoding enc = Encoding();
+    const bool cells = enc == TTextEncoding::teUTF8 && !IsAscii(t.substr(0, visible));
     DisplayColumn c = 0;
     std::size_t i = 0;
-    for (; i < visible; ++i) {
-        DisplayColumn next = t[i] == kTAB ? NextTabStop(c) : c + 1;
+    while (i < visible) {
+        std::size_t len = 1;
+        DisplayColumn next = c + 1;
+        if (t[i] == kTAB) {
+            next = NextTabStop(c);
+        } else if (cells) {
+            TCharInfo ch = DecodeChar(enc, t, i);
+            len = ch.length;
+            next = c + CellWidth(ch);
+        }
         if (next > col) break;
         c = next;
+        i += len;
     }
     return i;
 }
@@ -199,7 +224,7 @@ void TCustomCodeMemo::GoToPosition(DisplayColumn column, RecIndex line) {
         } else {
             rec = std::min(rec, LineCount() - 1);
             TextOffset len = store_->Rec(rec).length;
-            off = store_->Start(rec) + std::min<TextOffset>(column - 1, len - 1);
+            off = CharStartAt(store_->Start(rec) + std::min<TextOffset>(column - 1, len - 1));
         }
     }
     SetSelection(off, off);
@@ -273,6 +298,7 @@ std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
     TextOffset selFrom = SelStart(), selTo = std::max(anchor_, caret_);
     TTextStore::Cursor c = store_->CursorAt(topLine_);
     RecIndex number = PhysicalLineNumber(topLine_);
+    const TTextEncoding enc = Encoding();
     for (int r = 0; r < count && !store_->AtEnd(c); ++r, store_->Next(c)) {
         TRowLayout row;
         row.rec = c.rec;
@@ -295,22 +321,31 @@ std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
         row.endsWithCR = !t.empty() && t.back() == kCR;
         bool cr = !t.empty() && t.back() == kCR;
         std::size_t visible = cr ? t.size() - 1 : t.size();
+        const bool decode = !IsAscii(t.substr(0, visible));
         DisplayColumn col = 0;
         DisplayColumn selA = -1, selB = -1;
-        for (std::size_t i = 0; i <= visible; ++i) {
+        for (std::size_t i = 0; i <= visible;) {
             TextOffset off = c.start + static_cast<TextOffset>(i);
-            if (off == selFrom) selA = col;
-            if (off == selTo) selB = col;
+            if (selA < 0 && off >= selFrom) selA = col;
+            if (selB < 0 && off >= selTo) selB = col;
             if (i == visible) break;
-            DisplayColumn next = t[i] == kTAB ? NextTabStop(col) : col + 1;
+            TCharInfo ch{1, true, static_cast<unsigned char>(t[i])};
+            if (decode) ch = DecodeChar(enc, t, i);
+            DisplayColumn next = t[i] == kTAB ? NextTabStop(col) : col + CellWidth(ch);
             for (DisplayColumn k = col; k < next; ++k)
                 if (k >= leftColumn_ && k < leftColumn_ + width) {
                     if (rec.flags & lfHasTab)
                         row.tabs.push_back(t[i] != kTAB ? 0 : k == col ? 1 : 2);
                     row.cells.push_back(t[i] == kTAB ? ' ' : t[i]);
                     if (attrs) row.attrs.push_back(static_cast<char>(attrs[i]));
+                    if (decode)
+                        row.chars.push_back(t[i] == kTAB ? U' '
+                                            : k > col    ? kWideTail
+                                            : ch.valid   ? ch.code
+                                                         : kByteMark + ch.code);
                 }
             col = next;
+            i += ch.length;
         }
         row.endColumn = col;
         TextOffset end = c.start + static_cast<TextOffset>(t.size());

@@ -88,6 +88,9 @@ std::pair<TextOffset, TextOffset> TCustomCodeMemo::WordRangeAt(TextOffset off) c
         while (b < n && !word(b))
             ++b;
     }
+    // Word tests look at bytes; the range takes whole characters.
+    a = CharStart(Encoding(), t, a);
+    if (b < n && CharStart(Encoding(), t, b) != b) b = NextCharStart(Encoding(), t, b);
     return {where.start + static_cast<TextOffset>(a), where.start + static_cast<TextOffset>(b)};
 }
 

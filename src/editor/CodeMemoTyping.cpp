@@ -125,19 +125,19 @@ void TCustomCodeMemo::KeyPress(char c) {
     auto u = static_cast<unsigned char>(c);
     if (c == kCR) {
         if (!wantReturns_) return;
-        TypeChar(kCR);
+        TypeChar("\r");
     } else if (c == kLF) {
         if (wantReturns_) return;
-        TypeChar(kCR);
+        TypeChar("\r");
     } else if (c == kTAB) {
         if ((options_ & smoTabToColumn) && !(options_ & smoWordWrap))
             TabToColumn(true);
         else if (options_ & smoUseTAB)
-            TypeChar(kTAB);
+            TypeChar("\t");
         else
             TabToColumn(false);
     } else if ((u >= 32 && u <= 126) || u >= 128) {
-        TypeChar(c);
+        TypeChar(std::string_view(&c, 1));
     } else {
         return;
     }
@@ -145,7 +145,26 @@ void TCustomCodeMemo::KeyPress(char c) {
     NotifyChange();
 }
 
-void TCustomCodeMemo::TypeChar(char c) {
+bool TCustomCodeMemo::TypeCharacter(char32_t code) {
+    if (code < 128) {
+        KeyPress(static_cast<char>(code));
+        return true;
+    }
+    if (code >= 0x80 && code < 0xA0) return false; // C1 controls are no typed characters
+    std::string bytes;
+    if (!EncodeChar(Encoding(), code, bytes)) {
+        Beep();
+        if (OnCharRefused) OnCharRefused(this, code);
+        return false;
+    }
+    TypeChar(bytes);
+    ScrollToCaret();
+    NotifyChange();
+    return true;
+}
+
+void TCustomCodeMemo::TypeChar(std::string_view bytes) {
+    const char c = bytes.empty() ? '\0' : bytes[0];
     if (readOnly_) return;
     TUndoGroupScope group(*this, c == kCR && pendingIndent_ ? ugIndentedReturn : ugTyping);
     auto where = CaretPos();
@@ -162,7 +181,7 @@ void TCustomCodeMemo::TypeChar(char c) {
         bool hasText = !line.empty() && line[0] != kCR;
         if (n > 0 || !hasText) indent = ColumnOf(lineRec, n);
     }
-    ReplaceSel(std::string_view(&c, 1), indent < 0);
+    ReplaceSel(bytes, indent < 0);
     if (indent == 0) {
         // An empty or blank line: the nearest line above with text gives the indent.
         for (RecIndex r = std::min(lineRec, LineCount()) - 1; r >= 0; --r) {

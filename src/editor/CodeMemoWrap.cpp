@@ -47,7 +47,7 @@ bool TCustomCodeMemo::WrapOverrideActive() const {
 std::size_t TCustomCodeMemo::CutPiece(std::string_view buf, std::size_t start, bool complete,
                                       bool wrap) const {
     const std::size_t n = buf.size();
-    if (!wrap) return std::min(n, start + kMaxWrapRecord);
+    if (!wrap) return SafeCut(buf, std::min(n, start + kMaxWrapRecord));
     const std::size_t visible = (complete && n > 0 && buf.back() == kCR) ? n - 1 : n;
     const int width = WrapWidth();
     const bool fixed = metrics_->FixedPitch();
@@ -56,46 +56,63 @@ std::size_t TCustomCodeMemo::CutPiece(std::string_view buf, std::size_t start, b
     std::size_t cut = start;
     const std::size_t span = std::min(visible, maxCut + 1) - std::min(visible, start);
     const bool tabs = std::memchr(buf.data() + start, kTAB, span) != nullptr;
-    if (fixed && !tabs) {
+    const TTextEncoding enc = store_->Encoding();
+    // In UTF-8 a character may take several bytes and two cells; other encodings and ASCII
+    // text take one byte and one cell a character.
+    const bool bytesAreCells =
+        enc != TTextEncoding::teUTF8 || IsAscii(buf.substr(std::min(visible, start), span));
+    if (fixed && !tabs && bytesAreCells) {
         cut = std::min(visible, start + static_cast<std::size_t>(width));
     } else if (fixed) {
-        DisplayColumn col = 0, limit = std::max(1, width - tabDefault_);
-        while (cut < visible && col < limit)
-            col = buf[cut++] == kTAB ? NextTabStop(col) : col + 1;
+        DisplayColumn col = 0, limit = tabs ? std::max(1, width - tabDefault_) : width;
+        while (cut < visible && cut < maxCut) {
+            TCharInfo ch = DecodeChar(enc, buf, cut);
+            DisplayColumn next = buf[cut] == kTAB ? NextTabStop(col) : col + CellWidth(ch);
+            if (tabs ? col >= limit : next > limit) break;
+            col = next;
+            cut += ch.length;
+        }
     } else {
         long px = 0;
         DisplayColumn col = 0;
         while (cut < visible && cut <= maxCut) {
             char c = buf[cut];
-            DisplayColumn next = c == kTAB ? NextTabStop(col) : col + 1;
+            TCharInfo ch = DecodeChar(enc, buf, cut);
+            DisplayColumn next = c == kTAB ? NextTabStop(col) : col + CellWidth(ch);
             long w = c == kTAB ? (next - col) * static_cast<long>(metrics_->CharPixels(' '))
-                               : metrics_->CharPixels(static_cast<unsigned char>(c));
+                     : ch.length > 1 || !ch.valid
+                         ? CellWidth(ch) * static_cast<long>(metrics_->CharWidth())
+                         : metrics_->CharPixels(static_cast<unsigned char>(c));
             if (px + w > pixelLimit && cut > start) break;
             px += w;
             col = next;
-            ++cut;
+            cut += ch.length;
         }
     }
     cut = std::min(cut, maxCut);
     if (cut >= visible) {
         // The rest of the line, its CR included, fits into this piece.
         if (n - start <= static_cast<std::size_t>(kMaxWrapRecord)) return n;
-        return std::min(visible, maxCut);
+        return SafeCut(buf, std::min(visible, maxCut));
     }
+    // Byte 160 is a no-break space in the single-byte encodings, a continuation byte in UTF-8.
+    const bool nbsp = enc != TTextEncoding::teUTF8;
+    auto isBreak = [&](char c) { return IsBreak(c) && (nbsp || c != '\xA0'); };
     if (OnWordBreakProc) {
         std::size_t c = OnWordBreakProc(const_cast<TCustomCodeMemo*>(this), buf, start, cut);
         if (c > start && c <= std::min(n, maxCut)) cut = c;
-    } else if (IsBreak(buf[cut])) {
+    } else if (isBreak(buf[cut])) {
         // Blanks at the cut stay at the end of this piece.
-        while (cut < n && cut < maxCut && IsBreak(buf[cut]))
+        while (cut < n && cut < maxCut && isBreak(buf[cut]))
             ++cut;
     } else {
         std::size_t k = cut;
-        while (k > start && !IsBreak(buf[k - 1]))
+        while (k > start && !isBreak(buf[k - 1]))
             --k;
         if (k > start) cut = k;
     }
-    return cut;
+    std::size_t safe = SafeCut(buf, cut);
+    return safe > start ? safe : cut;
 }
 
 // Re-cuts the physical line holding record first. With edited set, records first..edited were

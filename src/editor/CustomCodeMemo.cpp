@@ -200,15 +200,45 @@ std::size_t TCustomCodeMemo::SetMarkRange(std::size_t index, TextOffset start, T
     return i;
 }
 
+// Bytes above 127 are letters to the word tests, so a word stops only at an ASCII character
+// and never inside a UTF-8 character.
 bool TCustomCodeMemo::CharStartsWord(char c) const {
     if (fn_CharStartsWord) return fn_CharStartsWord(c);
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           static_cast<unsigned char>(c) >= 128;
 }
 
 bool TCustomCodeMemo::CharIsInWord(char c) const {
     if (fn_CharIsInWord) return fn_CharIsInWord(c);
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '\'' || c == '-' ||
-           (c >= '0' && c <= '9');
+           (c >= '0' && c <= '9') || static_cast<unsigned char>(c) >= 128;
+}
+
+void TCustomCodeMemo::SetEncoding(TTextEncoding e) {
+    if (e == store_->Encoding()) return;
+    store_->SetEncoding(e);
+    for (TCustomCodeMemo* memo : store_->Controls())
+        if (memo != this) memo->EncodingChanged();
+    EncodingChanged();
+}
+
+// The bytes read differently: cells, wrap cuts and the caret's column change.
+void TCustomCodeMemo::EncodingChanged() {
+    anchor_ = CharStartAt(anchor_);
+    caret_ = CharStartAt(caret_);
+    virtualColumn_ = -1;
+    if (options_ & smoWordWrap) RewrapAll();
+    FlagRange(0, LineCount() - 1, lfRepaint);
+    desiredColumn_ = ColumnAt(caret_);
+    changeBits_ |= cbSettings | cbSelection;
+    Invalidate();
+    if (view_) view_->UpdateScrollBars();
+    NotifyChange();
+}
+
+bool TCustomCodeMemo::HasBom() const {
+    return Encoding() == TTextEncoding::teUTF8 && !store_->Empty() &&
+           store_->Text(0).substr(0, 3) == kUtf8Bom;
 }
 
 void TCustomCodeMemo::BeginUpdate() {

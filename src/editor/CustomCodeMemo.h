@@ -258,6 +258,9 @@ public:
     virtual void ScheduleWrap() {}
 };
 
+inline constexpr char32_t kWideTail = 0x110000;
+inline constexpr char32_t kByteMark = 0x110100;
+
 // One screen row as the view paints it.
 struct TRowLayout {
     RecIndex rec = 0;
@@ -273,6 +276,10 @@ struct TRowLayout {
     std::uint16_t gutterMarks = 0;
     std::int32_t background = -1; // line colours
     std::uint32_t textColor = 0;
+    // Per cell when the record holds a byte above 127 (else empty, and every cell is its byte):
+    // the character's code point in the document's encoding, kWideTail for the second cell of
+    // a wide character, kByteMark + the byte for a byte that is no character.
+    std::vector<char32_t> chars;
     RecIndex lineNumber = 0; // 1-based number shown in the gutter; 0: none
     bool endsWithCR = false;
     DisplayColumn endColumn = 0; // display column after the record's last visible character
@@ -341,8 +348,12 @@ public:
     // One key down as a shortcut value (key code plus kShortcut* bits). True when the key map
     // took it; the character the key would type must then be dropped.
     bool KeyDown(std::uint16_t shortcut);
-    // A typed character, after KeyDown has had its chance.
+    // A typed byte, after KeyDown has had its chance.
     void KeyPress(char c);
+    // A character typed through the desktop's input (keys, dead keys, compose sequences, input
+    // methods): its bytes in the document's encoding are typed. One the encoding cannot hold
+    // is refused with a beep and OnCharRefused; false when nothing was typed.
+    bool TypeCharacter(char32_t code);
     // Nullptr: the built-in defaults.
     void SetKeyMap(TKeyboardActionContoller* map) { keyMap_ = map; }
     TKeyboardActionContoller& KeyMap();
@@ -368,9 +379,21 @@ public:
     std::string FillText(DisplayColumn from, DisplayColumn to) const;
     TextOffset WordBefore(TextOffset pos);
     TextOffset WordAfter(TextOffset pos);
-    // The one place that knows how long a character is.
+    // The one place that knows how long a character is: in UTF-8 one valid sequence is one
+    // character and any other byte is a character of its own. Each returns a character start
+    // (or the text's end); a position inside a character counts as that character's start.
+    // Search and every caret movement go through these.
     TextOffset NextCharBoundary(TextOffset pos) const;
     TextOffset PrevCharBoundary(TextOffset pos) const;
+    // The start of the character holding pos.
+    TextOffset CharStartAt(TextOffset pos) const;
+    // How the document's bytes read as characters (shared by every control showing the chain).
+    // Changing it re-reads the same bytes: nothing in the text changes.
+    TTextEncoding Encoding() const { return store_->Encoding(); }
+    void SetEncoding(TTextEncoding e);
+    // Whether the text starts with the UTF-8 byte order mark (kept as the text's first
+    // character; the line and document start keys stop after it).
+    bool HasBom() const;
     // The run of equal token values around an offset, and where it starts.
     struct TokenRun {
         std::string text;
@@ -575,6 +598,12 @@ public:
     void PasteFromClipboard();
     TSM_ClipFormats ClipCopyFormats() const { return clipCopyFormats_; }
     void SetClipCopyFormats(TSM_ClipFormats formats) { clipCopyFormats_ = formats; }
+    // Text for other programs (text/plain, drags): the document's bytes as UTF-8, a byte
+    // that is no character as U+FFFD. Exact bytes travel in kRawTextMimeType beside it.
+    std::string UnicodeText(std::string_view bytes) const { return ToUtf8(Encoding(), bytes); }
+    // UTF-8 from other programs into the document's encoding; false (with a beep and
+    // OnCharRefused) when it holds a character the encoding cannot.
+    bool TextFromUnicode(std::string_view utf8, std::string& out);
     // The selection as rich text for the clipboard; empty until a rich-text writer exists.
     virtual std::string SelectionAsRtf() const { return {}; }
 
@@ -603,8 +632,9 @@ public:
     // bytes of each format offered and the file names; move tells a move from a copy.
     struct TDropOffer {
         std::uint16_t sourceTypes = 0;
-        std::string html, text;
+        std::string html, text; // UTF-8, as other programs give them
         std::vector<std::string> files;
+        bool textIsRaw = false; // text holds exact bytes from this program (no conversion)
     };
     // Returns whether text was inserted; the file list goes to OnFilesDropped.
     bool AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelPoint atPoint, bool move,
@@ -632,6 +662,8 @@ public:
     THyperEvent OnHyperlinkHover;
     TDataDropEvent OnDataDrop;
     TFileDropEvent OnFilesDropped;
+    // A typed character the document's encoding cannot hold (the window offers UTF-8).
+    std::function<void(TCustomCodeMemo* Sender, char32_t Code)> OnCharRefused;
     TCharTest fn_CharStartsWord;
     TCharTest fn_CharIsInWord;
 
@@ -721,7 +753,7 @@ private:
     void DeleteChar(bool before);
     void DeleteLine();
     void DeleteLastWord();
-    void TypeChar(char c);
+    void TypeChar(std::string_view bytes); // one character's bytes
     // The longest name of store that ends at the caret, and where it starts.
     struct MacroMatch {
         std::string name;
@@ -730,6 +762,7 @@ private:
     std::optional<MacroMatch> MacroBefore(const TMacroKeywords& store) const;
     bool ExpandMatch(const MacroMatch& match, bool autoReplace);
     void TabToColumn(bool searchAbove);
+    void EncodingChanged();
     DisplayColumn LineEndColumn(RecIndex rec) const;
     TTextStore::Pos CaretPos() const { return store_->Locate(caret_); }
     friend class TCodeMemoStrings;

@@ -85,6 +85,11 @@ std::vector<TPrintRow> PrintRows(const TCustomCodeMemo& memo, bool selectionOnly
     const int cw = std::max(1, metrics.CharWidth());
     const long avail = std::max<long>(cw, width - (numbers ? kLineNumberColumns * cw : 0));
     const TTextStore& s = memo.Store();
+    const TTextEncoding enc = memo.Encoding();
+    // Byte 160 is a no-break space except in UTF-8, where it continues a character.
+    auto isBlank = [&](char c) {
+        return IsBlank(c) && (enc != TTextEncoding::teUTF8 || c != '\xA0');
+    };
     RecIndex number = memo.PhysicalLineNumber(first);
     RecIndex r = first;
     while (r <= last) {
@@ -105,9 +110,13 @@ std::vector<TPrintRow> PrintRows(const TCustomCodeMemo& memo, bool selectionOnly
                     attrs.append(static_cast<std::size_t>(next - col), tok);
                     col = next;
                 } else {
-                    text += t[i];
-                    attrs += tok;
-                    ++col;
+                    // A character of several bytes keeps them together, with its token value
+                    // on each, and takes its cells.
+                    TCharInfo ch = DecodeChar(enc, t, i);
+                    text.append(t.substr(i, ch.length));
+                    attrs.append(ch.length, tok);
+                    col += CellWidth(ch);
+                    i += ch.length - 1u;
                 }
             }
             ++r;
@@ -119,14 +128,17 @@ std::vector<TPrintRow> PrintRows(const TCustomCodeMemo& memo, bool selectionOnly
             std::size_t cut = start;
             long px = 0;
             while (cut < text.size()) {
-                long w = metrics.CharPixels(static_cast<unsigned char>(text[cut]));
+                TCharInfo ch = DecodeChar(enc, text, cut);
+                long w = ch.length > 1 || !ch.valid
+                             ? CellWidth(ch) * static_cast<long>(cw)
+                             : metrics.CharPixels(static_cast<unsigned char>(text[cut]));
                 if (px + w > avail && cut > start) break;
                 px += w;
-                ++cut;
+                cut += ch.length;
             }
-            if (wrap && cut < text.size() && !IsBlank(text[cut])) {
+            if (wrap && cut < text.size() && !isBlank(text[cut])) {
                 std::size_t k = cut;
-                while (k > start && !IsBlank(text[k - 1]))
+                while (k > start && !isBlank(text[k - 1]))
                     --k;
                 if (k > start) cut = k;
             }

@@ -6,6 +6,7 @@
 
 #include "editor/ChainIndex.h"
 #include "editor/LineRec.h"
+#include "editor/TextEncoding.h"
 #include "editor/UndoStack.h"
 
 #include <cstddef>
@@ -114,6 +115,10 @@ public:
     // history and no control keeps a log that another's edits have outdated.
     TUndoStack& UndoLog() { return undo_; }
 
+    // How the bytes read as characters: the text's own, so every control showing it agrees.
+    TTextEncoding Encoding() const { return encoding_; }
+    void SetEncoding(TTextEncoding e) { encoding_ = e; }
+
     // The controls that display this chain.
     void AddControl(TCustomCodeMemo* memo);
     void RemoveControl(TCustomCodeMemo* memo);
@@ -135,6 +140,7 @@ private:
     std::vector<TCustomCodeMemo*> controls_;
     TUndoStack undo_;
     std::uint64_t generation_ = 0;
+    TTextEncoding encoding_ = TTextEncoding::teUTF8;
 };
 
 } // namespace morvane::editor

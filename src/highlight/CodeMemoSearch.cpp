@@ -33,6 +33,27 @@ inline unsigned char Fold(char c) {
     return kFold.up[static_cast<unsigned char>(c)];
 }
 
+// UTF-8: a Latin-1 small letter is C3 followed by A0-BE (not B7, the division sign); its
+// capital has the second byte 0x20 lower. Loose folding applies that to any such byte without
+// looking at the one before: it may only make a skip shorter, never decide a match.
+inline unsigned char Utf8Second(unsigned char c) {
+    return c >= 0xA0 && c <= 0xBE && c != 0xB7 ? static_cast<unsigned char>(c - 0x20) : c;
+}
+inline unsigned char LooseFold(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 32) : Utf8Second(u);
+}
+inline unsigned char AsciiFold(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 32) : u;
+}
+// The strict UTF-8 fold of p[i], knowing the byte before it.
+inline unsigned char Utf8Fold(const char* p, std::size_t i) {
+    if (i > 0 && static_cast<unsigned char>(p[i - 1]) == 0xC3)
+        return Utf8Second(static_cast<unsigned char>(p[i]));
+    return AsciiFold(p[i]);
+}
+
 } // namespace
 
 unsigned char FoldCase(unsigned char c) {
@@ -64,6 +85,11 @@ void TPlainSearcher::Prepare(std::string_view pattern, bool matchCase) {
 
 bool TPlainSearcher::EqualAt(const char* p) const {
     if (matchCase_) return std::memcmp(p, pattern_.data(), pattern_.size()) == 0;
+    if (utf8_) {
+        for (std::size_t i = 0; i < folded_.size(); ++i)
+            if (Utf8Fold(p, i) != static_cast<unsigned char>(folded_[i])) return false;
+        return true;
+    }
     for (std::size_t i = 0; i < folded_.size(); ++i)
         if (Fold(p[i]) != static_cast<unsigned char>(folded_[i])) return false;
     return true;
@@ -76,8 +102,17 @@ std::size_t TPlainSearcher::FindForward(std::string_view hay, std::size_t from) 
         const void* hit = memmem(hay.data() + from, hay.size() - from, pattern_.data(), m);
         return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data()) : npos;
     }
-    const auto last = static_cast<unsigned char>(folded_[m - 1]);
     const char* data = hay.data();
+    if (utf8_) {
+        const auto last = LooseFold(folded_[m - 1]);
+        for (std::size_t i = from; i + m <= hay.size();) {
+            const char c = data[i + m - 1];
+            if (LooseFold(c) == last && EqualAt(data + i)) return i;
+            i += skip_[static_cast<unsigned char>(c)];
+        }
+        return npos;
+    }
+    const auto last = static_cast<unsigned char>(folded_[m - 1]);
     for (std::size_t i = from; i + m <= hay.size();) {
         const char c = data[i + m - 1];
         if (Fold(c) == last && EqualAt(data + i)) return i;
@@ -102,9 +137,9 @@ std::size_t TPlainSearcher::FindBackward(std::string_view hay, std::size_t last)
             --i;
         }
     }
-    const auto first = static_cast<unsigned char>(folded_[0]);
+    const auto first = utf8_ ? LooseFold(folded_[0]) : static_cast<unsigned char>(folded_[0]);
     for (;; --i) {
-        if (Fold(data[i]) == first && EqualAt(data + i)) return i;
+        if ((utf8_ ? LooseFold(data[i]) : Fold(data[i])) == first && EqualAt(data + i)) return i;
         if (i == 0) return npos;
     }
 }
@@ -371,7 +406,7 @@ TCodeMemoSearch::Match TCodeMemoSearch::Search(const TSearchRequest& r, TextOffs
         }
         return {};
     }
-    plain_.Prepare(r.text, r.matchCase);
+    plain_.Prepare(r.text, r.matchCase, memo_.Encoding() == editor::TTextEncoding::teUTF8);
     const auto m = static_cast<TextOffset>(r.text.size());
     std::function<bool(TextOffset)> accept;
     if (r.wholeWord) accept = [&](TextOffset g) { return !IsWordAt(g - 1) && !IsWordAt(g + m); };
@@ -554,7 +589,7 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
             return 0;
         }
     } else {
-        plain_.Prepare(r.text, r.matchCase);
+        plain_.Prepare(r.text, r.matchCase, memo_.Encoding() == editor::TTextEncoding::teUTF8);
         const auto m = static_cast<TextOffset>(r.text.size());
         std::function<bool(TextOffset)> accept;
         if (r.wholeWord)

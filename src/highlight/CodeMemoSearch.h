@@ -30,8 +30,9 @@ enum TSearchFlag : unsigned {
 // Finds a fixed text in an editor's store, forward or backward, without copying the text.
 class TPlainSearcher {
 public:
-    // Rebuilds the skip table only when the pattern or the case mode changed.
-    void Prepare(std::string_view pattern, bool matchCase);
+    // Rebuilds the skip table only when the pattern or the modes changed. utf8: the text is
+    // UTF-8, so ignoring case folds Latin-1 letters as their two-byte forms.
+    void Prepare(std::string_view pattern, bool matchCase, bool utf8 = false);
     const std::string& Pattern() const { return pattern_; }
     // The first hit starting at or after from (forward), or the last starting at or before from
     // (backward); -1 when there is none. accept may refuse a hit (whole-word rule); the search
@@ -48,6 +49,7 @@ private:
     std::string pattern_;
     std::string folded_; // pattern_ upper-cased when !matchCase_
     bool matchCase_ = true;
+    bool utf8_ = false;
     bool prepared_ = false;
     std::array<std::size_t, 256> skip_{};
 };

@@ -13,7 +13,7 @@ bool isLetter(int c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 bool isIdentChar(int c) {
-    return isLetter(c) || isDigit(c) || c == '_';
+    return isLetter(c) || isDigit(c) || c == '_' || c >= 128;
 }
 
 bool isUrlChar(int c) {
@@ -64,8 +64,9 @@ bool wholeLine(TScanStream& s, std::size_t tokenStart) {
     return true;
 }
 
+// Bytes 128-255 are letters here, so that a UTF-8 (or accented) letter never splits a name.
 bool identifier(TScanStream& s) {
-    if (!isLetter(s.current()) && s.current() != '_') return false;
+    if (!isLetter(s.current()) && s.current() != '_' && s.current() < 128) return false;
     while (isIdentChar(s.current()))
         s.advance();
     return true;

@@ -129,7 +129,7 @@ std::uint32_t TScriptParser::stdStartGroup(int routine) {
     };
     switch (routine) {
     case 10:
-        range('A', 'Z'), range('a', 'z'), g.add('_');
+        range('A', 'Z'), range('a', 'z'), g.add('_'), range('\x80', '\xff');
         break;
     case 11:
         g.add('.'), range('0', '9');

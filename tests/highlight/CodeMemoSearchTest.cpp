@@ -101,6 +101,46 @@ TEST_F(SearchFixture, PlainSearcherAgreesWithBruteForceAcrossBlocks) {
     }
 }
 
+// In a UTF-8 text, ignoring case folds a Latin-1 letter's two-byte form, and nothing else: the
+// capital of "\u0160" is not "\u0140" although their second bytes differ by as much.
+TEST_F(SearchFixture, IgnoringCaseInUtf8FoldsWholeCharacters) {
+    const std::vector<std::string> tokens = {"a",        "A",        "\xC3\xA9", "\xC3\x89",
+                                             "\xC5\xA0", "\xC5\x80", "\r"};
+    auto fold = [](const std::string& t) {
+        return t == "a" ? std::string("A") : t == "\xC3\xA9" ? std::string("\xC3\x89") : t;
+    };
+    std::mt19937 rng(9);
+    std::vector<int> text;
+    std::string bytes;
+    std::vector<TextOffset> at;
+    for (int i = 0; i < 40000; ++i) {
+        text.push_back(int(rng() % tokens.size()));
+        at.push_back(TextOffset(bytes.size()));
+        bytes += tokens[std::size_t(text.back())];
+    }
+    Load(bytes);
+    ASSERT_EQ(memo.Encoding(), morvane::editor::TTextEncoding::teUTF8);
+    TPlainSearcher s;
+    for (int i = 0; i < 400; ++i) {
+        std::vector<int> pat;
+        std::string p;
+        for (int k = 1 + int(rng() % 4); k > 0; --k) {
+            pat.push_back(int(rng() % tokens.size()));
+            p += tokens[std::size_t(pat.back())];
+        }
+        const std::size_t from = rng() % text.size();
+        TextOffset expected = -1;
+        for (std::size_t j = from; expected < 0 && j + pat.size() <= text.size(); ++j) {
+            bool same = true;
+            for (std::size_t k = 0; same && k < pat.size(); ++k)
+                same = fold(tokens[std::size_t(text[j + k])]) == fold(tokens[std::size_t(pat[k])]);
+            if (same) expected = at[j];
+        }
+        s.Prepare(p, false, true);
+        ASSERT_EQ(s.Find(memo.Store(), at[from], true), expected) << "case " << i;
+    }
+}
+
 TEST_F(SearchFixture, FindSelectsAndFindNextMovesOn) {
     Load("one two one two one");
     EXPECT_EQ(search.Find(Plain("one")), TSearchOutcome::Found);

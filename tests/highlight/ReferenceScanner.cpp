@@ -71,9 +71,9 @@ bool ReferenceScanner::scan(int routine) {
         while (!atEnd() && ch() != 13)
             advance();
         return true;
-    case 10:
-        if (!isAlpha(ch()) && ch() != '_') return false;
-        while (isIdent(ch()))
+    case 10: // bytes 128-255 are letters to identifiers
+        if (!isAlpha(ch()) && ch() != '_' && ch() < 128) return false;
+        while (isIdent(ch()) || ch() >= 128)
             advance();
         return true;
     case 11:

@@ -14,6 +14,7 @@
 #include "app/qt/OptionsDialog.h"
 #include "app/qt/Trace.h"
 #include "editor/CodeMemoMessages.h"
+#include "editor/TextEncoding.h"
 #include "editor/qt/CodeMemo.h"
 #include "platform/Paths.h"
 #include "platform/qt/QtUiServices.h"
@@ -22,6 +23,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -32,6 +34,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPageSetupDialog>
 #include <QPainter>
 #include <QProgressBar>
@@ -51,6 +54,26 @@
 #include <iterator>
 
 namespace morvane::app {
+
+namespace {
+// A status panel that answers a click.
+class ClickablePanel : public QLabel {
+public:
+    ClickablePanel(QWidget* parent, std::function<void()> onClick)
+        : QLabel(parent), onClick_(std::move(onClick)) {
+        setCursor(Qt::PointingHandCursor);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && onClick_) onClick_();
+        QLabel::mousePressEvent(event);
+    }
+
+private:
+    std::function<void()> onClick_;
+};
+} // namespace
 
 using platform::fromBytes;
 using platform::Hive;
@@ -353,6 +376,23 @@ void TMainForm::createMenus() {
     });
     add(edit, {"EditUndo", "EditRedo", "|", "EditCut", "EditCopy", "EditPaste", "|",
                "EditSelectAll", "EditIndent", "EditUnindent", "EditWordWrap"});
+    encodingMenu_ = edit->addMenu("Enc&oding");
+    encodingMenu_->setObjectName("EncodingMenu");
+    {
+        auto* group = new QActionGroup(encodingMenu_);
+        for (int i = 0; i < editor::kEncodingCount; ++i) {
+            const char* name = editor::EncodingName(static_cast<editor::TTextEncoding>(i));
+            QAction* item = encodingMenu_->addAction(name);
+            item->setObjectName(QString("EditEncoding") + name);
+            item->setCheckable(true);
+            item->setData(i);
+            group->addAction(item);
+        }
+        connect(encodingMenu_, &QMenu::triggered, this, [this](QAction* item) {
+            if (auto* doc = requireDocument())
+                doc->SetEncoding(static_cast<editor::TTextEncoding>(item->data().toInt()));
+        });
+    }
     highlighterMenu_ = edit->addMenu(action("EditSyntaxHighlighting")->text());
     highlighterMenu_->setObjectName("SyntaxHighlightingMenu");
     highlighterMenu_->menuAction()->setEnabled(false);
@@ -510,16 +550,36 @@ void TMainForm::createCentralArea() {
     });
 }
 
+void TMainForm::showEncoding(int encoding, bool bom) {
+    const auto e = static_cast<editor::TTextEncoding>(encoding);
+    panels_[5]->setText(QString(editor::EncodingName(e)) + (bom ? " BOM" : ""));
+    for (QAction* item : encodingMenu_->actions())
+        item->setChecked(item->data().toInt() == encoding);
+}
+
 void TMainForm::createStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName("StatusBar1");
-    for (int width : {50, 50, 50, 100, 50}) {
-        auto* panel = new QLabel(bar);
+    for (int width : {50, 50, 50, 100, 50, 80}) {
+        // The last panel shows the encoding; a click on it opens the encoding menu.
+        auto* panel = panels_.size() == 5
+                          ? new ClickablePanel(bar,
+                                               [this] {
+                                                   if (activeDocument())
+                                                       encodingMenu_->popup(QCursor::pos());
+                                               })
+                          : new QLabel(bar);
         panel->setMinimumWidth(width);
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setObjectName(QString("StatusPanel%1").arg(panels_.size()));
-        bar->addWidget(panel);
+        if (panels_.size() == 5) {
+            panel->setObjectName("EncodingPanel");
+            panel->setToolTip("Encoding of the document: click to change");
+            bar->addPermanentWidget(panel);
+        } else {
+            bar->addWidget(panel);
+        }
         panels_.push_back(panel);
     }
     cancelButton_ = new QPushButton("&Cancel", bar);
@@ -971,6 +1031,7 @@ void TMainForm::documentClosed(DocumentPage* page) {
     progress_->hide();
     for (int i = 0; i < 4; ++i)
         panels_[std::size_t(i)]->clear();
+    panels_[5]->clear();
     if (closing_) close();
 }
 

@@ -121,6 +121,10 @@ public:
     void rebuildRecentMenus();
     QMenu* recentMenu() const { return recentMenu_; }
     void reopenRecent(int n);
+    // Edit > Encoding (also opened by a click on the encoding panel of the status bar): the
+    // active document's encoding is checked, a choice re-reads its bytes.
+    QMenu* encodingMenu() const { return encodingMenu_; }
+    void showEncoding(int encoding, bool bom);
 
     // Edit > Editor properties: the dialog for the active document's highlighter; after OK the
     // highlighter's templates and auto-replace list go to the two files and to the highlighters
@@ -178,6 +182,7 @@ private:
     QSplitter* splitter_ = nullptr;
     QListWidget* output_ = nullptr;
     std::vector<QLabel*> panels_;
+    QMenu* encodingMenu_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QMenu* tabMenu_ = nullptr;

@@ -14,12 +14,20 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <filesystem>
 
 namespace morvane::app {
 
 using platform::MsgKind;
 using platform::MsgResult;
+
+namespace {
+const char* const kUtf16Notice =
+    "This file is UTF-16 text (it starts with a UTF-16 byte order mark).\n\n"
+    "Morvane edits 8-bit text: the file is opened as its bytes and shown as Windows-1252. "
+    "Saving writes the bytes back exactly as they are, mark included.";
+} // namespace
 
 TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     setObjectName("MorvaneEditor");
@@ -46,6 +54,21 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     editor_->OnRegularExpressionsToggled = [this](editor::TCodeMemo*, bool on) {
         if (on != useRegularExpressions_) ToggleRegularExpressions();
     };
+    // A typed character the encoding cannot hold: the beep has sounded, the status bar says
+    // why and offers UTF-8.
+    editor_->OnCharRefused = [this](editor::TCustomCodeMemo*, char32_t code) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "U+%04X", unsigned(code));
+        statusText_ = std::string("The character ") + hex + " cannot be written in " +
+                      editor::EncodingName(editor_->Encoding()) +
+                      ": choose UTF-8 in Edit > Encoding to type it";
+        if (IsActive()) RefreshStatus();
+    };
+    // New documents: the encoding chosen for new files (UTF-8 unless set otherwise).
+    if (auto e = editor::EncodingFromName(form.readSetting("NewFileEncoding")))
+        editor_->SetEncoding(*e);
+    else
+        editor_->SetEncoding(editor::TTextEncoding::teUTF8);
     if (form.readSetting("Wordwrap") == "True")
         editor_->SetOptions(editor_->Options() | editor::smoWordWrap);
     progressTimer_.setSingleShot(true);
@@ -85,9 +108,21 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
         closeRequest(true);
         return false;
     }
+    WarnIfUtf16();
     CheckDoubleSpaced();
     activate();
     return true;
+}
+
+void TMorvaneEditor::WarnIfUtf16() {
+    if (!editor::HasUtf16Bom(editor_->RangeText(0, 2, editor::tfStored))) return;
+    form_.context().dialogs->message(MsgKind::Warning, kUtf16Notice);
+}
+
+void TMorvaneEditor::SetEncoding(editor::TTextEncoding encoding) {
+    editor_->SetEncoding(encoding);
+    if (statusText_.rfind("The character ", 0) == 0) statusText_.clear();
+    if (IsActive()) activate();
 }
 
 void TMorvaneEditor::ApplyFileName() {
@@ -175,6 +210,7 @@ void TMorvaneEditor::RefreshStatus() {
     form_.statusPanel(2)->setText(kind_ == kLocal ? "Local" : "Remote");
     form_.statusPanel(3)->clear();
     form_.statusPanel(4)->setText(platform::fromBytes(statusText_));
+    form_.showEncoding(int(editor_->Encoding()), editor_->HasBom());
 }
 
 void TMorvaneEditor::Save() {

@@ -4,6 +4,7 @@
 
 #include "app/RemoteSession.h"
 #include "app/qt/DocumentPage.h"
+#include "editor/TextEncoding.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -50,6 +51,8 @@ public:
     bool OpenLocal(const std::string& path, bool isNew);
     // Tab caption, highlighter by extension.
     void ApplyFileName();
+    // Reads the same bytes in another encoding (nothing in the text changes).
+    void SetEncoding(editor::TTextEncoding encoding);
     void activate() override;
     void Save();
     // Save As keeps the document's side: a remote document is saved through the remote browser.
@@ -77,6 +80,8 @@ public:
     void ManualAssociation(int index);
     // Runs the double-spaced check and offers the repair.
     void CheckDoubleSpaced();
+    // A file with a UTF-16 byte order mark is opened as its bytes: the user is told so.
+    void WarnIfUtf16();
     // The status panels, when this is the active document.
     void RefreshStatus();
 

@@ -185,6 +185,7 @@ void TMorvaneEditor::Downloaded(std::string& bytes) {
     editor_->SetModified(false);
     if (session_) directory_ = session_->Directory();
     ApplyFileName();
+    WarnIfUtf16();
     CheckDoubleSpaced();
     if (IsActive()) activate();
     trace("remote-opened " + fileName_);

@@ -25,6 +25,7 @@ class QTimer;
 
 #include <array>
 #include <memory>
+#include <unordered_map>
 
 class QPainter;
 class QPrinter;
@@ -153,6 +154,10 @@ private:
     const QFont& StyleFont(std::uint8_t bits);
     // Whether a style's font draws this glyph itself (remembered per font).
     bool StyleFontHas(std::uint8_t bits, unsigned char byte, QChar glyph);
+    // The same for characters beyond Latin-1 (UTF-8 documents).
+    bool StyleFontHasCode(std::uint8_t bits, char32_t code);
+    // A byte that is no character: its two hex digits, one above the other, in its cell.
+    void PaintByteMark(QPainter& p, int x, int y, unsigned byte, const QColor& color);
     void MakeImages();
     bool Focused() const;
 
@@ -165,6 +170,7 @@ private:
     std::array<QFont, 16> styleFonts_;
     std::array<bool, 16> styleFontMade_{};
     std::array<std::array<std::int8_t, 256>, 16> styleCovers_{};
+    std::array<std::unordered_map<char32_t, bool>, 16> styleCoversWide_;
 
     // Mouse state (CodeMemoInput.cpp).
     void ButtonDown(QMouseEvent* event, bool doubleClick);

@@ -1,6 +1,7 @@
 // Find and replace of the editor control: its two dialogs and the Search commands.
 
 #include "editor/CodeMemoMessages.h"
+#include "editor/TextEncoding.h"
 #include "editor/qt/CodeMemo.h"
 #include "editor/qt/FindDialog.h"
 #include "platform/UiServices.h"
@@ -26,28 +27,16 @@ QString& SessionReplaceText() {
 }
 constexpr int kMaxOfferedLength = 80;
 
-// The dialogs show and take text as the view shows and typing enters it: a byte per character.
-QString FromDocument(const std::string& bytes) {
-    QString out;
-    out.reserve(static_cast<qsizetype>(bytes.size()));
-    for (char b : bytes) {
-        bool control = false;
-        const auto u = static_cast<unsigned char>(b);
-        out += u < 32 ? QChar(u) : GlyphOf(u, &control);
-    }
-    return out;
+// The dialogs show and take text in the document's encoding. A character the encoding cannot
+// hold stays as its UTF-8 bytes: it is not in the text, so it is simply not found.
+QString FromDocument(TTextEncoding e, const std::string& bytes) {
+    return QString::fromStdString(ToUtf8(e, bytes));
 }
-std::string ToDocument(const QString& text) {
+std::string ToDocument(TTextEncoding e, const QString& text) {
+    const std::string utf8 = text.toStdString();
     std::string out;
-    out.reserve(static_cast<std::size_t>(text.size()));
-    for (QChar c : text) {
-        char b = AnsiOf(c);
-        if (b || c.unicode() == 0)
-            out += b;
-        else
-            out += QString(c).toStdString(); // outside the code page: as UTF-8 bytes
-    }
-    return out;
+    if (FromUtf8(e, utf8, out)) return out;
+    return utf8;
 }
 } // namespace
 
@@ -77,7 +66,7 @@ TCodeMemoSearch& TCodeMemo::Searcher() {
 
 TSearchRequest TCodeMemo::DialogRequest(const TFindDialog& dialog) const {
     TSearchRequest r;
-    r.text = ToDocument(dialog.findText());
+    r.text = ToDocument(Encoding(), dialog.findText());
     r.matchCase = dialog.matchCase();
     r.wholeWord = dialog.wholeWord();
     r.regExpr = dialog.regularExpressions();
@@ -95,12 +84,12 @@ void TCodeMemo::PrepareDialog(TFindDialog& dialog, unsigned flags) {
             std::string sel = RangeText(SelStart(), SelStart() + SelLength(), tfStored);
             sel = sel.substr(0, sel.find(kCR));
             if (sel.size() > kMaxOfferedLength) sel.resize(kMaxOfferedLength);
-            offer = FromDocument(sel);
+            offer = FromDocument(Encoding(), sel);
         }
     } else {
         auto [a, b] = WordRangeAt(Caret());
         if (b > a && Caret() >= a && Caret() <= b && b - a <= kMaxOfferedLength)
-            offer = FromDocument(RangeText(a, b, tfStored));
+            offer = FromDocument(Encoding(), RangeText(a, b, tfStored));
     }
     if (offer.isEmpty()) offer = SessionFindText();
     dialog.setFindText(offer);
@@ -138,7 +127,7 @@ void TCodeMemo::ShowReplaceDialog(unsigned flags) {
             SessionFindText() = replaceDialog_->findText();
             SessionReplaceText() = replaceDialog_->replaceText();
             TSearchRequest r = DialogRequest(*replaceDialog_);
-            std::string with = ToDocument(replaceDialog_->replaceText());
+            std::string with = ToDocument(Encoding(), replaceDialog_->replaceText());
             if (all) QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
             long long count = 0;
             try {
@@ -171,7 +160,7 @@ void TCodeMemo::FindNextCommand(unsigned flags) {
     }
     if (!SessionFindText().isEmpty()) {
         TSearchRequest r;
-        r.text = ToDocument(SessionFindText());
+        r.text = ToDocument(Encoding(), SessionFindText());
         r.regExpr = flags & highlight::sfRegExpr;
         r.matchCase = flags & highlight::sfMatchCase;
         s.Find(r);

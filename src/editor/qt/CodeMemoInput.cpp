@@ -176,10 +176,8 @@ bool TCodeMemo::focusNextPrevChild(bool next) {
 
 // Text composed by an input method arrives here instead of as key presses.
 void TCodeMemo::inputMethodEvent(QInputMethodEvent* event) {
-    for (QChar c : event->commitString()) {
-        char b = AnsiOf(c);
-        if (static_cast<unsigned char>(b) >= 32 && b != 127) KeyPress(b);
-    }
+    for (char32_t c : event->commitString().toUcs4())
+        if (c >= 32 && c != 127) TypeCharacter(c);
     event->accept();
 }
 
@@ -235,11 +233,11 @@ void TCodeMemo::keyPressEvent(QKeyEvent* event) {
         event->ignore(); // menus and the window's shortcuts
         return;
     }
-    for (QChar c : text) {
-        char b = AnsiOf(c);
-        auto u = static_cast<unsigned char>(b);
-        if (u >= 32 && u != 127) {
-            KeyPress(b);
+    // Any character the keyboard gives goes in as the document's encoding writes it; one it
+    // cannot hold is refused (still a key used up).
+    for (char32_t c : text.toUcs4()) {
+        if (c >= 32 && c != 127 && !(c >= 0x80 && c < 0xA0)) {
+            TypeCharacter(c);
             typed = true;
         }
     }
@@ -534,7 +532,7 @@ void TCodeMemo::StartDrag() {
     autoScroll_->stop();
     dragText_ = SelText();
     auto* data = new QMimeData;
-    data->setText(StringOf(dragText_));
+    data->setText(StringOf(UnicodeText(dragText_)));
     data->setData(kRawTextType, QByteArray(dragText_.data(), qsizetype(dragText_.size())));
     QDrag drag(this);
     drag.setMimeData(data);
@@ -579,6 +577,7 @@ TCustomCodeMemo::TDropOffer TCodeMemo::OfferOf(const QMimeData& data) const {
         QByteArray raw = data.data(kRawTextType);
         offer.sourceTypes |= dsPlainText | dsUnicodeText;
         offer.text.assign(raw.constData(), static_cast<std::size_t>(raw.size()));
+        offer.textIsRaw = true;
     } else if (data.hasText()) {
         offer.sourceTypes |= dsPlainText | dsUnicodeText;
         offer.text = BytesOf(data.text());

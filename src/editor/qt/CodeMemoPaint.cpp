@@ -152,6 +152,7 @@ const QFont& TCodeMemo::StyleFont(std::uint8_t bits) {
         }
         styleFonts_[bits] = f;
         styleCovers_[bits].fill(-1);
+        styleCoversWide_[bits].clear();
         styleFontMade_[bits] = true;
     }
     return styleFonts_[bits];
@@ -165,6 +166,34 @@ bool TCodeMemo::StyleFontHas(std::uint8_t bits, unsigned char byte, QChar glyph)
     std::int8_t& known = styleCovers_[bits & 15][key];
     if (known < 0) known = QFontMetrics(font).inFont(glyph) ? 1 : 0;
     return known == 1;
+}
+
+bool TCodeMemo::StyleFontHasCode(std::uint8_t bits, char32_t code) {
+    const QFont& font = StyleFont(bits);
+    auto& known = styleCoversWide_[bits & 15];
+    auto it = known.find(code);
+    if (it != known.end()) return it->second;
+    const bool has = QFontMetrics(font).inFontUcs4(static_cast<uint>(code));
+    if (known.size() < 4096) known.emplace(code, has);
+    return has;
+}
+
+void TCodeMemo::PaintByteMark(QPainter& p, int x, int y, unsigned byte, const QColor& color) {
+    const int lh = metrics_->LineHeight(), cw = metrics_->CharWidth();
+    static const char kHex[] = "0123456789ABCDEF";
+    QFont f(font_);
+    f.setPixelSize(std::max(5, lh / 2 - 1));
+    f.setBold(false);
+    f.setItalic(false);
+    f.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+    p.save();
+    p.setFont(f);
+    p.setPen(color);
+    p.drawRect(QRect(x, y + 1, cw - 1, lh - 3));
+    p.drawText(QRect(x, y + 1, cw, lh / 2), Qt::AlignCenter, QString(QChar(kHex[byte >> 4])));
+    p.drawText(QRect(x, y + lh / 2 - 1, cw, lh / 2), Qt::AlignCenter,
+               QString(QChar(kHex[byte & 15])));
+    p.restore();
 }
 
 // Bookmarks as numbered tags, gutter marks as coloured dots, the wrap glyph as an arrow.
@@ -357,6 +386,7 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
     const bool allChars = Options() & smoShowAllChars;
     const bool fixed = metrics_->FixedPitch();
     const std::size_t n = row.cells.size();
+    const bool decoded = !row.chars.empty();
     // The text sits centred in the row, as the bold italic measure left room for.
     const int baseline = y + (lh - metrics_->Height()) / 2 + metrics_->Ascent();
 
@@ -374,12 +404,36 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
         const bool selected = selectedAt(i);
         const StyleEffect& e = st.effect(style);
         bool control = false, alone = false;
+        int runCells = 0;  // cells the run covers (a wide character takes two)
+        unsigned mark = 0; // a byte drawn as its hex value, 0x100 + byte
         QString run;
         for (; i < n; ++i) {
-            bool c;
+            bool c = false;
             const auto byte = static_cast<unsigned char>(row.cells[i]);
-            QChar g = GlyphOf(byte, &c);
-            if (allChars) {
+            const char32_t code = decoded ? row.chars[i] : byte;
+            int cells = 1;
+            unsigned hex = 0;
+            QString g;
+            if (code == kWideTail) {
+                // The second cell of a wide character, or one whose first cell is scrolled
+                // out of view: nothing of its own to draw.
+                if (i > start) {
+                    if (alone && runCells == 2) continue;
+                    break;
+                }
+                c = true;
+                g = QStringLiteral(" ");
+            } else if (code >= kByteMark || (decoded && code >= 0x80 && code < 0xA0)) {
+                hex = 0x100 + (code >= kByteMark ? code - kByteMark : code);
+                c = true;
+            } else if (code < 256 && !(decoded && code >= 0x80)) {
+                g = GlyphOf(byte, &c);
+            } else {
+                const char32_t one[1] = {code};
+                g = QString::fromUcs4(one, 1);
+                if (i + 1 < n && row.chars[i + 1] == kWideTail) cells = 2;
+            }
+            if (allChars && !hex) {
                 char kind = i < row.tabs.size() ? row.tabs[i] : 0;
                 if (kind == 1)
                     g = QChar(kTabGlyph);
@@ -387,12 +441,17 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
                     g = QChar(kBlankGlyph);
             }
             // A character the font lacks comes from another font with another advance, so it
-            // is drawn by itself in its cell.
-            const bool single = c || (fixed && !StyleFontHas(e.fontStyle, byte, g));
+            // is drawn by itself in its cell; so are wide characters and byte marks.
+            bool single = c || hex || cells == 2 || g.size() > 1;
+            if (!single && fixed)
+                single = code < 256 && !decoded ? !StyleFontHas(e.fontStyle, byte, g[0])
+                                                : !StyleFontHasCode(e.fontStyle, code);
             if (i > start && (single || alone || styleAt(i) != style || selectedAt(i) != selected))
                 break;
             control = c;
             alone = single;
+            mark = hex;
+            runCells += cells;
             run.append(g);
         }
         QColor fg = e.foregroundDefault ? defText : ColorOf(e.foreground);
@@ -409,9 +468,17 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
         const int x = left + static_cast<int>(start) * cw;
         const int runWidth = static_cast<int>(i - start) * cw;
         if (bg != lineBack) p.fillRect(QRect(x, y, runWidth, lh), bg);
+        if (mark) {
+            PaintByteMark(p, x, y, mark & 0xFF, fg);
+            continue;
+        }
         p.setFont(StyleFont(e.fontStyle));
         p.setPen(fg);
-        if (fixed) {
+        if (alone && runCells == 2) {
+            // A wide character is centred in its two cells, whatever its own advance.
+            const int advance = QFontMetrics(p.font()).horizontalAdvance(run);
+            p.drawText(QPoint(x + std::max(0, (2 * cw - advance) / 2), baseline), run);
+        } else if (fixed || alone) {
             p.drawText(QPoint(x, baseline), run);
         } else {
             // Positions are counted in cells; a proportional font is placed cell by cell so

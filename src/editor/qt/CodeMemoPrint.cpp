@@ -134,9 +134,19 @@ void TCodeMemo::Print(QPrinter& printer, bool selectionOnly) {
             };
             std::uint8_t style = styleAt(i);
             QString run;
-            for (; i < row.text.size() && styleAt(i) == style; ++i) {
-                bool control;
-                run.append(GlyphOf(static_cast<unsigned char>(row.text[i]), &control));
+            const TTextEncoding enc = Encoding();
+            while (i < row.text.size() && styleAt(i) == style) {
+                const auto byte = static_cast<unsigned char>(row.text[i]);
+                TCharInfo ch = DecodeChar(enc, row.text, i);
+                if (byte < 128) {
+                    bool control;
+                    run.append(GlyphOf(byte, &control));
+                } else {
+                    // A byte that is no character prints as the replacement character.
+                    const char32_t code[1] = {ch.valid ? ch.code : U'\uFFFD'};
+                    run.append(QString::fromUcs4(code, 1));
+                }
+                i += ch.length;
             }
             const StyleEffect& e = st.effect(style);
             QFont f(font);

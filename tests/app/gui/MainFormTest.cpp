@@ -111,8 +111,8 @@ TEST_F(MainFormTest, HasItsCaptionSizeAndEveryMenu) {
                            "&Print", "&Close", "|", "E&xit"}));
     EXPECT_EQ(captions(form->menu("Edit")),
               (QStringList{"&Undo", "&Redo", "|", "Cu&t", "&Copy", "&Paste", "|", "Select &All",
-                           "&Indent", "U&nindent", "&Word wrap", "S&yntax highlighting",
-                           "&Editor properties"}));
+                           "&Indent", "U&nindent", "&Word wrap", "Enc&oding",
+                           "S&yntax highlighting", "&Editor properties"}));
     EXPECT_EQ(captions(form->menu("Search")),
               (QStringList{"&Find...", "Find &Next", "&Replace...", "Use Regular &Expressions",
                            "&Goto Line..."}));

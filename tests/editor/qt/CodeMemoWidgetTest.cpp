@@ -118,6 +118,7 @@ TEST_F(CodeMemoWidgetTest, KeysEditTheText) {
     TCodeMemo memo;
     memo.resize(300, 120);
     memo.SetOptions(kInitialOptions & ~(smoUseTAB | smoTabToColumn));
+    memo.SetEncoding(TTextEncoding::teWindows1252);
     int changes = 0;
     memo.OnChange = [&](TCustomCodeMemo*) { ++changes; };
     Type(memo, QString::fromUtf8("ab\u20ac"));
