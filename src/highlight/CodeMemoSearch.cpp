@@ -62,25 +62,29 @@ unsigned char FoldCase(unsigned char c) {
 
 // --- plain search ---
 
-void TPlainSearcher::Prepare(std::string_view pattern, bool matchCase) {
-    if (prepared_ && matchCase == matchCase_ && pattern == pattern_) return;
+void TPlainSearcher::Prepare(std::string_view pattern, bool matchCase, bool utf8) {
+    if (prepared_ && matchCase == matchCase_ && utf8 == utf8_ && pattern == pattern_) return;
     pattern_.assign(pattern);
     matchCase_ = matchCase;
+    utf8_ = utf8;
     prepared_ = true;
     folded_ = pattern_;
     if (!matchCase_)
-        for (char& c : folded_)
-            c = static_cast<char>(Fold(c));
-    // Horspool's table over folded bytes; any byte maps through its fold.
+        for (std::size_t i = 0; i < folded_.size(); ++i)
+            folded_[i] =
+                static_cast<char>(utf8_ ? Utf8Fold(pattern_.data(), i) : Fold(pattern_[i]));
+    // Horspool's table over folded bytes; any byte maps through its fold (loosely in UTF-8).
     const std::size_t m = folded_.size();
+    auto fold = [&](char c) -> unsigned char {
+        if (matchCase_) return static_cast<unsigned char>(c);
+        return utf8_ ? LooseFold(c) : Fold(c);
+    };
     std::array<std::size_t, 256> byFolded;
     byFolded.fill(m);
     for (std::size_t i = 0; i + 1 < m; ++i)
-        byFolded[static_cast<unsigned char>(folded_[i])] = m - 1 - i;
+        byFolded[fold(folded_[i])] = m - 1 - i;
     for (int c = 0; c < 256; ++c)
-        skip_[static_cast<std::size_t>(c)] =
-            byFolded[matchCase_ ? static_cast<std::size_t>(c)
-                                : kFold.up[static_cast<std::size_t>(c)]];
+        skip_[static_cast<std::size_t>(c)] = byFolded[fold(static_cast<char>(c))];
 }
 
 bool TPlainSearcher::EqualAt(const char* p) const {
