@@ -29,9 +29,11 @@ bool TCustomCodeMemo::CopyToClipboard() {
         formats[kTextType] = RangeText(SelStart(), std::max(anchor_, caret_), tfLF);
         formats[kRawTextMimeType] = formats[kTextType];
     }
+    // The formatted copies go together: mail and word processors take one or the other.
     if (clipCopyFormats_ & smRTF) {
         std::string rtf = SelectionAsRtf();
         if (!rtf.empty()) formats[kRtfType] = std::move(rtf);
+        formats[kHtmlType] = SelectionAsHtml();
     }
     if (formats.empty()) return false;
     clipboard_->setData(formats);

@@ -205,11 +205,17 @@ void TMainForm::createActions() {
     action("HelpAbout")->setIcon(windowIcon());
 
     // Commands with behaviour in this build.
-    for (const char* name :
-         {"FileExit", "SettingsShowOutput", "HelpAbout", "FileOpenLocalFile", "FileSave",
-          "FileSaveAs", "FileClose", "EditUndo", "EditRedo", "EditCut", "EditCopy", "EditPaste",
-          "EditSelectAll", "EditIndent", "EditUnindent", "SearchUseRegularExpressions",
-          "FilePrintSetup", "FilePrint", "FileOpen", "SettingsAccounts"})
+    for (const char* name : {"FileExit",       "SettingsShowOutput",
+                             "HelpAbout",      "FileOpenLocalFile",
+                             "FileSave",       "FileSaveAs",
+                             "FileClose",      "EditUndo",
+                             "EditRedo",       "EditCut",
+                             "EditCopy",       "EditPaste",
+                             "EditSelectAll",  "EditIndent",
+                             "EditUnindent",   "SearchUseRegularExpressions",
+                             "FilePrintSetup", "FilePrint",
+                             "FileOpen",       "SettingsAccounts",
+                             "FileExportHtml", "FileExportRtf"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {
@@ -255,6 +261,12 @@ void TMainForm::createActions() {
     connect(action("FileClose"), &QAction::triggered, this, [this] {
         if (auto* doc = requireDocument()) doc->closeRequest(false);
     });
+    connect(action("FileExportHtml"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->Export(false);
+    });
+    connect(action("FileExportRtf"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->Export(true);
+    });
     connect(action("FilePrintSetup"), &QAction::triggered, this, [this] {
         QPageSetupDialog dialog(&editor::SharedPrinter(), this);
         dialog.exec();
@@ -296,8 +308,9 @@ void TMainForm::createMenus() {
     connect(recentMenu_, &QMenu::triggered, this, [this](QAction* item) {
         if (item->data().isValid()) reopenRecent(item->data().toInt());
     });
-    add(file, {"|", "FileSave", "FileSaveAs", "FileSaveAsLocalFile", "|", "FileRevert",
-               "FilePrintSetup", "FilePrint", "FileClose", "|", "FileExit"});
+    add(file,
+        {"|", "FileSave", "FileSaveAs", "FileSaveAsLocalFile", "|", "FileRevert", "FileExportHtml",
+         "FileExportRtf", "|", "FilePrintSetup", "FilePrint", "FileClose", "|", "FileExit"});
 
     QMenu* edit = makeMenu("&Edit");
     // Opening the menu refreshes the clipboard commands and the word wrap mark.

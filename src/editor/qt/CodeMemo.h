@@ -113,6 +113,9 @@ protected:
     void TextEdited(TextOffset start, TextOffset extent) override;
     void ApplySettings() override;
     void SchedulePendingHighlight() override;
+    // Exports use the palette for system colours and the font the control shows.
+    TExportLook ExportLook() const override;
+    void PrepareExport() override { HighlightAll(); }
 
 private:
     void RepaintView() override;
