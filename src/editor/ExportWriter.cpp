@@ -192,13 +192,18 @@ std::size_t TExportWriter::WriteHtml(TStream& stream, TextOffset from, TextOffse
     out.Put("<PRE>\r\n<FONT FACE=\"" + HtmlEscaped(look_.fontName) + "\">");
 
     const EscapeTable& esc = HtmlTable();
+    // The colour switch of each style, made once: a page has a switch every few characters.
+    std::array<std::string, 256> colorTag;
+    for (int i = 0; i < 256; ++i)
+        colorTag[i] = "</FONT><FONT COLOR=\"" + Color6(look_.styles[i].text) + "\">";
     std::uint32_t color = base.text;
     std::uint8_t bits = 0;
     auto switchTo = [&](std::uint8_t token) {
-        const TExportStyle& s = look_.styles[look_.tokenStyle[token]];
+        std::uint8_t style = look_.tokenStyle[token];
+        const TExportStyle& s = look_.styles[style];
         if (s.text != color) {
             color = s.text;
-            out.Put("</FONT><FONT COLOR=\"" + Color6(color) + "\">");
+            out.Put(colorTag[style]);
         }
         std::uint8_t want = s.fontStyle & (fbBold | fbItalic | fbUnderline);
         std::uint8_t change = want ^ bits;
@@ -252,9 +257,12 @@ std::size_t TExportWriter::WriteRtf(TStream& stream, TextOffset from, TextOffset
         return it == table.end() ? missing : static_cast<int>(it - table.begin());
     };
     std::array<int, 256> cf{}, cb{};
+    std::array<std::string, 256> cfTag, cbTag;
     for (int i = 0; i < 256; ++i) {
         cf[i] = indexOf(look_.styles[i].text, 0);
         cb[i] = indexOf(look_.styles[i].back, 1);
+        cfTag[i] = "\\cf" + std::to_string(i) + " ";
+        cbTag[i] = "\\cb" + std::to_string(i) + " ";
     }
     out.Put("{\\f1\\fs" + std::to_string(look_.fontSize * 2) + "\\cf0\\cb1 ");
 
@@ -271,11 +279,11 @@ std::size_t TExportWriter::WriteRtf(TStream& stream, TextOffset from, TextOffset
         bits = want;
         if (cf[style] != curCf) {
             curCf = cf[style];
-            out.Put("\\cf" + std::to_string(curCf) + " ");
+            out.Put(cfTag[curCf]);
         }
         if (cb[style] != curCb) {
             curCb = cb[style];
-            out.Put("\\cb" + std::to_string(curCb) + " ");
+            out.Put(cbTag[curCb]);
         }
     };
     ForParts(store_, from, to, [&](std::string_view text, const std::uint8_t* attrs, bool br) {
