@@ -3,6 +3,7 @@
 #include "app/AppRegistry.h"
 #include "app/ExtensionTable.h"
 #include "highlight/BuiltinHighlighters.h"
+#include "highlight/CompiledBuiltins.h"
 #include "highlight/HighlightedMemo.h"
 #include "platform/Registry.h"
 
@@ -74,7 +75,7 @@ int runExport(const ExportRequest& request, platform::Registry& registry, const 
     }
     try {
         highlight::Highlighters list =
-            highlight::compileBuiltinHighlighters(resources, kPerUserRoot);
+            highlight::loadStoredBuiltins(highlight::compiledBuiltinForms(), kPerUserRoot);
         if (registry.keyExists(platform::Hive::CurrentUser,
                                std::string(kPerUserRoot) + "\\Syntaxhighlight"))
             for (const std::string& problem : highlight::loadHighlighterSettings(list, registry))

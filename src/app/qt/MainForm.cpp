@@ -1,5 +1,6 @@
 #include "app/qt/MainForm.h"
 #include "app/qt/OpenFileForm.h"
+#include "highlight/CompiledBuiltins.h"
 
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
@@ -638,7 +639,8 @@ void TMainForm::firstActivation() {
 
 void TMainForm::buildHighlighterList() {
     try {
-        highlighters_ = highlight::compileBuiltinHighlighters(context_.resources, kPerUserRoot);
+        highlighters_ =
+            highlight::loadStoredBuiltins(highlight::compiledBuiltinForms(), kPerUserRoot);
     } catch (const std::exception& e) {
         context_.dialogs->message(platform::MsgKind::Error,
                                   std::string("The built-in highlighters cannot be loaded: ") +
