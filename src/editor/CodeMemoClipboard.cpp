@@ -29,8 +29,10 @@ bool TCustomCodeMemo::CopyToClipboard() {
         formats[kTextType] = RangeText(SelStart(), std::max(anchor_, caret_), tfLF);
         formats[kRawTextMimeType] = formats[kTextType];
     }
-    // The formatted copies go together: mail and word processors take one or the other.
-    if (clipCopyFormats_ & smRTF) {
+    // The formatted copies go together: mail and word processors take one or the other. A
+    // selection too large to paste into a document anyway goes as text only, so that copying a
+    // whole huge file neither highlights all of it nor holds it three more times.
+    if ((clipCopyFormats_ & smRTF) && SelLength() <= kMaxFormattedCopy) {
         std::string rtf = SelectionAsRtf();
         if (!rtf.empty()) formats[kRtfType] = std::move(rtf);
         formats[kHtmlType] = SelectionAsHtml();

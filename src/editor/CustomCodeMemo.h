@@ -503,6 +503,8 @@ public:
     void PasteFromClipboard();
     TSM_ClipFormats ClipCopyFormats() const { return clipCopyFormats_; }
     void SetClipCopyFormats(TSM_ClipFormats formats) { clipCopyFormats_ = formats; }
+    // Larger selections are copied as text only.
+    static constexpr TextOffset kMaxFormattedCopy = 16 << 20;
     // The selection as rich text and as an HTML page, for the clipboard.
     virtual std::string SelectionAsRtf();
     std::string SelectionAsHtml();

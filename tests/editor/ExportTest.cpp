@@ -258,6 +258,14 @@ TEST(Export, CopyPutsRichTextAndHtmlBesidePlainText) {
     m.SetClipCopyFormats(smTEXT);
     m.CopyToClipboard();
     EXPECT_EQ(clip.contents.count("text/html"), 0u);
+    // A selection past the limit goes as text alone.
+    m.SetClipCopyFormats(smTEXT | smRTF);
+    Load(m, std::string(std::size_t(TCustomCodeMemo::kMaxFormattedCopy) + 1, 'x'));
+    m.SetSelection(-1, 0);
+    m.CopyToClipboard();
+    EXPECT_EQ(clip.contents["text/plain"].size(),
+              std::size_t(TCustomCodeMemo::kMaxFormattedCopy) + 1);
+    EXPECT_EQ(clip.contents.count("text/html") + clip.contents.count("text/rtf"), 0u);
 }
 
 TEST(Export, ToFileTakesTheSelectionOrTheWholeText) {
