@@ -11,6 +11,7 @@ pkgs=(
     curl lz4 bc
     util-linux procps
     libpcre2-dev
+    chromium unrtf source-highlight
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -37,9 +37,13 @@ bool TCustomCodeMemo::CopyToClipboard() {
         formats[kRawTextMimeType] = RangeText(SelStart(), std::max(anchor_, caret_), tfLF);
         formats[kTextType] = UnicodeText(formats[kRawTextMimeType]);
     }
-    if (clipCopyFormats_ & smRTF) {
+    // The formatted copies go together: mail and word processors take one or the other. A
+    // selection too large to paste into a document anyway goes as text only, so that copying a
+    // whole huge file neither highlights all of it nor holds it three more times.
+    if ((clipCopyFormats_ & smRTF) && SelLength() <= kMaxFormattedCopy) {
         std::string rtf = SelectionAsRtf();
         if (!rtf.empty()) formats[kRtfType] = std::move(rtf);
+        formats[kHtmlType] = SelectionAsHtml();
     }
     if (formats.empty()) return false;
     clipboard_->setData(formats);

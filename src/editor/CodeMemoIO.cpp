@@ -156,7 +156,7 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
 void TCustomCodeMemo::SaveToStream(TStream* stream) {
     if (!stream) throw EFileSaveError(kBadStream);
     WriteAll(*stream);
-    SetModified(false);
+    if (saveFormat_ != sfHTML && saveFormat_ != sfRTF) SetModified(false);
 }
 
 // The undo stack is emptied only once the text is safely written: a save that fails leaves the
@@ -383,8 +383,8 @@ void SaveInPlace(const std::string& fileName, const std::string& target, const W
 // one name, an owner or group the user cannot give a new file, a folder the user cannot write, a
 // name too long for a temporary one) it is written in place behind a safety copy. Symbolic links
 // are followed, so the link stays and the file it names gets the text.
-void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
-    LoadingFlag flag(loading_);
+namespace {
+void WriteFileSafely(const std::string& fileName, const Writer& write) {
     std::string target = platform::writeTarget(fileName);
     struct stat st {};
     bool exists = ::stat(target.c_str(), &st) == 0;
@@ -395,7 +395,6 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
     // access check: a file nobody may write is left alone.
     if (exists && !(st.st_mode & 0222)) SaveFailed(fileName, "the file is read-only");
 
-    Writer write = [this](TFileStream& out) { WriteAll(out); };
     std::string why;
     if (exists && st.st_nlink > 1) why = "it has more than one name (hard links)";
     bool saved = why.empty() && SaveByRename(fileName, target, exists ? &st : nullptr, write, why);
@@ -413,8 +412,37 @@ void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
         }
         SyncFolder(fs::path(target).parent_path());
     }
+}
+} // namespace
+
+void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
+    LoadingFlag flag(loading_);
+    WriteFileSafely(fileName, [this](TFileStream& out) { WriteAll(out); });
     if (options_ & smoTitleAsFilename) fileName_ = fileName;
-    SetModified(false);
+    // A page or a rich-text copy is not the document: it still needs saving as itself.
+    if (saveFormat_ != sfHTML && saveFormat_ != sfRTF) SetModified(false);
+}
+
+void TCustomCodeMemo::ExportToFile(const std::string& fileName, TTextForm form) {
+    if (form != tfHTML && form != tfRTF) throw ECodeMemo("Only HTML and RTF can be exported");
+    LoadingFlag flag(loading_);
+    WriteFileSafely(fileName, [this, form](TFileStream& out) {
+        TextOffset anchor = anchor_, caret = caret_;
+        // Nothing selected: the whole text.
+        if (anchor_ == caret_) {
+            anchor_ = 0;
+            caret_ = TextLength();
+        }
+        try {
+            SaveWithRetries(out, form);
+        } catch (...) {
+            anchor_ = anchor;
+            caret_ = caret;
+            throw;
+        }
+        anchor_ = anchor;
+        caret_ = caret;
+    });
 }
 
 } // namespace morvane::editor

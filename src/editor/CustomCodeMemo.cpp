@@ -86,9 +86,15 @@ std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm
     return out;
 }
 
-std::size_t TCustomCodeMemo::WriteSelection(TStream& stream, TTextForm form) const {
-    if (form == tfRTF) throw ECodeMemo("Saving as RTF is not available yet");
-    if (form == tfHTML) throw ECodeMemo("Saving as HTML is not available yet");
+std::size_t TCustomCodeMemo::WriteSelection(TStream& stream, TTextForm form) {
+    if (form == tfRTF || form == tfHTML) {
+        PrepareExport();
+        TExportLook look = ExportLook();
+        TExportWriter writer(*store_, look);
+        TextOffset from = SelStart(), to = std::max(anchor_, caret_);
+        return form == tfRTF ? writer.WriteRtf(stream, from, to)
+                             : writer.WriteHtml(stream, from, to);
+    }
     // Collected in chunks: saving a large text must not hold a second copy of it.
     constexpr std::size_t kChunk = 256 * 1024;
     std::string buf;
@@ -104,6 +110,26 @@ std::size_t TCustomCodeMemo::WriteSelection(TStream& stream, TTextForm form) con
     });
     flush();
     return written;
+}
+
+std::string TCustomCodeMemo::SelectionAsRtf() {
+    TMemoryStream out;
+    WriteSelection(out, tfRTF);
+    return out.Data();
+}
+
+std::string TCustomCodeMemo::SelectionAsHtml() {
+    TMemoryStream out;
+    WriteSelection(out, tfHTML);
+    return out.Data();
+}
+
+TExportLook TCustomCodeMemo::ExportLook() const {
+    TExportLook look;
+    look.title = fileName_;
+    look.date = ExportDate();
+    look.charset = EncodingName(Encoding()); // a page declares how its bytes are to be read
+    return look;
 }
 
 void TCustomCodeMemo::SetSelection(TextOffset anchor, TextOffset caret, bool repaint) {

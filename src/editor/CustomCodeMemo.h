@@ -6,6 +6,7 @@
 #include "editor/CustomBookmarks.h"
 #include "editor/DataTransfer.h"
 #include "editor/EdStream.h"
+#include "editor/ExportWriter.h"
 #include "editor/FontMetrics.h"
 #include "editor/KeyboardActionContoller.h"
 #include "editor/PositionMarks.h"
@@ -340,7 +341,11 @@ public:
     // Replaces the selection with a stream's content (SM_LOADSTREAM).
     void ReplaceSelFromStream(TStream& stream);
     // Writes the selection to a stream in the given form (SM_SAVESTREAM).
-    std::size_t WriteSelection(TStream& stream, TTextForm form) const;
+    // The HTML and RTF forms highlight the whole text first.
+    std::size_t WriteSelection(TStream& stream, TTextForm form);
+    // Writes the whole text, or the selection when there is one, as HTML or RTF to a file
+    // (replaced safely, as saving does). The document's modified state is left alone.
+    void ExportToFile(const std::string& fileName, TTextForm form);
 
     // --- commands and typing (CodeMemoCommands.cpp, CodeMemoTyping.cpp) ---
     // Runs an editor command; extend keeps the anchor where it is (Shift held).
@@ -604,8 +609,16 @@ public:
     // UTF-8 from other programs into the document's encoding; false (with a beep and
     // OnCharRefused) when it holds a character the encoding cannot.
     bool TextFromUnicode(std::string_view utf8, std::string& out);
-    // The selection as rich text for the clipboard; empty until a rich-text writer exists.
-    virtual std::string SelectionAsRtf() const { return {}; }
+    // Larger selections are copied as text only.
+    static constexpr TextOffset kMaxFormattedCopy = 16 << 20;
+    // The selection as rich text and as an HTML page, for the clipboard.
+    virtual std::string SelectionAsRtf();
+    std::string SelectionAsHtml();
+    // The colours, fonts and names an export writes. Without a highlighter: the default look
+    // with the remembered file name and the current date.
+    virtual TExportLook ExportLook() const;
+    // Highlights the whole text before an export; nothing to do without a highlighter.
+    virtual void PrepareExport() {}
 
     // --- mouse and drops (CodeMemoMouse.cpp) ---
     // The text offset under a point, clamped into the text: above the text the first row,

@@ -1,5 +1,6 @@
 #include "highlight/BuiltinHighlighters.h"
 
+#include "editor/CodeMemoError.h"
 #include "highlight/PerlHereDoc.h"
 #include "platform/Registry.h"
 
@@ -19,15 +20,41 @@ const std::vector<BuiltinHighlighter>& builtinHighlighters() {
     return list;
 }
 
+namespace {
+void SetUpBuiltin(TCodeMemoParser& p, const BuiltinHighlighter& b,
+                  const std::string& settingsRoot) {
+    if (b.persisted) p.registryKey = settingsRoot + "\\Syntaxhighlight";
+    // Perl's here-documents are read by the program's custom routine.
+    if (std::string_view(b.language) == "Perl") p.engine().OnCustomParse = hlPerlCustomParse;
+}
+} // namespace
+
 Highlighters compileBuiltinHighlighters(const std::filesystem::path& resourcesDir,
                                         const std::string& settingsRoot) {
     Highlighters list;
     for (const auto& b : builtinHighlighters()) {
         auto p = std::make_unique<TCodeMemoParser>(b.component);
         p->compileFile(resourcesDir / "highlighters" / b.script);
-        if (b.persisted) p->registryKey = settingsRoot + "\\Syntaxhighlight";
-        // Perl's here-documents are read by the program's custom routine.
-        if (std::string_view(b.language) == "Perl") p->engine().OnCustomParse = hlPerlCustomParse;
+        SetUpBuiltin(*p, b, settingsRoot);
+        list.push_back(std::move(p));
+    }
+    return list;
+}
+
+Highlighters loadStoredBuiltins(const std::vector<std::string_view>& forms,
+                                const std::string& settingsRoot) {
+    const auto& builtins = builtinHighlighters();
+    if (forms.size() != builtins.size())
+        throw editor::ECodeMemo("The program holds " + std::to_string(forms.size()) + " of the " +
+                                std::to_string(builtins.size()) + " built-in highlighters");
+    Highlighters list;
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+        auto p = std::make_unique<TCodeMemoParser>(builtins[i].component);
+        p->LoadStored(forms[i]);
+        if (p->languageName() != builtins[i].language)
+            throw editor::ECodeMemo(std::string("The built-in highlighter ") +
+                                    builtins[i].language + " holds " + p->languageName());
+        SetUpBuiltin(*p, builtins[i], settingsRoot);
         list.push_back(std::move(p));
     }
     return list;

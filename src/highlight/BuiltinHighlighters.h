@@ -1,6 +1,6 @@
 #pragma once
-// The highlighters the program carries (compiled from resources/highlighters at start-up) and the
-// user's own "*.stx" scripts.
+// The highlighters the program carries (compiled from resources/highlighters while it is built,
+// or from the scripts themselves) and the user's own "*.stx" scripts.
 
 #include "highlight/CodeMemoParser.h"
 
@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvane::platform {
@@ -34,6 +35,12 @@ using Highlighters = std::vector<std::unique_ptr<TCodeMemoParser>>;
 // a broken installation: the error propagates.
 Highlighters compileBuiltinHighlighters(const std::filesystem::path& resourcesDir,
                                         const std::string& settingsRoot);
+
+// The built-ins from their stored forms (compiledBuiltinForms(), in list order), set up as
+// compileBuiltinHighlighters sets them up. A form that does not read is a broken installation:
+// the error propagates.
+Highlighters loadStoredBuiltins(const std::vector<std::string_view>& forms,
+                                const std::string& settingsRoot);
 
 // Applies the settings stored under the Syntaxhighlight key to the persisted highlighters, as at
 // start-up. A damaged stored value keeps that highlighter's compiled settings; the messages of

@@ -2,6 +2,7 @@
 #include "highlight/Compressor.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -26,6 +27,8 @@ constexpr std::size_t kSlack = 32;
 // The encoder stops at a control word once its output passes the block's size (the block is then
 // stored), so it never writes more than a block plus one group of 16 run items past that point.
 constexpr std::size_t kScratch = TCompressor::kBlockSize + 128;
+// Where the encoder may give up on a block that does not shrink.
+constexpr std::size_t kGiveUpAfter = 4096;
 
 void putHeader(std::string& out, const char* sig, std::size_t size) {
     out.append(sig, 4);
@@ -116,6 +119,25 @@ void expandQZ(std::string_view in, std::size_t declared, std::string& out) {
     if (total != declared) throw ECompressorException(text::kQZSizeMismatch);
 }
 
+// How far a and b agree, up to limit bytes; eight at a time.
+inline std::size_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
+    std::size_t len = 0;
+    while (len + 8 <= limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + len, 8);
+        std::memcpy(&y, b + len, 8);
+        if (const std::uint64_t d = x ^ y) {
+            if constexpr (std::endian::native == std::endian::little)
+                return len + std::size_t(std::countr_zero(d)) / 8;
+            break;
+        }
+        len += 8;
+    }
+    while (len < limit && a[len] == b[len])
+        ++len;
+    return len;
+}
+
 } // namespace
 
 std::size_t TCompressor::blockInto(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
@@ -134,6 +156,9 @@ std::size_t TCompressor::blockInto(const std::uint8_t* in, std::size_t n, std::u
             out[ctrlAt] = std::uint8_t(ctrl >> 8);
             out[ctrlAt + 1] = std::uint8_t(ctrl);
             if (op > n) return stored();
+            // Incompressible input: once a good part of the block came out longer than it went
+            // in, the rest will not win enough back; storing it now saves the search.
+            if (i >= kGiveUpAfter && op > i + i / 16) return stored();
             ctrlAt = op;
             op += 2;
             ctrl = 0;
@@ -164,10 +189,7 @@ std::size_t TCompressor::blockInto(const std::uint8_t* in, std::size_t n, std::u
             const std::size_t cand = hash_[h];
             hash_[h] = std::uint16_t(i);
             if (cand < i && i - cand < kWindow) {
-                const std::size_t limit = std::min(left, kMaxCopy);
-                std::size_t len = 0;
-                while (len < limit && in[cand + len] == in[i + len])
-                    ++len;
+                const std::size_t len = matchLength(in + cand, in + i, std::min(left, kMaxCopy));
                 if (len >= 3) {
                     const unsigned v = unsigned(i - cand) << 4 | unsigned(len - 3);
                     ctrl = ctrl << 1 | 1u;

@@ -3,6 +3,7 @@
 // slots, wired as the Qt control wires them. Tools, tests and benchmarks use it.
 
 #include "editor/CustomCodeMemo.h"
+#include "highlight/ExportLook.h"
 #include "highlight/ParserSlots.h"
 
 namespace morvane::highlight {
@@ -10,6 +11,13 @@ namespace morvane::highlight {
 class THighlightedMemo : public editor::TCustomCodeMemo, public TParserSlots {
 public:
     using editor::TCustomCodeMemo::TCustomCodeMemo;
+
+    editor::TExportLook ExportLook() const override {
+        editor::TExportLook look = editor::TCustomCodeMemo::ExportLook();
+        ApplyExportSettings(look, Settings());
+        return look;
+    }
+    void PrepareExport() override { HighlightAll(); }
 
 protected:
     void DirtyRecordHandedOver(editor::RecIndex rec) override { HighlightDirtyRecord(rec); }

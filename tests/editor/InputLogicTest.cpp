@@ -111,7 +111,7 @@ TEST_F(ClipboardMemo, PasteWithNothingOrLostData) {
 }
 
 struct RtfMemo : TCustomCodeMemo {
-    std::string SelectionAsRtf() const override { return "{\\rtf1 x}"; }
+    std::string SelectionAsRtf() override { return "{\\rtf1 x}"; }
 };
 
 TEST(Clipboard, CopyAndPasteKeepEveryByte) {

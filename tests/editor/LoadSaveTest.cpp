@@ -261,12 +261,15 @@ TEST(LoadSaveTest, AStreamThatCannotSeekIsNotWrittenTwice) {
     EXPECT_EQ(pipe.Data(), "abc");
 }
 
-TEST(LoadSaveTest, FormattedExportsAreNotAvailableYet) {
+TEST(LoadSaveTest, FormattedSaveWithoutHighlighterIsPlainBlackOnWhite) {
     TCustomCodeMemo m;
     Load(m, "x");
     m.SetSaveFormat(sfRTF);
     TMemoryStream out;
-    EXPECT_THROW(m.SaveToStream(&out), ECodeMemo);
+    m.SaveToStream(&out);
+    EXPECT_NE(out.Data().find("{\\colortbl\\red0\\green0\\blue0;\\red255\\green255\\blue255;}"),
+              std::string::npos);
+    EXPECT_NE(out.Data().find("\\cb1 x\r\n}}"), std::string::npos);
 }
 
 TEST(LoadSaveTest, ReadOnlyStreamsRefuseWrites) {

@@ -95,6 +95,25 @@ TEST(Compressor, BlockMethodShrinksTextAndStoresWhatItCannotShrink) {
     EXPECT_EQ(pack(noise, cmCompressorQZ).size(), 8 + 2 * (2 + 1 + 32768) + 3);
 }
 
+TEST(Compressor, BlocksMixingNoiseAndTextRoundTripAndNeverGrowPastStored) {
+    // Noise before text, text before noise, and noise with short repeats: wherever the encoder
+    // gives up or goes on, the block reads back and costs at most a stored block.
+    const std::string text = compressible(40000, 5), noise = randomBytes(40000, 6);
+    std::string salted = noise.substr(0, 32768);
+    for (std::size_t i = 0; i + 40 < salted.size(); i += 97)
+        salted.replace(i, 8, "abcdefgh");
+    for (const std::string& in : {noise.substr(0, 3000) + text.substr(0, 29768),
+                                  noise.substr(0, 9000) + text.substr(0, 23768),
+                                  text.substr(0, 20000) + noise.substr(0, 12768), salted}) {
+        ASSERT_EQ(in.size(), 32768u);
+        const std::string packed = pack(in, cmCompressorQZ);
+        EXPECT_EQ(unpack(packed), in);
+        EXPECT_LE(packed.size(), 8 + 2 + 1 + 32768 + 3);
+    }
+    // Text behind a short stretch of noise still shrinks.
+    EXPECT_LT(pack(noise.substr(0, 3000) + text.substr(0, 29768), cmCompressorQZ).size(), 30000u);
+}
+
 TEST(Compressor, BlockFormMatchesTheWrittenVectors) {
     TCompressor c;
     std::string out;

@@ -2,12 +2,15 @@
 // golden/reference/. MORVANE_REGENERATE_GOLDEN=1 (golden/regenerate.sh) rewrites the references
 // for review instead of comparing.
 #include "EngineTestUtil.h"
+#include "highlight/BuiltinHighlighters.h"
+#include "highlight/CompiledBuiltins.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -75,11 +78,12 @@ std::string reference(const std::string& text, const std::vector<std::uint8_t>& 
 
 } // namespace
 
-TEST(Golden, EverySampleMatchesItsReference) {
-    const bool regenerate = std::getenv("MORVANE_REGENERATE_GOLDEN") != nullptr;
+using EngineFor = std::function<std::unique_ptr<TCodeMemoEngine>(const std::string& language)>;
+
+void CheckSamples(const EngineFor& engineFor, bool regenerate) {
     int samples = 0;
     for (const auto& [folder, language] : kFolders) {
-        auto engine = builtinEngine(language);
+        auto engine = engineFor(language);
         for (const auto& entry : fs::directory_iterator(kGolden / "input" / folder)) {
             std::string text = editorText(readFile(entry.path()));
             std::string got = reference(text, HighlightText(*engine, text));
@@ -96,4 +100,25 @@ TEST(Golden, EverySampleMatchesItsReference) {
         }
     }
     EXPECT_GE(samples, 6);
+}
+
+TEST(Golden, EverySampleMatchesItsReference) {
+    CheckSamples(builtinEngine, std::getenv("MORVANE_REGENERATE_GOLDEN") != nullptr);
+}
+
+// The forms compiled while the program was built, which the program loads, highlight the same.
+TEST(Golden, TheCompiledBuiltInsMatchTheSameReferences) {
+    static Highlighters compiled = loadStoredBuiltins(compiledBuiltinForms(), "Software\\T");
+    CheckSamples(
+        [](const std::string& language) {
+            for (auto& p : compiled)
+                if (p->languageName() == language) {
+                    auto e = std::make_unique<TCodeMemoEngine>(p->definition());
+                    e->OnCustomParse = hlPerlCustomParse;
+                    return e;
+                }
+            ADD_FAILURE() << "no compiled " << language;
+            return builtinEngine(language);
+        },
+        false);
 }

@@ -1,11 +1,13 @@
 #include "app/qt/Application.h"
 
+#include "app/ExportCommand.h"
+
 #include "app/AppRegistry.h"
 #include "app/ProgramFolder.h"
 #include "app/qt/MainForm.h"
 #include "app/qt/Trace.h"
-#include "platform/Paths.h"
 #include "net/Account.h"
+#include "platform/Paths.h"
 #include "platform/SingleInstance.h"
 #include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtUiServices.h"
@@ -71,6 +73,7 @@ void usage() {
                  "       morvane --set-demo-account HOST PORT USER PASSWORD DIRECTORY\n"
                  "       morvane /InstWeblinks\n"
                  "       morvane --import-settings EXPORT.reg\n"
+                 "       morvane --export html|rtf FILE -o OUT [--highlighter NAME]\n"
                  "Settings: "
               << platform::Registry::defaultDir().string() << "\n";
 }
@@ -102,6 +105,18 @@ int runMorvane(int argc, char** argv) {
             return 2;
         }
         return importSettings(registry, argv[2]);
+    }
+    // Runs without a display, so that a script can export a whole folder.
+    if (argc >= 2 && !std::strcmp(argv[1], "--export")) {
+        ExportRequest request;
+        std::string error;
+        if (!parseExportArguments(std::vector<std::string>(argv + 2, argv + argc), request,
+                                  error)) {
+            std::cerr << "morvane: " << error << "\n";
+            usage();
+            return 2;
+        }
+        return runExport(request, registry, resourcesFolder(), defaultProgramFolder(), std::cerr);
     }
     if (argc >= 2 && !std::strcmp(argv[1], "--set-demo-account")) {
         if (argc != 7) {

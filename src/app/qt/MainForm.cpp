@@ -2,6 +2,7 @@
 
 #include "app/EditorAidFiles.h"
 #include "app/qt/OpenFileForm.h"
+#include "highlight/CompiledBuiltins.h"
 
 #include "app/AppRegistry.h"
 #include "app/Commands.h"
@@ -239,7 +240,8 @@ void TMainForm::createActions() {
                              "FileOpen",       "SettingsAccounts",
                              "SearchFind",     "SearchFindNext",
                              "SearchReplace",  "SearchGotoLine",
-                             "EditWordWrap",   "EditEditorProperties"})
+                             "EditWordWrap",   "EditEditorProperties",
+                             "FileExportHtml", "FileExportRtf"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {
@@ -306,6 +308,12 @@ void TMainForm::createActions() {
     connect(action("FileClose"), &QAction::triggered, this, [this] {
         if (auto* doc = requireDocument()) doc->closeRequest(false);
     });
+    connect(action("FileExportHtml"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->Export(false);
+    });
+    connect(action("FileExportRtf"), &QAction::triggered, this, [this] {
+        if (auto* doc = requireDocument()) doc->Export(true);
+    });
     connect(action("FilePrintSetup"), &QAction::triggered, this, [this] {
         QPageSetupDialog dialog(&editor::SharedPrinter(), this);
         dialog.exec();
@@ -364,8 +372,9 @@ void TMainForm::createMenus() {
     connect(recentMenu_, &QMenu::triggered, this, [this](QAction* item) {
         if (item->data().isValid()) reopenRecent(item->data().toInt());
     });
-    add(file, {"|", "FileSave", "FileSaveAs", "FileSaveAsLocalFile", "|", "FileRevert",
-               "FilePrintSetup", "FilePrint", "FileClose", "|", "FileExit"});
+    add(file,
+        {"|", "FileSave", "FileSaveAs", "FileSaveAsLocalFile", "|", "FileRevert", "FileExportHtml",
+         "FileExportRtf", "|", "FilePrintSetup", "FilePrint", "FileClose", "|", "FileExit"});
 
     QMenu* edit = makeMenu("&Edit");
     // Opening the menu refreshes the clipboard commands and the word wrap mark.
@@ -744,7 +753,8 @@ void TMainForm::applyEditorAids(highlight::TSM_Settings& settings) {
 
 void TMainForm::buildHighlighterList() {
     try {
-        highlighters_ = highlight::compileBuiltinHighlighters(context_.resources, kPerUserRoot);
+        highlighters_ =
+            highlight::loadStoredBuiltins(highlight::compiledBuiltinForms(), kPerUserRoot);
     } catch (const std::exception& e) {
         context_.dialogs->message(platform::MsgKind::Error,
                                   std::string("The built-in highlighters cannot be loaded: ") +

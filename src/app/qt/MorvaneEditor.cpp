@@ -308,6 +308,31 @@ void TMorvaneEditor::SaveAsLocal() {
     SetKind(kLocal);
 }
 
+void TMorvaneEditor::Export(bool rtf) {
+    platform::FileDialogOptions o;
+    o.title = rtf ? "Export as RTF" : "Export as HTML";
+    o.filter = rtf ? "Rich Text Format (*.rtf)|*.rtf|All Files (*.*)|*.*"
+                   : "HTML Files (*.html;*.htm)|*.html;*.htm|All Files (*.*)|*.*";
+    if (kind_ == kLocal) o.directory = directory_;
+    o.fileName = std::filesystem::path(fileName_).stem().string() + (rtf ? ".rtf" : ".html");
+    o.mustExist = false;
+    auto chosen = form_.context().dialogs->saveFile(o);
+    if (!chosen) return;
+    std::string path = platform::absolutePath(*chosen);
+    // The page would replace the very text it shows.
+    std::error_code ec;
+    if (kind_ == kLocal && !new_ && std::filesystem::equivalent(path, directory_ + fileName_, ec)) {
+        form_.context().dialogs->message(MsgKind::Error,
+                                         "The export cannot replace the file being exported.");
+        return;
+    }
+    try {
+        editor_->ExportToFile(path, rtf ? editor::tfRTF : editor::tfHTML);
+    } catch (const std::exception& e) {
+        form_.context().dialogs->message(MsgKind::Error, e.what());
+    }
+}
+
 void TMorvaneEditor::closeRequest(bool force) {
     if (closed_) return;
     if (!force && editor_->Modified()) {

@@ -61,6 +61,8 @@ public:
     void SaveAsOtherSide();
     void SaveAsLocal();
     void SaveAsRemote();
+    // Asks for a local file and writes the selection, or the whole text, as HTML or RTF.
+    void Export(bool rtf);
     void Revert();
     // Opens the remote file fileName in account.Directory (empty: the home directory).
     void OpenRemote(const std::string& fileName, const net::TAccount& account);

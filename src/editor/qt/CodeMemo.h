@@ -134,6 +134,9 @@ protected:
     void SchedulePendingHighlight() override;
     std::intptr_t SearchMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
     bool ShowTemplatePopup(const TTemplatePopup& popup) override;
+    // Exports use the palette for system colours and the font the control shows.
+    TExportLook ExportLook() const override;
+    void PrepareExport() override { HighlightAll(); }
 
 private:
     highlight::TSearchRequest DialogRequest(const TFindDialog& dialog) const;

@@ -3,6 +3,7 @@
 // re-wrapping finished in idle time and before any row is painted.
 
 #include "editor/qt/CodeMemo.h"
+#include "highlight/ExportLook.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -44,6 +45,16 @@ void TCodeMemo::ApplySettings() {
     }
     ApplySettingsRecord();
     Invalidate();
+}
+
+TExportLook TCodeMemo::ExportLook() const {
+    TExportLook look = TCustomCodeMemo::ExportLook();
+    highlight::ApplyExportSettings(look, Settings(), [this](std::int32_t value) {
+        return static_cast<std::uint32_t>(ColorOf(value).rgb() & 0xFFFFFF);
+    });
+    look.fontName = font_.family().toStdString();
+    if (font_.pointSize() > 0) look.fontSize = font_.pointSize();
+    return look;
 }
 
 void TCodeMemo::SchedulePendingHighlight() {

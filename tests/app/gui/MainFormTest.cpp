@@ -105,10 +105,11 @@ TEST_F(MainFormTest, HasItsCaptionSizeAndEveryMenu) {
         titles << a->text();
     EXPECT_EQ(titles,
               (QStringList{"&File", "&Edit", "&Search", "&HTML", "&Tools", "Sett&ings", "&Help"}));
-    EXPECT_EQ(captions(form->menu("File")),
-              (QStringList{"&New", "&Open...", "Open &Local File...", "&Reopen", "|", "&Save",
-                           "Save &As...", "Save As Local &File...", "|", "Re&vert", "Print Setup",
-                           "&Print", "&Close", "|", "E&xit"}));
+    EXPECT_EQ(
+        captions(form->menu("File")),
+        (QStringList{"&New", "&Open...", "Open &Local File...", "&Reopen", "|", "&Save",
+                     "Save &As...", "Save As Local &File...", "|", "Re&vert", "Export as &HTML...",
+                     "Export as R&TF...", "|", "Print Setup", "&Print", "&Close", "|", "E&xit"}));
     EXPECT_EQ(captions(form->menu("Edit")),
               (QStringList{"&Undo", "&Redo", "|", "Cu&t", "&Copy", "&Paste", "|", "Select &All",
                            "&Indent", "U&nindent", "&Word wrap", "Enc&oding",
