@@ -391,6 +391,14 @@ bool TCodeMemoSearch::IsWordAt(TextOffset off) const {
     return memo_.CharIsInWord(c) || memo_.CharStartsWord(c);
 }
 
+void TCodeMemoSearch::SnapToCharacters(TextOffset& start, TextOffset& end) const {
+    // A pattern's `.` or `[^...]` takes one byte: the match is widened to whole characters,
+    // so that no selection or replacement splits a multi-byte character.
+    start = memo_.CharStartAt(start);
+    const TextOffset last = memo_.CharStartAt(end);
+    if (last < end) end = memo_.NextCharBoundary(last);
+}
+
 TCodeMemoSearch::Match TCodeMemoSearch::Search(const TSearchRequest& r, TextOffset pos,
                                                bool forward, bool& error) {
     error = false;
@@ -403,9 +411,12 @@ TCodeMemoSearch::Match TCodeMemoSearch::Search(const TSearchRequest& r, TextOffs
                 error = parser_.ErrorNumber() != TREError::None;
                 return {};
             }
-            const auto start = static_cast<TextOffset>(parser_.MatchStart());
-            const auto end = static_cast<TextOffset>(parser_.MatchEnd());
-            if (end > start) return {start, end};
+            auto start = static_cast<TextOffset>(parser_.MatchStart());
+            auto end = static_cast<TextOffset>(parser_.MatchEnd());
+            if (end > start) {
+                SnapToCharacters(start, end);
+                return {start, end};
+            }
             pos = forward ? start + 1 : start - 1;
         }
         return {};
@@ -579,8 +590,11 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
         long long n = parser_.ForEachMatch(
             source, static_cast<std::size_t>(std::clamp<TextOffset>(from, 0, memo_.TextLength())),
             [&](std::size_t a, std::size_t b) {
-                hits.push_back({static_cast<TextOffset>(a), static_cast<TextOffset>(b),
-                                ExpandReplacement(replacement, [&](int k) {
+                auto start = static_cast<TextOffset>(a), end = static_cast<TextOffset>(b);
+                SnapToCharacters(start, end);
+                // Two matches within one character make one replacement.
+                if (!hits.empty() && start < hits.back().end) return true;
+                hits.push_back({start, end, ExpandReplacement(replacement, [&](int k) {
                                     std::size_t s = parser_.PieceStart(k), e = parser_.PieceEnd(k);
                                     return e > s && e <= source.size()
                                                ? std::string(source.substr(s, e - s))

@@ -124,6 +124,7 @@ private:
     // The document's text for the regular-expression matcher, copied once per text generation.
     std::string_view Snapshot();
     bool IsWordAt(editor::TextOffset off) const;
+    void SnapToCharacters(editor::TextOffset& start, editor::TextOffset& end) const;
     long long ReplaceAll(const TSearchRequest& r, std::string_view replacement,
                          editor::TextOffset from);
     TSearchRequest Remembered() const;

@@ -141,6 +141,19 @@ TEST_F(SearchFixture, IgnoringCaseInUtf8FoldsWholeCharacters) {
     }
 }
 
+// A regular expression's `.` takes a byte; in UTF-8 text the match grows to whole characters,
+// so neither the selection nor a replacement splits one.
+TEST_F(SearchFixture, RegularExpressionMatchesCoverWholeUtf8Characters) {
+    Load("caf\xC3\xA9 \xE6\x97\xA5x");
+    ASSERT_EQ(memo.Encoding(), morvane::editor::TTextEncoding::teUTF8);
+    EXPECT_EQ(search.Find(Regex("caf.")), TSearchOutcome::Found);
+    EXPECT_EQ(Selected(), "caf\xC3\xA9");
+    memo.SetSelection(0, 0);
+    search.ForgetLastFound();
+    EXPECT_EQ(search.Replace(Regex("[^ a-z]"), "#", true), 2);
+    EXPECT_EQ(memo.Text(), "caf# #x");
+}
+
 TEST_F(SearchFixture, FindSelectsAndFindNextMovesOn) {
     Load("one two one two one");
     EXPECT_EQ(search.Find(Plain("one")), TSearchOutcome::Found);
