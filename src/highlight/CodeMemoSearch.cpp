@@ -404,6 +404,7 @@ TCodeMemoSearch::Match TCodeMemoSearch::Search(const TSearchRequest& r, TextOffs
     error = false;
     if (r.regExpr) {
         std::string_view text = Snapshot();
+        parser_.SetUtf8(memo_.Encoding() == editor::TTextEncoding::teUTF8);
         const auto size = static_cast<TextOffset>(text.size());
         // Empty matches are passed over one character at a time; bounded by the text.
         while (pos >= 0 && pos <= size) {
@@ -587,6 +588,7 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
     const TextOffset base = 0;
     if (r.regExpr) {
         source = Snapshot();
+        parser_.SetUtf8(memo_.Encoding() == editor::TTextEncoding::teUTF8);
         long long n = parser_.ForEachMatch(
             source, static_cast<std::size_t>(std::clamp<TextOffset>(from, 0, memo_.TextLength())),
             [&](std::size_t a, std::size_t b) {

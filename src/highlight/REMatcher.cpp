@@ -21,6 +21,35 @@ constexpr std::uint64_t kStepsPerPosition = 64;
 
 struct TooComplex {};
 
+// The length of the valid UTF-8 character starting at t[i] (2 to 4), or 1: an ASCII byte, a
+// stray byte, a sequence cut short or not well formed (overlong, surrogate, above U+10FFFF).
+std::size_t utf8Length(const unsigned char* t, std::size_t n, std::size_t i) {
+    const unsigned char b = t[i];
+    if (b < 0xC2 || b > 0xF4) return 1;
+    const std::size_t len = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    if (n - i < len) return 1;
+    const unsigned char c1 = t[i + 1];
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b == 0xE0) lo = 0xA0;
+    if (b == 0xED) hi = 0x9F;
+    if (b == 0xF0) lo = 0x90;
+    if (b == 0xF4) hi = 0x8F;
+    if (c1 < lo || c1 > hi) return 1;
+    for (std::size_t k = 2; k < len; ++k)
+        if ((t[i + k] & 0xC0) != 0x80) return 1;
+    return len;
+}
+
+// Whether i is where a character starts: not inside a valid multi-byte character.
+bool utf8Start(const unsigned char* t, std::size_t n, std::size_t i) {
+    if (i >= n || (t[i] & 0xC0) != 0x80) return true;
+    for (std::size_t d = 1; d <= 3 && d <= i; ++d) {
+        const unsigned char b = t[i - d];
+        if ((b & 0xC0) != 0x80) return utf8Length(t, n, i - d) <= d;
+    }
+    return true;
+}
+
 enum class TrailKind : std::uint8_t { Record, Open, Close };
 struct TrailEntry {
     TrailKind kind;
@@ -34,9 +63,9 @@ struct LoopState {
 
 class Matcher {
 public:
-    Matcher(const TREProgram& p, std::string_view text, int maxDepth)
+    Matcher(const TREProgram& p, std::string_view text, int maxDepth, bool utf8)
         : p_(p), t_(reinterpret_cast<const unsigned char*>(text.data())), n_(text.size()),
-          maxDepth_(maxDepth), loops_(static_cast<std::size_t>(p.loopSlots)) {}
+          maxDepth_(maxDepth), utf8_(utf8), loops_(static_cast<std::size_t>(p.loopSlots)) {}
 
     std::uint64_t budget = 0;
 
@@ -116,10 +145,13 @@ private:
             case TREOp::Eol:
                 if (pos < n_ && t_[pos] != kCR) return false;
                 break;
-            case TREOp::Set:
-                if (pos >= n_ || !p_.sets[static_cast<std::size_t>(nd.set)][t_[pos]]) return false;
-                trail_.push_back({TrailKind::Record, pos++});
+            case TREOp::Set: {
+                const std::size_t len = take(p_.sets[static_cast<std::size_t>(nd.set)], pos);
+                if (len == 0) return false;
+                trail_.push_back({TrailKind::Record, pos});
+                pos += len;
                 break;
+            }
             case TREOp::Exact: {
                 const std::string& s = p_.strings[static_cast<std::size_t>(nd.str)];
                 if (n_ - pos < s.size() || std::memcmp(t_ + pos, s.data(), s.size()) != 0)
@@ -188,8 +220,21 @@ private:
         return m(l.next, pos);
     }
 
+    // The bytes one character of set s takes at pos: 0 when it does not match. In UTF-8 a
+    // multi-byte character matches when all its bytes are in the set (`.` and `[^...]` hold
+    // them all).
+    std::size_t take(const TRESet& s, std::size_t pos) const {
+        if (pos >= n_ || !s[t_[pos]]) return 0;
+        if (!utf8_ || t_[pos] < 0xC2) return 1;
+        const std::size_t len = utf8Length(t_, n_, pos);
+        for (std::size_t k = 1; k < len; ++k)
+            if (!s[t_[pos + k]]) return 0;
+        return len;
+    }
+
     bool repeat(const TRENode& nd, std::size_t pos) {
         const TRESet& s = p_.sets[static_cast<std::size_t>(nd.set)];
+        if (utf8_) return repeatUtf8(nd, s, pos);
         const std::size_t room = n_ - pos;
         const std::size_t limit =
             nd.max == kREUnbounded ? room : std::min<std::size_t>(nd.max, room);
@@ -219,10 +264,47 @@ private:
         return false;
     }
 
+    // The same counting characters: the counts are found going forward and given back one
+    // character at a time, stepping back over the character that ends the run.
+    bool repeatUtf8(const TRENode& nd, const TRESet& s, std::size_t pos) {
+        const std::uint64_t limit = nd.max == kREUnbounded ? std::uint64_t(-1) : nd.max;
+        std::uint64_t c = 0;
+        std::size_t q = pos;
+        for (std::size_t len; c < limit && (len = take(s, q)) > 0; q += len)
+            ++c;
+        spend(1 + (q - pos) / 16);
+        if (c < nd.min) return false;
+        trail_.push_back({TrailKind::Record, pos});
+        const TRENode& next = p_.nodes[static_cast<std::size_t>(nd.next)];
+        if (next.op == TREOp::End) {
+            end_ = q;
+            return true;
+        }
+        const auto fi = static_cast<std::size_t>(nd.follow);
+        const TREFirst* f = nd.follow >= 0 ? &p_.follows[fi] : nullptr;
+        const TRESet* table = nd.follow >= 0 ? &p_.followTables[fi] : nullptr;
+        const std::size_t mark = trail_.size();
+        for (std::uint64_t k = c;; --k) {
+            if (!f || canStart(*f, *table, q)) {
+                spend(1);
+                if (m(nd.next, q)) return true;
+                trail_.resize(mark);
+            }
+            if (k == nd.min) break;
+            // Back over one character: the nearest start before q within the run.
+            std::size_t back = q - 1;
+            while (back > pos && !utf8Start(t_, n_, back))
+                --back;
+            q = back;
+        }
+        return false;
+    }
+
     const TREProgram& p_;
     const unsigned char* t_;
     std::size_t n_;
     int maxDepth_;
+    bool utf8_;
     int depth_ = 0;
     std::vector<LoopState> loops_;
     std::vector<TrailEntry> trail_;
@@ -299,7 +381,9 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
     const TREProgram& p = *program_;
     const auto* t = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    Matcher mt(p, text, maxDepth_);
+    Matcher mt(p, text, maxDepth_, utf8_);
+    // In UTF-8 no match starts inside a character.
+    auto startsChar = [&](std::size_t pos) { return !utf8_ || utf8Start(t, n, pos); };
     mt.budget = stepBudget_;
     auto found = [&](std::size_t pos) {
         matchStart_ = pos;
@@ -329,6 +413,10 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
                     ++pos;
                     continue;
                 }
+                if (!startsChar(pos)) {
+                    ++pos;
+                    continue;
+                }
                 mt.budget += kStepsPerPosition;
                 if (mt.attempt(pos)) return found(pos);
                 if (p.leadingRepeat >= 0 && pos < n &&
@@ -351,7 +439,7 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
                     if (!hit) break;
                     pos = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - t);
                 }
-                if (candidate(p, t, n, pos)) {
+                if (candidate(p, t, n, pos) && startsChar(pos)) {
                     mt.budget += kStepsPerPosition;
                     if (mt.attempt(pos)) return found(pos);
                 }

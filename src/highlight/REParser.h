@@ -99,6 +99,12 @@ public:
     std::size_t ErrorPosition() const { return errorPos_; }
     std::string ErrorText() const { return REErrorMessage(error_); }
 
+    // UTF-8 text: a character of a set (`.`, `[^...]`) and each repeat of one take a whole
+    // valid multi-byte character, and matches start only where a character starts. Stray
+    // bytes stay characters of their own.
+    void SetUtf8(bool on) { utf8_ = on; }
+    bool Utf8() const { return utf8_; }
+
     // Upper bounds of one search, adjustable for tests.
     void SetLimits(std::uint64_t stepBudget, int recursionDepth) {
         stepBudget_ = stepBudget;
@@ -123,6 +129,7 @@ private:
 
     std::uint64_t stepBudget_ = 20'000'000;
     int maxDepth_ = 5000;
+    bool utf8_ = false;
 };
 
 } // namespace morvane::highlight

@@ -332,3 +332,44 @@ TEST(REParserBounds, LargePatternsAndTexts) {
     ASSERT_TRUE(re.Search(line, line.size(), false));
     EXPECT_EQ(re.MatchStart(), line.size() - 2);
 }
+
+// UTF-8 text: `.`, `[^...]` and their repeats take whole characters, matches start only where
+// a character starts, stray bytes are characters of their own; off, every byte is one.
+TEST(REParserUtf8, SetsAndRepeatsTakeWholeCharacters) {
+    auto run = [](const std::string& pattern, std::string_view text, bool utf8,
+                  std::size_t from = 0, bool forward = true) -> std::string {
+        TREParser re;
+        re.SetUtf8(utf8);
+        EXPECT_TRUE(re.SetExpression(pattern)) << pattern;
+        if (!re.Search(text, from, forward)) return "<none>";
+        return std::string(text.substr(re.MatchStart(), re.MatchLength()));
+    };
+    const std::string e = "\xC3\xA9", sun = "\xE6\x97\xA5", smile = "\xF0\x9F\x98\x80";
+    EXPECT_EQ(run("a.b", "a" + e + "b", true), "a" + e + "b");
+    EXPECT_EQ(run("a.b", "a" + e + "b", false), "<none>");
+    EXPECT_EQ(run("a..b", "a" + e + "b", false), "a" + e + "b");
+    EXPECT_EQ(run("[^x]", e + "x", true), e);
+    EXPECT_EQ(run(".{2}x", sun + smile + "x", true), sun + smile + "x");
+    EXPECT_EQ(run("^.*$", "ab" + sun + "c\rz", true), "ab" + sun + "c");
+    // Repeats give characters back one at a time.
+    EXPECT_EQ(run(".*" + e, "a" + e + sun + e + "b", true), "a" + e + sun + e);
+    EXPECT_EQ(run("(.+)(.)$", "a" + sun, true), "a" + sun);
+    // No match starts inside a character; backward searches step over them.
+    EXPECT_EQ(run(".", e, true, 1), "<none>");
+    EXPECT_EQ(run(".", "x" + e, true, 3, false), e);
+    // Stray and cut-short bytes stay single characters.
+    EXPECT_EQ(run("a.b",
+                  "a\xA9"
+                  "b",
+                  true),
+              "a\xA9"
+              "b");
+    EXPECT_EQ(run("a.b",
+                  "a\xC3"
+                  "b",
+                  true),
+              "a\xC3"
+              "b");
+    EXPECT_EQ(run("a..", "a\xE6\x97", true), "a\xE6\x97");
+    EXPECT_EQ(run("a.\xA9", "a\xC3\xA9", true), "<none>"); // the whole character is taken
+}

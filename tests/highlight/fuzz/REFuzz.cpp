@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     TREParser re;
     re.SetLimits(200000, 1000);
+    re.SetUtf8(data[0] & 1); // the length byte's low bit: UTF-8 text or bytes
     if (!re.SetExpression(pattern)) {
         if (re.ErrorNumber() == TREError::None || re.ErrorPosition() == 0 ||
             re.ErrorPosition() > pattern.size() + 1)
