@@ -54,9 +54,9 @@ void TMorvaneEditor::OpenRemote(const std::string& fileName, const net::TAccount
     directory_ = account.Directory;
     account_ = account;
     accountName_ = account.Name;
-    ApplyFileName();
     if (!net::ApplyAccount(account, session.Ftp(), form_.firewallSettings(),
                            form_.remote().prompts)) {
+        ApplyFileName();
         closeRequest(false);
         return;
     }
@@ -66,6 +66,8 @@ void TMorvaneEditor::OpenRemote(const std::string& fileName, const net::TAccount
     session.SetAccount(account);
     session.SetLocation(account.Directory, fileName);
     session.Open();
+    // The connection is on its way while the tab gets its name and highlighter.
+    ApplyFileName();
     activate();
 }
 
