@@ -1,4 +1,5 @@
 #include "editor/ExportWriter.h"
+#include "editor/TextEncoding.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -49,6 +50,29 @@ struct EscapeTable {
                 ++k;
             if (k > start) sink.Put(std::string_view(p + start, k - start));
             if (k < n) sink.Put(text[static_cast<unsigned char>(p[k++])]);
+        }
+    }
+
+    // A page declared UTF-8: valid characters go out as their bytes; a stray byte cannot, and
+    // becomes the replacement character (a numeric reference would name a Latin-1 letter).
+    void WriteUtf8(Sink& sink, std::string_view s) const {
+        std::size_t k = 0;
+        while (k < s.size()) {
+            std::size_t start = k;
+            while (k < s.size() && static_cast<unsigned char>(s[k]) < 128 &&
+                   plain[static_cast<unsigned char>(s[k])])
+                ++k;
+            if (k > start) sink.Put(s.substr(start, k - start));
+            if (k == s.size()) break;
+            const auto b = static_cast<unsigned char>(s[k]);
+            if (b < 128) {
+                sink.Put(text[b]);
+                ++k;
+                continue;
+            }
+            const TCharInfo c = DecodeChar(TTextEncoding::teUTF8, s, k);
+            sink.Put(c.valid ? s.substr(k, c.length) : std::string_view("&#xFFFD;"));
+            k += c.length;
         }
     }
 };
@@ -192,6 +216,8 @@ std::size_t TExportWriter::WriteHtml(TStream& stream, TextOffset from, TextOffse
     out.Put("<PRE>\r\n<FONT FACE=\"" + HtmlEscaped(look_.fontName) + "\">");
 
     const EscapeTable& esc = HtmlTable();
+    const bool utf8 = EncodingFromName(look_.charset) == TTextEncoding::teUTF8;
+    auto write = [&](std::string_view t) { utf8 ? esc.WriteUtf8(out, t) : esc.Write(out, t); };
     // The colour switch of each style, made once: a page has a switch every few characters.
     std::array<std::string, 256> colorTag;
     for (int i = 0; i < 256; ++i)
@@ -216,10 +242,10 @@ std::size_t TExportWriter::WriteHtml(TStream& stream, TextOffset from, TextOffse
         if (attrs)
             ForRuns(text, attrs, [&](std::size_t i, std::size_t j, std::uint8_t token) {
                 switchTo(token);
-                esc.Write(out, text.substr(i, j - i));
+                write(text.substr(i, j - i));
             });
         else
-            esc.Write(out, text);
+            write(text);
         // Only the text's own line breaks: a long line's records and wrapped rows are one line.
         if (br) out.Put("\r\n");
     });

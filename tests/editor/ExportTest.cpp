@@ -90,6 +90,16 @@ TEST(HtmlExport, CharacterEscapes) {
     EXPECT_EQ(Body(Save(m, tfHTML)), "&nbsp;&nbsp;&quot;&lt;&gt;&amp;lt;&#233;&#128;z.");
 }
 
+// A page declared UTF-8 carries the characters as they are; a stray byte, which no UTF-8 page
+// can hold, becomes the replacement character instead of a Latin-1 letter.
+TEST(HtmlExport, Utf8PageKeepsCharacters) {
+    LookMemo m;
+    m.look.charset = "UTF-8";
+    Load(m, "caf\xC3\xA9 \xE6\x97\xA5 \xA9<");
+    m.SetSelection(-1, 0);
+    EXPECT_EQ(Body(Save(m, tfHTML)), "caf\xC3\xA9 \xE6\x97\xA5 &#xFFFD;&lt;");
+}
+
 TEST(HtmlExport, LineBreaksOnlyWhereTheTextHasThem) {
     LookMemo m;
     std::string longLine(5000, 'q');
