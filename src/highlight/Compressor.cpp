@@ -8,6 +8,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace morvane::highlight {
 
 namespace text = compressor_text;
@@ -138,78 +142,179 @@ inline std::size_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std
     return len;
 }
 
+inline std::uint64_t load64(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+inline std::uint16_t load16(const std::uint8_t* p) {
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+inline std::uint32_t hashOf(std::uint32_t b0, std::uint32_t b1, std::uint32_t b2) {
+    return (((b0 << 4 ^ b1) << 4 ^ b2) * 40543u >> 4) & 0xFFFu;
+}
+
+std::size_t storedBlock(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
+    out[0] = kModeStored;
+    std::memcpy(out + 1, in, n);
+    return n + 1;
+}
+
+// The length of the run of bytes equal to p[0], where p[1] and p[15] already are.
+inline std::size_t runAt(const std::uint8_t* p, std::size_t left) {
+    const std::size_t limit = std::min(left, kMaxRun);
+    std::size_t r = 2;
+    while (r < limit && p[r] == p[0])
+        ++r;
+    return r;
+}
+
+// A run item: a zero offset, the count less 16 and the byte.
+inline std::size_t putRun(std::uint8_t* o, std::size_t r, std::uint8_t c) {
+    o[0] = 0;
+    o[1] = std::uint8_t((r - 16) >> 8);
+    o[2] = std::uint8_t(r - 16);
+    o[3] = c;
+    return 4;
+}
+
+// A copy item: 12 bits of distance back and 4 bits of length less 3.
+inline std::size_t putCopy(std::uint8_t* o, std::size_t back, std::size_t len) {
+    const unsigned v = unsigned(back) << 4 | unsigned(len - 3);
+    o[0] = std::uint8_t(v >> 8);
+    o[1] = std::uint8_t(v);
+    return 2;
+}
+
 } // namespace
 
-std::size_t TCompressor::blockInto(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
-    hash_.fill(kEmpty);
+std::size_t TCompressor::blockInto(const std::uint8_t* __restrict in, std::size_t n,
+                                   std::uint8_t* __restrict out) {
+    std::uint16_t* __restrict table = hash_.data();
+    std::fill_n(table, hash_.size(), kEmpty);
+    const std::uint16_t* __restrict hashes = hashesOf(in, n);
     out[0] = kModeCompressed;
-    std::size_t ctrlAt = 1, op = 3, i = 0;
-    unsigned ctrl = 0;
-    int items = 0;
-    auto stored = [&] {
-        out[0] = kModeStored;
-        std::memcpy(out + 1, in, n);
-        return n + 1;
-    };
+    std::size_t op = 1, i = 0;
+    // Below fastEnd a whole copy's 18 bytes can be read ahead without a bounds check.
+    const std::size_t fastEnd =
+        std::endian::native == std::endian::little && n >= kMaxCopy ? n - kMaxCopy : 0;
     while (i < n) {
-        if (items == 16) {
-            out[ctrlAt] = std::uint8_t(ctrl >> 8);
-            out[ctrlAt + 1] = std::uint8_t(ctrl);
-            if (op > n) return stored();
-            // Incompressible input: once a good part of the block came out longer than it went
-            // in, the rest will not win enough back; storing it now saves the search.
-            if (i >= kGiveUpAfter && op > i + i / 16) return stored();
-            ctrlAt = op;
-            op += 2;
-            ctrl = 0;
-            items = 0;
-        }
-        ++items;
-        const std::uint8_t c = in[i];
-        const std::size_t left = n - i;
-        if (left >= 16 && in[i + 1] == c && in[i + 15] == c) {
-            const std::size_t limit = std::min(left, kMaxRun);
-            std::size_t r = 2;
-            while (r < limit && in[i + r] == c)
-                ++r;
-            if (r >= 16) {
-                ctrl = ctrl << 1 | 1u;
-                out[op] = 0;
-                out[op + 1] = std::uint8_t((r - 16) >> 8);
-                out[op + 2] = std::uint8_t(r - 16);
-                out[op + 3] = c;
-                op += 4;
-                i += r;
-                continue;
-            }
-        }
-        if (left >= 3) {
-            const std::uint32_t h =
-                (((std::uint32_t(c) << 4 ^ in[i + 1]) << 4 ^ in[i + 2]) * 40543u >> 4) & 0xFFFu;
-            const std::size_t cand = hash_[h];
-            hash_[h] = std::uint16_t(i);
-            if (cand < i && i - cand < kWindow) {
-                const std::size_t len = matchLength(in + cand, in + i, std::min(left, kMaxCopy));
-                if (len >= 3) {
-                    const unsigned v = unsigned(i - cand) << 4 | unsigned(len - 3);
+        const std::size_t ctrlAt = op;
+        op += 2;
+        unsigned ctrl = 0;
+        int k = 0;
+        for (; k < 16 && i < fastEnd; ++k) {
+            const std::uint64_t w = load64(in + i);
+            const auto c = std::uint8_t(w);
+            if (std::uint8_t(w >> 8) == c && in[i + 15] == c) {
+                if (const std::size_t r = runAt(in + i, n - i); r >= 16) {
                     ctrl = ctrl << 1 | 1u;
-                    out[op] = std::uint8_t(v >> 8);
-                    out[op + 1] = std::uint8_t(v);
-                    op += 2;
-                    i += len;
+                    op += putRun(out + op, r, c);
+                    i += r;
                     continue;
                 }
             }
+            const std::size_t h = hashes[i];
+            const std::size_t back = i - table[h]; // huge when the slot is empty
+            table[h] = std::uint16_t(i);
+            // An empty or distant slot compares the position with itself and is made to
+            // differ, so that only one branch decides between a copy and a literal.
+            const bool near = back - 1 < kWindow - 1;
+            const std::uint8_t* from = in + i - (near ? back : 0);
+            std::uint64_t x = (w ^ load64(from)) | std::uint64_t(!near);
+            if ((x & 0xFFFFFFu) == 0) {
+                std::size_t len;
+                if (x) {
+                    len = std::size_t(std::countr_zero(x)) / 8;
+                } else if ((x = load64(in + i + 8) ^ load64(from + 8))) {
+                    len = 8 + std::size_t(std::countr_zero(x)) / 8;
+                } else {
+                    const unsigned y = unsigned(load16(in + i + 16) ^ load16(from + 16));
+                    len = 16 + std::size_t(std::countr_zero(y | 0x10000u)) / 8;
+                }
+                ctrl = ctrl << 1 | 1u;
+                op += putCopy(out + op, back, len);
+                i += len;
+                continue;
+            }
+            ctrl <<= 1;
+            out[op++] = c;
+            ++i;
         }
-        ctrl <<= 1;
-        out[op++] = c;
-        ++i;
+        for (; k < 16 && i < n; ++k) {
+            const std::uint8_t c = in[i];
+            const std::size_t left = n - i;
+            if (left >= 16 && in[i + 1] == c && in[i + 15] == c) {
+                if (const std::size_t r = runAt(in + i, left); r >= 16) {
+                    ctrl = ctrl << 1 | 1u;
+                    op += putRun(out + op, r, c);
+                    i += r;
+                    continue;
+                }
+            }
+            if (left >= 3) {
+                const std::size_t h = hashes[i];
+                const std::size_t cand = table[h];
+                table[h] = std::uint16_t(i);
+                if (cand < i && i - cand < kWindow) {
+                    const std::size_t len =
+                        matchLength(in + cand, in + i, std::min(left, kMaxCopy));
+                    if (len >= 3) {
+                        ctrl = ctrl << 1 | 1u;
+                        op += putCopy(out + op, i - cand, len);
+                        i += len;
+                        continue;
+                    }
+                }
+            }
+            ctrl <<= 1;
+            out[op++] = c;
+            ++i;
+        }
+        ctrl <<= (16 - k);
+        out[ctrlAt] = std::uint8_t(ctrl >> 8);
+        out[ctrlAt + 1] = std::uint8_t(ctrl);
+        if (op > n) return storedBlock(in, n, out);
+        // Incompressible input: once a good part of the block came out longer than it went in,
+        // the rest will not win enough back; storing it now saves the search.
+        if (i < n && i >= kGiveUpAfter && op > i + i / 16) return storedBlock(in, n, out);
     }
-    ctrl <<= (16 - items);
-    out[ctrlAt] = std::uint8_t(ctrl >> 8);
-    out[ctrlAt + 1] = std::uint8_t(ctrl);
-    if (op > n) return stored();
+    // An empty block: the mode byte alone would be shorter than a stored empty block's.
+    if (op > n) return storedBlock(in, n, out);
     return op;
+}
+
+const std::uint16_t* TCompressor::hashesOf(const std::uint8_t* in, std::size_t n) {
+    if (hashes_.empty()) {
+        try {
+            hashes_.resize(kBlockSize);
+        } catch (const std::bad_alloc&) {
+            throw ECompressorQZCompressor(text::kNoHashTable);
+        }
+    }
+    std::uint16_t* h = hashes_.data();
+    std::size_t k = 0;
+    // The hash needs only the low 16 bits of the product, so eight positions go through one
+    // 16-bit multiply.
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mul = _mm_set1_epi16(std::int16_t(40543 - 65536));
+    for (; k + 10 <= n; k += 8) {
+        const __m128i b0 = _mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(in + k)), zero);
+        const __m128i b1 = _mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(in + k + 1)), zero);
+        const __m128i b2 = _mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(in + k + 2)), zero);
+        const __m128i x =
+            _mm_xor_si128(_mm_xor_si128(_mm_slli_epi16(b0, 8), _mm_slli_epi16(b1, 4)), b2);
+        _mm_storeu_si128((__m128i*)(h + k), _mm_srli_epi16(_mm_mullo_epi16(x, mul), 4));
+    }
+#endif
+    for (; k + 2 < n; ++k)
+        h[k] = std::uint16_t(hashOf(in[k], in[k + 1], in[k + 2]));
+    return h;
 }
 
 std::size_t TCompressor::CompressBlock(std::string_view block, std::string& out) {

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvane::highlight {
 
@@ -86,10 +87,15 @@ public:
 private:
     void compressQZ(std::string_view in, std::string& out);
     void compressLZH(std::string_view in, std::string& out);
-    std::size_t blockInto(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
+    // One block into out (room for a block and 128 bytes); returns its length.
+    std::size_t blockInto(const std::uint8_t* __restrict in, std::size_t n,
+                          std::uint8_t* __restrict out);
+    // The hash of the three bytes at every position of a block.
+    const std::uint16_t* hashesOf(const std::uint8_t* in, std::size_t n);
 
     // Positions of the last three-byte sequence seen per hash, inside the current block.
     std::array<std::uint16_t, 4096> hash_{};
+    std::vector<std::uint16_t> hashes_;
 };
 
 } // namespace morvane::highlight

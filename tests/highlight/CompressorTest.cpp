@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 using namespace morvane::highlight;
 namespace text = morvane::highlight::compressor_text;
@@ -67,6 +68,66 @@ void expectError(std::string_view stream, const char* message) {
         EXPECT_STREQ(e.what(), message);
     }
     EXPECT_EQ(out, "kept");
+}
+
+// The block form written step by step, one byte at a time, as a check on the encoder's fast
+// paths (including its early store of a block that does not shrink).
+std::string plainBlock(const std::string& s) {
+    const auto* in = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::vector<int> table(4096, -1);
+    std::string out(1, char(64));
+    std::size_t ctrlAt = 1, i = 0;
+    unsigned ctrl = 0;
+    int items = 0;
+    out += std::string(2, '\0');
+    const std::string stored = char(128) + s;
+    while (i < n) {
+        if (items == 16) {
+            out[ctrlAt] = char(ctrl >> 8);
+            out[ctrlAt + 1] = char(ctrl);
+            if (out.size() > n || (i >= 4096 && out.size() > i + i / 16)) return stored;
+            ctrlAt = out.size();
+            out += std::string(2, '\0');
+            ctrl = 0;
+            items = 0;
+        }
+        ++items;
+        std::size_t run = 1;
+        while (run < 4095 && i + run < n && in[i + run] == in[i])
+            ++run;
+        if (run >= 16) {
+            ctrl = ctrl << 1 | 1;
+            out += std::string{'\0', char((run - 16) >> 8), char(run - 16), char(in[i])};
+            i += run;
+            continue;
+        }
+        if (n - i >= 3) {
+            const unsigned h =
+                (((unsigned(in[i]) * 16 ^ in[i + 1]) * 16 ^ in[i + 2]) * 40543u >> 4) & 0xFFF;
+            const int cand = table[h];
+            table[h] = int(i);
+            if (cand >= 0 && i - std::size_t(cand) < 4096) {
+                std::size_t len = 0;
+                while (len < 18 && i + len < n && in[cand + len] == in[i + len])
+                    ++len;
+                if (len >= 3) {
+                    const unsigned v = unsigned(i - cand) << 4 | unsigned(len - 3);
+                    ctrl = ctrl << 1 | 1;
+                    out += std::string{char(v >> 8), char(v)};
+                    i += len;
+                    continue;
+                }
+            }
+        }
+        ctrl <<= 1;
+        out += char(in[i]);
+        ++i;
+    }
+    ctrl <<= 16 - items;
+    out[ctrlAt] = char(ctrl >> 8);
+    out[ctrlAt + 1] = char(ctrl);
+    return out.size() > n ? stored : out;
 }
 
 } // namespace
@@ -138,6 +199,56 @@ TEST(Compressor, BlockFormMatchesTheWrittenVectors) {
     const std::string two = pack(std::string(65536, 'x'), cmCompressorQZ);
     EXPECT_EQ(two.substr(two.size() - 3), std::string("\x01\x00\x80", 3));
     EXPECT_EQ(unpack(two + "trailing bytes"), std::string(65536, 'x'));
+}
+
+TEST(Compressor, BlockFormIsWhatTheStepByStepEncoderWrites) {
+    TCompressor c;
+    std::mt19937 rng(11);
+    const std::string text = compressible(70000, 12), noise = randomBytes(70000, 13);
+    std::vector<std::string> inputs;
+    for (std::size_t n : {0, 1, 2, 3, 15, 16, 17, 18, 19, 20, 33, 35, 100, 4097, 32767, 32768}) {
+        inputs.push_back(text.substr(0, n));
+        inputs.push_back(std::string(n, ' '));
+    }
+    // Runs, copies and noise meeting the block's end at every distance from it.
+    for (std::size_t tail = 0; tail < 40; ++tail) {
+        inputs.push_back(text.substr(0, 32768 - tail) + std::string(tail, 'q'));
+        inputs.push_back(text.substr(100, 32768 - 40) + text.substr(0, 40 - tail));
+        inputs.push_back(noise.substr(0, 32768 - 60) + text.substr(tail, 60));
+    }
+    for (int k = 0; k < 40; ++k) {
+        std::string s;
+        const std::size_t n = rng() % 32769;
+        while (s.size() < n) {
+            const unsigned kind = rng() % 4;
+            const std::size_t len = 1 + rng() % (kind == 0 ? 40 : 300);
+            if (kind == 0)
+                s += std::string(len, char(rng() % 4 ? ' ' : rng()));
+            else if (kind == 1)
+                s += noise.substr(rng() % 60000, len);
+            else
+                s += text.substr(rng() % 60000, len);
+        }
+        s.resize(n);
+        inputs.push_back(s);
+    }
+    inputs.push_back(noise.substr(0, 5000) + text.substr(0, 27768));
+    inputs.push_back(noise.substr(0, 32768));
+    for (const std::string& in : inputs) {
+        std::string out;
+        c.CompressBlock(in, out);
+        ASSERT_EQ(out, plainBlock(in)) << "block of " << in.size() << " bytes";
+    }
+    // A block is a view into a longer input: nothing past its end may take part, even where it
+    // would lengthen a copy.
+    std::string period;
+    while (period.size() < 33000)
+        period += "abcdefghijklmnopqrst";
+    for (std::size_t n = 32768 - 60; n <= 32768; ++n) {
+        std::string out;
+        c.CompressBlock(std::string_view(period).substr(0, n), out);
+        ASSERT_EQ(out, plainBlock(period.substr(0, n))) << "block of " << n << " bytes";
+    }
 }
 
 TEST(Compressor, AdviseChoosesByTheTwoSamples) {
