@@ -73,28 +73,33 @@ struct LoadingFlag {
 };
 } // namespace
 
+// Reads are larger than the 8 KB pieces the chain takes; the normaliser carries a CR or LF at a
+// read's end over to the next read, so a break cut in two stays one break.
+constexpr std::size_t kLoadRead = 64 * 1024;
+
+void TCustomCodeMemo::InsertNormalised(LineBreakNormaliser& normaliser, std::string_view bytes,
+                                       std::string& stored) {
+    stored.clear();
+    if (bytes.empty())
+        normaliser.Finish(stored);
+    else
+        normaliser.Feed(bytes, stored);
+    if (stored.empty()) return;
+    InsertStored(caret_, stored);
+    caret_ += static_cast<TextOffset>(stored.size());
+    anchor_ = caret_;
+}
+
 void TCustomCodeMemo::LoadBlocks(TStream& stream, bool detectLineEnd) {
-    // Reads are larger than the 8 KB pieces the chain takes; the normaliser carries a CR or LF
-    // at a read's end over to the next read, so a break cut in two stays one break.
-    constexpr std::size_t kRead = 64 * 1024;
-    std::string raw(kRead, '\0');
+    std::string raw(kLoadRead, '\0');
     std::string stored;
-    stored.reserve(kRead + 1);
+    stored.reserve(kLoadRead + 1);
     LineBreakNormaliser normaliser;
     TUtf8Validator utf8;
     for (;;) {
-        std::size_t n = stream.Read(raw.data(), kRead);
+        std::size_t n = stream.Read(raw.data(), kLoadRead);
         if (detectLineEnd) utf8.Feed(std::string_view(raw.data(), n));
-        stored.clear();
-        if (n == 0)
-            normaliser.Finish(stored);
-        else
-            normaliser.Feed(std::string_view(raw.data(), n), stored);
-        if (!stored.empty()) {
-            InsertStored(caret_, stored);
-            caret_ += static_cast<TextOffset>(stored.size());
-            anchor_ = caret_;
-        }
+        InsertNormalised(normaliser, std::string_view(raw.data(), n), stored);
         if (n == 0) break;
     }
     if (detectLineEnd) {
@@ -113,17 +118,12 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     // A view that wraps in idle steps gets the text unwrapped and wraps what it shows first.
     const bool wrapLater = (options_ & smoWordWrap) && view_ && view_->DefersWrap();
     if (wrapLater) options_ &= ~smoWordWrap;
+    TTextEncoding before = Encoding();
     try {
         DeleteRange(0, TextLength());
         anchor_ = caret_ = 0;
-        const TTextEncoding before = Encoding();
+        before = Encoding();
         LoadBlocks(stream, true);
-        if (Encoding() != before) {
-            for (TCustomCodeMemo* memo : store_->Controls())
-                if (memo != this) memo->EncodingChanged();
-            // Wrapped while loading with the cells of the old encoding.
-            if ((options_ & smoWordWrap) && !wrapLater) RewrapAll();
-        }
     } catch (const std::bad_alloc&) {
         if (wrapLater) options_ |= smoWordWrap;
         EndUpdate();
@@ -134,6 +134,18 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
         EndUpdate();
         undo_.Clear();
         throw;
+    }
+    FinishLoad(wrapLater, before);
+}
+
+// The end of a load: the other views of a text whose encoding changed, the highlighting and the
+// caret start over.
+void TCustomCodeMemo::FinishLoad(bool wrapLater, TTextEncoding before) {
+    if (Encoding() != before) {
+        for (TCustomCodeMemo* memo : store_->Controls())
+            if (memo != this) memo->EncodingChanged();
+        // Wrapped while loading with the cells of the old encoding.
+        if ((options_ & smoWordWrap) && !wrapLater) RewrapAll();
     }
     if (wrapLater) options_ |= smoWordWrap;
     store_->DropAllAttrs();
@@ -149,6 +161,84 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     if (wrapLater) RewrapAll();
     ScrollToCaret();
     if (view_) view_->UpdateScrollBars();
+    EndUpdate();
+    undo_.Clear();
+}
+
+// --- a text loaded in pieces --------------------------------------------------------------------
+
+void TCustomCodeMemo::BeginLoad() {
+    if (pieceLoad_) AbandonLoad();
+    auto load = std::make_unique<PieceLoad>();
+    load->loadingBefore = loading_;
+    loading_ = true;
+    undo_.Clear();
+    BeginUpdate();
+    load->wrapLater = (options_ & smoWordWrap) && view_ && view_->DefersWrap();
+    if (load->wrapLater) options_ &= ~smoWordWrap;
+    try {
+        DeleteRange(0, TextLength());
+    } catch (...) {
+        if (load->wrapLater) options_ |= smoWordWrap;
+        loading_ = load->loadingBefore;
+        EndUpdate();
+        throw;
+    }
+    anchor_ = caret_ = 0;
+    load->before = Encoding();
+    load->pending.reserve(2 * kLoadRead);
+    load->stored.reserve(2 * kLoadRead + 1);
+    pieceLoad_ = std::move(load);
+}
+
+void TCustomCodeMemo::LoadPiece(std::string_view bytes) {
+    if (!pieceLoad_ || bytes.empty()) return;
+    PieceLoad& load = *pieceLoad_;
+    try {
+        load.utf8.Feed(bytes);
+        if (load.pending.empty() && bytes.size() >= kLoadRead) {
+            InsertNormalised(load.normaliser, bytes, load.stored);
+            return;
+        }
+        load.pending.append(bytes);
+        if (load.pending.size() < kLoadRead) return;
+        InsertNormalised(load.normaliser, load.pending, load.stored);
+        load.pending.clear();
+    } catch (const std::bad_alloc&) {
+        AbandonLoad();
+        throw ECodeMemo(kNoMemory);
+    } catch (...) {
+        AbandonLoad();
+        throw;
+    }
+}
+
+void TCustomCodeMemo::EndLoad() {
+    if (!pieceLoad_) return;
+    PieceLoad& load = *pieceLoad_;
+    try {
+        if (!load.pending.empty()) InsertNormalised(load.normaliser, load.pending, load.stored);
+        InsertNormalised(load.normaliser, {}, load.stored);
+    } catch (const std::bad_alloc&) {
+        AbandonLoad();
+        throw ECodeMemo(kNoMemory);
+    } catch (...) {
+        AbandonLoad();
+        throw;
+    }
+    store_->SetEncoding(load.utf8.Valid() ? TTextEncoding::teUTF8 : TTextEncoding::teWindows1252);
+    lineEnd_ = load.normaliser.FirstBreak().value_or(TLineEnd::leLF);
+    if (saveFormat_ != sfRTF && saveFormat_ != sfHTML) saveFormat_ = FormatOf(lineEnd_);
+    const std::unique_ptr<PieceLoad> done = std::move(pieceLoad_);
+    loading_ = done->loadingBefore;
+    FinishLoad(done->wrapLater, done->before);
+}
+
+void TCustomCodeMemo::AbandonLoad() {
+    if (!pieceLoad_) return;
+    const std::unique_ptr<PieceLoad> done = std::move(pieceLoad_);
+    if (done->wrapLater) options_ |= smoWordWrap;
+    loading_ = done->loadingBefore;
     EndUpdate();
     undo_.Clear();
 }

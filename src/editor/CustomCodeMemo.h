@@ -9,8 +9,10 @@
 #include "editor/ExportWriter.h"
 #include "editor/FontMetrics.h"
 #include "editor/KeyboardActionContoller.h"
+#include "editor/LineBreaks.h"
 #include "editor/PositionMarks.h"
 #include "editor/Streams.h"
+#include "editor/TextEncoding.h"
 #include "editor/TextStore.h"
 #include "editor/UndoStack.h"
 
@@ -490,6 +492,14 @@ public:
 
     // --- loading and saving ---
     void LoadFromStream(TStream& stream);
+    // A text loaded as it arrives (a download): BeginLoad empties the text, LoadPiece takes its
+    // bytes in order, EndLoad finishes as LoadFromStream does. AbandonLoad stops where the text
+    // got to, without deciding its encoding or line ends. Nothing may edit the text in between.
+    void BeginLoad();
+    void LoadPiece(std::string_view bytes);
+    void EndLoad();
+    void AbandonLoad();
+    bool LoadingPieces() const { return pieceLoad_ != nullptr; }
     void SaveToStream(TStream* stream);
     void LoadFromFile(const std::string& fileName);
     void SaveToFile(const std::string& fileName);
@@ -754,6 +764,10 @@ private:
     void SaveWithRetries(TStream& stream, TTextForm form);
     void WriteAll(TStream& stream);
     void LoadBlocks(TStream& stream, bool detectLineEnd);
+    // Inserts bytes at the caret with their line breaks normalised (empty bytes: the end).
+    void InsertNormalised(LineBreakNormaliser& normaliser, std::string_view bytes,
+                          std::string& stored);
+    void FinishLoad(bool wrapLater, TTextEncoding before);
     void Replay(TextOffset from, TextOffset to, const std::string& text);
     void ReplayLogged(const std::function<void()>& walk);
     // Commands by concern.
@@ -817,6 +831,16 @@ private:
     TSM_ClipFormats clipCopyFormats_ = smTEXT | smRTF;
     bool pendingIndent_ = false;
     bool loading_ = false;
+    struct PieceLoad {
+        LineBreakNormaliser normaliser;
+        TUtf8Validator utf8;
+        std::string pending; // gathered up to a read's size: small pieces cost the chain more
+        std::string stored;
+        bool wrapLater = false;
+        bool loadingBefore = false;
+        TTextEncoding before = TTextEncoding::teWindows1252;
+    };
+    std::unique_ptr<PieceLoad> pieceLoad_;
     std::string fileName_;
 
     int updateCount_ = 0;

@@ -105,6 +105,51 @@ TEST(LoadSaveTest, RandomBytesComeBackUnderTheLineEndRule) {
     }
 }
 
+TEST(LoadSaveTest, TextLoadedInPiecesIsTheTextLoadedWhole) {
+    std::mt19937 rng(7);
+    std::vector<std::string> docs;
+    for (int round = 0; round < 40; ++round)
+        docs.push_back(RandomDocument(rng));
+    std::string utf8;
+    while (utf8.size() < 150000)
+        utf8 += "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\r\n"; // pieces cut inside characters
+    docs.push_back(utf8);
+    docs.push_back(std::string(70000, 'a') + "\r");
+    for (const std::string& raw : docs) {
+        TCustomCodeMemo whole, pieces;
+        TMemoryStream in(raw);
+        whole.LoadFromStream(in);
+        Load(pieces, "old text\nthat goes");
+        pieces.BeginLoad();
+        EXPECT_TRUE(pieces.LoadingPieces());
+        for (std::size_t at = 0; at < raw.size();) {
+            const std::size_t n = std::min<std::size_t>(
+                raw.size() - at, rng() % 4 == 0 ? 70000 + rng() % 9000 : 1 + rng() % 5000);
+            pieces.LoadPiece(std::string_view(raw).substr(at, n));
+            at += n;
+        }
+        pieces.EndLoad();
+        EXPECT_FALSE(pieces.LoadingPieces());
+        EXPECT_FALSE(pieces.Loading());
+        EXPECT_FALSE(pieces.Updating());
+        ASSERT_NO_FATAL_FAILURE(CheckChain(pieces));
+        ASSERT_EQ(Stored(pieces), Stored(whole)) << raw.size() << " bytes";
+        EXPECT_EQ(pieces.SaveFormat(), whole.SaveFormat());
+        EXPECT_EQ(pieces.LineEnd(), whole.LineEnd());
+        EXPECT_EQ(pieces.Encoding(), whole.Encoding());
+        EXPECT_FALSE(pieces.CanUndo());
+    }
+    // Given up halfway, the control is no longer loading and keeps what arrived.
+    TCustomCodeMemo m;
+    m.BeginLoad();
+    m.LoadPiece(std::string(100000, 'x'));
+    m.AbandonLoad();
+    EXPECT_FALSE(m.LoadingPieces());
+    EXPECT_FALSE(m.Loading());
+    EXPECT_FALSE(m.Updating());
+    EXPECT_GT(m.TextLength(), 0);
+}
+
 TEST(LoadSaveTest, LineBreakFormsAndControlCharacters) {
     TCustomCodeMemo m;
     Load(m, "a\r\nb");
