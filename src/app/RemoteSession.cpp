@@ -212,6 +212,7 @@ TRemoteSession::TRemoteSession(platform::EventLoop& loop, TRemoteSessionHost& ho
         if (step_ == Step::Idle || step_ == Step::Asking) return;
         lastProgress_ = std::chrono::steady_clock::now(); // a transfer that moves is not stalled
         bool storing = ftp_.State() == net::ftpStoring;
+        if (pieces_ && step_ == Step::Retrieve) TakePiece();
         host_.SessionProgress(storing, storing ? std::min(bytes - 1, uploadSize_) : bytes,
                               storing ? uploadSize_ : 0);
     };
@@ -407,11 +408,19 @@ void TRemoteSession::StatusDone(int code, const std::string& reply) {
 
 void TRemoteSession::OpenEntryKnown() {
     if (entry_.found) stamp_.listDate = entry_.date;
+    StartRetrieve(entry_.found ? entry_.size : -1);
+}
+
+void TRemoteSession::StartRetrieve(std::int64_t listedSize) {
     buffer_.clear();
+    received_ = 0;
+    // A document's first text may load as it arrives: a failure closes the document anyway.
+    // A reload keeps the text it has until the whole file is here.
+    pieces_ = !downloaded_ && host_.TakesPieces();
     // The listed size spares the buffer its regrowing copies; a server's figure is only a hint.
     constexpr std::int64_t kMaxReserve = std::int64_t(1) << 30;
-    if (entry_.found && entry_.size > 0)
-        buffer_.reserve(std::size_t(std::min(entry_.size + 1, kMaxReserve)));
+    if (!pieces_ && listedSize > 0)
+        buffer_.reserve(std::size_t(std::min(listedSize + 1, kMaxReserve)));
     step_ = Step::Retrieve;
     Arm();
     ftp_.RetrieveToString(fileName_, buffer_);
@@ -500,10 +509,7 @@ void TRemoteSession::CustomDone(int code, const std::string& reply) {
         return;
     }
     // OpenMdtm with a time: download now.
-    buffer_.clear();
-    step_ = Step::Retrieve;
-    Arm();
-    ftp_.RetrieveToString(fileName_, buffer_);
+    StartRetrieve(-1);
 }
 
 void TRemoteSession::Listed(const std::string& name, const std::string& date, std::int64_t size,
@@ -559,12 +565,17 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
     case Step::Retrieve: {
         if (error) return OpenFailed(FailureText());
         queue_.pop_front();
+        if (pieces_) TakePiece();
         stamp_.known = true;
-        stamp_.size = std::int64_t(buffer_.size());
+        stamp_.size = pieces_ ? received_ : std::int64_t(buffer_.size());
         downloaded_ = true;
         step_ = Step::Idle;
         SetBusy(busy_, false);
-        host_.Downloaded(buffer_);
+        if (std::exchange(pieces_, false)) {
+            host_.DownloadDone();
+        } else {
+            host_.Downloaded(buffer_);
+        }
         buffer_.clear();
         buffer_.shrink_to_fit();
         host_.SessionStatus("");
@@ -805,8 +816,17 @@ void TRemoteSession::LoginFailed() {
     host_.SessionFailed(message, !downloaded_);
 }
 
+// Passes what arrived since the last piece to the host.
+void TRemoteSession::TakePiece() {
+    if (buffer_.empty()) return;
+    received_ += std::int64_t(buffer_.size());
+    host_.DownloadPiece(buffer_);
+    buffer_.clear(); // the client appends the next bytes from the start again
+}
+
 void TRemoteSession::OpenFailed(const std::string& detail) {
     if (ftp_.Aborted() || !ftp_.Connected()) ResetConnection();
+    pieces_ = false;
     step_ = Step::Idle;
     Disarm();
     queue_.clear();

@@ -17,6 +17,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace morvane::app {
 
@@ -32,6 +33,12 @@ public:
     virtual void SessionBusyChanged() = 0;
     // The downloaded file: the host takes it as its whole text, unmodified. bytes may be moved.
     virtual void Downloaded(std::string& bytes) = 0;
+    // Asked as a first download starts: true when the host loads the file as it arrives. Then
+    // DownloadPiece gets its bytes in order and DownloadDone the end, instead of Downloaded; a
+    // failed download ends in SessionFailed as ever.
+    virtual bool TakesPieces() { return false; }
+    virtual void DownloadPiece(std::string_view /*bytes*/) {}
+    virtual void DownloadDone() {}
     // An error to show. closeDocument: the document has nothing worth keeping and closes.
     virtual void SessionFailed(const std::string& message, bool closeDocument) = 0;
     // An upload failed; true to try again.
@@ -167,6 +174,8 @@ private:
     void StartStatus(Step step);
     void StatusDone(int code, const std::string& reply);
     void OpenEntryKnown();
+    void StartRetrieve(std::int64_t listedSize);
+    void TakePiece();
     void AfterListing();
     void Custom(Step step, const std::string& command);
 
@@ -219,6 +228,8 @@ private:
     bool fallbackSaid_ = false;
     std::int64_t uploadSize_ = 0;
     std::string buffer_;
+    bool pieces_ = false;       // the download goes to the host as it arrives
+    std::int64_t received_ = 0; // its bytes so far
     std::string failMessage_, failBytes_;
     bool failHaveBytes_ = false;
 

@@ -26,6 +26,19 @@ struct RecordingHost : TRemoteSessionHost {
     std::deque<bool> retryAnswers;
     std::deque<TChangedAnswer> changedAnswers;
     bool createMirror = true;
+    bool takesPieces = false;
+    std::vector<std::string> pieces;
+    int piecesDone = 0;
+
+    bool TakesPieces() override { return takesPieces; }
+    void DownloadPiece(std::string_view bytes) override { pieces.emplace_back(bytes); }
+    void DownloadDone() override { ++piecesDone; }
+    std::string joinedPieces() const {
+        std::string all;
+        for (const auto& p : pieces)
+            all += p;
+        return all;
+    }
 
     void SessionStatus(const std::string& t) override { statuses.push_back(t); }
     void SessionProgress(bool, std::int64_t, std::int64_t) override {}
@@ -483,6 +496,63 @@ TEST_F(SessionFixture, CancelledDownloadReportsAndClosesTheNewDocument) {
     ASSERT_EQ(host.failures.size(), 1u);
     EXPECT_TRUE(host.closeFlags[0]);
     EXPECT_EQ(host.downloads, 0);
+}
+
+TEST_F(SessionFixture, AFirstDownloadGoesToTheHostAsItArrivesAndAReloadComesWhole) {
+    server.handlers["RETR"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+        std::string content;
+        if (!lookup(a, content)) return s.send("550 No such file\r\n");
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        for (std::size_t at = 0; at < content.size(); at += 7) {
+            s.dataSend(content.substr(at, 7));
+            s.stall(20);
+        }
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    host.takesPieces = true;
+    start();
+    session->Open();
+    ASSERT_TRUE(idle());
+    EXPECT_GT(host.pieces.size(), 1u);
+    EXPECT_EQ(host.joinedPieces(), "line one\nline two\n");
+    EXPECT_EQ(host.piecesDone, 1);
+    EXPECT_EQ(host.downloads, 0);
+    EXPECT_TRUE(host.failures.empty());
+
+    // The stamp counts what came in pieces: saving finds the file unchanged.
+    session->Save("edited\n");
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(host.saves, 1);
+
+    // Reloading a document that has its text keeps it until the whole file is here.
+    host.pieces.clear();
+    session->Open();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.pieces.empty());
+    EXPECT_EQ(host.downloads, 1);
+    EXPECT_EQ(host.text, "edited\n");
+}
+
+TEST_F(SessionFixture, AFirstDownloadCutShortInPiecesFailsAndClosesWithoutAnEnd) {
+    server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        s.dataSend("partial");
+        s.stall(200);
+        s.dataClose();
+        s.send("426 Connection closed; transfer aborted\r\n");
+    };
+    host.takesPieces = true;
+    start();
+    session->Open();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.joinedPieces(), "partial");
+    EXPECT_EQ(host.piecesDone, 0);
+    ASSERT_EQ(host.failures.size(), 1u);
+    EXPECT_TRUE(host.closeFlags[0]);
 }
 
 TEST_F(SessionFixture, ModeIsPutBackWhenTheNewFileDiffers) {

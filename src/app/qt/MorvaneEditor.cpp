@@ -79,7 +79,9 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
 
 // A document enters the recent-files list when it closes (closeRequest), while the main window's
 // services still exist.
-TMorvaneEditor::~TMorvaneEditor() = default;
+TMorvaneEditor::~TMorvaneEditor() {
+    HoldBackground(false);
+}
 
 bool TMorvaneEditor::IsActive() const {
     return form_.activeDocument() == this;

@@ -98,6 +98,11 @@ private:
     void ShowDownloadCount();
     void SessionBusyChanged() override;
     void Downloaded(std::string& bytes) override;
+    bool TakesPieces() override;
+    void DownloadPiece(std::string_view bytes) override;
+    void DownloadDone() override;
+    // After the text arrived: the document becomes editable and unmodified.
+    void TextArrived();
     void SessionFailed(const std::string& message, bool closeDocument) override;
     bool AskRetrySave(const std::string& message) override;
     TChangedAnswer AskChanged(const std::string& question) override;
@@ -130,6 +135,10 @@ private:
     std::deque<Operation> queue_;
     std::unique_ptr<TRemoteSession> session_;
     net::TAccount account_;
+    std::string pieceError_; // why the text arriving in pieces could not be loaded
+    // Held while the session is busy, so that a transfer is not slowed by idle work.
+    bool holdsBackground_ = false;
+    void HoldBackground(bool hold);
 };
 
 // Fills the main window's openRemoteDocument and connects the document commands of the remote

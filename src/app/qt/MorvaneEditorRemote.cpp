@@ -171,7 +171,14 @@ void TMorvaneEditor::ShowDownloadCount() {
         form_.statusPanel(3)->setText(QString::number(qlonglong(downloaded_)) + " bytes");
 }
 
+void TMorvaneEditor::HoldBackground(bool hold) {
+    if (hold == holdsBackground_) return;
+    holdsBackground_ = hold;
+    editor::TCodeMemo::HoldBackgroundWork(hold);
+}
+
 void TMorvaneEditor::SessionBusyChanged() {
+    HoldBackground(session_ && session_->Busy());
     if (session_ && !session_->Directory().empty()) directory_ = session_->Directory();
     if (IsActive()) activate();
 }
@@ -184,6 +191,45 @@ void TMorvaneEditor::Downloaded(std::string& bytes) {
     } catch (const std::exception& e) {
         form_.context().dialogs->message(MsgKind::Error, e.what());
     }
+    TextArrived();
+}
+
+// A first download loads while it arrives: the text is ready soon after its last byte.
+bool TMorvaneEditor::TakesPieces() {
+    pieceError_.clear();
+    return true;
+}
+
+void TMorvaneEditor::DownloadPiece(std::string_view bytes) {
+    if (!pieceError_.empty()) return;
+    try {
+        if (!editor_->LoadingPieces()) editor_->BeginLoad();
+        editor_->LoadPiece(bytes);
+    } catch (const std::exception& e) {
+        pieceError_ = e.what(); // reported once the download ends
+    }
+}
+
+void TMorvaneEditor::DownloadDone() {
+    if (pieceError_.empty()) {
+        try {
+            if (!editor_->LoadingPieces()) editor_->BeginLoad();
+            editor_->EndLoad();
+        } catch (const std::exception& e) {
+            pieceError_ = e.what();
+        }
+    }
+    if (!pieceError_.empty()) {
+        // Part of a file is no document: saving it would cut the server's file short.
+        editor_->AbandonLoad();
+        SessionFailed("Error getting file " + fileName_ + ":\r\n" + pieceError_, true);
+        return;
+    }
+    editor_->SetReadOnly(false);
+    TextArrived();
+}
+
+void TMorvaneEditor::TextArrived() {
     editor_->SetModified(false);
     if (session_) directory_ = session_->Directory();
     ApplyFileName();
@@ -194,6 +240,7 @@ void TMorvaneEditor::Downloaded(std::string& bytes) {
 }
 
 void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocument) {
+    editor_->AbandonLoad();
     form_.clearClosingFlag();
     editor_->SetReadOnly(false);
     form_.context().dialogs->message(MsgKind::Error, message);

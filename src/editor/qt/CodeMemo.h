@@ -39,6 +39,11 @@ class TCodeMemo : public QAbstractScrollArea,
                   public highlight::TParserSlots,
                   private TCodeMemoView {
 public:
+    // Idle work ahead of the view (highlighting and wrapping rows nobody looks at yet) waits
+    // while anybody holds it: a transfer in progress gets the event loop first. Holds count;
+    // each HoldBackgroundWork(true) is ended by one HoldBackgroundWork(false).
+    static void HoldBackgroundWork(bool hold);
+    static bool BackgroundHeld();
     explicit TCodeMemo(QWidget* parent = nullptr);
     ~TCodeMemo() override;
 

@@ -15,7 +15,18 @@ namespace {
 constexpr RecIndex kIdleRecords = 2000;
 // Records re-wrapped per idle step: a few milliseconds.
 constexpr RecIndex kIdleWrapRecords = 5000;
+// How often held idle work looks again whether it may go on.
+constexpr int kHeldRetryMs = 25;
+int backgroundHolds = 0;
 } // namespace
+
+void TCodeMemo::HoldBackgroundWork(bool hold) {
+    backgroundHolds += hold ? 1 : -1;
+}
+
+bool TCodeMemo::BackgroundHeld() {
+    return backgroundHolds > 0;
+}
 
 bool TCodeMemo::viewportEvent(QEvent* event) {
     // Rows below an edit that the record limit left behind are finished before they show.
@@ -60,8 +71,9 @@ TExportLook TCodeMemo::ExportLook() const {
 void TCodeMemo::SchedulePendingHighlight() {
     if (highlightIdleQueued_) return;
     highlightIdleQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(BackgroundHeld() ? kHeldRetryMs : 0, this, [this] {
         highlightIdleQueued_ = false;
+        if (BackgroundHeld()) return SchedulePendingHighlight();
         if (ContinueHighlight(kIdleRecords)) SchedulePendingHighlight();
         Invalidate();
     });
@@ -70,8 +82,9 @@ void TCodeMemo::SchedulePendingHighlight() {
 void TCodeMemo::ScheduleWrap() {
     if (wrapIdleQueued_) return;
     wrapIdleQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(BackgroundHeld() ? kHeldRetryMs : 0, this, [this] {
         wrapIdleQueued_ = false;
+        if (BackgroundHeld()) return ScheduleWrap();
         if (ContinueWrap(kIdleWrapRecords)) ScheduleWrap();
     });
 }

@@ -125,4 +125,29 @@ TEST_F(HighlightedDocumentTest, RowsBelowAnEditAreCaughtUpBeforeTheyPaintAndTheR
         EXPECT_TRUE(stored(r)) << r;
 }
 
+TEST_F(HighlightedDocumentTest, IdleHighlightingWaitsWhileATransferHoldsIt) {
+    std::string text = "<p>top</p>\n";
+    for (int i = 0; i < 3000; ++i)
+        text += "var x = \"s\"; // c\n";
+    form({file("long.html", text)});
+    auto& m = doc(0)->Editor();
+    EXPECT_TRUE(processUntil([&] { return !m.HighlightPending(); }));
+    morvane::editor::TCodeMemo::HoldBackgroundWork(true);
+    m.SetSelection(m.LineStart(1), m.LineStart(1));
+    m.ReplaceSel("<script>\n");
+    ASSERT_TRUE(m.HighlightPending());
+    processUntil([] { return false; }, 300);
+    EXPECT_TRUE(m.HighlightPending());
+    // What is shown is still highlighted when painted.
+    auto full = HighlightText(m.Active()->engine(), m.Text());
+    m.SetTopLine(2000);
+    m.viewport()->repaint();
+    const std::uint8_t* a = m.Store().Attrs(2000);
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(std::equal(a, a + m.Store().Rec(2000).length,
+                           full.begin() + std::ptrdiff_t(m.LineStart(2000))));
+    morvane::editor::TCodeMemo::HoldBackgroundWork(false);
+    EXPECT_TRUE(processUntil([&] { return !m.HighlightPending(); }));
+}
+
 } // namespace

@@ -65,10 +65,16 @@ protected:
 TEST_P(RemoteDocument, EditAndSaveKeepsLineEndsAndEveryByte) {
     std::string binary("top\n", 4);
     binary += std::string("\0nul\x80\x81\xfe\xff", 8) + "\n";
+    // Large enough to arrive in many pieces, which load as they come.
+    std::string large;
+    while (large.size() < 600000)
+        large += "caf\xC3\xA9 \xE2\x82\xAC line " + std::to_string(large.size()) + "\r\n";
     const std::vector<std::pair<std::string, std::string>> files = {
         {"lf.txt", "one\ntwo\nthree\n"},
         {"crlf.txt", "one\r\ntwo\r\nthree\r\n"},
         {"bytes.txt", binary},
+        {"large.txt", large},
+        {"empty.txt", ""},
     };
     form();
     for (auto& [name, content] : files) {
@@ -79,9 +85,17 @@ TEST_P(RemoteDocument, EditAndSaveKeepsLineEndsAndEveryByte) {
         EXPECT_EQ(doc->DocumentKind(), app::TMorvaneEditor::kRemote);
         EXPECT_FALSE(doc->Editor().ReadOnly());
         EXPECT_FALSE(doc->Editor().Modified());
+        if (name == "large.txt") {
+            EXPECT_EQ(doc->Editor().Encoding(), editor::TTextEncoding::teUTF8);
+        }
         doc->Editor().SetSelection(0, 0);
         doc->Editor().ReplaceSel("zero ");
-        ASSERT_TRUE(save(doc));
+        EXPECT_FALSE(editor::TCodeMemo::BackgroundHeld());
+        doc->Save();
+        // Idle work waits while the document is busy with the server.
+        EXPECT_TRUE(editor::TCodeMemo::BackgroundHeld());
+        ASSERT_TRUE(processUntil([&] { return !doc->Busy(); }, 15000));
+        EXPECT_FALSE(editor::TCodeMemo::BackgroundHeld());
         EXPECT_FALSE(doc->Editor().Modified());
         EXPECT_EQ(readAll(server->root() / name), "zero " + content);
         EXPECT_FALSE(fs::exists(server->root() / ("." + name + ".morvane-tmp")));
