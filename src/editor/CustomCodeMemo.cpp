@@ -77,12 +77,46 @@ void WalkRange(const TTextStore& store, TextOffset from, TextOffset to, TTextFor
 }
 } // namespace
 
+// Every CR of the stored text is a line break, so a whole block converts at once.
 std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm form) const {
     std::string out;
     from = std::clamp<TextOffset>(from, 0, TextLength());
     to = std::clamp<TextOffset>(to, 0, TextLength());
-    out.reserve(static_cast<std::size_t>(std::max<TextOffset>(0, to - from)));
-    WalkRange(*store_, from, to, form, [&](std::string_view s) { out.append(s); });
+    if (from >= to) return out;
+    out.reserve(static_cast<std::size_t>(to - from));
+    TTextStore::Span span = store_->SpanAt(from);
+    for (;;) {
+        const std::size_t a = static_cast<std::size_t>(std::max<TextOffset>(from - span.start, 0));
+        const std::size_t b =
+            std::min(span.text.size(), static_cast<std::size_t>(to - span.start));
+        std::string_view part = span.text.substr(a, b - a);
+        if (form == tfLF) {
+            // Copied whole, then each break turned round in place.
+            const std::size_t at = out.size();
+            out.append(part);
+            char* p = out.data() + at;
+            char* const end = out.data() + out.size();
+            while ((p = static_cast<char*>(std::memchr(p, kCR, std::size_t(end - p)))))
+                *p++ = '\n';
+        } else if (form == tfCRLF) {
+            while (!part.empty()) {
+                const auto* cr = static_cast<const char*>(std::memchr(part.data(), kCR, part.size()));
+                if (!cr) {
+                    out.append(part);
+                    break;
+                }
+                const std::size_t n = static_cast<std::size_t>(cr - part.data());
+                out.append(part.data(), n);
+                out.append("\r\n", 2);
+                part.remove_prefix(n + 1);
+            }
+        } else {
+            out.append(part);
+        }
+        if (span.start + static_cast<TextOffset>(span.text.size()) >= to ||
+            !store_->NextSpan(span))
+            break;
+    }
     return out;
 }
 

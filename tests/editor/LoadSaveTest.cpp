@@ -150,6 +150,38 @@ TEST(LoadSaveTest, TextLoadedInPiecesIsTheTextLoadedWhole) {
     EXPECT_GT(m.TextLength(), 0);
 }
 
+TEST(LoadSaveTest, RangesOfTheTextInEveryLineEndForm) {
+    std::mt19937 rng(31);
+    for (int round = 0; round < 30; ++round) {
+        TCustomCodeMemo m;
+        Load(m, RandomDocument(rng));
+        // Edits leave the text spread over blocks of every size.
+        for (int e = 0; e < 20 && m.TextLength() > 0; ++e) {
+            const TextOffset at = TextOffset(rng() % std::size_t(m.TextLength() + 1));
+            m.SetSelection(at, std::min<TextOffset>(m.TextLength(), at + TextOffset(rng() % 50)));
+            m.ReplaceSel(rng() % 2 ? "x\ny" : "");
+        }
+        std::string records;
+        for (const std::string& r : Records(m))
+            records += r;
+        ASSERT_EQ(Stored(m), records);
+        for (int k = 0; k < 20; ++k) {
+            const auto len = std::size_t(m.TextLength());
+            std::size_t a = rng() % (len + 1), b = rng() % (len + 1);
+            if (a > b) std::swap(a, b);
+            const std::string part = records.substr(a, b - a);
+            std::string lf, crlf;
+            for (char c : part) {
+                lf += c == '\r' ? '\n' : c;
+                crlf += c == '\r' ? std::string("\r\n") : std::string(1, c);
+            }
+            ASSERT_EQ(m.RangeText(TextOffset(a), TextOffset(b), tfStored), part);
+            ASSERT_EQ(m.RangeText(TextOffset(a), TextOffset(b), tfLF), lf);
+            ASSERT_EQ(m.RangeText(TextOffset(a), TextOffset(b), tfCRLF), crlf);
+        }
+    }
+}
+
 TEST(LoadSaveTest, LineBreakFormsAndControlCharacters) {
     TCustomCodeMemo m;
     Load(m, "a\r\nb");
