@@ -196,14 +196,18 @@ void TCustomCodeMemo::LoadPiece(std::string_view bytes) {
     PieceLoad& load = *pieceLoad_;
     try {
         load.utf8.Feed(bytes);
-        if (load.pending.empty() && bytes.size() >= kLoadRead) {
-            InsertNormalised(load.normaliser, bytes, load.stored);
-            return;
+        if (!load.pending.empty()) {
+            const std::size_t fill = std::min(bytes.size(), kLoadRead - load.pending.size());
+            load.pending.append(bytes.substr(0, fill));
+            bytes.remove_prefix(fill);
+            if (load.pending.size() < kLoadRead) return;
+            InsertNormalised(load.normaliser, load.pending, load.stored);
+            load.pending.clear();
         }
+        // A large piece goes in read-sized steps, which keep the copies small and in cache.
+        for (; bytes.size() >= kLoadRead; bytes.remove_prefix(kLoadRead))
+            InsertNormalised(load.normaliser, bytes.substr(0, kLoadRead), load.stored);
         load.pending.append(bytes);
-        if (load.pending.size() < kLoadRead) return;
-        InsertNormalised(load.normaliser, load.pending, load.stored);
-        load.pending.clear();
     } catch (const std::bad_alloc&) {
         AbandonLoad();
         throw ECodeMemo(kNoMemory);
