@@ -227,6 +227,9 @@ class Morvane:
     def focus(self, window=None):
         """Gives a window the input focus; Qt only activates a window that really has it."""
         self.server.tool("xdotool", "windowfocus", "--sync", str(window or self.window))
+        # Qt makes the window its focus window a moment after X says so: keys sent before then
+        # go to the window that had the focus, which may be a dialog already gone.
+        time.sleep(0.15)
 
     def dialogs(self, title=MAIN_TITLE):
         """Visible windows with this title other than the main window."""
