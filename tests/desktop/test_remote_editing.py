@@ -60,6 +60,22 @@ class RemoteEditing(desktop.DesktopTestCase):
         self.assertEqual(sorted(os.listdir(os.path.join(self.site, "www"))), ["index.html"],
                          "no temporary file left behind")
 
+    def test_a_large_file_arrives_whole_and_saves_back_exactly(self):
+        # Several megabytes arrive in many pieces, which the document loads as they come.
+        original = b"".join(b"line %07d caf\xc3\xa9\n" % n for n in range(250000))
+        self.start_server({"big.txt": original})
+        app = self.start_morvane("MORVANE://Demo:/big.txt")
+        app.wait_for_trace("remote-opened big.txt", timeout=60)
+        self.server.screenshot(os.path.join(self.dir, "large-remote.png"))
+        app.focus()
+        app.key("ctrl+End")
+        app.type("end")
+        app.key("ctrl+Home")
+        app.type("top ")
+        app.key("ctrl+s")
+        self.wait_for(lambda: self.server_file("big.txt") == b"top " + original + b"end",
+                      "the server's file", timeout=60)
+
     def test_the_browser_enters_a_folder_and_opens_a_file_by_double_click(self):
         self.start_server({"docs/page.html": b"<h1>page</h1>\n"})
         app = self.start_morvane()
