@@ -117,7 +117,7 @@ void TCustomCodeMemo::ReplaceSelFromStream(TStream& stream) {
     DeleteRange(from, to);
     anchor_ = caret_ = from;
     try {
-        LoadBlocks(stream, false);
+        LoadBlocks(stream);
     } catch (...) {
         log();
         throw;

@@ -90,52 +90,32 @@ void TCustomCodeMemo::InsertNormalised(LineBreakNormaliser& normaliser, std::str
     anchor_ = caret_;
 }
 
-void TCustomCodeMemo::LoadBlocks(TStream& stream, bool detectLineEnd) {
+void TCustomCodeMemo::LoadBlocks(TStream& stream) {
     std::string raw(kLoadRead, '\0');
     std::string stored;
     stored.reserve(kLoadRead + 1);
     LineBreakNormaliser normaliser;
-    TUtf8Validator utf8;
     for (;;) {
         std::size_t n = stream.Read(raw.data(), kLoadRead);
-        if (detectLineEnd) utf8.Feed(std::string_view(raw.data(), n));
         InsertNormalised(normaliser, std::string_view(raw.data(), n), stored);
         if (n == 0) break;
-    }
-    if (detectLineEnd) {
-        // Valid UTF-8 (ASCII included) reads as UTF-8, anything else as Windows-1252. Records
-        // were cut without splitting UTF-8 characters either way.
-        store_->SetEncoding(utf8.Valid() ? TTextEncoding::teUTF8 : TTextEncoding::teWindows1252);
-        lineEnd_ = normaliser.FirstBreak().value_or(TLineEnd::leLF);
-        if (saveFormat_ != sfRTF && saveFormat_ != sfHTML) saveFormat_ = FormatOf(lineEnd_);
     }
 }
 
 void TCustomCodeMemo::LoadFromStream(TStream& stream) {
-    LoadingFlag flag(loading_);
-    undo_.Clear();
-    BeginUpdate();
-    // A view that wraps in idle steps gets the text unwrapped and wraps what it shows first.
-    const bool wrapLater = (options_ & smoWordWrap) && view_ && view_->DefersWrap();
-    if (wrapLater) options_ &= ~smoWordWrap;
-    TTextEncoding before = Encoding();
+    BeginLoad();
+    std::string raw(kLoadRead, '\0');
     try {
-        DeleteRange(0, TextLength());
-        anchor_ = caret_ = 0;
-        before = Encoding();
-        LoadBlocks(stream, true);
+        while (std::size_t n = stream.Read(raw.data(), kLoadRead))
+            LoadPiece(std::string_view(raw.data(), n));
     } catch (const std::bad_alloc&) {
-        if (wrapLater) options_ |= smoWordWrap;
-        EndUpdate();
-        undo_.Clear();
+        AbandonLoad();
         throw ECodeMemo(kNoMemory);
     } catch (...) {
-        if (wrapLater) options_ |= smoWordWrap;
-        EndUpdate();
-        undo_.Clear();
+        AbandonLoad(); // LoadPiece has done so already when it threw
         throw;
     }
-    FinishLoad(wrapLater, before);
+    EndLoad();
 }
 
 // The end of a load: the other views of a text whose encoding changed, the highlighting and the
@@ -176,12 +156,19 @@ void TCustomCodeMemo::BeginLoad() {
     BeginUpdate();
     load->wrapLater = (options_ & smoWordWrap) && view_ && view_->DefersWrap();
     if (load->wrapLater) options_ &= ~smoWordWrap;
-    try {
-        DeleteRange(0, TextLength());
-    } catch (...) {
+    auto undoBegin = [&] {
         if (load->wrapLater) options_ |= smoWordWrap;
         loading_ = load->loadingBefore;
         EndUpdate();
+        undo_.Clear();
+    };
+    try {
+        DeleteRange(0, TextLength());
+    } catch (const std::bad_alloc&) {
+        undoBegin();
+        throw ECodeMemo(kNoMemory);
+    } catch (...) {
+        undoBegin();
         throw;
     }
     anchor_ = caret_ = 0;

@@ -763,7 +763,8 @@ private:
     void ReselectAfterBlockEdit(TextOffset start, TextOffset end, bool caretAtEnd);
     void SaveWithRetries(TStream& stream, TTextForm form);
     void WriteAll(TStream& stream);
-    void LoadBlocks(TStream& stream, bool detectLineEnd);
+    // Inserts a stream at the caret, its line breaks normalised.
+    void LoadBlocks(TStream& stream);
     // Inserts bytes at the caret with their line breaks normalised (empty bytes: the end).
     void InsertNormalised(LineBreakNormaliser& normaliser, std::string_view bytes,
                           std::string& stored);
