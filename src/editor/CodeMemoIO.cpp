@@ -108,12 +108,8 @@ void TCustomCodeMemo::LoadFromStream(TStream& stream) {
     try {
         while (std::size_t n = stream.Read(raw.data(), kLoadRead))
             LoadPiece(std::string_view(raw.data(), n));
-    } catch (const std::bad_alloc&) {
-        AbandonLoad();
-        throw ECodeMemo(kNoMemory);
     } catch (...) {
-        AbandonLoad(); // LoadPiece has done so already when it threw
-        throw;
+        AbandonLoadAndRethrow(); // LoadPiece has abandoned already when it threw
     }
     EndLoad();
 }
@@ -195,12 +191,8 @@ void TCustomCodeMemo::LoadPiece(std::string_view bytes) {
         for (; bytes.size() >= kLoadRead; bytes.remove_prefix(kLoadRead))
             InsertNormalised(load.normaliser, bytes.substr(0, kLoadRead), load.stored);
         load.pending.append(bytes);
-    } catch (const std::bad_alloc&) {
-        AbandonLoad();
-        throw ECodeMemo(kNoMemory);
     } catch (...) {
-        AbandonLoad();
-        throw;
+        AbandonLoadAndRethrow();
     }
 }
 
@@ -210,12 +202,8 @@ void TCustomCodeMemo::EndLoad() {
     try {
         if (!load.pending.empty()) InsertNormalised(load.normaliser, load.pending, load.stored);
         InsertNormalised(load.normaliser, {}, load.stored);
-    } catch (const std::bad_alloc&) {
-        AbandonLoad();
-        throw ECodeMemo(kNoMemory);
     } catch (...) {
-        AbandonLoad();
-        throw;
+        AbandonLoadAndRethrow();
     }
     store_->SetEncoding(load.utf8.Valid() ? TTextEncoding::teUTF8 : TTextEncoding::teWindows1252);
     lineEnd_ = load.normaliser.FirstBreak().value_or(TLineEnd::leLF);
@@ -223,6 +211,17 @@ void TCustomCodeMemo::EndLoad() {
     const std::unique_ptr<PieceLoad> done = std::move(pieceLoad_);
     loading_ = done->loadingBefore;
     FinishLoad(done->wrapLater, done->before);
+}
+
+// Called from a handler: the load stops where it got to, and running out of memory is reported
+// as the control's error.
+void TCustomCodeMemo::AbandonLoadAndRethrow() {
+    AbandonLoad();
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw ECodeMemo(kNoMemory);
+    }
 }
 
 void TCustomCodeMemo::AbandonLoad() {

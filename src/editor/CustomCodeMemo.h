@@ -769,6 +769,7 @@ private:
     void InsertNormalised(LineBreakNormaliser& normaliser, std::string_view bytes,
                           std::string& stored);
     void FinishLoad(bool wrapLater, TTextEncoding before);
+    [[noreturn]] void AbandonLoadAndRethrow();
     void Replay(TextOffset from, TextOffset to, const std::string& text);
     void ReplayLogged(const std::function<void()>& walk);
     // Commands by concern.
