@@ -1,7 +1,7 @@
 // Times the block method on one file: compress and decompress, the median of several runs, in
 // MB/s of uncompressed bytes. Used by compare_lz4.sh beside lz4 -1 and gzip -1.
 //   morvane_compress_bench FILE [runs]
-#include "highlight/Compressor.h"
+#include "core/highlight/Compressor.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // editor_bench FILE [benchmark flags], or MORVANE_BENCH_FILE=FILE editor_bench [flags].
 // Peak memory (maxrss) is reported as a counter; run the load case alone to read it for loading.
 
-#include "editor/CodeMemoMessages.h"
-#include "editor/CustomCodeMemo.h"
+#include "core/editor/CodeMemoMessages.h"
+#include "core/editor/CustomCodeMemo.h"
 
 #include <benchmark/benchmark.h>
 

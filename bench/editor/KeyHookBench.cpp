@@ -3,10 +3,10 @@
 // blank and punctuation key is an end key, so the auto-replace list is searched backwards
 // from the caret on each of them; the template hook looks at every key.
 
-#include "editor/AutoReplace.h"
-#include "editor/CodeTemplates.h"
-#include "editor/CustomCodeMemo.h"
-#include "editor/KeyStore.h"
+#include "core/editor/AutoReplace.h"
+#include "core/editor/CodeTemplates.h"
+#include "core/editor/CustomCodeMemo.h"
+#include "core/editor/KeyStore.h"
 
 #include <benchmark/benchmark.h>
 

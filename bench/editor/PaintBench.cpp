@@ -1,7 +1,7 @@
 // paint_bench [benchmark flags]: painting a full editor window of 60 rows into an offscreen
 // image, with token colours, line numbers and a selection. Goal: median below 8 ms.
 
-#include "editor/qt/CodeMemo.h"
+#include "gui/editor/CodeMemo.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // How long compiling each built-in highlighter script takes, and all six together.
-#include "highlight/BuiltinHighlighters.h"
-#include "highlight/CompiledBuiltins.h"
+#include "core/highlight/BuiltinHighlighters.h"
+#include "core/highlight/CompiledBuiltins.h"
 
 #include <benchmark/benchmark.h>
 

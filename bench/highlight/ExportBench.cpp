@@ -5,8 +5,8 @@
 //
 // The inputs come from gen_data.py (page10.html, src10.cpp).
 
-#include "highlight/BuiltinHighlighters.h"
-#include "highlight/HighlightedMemo.h"
+#include "core/highlight/BuiltinHighlighters.h"
+#include "core/highlight/HighlightedMemo.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 //   morvane_regex_bench FILE [runs]
 // The file's line breaks become CR, as in the editor. Each pattern runs `runs` times (default 5)
 // and the median is printed; std::regex runs on a slice of the file for comparison.
-#include "highlight/REParser.h"
+#include "core/highlight/REParser.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,8 +5,8 @@
 // The inputs come from gen_data.py (page10.html, src10.cpp, big.c). The control shows 60 rows, so
 // an edit re-highlights at most 62 records at once; the rest is left pending, as in the program.
 
-#include "highlight/BuiltinHighlighters.h"
-#include "highlight/HighlightedMemo.h"
+#include "core/highlight/BuiltinHighlighters.h"
+#include "core/highlight/HighlightedMemo.h"
 
 #include <benchmark/benchmark.h>
 

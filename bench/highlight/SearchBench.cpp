@@ -3,8 +3,8 @@
 // A plain search for a word that first occurs near the end (case-sensitive and not), the text
 // copy the regular-expression search works on, and replace all of a common word with its undo.
 // Medians of `runs` (default 5). The word searched for is printed so that grep can look for it.
-#include "editor/CustomCodeMemo.h"
-#include "highlight/CodeMemoSearch.h"
+#include "core/editor/CustomCodeMemo.h"
+#include "core/highlight/CodeMemoSearch.h"
 
 #include <algorithm>
 #include <chrono>

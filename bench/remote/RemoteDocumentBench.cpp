@@ -4,13 +4,13 @@
 // "save S", seconds)
 //        remote_document_bench --local LOCAL_COPY   (prints "load S": the same file opened as a
 // local document in a fresh process, so that neither measurement warms the other's memory)
-#include "app/qt/AppContext.h"
-#include "app/qt/MainForm.h"
-#include "app/qt/MorvaneEditor.h"
-#include "editor/qt/CodeMemo.h"
-#include "platform/FakeUi.h"
-#include "platform/Registry.h"
-#include "platform/qt/QtEventLoop.h"
+#include "gui/app/AppContext.h"
+#include "gui/app/MainForm.h"
+#include "gui/app/MorvaneEditor.h"
+#include "gui/editor/CodeMemo.h"
+#include "core/platform/FakeUi.h"
+#include "core/platform/Registry.h"
+#include "gui/platform/QtEventLoop.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

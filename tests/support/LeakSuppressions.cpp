@@ -1,1 +1,1 @@
-#include "platform/LeakSuppressions.h"
+#include "core/platform/LeakSuppressions.h"

@@ -1,7 +1,7 @@
 #include "FtpTool.h"
 
-#include "net/MsgFTP.h"
-#include "platform/EventLoop.h"
+#include "core/net/MsgFTP.h"
+#include "core/platform/EventLoop.h"
 
 #include <chrono>
 #include <cstdio>

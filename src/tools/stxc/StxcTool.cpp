@@ -1,7 +1,7 @@
 #include "tools/stxc/StxcTool.h"
 
-#include "highlight/CodeMemoParser.h"
-#include "highlight/SYM_Compiler.h"
+#include "core/highlight/CodeMemoParser.h"
+#include "core/highlight/SYM_Compiler.h"
 
 #include <algorithm>
 #include <cerrno>

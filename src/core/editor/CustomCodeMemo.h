@@ -1,0 +1,885 @@
+#pragma once
+// The editor control without a window: text, selection, loading and saving, change
+// notifications and the layout a view paints. The Qt widget (editor/qt) hosts it.
+
+#include "core/editor/CodeMemoStrings.h"
+#include "core/editor/CustomBookmarks.h"
+#include "core/editor/DataTransfer.h"
+#include "core/editor/EdStream.h"
+#include "core/editor/ExportWriter.h"
+#include "core/editor/FontMetrics.h"
+#include "core/editor/KeyboardActionContoller.h"
+#include "core/editor/LineBreaks.h"
+#include "core/editor/PositionMarks.h"
+#include "core/editor/Streams.h"
+#include "core/editor/TextEncoding.h"
+#include "core/editor/TextStore.h"
+#include "core/editor/UndoStack.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace morvane::platform {
+class Clipboard;
+class Dialogs;
+} // namespace morvane::platform
+
+namespace morvane::editor {
+
+class TCustomCodeMemo;
+class TCodeTemplates;
+class TAutoReplace;
+class TMacroKeywords;
+
+struct TPixelPoint {
+    int x = 0, y = 0;
+    bool operator==(const TPixelPoint&) const = default;
+};
+
+// sfMAC writes CR line ends, so that a file that had them keeps them.
+enum TSaveFormat { sfTEXT, sfRTF, sfHTML, sfUNIX, sfMAC };
+enum TSelLineStyle { lsCRLF, lsLF };
+enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+
+// Forms of SM_SAVESTREAM and SM_GETSELTEXT.
+enum TTextForm : unsigned { tfStored = 0, tfCRLF = 1, tfRTF = 2, tfHTML = 4, tfLF = 8, tfCR = 16 };
+
+// Option bits of the option word.
+enum TCodeMemoOption : std::uint32_t {
+    smoLineNumbers = 1u << 0,
+    smoSyntaxHighlight = 1u << 4,
+    smoPrintWrap = 1u << 5,
+    smoPrintLineNos = 1u << 6,
+    smoPrintFilename = 1u << 7,
+    smoPrintDate = 1u << 8,
+    smoPrintPageNos = 1u << 9,
+    smoWordWrap = 1u << 10,
+    smoAutoIndent = 1u << 11,
+    smoTabToColumn = 1u << 12,
+    smoWrapOverride = 1u << 13,
+    smoWordSelect = 1u << 14,
+    smoShowRMargin = 1u << 15,
+    smoShowGutter = 1u << 16,
+    smoShowWrapColumn = 1u << 17,
+    smoTitleAsFilename = 1u << 18,
+    smoProcessDroppedFiles = 1u << 19,
+    smoBlockOverwriteCursor = 1u << 20,
+    smoShowWrapGlyph = 1u << 21,
+    smoColumnTrack = 1u << 22,
+    smoUseTAB = 1u << 23,
+    smoSmartFill = 1u << 24,
+    smoOLEDragSource = 1u << 25,
+    smoShowAllChars = 1u << 26,
+    smoCaretAfterEOL = 1u << 27,
+};
+
+// The editor commands that keys are bound to.
+enum TEditCommand : int {
+    ecCursorLeft = 0,
+    ecCursorRight = 1,
+    ecLineStart = 2,
+    ecLineEnd = 3,
+    ecLineUp = 4,
+    ecLineDown = 5,
+    ecPageUp = 6,
+    ecPageDown = 7,
+    ecWordLeft = 8,
+    ecWordRight = 9,
+    ecDocStart = 10,
+    ecDocEnd = 11,
+    ecCut = 12,
+    ecCopy = 13,
+    ecPaste = 14,
+    ecDeleteChar = 15,
+    ecDeleteLastChar = 16,
+    ecBlockIndent = 17,
+    ecBlockUnindent = 18,
+    ecToggleMode = 19,
+    ecSetBookmark0 = 20,
+    ecGotoBookmark0 = 30,
+    ecDeleteLine = 40,
+    ecUndo = 41,
+    ecRedo = 42,
+    ecDeleteLastWord = 43,
+    ecPrintSelection = 44,
+};
+
+// Undo group codes; callers outside the control use their own (20, 32, 33).
+enum TUndoGroup : int {
+    ugDrop = 11,
+    ugTyping = 12,
+    ugDelete = 13,
+    ugPaste = 14,
+    ugCut = 15,
+    ugTemplate = 16,
+    ugBlockIndent = 17,
+    ugBlockUnindent = 18,
+    ugDeleteWord = 19,
+    ugReplace = 20,
+    ugReplaceSel = 21,
+    ugIndentedReturn = 22,
+    ugDoubleSpaced = 32,
+    ugHtmlTool = 33,
+};
+
+// Shortcut modifier bits over the virtual key code.
+inline constexpr std::uint16_t kShortcutShift = 0x2000;
+inline constexpr std::uint16_t kShortcutCtrl = 0x4000;
+inline constexpr std::uint16_t kShortcutAlt = 0x8000;
+inline constexpr std::uint32_t kInitialOptions = 0x3FFDBF0;
+
+using TNotifyEvent = std::function<void(TCustomCodeMemo* Sender)>;
+using TTextEvent =
+    std::function<void(TCustomCodeMemo* Sender, TextOffset Start, TextOffset Extent)>;
+using TMarkEvent = std::function<void(TCustomCodeMemo* Sender, std::uint32_t Value)>;
+using TCharTest = std::function<bool(char)>;
+// A command of a later feature (printing) the control hands on.
+using TCommandEvent = std::function<void(TCustomCodeMemo* Sender, int Command)>;
+// Bookmarks, templates and auto-replace (CodeMemoAids.cpp).
+using TBookmarkEvent = std::function<void(TCustomCodeMemo* Sender, int Index)>;
+using TCustomBookmarkFreeEvent =
+    std::function<void(TCustomCodeMemo* Sender, const std::string& bmName)>;
+// May change the text a template expands to.
+using TMacroFireEvent = std::function<void(TCustomCodeMemo* Sender, const std::string& TemplateName,
+                                           std::string& Replacement)>;
+// IStream stands at the start of the matched text; clearing CanReplace vetoes the replacement.
+using TAutoReplaceEvent =
+    std::function<void(TCustomCodeMemo* Sender, TEdStream& IStream, const std::string& ReplaceItem,
+                       const std::string& ReplaceWith, bool& CanReplace)>;
+// May change the command a key was recognised as.
+using TKeyboardActionEvent = std::function<void(TCustomCodeMemo* Sender, int& Command)>;
+
+// Mouse, clipboard and drop events (CodeMemoMouse.cpp, CodeMemoClipboard.cpp).
+using TGutterClick = std::function<void(TCustomCodeMemo* Sender, RecIndex LineNo)>;
+using TMultiClickEvent =
+    std::function<void(TCustomCodeMemo* Sender, TPixelPoint ClickPos, TextOffset CharOffset)>;
+using THyperEvent =
+    std::function<void(TCustomCodeMemo* Sender, const std::string& HyperData, int HyperType)>;
+// SourceTypes holds TDataSourceBits; the handler may clear offers or set the request bits.
+using TDataDropEvent = std::function<void(TCustomCodeMemo* Sender, std::uint16_t& SourceTypes)>;
+using TFileDropEvent = std::function<void(
+    TCustomCodeMemo* Sender, const std::vector<std::string>& FileList, TPixelPoint AtPoint)>;
+
+// Formats a copy puts on the clipboard.
+enum TSM_ClipFormat : unsigned { smTEXT = 1, smRTF = 2 };
+using TSM_ClipFormats = unsigned;
+
+// A key handler that runs before the key map (code templates, auto-replace).
+enum class TKeyHookResult {
+    NotHandled, // the key goes on to the key map
+    Handled,    // the key map is skipped; the key still types its character
+    Consumed,   // the key is used up
+};
+using TKeyHook =
+    std::function<TKeyHookResult(TCustomCodeMemo* Sender, std::uint16_t Key, unsigned Shift)>;
+// What the template choice list shows: every template in name order and the word before the
+// caret (lower case), which the control has selected.
+struct TTemplatePopup {
+    struct Item {
+        std::string name, description;
+    };
+    std::vector<Item> items;
+    std::string partial;
+    int preselected = -1; // the first whose name contains the partial word
+};
+
+// The choice list's typed search: each character extends a prefix and selects the first name
+// that starts with it (ignoring case); when none does, the prefix starts again from the
+// character alone.
+class TTemplateSearch {
+public:
+    explicit TTemplateSearch(std::vector<std::string> names) : names_(std::move(names)) {}
+    // The index to select, -1 when no name starts with the prefix.
+    int Type(char c);
+    void Reset() { prefix_.clear(); }
+
+private:
+    int Find() const;
+    std::vector<std::string> names_;
+    std::string prefix_;
+};
+
+// Where a piece of a wrapped line ends: given the whole line, where the piece starts and the
+// proposed cut (an index into line), returns the cut to use. Values not after pieceStart are
+// taken as the proposed cut.
+using TWordBreakProc = std::function<std::size_t(TCustomCodeMemo* Sender, std::string_view line,
+                                                 std::size_t pieceStart, std::size_t cut)>;
+
+// What a line-draw handler is told before a row is painted.
+enum TLineDrawKind { ldkScreen, ldkPrinter };
+struct TLineDrawRecord {
+    TLineDrawKind Kind = ldkScreen;
+    const char* Text = nullptr; // the record's characters
+    int Length = 0;
+    void* Canvas = nullptr; // the QPainter painting the row
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    TextOffset Offset = 0; // text offset of the record
+    DisplayColumn LeftColumn = 0;
+    bool Handled = false; // set by the handler: the control leaves the row alone
+};
+using TLineDrawEvent = std::function<void(TCustomCodeMemo* Sender, TLineDrawRecord* Line)>;
+struct TViewRect {
+    int Left, Top, Right, Bottom;
+};
+using TMarkDrawEvent = std::function<void(TCustomCodeMemo* Sender, void* Canvas,
+                                          const TPositionMark& Mark, const TViewRect& Rect)>;
+// A wheel notch; setting Handled keeps the control from scrolling.
+using TMouseWheelEvent = std::function<void(TCustomCodeMemo* Sender, bool& Handled)>;
+
+// The caret in 1-based terms.
+class TSM_CaretControl {
+public:
+    explicit TSM_CaretControl(TCustomCodeMemo& memo) : memo_(memo) {}
+    // The virtual column + 1 while a virtual caret stands; after a line break, 1.
+    DisplayColumn CaretColumn() const;
+    RecIndex CaretLine() const;
+    // Keeps the display column where the new line allows it.
+    void SetCaretLine(RecIndex line);
+    RecIndex TopLine() const;
+    void SetTopLine(RecIndex line);
+
+private:
+    TCustomCodeMemo& memo_;
+};
+
+// What the core asks of whoever draws it.
+class TCodeMemoView {
+public:
+    virtual ~TCodeMemoView() = default;
+    virtual void RepaintView() = 0;      // flagged records need painting
+    virtual void UpdateScrollBars() = 0; // ranges or positions changed
+    // A view that finishes pending re-wrapping itself (ContinueWrap in idle steps, the rows it
+    // shows before painting them) returns true; otherwise the core re-wraps all at once.
+    virtual bool DefersWrap() const { return false; }
+    virtual void ScheduleWrap() {}
+};
+
+inline constexpr char32_t kWideTail = 0x110000;
+inline constexpr char32_t kByteMark = 0x110100;
+
+// One screen row as the view paints it.
+struct TRowLayout {
+    RecIndex rec = 0;
+    TextOffset start = 0;      // text offset of the record
+    std::string cells;         // one byte per display column from the left column, TABs expanded
+    DisplayColumn selFrom = 0; // selected columns [selFrom, selTo) of cells
+    DisplayColumn selTo = 0;
+    bool continuation = false;
+    std::uint32_t flags = 0;
+    std::string attrs;      // token value per cell; empty when the record has none
+    std::string tabs;       // per cell: 1 where a TAB starts, 2 where it spreads; empty: none
+    std::uint16_t mark = 0; // the record's mark word
+    std::uint16_t gutterMarks = 0;
+    std::int32_t background = -1; // line colours
+    std::uint32_t textColor = 0;
+    // Per cell when the record holds a byte above 127 (else empty, and every cell is its byte):
+    // the character's code point in the document's encoding, kWideTail for the second cell of
+    // a wide character, kByteMark + the byte for a byte that is no character.
+    std::vector<char32_t> chars;
+    RecIndex lineNumber = 0; // 1-based number shown in the gutter; 0: none
+    bool endsWithCR = false;
+    DisplayColumn endColumn = 0; // display column after the record's last visible character
+};
+
+// The ranges and positions of the two scroll bars.
+struct TScrollInfo {
+    int vMax = 0, vPage = 1, vPos = 0;
+    int hMax = 0, hPage = 1, hPos = 0;
+    bool hVisible = true;
+    bool vVisible = true;
+    int factor = 1; // records per vertical step
+};
+
+class TCustomCodeMemo {
+public:
+    TCustomCodeMemo();
+    // Shares a chain with other controls.
+    explicit TCustomCodeMemo(std::shared_ptr<TTextStore> store);
+    virtual ~TCustomCodeMemo();
+    TCustomCodeMemo(const TCustomCodeMemo&) = delete;
+    TCustomCodeMemo& operator=(const TCustomCodeMemo&) = delete;
+
+    // --- text ---
+    const TTextStore& Store() const { return *store_; }
+    // For another control that is to show the same chain.
+    std::shared_ptr<TTextStore> SharedStore() const { return store_; }
+    TTextStore& Store() { return *store_; }
+    TCodeMemoStrings& Lines() { return *lines_; }
+    TEdStream& EdStream() { return edStream_; }
+    TextOffset TextLength() const { return store_->Length(); }
+    RecIndex LineCount() const { return store_->Count(); }
+    int LongestLine() const { return longestLine_; }
+    // The whole text in the given form (tfStored, tfCRLF, tfLF, tfCR).
+    std::string Text(TTextForm form = tfStored) const;
+    // The record holding an offset (the rule of TTextStore::Locate).
+    RecIndex LineFromOffset(TextOffset off) const { return store_->Locate(off).rec; }
+    TextOffset LineStart(RecIndex rec) const { return store_->Start(rec); }
+
+    // --- selection ---
+    TextOffset Anchor() const { return anchor_; }
+    TextOffset Caret() const { return caret_; }
+    // Clamps both to the text; an anchor of -1 selects everything.
+    void SetSelection(TextOffset anchor, TextOffset caret, bool repaint = true);
+    TextOffset SelStart() const { return std::min(anchor_, caret_); }
+    void SetSelStart(TextOffset value) { SetSelection(value, value); }
+    TextOffset SelLength() const;
+    void SetSelLength(TextOffset value) { SetSelection(SelStart(), SelStart() + value); }
+    TSelLineStyle SelLineStyle() const { return selLineStyle_; }
+    void SetSelLineStyle(TSelLineStyle s) { selLineStyle_ = s; }
+    std::string SelText() const;
+    std::string RangeText(TextOffset from, TextOffset to, TTextForm form) const;
+    // The basic edit: the selection is replaced and the caret stands after the new text.
+    void ReplaceSel(std::string_view text, bool repaint = true);
+    // The same with text already in the stored form (line breaks CR only), taken over without
+    // another copy: for replacements of a large part of the text.
+    void ReplaceSelStored(std::string stored, bool repaint = true);
+    // Replaces the selection with a stream's content (SM_LOADSTREAM).
+    void ReplaceSelFromStream(TStream& stream);
+    // Writes the selection to a stream in the given form (SM_SAVESTREAM).
+    // The HTML and RTF forms highlight the whole text first.
+    std::size_t WriteSelection(TStream& stream, TTextForm form);
+    // Writes the whole text, or the selection when there is one, as HTML or RTF to a file
+    // (replaced safely, as saving does). The document's modified state is left alone.
+    void ExportToFile(const std::string& fileName, TTextForm form);
+
+    // --- commands and typing (CodeMemoCommands.cpp, CodeMemoTyping.cpp) ---
+    // Runs an editor command; extend keeps the anchor where it is (Shift held).
+    virtual void ExecuteCommand(int command, std::intptr_t param, bool extend);
+    // One key down as a shortcut value (key code plus kShortcut* bits). True when the key map
+    // took it; the character the key would type must then be dropped.
+    bool KeyDown(std::uint16_t shortcut);
+    // A typed byte, after KeyDown has had its chance.
+    void KeyPress(char c);
+    // A character typed through the desktop's input (keys, dead keys, compose sequences, input
+    // methods): its bytes in the document's encoding are typed. One the encoding cannot hold
+    // is refused with a beep and OnCharRefused; false when nothing was typed.
+    bool TypeCharacter(char32_t code);
+    // Nullptr: the built-in defaults.
+    void SetKeyMap(TKeyboardActionContoller* map) { keyMap_ = map; }
+    TKeyboardActionContoller& KeyMap();
+    bool InsertMode() const { return insertMode_; }
+    void SetInsertMode(bool value);
+    bool WantTab() const { return wantTab_; }
+    void SetWantTab(bool value) { wantTab_ = value; }
+    bool WantReturns() const { return wantReturns_; }
+    void SetWantReturns(bool value) { wantReturns_ = value; }
+    // Whether the control, placed in a dialog, handles this key itself: the arrow keys and
+    // characters always, TAB with WantTab and Return with WantReturns.
+    bool WantsDialogKey(std::uint16_t shortcut) const;
+    // Run before the key map, templates first; the second only when the first did not act.
+    TKeyHook TemplateKeyHook;
+    TKeyHook AutoReplaceKeyHook;
+    // A CR typed while this is set opens undo group 22 instead of 12.
+    void SetPendingIndent(bool value) { pendingIndent_ = value; }
+    bool PendingIndent() const { return pendingIndent_; }
+    // 1-based columns separated by blanks or semicolons, ascending, at most 32.
+    std::string TabColumns() const;
+    void SetTabColumns(std::string_view text);
+    // The text that fills from display column from to column to.
+    std::string FillText(DisplayColumn from, DisplayColumn to) const;
+    TextOffset WordBefore(TextOffset pos);
+    TextOffset WordAfter(TextOffset pos);
+    // The one place that knows how long a character is: in UTF-8 one valid sequence is one
+    // character and any other byte is a character of its own. Each returns a character start
+    // (or the text's end); a position inside a character counts as that character's start.
+    // Search and every caret movement go through these.
+    TextOffset NextCharBoundary(TextOffset pos) const;
+    TextOffset PrevCharBoundary(TextOffset pos) const;
+    // The start of the character holding pos.
+    TextOffset CharStartAt(TextOffset pos) const;
+    // How the document's bytes read as characters (shared by every control showing the chain).
+    // Changing it re-reads the same bytes: nothing in the text changes.
+    TTextEncoding Encoding() const { return store_->Encoding(); }
+    void SetEncoding(TTextEncoding e);
+    // Whether the text starts with the UTF-8 byte order mark (kept as the text's first
+    // character; the line and document start keys stop after it).
+    bool HasBom() const;
+    // The run of equal token values around an offset, and where it starts.
+    struct TokenRun {
+        std::string text;
+        TextOffset start;
+    };
+    TokenRun TokenAt(TextOffset off) const;
+    // Like TokenAt, but the run goes on across records up to a line break (a wrapped line),
+    // at most 4096 characters each way; token is -1 where the text has no token values.
+    TokenRun TokenRunAt(TextOffset off, int& token) const;
+    // Whether the caret stands beyond the end of its line, and at which column.
+    bool VirtualCaret() const { return virtualColumn_ >= 0; }
+    // Display column of the caret, the virtual one included.
+    DisplayColumn CaretColumn() const;
+    TSM_CaretControl& CaretControl() { return caretControl_; }
+    bool CaretAfterEOLAllowed() const;
+    // Whether the window's edit commands can do anything now.
+    bool CanUndo() const { return undo_.CanUndo(); }
+    bool CanRedo() const { return undo_.CanRedo(); }
+    bool CanPaste() const;
+    void SelectAll();
+    // For callers that make several edits as one undo step; groups do not nest.
+    bool BeginUndoGroup(int code) { return undo_.BeginGroup(code, anchor_, caret_); }
+    bool EndUndoGroup(int code) { return undo_.EndGroup(code, anchor_, caret_); }
+
+    // Caret by line and column, both 1-based, for a status bar and "go to line".
+    struct LineColumn {
+        RecIndex line;
+        DisplayColumn column;
+    };
+    LineColumn CaretPosition() const;
+    // Values below 1 count as 1; a line past the last record goes to that record, or to the end
+    // of the text when the last record ends with a line break.
+    void GoToPosition(DisplayColumn column, RecIndex line);
+
+    // --- state ---
+    // True while the text differs from where the log starts, or the log lost its start.
+    bool Modified() const { return undo_.CanUndo() || undo_.BaseLost(); }
+    void SetModified(bool value);
+    TUndoStack& UndoStack() { return undo_; }
+    bool ReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool value) { readOnly_ = value; }
+    std::uint32_t Options() const { return options_; }
+    void SetOptions(std::uint32_t options);
+    int TabDefault() const { return tabDefault_; }
+    void SetTabDefault(int value);
+    const std::string& FileName() const { return fileName_; }
+    bool Loading() const { return loading_; }
+
+    // --- bookmarks (CodeMemoAids.cpp) ---
+    // Toggles numbered bookmark index (0-9) on the caret's line; ECodeMemo "Bookmark index
+    // range error" above 9. A line carries one numbered bookmark at most.
+    void SetBookmark(int index);
+    // The same at a 1-based record and character index (values below 1 count as 1).
+    void SetBookmarkAt(int index, RecIndex line, int column);
+    // Caret to the bookmark's line at its column, or the line's end when the line is shorter;
+    // the line comes to the middle of the window. Nothing happens when it is not set.
+    void GotoBookmark(int index);
+    // The record carrying a numbered bookmark; -1 when it is not set.
+    RecIndex BookmarkRecord(int index) const;
+    // Named bookmarks; they follow edits and are cleared when the text becomes empty.
+    TCustomBookmarks& CustomBookmarks() { return customBookmarks_; }
+
+    // --- code templates and auto-replace (CodeMemoAids.cpp) ---
+    // The stores of the settings record in use; nullptr: none. The key hooks call
+    // TemplateKey and AutoReplaceKey.
+    void SetCodeTemplates(TCodeTemplates* templates) { templates_ = templates; }
+    void SetAutoReplace(TAutoReplace* autoReplace) { autoReplace_ = autoReplace; }
+    TCodeTemplates* CodeTemplates() const { return templates_; }
+    TAutoReplace* AutoReplace() const { return autoReplace_; }
+    TKeyHookResult TemplateKey(std::uint16_t key, unsigned shift);
+    TKeyHookResult AutoReplaceKey(std::uint16_t key, unsigned shift);
+    // A template chosen from the list that TemplateKey opened: replaces the selected partial
+    // word when the name contains it, else goes after it.
+    void ExpandChosenTemplate(const std::string& name, const std::string& partial);
+    // Replaces the selection with an expansion of store, in one undo group: continuation lines
+    // indented to the selection's start column and the caret at the marker, as the store's
+    // flags ask.
+    void InsertExpansion(std::string expansion, const TMacroKeywords& store);
+    TMarkList& Marks();
+    // Adding or moving a mark repaints.
+    std::size_t AddMark(TextOffset start, TextOffset end, std::uint8_t flag, std::uint32_t value);
+    std::size_t SetMarkRange(std::size_t index, TextOffset start, TextOffset end);
+    TLineTrackManager& Tracks() { return tracks_; }
+    RecIndex DirtyRecord() const { return dirty_; }
+    void ForgetDirtyRecord() { dirty_ = -1; }
+
+    bool CharStartsWord(char c) const;
+    bool CharIsInWord(char c) const;
+
+    // --- loading and saving ---
+    void LoadFromStream(TStream& stream);
+    // A text loaded as it arrives (a download): BeginLoad empties the text, LoadPiece takes its
+    // bytes in order, EndLoad finishes as LoadFromStream does. AbandonLoad stops where the text
+    // got to, without deciding its encoding or line ends. Nothing may edit the text in between.
+    void BeginLoad();
+    void LoadPiece(std::string_view bytes);
+    void EndLoad();
+    void AbandonLoad();
+    bool LoadingPieces() const { return pieceLoad_ != nullptr; }
+    void SaveToStream(TStream* stream);
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName);
+    TSaveFormat SaveFormat() const { return saveFormat_; }
+    void SetSaveFormat(TSaveFormat f) { saveFormat_ = f; }
+    // The line ends of the last file or stream loaded (LF for a text without any break).
+    TLineEnd LineEnd() const { return lineEnd_; }
+
+    // --- block indent ---
+    int IndentStep() const { return indentStep_; }
+    void SetIndentStep(int value) { indentStep_ = std::clamp(value, 1, 255); }
+    // Puts steps characters (0: IndentStep) before every line the selection touches: TABs when
+    // useTabs is asked for and smoUseTAB is on, else blanks. One undo step.
+    void BlockIndent(int steps, bool useTabs);
+    // Removes up to steps (0: IndentStep) leading blanks, TABs and no-break spaces from every
+    // line the selection touches. One undo step.
+    void BlockUnindent(int steps);
+
+    // --- undo ---
+    bool Undo();
+    bool Redo();
+
+    // --- notifications ---
+    void BeginUpdate();
+    void EndUpdate();
+    bool Updating() const { return updateCount_ > 0; }
+    bool UpdateLocked() const { return updateLock_; }
+    void SetUpdateLock(bool lock);
+    // Raises OnChange when something changed and no update is running.
+    void NotifyChange();
+
+    // --- layout ---
+    void SetView(TCodeMemoView* view) { view_ = view; }
+    void SetFontMetrics(std::shared_ptr<const TFontMetrics> metrics);
+    const TFontMetrics& FontMetrics() const { return *metrics_; }
+    void SetClientSize(int width, int height);
+    int ClientWidth() const { return clientWidth_; }
+    int ClientHeight() const { return clientHeight_; }
+    int Gutter() const { return gutter_; }
+    // 0, or from 34 to 20 % of the client width; other values (and any while the width is 0)
+    // are ignored.
+    void SetGutter(int value);
+    int Margin() const { return margin_; }
+    // Not above the average character width.
+    void SetMargin(int value);
+    int RightMargin() const { return rightMargin_; }
+    void SetRightMargin(int value);
+    bool WordWrap() const { return options_ & smoWordWrap; }
+    void SetWordWrap(bool on) { SetOptions(on ? options_ | smoWordWrap : options_ & ~smoWordWrap); }
+    int WrapAtColumn() const { return wrapAtColumn_; }
+    void SetWrapAtColumn(int value);
+    const std::string& WrapOverride() const { return wrapOverride_; }
+    void SetWrapOverride(std::string_view value);
+    bool ShowFocusLine() const { return showFocusLine_; }
+    void SetShowFocusLine(bool value);
+    // Columns a wrapped piece may take.
+    int WrapWidth() const;
+    // Re-cuts every line of the text. With a view that defers wrapping only the rows in view
+    // are cut at once; the other lines keep their old cuts until ContinueWrap reaches them.
+    void RewrapAll();
+    // Lines still holding cuts from before the last change of wrap width or options.
+    bool WrapPending() const { return !wrapPending_.empty(); }
+    // Re-cuts pending lines from the top of the text, about maxRecords records; true while
+    // some are left.
+    bool ContinueWrap(RecIndex maxRecords);
+    // Re-cuts the pending lines that hold the given number of rows from offset from on.
+    void EnsureRowsWrapped(TextOffset from, int rows);
+    int TextLeft() const;
+    int VisibleRows() const;
+    int VisibleColumns() const;
+    RecIndex TopLine() const { return topLine_; }
+    void SetTopLine(RecIndex line);
+    DisplayColumn LeftColumn() const { return leftColumn_; }
+    void SetLeftColumn(DisplayColumn col);
+    void ScrollToCaret();
+    void LineScroll(DisplayColumn columns, RecIndex lines);
+    // Display column of a character index within a record (TABs expanded).
+    DisplayColumn ColumnOf(RecIndex rec, std::size_t index) const;
+    // Character index within a record at a display column.
+    std::size_t IndexAtColumn(RecIndex rec, DisplayColumn col) const;
+    DisplayColumn NextTabStop(DisplayColumn col) const;
+    struct Point {
+        int x, y;
+    };
+    Point PosFromChar(TextOffset off) const;
+    // -1 when the point lies outside the text area.
+    TextOffset CharFromPos(int x, int y) const;
+    std::vector<TRowLayout> LayoutRows() const;
+    // Number of the physical line that a record belongs to, 1-based.
+    RecIndex PhysicalLineNumber(RecIndex rec) const;
+    TScrollInfo ScrollInfo() const;
+    TScrollStyle ScrollBars() const { return scrollBars_; }
+    void SetScrollBars(TScrollStyle value);
+    // A thumb moved to a vertical scroll bar position.
+    void VScrollTo(int position);
+    // One wheel notch; false when a handler took it.
+    bool WheelNotch(bool up);
+    bool Printing() const { return printing_; }
+
+    // --- the message interface ---
+    std::intptr_t Perform(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+
+    // --- services of the desktop ---
+    void SetClipboard(platform::Clipboard* clipboard) { clipboard_ = clipboard; }
+    void SetDialogs(platform::Dialogs* dialogs) { dialogs_ = dialogs; }
+    platform::Dialogs* DialogsService() const { return dialogs_; }
+    void Beep();
+    void CutToClipboard();
+    // False when nothing was stored (nothing selected, or no format chosen has data).
+    bool CopyToClipboard();
+    void PasteFromClipboard();
+    TSM_ClipFormats ClipCopyFormats() const { return clipCopyFormats_; }
+    void SetClipCopyFormats(TSM_ClipFormats formats) { clipCopyFormats_ = formats; }
+    // Text for other programs (text/plain, drags): the document's bytes as UTF-8, a byte
+    // that is no character as U+FFFD. Exact bytes travel in kRawTextMimeType beside it.
+    std::string UnicodeText(std::string_view bytes) const { return ToUtf8(Encoding(), bytes); }
+    // UTF-8 from other programs into the document's encoding; false (with a beep and
+    // OnCharRefused) when it holds a character the encoding cannot.
+    bool TextFromUnicode(std::string_view utf8, std::string& out);
+    // Larger selections are copied as text only.
+    static constexpr TextOffset kMaxFormattedCopy = 16 << 20;
+    // The selection as rich text and as an HTML page, for the clipboard.
+    virtual std::string SelectionAsRtf();
+    std::string SelectionAsHtml();
+    // The colours, fonts and names an export writes. Without a highlighter: the default look
+    // with the remembered file name and the current date.
+    virtual TExportLook ExportLook() const;
+    // Highlights the whole text before an export; nothing to do without a highlighter.
+    virtual void PrepareExport() {}
+
+    // --- mouse and drops (CodeMemoMouse.cpp) ---
+    // The text offset under a point, clamped into the text: above the text the first row,
+    // below it the last, left of the text the line's start.
+    TextOffset OffsetAtPoint(int x, int y) const;
+    // The record under a pixel row, -1 below the text; with continuation records, the first
+    // record of its line.
+    RecIndex LineAtY(int y, bool physical) const;
+    // Display column under x, rounded to the nearest column boundary.
+    DisplayColumn ColumnAtX(int x) const;
+    // Moves the caret to a point; the anchor stays with extend. Where a virtual caret is
+    // allowed the caret may stand beyond the line's end.
+    void PlaceCaretAtPoint(int x, int y, bool extend);
+    // The word (or run of other characters) around an offset, for a double click.
+    std::pair<TextOffset, TextOffset> WordRangeAt(TextOffset off) const;
+    // From the start of the record holding off to the start of the next one.
+    std::pair<TextOffset, TextOffset> LineRangeAt(TextOffset off) const;
+    // Shift-click: the nearer end moves: the start when off lies before it, else the end.
+    void ExtendSelectionTo(TextOffset off);
+    // Moves or copies text to a drop point as one undo step. False when nothing changed (a
+    // drop onto its own selection, ReadOnly).
+    bool DropText(std::string_view text, TextOffset dropPoint, bool move, bool fromThisControl);
+    // A whole drop: OnDataDrop first, then the preferred offered format. The offer carries the
+    // bytes of each format offered and the file names; move tells a move from a copy.
+    struct TDropOffer {
+        std::uint16_t sourceTypes = 0;
+        std::string html, text; // UTF-8, as other programs give them
+        std::vector<std::string> files;
+        bool textIsRaw = false; // text holds exact bytes from this program (no conversion)
+    };
+    // Returns whether text was inserted; the file list goes to OnFilesDropped.
+    bool AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelPoint atPoint, bool move,
+                    bool fromThisControl);
+
+    // --- events ---
+    TTextEvent OnTextChange;
+    TNotifyEvent OnChange;
+    TMarkEvent OnMarkChange;
+    TMarkEvent OnMarkFree;
+    TCommandEvent OnPrintSelection; // command 44
+    TBookmarkEvent OnBookmarkSet;
+    TCustomBookmarkFreeEvent OnCustomBookmarkFree;
+    TMacroFireEvent OnTemplateEvent;
+    TAutoReplaceEvent OnAutoReplace;
+    TWordBreakProc OnWordBreakProc;
+    TLineDrawEvent OnDrawLine;
+    TMarkDrawEvent OnDrawMark;
+    TMouseWheelEvent OnMouseWheelUp;
+    TMouseWheelEvent OnMouseWheelDown;
+    TKeyboardActionEvent OnCommandRecognised;
+    TGutterClick OnGutterClick;
+    TMultiClickEvent OnTripleClick;
+    THyperEvent OnHyperlinkClick;
+    THyperEvent OnHyperlinkHover;
+    TDataDropEvent OnDataDrop;
+    TFileDropEvent OnFilesDropped;
+    // A typed character the document's encoding cannot hold (the window offers UTF-8).
+    std::function<void(TCustomCodeMemo* Sender, char32_t Code)> OnCharRefused;
+    TCharTest fn_CharStartsWord;
+    TCharTest fn_CharIsInWord;
+
+protected:
+    // The change word; OnChange follows when any bit is set.
+    enum ChangeBits : unsigned {
+        cbSelection = 1,
+        cbText = 2,
+        cbSize = 4,
+        cbSettings = 8,
+        cbScroll = 16,
+        cbInsertMode = 32,
+        cbOptions = 64,
+        cbCommand = 128,
+    };
+    // Display column of a text offset within its record.
+    DisplayColumn ColumnAt(TextOffset off) const;
+
+    // Edits of the chain (CodeMemoEdit.cpp).
+    void InsertText(TextOffset at, std::string_view raw);
+    void InsertStored(TextOffset at, std::string_view stored);
+    void DeleteRange(TextOffset from, TextOffset to);
+    void Invalidate();
+    bool printing_ = false;
+
+    // For the highlighting side. The change notification hands the dirty record over before
+    // OnChange (it is forgotten afterwards); every edit of the chain, this control's or another's
+    // sharing it, is reported; SM_APPLYSETTINGS re-applies the settings record.
+    virtual void DirtyRecordHandedOver(RecIndex rec) { (void)rec; }
+    virtual void TextEdited(TextOffset start, TextOffset extent) {
+        (void)start;
+        (void)extent;
+    }
+    virtual void ApplySettings() { Invalidate(); }
+    // SM_FIND (wParam: flags, lParam: the search text, NUL-terminated) and SM_REPLACEDIALOG
+    // (wParam: flags), answered by a control that can search.
+    virtual std::intptr_t SearchMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+        (void)msg;
+        (void)wParam;
+        (void)lParam;
+        return -1;
+    }
+    // Shows the template choice list; false when this control has none (the core alone).
+    virtual bool ShowTemplatePopup(const TTemplatePopup& popup) {
+        (void)popup;
+        return false;
+    }
+
+private:
+    // edited: first..last were just edited, the rest of their lines keeps its earlier cuts.
+    void RewrapLines(RecIndex first, RecIndex last, bool edited = false);
+    bool WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex edited);
+    std::size_t CutPiece(std::string_view buf, std::size_t start, bool complete, bool wrap) const;
+    bool WrapOverrideActive() const;
+    void ForgetLineNumbers(RecIndex from);
+    // Pending re-wrapping, as text ranges (sorted, disjoint) that offsets of edits move.
+    struct LineSpan {
+        RecIndex first, last;
+        TextOffset start, end;
+    };
+    LineSpan LineSpanOf(RecIndex rec) const;
+    bool WrapPendingIn(TextOffset from, TextOffset to) const;
+    void WrapDone(TextOffset from, TextOffset to);
+    void MoveWrapPending(TextOffset start, TextOffset extent);
+    void AfterWrapStep(RecIndex count0);
+    void InsertPiece(TextOffset at, std::string_view piece, RecIndex& first, RecIndex& last);
+    void AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last);
+    void Rewrap(RecIndex first, RecIndex last);
+    void ShiftTop(TextOffset at, TextOffset extent);
+    void FlagRange(RecIndex first, RecIndex last, std::uint32_t flags);
+    void TextChanged(TextOffset start, TextOffset extent);
+    void SharedTextChanged(TextOffset start, TextOffset extent);
+    std::vector<TextOffset> SelectedLineStarts() const;
+    void ReselectAfterBlockEdit(TextOffset start, TextOffset end, bool caretAtEnd);
+    void SaveWithRetries(TStream& stream, TTextForm form);
+    void WriteAll(TStream& stream);
+    // Inserts a stream at the caret, its line breaks normalised.
+    void LoadBlocks(TStream& stream);
+    // Inserts bytes at the caret with their line breaks normalised (empty bytes: the end).
+    void InsertNormalised(LineBreakNormaliser& normaliser, std::string_view bytes,
+                          std::string& stored);
+    void FinishLoad(bool wrapLater, TTextEncoding before);
+    [[noreturn]] void AbandonLoadAndRethrow();
+    void Replay(TextOffset from, TextOffset to, const std::string& text);
+    void ReplayLogged(const std::function<void()>& walk);
+    // Commands by concern.
+    void RunCommand(int command, std::intptr_t param, bool extend);
+    void MoveCaret(TextOffset to, bool extend);
+    void MoveLeft(bool extend);
+    void MoveRight(bool extend);
+    void MoveVertically(RecIndex records, bool extend);
+    void MoveLineEnd(bool extend);
+    void DeleteChar(bool before);
+    void DeleteLine();
+    void DeleteLastWord();
+    void TypeChar(std::string_view bytes); // one character's bytes
+    // The longest name of store that ends at the caret, and where it starts.
+    struct MacroMatch {
+        std::string name;
+        TextOffset start;
+    };
+    std::optional<MacroMatch> MacroBefore(const TMacroKeywords& store) const;
+    bool ExpandMatch(const MacroMatch& match, bool autoReplace);
+    void TabToColumn(bool searchAbove);
+    void EncodingChanged();
+    DisplayColumn LineEndColumn(RecIndex rec) const;
+    TTextStore::Pos CaretPos() const { return store_->Locate(caret_); }
+    friend class TCodeMemoStrings;
+    friend std::intptr_t PerformMessage(TCustomCodeMemo&, unsigned, std::uintptr_t, std::intptr_t);
+
+    std::shared_ptr<TTextStore> store_;
+    TLineTrackManager tracks_;
+    std::unique_ptr<TCodeMemoStrings> lines_;
+    TEdStream edStream_;
+    TUndoStack& undo_; // the chain's log, shared with every control showing it
+    TSM_CaretControl caretControl_{*this};
+    TKeyboardActionContoller* keyMap_ = nullptr;
+    std::unique_ptr<TKeyboardActionContoller> ownKeyMap_;
+    std::vector<DisplayColumn> tabColumns_;           // 0-based, ascending
+    std::unique_ptr<TMarkList> marks_;                // created on first use
+    std::array<std::uint16_t, 10> bookmarkColumns_{}; // 1-based; 0: never set
+    TCustomBookmarks customBookmarks_;
+    TCodeTemplates* templates_ = nullptr;
+    TAutoReplace* autoReplace_ = nullptr;
+
+    TextOffset anchor_ = 0, caret_ = 0;
+    int longestLine_ = 0;
+    RecIndex topLine_ = 0;
+    TextOffset topOffset_ = 0;
+    DisplayColumn leftColumn_ = 0;
+    DisplayColumn desiredColumn_ = 0;
+    DisplayColumn virtualColumn_ = -1; // -1: no virtual caret
+    RecIndex dirty_ = -1;
+
+    std::uint32_t options_ = kInitialOptions;
+    int tabDefault_ = 4;
+    int indentStep_ = 1;
+    TSaveFormat saveFormat_ = sfUNIX;
+    TLineEnd lineEnd_ = TLineEnd::leLF;
+    TSelLineStyle selLineStyle_ = lsLF;
+    bool readOnly_ = false;
+    bool insertMode_ = true;
+    bool wantTab_ = true, wantReturns_ = true;
+    TSM_ClipFormats clipCopyFormats_ = smTEXT | smRTF;
+    bool pendingIndent_ = false;
+    bool loading_ = false;
+    struct PieceLoad {
+        LineBreakNormaliser normaliser;
+        TUtf8Validator utf8;
+        std::string pending; // gathered up to a read's size: small pieces cost the chain more
+        std::string stored;
+        bool wrapLater = false;
+        bool loadingBefore = false;
+        TTextEncoding before = TTextEncoding::teWindows1252;
+    };
+    std::unique_ptr<PieceLoad> pieceLoad_;
+    std::string fileName_;
+
+    int updateCount_ = 0;
+    bool updateLock_ = false;
+    unsigned changeBits_ = 0;
+
+    std::shared_ptr<const TFontMetrics> metrics_;
+    int clientWidth_ = 0, clientHeight_ = 0;
+    int gutter_ = 34, margin_ = 2;
+    int rightMargin_ = 80;
+    int wrapAtColumn_ = 0;
+    std::string wrapOverride_ = ">|:";
+    bool showFocusLine_ = false;
+    TScrollStyle scrollBars_ = ssBoth;
+    // The physical line number of one record, so that painting does not count from the start.
+    mutable RecIndex lineNoRec_ = -1, lineNoValue_ = 0;
+    TCodeMemoView* view_ = nullptr;
+    std::vector<std::pair<TextOffset, TextOffset>> wrapPending_;
+    platform::Clipboard* clipboard_ = nullptr;
+    platform::Dialogs* dialogs_ = nullptr;
+};
+
+// Keeps an undo group open for a scope, so that a failing edit cannot leave one open.
+class TUndoGroupScope {
+public:
+    TUndoGroupScope(TCustomCodeMemo& memo, int code)
+        : memo_(memo), code_(code), open_(memo.BeginUndoGroup(code)) {}
+    ~TUndoGroupScope() {
+        if (open_) memo_.EndUndoGroup(code_);
+    }
+    TUndoGroupScope(const TUndoGroupScope&) = delete;
+    TUndoGroupScope& operator=(const TUndoGroupScope&) = delete;
+
+private:
+    TCustomCodeMemo& memo_;
+    int code_;
+    bool open_;
+};
+
+} // namespace morvane::editor

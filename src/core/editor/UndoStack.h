@@ -1,0 +1,95 @@
+#pragma once
+// The log of text changes. Its record count is the control's modified state.
+
+#include "core/editor/TextTypes.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+namespace morvane::editor {
+
+enum TUndoKind : std::int32_t { ukSelection = 0, ukText = 1, ukMarker = 5 };
+enum TMarkerAux : std::int32_t { maTransaction = 0, maGroupStart = 2, maGroupEnd = 3 };
+
+struct TUndoRec {
+    std::int32_t aux = 0;
+    std::int32_t kind = ukMarker;
+    TextOffset value1 = 0; // anchor, or the marker's code
+    TextOffset value2 = 0; // caret
+    std::string text;      // payload of a text record
+};
+
+class TUndoStack {
+public:
+    static constexpr int kTransactionCode = 1;
+
+    void Push(TUndoRec rec);
+    // The record at the cursor; the cursor steps down. Raises ECodeMemo "Stack underflow".
+    TUndoRec PopUndo();
+    // The record above the cursor without stepping; nullptr when there is none.
+    const TUndoRec* PeekRedo() const {
+        return cursor_ < entries_.size() ? &entries_[cursor_] : nullptr;
+    }
+    // The record above the cursor; the cursor steps up.
+    TUndoRec StepRedo();
+    // Forgets the whole log, for a text that is now its starting point (loaded or saved).
+    void Clear();
+    // Forgets the whole log of a text that still differs from where the log started.
+    void Discard();
+    // Entries were dropped from the bottom (trimmed or discarded): undoing all that is left does
+    // not bring the text back to where the log started.
+    bool BaseLost() const { return baseLost_; }
+
+    std::size_t Count() const { return cursor_; }
+    bool CanUndo() const { return cursor_ > 0; }
+    bool CanRedo() const { return cursor_ < entries_.size(); }
+    std::int64_t Bytes() const { return bytes_; }
+    std::int64_t ByteLimit() const { return byteLimit_; }
+    void SetByteLimit(std::int64_t limit);
+
+    // Groups do not nest: opening while one is open does nothing; only its own code closes it.
+    bool BeginGroup(int code, TextOffset anchor, TextOffset caret);
+    bool EndGroup(int code, TextOffset anchor, TextOffset caret);
+    bool GroupOpen() const { return groupOpen_; }
+    int GroupCode() const { return groupCode_; }
+
+    // A whole replacement: marker, selection before, old text, new text, selection after, marker.
+    void PushTransaction(TextOffset anchorBefore, TextOffset caretBefore, std::string oldText,
+                         std::string newText, TextOffset anchorAfter, TextOffset caretAfter);
+
+    // One replacement recorded around its execution. Beginning while one is open, or ending
+    // without a begin or with another kind, raises ECodeMemo "Bad transaction log entry".
+    void BeginTransaction(int kind, TextOffset anchor, TextOffset caret, std::string oldText,
+                          std::string newText);
+    void EndTransaction(int kind, TextOffset anchorAfter, TextOffset caretAfter);
+    // Forgets an open transaction whose replacement failed.
+    void AbandonTransaction() { transactionOpen_ = false; }
+    bool TransactionOpen() const { return transactionOpen_; }
+
+    bool recording = true;
+    bool replaying = false;
+
+private:
+    static std::int64_t SizeOf(const TUndoRec& r) {
+        return 16 + 16 + static_cast<std::int64_t>(r.text.size());
+    }
+    // Keeps the log within the byte limit. Only whole units go: the oldest done ones first,
+    // then, if it still does not fit, every undone one (a redo must start from the text it was
+    // recorded on, so none may be skipped).
+    void Trim();
+
+    std::deque<TUndoRec> entries_; // grows at the top, trimmed at the bottom
+    std::size_t cursor_ = 0; // invariant: entries below cursor_ are done, the rest can be redone
+    std::int64_t bytes_ = 0;
+    std::int64_t byteLimit_ = -1;
+    bool groupOpen_ = false;
+    bool transactionOpen_ = false;
+    int transactionKind_ = 0;
+    TextOffset pendingAnchor_ = 0, pendingCaret_ = 0;
+    std::string pendingOld_, pendingNew_;
+    int groupCode_ = 0;
+    bool baseLost_ = false;
+};
+
+} // namespace morvane::editor

@@ -1,0 +1,213 @@
+#include "core/net/Account.h"
+
+#include "core/net/MsgFTP.h"
+
+#include <charconv>
+
+namespace morvane::net {
+
+using platform::Hive;
+using platform::RegKey;
+
+namespace {
+
+constexpr const char* kCannotFind = "Cannot find the specified account.";
+constexpr const char* kCannotWrite = "Unable to write to the registry.";
+
+std::string keyOf(const std::string& name) {
+    return std::string(kAccountsRoot) + "\\" + name;
+}
+
+// A stored flag is on only when it is exactly 1.
+bool flag(const RegKey& key, const char* name) {
+    auto v = key.readDword(name);
+    return v && *v == 1;
+}
+
+} // namespace
+
+std::optional<int> PortFromText(const std::string& text) {
+    // The firewall port comes from a text setting: blanks around the number are allowed.
+    std::size_t first = text.find_first_not_of(" \t");
+    std::size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos) return std::nullopt;
+    int value = 0;
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    auto [p, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || p != end || value < 1 || value > 65535) return std::nullopt;
+    return value;
+}
+
+std::string AccountNameProblem(const std::string& name, const std::vector<std::string>& others) {
+    if (name.empty()) return "Please enter a name for the account.";
+    if (name == kQuickConnectName)
+        return std::string("The name \"") + kQuickConnectName +
+               "\" is reserved for the quick-connect dialog.";
+    for (unsigned char c : name)
+        if (c == '\\' || c == '/' || c == ':' || c < 32 || c == 127)
+            return "The account name \"" + name +
+                   "\" may not contain \\, / or : (nor control characters).";
+    auto lower = [](std::string s) {
+        for (auto& c : s)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return s;
+    };
+    for (const std::string& other : others)
+        if (lower(other) == lower(name))
+            return "There is already an account named \"" + other + "\".";
+    return {};
+}
+
+std::string RemoveBlanks(const std::string& name) {
+    std::string out;
+    for (char c : name)
+        if (c != ' ' && c != '\t') out.push_back(c);
+    return out;
+}
+
+std::string UMaskText(std::int32_t umask) {
+    std::string digits = std::to_string(umask < 0 ? 0 : umask);
+    return std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+}
+
+std::optional<std::int32_t> UMaskFromText(const std::string& text) {
+    if (text.empty() || text.size() > 4) return std::nullopt;
+    std::int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '7') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string UMaskSample(const std::string& text) {
+    unsigned mask = 0;
+    if (!text.empty() && text.size() <= 11 &&
+        text.find_first_not_of("01234567") == std::string::npos)
+        mask = unsigned(std::stoul(text, nullptr, 8)) & 0777;
+    std::string sample = "-";
+    for (int shift : {6, 3, 0}) {
+        unsigned bits = (mask >> shift) & 7;
+        sample += bits & 4 ? '-' : 'r';
+        sample += bits & 2 ? '-' : 'w';
+        sample += '-'; // new files are never executable
+    }
+    return sample;
+}
+
+std::string EncodePassword(const std::string& text) {
+    return text;
+}
+
+std::string DecodePassword(const std::string& text) {
+    return text;
+}
+
+bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount& account,
+                 std::string* error) {
+    if (name.empty() || name.find('\\') != std::string::npos ||
+        !registry.keyExists(Hive::CurrentUser, keyOf(name))) {
+        if (error) *error = kCannotFind;
+        return false;
+    }
+    RegKey key(registry, Hive::CurrentUser, keyOf(name));
+    TAccount a;
+    a.Name = name;
+    a.Hostname = key.readString("Hostname");
+    a.Username = key.readString("Username");
+    a.Password = DecodePassword(key.readString("Password"));
+    a.PromptForPassword = flag(key, "Prompt for password");
+    a.Directory = key.readString("Directory");
+    a.Port = std::int32_t(key.readDword("Port").value_or(21));
+    a.UseFirewall = flag(key, "Use firewall");
+    a.CloseConnection = flag(key, "Close connection");
+    a.EnableMirroring = flag(key, "Enable mirroring");
+    if (key.valueExists("Use UMask")) {
+        a.UseUMask = flag(key, "Use UMask");
+        a.UMask = std::int32_t(key.readDword("UMask").value_or(0));
+    }
+    if (key.valueExists("Enable mirroring")) a.MirrorDirectory = key.readString("Mirror directory");
+    account = std::move(a);
+    return true;
+}
+
+platform::RegValueList AccountValues(const TAccount& account) {
+    using platform::RegValue;
+    auto b = [](bool v) { return RegValue::dword(v ? 1 : 0); };
+    platform::RegValueList v;
+    v.emplace_back("Hostname", RegValue::string(account.Hostname));
+    v.emplace_back("Username", RegValue::string(account.Username));
+    v.emplace_back("Password",
+                   RegValue::string(account.PromptForPassword ? std::string()
+                                                              : EncodePassword(account.Password)));
+    v.emplace_back("Prompt for password", b(account.PromptForPassword));
+    v.emplace_back("Directory", RegValue::string(account.Directory));
+    v.emplace_back("Port", RegValue::dword(std::uint32_t(account.Port)));
+    v.emplace_back("Use firewall", b(account.UseFirewall));
+    v.emplace_back("Close connection", b(account.CloseConnection));
+    v.emplace_back("Enable mirroring", b(account.EnableMirroring));
+    v.emplace_back("Use UMask", b(account.UseUMask));
+    if (account.UseUMask) v.emplace_back("UMask", RegValue::dword(std::uint32_t(account.UMask)));
+    v.emplace_back("Mirror directory", RegValue::string(account.MirrorDirectory));
+    return v;
+}
+
+bool SaveAccount(platform::Registry& registry, const std::string& name, const TAccount& account,
+                 std::string* error) {
+    // One write for the whole account; a umask switched off leaves no stale value behind.
+    bool ok = !name.empty() && name.find('\\') == std::string::npos &&
+              registry.writeValues(Hive::CurrentUser, keyOf(name), AccountValues(account));
+    if (ok && !account.UseUMask && registry.valueExists(Hive::CurrentUser, keyOf(name), "UMask"))
+        ok = registry.deleteValue(Hive::CurrentUser, keyOf(name), "UMask");
+    if (!ok && error) *error = kCannotWrite;
+    return ok;
+}
+
+bool SaveAccountList(platform::Registry& registry, const std::vector<TAccount>& accounts,
+                     std::string* error) {
+    std::vector<platform::RegSubkey> keys;
+    for (const TAccount& a : accounts)
+        keys.push_back({a.Name, AccountValues(a)});
+    bool ok = registry.replaceKey(Hive::CurrentUser, kAccountsRoot, keys);
+    if (!ok && error) *error = kCannotWrite;
+    return ok;
+}
+
+std::vector<std::string> AccountNames(platform::Registry& registry) {
+    return registry.subKeyNames(Hive::CurrentUser, kAccountsRoot);
+}
+
+bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
+                  const TAccountPrompts& prompts) {
+    if (account.Name == kQuickConnectName) {
+        std::string host, user, password;
+        if (!prompts.quickConnect || !prompts.quickConnect(host, user, password)) return false;
+        ftp.SetHostname(host);
+        ftp.SetUsername(user);
+        ftp.SetPassword(password);
+        ftp.SetPort(21); // not whatever port the previous account used
+        return true;
+    }
+    std::string password = account.Password;
+    if (account.PromptForPassword) {
+        if (!prompts.password) return false;
+        auto typed = prompts.password("Password for " + account.Name);
+        if (!typed) return false;
+        password = *typed;
+    }
+    int port = account.Port;
+    if (account.UseFirewall) {
+        ftp.SetUsername(account.Username + "@" + account.Hostname);
+        ftp.SetHostname(firewall.address);
+        if (auto p = PortFromText(firewall.port)) port = *p;
+    } else {
+        ftp.SetUsername(account.Username);
+        ftp.SetHostname(account.Hostname);
+    }
+    ftp.SetPassword(password);
+    ftp.SetPort(port);
+    return true;
+}
+
+} // namespace morvane::net

@@ -1,0 +1,99 @@
+#pragma once
+// Server accounts: one FTP login with its options, stored one key per account under
+// Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
+// connection parameters of an FTP client (ApplyAccount).
+
+#include "core/platform/Registry.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane::net {
+
+class TMsgFTP;
+
+inline constexpr const char* kAccountsRoot = "Software\\Orvandel\\Morvane\\2.1\\Accounts";
+inline constexpr const char* kQuickConnectKey = "Software\\Orvandel\\Morvane\\2.1\\Quick connect";
+// The entry that stands for the quick-connect dialog; never stored.
+inline constexpr const char* kQuickConnectName = "Quick-connect";
+
+struct TAccount {
+    std::string Name = "New account";
+    std::string Hostname;
+    std::string Username;
+    std::string Password;
+    std::string Directory;  // remote directory to open first
+    std::int32_t UMask = 0; // the decimal value of the octal digits: 022 is stored as 22
+    bool UseUMask = false;
+    std::int32_t Port = 21;
+    bool UseFirewall = false;
+    bool PromptForPassword = false;
+    bool CloseConnection = false; // "Close connection after open and save"
+    bool EnableMirroring = false;
+    std::string MirrorDirectory; // local folder mirroring copies into
+
+    bool operator==(const TAccount&) const = default;
+};
+
+// Passwords pass through these on the way into and out of the store (plain text).
+std::string EncodePassword(const std::string& text);
+std::string DecodePassword(const std::string& text);
+
+// Loads the account of that name. When its key is missing: error = "Cannot find the specified
+// account." and false; nothing is shown (callers show the message).
+bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount& account,
+                 std::string* error = nullptr);
+// Writes every value of the account under its name; false (error = "Unable to write to the
+// registry.") when the store cannot be written.
+bool SaveAccount(platform::Registry& registry, const std::string& name, const TAccount& account,
+                 std::string* error = nullptr);
+// The stored account names in the store's order (the first is the default account).
+std::vector<std::string> AccountNames(platform::Registry& registry);
+// The values SaveAccount writes, in the order it writes them.
+platform::RegValueList AccountValues(const TAccount& account);
+// Replaces every stored account by this list, in this order, in one write: when it fails
+// (error = "Unable to write to the registry.") the stored accounts are left as they were.
+bool SaveAccountList(platform::Registry& registry, const std::vector<TAccount>& accounts,
+                     std::string* error = nullptr);
+
+// Why a name cannot be stored as an account's name (empty when it can): empty, the name of the
+// quick-connect entry, a character that would nest keys or break references ("\", "/", ":",
+// control characters), or equal, ignoring case, to one of the other names.
+std::string AccountNameProblem(const std::string& name, const std::vector<std::string>& others);
+// The name without blanks, as the account manager stores a typed name.
+std::string RemoveBlanks(const std::string& name);
+
+// The umask as the account manager shows it: at least three digits ("%.3d" of the stored value).
+std::string UMaskText(std::int32_t umask);
+// The stored value of a umask text: its octal digits read as a decimal number ("022" -> 22);
+// nullopt unless the text is one to four octal digits.
+std::optional<std::int32_t> UMaskFromText(const std::string& text);
+// The permissions a new file gets under this umask text, e.g. "-rw-r--r--" for "022". A text
+// that is not an octal number counts as 0.
+std::string UMaskSample(const std::string& text);
+// A port typed or stored: 1 to 65535.
+std::optional<int> PortFromText(const std::string& text);
+
+// What ApplyAccount asks the user; empty functions count as a cancel.
+struct TAccountPrompts {
+    // The quick-connect dialog: fills host, user and password; false when cancelled.
+    std::function<bool(std::string& host, std::string& user, std::string& password)> quickConnect;
+    // The password prompt with this caption ("Password for " + account name); nullopt on cancel.
+    std::function<std::optional<std::string>(const std::string& caption)> password;
+};
+
+// The firewall settings of the application options ("Firewall address", "Firewall port").
+struct TFirewallSettings {
+    std::string address;
+    std::string port; // used when it is a valid integer, otherwise the account's port
+};
+
+// Copies the account's connection parameters into the client. False when the user cancelled a
+// prompt; the client is then left as it was.
+bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
+                  const TAccountPrompts& prompts);
+
+} // namespace morvane::net

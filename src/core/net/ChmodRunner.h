@@ -1,0 +1,74 @@
+#pragma once
+// Unix permission bits read from a listing's attribute string, the mode text SITE CHMOD takes,
+// and the run of SITE CHMOD over several files of one folder on a borrowed FTP client.
+
+#include "core/net/MsgFTP.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane::net {
+
+struct TFileMode {
+    unsigned bits = 0;    // the nine permission bits, 0400 user read ... 01 others execute
+    unsigned special = 0; // 04000 set-user-id, 02000 set-group-id, 01000 sticky
+};
+
+// Reads the first ten characters ("-rwxr-xr-x", listings may add "+", "." or "@"). "s" and "t"
+// count as execute on, "S" and "T" as off; both keep the special bit. nullopt when the string
+// is too short or is not a permission string at all.
+std::optional<TFileMode> ParseAttributes(const std::string& attributes);
+
+// The octal digits without leading zeros ("644", "0" for nothing); four digits when a
+// special bit is set ("4755").
+std::string ModeText(const TFileMode& mode);
+
+// Sends "SITE CHMOD mode name" for each file in turn in the given folder, over a client it
+// borrows: its handlers are saved on start and put back by the destructor.
+class TChmodRunner {
+public:
+    struct Item {
+        std::string name;
+        std::string mode; // the mode text for this file
+    };
+    enum class Answer { Continue, Stop };
+
+    TChmodRunner(TMsgFTP& ftp, std::string directory, std::vector<Item> items);
+    ~TChmodRunner();
+    TChmodRunner(const TChmodRunner&) = delete;
+    TChmodRunner& operator=(const TChmodRunner&) = delete;
+
+    std::function<void(const std::string&)> onStatus;
+    // A file failed: continue with the next one or stop. Empty counts as stop.
+    std::function<Answer(const std::string& name, const std::string& reply)> onFailure;
+    // Every file was changed (or skipped by the user after a failure).
+    std::function<void()> onDone;
+    // Stopped: the folder could not be reached, the login failed, or the user said stop.
+    std::function<void(const std::string& why)> onStopped;
+
+    void start();
+    void cancel();
+    bool finished() const { return finished_; }
+
+private:
+    void changeDirectory();
+    void sendNext();
+    void stop(const std::string& why);
+    void restore();
+
+    TMsgFTP& ftp_;
+    std::string directory_;
+    std::vector<Item> items_;
+    bool finished_ = false;
+    bool reconnected_ = false;
+    bool restored_ = false;
+    bool selfAbort_ = false;
+    TFTPOnConnect savedConnect_;
+    TFTPCommandDone savedDone_;
+    TCustomFTPCommandDone savedCustom_;
+};
+
+} // namespace morvane::net

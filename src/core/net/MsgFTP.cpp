@@ -1,0 +1,466 @@
+#include "core/net/MsgFTP.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace morvane::net {
+
+namespace {
+
+bool HasLineBreak(const std::string& s) {
+    return s.find_first_of("\r\n") != std::string::npos;
+}
+
+int ReplyCode(const std::string& reply) {
+    if (reply.size() < 3) return 0;
+    int v = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (reply[i] < '0' || reply[i] > '9') return 0;
+        v = v * 10 + (reply[i] - '0');
+    }
+    return v;
+}
+
+const char* kLineBreakRefused = "Refused to send a command containing CR or LF: ";
+
+} // namespace
+
+std::string FTPStatusText(TFTPState state, const std::string& host) {
+    switch (state) {
+    case ftpResolving:
+        return "Resalving host name '" + host + "'";
+    case ftpConnecting:
+        return "Connecting to " + host;
+    case ftpWaitGreeting:
+        return "Connected to " + host + ", waiting for greeting";
+    case ftpSendingUser:
+        return "Sending username";
+    case ftpSendingPassword:
+        return "Sending password";
+    case ftpSystemType:
+        return "Determining system type";
+    case ftpGettingDir:
+        return "Getting current directory";
+    case ftpSendingPort:
+        return "Sending port command";
+    case ftpRetrieving:
+        return "Getting file";
+    case ftpStoring:
+        return "Saving file";
+    case ftpChangingDir:
+        return "Changing directory";
+    case ftpRenamingFrom:
+        return "Renaming file..";
+    case ftpRenamingTo:
+        return "Renaming file...";
+    default:
+        return "";
+    }
+}
+TMsgFTP::TMsgFTP(platform::EventLoop& loop)
+    : loop_(loop), alive_(std::make_shared<bool>(true)),
+      control_(std::make_unique<TAsyncSocket>(loop)), listen_(std::make_unique<TAsyncSocket>(loop)),
+      data_(std::make_unique<TAsyncSocket>(loop)) {
+    // Socket failures become this client's error texts; nothing is thrown out of an event.
+    for (TAsyncSocket* s : {control_.get(), listen_.get(), data_.get()})
+        s->OnError = [](TCustomAsyncSocket*) {};
+}
+
+TMsgFTP::~TMsgFTP() {
+    for (TAsyncSocket* s : {control_.get(), listen_.get(), data_.get()}) {
+        s->OnDataAvailable = nullptr;
+        s->OnDataSent = nullptr;
+        s->OnSessionClosed = nullptr;
+        s->OnSessionAvailable = nullptr;
+        s->OnSessionConnected = nullptr;
+        s->OnDnsLookupDone = nullptr;
+    }
+    FinishLocalFile(false); // a download cut short leaves the old file alone
+}
+
+bool TMsgFTP::SetState(TFTPState s) {
+    state_ = s;
+    return Fire(OnStatusChange, s);
+}
+
+bool TMsgFTP::Log(const std::string& line) {
+    commandLog_.push_back("<- " + line);
+    return Fire(OnDebug, false, line);
+}
+
+// A failed send may close the connection at once, and that reports the command as failed.
+bool TMsgFTP::SendLine(const std::string& line) {
+    commandLog_.push_back("-> " + line);
+    if (!Fire(OnDebug, true, line)) return false;
+    std::weak_ptr<bool> alive = alive_;
+    std::uint64_t session = session_;
+    control_->SendStr(line + "\r\n");
+    return !alive.expired() && session == session_;
+}
+
+// Reports a command that could not start, from the loop like every other outcome.
+void TMsgFTP::FailLater(TFTPState state, const std::string& message) {
+    errorMessage_ = message;
+    std::uint64_t op = ++operation_;
+    if (!SetState(state)) return;
+    std::weak_ptr<bool> alive = alive_;
+    loop_.post([this, alive, op, state] {
+        if (alive.expired() || op != operation_ || state_ != state) return;
+        if (!CommandDone(true)) return;
+        if (!connected_ && state_ == ftpReady) SetState(ftpNotConnected);
+    });
+}
+
+bool TMsgFTP::StartCommand(TFTPState state, const std::string& line) {
+    if (busy_) return false;
+    if (HasLineBreak(line)) {
+        FailLater(state, kLineBreakRefused + line.substr(0, line.find_first_of("\r\n")));
+        return false;
+    }
+    if (!connected_) {
+        FailLater(state, "Not connected");
+        return false;
+    }
+    ++operation_;
+    return SetState(state) && SendLine(line);
+}
+
+bool TMsgFTP::CommandDone(bool error) {
+    TFTPState done = state_;
+    if (!SetState(ftpReady)) return false;
+    busy_ = false;
+    ++operation_;
+    if (transferActive_ && !EndTransfer(!error)) error = true;
+    return Fire(OnFTPCommandDone, done, error);
+}
+
+// --- connecting ------------------------------------------------------------------------------
+
+void TMsgFTP::Connect() {
+    aborted_ = false;
+    if (busy_) return;
+    if (state_ != ftpNotConnected) {
+        std::weak_ptr<bool> alive = alive_;
+        Disconnect(); // reports the end of the old session, and a handler may end us
+        if (alive.expired()) return;
+        aborted_ = false;
+        if (busy_) return;
+    }
+    if (HasLineBreak(username_) || HasLineBreak(password_)) {
+        errorMessage_ = "User name or password contains CR or LF";
+        Fire(OnConnect, true);
+        return;
+    }
+    ++session_;
+    if (!SetState(ftpResolving)) return;
+    loginComplete_ = false;
+    busy_ = true;
+    replyBuffer_.clear();
+    systemType_ = 0;
+    control_->OnDnsLookupDone = [this](TCustomAsyncSocket*, std::uint16_t e) { ControlDnsDone(e); };
+    control_->OnSessionConnected = [this](TCustomAsyncSocket*, std::uint16_t e) {
+        ControlConnected(e);
+    };
+    control_->OnSessionClosed = [this](TCustomAsyncSocket*, std::uint16_t e) { ControlClosed(e); };
+    control_->OnDataAvailable = [this](TCustomAsyncSocket*, std::uint16_t e) { ControlData(e); };
+    control_->DnsLookup(hostname_);
+}
+
+void TMsgFTP::ControlDnsDone(std::uint16_t error) {
+    if (aborting_ || state_ != ftpResolving) return;
+    if (error != 0) {
+        errorMessage_ = "Could not look up hostname: " + hostname_;
+        if (error == wsa::NO_DATA_)
+            errorMessage_ += " (no IPv4 address; active mode can only announce an IPv4 address)";
+        busy_ = false;
+        if (SetState(ftpNotConnected)) Fire(OnConnect, true);
+        return;
+    }
+    control_->SetAddr(control_->DnsResult());
+    control_->SetPort(std::to_string(port_));
+    control_->SetProto("tcp");
+    if (!SetState(ftpConnecting) || state_ != ftpConnecting) return;
+    std::weak_ptr<bool> alive = alive_;
+    try {
+        control_->Connect();
+    } catch (const std::exception&) {
+    }
+    if (alive.expired()) return;
+    if (state_ == ftpConnecting && control_->State() != wsConnecting &&
+        control_->State() != wsConnected) {
+        errorMessage_ = "Could not connect to host " + hostname_;
+        busy_ = false;
+        if (SetState(ftpNotConnected)) Fire(OnConnect, true);
+    }
+}
+
+void TMsgFTP::ControlConnected(std::uint16_t error) {
+    if (error != 0) {
+        errorMessage_ = "Could not connect to host " + hostname_;
+        Fire(OnConnect, true);
+        return;
+    }
+    connected_ = true;
+    SetState(ftpWaitGreeting);
+}
+
+void TMsgFTP::Disconnect() {
+    std::weak_ptr<bool> alive = alive_;
+    disconnecting_ = true;
+    control_->Close();
+    if (!alive.expired()) disconnecting_ = false;
+}
+
+void TMsgFTP::ControlClosed(std::uint16_t error) {
+    bool wasConnected = connected_;
+    connected_ = false;
+    ++session_;
+    if (aborting_) return; // Abort finishes the job
+    // The server (or the network) ended an established session: say so, so that nobody is
+    // left with an empty message or the text of an older failure.
+    if (wasConnected && !disconnecting_)
+        errorMessage_ = error == 0 ? "Connection closed by server" : SocketErrorDesc(error);
+    AbortSession();
+}
+
+void TMsgFTP::Abort() {
+    AbortSession();
+}
+
+bool TMsgFTP::AbortSession() {
+    if (aborting_) return true;
+    if (state_ == ftpNotConnected) {
+        busy_ = false;
+        return true;
+    }
+    aborting_ = true;
+    std::weak_ptr<bool> alive = alive_;
+    if (state_ == ftpResolving) {
+        control_->CancelDnsLookup();
+    } else {
+        if (transferActive_) EndTransfer(false);
+        Disconnect();
+    }
+    if (alive.expired()) return false;
+    aborted_ = true;
+    busy_ = false;
+    aborting_ = false;
+    std::uint64_t session = session_;
+    if (!CommandDone(true)) return false;
+    // A handler may have started a new session; its state is its own.
+    if (!connected_ && session == session_) return SetState(ftpNotConnected);
+    return true;
+}
+
+// --- replies ---------------------------------------------------------------------------------
+
+void TMsgFTP::ControlData(std::uint16_t error) {
+    if (error != 0) {
+        errorMessage_ = "Error reading data.";
+        return;
+    }
+    std::string bytes = control_->ReceiveStr();
+    std::size_t oldSize = replyBuffer_.size();
+    replyBuffer_.reserve(oldSize + bytes.size());
+    for (char c : bytes)
+        if (c != '\r') replyBuffer_ += c;
+    if (!CheckReplyBounds(oldSize)) return;
+    std::uint64_t session = session_;
+    std::string reply;
+    // Every complete reply is handled, in order; a handler may end the session (or this
+    // client) meanwhile.
+    while (ExtractReply(reply)) {
+        if (reply.empty()) continue;
+        if (!HandleReply(reply) || session != session_) return;
+    }
+    if (replyBuffer_.size() > MaxReplyBuffer) {
+        errorMessage_ = "Host reply too long: more than " + std::to_string(MaxReplyBuffer) +
+                        " bytes without an end";
+        replyBuffer_.clear();
+        if (Log(errorMessage_)) AbortSession();
+    }
+}
+
+// A line that grows past the bound ends the session before it can eat memory.
+bool TMsgFTP::CheckReplyBounds(std::size_t oldSize) {
+    std::size_t lineStart = 0;
+    if (oldSize > 0) {
+        std::size_t lf = replyBuffer_.rfind('\n', oldSize - 1);
+        if (lf != std::string::npos) lineStart = lf + 1;
+    }
+    for (std::size_t i = oldSize; i < replyBuffer_.size(); ++i) {
+        if (replyBuffer_[i] == '\n') {
+            lineStart = i + 1;
+        } else if (i + 1 - lineStart > MaxReplyLine) {
+            errorMessage_ = "Host reply too long: a line of more than " +
+                            std::to_string(MaxReplyLine) + " bytes";
+            replyBuffer_.clear();
+            if (Log(errorMessage_)) AbortSession();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TMsgFTP::ExtractReply(std::string& reply) {
+    std::size_t lf = replyBuffer_.find('\n');
+    if (lf == std::string::npos) return false;
+    if (lf > 3 && replyBuffer_[3] == '-') {
+        std::string end = "\n" + replyBuffer_.substr(0, 3) + " ";
+        std::size_t last = replyBuffer_.find(end);
+        if (last == std::string::npos) return false;
+        std::size_t stop = replyBuffer_.find('\n', last + 1);
+        if (stop == std::string::npos) return false;
+        reply = replyBuffer_.substr(0, stop);
+        replyBuffer_.erase(0, stop + 1);
+        return true;
+    }
+    reply = replyBuffer_.substr(0, lf);
+    replyBuffer_.erase(0, lf + 1);
+    return true;
+}
+
+bool TMsgFTP::Check(int code, int wanted, const char* text, const std::string& reply) {
+    if (code == wanted) return true;
+    errorMessage_ = text + reply;
+    return false;
+}
+
+bool TMsgFTP::SendAndEnter(const std::string& line, TFTPState next) {
+    return SendLine(line) && SetState(next);
+}
+
+bool TMsgFTP::HandleReply(const std::string& reply) {
+    if (!Log(reply)) return false;
+    int code = ReplyCode(reply);
+    switch (state_) {
+    case ftpNotConnected:
+    case ftpResolving:
+    case ftpConnecting:
+        return true;
+    case ftpWaitGreeting:
+        if (!Check(code, 220, "Host replied ", reply)) return Fire(OnConnect, true);
+        return SendAndEnter("USER " + username_, ftpSendingUser);
+    case ftpSendingUser:
+        if (code == 230) return SendAndEnter("SYST", ftpSystemType); // no password needed
+        if (!Check(code, 331, "Host replied ", reply)) return Fire(OnConnect, true);
+        return SendAndEnter("PASS " + password_, ftpSendingPassword);
+    case ftpSendingPassword:
+        if (!Check(code, 230, "Host replied ", reply)) return Fire(OnConnect, true);
+        return SendAndEnter("SYST", ftpSystemType);
+    case ftpSystemType:
+        unixPaths_ = false;
+        if (reply.find("OS/400") != std::string::npos) {
+            systemType_ = 2;
+        } else if (reply.find("VMS") != std::string::npos) {
+            systemType_ = 3;
+        } else {
+            systemType_ = 1;
+            unixPaths_ = true;
+            pathSeparator_ = '/';
+        }
+        return SendAndEnter("PWD", ftpGettingDir);
+    case ftpGettingDir: {
+        currentDirectory_.clear();
+        if (Check(code, 257, "Host replied (expected 257): ", reply)) {
+            std::size_t q1 = reply.find('"');
+            std::size_t q2 = q1 == std::string::npos ? q1 : reply.find('"', q1 + 1);
+            if (q2 != std::string::npos) currentDirectory_ = reply.substr(q1 + 1, q2 - q1 - 1);
+        }
+        busy_ = false;
+        if (loginComplete_) {
+            state_ = ftpChangingDir; // both directory changes report as this state
+            return CommandDone(false);
+        }
+        if (!SetState(ftpReady)) return false;
+        loginComplete_ = true;
+        return Fire(OnConnect, false);
+    }
+    case ftpSendingPort: {
+        bool accepted = Check(code, 200, "Host replied (Expected 200): ", reply);
+        if (!SetState(pendingState_)) return false;
+        if (!accepted) return CommandDone(true);
+        if (pendingState_ == ftpListing)
+            return SendLine("LIST") && ParseListing(); // data may have come before the reply
+        if (pendingState_ == ftpRetrieving) return SendLine("RETR " + transferName_);
+        if (!SendLine("STOR " + transferName_)) return false;
+        // The server may have connected before it saw STOR; its write-ready came already.
+        if (data_->State() == wsConnected && data_->AllSent()) return StoreStep();
+        return true;
+    }
+    case ftpListing:
+    case ftpRetrieving:
+    case ftpStoring:
+        return TransferReply(code, reply);
+    case ftpChangingDir:
+    case ftpChangingDirUp:
+        if (!Check(code, 250, "Host replied (expected 250): ", reply)) return CommandDone(true);
+        return SendAndEnter("PWD", ftpGettingDir);
+    case ftpSettingType:
+    case ftpNoop:
+    case ftpSettingUmask:
+        return CommandDone(!Check(code, 200, "Host replied (expected 200): ", reply));
+    case ftpDeleting:
+    case ftpRemovingDir:
+    case ftpRenamingTo:
+        return CommandDone(!Check(code, 250, "Host replied (expected 250): ", reply));
+    case ftpRenamingFrom:
+        if (!Check(code, 350, "Host replied (expected 350): ", reply)) return CommandDone(true);
+        return SetState(ftpRenamingTo) && SendLine("RNTO " + renameTarget_);
+    case ftpMakingDir:
+        return CommandDone(!Check(code, 257, "Host replied (expected 257): ", reply));
+    case ftpCustomCommand:
+        return Fire(OnCustomFTPCommandDone, code, reply);
+    case ftpReady:
+        commandLog_.push_back("<- Unexpected command: " + reply);
+        return Fire(OnDebug, false, "Unexpected command: " + reply);
+    }
+    return true;
+}
+
+// --- simple commands -------------------------------------------------------------------------
+
+void TMsgFTP::ChangeDir(const std::string& path) {
+    StartCommand(ftpChangingDir, "CWD " + path);
+}
+void TMsgFTP::ChangeDirUp() {
+    StartCommand(ftpChangingDirUp, "CDUP");
+}
+void TMsgFTP::SetTransferType(const std::string& type) {
+    StartCommand(ftpSettingType, "TYPE " + type);
+}
+void TMsgFTP::Noop() {
+    StartCommand(ftpNoop, "NOOP");
+}
+void TMsgFTP::DeleteFile(const std::string& name) {
+    StartCommand(ftpDeleting, "DELE " + name);
+}
+void TMsgFTP::RemoveDir(const std::string& name) {
+    StartCommand(ftpRemovingDir, "RMD " + name);
+}
+void TMsgFTP::MakeDir(const std::string& name) {
+    StartCommand(ftpMakingDir, "MKD " + name);
+}
+
+void TMsgFTP::RenameFile(const std::string& oldName, const std::string& newName) {
+    if (busy_) return;
+    if (HasLineBreak(newName)) {
+        FailLater(ftpRenamingFrom,
+                  kLineBreakRefused + newName.substr(0, newName.find_first_of("\r\n")));
+        return;
+    }
+    renameTarget_ = newName;
+    StartCommand(ftpRenamingFrom, "RNFR " + oldName);
+}
+
+void TMsgFTP::SetUmask(int value) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.3d", value);
+    StartCommand(ftpSettingUmask, std::string("SITE UMASK ") + digits);
+}
+
+void TMsgFTP::SendCommand(const std::string& text) {
+    StartCommand(ftpCustomCommand, text);
+}
+
+} // namespace morvane::net

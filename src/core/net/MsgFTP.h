@@ -1,0 +1,223 @@
+#pragma once
+// The FTP client: one control connection driven as an event-driven state machine. Operations
+// only start a command; outcomes arrive as events. Data connections are always active mode.
+
+#include "core/net/AsyncSocket.h"
+#include "core/net/ListingParser.h"
+#include "core/platform/EventLoop.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace morvane::net {
+
+enum TFTPState : std::uint8_t {
+    ftpNotConnected,
+    ftpResolving,
+    ftpConnecting,
+    ftpWaitGreeting,
+    ftpSendingUser,
+    ftpSendingPassword,
+    ftpSystemType,
+    ftpGettingDir,
+    ftpSendingPort,
+    ftpListing,
+    ftpRetrieving,
+    ftpStoring,
+    ftpChangingDir,
+    ftpSettingType,
+    ftpNoop,
+    ftpChangingDirUp,
+    ftpDeleting,
+    ftpRenamingFrom,
+    ftpRenamingTo,
+    ftpRemovingDir,
+    ftpMakingDir,
+    ftpSettingUmask,
+    ftpCustomCommand,
+    ftpReady
+};
+
+// "PORT a,b,c,d,h,l" for an IPv4 address (host byte order) and a port.
+std::string PortCommand(std::uint32_t address, std::uint16_t port);
+
+// Status line for a state as the remote file browser shows it ("" for states without one).
+std::string FTPStatusText(TFTPState state, const std::string& host);
+
+class TMsgFTP;
+using TFTPOnConnect = std::function<void(TMsgFTP* Sender, bool Error)>;
+using TFTPOnStatusChange = std::function<void(TMsgFTP* Sender, TFTPState NewStatus)>;
+using TOnDirectoryListing =
+    std::function<void(TMsgFTP* Sender, const std::string& Name, const std::string& Date,
+                       std::int64_t Size, std::int32_t Kind, const std::string& Owner,
+                       const std::string& Group, const std::string& Attributes)>;
+using TFTPCommandDone = std::function<void(TMsgFTP* Sender, TFTPState State, bool Error)>;
+using TCustomFTPCommandDone =
+    std::function<void(TMsgFTP* Sender, int ReplyCode, const std::string& Response)>;
+using TTransferProgress = std::function<void(TMsgFTP* Sender, std::int64_t Progress)>;
+using TFTPOnDebug = std::function<void(TMsgFTP* Sender, bool Sent, const std::string& Data)>;
+
+class TMsgFTP {
+public:
+    // Bounds on what a server may make us hold: one reply line, and all unconsumed reply text.
+    static constexpr std::size_t MaxReplyLine = 64 * 1024;
+    static constexpr std::size_t MaxReplyBuffer = 1024 * 1024;
+
+    explicit TMsgFTP(platform::EventLoop& loop);
+    ~TMsgFTP();
+    TMsgFTP(const TMsgFTP&) = delete;
+    TMsgFTP& operator=(const TMsgFTP&) = delete;
+
+    const std::string& Username() const { return username_; }
+    void SetUsername(const std::string& v) { username_ = v; }
+    const std::string& Password() const { return password_; }
+    void SetPassword(const std::string& v) { password_ = v; }
+    const std::string& Hostname() const { return hostname_; }
+    void SetHostname(const std::string& v) { hostname_ = v; }
+    std::int32_t Port() const { return port_; }
+    void SetPort(std::int32_t v) { port_ = v; }
+
+    TFTPOnConnect OnConnect;
+    TFTPOnStatusChange OnStatusChange;
+    TOnDirectoryListing OnDirectoryListing;
+    TFTPCommandDone OnFTPCommandDone;
+    TCustomFTPCommandDone OnCustomFTPCommandDone;
+    TTransferProgress OnTransferProgress;
+    TFTPOnDebug OnDebug;
+
+    bool Connected() const { return connected_; }
+    bool Busy() const { return busy_; }
+    bool Aborted() const { return aborted_; }
+    const std::string& ErrorMessage() const { return errorMessage_; }
+    const std::string& CurrentDirectory() const { return currentDirectory_; }
+    std::uint8_t SystemType() const { return systemType_; }
+    bool UnixPaths() const { return unixPaths_; }
+    char PathSeparator() const { return pathSeparator_; }
+    TFTPState State() const { return state_; }
+    std::int64_t ByteCount() const { return byteCount_; }
+    const std::vector<std::string>& CommandLog() const { return commandLog_; }
+
+    void Connect();
+    void Disconnect();
+    void Abort();
+    void ChangeDir(const std::string& path);
+    void ChangeDirUp();
+    void SetTransferType(const std::string& type);
+    void Noop();
+    void DeleteFile(const std::string& name);
+    void RemoveDir(const std::string& name);
+    void MakeDir(const std::string& name);
+    void RenameFile(const std::string& oldName, const std::string& newName);
+    void SetUmask(int value);
+    void SendCommand(const std::string& text);
+    void ListDirectory();
+    // text is cleared now and grows by every byte received; the caller keeps it alive.
+    void RetrieveToString(const std::string& name, std::string& text);
+    // Writes to a new file beside localFile that replaces it only once the transfer has
+    // completed, so a failed download leaves an existing file as it was. Throws
+    // std::system_error when that file cannot be created.
+    void RetrieveToFile(const std::string& name, const std::string& localFile);
+    // Stores every byte of buffer (NUL bytes included); the caller keeps it alive until done.
+    void StoreFromBuffer(const std::string& name, std::string_view buffer);
+
+    TAsyncSocket& ControlSocket() { return *control_; }
+    TAsyncSocket& ListenSocket() { return *listen_; }
+    TAsyncSocket& DataSocket() { return *data_; }
+
+private:
+    enum class Mode { String, File, Store };
+
+    // Every outgoing event may destroy this client (a handler that deletes it): each step that
+    // can raise one returns whether to go on, false when the client is gone or the work was
+    // taken over, and its caller then returns at once without touching a member.
+    template <class Event, class... Args> bool Fire(const Event& event, Args&&... args) {
+        if (!event) return true;
+        std::weak_ptr<bool> alive = alive_;
+        Event handler = event; // the member goes with the client while the handler runs
+        handler(this, std::forward<Args>(args)...);
+        return !alive.expired();
+    }
+
+    bool SetState(TFTPState s);
+    bool Log(const std::string& line);
+    bool SendLine(const std::string& line);
+    bool SendAndEnter(const std::string& line, TFTPState next);
+    bool StartCommand(TFTPState state, const std::string& line);
+    void FailLater(TFTPState state, const std::string& message);
+    bool CommandDone(bool error);
+    bool AbortSession();
+
+    void ControlDnsDone(std::uint16_t error);
+    void ControlConnected(std::uint16_t error);
+    void ControlClosed(std::uint16_t error);
+    void ControlData(std::uint16_t error);
+    bool CheckReplyBounds(std::size_t oldSize);
+    bool ExtractReply(std::string& reply);
+    bool HandleReply(const std::string& reply);
+    bool Check(int code, int wanted, const char* text, const std::string& reply);
+
+    void StartTransfer(TFTPState pending, const std::string& name, Mode mode);
+    void OpenLocalFile();
+    bool FinishLocalFile(bool completed);
+    bool TransferReply(int code, const std::string& reply);
+    bool TransferDone(bool error);
+    bool EndTransfer(bool completed);
+    void DataSessionAvailable();
+    void DataAvailable();
+    void DataClosed();
+    void DataSent(std::uint16_t error);
+    bool StoreStep();
+    bool ParseListing();
+
+    platform::EventLoop& loop_;
+    std::shared_ptr<bool> alive_;
+    std::unique_ptr<TAsyncSocket> control_;
+    std::unique_ptr<TAsyncSocket> listen_;
+    std::unique_ptr<TAsyncSocket> data_;
+
+    std::string username_, password_, hostname_;
+    std::int32_t port_ = 21;
+    bool connected_ = false;
+    bool busy_ = false;
+    bool aborted_ = false;
+    bool aborting_ = false;
+    bool disconnecting_ = false; // our own Disconnect is closing the control connection
+    bool loginComplete_ = false;
+    std::string errorMessage_;
+    std::string currentDirectory_;
+    std::uint8_t systemType_ = 0;
+    bool unixPaths_ = false;
+    char pathSeparator_ = '/';
+    TFTPState state_ = ftpNotConnected;
+    std::int64_t byteCount_ = 0;
+    std::vector<std::string> commandLog_;
+    std::uint64_t session_ = 0;   // changes with every Connect and every loss of the connection
+    std::uint64_t operation_ = 0; // changes with every command start and completion
+
+    std::string replyBuffer_;
+    std::string listingBuffer_;
+    TListingParser listing_;
+
+    TFTPState pendingState_ = ftpReady;
+    bool transferActive_ = false;
+    bool dataClosed_ = false;
+    bool finalReply_ = false;
+    std::string transferName_;
+    std::string renameTarget_;
+    Mode mode_ = Mode::String;
+    std::string* target_ = nullptr;
+    std::string_view source_;
+    std::int64_t storePos_ = 1; // 1-based position of the next byte to send
+    std::string localFile_;     // the target as the caller named it
+    std::string targetPath_;    // the file that the download replaces (a link's target)
+    std::string tempPath_;      // where the download is written until it completes
+    bool directFile_ = false;   // the target is a device or a pipe, written into as it is
+    int fileFd_ = -1;
+};
+
+} // namespace morvane::net

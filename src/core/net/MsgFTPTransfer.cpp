@@ -1,0 +1,322 @@
+// Transfers over an active-mode data connection: LIST, RETR and STOR.
+#include "core/net/MsgFTP.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace morvane::net {
+
+namespace {
+// Bytes moved per step of a transfer: large enough that the loop is not what limits it.
+constexpr int kFileReadChunk = 256 * 1024;
+constexpr std::int64_t kStoreChunk = 1024 * 1024;
+} // namespace
+
+std::string PortCommand(std::uint32_t a, std::uint16_t p) {
+    return "PORT " + std::to_string(a >> 24) + "," + std::to_string((a >> 16) & 255) + "," +
+           std::to_string((a >> 8) & 255) + "," + std::to_string(a & 255) + "," +
+           std::to_string(p / 256) + "," + std::to_string(p % 256);
+}
+
+void TMsgFTP::ListDirectory() {
+    if (busy_) return;
+    listingBuffer_.clear();
+    listing_.Reset();
+    StartTransfer(ftpListing, "", Mode::String);
+}
+
+void TMsgFTP::RetrieveToString(const std::string& name, std::string& text) {
+    if (busy_) return;
+    text.clear();
+    target_ = &text;
+    StartTransfer(ftpRetrieving, name, Mode::String);
+}
+
+void TMsgFTP::RetrieveToFile(const std::string& name, const std::string& localFile) {
+    if (busy_) return;
+    localFile_ = localFile;
+    StartTransfer(ftpRetrieving, name, Mode::File);
+}
+
+void TMsgFTP::StoreFromBuffer(const std::string& name, std::string_view buffer) {
+    if (busy_) return;
+    source_ = buffer;
+    storePos_ = 1;
+    StartTransfer(ftpStoring, name, Mode::Store);
+}
+
+void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mode) {
+    if (name.find_first_of("\r\n") != std::string::npos) {
+        FailLater(pending, "Refused to send a command containing CR or LF: " +
+                               name.substr(0, name.find_first_of("\r\n")));
+        return;
+    }
+    if (!connected_) {
+        FailLater(pending, "Not connected");
+        return;
+    }
+    ++operation_;
+    pendingState_ = pending;
+    transferName_ = name;
+    mode_ = mode;
+    if (mode == Mode::String && pending == ftpListing) target_ = &listingBuffer_;
+    dataClosed_ = false;
+    finalReply_ = false;
+    byteCount_ = 0;
+
+    // Leftovers of an earlier transfer must not feed into this one.
+    transferActive_ = false;
+    if (listen_->State() != wsClosed) listen_->Close();
+    if (data_->State() != wsClosed) data_->Abort();
+
+    data_->OnDataAvailable = [this](TCustomAsyncSocket*, std::uint16_t) { DataAvailable(); };
+    data_->OnSessionClosed = [this](TCustomAsyncSocket*, std::uint16_t) { DataClosed(); };
+    data_->OnDataSent = [this](TCustomAsyncSocket*, std::uint16_t e) { DataSent(e); };
+    listen_->OnSessionAvailable = [this](TCustomAsyncSocket*, std::uint16_t) {
+        DataSessionAvailable();
+    };
+
+    // The listener takes the control connection's local address: that is what PORT announces,
+    // and nothing needs to reach it from elsewhere.
+    sockaddr_in local{};
+    control_->GetSockName(local);
+    listen_->SetPort("0");
+    listen_->SetAddr(::inet_ntoa(local.sin_addr));
+
+    if (mode == Mode::File) OpenLocalFile();
+    if (listen_->Listen() != 0) {
+        FinishLocalFile(false);
+        FailLater(pending, "Could not open a data port: " + listen_->LastErrorMessage());
+        return;
+    }
+    transferActive_ = true;
+    sockaddr_in bound{};
+    listen_->GetSockName(bound);
+    busy_ = true;
+    if (!SetState(ftpSendingPort)) return;
+    SendLine(PortCommand(ntohl(local.sin_addr.s_addr), ntohs(bound.sin_port)));
+}
+
+void TMsgFTP::OpenLocalFile() {
+    auto fail = [this](int err) {
+        throw std::system_error(err, std::generic_category(),
+                                "Cannot create local file " + localFile_);
+    };
+    if (localFile_.empty()) fail(ENOENT);
+    targetPath_ = localFile_;
+    // Through a symbolic link the file it names is replaced, as writing through it would.
+    struct stat link {};
+    if (::lstat(localFile_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* real = ::realpath(localFile_.c_str(), nullptr)) {
+            targetPath_ = real;
+            std::free(real);
+        }
+    }
+    struct stat old {};
+    bool exists = ::stat(targetPath_.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode)) fail(EISDIR);
+    directFile_ = exists && !S_ISREG(old.st_mode);
+    if (directFile_) {
+        // A device or a pipe (/dev/null, /dev/stdout) holds no old contents to keep: write
+        // into it as it is.
+        fileFd_ = ::open(targetPath_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fileFd_ < 0) fail(errno);
+        return;
+    }
+
+    std::size_t slash = targetPath_.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : targetPath_.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? targetPath_ : targetPath_.substr(slash + 1);
+    // Hidden, beside the target (so the rename stays on one file system), and short enough
+    // for any name the target may have.
+    std::string stem = dir + "." + base.substr(0, 180) + ".part-" + std::to_string(::getpid());
+    static unsigned serial = 0;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tempPath_ = stem + "-" + std::to_string(++serial);
+        fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) fail(errno);
+    }
+    if (fd < 0) fail(EEXIST);
+    if (exists) {
+        // The replacement keeps the old file's owner (where we may set it) and permissions.
+        [[maybe_unused]] int owned = ::fchown(fd, old.st_uid, old.st_gid);
+        ::fchmod(fd, old.st_mode & 07777);
+    }
+    fileFd_ = fd;
+}
+
+// Closes the download's file: a completed one replaces the target, anything else is removed.
+// False when a completed download could not be put in place (ErrorMessage says why).
+bool TMsgFTP::FinishLocalFile(bool completed) {
+    int fd = fileFd_;
+    if (fd < 0) return true;
+    fileFd_ = -1;
+    int err = 0;
+    if (completed && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
+    if (directFile_) {
+        if (!completed || err == 0 || err == EINVAL) return true; // devices need no fsync
+        errorMessage_ = "Could not write local file " + localFile_ + ": " + std::strerror(err);
+        return false;
+    }
+    if (completed && err == 0 && ::rename(tempPath_.c_str(), targetPath_.c_str()) != 0) err = errno;
+    if (!completed || err != 0) ::unlink(tempPath_.c_str());
+    if (!completed || err == 0) return true;
+    errorMessage_ = "Could not write local file " + localFile_ + ": " + std::strerror(err);
+    return false;
+}
+
+void TMsgFTP::DataSessionAvailable() {
+    if (!transferActive_) return;
+    int fd = listen_->Accept();
+    if (fd < 0) return;
+    // Only the server we talk to may connect; from any port, before or after its 150.
+    sockaddr_in peer{}, server{};
+    socklen_t len = sizeof peer;
+    ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len);
+    control_->GetPeerName(server);
+    if (peer.sin_addr.s_addr != server.sin_addr.s_addr) {
+        ::close(fd);
+        Log(std::string("Refused data connection from ") + ::inet_ntoa(peer.sin_addr));
+        return;
+    }
+    data_->SetLingerOnOff(wsLingerOff);
+    data_->Dup(fd);
+    listen_->Close();
+}
+
+void TMsgFTP::DataAvailable() {
+    if (!transferActive_) {
+        data_->ReceiveStr(); // nobody wants these bytes
+        return;
+    }
+    std::int64_t n = 0;
+    if (mode_ == Mode::File) {
+        static thread_local std::vector<char> chunk(kFileReadChunk);
+        char* buf = chunk.data();
+        n = data_->Receive(buf, kFileReadChunk);
+        if (n <= 0) return;
+        for (std::int64_t off = 0; off < n;) {
+            ssize_t w = ::write(fileFd_, buf + off, std::size_t(n - off));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) {
+                errorMessage_ =
+                    "Could not write local file " + localFile_ + ": " + std::strerror(errno);
+                if (Log(errorMessage_)) AbortSession();
+                return;
+            }
+            off += w;
+        }
+    } else if (mode_ == Mode::String && target_) {
+        int waiting = data_->RcvdCount();
+        if (waiting <= 0) waiting = 4096; // let the receive report the end of the stream
+        std::size_t old = target_->size();
+        target_->resize(old + std::size_t(waiting));
+        int got = data_->Receive(target_->data() + old, waiting);
+        target_->resize(old + std::size_t(got > 0 ? got : 0));
+        n = got > 0 ? got : 0;
+    } else {
+        data_->ReceiveStr(); // a server that sends while we store
+        return;
+    }
+    byteCount_ += n;
+    std::uint64_t op = operation_;
+    if (!Fire(OnTransferProgress, byteCount_)) return;
+    if (op == operation_ && state_ == ftpListing) ParseListing();
+}
+
+// Reports the complete lines received so far; false when a receiver ended the listing (or
+// this client) from inside a report.
+bool TMsgFTP::ParseListing() {
+    if (state_ != ftpListing) return true;
+    std::uint64_t op = operation_;
+    return listing_.Parse(listingBuffer_, systemType_, [this, op](const TDirectoryEntry& e) {
+        return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
+                    e.Attributes) &&
+               op == operation_;
+    });
+}
+
+void TMsgFTP::DataClosed() {
+    if (!transferActive_) return;
+    dataClosed_ = true;
+    data_->Close(); // already reported closed: raises nothing
+    commandLog_.push_back("<- Transfer session closed");
+    if (!Fire(OnDebug, false, std::string("Transfer session closed"))) return;
+    if (finalReply_ && state_ >= ftpListing && state_ <= ftpStoring) TransferDone(false);
+}
+
+void TMsgFTP::DataSent(std::uint16_t error) {
+    if (!transferActive_ || error != 0) return;
+    if (state_ == ftpStoring) StoreStep();
+}
+
+bool TMsgFTP::StoreStep() {
+    if (mode_ != Mode::Store || data_->State() != wsConnected) return true;
+    auto length = std::int64_t(source_.size());
+    std::weak_ptr<bool> alive = alive_;
+    std::uint64_t op = operation_;
+    if (storePos_ > length) {
+        std::string msg = "Transfer complete, sent " + std::to_string(storePos_ - 1) + " of " +
+                          std::to_string(length);
+        commandLog_.push_back("<- " + msg);
+        if (!Fire(OnDebug, false, msg)) return false;
+        data_->Close(); // may complete the command at once
+        return !alive.expired() && op == operation_;
+    }
+    std::int64_t chunk = std::min(kStoreChunk, length - (storePos_ - 1));
+    data_->Send(source_.data() + (storePos_ - 1), int(chunk));
+    // A failed send closes the data connection, which may end the command (or this client).
+    if (alive.expired() || op != operation_) return false;
+    storePos_ += chunk;
+    byteCount_ = storePos_ - 1;
+    return Fire(OnTransferProgress, storePos_);
+}
+
+bool TMsgFTP::TransferReply(int code, const std::string& reply) {
+    if (code == 125 || code == 150) return true;
+    if (code == 226 || code == 250) {
+        finalReply_ = true;
+        return dataClosed_ ? TransferDone(false) : true;
+    }
+    errorMessage_ = (state_ == ftpListing ? "Host replied (150, 226): " : "Host replied: ") + reply;
+    return CommandDone(true);
+}
+
+bool TMsgFTP::TransferDone(bool error) {
+    if (state_ == ftpListing && !error) {
+        std::uint64_t op = operation_;
+        if (!ParseListing()) return false;
+        bool goOn = listing_.Finish([this, op](const TDirectoryEntry& e) {
+            return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
+                        e.Attributes) &&
+                   op == operation_;
+        });
+        if (!goOn) return false;
+    }
+    return CommandDone(error);
+}
+
+// Called by CommandDone and Abort: whatever ends a transfer closes its file and its
+// connections. Raises no event. False when a completed download could not be put in place.
+bool TMsgFTP::EndTransfer(bool completed) {
+    transferActive_ = false;
+    listing_.Reset(); // a listing ended from inside its own report stops reporting
+    listingBuffer_.clear();
+    bool ok = FinishLocalFile(completed);
+    if (listen_->State() != wsClosed) listen_->Close();
+    if (data_->State() != wsClosed) data_->Close();
+    target_ = nullptr;
+    source_ = {};
+    return ok;
+}
+
+} // namespace morvane::net

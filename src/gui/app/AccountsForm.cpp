@@ -1,0 +1,483 @@
+#include "gui/app/AccountsForm.h"
+
+#include "gui/app/MainForm.h"
+#include "gui/platform/QtUiServices.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <functional>
+
+namespace morvane::app {
+
+using platform::fromBytes;
+using platform::toBytes;
+
+// The list of account names, renamed in place; it tells whether a rename is under way and can
+// end one as if the user had pressed Enter.
+class AccountList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+    std::function<void()> onDelete;
+
+    bool editing() const { return state() == QAbstractItemView::EditingState; }
+    void finishEditing() {
+        if (!editing()) return;
+        if (QWidget* editor = indexWidget(currentIndex())) {
+            commitData(editor);
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        }
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Delete && !editing() && onDelete) {
+            onDelete();
+            return;
+        }
+        QListWidget::keyPressEvent(event);
+    }
+};
+
+namespace {
+
+QPushButton* button(const QString& caption, const char* name, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLineEdit* lineEdit(const char* name, QWidget* parent) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    return e;
+}
+
+QCheckBox* checkBox(const QString& caption, const char* name, QWidget* parent) {
+    auto* c = new QCheckBox(caption, parent);
+    c->setObjectName(name);
+    return c;
+}
+
+std::string quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
+
+} // namespace
+
+TAccountsForm::TAccountsForm(TMainForm& form, QWidget* parent)
+    : QDialog(parent ? parent : &form), form_(form) {
+    setObjectName("AccountsForm");
+    setWindowTitle("Accounts");
+
+    list_ = new AccountList(this);
+    list_->setObjectName("AccountList");
+    list_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    list_->onDelete = [this] { deleteSelected(); };
+    list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* renameAction = new QAction("Rena&me", list_);
+    renameAction->setObjectName("RenameAction");
+    auto* deleteAction = new QAction("&Delete", list_);
+    deleteAction->setObjectName("DeleteAction");
+    list_->addAction(renameAction);
+    list_->addAction(deleteAction);
+    connect(renameAction, &QAction::triggered, this, &TAccountsForm::renameSelected);
+    connect(deleteAction, &QAction::triggered, this, &TAccountsForm::deleteSelected);
+    connect(list_, &QListWidget::currentRowChanged, this, [this] {
+        fill();
+        updateMoveButtons();
+    });
+    connect(list_, &QListWidget::itemChanged, this, &TAccountsForm::itemRenamed);
+
+    newButton_ = button("&New", "NewButton", this);
+    deleteButton_ = button("&Delete", "DeleteButton", this);
+    topButton_ = button("Top", "MoveTopButton", this);
+    upButton_ = button("Up", "MoveUpButton", this);
+    downButton_ = button("Down", "MoveDownButton", this);
+    bottomButton_ = button("Bottom", "MoveBottomButton", this);
+    topButton_->setToolTip("Moves the account to the top");
+    upButton_->setToolTip("Moves the account up one step");
+    downButton_->setToolTip("Moves the account down one step");
+    bottomButton_->setToolTip("Moves the account to the bottom of the list");
+    connect(newButton_, &QPushButton::clicked, this, &TAccountsForm::newAccount);
+    connect(deleteButton_, &QPushButton::clicked, this, &TAccountsForm::deleteSelected);
+    connect(topButton_, &QPushButton::clicked, this, [this] { move(0); });
+    connect(upButton_, &QPushButton::clicked, this, [this] { move(currentRow() - 1); });
+    connect(downButton_, &QPushButton::clicked, this, [this] { move(currentRow() + 1); });
+    connect(bottomButton_, &QPushButton::clicked, this,
+            [this] { move(int(accounts_.size()) - 1); });
+
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName("Pages");
+    buildPages();
+    emptyLabel_ = new QLabel("Please create an account by hitting the New button", this);
+    emptyLabel_->setObjectName("NoAccountsLabel");
+    emptyLabel_->setWordWrap(true);
+
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->setObjectName("Buttons");
+    QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
+    ok->setObjectName("OKButton");
+    QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+    cancel->setObjectName("CancelButton");
+    connect(buttons, &QDialogButtonBox::accepted, this, &TAccountsForm::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(list_);
+    auto* listButtons = new QGridLayout;
+    listButtons->addWidget(newButton_, 0, 0);
+    listButtons->addWidget(deleteButton_, 0, 1);
+    listButtons->addWidget(topButton_, 1, 0);
+    listButtons->addWidget(upButton_, 1, 1);
+    listButtons->addWidget(downButton_, 2, 0);
+    listButtons->addWidget(bottomButton_, 2, 1);
+    side->addLayout(listButtons);
+    auto* right = new QVBoxLayout;
+    right->addWidget(pages_);
+    right->addWidget(emptyLabel_);
+    auto* body = new QHBoxLayout;
+    body->addLayout(side, 1);
+    body->addLayout(right, 2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(body);
+    layout->addWidget(buttons);
+
+    // The stored accounts in the store's order.
+    platform::Registry& registry = *form_.context().registry;
+    for (const std::string& name : net::AccountNames(registry)) {
+        net::TAccount account;
+        if (!net::LoadAccount(registry, name, account)) continue;
+        accounts_.push_back(account);
+        auto* item = new QListWidgetItem(fromBytes(name));
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
+        list_->addItem(item);
+    }
+    pages_->setCurrentIndex(0);
+    if (!accounts_.empty()) list_->setCurrentRow(0);
+    fill();
+    updateEmptyState();
+    updateMoveButtons();
+}
+
+TAccountsForm::~TAccountsForm() = default;
+
+void TAccountsForm::buildPages() {
+    // Basic
+    auto* basic = new QWidget;
+    basic->setObjectName("BasicPage");
+    host_ = lineEdit("HostEdit", basic);
+    user_ = lineEdit("UserEdit", basic);
+    password_ = lineEdit("PasswordEdit", basic);
+    password_->setEchoMode(QLineEdit::Password);
+    directory_ = lineEdit("DirectoryEdit", basic);
+    directoryButton_ = button("...", "DirectoryButton", basic);
+    directoryButton_->setToolTip("Choose the directory on the server");
+    directoryButton_->setEnabled(bool(form_.remote().chooseDirectory));
+    auto* dirRow = new QHBoxLayout;
+    dirRow->addWidget(directory_);
+    dirRow->addWidget(directoryButton_);
+    auto* basicLayout = new QFormLayout(basic);
+    basicLayout->addRow("&Hostname:", host_);
+    basicLayout->addRow("&Username:", user_);
+    basicLayout->addRow("&Password:", password_);
+    basicLayout->addRow("&Directory:", dirRow);
+    pages_->addTab(basic, "Basic");
+
+    // Advanced
+    auto* advanced = new QWidget;
+    advanced->setObjectName("AdvancedPage");
+    usePort_ = checkBox("Use different port:", "UsePortCheck", advanced);
+    port_ = lineEdit("PortEdit", advanced);
+    port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), port_));
+    firewall_ = checkBox("Use &firewall", "UseFirewallCheck", advanced);
+    auto* firewallProperties = button("&Firewall properties", "FirewallPropertiesButton", advanced);
+    firewallProperties->setEnabled(false); // the application options do not exist yet
+    prompt_ = checkBox("&Prompt for password", "PromptPasswordCheck", advanced);
+    closeConnection_ =
+        checkBox("Close connection after open and save", "CloseConnectionCheck", advanced);
+    auto* advancedLayout = new QGridLayout(advanced);
+    advancedLayout->addWidget(usePort_, 0, 0);
+    advancedLayout->addWidget(port_, 0, 1);
+    advancedLayout->addWidget(firewall_, 1, 0);
+    advancedLayout->addWidget(firewallProperties, 1, 1);
+    advancedLayout->addWidget(prompt_, 2, 0, 1, 2);
+    advancedLayout->addWidget(closeConnection_, 3, 0, 1, 2);
+    advancedLayout->setRowStretch(4, 1);
+    pages_->addTab(advanced, "Advanced");
+
+    // Mirroring
+    auto* mirror = new QWidget;
+    mirror->setObjectName("MirroringPage");
+    mirroring_ = checkBox("Enable &mirroring", "EnableMirroringCheck", mirror);
+    mirrorFolder_ = lineEdit("MirrorFolderEdit", mirror);
+    auto* mirrorBrowse = button("...", "MirrorFolderButton", mirror);
+    auto* mirrorNow = button("Mirror now", "MirrorNowButton", mirror);
+    mirrorNow->setEnabled(false); // mirroring has no window yet
+    auto* mirrorLabel = new QLabel("Mirror &folder:", mirror);
+    mirrorLabel->setBuddy(mirrorFolder_);
+    auto* mirrorLayout = new QGridLayout(mirror);
+    mirrorLayout->addWidget(mirroring_, 0, 0, 1, 3);
+    mirrorLayout->addWidget(mirrorLabel, 1, 0);
+    mirrorLayout->addWidget(mirrorFolder_, 1, 1);
+    mirrorLayout->addWidget(mirrorBrowse, 1, 2);
+    mirrorLayout->addWidget(mirrorNow, 2, 0);
+    mirrorLayout->setRowStretch(3, 1);
+    pages_->addTab(mirror, "Mirroring");
+
+    // UNIX
+    auto* unixPage = new QWidget;
+    unixPage->setObjectName("UnixPage");
+    useUMask_ = checkBox("Set U&MASK to", "UseUMaskCheck", unixPage);
+    umask_ = lineEdit("UMaskEdit", unixPage);
+    umask_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-7]{0,4}"), umask_));
+    umaskSample_ = new QLabel(unixPage);
+    umaskSample_->setObjectName("UMaskSampleLabel");
+    auto* unixLayout = new QGridLayout(unixPage);
+    unixLayout->addWidget(new QLabel("[ Use this page only for UNIX systems ]", unixPage), 0, 0, 1,
+                          2);
+    unixLayout->addWidget(useUMask_, 1, 0);
+    unixLayout->addWidget(umask_, 1, 1);
+    unixLayout->addWidget(new QLabel("New files will have attributes like:", unixPage), 2, 0);
+    unixLayout->addWidget(umaskSample_, 2, 1);
+    unixLayout->setRowStretch(3, 1);
+    pages_->addTab(unixPage, "&UNIX");
+
+    // Every edit goes to the selected record at once.
+    connect(host_, &QLineEdit::textChanged, this,
+            [this](const QString& t) { writeThrough([&](auto& a) { a.Hostname = toBytes(t); }); });
+    connect(user_, &QLineEdit::textChanged, this,
+            [this](const QString& t) { writeThrough([&](auto& a) { a.Username = toBytes(t); }); });
+    connect(password_, &QLineEdit::textChanged, this,
+            [this](const QString& t) { writeThrough([&](auto& a) { a.Password = toBytes(t); }); });
+    connect(directory_, &QLineEdit::textChanged, this,
+            [this](const QString& t) { writeThrough([&](auto& a) { a.Directory = toBytes(t); }); });
+    connect(directoryButton_, &QPushButton::clicked, this, [this] {
+        net::TAccount* a = current();
+        if (!a || !form_.remote().chooseDirectory) return;
+        if (auto chosen = form_.remote().chooseDirectory(*a))
+            directory_->setText(fromBytes(*chosen));
+    });
+    connect(usePort_, &QCheckBox::toggled, this, [this](bool on) {
+        port_->setEnabled(on);
+        if (filling_) return;
+        if (!on)
+            port_->clear(); // an empty port edit means 21
+        else
+            port_->setFocus();
+    });
+    connect(port_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        writeThrough([&](auto& a) {
+            bool ok = false;
+            int v = t.toInt(&ok);
+            if (t.isEmpty())
+                a.Port = 21;
+            else if (ok)
+                a.Port = v; // checked to lie in 1..65535 on OK
+        });
+    });
+    connect(firewall_, &QCheckBox::toggled, this,
+            [this](bool on) { writeThrough([&](auto& a) { a.UseFirewall = on; }); });
+    connect(prompt_, &QCheckBox::toggled, this,
+            [this](bool on) { writeThrough([&](auto& a) { a.PromptForPassword = on; }); });
+    connect(closeConnection_, &QCheckBox::toggled, this,
+            [this](bool on) { writeThrough([&](auto& a) { a.CloseConnection = on; }); });
+    connect(mirroring_, &QCheckBox::toggled, this,
+            [this](bool on) { writeThrough([&](auto& a) { a.EnableMirroring = on; }); });
+    connect(mirrorFolder_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        writeThrough([&](auto& a) { a.MirrorDirectory = toBytes(t); });
+    });
+    connect(mirrorBrowse, &QPushButton::clicked, this, [this] {
+        if (auto chosen = form_.context().dialogs->chooseDirectory("Directory to mirror to",
+                                                                   toBytes(mirrorFolder_->text())))
+            mirrorFolder_->setText(fromBytes(*chosen));
+    });
+    connect(useUMask_, &QCheckBox::toggled, this, [this](bool on) {
+        umask_->setEnabled(on);
+        writeThrough([&](auto& a) { a.UseUMask = on; });
+    });
+    connect(umask_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        umaskSample_->setText(fromBytes(net::UMaskSample(toBytes(t))));
+        writeThrough([&](auto& a) { a.UMask = net::UMaskFromText(toBytes(t)).value_or(0); });
+    });
+}
+
+net::TAccount* TAccountsForm::current() {
+    int row = currentRow();
+    return row >= 0 && row < int(accounts_.size()) ? &accounts_[std::size_t(row)] : nullptr;
+}
+
+template <class F> void TAccountsForm::writeThrough(F change) {
+    if (filling_) return;
+    if (net::TAccount* a = current()) change(*a);
+}
+
+int TAccountsForm::currentRow() const {
+    return list_->currentRow();
+}
+
+void TAccountsForm::selectRow(int row) {
+    list_->setCurrentRow(row);
+}
+
+bool TAccountsForm::renaming() const {
+    return list_->editing();
+}
+
+void TAccountsForm::fill() {
+    filling_ = true;
+    net::TAccount blank;
+    const net::TAccount* a = current();
+    if (!a) a = &blank;
+    host_->setText(fromBytes(a->Hostname));
+    user_->setText(fromBytes(a->Username));
+    password_->setText(fromBytes(a->Password));
+    directory_->setText(fromBytes(a->Directory));
+    bool otherPort = a->Port != 21;
+    usePort_->setChecked(otherPort);
+    port_->setEnabled(otherPort);
+    port_->setText(otherPort ? QString::number(a->Port) : QString());
+    firewall_->setChecked(a->UseFirewall);
+    prompt_->setChecked(a->PromptForPassword);
+    closeConnection_->setChecked(a->CloseConnection);
+    mirroring_->setChecked(a->EnableMirroring);
+    mirrorFolder_->setText(fromBytes(a->MirrorDirectory));
+    useUMask_->setChecked(a->UseUMask);
+    umask_->setEnabled(a->UseUMask);
+    umask_->setText(fromBytes(net::UMaskText(a->UMask)));
+    umaskSample_->setText(fromBytes(net::UMaskSample(net::UMaskText(a->UMask))));
+    filling_ = false;
+}
+
+void TAccountsForm::updateEmptyState() {
+    bool none = accounts_.empty();
+    pages_->setVisible(!none);
+    emptyLabel_->setVisible(none);
+    newButton_->setStyleSheet(none ? "color: red" : "");
+    deleteButton_->setEnabled(!none);
+}
+
+void TAccountsForm::updateMoveButtons() {
+    int row = currentRow();
+    int last = int(accounts_.size()) - 1;
+    topButton_->setEnabled(row > 0);
+    upButton_->setEnabled(row > 0);
+    downButton_->setEnabled(row >= 0 && row < last);
+    bottomButton_->setEnabled(row >= 0 && row < last);
+}
+
+void TAccountsForm::newAccount() {
+    accounts_.push_back(net::TAccount());
+    auto* item = new QListWidgetItem(fromBytes(accounts_.back().Name));
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    list_->addItem(item);
+    updateEmptyState();
+    list_->setCurrentRow(int(accounts_.size()) - 1);
+    pages_->setCurrentIndex(0);
+    renameSelected();
+}
+
+void TAccountsForm::renameSelected() {
+    if (QListWidgetItem* item = list_->currentItem()) {
+        list_->setFocus();
+        list_->editItem(item);
+    }
+}
+
+void TAccountsForm::itemRenamed(QListWidgetItem* item) {
+    int row = list_->row(item);
+    if (row < 0 || row >= int(accounts_.size())) return;
+    std::string typed = toBytes(item->text());
+    std::string name = net::RemoveBlanks(typed);
+    accounts_[std::size_t(row)].Name = name;
+    if (name != typed) {
+        QSignalBlocker block(list_);
+        item->setText(fromBytes(name));
+    }
+}
+
+void TAccountsForm::deleteSelected() {
+    net::TAccount* a = current();
+    if (!a) return;
+    if (form_.context().dialogs->message(platform::MsgKind::Warning,
+                                         "Delete account " + a->Name + "?",
+                                         platform::mbYesNo) != platform::MsgResult::Yes)
+        return;
+    int row = currentRow();
+    accounts_.erase(accounts_.begin() + row);
+    {
+        QSignalBlocker block(list_);
+        delete list_->takeItem(row);
+    }
+    if (!accounts_.empty()) list_->setCurrentRow(std::min(row, int(accounts_.size()) - 1));
+    fill();
+    updateEmptyState();
+    updateMoveButtons();
+}
+
+void TAccountsForm::move(int to) {
+    int from = currentRow();
+    int count = int(accounts_.size());
+    if (from < 0 || to < 0 || to >= count || to == from) return;
+    list_->finishEditing();
+    net::TAccount moved = accounts_[std::size_t(from)];
+    accounts_.erase(accounts_.begin() + from);
+    accounts_.insert(accounts_.begin() + to, moved);
+    {
+        QSignalBlocker block(list_);
+        QListWidgetItem* item = list_->takeItem(from);
+        list_->insertItem(to, item);
+    }
+    list_->setCurrentRow(to);
+    fill();
+    updateMoveButtons();
+}
+
+void TAccountsForm::accept() {
+    if (renaming()) {
+        list_->finishEditing(); // the first OK only ends the rename
+        return;
+    }
+    platform::Dialogs& dialogs = *form_.context().dialogs;
+    for (std::size_t i = 0; i < accounts_.size(); ++i) {
+        const net::TAccount& a = accounts_[i];
+        std::vector<std::string> others;
+        // A repeated name is reported on the later account, naming the one listed first.
+        for (std::size_t j = 0; j < i; ++j)
+            others.push_back(accounts_[j].Name);
+        std::string problem = net::AccountNameProblem(a.Name, others);
+        if (problem.empty() && (a.Port < 1 || a.Port > 65535))
+            problem =
+                "The port of the account " + quoted(a.Name) + " must be a number from 1 to 65535.";
+        if (problem.empty() && a.UseUMask && !net::UMaskFromText(net::UMaskText(a.UMask)))
+            problem = "The umask of the account " + quoted(a.Name) +
+                      " must be written with the octal digits 0 to 7.";
+        if (!problem.empty()) {
+            list_->setCurrentRow(int(i));
+            dialogs.message(platform::MsgKind::Error, problem);
+            return;
+        }
+    }
+    std::string error;
+    if (!net::SaveAccountList(*form_.context().registry, accounts_, &error)) {
+        dialogs.message(platform::MsgKind::Error, error);
+        return;
+    }
+    form_.reloadDefaultAccount();
+    QDialog::accept();
+}
+
+} // namespace morvane::app

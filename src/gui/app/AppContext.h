@@ -1,0 +1,27 @@
+#pragma once
+// The services the main window works with, passed in so that tests can give it doubles.
+
+#include "core/platform/EventLoop.h"
+#include "core/platform/Registry.h"
+#include "core/platform/UiServices.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace morvane::app {
+
+struct AppContext {
+    platform::Registry* registry = nullptr;
+    platform::Dialogs* dialogs = nullptr;
+    platform::Clipboard* clipboard = nullptr;
+    platform::Shell* shell = nullptr;
+    platform::EventLoop* loop = nullptr;
+    std::filesystem::path programFolder;
+    std::filesystem::path resources;
+    std::vector<std::string> arguments; // command-line arguments after the program path
+    // "--browse ACCOUNT": the Open command runs with this account after the first activation.
+    std::string browseAccount;
+};
+
+} // namespace morvane::app

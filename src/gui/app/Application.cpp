@@ -1,0 +1,237 @@
+#include "gui/app/Application.h"
+
+#include "core/app/ExportCommand.h"
+
+#include "core/app/AppRegistry.h"
+#include "core/app/ProgramFolder.h"
+#include "gui/app/MainForm.h"
+#include "gui/app/Trace.h"
+#include "core/net/Account.h"
+#include "core/platform/Paths.h"
+#include "core/platform/SingleInstance.h"
+#include "gui/platform/QtEventLoop.h"
+#include "gui/platform/QtUiServices.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+namespace morvane::app {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+int importSettings(platform::Registry& registry, const char* file) {
+    auto r = registry.importFile(file, {"HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane",
+                                        "HKEY_LOCAL_MACHINE\\Software\\Orvandel\\Morvane"});
+    for (auto& p : registry.takeProblems())
+        std::cerr << "morvane: " << p << "\n";
+    if (!r.ok) {
+        std::cerr << "morvane: " << r.error << "\n";
+        return 1;
+    }
+    std::cout << "Imported " << r.values << " values in " << r.keys << " keys into "
+              << registry.dir().string() << ".";
+    if (r.skippedKeys) std::cout << " Skipped " << r.skippedKeys << " keys of other programs.";
+    std::cout << "\n";
+    return 0;
+}
+
+// Adds or updates the account "Demo" (used by the run script's demo server).
+int setDemoAccount(platform::Registry& registry, char** args) {
+    auto port = net::PortFromText(args[1]);
+    if (!port) {
+        std::cerr << "morvane: '" << args[1] << "' is not a port number (1 to 65535).\n";
+        return 2;
+    }
+    net::TAccount account;
+    net::LoadAccount(registry, "Demo", account); // keeps options the user set, if any
+    account.Name = "Demo";
+    account.Hostname = args[0];
+    account.Port = *port;
+    account.Username = args[2];
+    account.Password = args[3];
+    account.PromptForPassword = false;
+    account.UseFirewall = false;
+    account.Directory = args[4];
+    std::string error;
+    if (!net::SaveAccount(registry, "Demo", account, &error)) {
+        std::cerr << "morvane: " << error << " " << registry.lastError() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+void usage() {
+    std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
+                 "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
+                 "       morvane --set-demo-account HOST PORT USER PASSWORD DIRECTORY\n"
+                 "       morvane /InstWeblinks\n"
+                 "       morvane --import-settings EXPORT.reg\n"
+                 "       morvane --export html|rtf FILE -o OUT [--highlighter NAME]\n"
+                 "Settings: "
+              << platform::Registry::defaultDir().string() << "\n";
+}
+
+// Shows a message before any window exists, on a display if there is one.
+void earlyError(int& argc, char** argv, const std::string& text) {
+    std::cerr << "morvane: " << text << "\n";
+    // Nobody would see a box on an offscreen or missing display, and it would wait forever.
+    if ((qEnvironmentVariableIsEmpty("DISPLAY") &&
+         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) ||
+        qEnvironmentVariable("QT_QPA_PLATFORM") == "offscreen")
+        return;
+    QApplication app(argc, argv);
+    QMessageBox::critical(nullptr, "Morvane", QString::fromStdString(text));
+}
+
+} // namespace
+
+int runMorvane(int argc, char** argv) {
+    trace("start");
+    if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        usage();
+        return 0;
+    }
+    platform::Registry registry(platform::Registry::defaultDir());
+    if (argc >= 2 && !std::strcmp(argv[1], "--import-settings")) {
+        if (argc != 3) {
+            usage();
+            return 2;
+        }
+        return importSettings(registry, argv[2]);
+    }
+    // Runs without a display, so that a script can export a whole folder.
+    if (argc >= 2 && !std::strcmp(argv[1], "--export")) {
+        ExportRequest request;
+        std::string error;
+        if (!parseExportArguments(std::vector<std::string>(argv + 2, argv + argc), request,
+                                  error)) {
+            std::cerr << "morvane: " << error << "\n";
+            usage();
+            return 2;
+        }
+        return runExport(request, registry, resourcesFolder(), defaultProgramFolder(), std::cerr);
+    }
+    if (argc >= 2 && !std::strcmp(argv[1], "--set-demo-account")) {
+        if (argc != 7) {
+            usage();
+            return 2;
+        }
+        return setDemoAccount(registry, argv + 2);
+    }
+
+    // Relative paths mean this process's working folder; made absolute now, they keep that
+    // meaning when handed to a running instance or saved later.
+    std::vector<std::string> arguments(argv, argv + argc);
+    std::string browseAccount;
+    if (arguments.size() >= 2 && arguments[1] == "--browse") {
+        if (arguments.size() < 3) {
+            usage();
+            return 2;
+        }
+        browseAccount = arguments[2];
+        arguments.erase(arguments.begin() + 1, arguments.begin() + 3);
+    }
+    for (std::size_t i = 1; i < arguments.size(); ++i)
+        if (!platform::isRemoteReference(arguments[i]))
+            arguments[i] = platform::absolutePath(arguments[i]);
+    std::optional<platform::SingleInstance> instance;
+    std::string instanceProblem;
+    // A start that browses an account runs as its own instance: whoever started it (the demo)
+    // waits for this window, not for a hand-over that returns at once.
+    if (browseAccount.empty() && singleInstanceEnabled(registry)) {
+        instance.emplace(platform::defaultRuntimeDir());
+        switch (instance->claim()) {
+        case platform::SingleInstance::Role::First:
+            break;
+        case platform::SingleInstance::Role::Second: {
+            auto block = platform::encodeHandOver(arguments);
+            if (!block.error.empty()) {
+                earlyError(argc, argv, block.error);
+                return 1;
+            }
+            if (!instance->handOver(block.bytes, 15s)) {
+                earlyError(argc, argv, instance->error());
+                return 1;
+            }
+            trace("handed-over");
+            return 0;
+        }
+        case platform::SingleInstance::Role::Failed:
+            // Without the lock the program still runs, only as one more instance; the user is
+            // told once a window can show it.
+            instanceProblem = instance->error();
+            std::cerr << "morvane: " << instanceProblem << "\n";
+            trace("single-instance-failed");
+            instance.reset();
+            break;
+        }
+    }
+
+    fs::path programFolder = defaultProgramFolder();
+    fs::path resources = resourcesFolder();
+    if (argc >= 2 && !std::strcmp(argv[1], "/InstWeblinks")) {
+        if (!installDefaultWeblinks(registry, programFolder)) {
+            std::cerr << "morvane: " << registry.lastError() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Morvane");
+    QApplication::setApplicationDisplayName("Morvane");
+    platform::QtDialogs dialogs;
+    platform::QtClipboard clipboard;
+    platform::QtShell shell;
+    auto loop = platform::makeQtEventLoop();
+
+    if (std::string e = seedProgramFolder(programFolder, resources); !e.empty())
+        dialogs.message(platform::MsgKind::Warning, e, platform::mbOK);
+    if (!instanceProblem.empty())
+        dialogs.message(platform::MsgKind::Warning, instanceProblem, platform::mbOK);
+    FirstRunResult firstRun = performFirstRun(registry);
+    for (auto& problem : registry.takeProblems()) {
+        trace("settings-problem");
+        std::cerr << "morvane: " << problem << "\n";
+        dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
+    }
+    registry.onProblem = [&dialogs](const std::string& problem) {
+        dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
+    };
+    if (firstRun == FirstRunResult::CouldNotWrite) {
+        dialogs.message(platform::MsgKind::Plain, kCouldNotWriteRegistry, platform::mbOK);
+        return 1;
+    }
+
+    AppContext context;
+    context.registry = &registry;
+    context.dialogs = &dialogs;
+    context.clipboard = &clipboard;
+    context.shell = &shell;
+    context.loop = loop.get();
+    context.programFolder = programFolder;
+    context.resources = resources;
+    context.arguments.assign(arguments.begin() + 1, arguments.end());
+    context.browseAccount = browseAccount;
+
+    TMainForm form(context);
+    dialogs.setParent(&form);
+    if (instance && !instance->listen(*loop, [&form](std::vector<std::string> handed) {
+            form.handOverReceived(handed);
+        }))
+        std::cerr << "morvane: " << instance->error() << "\n";
+    form.show();
+    int code = app.exec();
+    instance.reset(); // stops listening while the loop it watches on still exists
+    registry.onProblem = nullptr;
+    return code;
+}
+
+} // namespace morvane::app

@@ -1,0 +1,148 @@
+#pragma once
+// TMorvaneEditor: one open file, shown as a tab of the main window with its editor control.
+// Local files open and save here; remote ones add an FTP session of their own.
+
+#include "core/app/RemoteSession.h"
+#include "gui/app/DocumentPage.h"
+#include "core/editor/TextEncoding.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <chrono>
+
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace morvane::editor {
+class TCodeMemo;
+}
+
+namespace morvane::app {
+
+class TMainForm;
+
+class TMorvaneEditor : public DocumentPage, private TRemoteSessionHost {
+    Q_OBJECT
+public:
+    enum Kind { kLocal = 0, kRemote = 1 };
+    enum Operation { opSave = 1, opGet = 2, opClose = 3 };
+
+    // Creates the tab (it becomes the active one) and the editor control.
+    explicit TMorvaneEditor(TMainForm& form);
+    ~TMorvaneEditor() override;
+
+    editor::TCodeMemo& Editor() const { return *editor_; }
+    const std::string& FileName() const { return fileName_; }
+    // A local folder with its trailing "/", or the remote directory.
+    const std::string& Directory() const { return directory_; }
+    Kind DocumentKind() const { return kind_; }
+    bool IsNew() const { return new_; }
+    bool Busy() const { return busy_ || (session_ && session_->Busy()); }
+    bool Transferring() const { return session_ && session_->Transferring(); }
+    const std::string& AccountName() const { return accountName_; }
+    // The remote side; null until the document first goes remote.
+    TRemoteSession* Session() const { return session_.get(); }
+    const std::string& StatusText() const { return statusText_; }
+    bool UseRegularExpressions() const { return useRegularExpressions_; }
+
+    // Loads a local file; on failure shows the error and closes the document without questions.
+    // Returns whether the document stays open.
+    bool OpenLocal(const std::string& path, bool isNew);
+    // Tab caption, highlighter by extension.
+    void ApplyFileName();
+    // Reads the same bytes in another encoding (nothing in the text changes).
+    void SetEncoding(editor::TTextEncoding encoding);
+    void activate() override;
+    void Save();
+    // Save As keeps the document's side: a remote document is saved through the remote browser.
+    void SaveAs();
+    // "Save As Local File" of a remote document, "Save As Remote File" of a local one.
+    void SaveAsOtherSide();
+    void SaveAsLocal();
+    void SaveAsRemote();
+    // Asks for a local file and writes the selection, or the whole text, as HTML or RTF.
+    void Export(bool rtf);
+    void Revert();
+    // Opens the remote file fileName in account.Directory (empty: the home directory).
+    void OpenRemote(const std::string& fileName, const net::TAccount& account);
+    // Aborts the running transfer (the Cancel button).
+    void CancelTransfer();
+    // How long each step of a remote transfer waits for the server (new documents).
+    static void SetReplyTimeout(std::chrono::milliseconds timeout);
+    void closeRequest(bool force) override;
+    void Enqueue(Operation op) { queue_.push_back(op); }
+    void RunQueue();
+    void ToggleRegularExpressions();
+    // Inverts the control's word wrap.
+    void ToggleWordWrap();
+    // The index of the document's highlighter in the main window's list.
+    int Highlighter() const { return highlighter_; }
+    // A highlighter chosen from the menus: used at once, and its extension offered for association.
+    void ManualAssociation(int index);
+    // Runs the double-spaced check and offers the repair.
+    void CheckDoubleSpaced();
+    // A file with a UTF-16 byte order mark is opened as its bytes: the user is told so.
+    void WarnIfUtf16();
+    // The status panels, when this is the active document.
+    void RefreshStatus();
+
+private:
+    void SetKind(Kind kind);
+    TRemoteSession& RemoteSession();
+    std::string TextForUpload() const;
+
+    // TRemoteSessionHost
+    void SessionStatus(const std::string& text) override;
+    void SessionProgress(bool storing, std::int64_t bytes, std::int64_t total) override;
+    void ShowDownloadCount();
+    void SessionBusyChanged() override;
+    void Downloaded(std::string& bytes) override;
+    bool TakesPieces() override;
+    void DownloadPiece(std::string_view bytes) override;
+    void DownloadDone() override;
+    // After the text arrived: the document becomes editable and unmodified.
+    void TextArrived();
+    void SessionFailed(const std::string& message, bool closeDocument) override;
+    bool AskRetrySave(const std::string& message) override;
+    TChangedAnswer AskChanged(const std::string& question) override;
+    bool AskCreateMirrorFolder(const std::string& question) override;
+    void Saved() override;
+    void Note(const std::string& text) override;
+    void CloseRequested() override;
+
+    // Puts the highlighter with this index in the main window's list into slot 1 and makes it
+    // active; -1 leaves the slot empty.
+    void UseHighlighter(int index);
+    bool WriteFile(const std::string& path);
+    bool IsActive() const;
+
+    TMainForm& form_;
+    editor::TCodeMemo* editor_ = nullptr;
+    bool busy_ = false;
+    std::string statusText_;
+    Kind kind_ = kLocal;
+    std::string fileName_;
+    std::string directory_;
+    std::string accountName_;
+    bool useRegularExpressions_ = false;
+    bool new_ = true;
+    bool closed_ = false;
+    int highlighter_ = -1;
+    QElapsedTimer progressShown_; // when the download count was last shown
+    QTimer progressTimer_;        // shows the latest count once a pause has passed
+    std::int64_t downloaded_ = 0;
+    std::deque<Operation> queue_;
+    std::unique_ptr<TRemoteSession> session_;
+    net::TAccount account_;
+    std::string pieceError_; // why the text arriving in pieces could not be loaded
+    // Held while the session is busy, so that a transfer is not slowed by idle work.
+    bool holdsBackground_ = false;
+    void HoldBackground(bool hold);
+};
+
+// Fills the main window's openRemoteDocument and connects the document commands of the remote
+// road (Save As Local/Remote File, Revert, the Cancel button).
+void installRemoteDocuments(TMainForm& form);
+
+} // namespace morvane::app

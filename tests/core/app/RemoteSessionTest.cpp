@@ -1,0 +1,781 @@
+// The remote document's session against a scripted server that misbehaves on purpose.
+#include "core/app/RemoteSession.h"
+
+#include "NetTestUtil.h"
+#include "ScriptedFtpServer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+namespace morvane::app {
+namespace {
+
+using testing::RunUntil;
+using testing::ScriptedFtpServer;
+
+struct RecordingHost : TRemoteSessionHost {
+    std::vector<std::string> statuses, failures, retryQuestions, changedQuestions, notes;
+    std::vector<bool> closeFlags;
+    std::string text;
+    int downloads = 0, saves = 0, closes = 0;
+    std::deque<bool> retryAnswers;
+    std::deque<TChangedAnswer> changedAnswers;
+    bool createMirror = true;
+    bool takesPieces = false;
+    std::vector<std::string> pieces;
+    int piecesDone = 0;
+
+    bool TakesPieces() override { return takesPieces; }
+    void DownloadPiece(std::string_view bytes) override { pieces.emplace_back(bytes); }
+    void DownloadDone() override { ++piecesDone; }
+    std::string joinedPieces() const {
+        std::string all;
+        for (const auto& p : pieces)
+            all += p;
+        return all;
+    }
+
+    void SessionStatus(const std::string& t) override { statuses.push_back(t); }
+    void SessionProgress(bool, std::int64_t, std::int64_t) override {}
+    void SessionBusyChanged() override {}
+    void Downloaded(std::string& bytes) override {
+        text = bytes;
+        ++downloads;
+    }
+    void SessionFailed(const std::string& message, bool close) override {
+        failures.push_back(message);
+        closeFlags.push_back(close);
+    }
+    bool AskRetrySave(const std::string& message) override {
+        retryQuestions.push_back(message);
+        if (retryAnswers.empty()) return false;
+        bool r = retryAnswers.front();
+        retryAnswers.pop_front();
+        return r;
+    }
+    TChangedAnswer AskChanged(const std::string& q) override {
+        changedQuestions.push_back(q);
+        if (changedAnswers.empty()) return TChangedAnswer::Cancel;
+        auto r = changedAnswers.front();
+        changedAnswers.pop_front();
+        return r;
+    }
+    bool AskCreateMirrorFolder(const std::string&) override { return createMirror; }
+    void Saved() override { ++saves; }
+    void Note(const std::string& t) override { notes.push_back(t); }
+    void CloseRequested() override { ++closes; }
+};
+
+// A server whose SIZE, MDTM and LIST answer from its files map, and which keeps renames.
+struct SessionFixture : ::testing::Test {
+    ScriptedFtpServer server;
+    std::unique_ptr<platform::EventLoop> loop = platform::makePollEventLoop();
+    RecordingHost host;
+    std::unique_ptr<TRemoteSession> session;
+    std::map<std::string, std::string> mdtm; // name -> time; absent: 550
+    std::mutex m;
+
+    void SetUp() override {
+        server.files["page.html"] = "line one\nline two\n";
+        mdtm["page.html"] = "20240101120000";
+        server.handlers["SIZE"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            std::string content;
+            bool have = lookup(a, content);
+            s.send(have ? "213 " + std::to_string(content.size()) + "\r\n"
+                        : "550 No such file\r\n");
+        };
+        server.handlers["MDTM"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            std::lock_guard lock(m);
+            auto it = mdtm.find(a);
+            s.send(it == mdtm.end() ? "550 No such file\r\n" : "213 " + it->second + "\r\n");
+        };
+        server.handlers["LIST"] = [this](ScriptedFtpServer::Session& s, const std::string&) {
+            std::string listing;
+            {
+                std::lock_guard lock(m);
+                for (auto& [name, content] : server.files)
+                    listing += "-rw-r--r--   1 user group " + std::to_string(content.size()) +
+                               " Jan  1 12:00 " + name + "\r\n";
+            }
+            s.send("150 Here it comes\r\n");
+            if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+            s.dataSend(listing);
+            s.dataClose();
+            s.send("226 Done\r\n");
+        };
+        server.handlers["RETR"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            std::string content;
+            if (!lookup(a, content)) return s.send("550 No such file\r\n");
+            s.send("150 Opening\r\n");
+            if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+            s.dataSend(content);
+            s.dataClose();
+            s.send("226 Done\r\n");
+        };
+        server.handlers["STOR"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            s.send("150 Send it\r\n");
+            if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+            std::string bytes = s.dataReadAll();
+            s.dataClose();
+            {
+                std::lock_guard lock(m);
+                server.files[a] = bytes;
+            }
+            s.send("226 Stored\r\n");
+        };
+        server.handlers["RNFR"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            renameFrom = a;
+            s.send("350 Go on\r\n");
+        };
+        server.handlers["RNTO"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            std::lock_guard lock(m);
+            server.files[a] = server.files[renameFrom];
+            server.files.erase(renameFrom);
+            mdtm[a] = "20240101130000";
+            s.send("250 Renamed\r\n");
+        };
+        server.handlers["DELE"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            std::lock_guard lock(m);
+            bool had = server.files.erase(a) > 0;
+            s.send(had ? "250 Deleted\r\n" : "550 No such file\r\n");
+        };
+    }
+
+    bool lookup(const std::string& name, std::string& content) {
+        std::lock_guard lock(m);
+        auto it = server.files.find(name);
+        if (it == server.files.end()) return false;
+        content = it->second;
+        return true;
+    }
+    std::string file(const std::string& name) {
+        std::string c;
+        lookup(name, c);
+        return c;
+    }
+    bool has(const std::string& name) {
+        std::string c;
+        return lookup(name, c);
+    }
+    std::vector<std::string> commandsStartingWith(const std::string& verb) {
+        std::vector<std::string> out;
+        for (auto& c : server.commands())
+            if (c.rfind(verb, 0) == 0) out.push_back(c);
+        return out;
+    }
+
+    void start() {
+        server.start();
+        session = std::make_unique<TRemoteSession>(*loop, host);
+        session->SetReplyTimeout(std::chrono::milliseconds(3000));
+        net::TAccount account;
+        account.Name = "site";
+        session->SetAccount(account);
+        auto& ftp = session->Ftp();
+        ftp.SetHostname("127.0.0.1");
+        ftp.SetPort(server.port());
+        ftp.SetUsername("user");
+        ftp.SetPassword("secret");
+        session->SetLocation("/home/user", "page.html");
+    }
+    bool idle(int millis = 8000) {
+        return RunUntil(
+            *loop, [&] { return !session->Busy(); }, millis);
+    }
+    void openFile() {
+        session->Open();
+        ASSERT_TRUE(idle());
+        ASSERT_EQ(host.downloads, 1);
+    }
+
+    // STAT NAME as a Unix server answers it: the file's listing line between two 213 lines,
+    // with the attributes modes() gives for the how-manyth STAT this is.
+    int stats = 0;
+    void serveStat(std::function<std::string(int)> modes) {
+        server.handlers["STAT"] = [this, modes](ScriptedFtpServer::Session& s,
+                                                const std::string& a) {
+            std::string content;
+            if (!lookup(a, content)) return s.send("213-Status follows:\r\n213 End of status\r\n");
+            s.send("213-Status follows:\r\n" + modes(++stats) + "    1 0        0      " +
+                   std::to_string(content.size()) + " Jan 01 12:00 " + a +
+                   "\r\n213 End of status\r\n");
+        };
+    }
+
+    std::string renameFrom;
+};
+
+TEST_F(SessionFixture, OpenDownloadsInBinaryAndSaveReplacesThroughATemporaryName) {
+    start();
+    openFile();
+    EXPECT_EQ(host.text, "line one\nline two\n");
+    EXPECT_FALSE(commandsStartingWith("TYPE I").empty());
+
+    const char raw[] = "new\r\ntext with \0 NUL\r\n\x80\xff";
+    std::string bytes(raw, sizeof raw - 1);
+    session->Save(bytes);
+    EXPECT_TRUE(session->Busy()); // at once, before any reply
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_TRUE(host.failures.empty());
+    EXPECT_EQ(file("page.html"), bytes);
+    EXPECT_FALSE(has(".page.html.morvane-tmp"));
+    EXPECT_EQ(commandsStartingWith("STOR").front(), "STOR .page.html.morvane-tmp");
+    EXPECT_EQ(commandsStartingWith("RNTO").front(), "RNTO page.html");
+    // The mode did not change, so no CHMOD is sent.
+    EXPECT_TRUE(commandsStartingWith("SITE CHMOD").empty());
+
+    // A second save compares with what the first one left (its own new time): no question.
+    session->Save("again\n");
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(file("page.html"), "again\n");
+}
+
+TEST_F(SessionFixture, RefusedTemporaryNameFallsBackToPlainStoreAndSaysSoOnce) {
+    server.handlers["STOR"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+        if (a[0] == '.') return s.send("553 Hidden names not allowed\r\n");
+        s.send("150 Send it\r\n");
+        if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+        std::string bytes = s.dataReadAll();
+        s.dataClose();
+        {
+            std::lock_guard lock(m);
+            server.files[a] = bytes;
+            mdtm[a] = "20240101130000";
+        }
+        s.send("226 Stored\r\n");
+    };
+    start();
+    openFile();
+    session->Save("one\n");
+    ASSERT_TRUE(idle());
+    session->Save("two\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "two\n");
+    EXPECT_EQ(host.saves, 2);
+    EXPECT_EQ(host.notes.size(), 1u);
+    EXPECT_TRUE(host.failures.empty() && host.retryQuestions.empty());
+}
+
+TEST_F(SessionFixture, RefusedRenameRemovesTheTemporaryFileAndStoresDirectly) {
+    server.handlers["RNFR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("550 Rename not permitted\r\n");
+    };
+    start();
+    openFile();
+    session->Save("direct\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "direct\n");
+    EXPECT_FALSE(has(".page.html.morvane-tmp"));
+    EXPECT_EQ(host.notes.size(), 1u);
+    EXPECT_EQ(host.saves, 1);
+}
+
+TEST_F(SessionFixture, ShortTemporaryFileFailsTheSaveAndLeavesTheOriginal) {
+    // The server keeps only half of what it was sent.
+    server.handlers["SIZE"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+        std::string content;
+        if (!lookup(a, content)) return s.send("550 No such file\r\n");
+        s.send("213 " + std::to_string(a[0] == '.' ? content.size() / 2 : content.size()) + "\r\n");
+    };
+    start();
+    openFile();
+    session->Save("a text of some length\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 0);
+    ASSERT_EQ(host.retryQuestions.size(), 1u);
+    EXPECT_NE(host.retryQuestions[0].find("Error saving file 'page.html':\r\n"), std::string::npos);
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+    EXPECT_FALSE(has(".page.html.morvane-tmp"));
+    EXPECT_TRUE(commandsStartingWith("RNFR").empty());
+}
+
+TEST_F(SessionFixture, ConnectionDroppedMidUploadKeepsOriginalAndRetryFinishesTheSave) {
+    int stores = 0;
+    server.handlers["STOR"] = [&](ScriptedFtpServer::Session& s, const std::string& a) {
+        s.send("150 Send it\r\n");
+        if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+        if (++stores == 1) { // read a little, then drop everything
+            s.stall(50);
+            s.dataClose();
+            s.close();
+            return;
+        }
+        std::string bytes = s.dataReadAll();
+        s.dataClose();
+        {
+            std::lock_guard lock(m);
+            server.files[a] = bytes;
+        }
+        s.send("226 Stored\r\n");
+    };
+    start();
+    openFile();
+    host.retryAnswers = {true};
+    std::string big(3 * 1024 * 1024, 'x');
+    session->Save(big);
+    ASSERT_TRUE(idle(15000));
+    ASSERT_EQ(host.retryQuestions.size(), 1u);
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_EQ(file("page.html"), big);
+    EXPECT_FALSE(has(".page.html.morvane-tmp"));
+}
+
+TEST_F(SessionFixture, DroppedConnectionFoundByNoopReconnectsAndSaves) {
+    server.handlers["NOOP"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("421 Timeout, closing\r\n");
+        s.close();
+    };
+    start();
+    openFile();
+    RunUntil(
+        *loop, [&] { return false; }, 1100); // idle long enough to be probed
+    session->Save("after reconnect\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "after reconnect\n");
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_TRUE(host.failures.empty());
+    EXPECT_EQ(commandsStartingWith("USER").size(), 2u);
+}
+
+TEST_F(SessionFixture, FailedReloginDuringSaveOffersRetryAndKeepsTheDocument) {
+    start();
+    openFile();
+    server.setReply("PASS", "530 Login incorrect\r\n");
+    session->Ftp().Disconnect();
+    RunUntil(*loop, [&] { return !session->Ftp().Connected(); });
+    session->Save("unsaved\n");
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.retryQuestions.size(), 1u);
+    EXPECT_NE(host.retryQuestions[0].find("Error connecting to host \"127.0.0.1\""),
+              std::string::npos);
+    EXPECT_TRUE(host.failures.empty()); // nothing closes the document
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+}
+
+TEST_F(SessionFixture, FirstDownloadFailureClosesButAFailedReloadDoesNot) {
+    start();
+    session->SetLocation("/home/user", "missing.txt");
+    session->Open();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.failures.size(), 1u);
+    EXPECT_EQ(host.failures[0].rfind("Error getting file missing.txt:\r\n", 0), 0u);
+    EXPECT_TRUE(host.closeFlags[0]);
+
+    session->SetLocation("/home/user", "page.html");
+    openFile();
+    {
+        std::lock_guard lock(m);
+        server.files.erase("page.html");
+    }
+    session->Open();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.failures.size(), 2u);
+    EXPECT_FALSE(host.closeFlags[1]);
+}
+
+TEST_F(SessionFixture, DirectoryThatCannotBeEnteredClosesANewDocument) {
+    server.replies["CWD"] = "550 No such directory\r\n";
+    start();
+    session->SetLocation("/elsewhere", "page.html");
+    session->Open();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.failures.size(), 1u);
+    EXPECT_EQ(host.failures[0].rfind("Error changing to directory /elsewhere:\r\n", 0), 0u);
+    EXPECT_TRUE(host.closeFlags[0]);
+    EXPECT_TRUE(commandsStartingWith("RETR").empty());
+}
+
+TEST_F(SessionFixture, ChangedOnServerAsksBeforeWritingAndFollowsTheAnswer) {
+    start();
+    openFile();
+    {
+        std::lock_guard lock(m);
+        server.files["page.html"] = "someone else's edit\n";
+        mdtm["page.html"] = "20240102000000";
+    }
+    // Cancel: nothing written.
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_EQ(host.changedQuestions[0],
+              "The file 'page.html' was changed on the server since you opened it.");
+    EXPECT_EQ(file("page.html"), "someone else's edit\n");
+    EXPECT_TRUE(commandsStartingWith("STOR").empty());
+    EXPECT_EQ(host.saves, 0);
+
+    // Reload: the server's text comes in, nothing is written.
+    host.changedAnswers = {TChangedAnswer::Reload};
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.text, "someone else's edit\n");
+    EXPECT_TRUE(commandsStartingWith("STOR").empty());
+
+    // Changed again, overwrite this time.
+    {
+        std::lock_guard lock(m);
+        mdtm["page.html"] = "20240103000000";
+    }
+    host.changedAnswers = {TChangedAnswer::Overwrite};
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 3u);
+    EXPECT_EQ(file("page.html"), "mine\n");
+}
+
+TEST_F(SessionFixture, WithoutMdtmTheListingDateDetectsAChangeAndADeletedFileIsAChangeToo) {
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    start();
+    openFile();
+    {
+        std::lock_guard lock(m);
+        server.files.erase("page.html");
+    }
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_FALSE(has("page.html"));
+}
+
+TEST_F(SessionFixture, ASilentServerTimesOutInsteadOfStayingBusy) {
+    server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.stall(1500);
+    };
+    start();
+    session->SetReplyTimeout(std::chrono::milliseconds(300));
+    session->Open();
+    ASSERT_TRUE(idle(5000));
+    ASSERT_EQ(host.failures.size(), 1u);
+    EXPECT_NE(host.failures[0].find("No reply from the server"), std::string::npos);
+}
+
+TEST_F(SessionFixture, ADownloadThatKeepsMovingOutlastsTheReplyTimeout) {
+    server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        for (int i = 0; i < 8; ++i) { // 800 ms in all, a piece every 100 ms
+            s.dataSend("0123456789");
+            s.stall(100);
+        }
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    start();
+    session->SetReplyTimeout(std::chrono::milliseconds(300));
+    session->Open();
+    ASSERT_TRUE(idle(5000));
+    EXPECT_TRUE(host.failures.empty());
+    std::string expected;
+    for (int i = 0; i < 8; ++i)
+        expected += "0123456789";
+    EXPECT_EQ(host.text, expected);
+}
+
+TEST_F(SessionFixture, CancelledDownloadReportsAndClosesTheNewDocument) {
+    server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        s.dataSend("partial");
+        s.stall(1500);
+    };
+    start();
+    session->Open();
+    ASSERT_TRUE(RunUntil(*loop, [&] { return session->Transferring(); }));
+    RunUntil(
+        *loop, [&] { return false; }, 100);
+    session->Cancel();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.failures.size(), 1u);
+    EXPECT_TRUE(host.closeFlags[0]);
+    EXPECT_EQ(host.downloads, 0);
+}
+
+TEST_F(SessionFixture, AFirstDownloadGoesToTheHostAsItArrivesAndAReloadComesWhole) {
+    server.handlers["RETR"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+        std::string content;
+        if (!lookup(a, content)) return s.send("550 No such file\r\n");
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        for (std::size_t at = 0; at < content.size(); at += 7) {
+            s.dataSend(content.substr(at, 7));
+            s.stall(20);
+        }
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    host.takesPieces = true;
+    start();
+    session->Open();
+    ASSERT_TRUE(idle());
+    EXPECT_GT(host.pieces.size(), 1u);
+    EXPECT_EQ(host.joinedPieces(), "line one\nline two\n");
+    EXPECT_EQ(host.piecesDone, 1);
+    EXPECT_EQ(host.downloads, 0);
+    EXPECT_TRUE(host.failures.empty());
+
+    // The stamp counts what came in pieces: saving finds the file unchanged.
+    session->Save("edited\n");
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(host.saves, 1);
+
+    // Reloading a document that has its text keeps it until the whole file is here.
+    host.pieces.clear();
+    session->Open();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.pieces.empty());
+    EXPECT_EQ(host.downloads, 1);
+    EXPECT_EQ(host.text, "edited\n");
+}
+
+TEST_F(SessionFixture, AFirstDownloadCutShortInPiecesFailsAndClosesWithoutAnEnd) {
+    server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        s.dataSend("partial");
+        s.stall(200);
+        s.dataClose();
+        s.send("426 Connection closed; transfer aborted\r\n");
+    };
+    host.takesPieces = true;
+    start();
+    session->Open();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.joinedPieces(), "partial");
+    EXPECT_EQ(host.piecesDone, 0);
+    ASSERT_EQ(host.failures.size(), 1u);
+    EXPECT_TRUE(host.closeFlags[0]);
+}
+
+TEST_F(SessionFixture, ModeIsPutBackWhenTheNewFileDiffers) {
+    int lists = 0;
+    server.handlers["LIST"] = [&](ScriptedFtpServer::Session& s, const std::string&) {
+        std::string size = std::to_string(file("page.html").size());
+        // The original is executable; the renamed upload comes back without x.
+        std::string attrs = ++lists <= 2 ? "-rwxr-x---" : "-rw-r--r--";
+        s.send("150 Here it comes\r\n");
+        if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+        s.dataSend(attrs + "   1 user group " + size + " Jan  1 12:00 page.html\r\n");
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    start();
+    openFile();
+    session->Save("#!/bin/sh\n");
+    ASSERT_TRUE(idle());
+    auto chmods = commandsStartingWith("SITE CHMOD");
+    ASSERT_EQ(chmods.size(), 1u);
+    EXPECT_EQ(chmods[0], "SITE CHMOD 750 page.html");
+}
+
+TEST_F(SessionFixture, MirrorCopyIsWrittenAndItsFailureDoesNotStopTheUpload) {
+    testing::TempDir local;
+    start();
+    net::TAccount account;
+    account.Name = "site";
+    account.EnableMirroring = true;
+    account.MirrorDirectory = (local.path() / "mirror").string();
+    session->SetAccount(account);
+    openFile();
+    session->Save("mirrored\n");
+    ASSERT_TRUE(idle());
+    std::ifstream in(local.path() / "mirror" / "page.html", std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "mirrored\n");
+
+    // A mirror folder that is a file cannot be created: reported, and the upload goes on.
+    std::ofstream(local.path() / "blocker") << "x";
+    account.MirrorDirectory = (local.path() / "blocker" / "sub").string();
+    session->SetAccount(account);
+    session->Save("still saved\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "still saved\n");
+    EXPECT_EQ(host.notes.size(), 1u);
+    EXPECT_EQ(host.saves, 2);
+}
+
+TEST_F(SessionFixture, StatReplacesTheListingsOfASaveAndPutsTheModeBack) {
+    // The original is executable; the renamed upload comes back without x, the second time with.
+    serveStat([](int n) { return n == 2 ? "-rw-r--r--" : "-rwxr-x---"; });
+    start();
+    openFile();
+    // Saved right after the open: the fresh connection needs no NOOP first.
+    session->Save("#!/bin/sh\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(commandsStartingWith("SITE CHMOD"),
+              std::vector<std::string>{"SITE CHMOD 750 page.html"});
+    session->Save("#!/bin/sh\nexit 0\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 2);
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(commandsStartingWith("SITE CHMOD").size(), 1u); // the mode was right already
+    EXPECT_EQ(stats, 4);
+    EXPECT_TRUE(commandsStartingWith("LIST").empty());
+    EXPECT_TRUE(commandsStartingWith("NOOP").empty());
+}
+
+TEST_F(SessionFixture, StatWithoutMdtmFindsTheChangedDateAndKeepsTheNewOne) {
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    std::string date = "Jan  1 12:00";
+    server.handlers["STAT"] = [&](ScriptedFtpServer::Session& s, const std::string& a) {
+        std::lock_guard lock(m);
+        s.send("213-Status of \"/home/user/" + a + "\":\r\n -rw-r--r--   1 user group " +
+               std::to_string(server.files[a].size()) + " " + date + " " + a + "\r\n213 End\r\n");
+    };
+    start();
+    openFile();
+    {
+        std::lock_guard lock(m);
+        date = "Jan  2 08:00"; // rewritten elsewhere, same length
+    }
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+
+    // Overwritten: the date after the rename is the one the next save compares with.
+    host.changedAnswers = {TChangedAnswer::Overwrite};
+    {
+        std::lock_guard lock(m);
+        date = "Jan  3 09:00";
+    }
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    session->Save("mine again\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 2u);
+    EXPECT_EQ(file("page.html"), "mine again\n");
+    EXPECT_TRUE(commandsStartingWith("LIST").empty());
+}
+
+TEST_F(SessionFixture, RefusedStatFallsBackToTheListingAndIsNotAskedAgain) {
+    server.handlers["STAT"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 STAT not implemented\r\n");
+    };
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    start();
+    openFile();
+    session->Save("one\n");
+    ASSERT_TRUE(idle());
+    session->Save("two\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "two\n");
+    EXPECT_EQ(host.saves, 2);
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(commandsStartingWith("STAT").size(), 1u);
+    EXPECT_FALSE(commandsStartingWith("LIST").empty());
+}
+
+TEST_F(SessionFixture, StatReplyWithoutTheFileLetsTheListingDecide) {
+    // This server answers STAT, but never with the file's line.
+    server.replies["STAT"] = "213-Status follows:\r\n213 End of status\r\n";
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    start();
+    openFile();
+    // The file is still there: the listing finds it, so no question.
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(file("page.html"), "mine\n");
+
+    // A changed size in the listing still asks before writing.
+    {
+        std::lock_guard lock(m);
+        server.files["page.html"] = "someone else's longer edit\n";
+    }
+    session->Save("again\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_EQ(file("page.html"), "someone else's longer edit\n");
+}
+
+TEST_F(SessionFixture, UnprobedConnectionThatIsGoneLogsInAgainAndSaves) {
+    serveStat([](int) { return "-rw-r--r--"; });
+    int sizes = 0;
+    server.handlers["SIZE"] = [&](ScriptedFtpServer::Session& s, const std::string& a) {
+        if (a == "page.html") ++sizes;
+        if (sizes == 1) { // the server ends the idle session as the save begins
+            s.send("421 Timeout, closing\r\n");
+            return s.close();
+        }
+        if (sizes == 3 && a == "page.html") return s.close(); // gone without a word
+        std::string content;
+        s.send(lookup(a, content) ? "213 " + std::to_string(content.size()) + "\r\n"
+                                  : "550 No such file\r\n");
+    };
+    start();
+    openFile();
+    session->Save("first\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "first\n");
+    session->Save("second\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("page.html"), "second\n");
+    EXPECT_EQ(host.saves, 2);
+    EXPECT_TRUE(host.failures.empty() && host.retryQuestions.empty());
+    EXPECT_TRUE(commandsStartingWith("NOOP").empty());
+    EXPECT_EQ(commandsStartingWith("USER").size(), 3u);
+}
+
+TEST(StatusReplies, TheOnlyListingLineNamingTheFile) {
+    auto entry = EntryFromStatus("213-Status follows:\n-rw-r--r--    1 0        0     6 Dec 09 "
+                                 "01:06 a b.txt\n213 End of status",
+                                 "a b.txt");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->Size, 6);
+    EXPECT_EQ(entry->Attributes, "-rw-r--r--");
+    // The code repeated on the middle line, and a leading space.
+    EXPECT_TRUE(
+        EntryFromStatus("211-Status:\n211- -rwxr-xr-x 1 u g 9 Jan  1 2024 x.sh\n211 End", "x.sh"));
+    // No line, another name, a single-line reply, and a folder's content (more than one line).
+    EXPECT_FALSE(EntryFromStatus("213-Status follows:\n213 End of status", "a"));
+    EXPECT_FALSE(EntryFromStatus("213-S\n-rw-r--r-- 1 u g 6 Jan  1 12:00 ab\n213 E", "a"));
+    EXPECT_FALSE(EntryFromStatus("213 -rw-r--r-- 1 u g 6 Jan  1 12:00 a", "a"));
+    EXPECT_FALSE(EntryFromStatus("213-S\n-rw-r--r-- 1 u g 6 Jan  1 12:00 a\n"
+                                 "-rw-r--r-- 1 u g 6 Jan  1 12:00 b\n213 E",
+                                 "a"));
+}
+
+TEST(AttributeModes, SpecialBitsUnreadableCharactersAndTrailingMarks) {
+    EXPECT_EQ(ModeFromAttributes("-rw-r--r--"), 0644);
+    EXPECT_EQ(ModeFromAttributes("-rwxr-xr-x+"), 0755);  // ACL mark after the ten
+    EXPECT_EQ(ModeFromAttributes("drwxr-sr-x."), 02755); // setgid with execute
+    EXPECT_EQ(ModeFromAttributes("-rwSr--r--"), 04644);  // setuid without execute
+    EXPECT_EQ(ModeFromAttributes("drwxrwxrwt@"), 01777); // sticky
+    EXPECT_EQ(ModeFromAttributes("-rw-r--r-?"), std::nullopt);
+    EXPECT_EQ(ModeFromAttributes("-rw-r"), std::nullopt);
+    EXPECT_EQ(ModeText(0644), "644");
+    EXPECT_EQ(ModeText(02755), "2755");
+    EXPECT_EQ(ModeText(0), "000");
+}
+
+TEST(MirrorFolders, WholeComponentsOnlyAndNoDotSegments) {
+    EXPECT_EQ(MirrorFolder("/home/u", "/home/u/www/css", '/', "/m"), "/m/www/css/");
+    EXPECT_EQ(MirrorFolder("/home/u/", "/home/u", '/', "/m/"), "/m/");
+    EXPECT_EQ(MirrorFolder("/home/u", "/home/user2/www", '/', "/m"), "");
+    EXPECT_EQ(MirrorFolder("/", "/srv/www", '/', "/m"), "/m/srv/www/");
+    std::string error;
+    EXPECT_EQ(MirrorFolder("/home/u", "/home/u/../../etc", '/', "/m", &error), "");
+    EXPECT_FALSE(error.empty());
+}
+
+} // namespace
+} // namespace morvane::app

@@ -1,0 +1,251 @@
+// The account store's layout and reading rules, the account list written in one piece, the
+// rules for names, ports and umasks, and ApplyAccount.
+
+#include "core/net/Account.h"
+#include "core/net/MsgFTP.h"
+#include "core/platform/EventLoop.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace morvane::net;
+using morvane::platform::Hive;
+using morvane::platform::Registry;
+using morvane::platform::RegKey;
+using morvane::platform::RegValue;
+using morvane::testing::TempDir;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+const Hive HKCU = Hive::CurrentUser;
+std::string keyOf(const std::string& name) {
+    return std::string(kAccountsRoot) + "\\" + name;
+}
+
+TAccount sample() {
+    TAccount a;
+    a.Name = "site";
+    a.Hostname = "ftp.example.org";
+    a.Username = "web";
+    a.Password = "s3cret";
+    a.Directory = "/var/www";
+    a.UMask = 22;
+    a.UseUMask = true;
+    a.Port = 2121;
+    a.UseFirewall = true;
+    a.CloseConnection = true;
+    a.EnableMirroring = true;
+    a.MirrorDirectory = "/home/me/mirror";
+    return a;
+}
+
+TEST(AccountStore, RoundTripKeepsEveryFieldWithTheValueNamesInTableOrder) {
+    TempDir dir;
+    Registry reg(dir.path());
+    ASSERT_TRUE(SaveAccount(reg, "site", sample()));
+    TAccount back;
+    ASSERT_TRUE(LoadAccount(reg, "site", back));
+    EXPECT_EQ(back, sample());
+    EXPECT_THAT(reg.valueNames(HKCU, keyOf("site")),
+                ElementsAre("Hostname", "Username", "Password", "Prompt for password", "Directory",
+                            "Port", "Use firewall", "Close connection", "Enable mirroring",
+                            "Use UMask", "UMask", "Mirror directory"));
+
+    // Switching the umask off removes the stored umask, so it cannot come back.
+    TAccount off = sample();
+    off.UseUMask = false;
+    off.UMask = 0;
+    ASSERT_TRUE(SaveAccount(reg, "site", off));
+    EXPECT_FALSE(reg.valueExists(HKCU, keyOf("site"), "UMask"));
+    ASSERT_TRUE(LoadAccount(reg, "site", back));
+    EXPECT_EQ(back, off);
+}
+
+TEST(AccountStore, NewAccountDefaultsAndReadingRulesOfMissingOrOddValues) {
+    TAccount fresh;
+    EXPECT_EQ(fresh.Name, "New account");
+    EXPECT_EQ(fresh.Port, 21);
+    EXPECT_FALSE(fresh.UseUMask || fresh.UseFirewall || fresh.PromptForPassword ||
+                 fresh.CloseConnection || fresh.EnableMirroring);
+
+    TempDir dir;
+    Registry reg(dir.path());
+    RegKey key(reg, HKCU, keyOf("odd"));
+    ASSERT_TRUE(key.writeString("Hostname", "h"));
+    ASSERT_TRUE(key.writeDword("Use firewall", 2));         // only 1 is on
+    ASSERT_TRUE(key.writeDword("UMask", 77));               // ignored without "Use UMask"
+    ASSERT_TRUE(key.writeString("Mirror directory", "/m")); // ignored without "Enable mirroring"
+    TAccount a;
+    ASSERT_TRUE(LoadAccount(reg, "odd", a));
+    EXPECT_EQ(a.Name, "odd");
+    EXPECT_EQ(a.Port, 21);
+    EXPECT_FALSE(a.UseFirewall);
+    EXPECT_EQ(a.UMask, 0);
+    EXPECT_EQ(a.MirrorDirectory, "");
+
+    ASSERT_TRUE(key.writeDword("Use UMask", 0));
+    ASSERT_TRUE(key.writeDword("Enable mirroring", 0));
+    ASSERT_TRUE(LoadAccount(reg, "odd", a));
+    EXPECT_FALSE(a.UseUMask);
+    EXPECT_EQ(a.UMask, 77);
+    EXPECT_EQ(a.MirrorDirectory, "/m");
+}
+
+TEST(AccountStore, PromptedPasswordIsNeverStoredAndMissingAccountsAreReported) {
+    TempDir dir;
+    Registry reg(dir.path());
+    TAccount a = sample();
+    a.PromptForPassword = true;
+    ASSERT_TRUE(SaveAccount(reg, "p", a));
+    EXPECT_EQ(RegKey(reg, HKCU, keyOf("p")).readString("Password"), "");
+
+    std::string error;
+    TAccount out = sample();
+    EXPECT_FALSE(LoadAccount(reg, "nobody", out, &error));
+    EXPECT_EQ(error, "Cannot find the specified account.");
+    EXPECT_EQ(out, sample()); // untouched
+    // A name that would reach into a nested key is no account.
+    ASSERT_TRUE(SaveAccount(reg, "outer", a));
+    reg.createKey(HKCU, keyOf("outer") + "\\inner");
+    EXPECT_FALSE(LoadAccount(reg, "outer\\inner", out));
+    EXPECT_FALSE(SaveAccount(reg, "a\\b", a, &error));
+    EXPECT_EQ(error, "Unable to write to the registry.");
+    EXPECT_FALSE(LoadAccount(reg, "", out));
+}
+
+TEST(AccountStore, SavingTheListReplacesAllAccountsInItsOrder) {
+    TempDir dir;
+    Registry reg(dir.path());
+    for (const char* n : {"one", "two", "stale"}) {
+        TAccount a = sample();
+        a.Name = n;
+        ASSERT_TRUE(SaveAccount(reg, n, a));
+    }
+    TAccount two = sample(), one = sample();
+    two.Name = "two";
+    two.Hostname = "changed";
+    one.Name = "one";
+    ASSERT_TRUE(SaveAccountList(reg, {two, one}));
+    EXPECT_THAT(AccountNames(reg), ElementsAre("two", "one"));
+    TAccount back;
+    ASSERT_TRUE(LoadAccount(reg, "two", back));
+    EXPECT_EQ(back.Hostname, "changed");
+
+    // A list that cannot be stored leaves the accounts as they were.
+    std::string error;
+    EXPECT_FALSE(SaveAccountList(reg, {one, one}, &error));
+    EXPECT_EQ(error, "Unable to write to the registry.");
+    EXPECT_THAT(AccountNames(reg), ElementsAre("two", "one"));
+}
+
+TEST(AccountRules, NamesThatWouldOverwriteNestOrBreakReferencesAreRefused) {
+    EXPECT_EQ(AccountNameProblem("web", {"other"}), "");
+    EXPECT_THAT(AccountNameProblem("", {}), HasSubstr("name"));
+    EXPECT_THAT(AccountNameProblem("Web", {"x", "WEB"}), HasSubstr("already an account"));
+    for (const char* bad : {"a\\b", "a/b", "a:b", "tab\there"})
+        EXPECT_THAT(AccountNameProblem(bad, {}), HasSubstr("may not contain")) << bad;
+    EXPECT_THAT(AccountNameProblem("Quick-connect", {}), HasSubstr("reserved"));
+    EXPECT_EQ(RemoveBlanks("my server "), "myserver");
+}
+
+TEST(AccountRules, UMaskTextAndSamplePermissions) {
+    EXPECT_EQ(UMaskSample("022"), "-rw-r--r--");
+    EXPECT_EQ(UMaskSample("22"), "-rw-r--r--");
+    EXPECT_EQ(UMaskSample("027"), "-rw-r-----");
+    EXPECT_EQ(UMaskSample("777"), "----------");
+    EXPECT_EQ(UMaskSample("abc"), "-rw-rw-rw-"); // not a number: 0
+    EXPECT_EQ(UMaskSample("089"), "-rw-rw-rw-"); // not octal
+    EXPECT_EQ(UMaskSample(""), "-rw-rw-rw-");
+
+    EXPECT_EQ(UMaskText(22), "022");
+    EXPECT_EQ(UMaskText(0), "000");
+    EXPECT_EQ(UMaskText(7022), "7022");
+    EXPECT_EQ(UMaskFromText("022"), 22);
+    EXPECT_EQ(UMaskFromText("0077"), 77);
+    EXPECT_FALSE(UMaskFromText("08"));
+    EXPECT_FALSE(UMaskFromText(""));
+    EXPECT_FALSE(UMaskFromText("12345"));
+
+    EXPECT_EQ(PortFromText("2121"), 2121);
+    EXPECT_EQ(PortFromText(" 21 "), 21);
+    for (const char* bad : {"", "0", "65536", "-1", "21x", "99999999999"})
+        EXPECT_FALSE(PortFromText(bad)) << bad;
+}
+
+struct ApplyFixture : ::testing::Test {
+    std::unique_ptr<morvane::platform::EventLoop> loop = morvane::platform::makePollEventLoop();
+    TMsgFTP ftp{*loop};
+    TAccountPrompts prompts;
+    std::vector<std::string> asked;
+    ApplyFixture() {
+        prompts.password = [this](const std::string& caption) -> std::optional<std::string> {
+            asked.push_back(caption);
+            return std::string("typed");
+        };
+        prompts.quickConnect = [](std::string& h, std::string& u, std::string& p) {
+            h = "quick.host";
+            u = "quser";
+            p = "qpass";
+            return true;
+        };
+    }
+};
+
+TEST_F(ApplyFixture, PlainAndFirewalledAccounts) {
+    TAccount a = sample();
+    a.UseFirewall = false;
+    ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", "1080"}, prompts));
+    EXPECT_EQ(ftp.Hostname(), "ftp.example.org");
+    EXPECT_EQ(ftp.Username(), "web");
+    EXPECT_EQ(ftp.Password(), "s3cret");
+    EXPECT_EQ(ftp.Port(), 2121);
+    EXPECT_TRUE(asked.empty());
+
+    a.UseFirewall = true;
+    ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", "1080"}, prompts));
+    EXPECT_EQ(ftp.Hostname(), "fw.local");
+    EXPECT_EQ(ftp.Username(), "web@ftp.example.org");
+    EXPECT_EQ(ftp.Port(), 1080);
+    // A firewall port that is not a port number leaves the account's port.
+    for (const char* port : {"", "abc", "70000"}) {
+        ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", port}, prompts));
+        EXPECT_EQ(ftp.Port(), 2121) << port;
+    }
+}
+
+TEST_F(ApplyFixture, PasswordPromptAndItsCancel) {
+    TAccount a = sample();
+    a.PromptForPassword = true;
+    ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
+    EXPECT_THAT(asked, ElementsAre("Password for site"));
+    EXPECT_EQ(ftp.Password(), "typed");
+
+    TMsgFTP other(*loop);
+    other.SetHostname("before");
+    prompts.password = [](const std::string&) { return std::optional<std::string>(); };
+    EXPECT_FALSE(ApplyAccount(a, other, {}, prompts));
+    EXPECT_EQ(other.Hostname(), "before"); // nothing applied on cancel
+    prompts.password = nullptr;
+    EXPECT_FALSE(ApplyAccount(a, other, {}, prompts));
+}
+
+TEST_F(ApplyFixture, QuickConnectUsesPort21AndItsCancelChangesNothing) {
+    TAccount q;
+    q.Name = kQuickConnectName;
+    ftp.SetPort(2121); // left from another account
+    ASSERT_TRUE(ApplyAccount(q, ftp, {"fw", "1080"}, prompts));
+    EXPECT_EQ(ftp.Hostname(), "quick.host");
+    EXPECT_EQ(ftp.Username(), "quser");
+    EXPECT_EQ(ftp.Password(), "qpass");
+    EXPECT_EQ(ftp.Port(), 21);
+
+    prompts.quickConnect = [](std::string&, std::string&, std::string&) { return false; };
+    ftp.SetHostname("kept");
+    EXPECT_FALSE(ApplyAccount(q, ftp, {}, prompts));
+    EXPECT_EQ(ftp.Hostname(), "kept");
+}
+
+} // namespace

@@ -1,8 +1,0 @@
-#!/bin/sh
-# Rewrites golden/reference/ from golden/input/ with the engine as built; review the diff.
-# Usage: tests/highlight/golden/regenerate.sh [build-dir]
-set -e
-build=${1:-build}
-MORVANE_REGENERATE_GOLDEN=1 "$build/tests/highlight/morvane_highlight_tests" \
-    --gtest_filter='Golden.*'
-git -C "$(dirname "$0")" status --short -- reference
