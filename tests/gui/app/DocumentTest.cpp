@@ -1,5 +1,5 @@
 #include "MainFormFixture.h"
-#include "QtTestSupport.h"
+#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"

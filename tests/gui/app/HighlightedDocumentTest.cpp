@@ -1,7 +1,7 @@
 // Documents highlight with the highlighter their file name chooses, and follow a change of it.
 
 #include "MainFormFixture.h"
-#include "QtTestSupport.h"
+#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"

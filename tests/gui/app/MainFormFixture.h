@@ -2,7 +2,7 @@
 // A main window over a temporary settings store and program folder, with scriptable desktop
 // services, for tests that open documents in it.
 
-#include "QtTestSupport.h"
+#include "support/QtTestSupport.h"
 #include "gui/app/AppContext.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"

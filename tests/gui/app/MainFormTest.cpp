@@ -1,5 +1,5 @@
 #include "gui/app/MainForm.h"
-#include "QtTestSupport.h"
+#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
 #include "gui/app/DocumentPage.h"
 #include "core/platform/FakeUi.h"

@@ -4,7 +4,7 @@
 
 #include "gui/app/OptionsDialog.h"
 #include "MainFormFixture.h"
-#include "QtTestSupport.h"
+#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
 #include "gui/app/KeyAssignDialog.h"
 #include "core/editor/KeyboardActionContoller.h"

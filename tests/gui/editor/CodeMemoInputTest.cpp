@@ -1,6 +1,7 @@
 // The control's keys, mouse, clipboard and drag-and-drop, driven by Qt events offscreen.
-#include "gui/editor/CodeMemo.h"
 #include "core/platform/FakeUi.h"
+#include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +18,7 @@ namespace {
 
 class CodeMemoInputTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "editor_qt_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { morvane::testing::qtApp(); }
 
     void SetUp() override {
         memo.resize(1400, 300);

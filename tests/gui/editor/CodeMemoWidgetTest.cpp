@@ -1,4 +1,5 @@
 #include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +14,7 @@ namespace {
 
 class CodeMemoWidgetTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "editor_qt_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) app_ = new QApplication(argc, argv);
-    }
-    static inline QApplication* app_ = nullptr;
+    static void SetUpTestSuite() { morvane::testing::qtApp(); }
 };
 
 TEST_F(CodeMemoWidgetTest, TheFontIsStoredInTheSettingsRecordInUse) {

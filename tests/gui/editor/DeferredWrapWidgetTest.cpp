@@ -3,6 +3,7 @@
 // for the current width.
 
 #include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +14,7 @@ namespace morvane::editor {
 namespace {
 
 void EnsureApp() {
-    static int argc = 1;
-    static char name[] = "wrap_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    morvane::testing::qtApp();
 }
 
 // Measures as the window's font does.

@@ -2,6 +2,7 @@
 // its palette.
 
 #include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +12,7 @@ namespace morvane::editor {
 namespace {
 
 TEST(QtExportLook, FontSettingsColoursAndPaletteColours) {
-    static int argc = 1;
-    static char name[] = "export_look_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    morvane::testing::qtApp();
 
     TCodeMemo memo;
     QFont font("DejaVu Sans Mono", 13);

@@ -3,8 +3,9 @@
 #include "gui/editor/FindDialog.h"
 #include "core/editor/CodeMemoMessages.h"
 #include "core/editor/Streams.h"
-#include "gui/editor/CodeMemo.h"
 #include "core/platform/FakeUi.h"
+#include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +18,7 @@ namespace {
 
 class FindDialogTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "editor_qt_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { morvane::testing::qtApp(); }
     void SetUp() override {
         memo.SetDialogs(&dialogs);
         memo.resize(600, 300);

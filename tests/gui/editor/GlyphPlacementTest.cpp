@@ -2,6 +2,7 @@
 // cells are whole pixels wide, so every glyph must be drawn in its own cell.
 
 #include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,7 @@ namespace {
 
 class GlyphPlacementTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "glyph_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { morvane::testing::qtApp(); }
 
     // A fixed-pitch font whose advance lies well between two whole pixels, so that 70 columns
     // drift by several pixels when glyphs step at the real advance.

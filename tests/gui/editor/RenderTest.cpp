@@ -1,6 +1,7 @@
 // The view painted offscreen: token colours, gutter numbers, selection, line colours, caret.
 
 #include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +17,7 @@ using highlight::StyleEffect;
 
 class RenderTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "render_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { morvane::testing::qtApp(); }
 
     // Text with token values as a highlighter would store them: "int" 5, "42" 6.
     void SetUp() override {

@@ -1,6 +1,7 @@
 // The template choice list inside the control: opening, typed search, choosing and leaving.
 #include "core/editor/CodeTemplates.h"
 #include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,7 @@ namespace {
 
 class TemplateListTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "editor_qt_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { morvane::testing::qtApp(); }
 
     void SetUp() override {
         memo.resize(600, 300);

@@ -1,6 +1,7 @@
 // Scroll bars over a text of more than 32000 lines, and the wheel.
 
 #include "gui/editor/CodeMemo.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,7 @@ namespace morvane::editor {
 namespace {
 
 TEST(ViewScrollTest, ScaledBarStillStepsByLines) {
-    static int argc = 1;
-    static char name[] = "scroll_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    morvane::testing::qtApp();
     TCodeMemo memo;
     memo.resize(400, 300);
     std::string text;

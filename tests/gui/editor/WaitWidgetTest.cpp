@@ -1,6 +1,7 @@
 // The countdown widget: its timer ends the wait, and input meanwhile is swallowed.
 
 #include "gui/editor/Wait.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +14,7 @@ namespace morvane::editor {
 namespace {
 
 TEST(WaitWidgetTest, TimesOutAndSwallowsKeys) {
-    static int argc = 1;
-    static char name[] = "wait_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    morvane::testing::qtApp();
     TWait wait;
     EXPECT_EQ(wait.size(), QSize(192, 32));
     wait.SetCaption("4");
