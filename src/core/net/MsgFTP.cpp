@@ -29,6 +29,7 @@ std::chrono::milliseconds defaultTimeout = TMsgFTP::DefaultReplyTimeout;
 // Consumed replies are dropped from the front of the buffer only once they are a good share
 // of it, so that taking one reply never moves all the others.
 constexpr std::size_t kCompactAfter = 64 * 1024;
+constexpr int kControlChunk = 256 * 1024;
 
 } // namespace
 
@@ -347,7 +348,15 @@ void TMsgFTP::ControlData(std::uint16_t error) {
         errorMessage_ = "Error reading data.";
         return;
     }
-    std::string bytes = control_->ReceiveStr();
+    // Read in bounded pieces (the socket calls again while more waits), so that what the
+    // kernel gathered while we were busy never lands in memory at once.
+    int waiting = std::min(control_->RcvdCount(), kControlChunk);
+    std::string bytes;
+    if (waiting > 0) {
+        bytes.resize(std::size_t(waiting));
+        int got = control_->Receive(bytes.data(), waiting);
+        bytes.resize(std::size_t(std::max(got, 0)));
+    }
     if (!bytes.empty()) Activity();
     std::size_t unread = replyBuffer_.size() - replyPos_;
     if (replyPos_ > 0 && (unread == 0 || (replyPos_ >= kCompactAfter && replyPos_ >= unread))) {

@@ -1,6 +1,7 @@
 // Transfers over an active-mode data connection: LIST, RETR and STOR.
 #include "core/net/MsgFTP.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -17,6 +18,7 @@ namespace {
 // Bytes moved per step of a transfer: large enough that the loop is not what limits it.
 constexpr int kFileReadChunk = 256 * 1024;
 constexpr std::int64_t kStoreChunk = 1024 * 1024;
+constexpr int kListingChunk = 256 * 1024;
 } // namespace
 
 std::string PortCommand(std::uint32_t a, std::uint16_t p) {
@@ -222,6 +224,8 @@ void TMsgFTP::DataAvailable() {
     } else if (mode_ == Mode::String && target_) {
         int waiting = data_->RcvdCount();
         if (waiting <= 0) waiting = 4096; // let the receive report the end of the stream
+        // A listing is parsed as it comes: a bounded piece at a time keeps what it holds small.
+        if (target_ == &listingBuffer_) waiting = std::min(waiting, kListingChunk);
         std::size_t old = target_->size();
         target_->resize(old + std::size_t(waiting));
         int got = data_->Receive(target_->data() + old, waiting);
