@@ -419,9 +419,13 @@ bool TMsgFTP::ExtractReply(std::string& reply) {
         // The part already searched holds no end; only its last few bytes may begin one.
         std::size_t from = std::max(start, replyScan_ >= end.size() ? replyScan_ - end.size() : 0);
         std::size_t last = replyBuffer_.find(end, from);
-        std::size_t stop = last == std::string::npos ? last : replyBuffer_.find('\n', last + 1);
-        if (stop == std::string::npos) {
+        if (last == std::string::npos) {
             replyScan_ = replyBuffer_.size();
+            return false;
+        }
+        std::size_t stop = replyBuffer_.find('\n', last + 1);
+        if (stop == std::string::npos) {
+            replyScan_ = last; // the last line has begun: find it again once it is complete
             return false;
         }
         reply.assign(replyBuffer_, start, stop - start);

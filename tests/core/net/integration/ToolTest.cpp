@@ -1,6 +1,6 @@
 // morvane-ftp seen from outside: run as a process against a real server.
 #include "FtpServers.h"
-#include "core/net/ScriptedFtpServer.h"
+#include "ScriptedFtpServer.h"
 #include "tools/ftp/FtpTool.h"
 
 #include <cerrno>
