@@ -13,7 +13,7 @@ foreach(input IN LISTS INPUTS)
 endforeach()
 file(WRITE "${OUT}.tmp"
      "// Made by the build from resources/highlighters; do not edit.\n"
-     "#include \"highlight/CompiledBuiltins.h\"\n\n"
+     "#include \"core/highlight/CompiledBuiltins.h\"\n\n"
      "namespace morvane::highlight {\nnamespace {\n${body}} // namespace\n\n"
      "std::vector<std::string_view> compiledBuiltinForms() {\n    return {\n${list}    };\n}\n\n"
      "} // namespace morvane::highlight\n")
