@@ -1,13 +1,13 @@
 // The remote browser window and the properties window against real FTP servers on 127.0.0.1.
 
 #include "FtpServers.h"
-#include "ScriptedFtpServer.h"
 #include "MainFormFixture.h"
+#include "ScriptedFtpServer.h"
+#include "core/net/Account.h"
 #include "gui/app/ChangeDirectoryForm.h"
 #include "gui/app/ChooseDirectoryForm.h"
 #include "gui/app/FilePropertiesForm.h"
 #include "gui/app/OpenFileForm.h"
-#include "core/net/Account.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -246,8 +246,8 @@ TEST_F(BrowserFormPy, FolderChooserGivesUpASilentServer) {
         chooser.tree()->expandItem(root);
         auto* status = chooser.findChild<QStatusBar*>("StatusBar");
         ASSERT_NE(status, nullptr);
-        ASSERT_TRUE(processUntil([&] { return !status->currentMessage().isEmpty() && chooser.idle(); },
-                                 10000));
+        ASSERT_TRUE(processUntil(
+            [&] { return !status->currentMessage().isEmpty() && chooser.idle(); }, 10000));
         EXPECT_EQ(status->currentMessage().toStdString(),
                   "The server did not answer in 300 milliseconds; the connection was closed.");
     }
