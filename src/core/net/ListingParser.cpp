@@ -91,6 +91,9 @@ bool ParseListLine(std::string_view line, TDirectoryEntry& e) {
 
 void TListingParser::Reset() {
     lines_ = 0;
+    skipped_ = 0;
+    skipping_ = false;
+    skippedCr_ = false;
     crlf_ = false;
     heldOpen_ = false;
     inName_ = false;
@@ -99,42 +102,66 @@ void TListingParser::Reset() {
 
 bool TListingParser::Parse(std::string& buffer, std::uint8_t systemType, const Report& report) {
     std::size_t start = 0;
+    if (skipping_) {
+        std::size_t lf = buffer.find('\n');
+        if (lf == std::string::npos) {
+            skippedCr_ = !buffer.empty() ? buffer.back() == '\r' : skippedCr_;
+            buffer.clear();
+            return true;
+        }
+        skipping_ = false;
+        bool cr = lf > 0 ? buffer[lf - 1] == '\r' : skippedCr_;
+        start = lf + 1;
+        if (!Line({}, cr, true, systemType, report)) return false;
+    }
     for (;;) {
         std::size_t lf = buffer.find('\n', start);
         if (lf == std::string::npos) break;
         std::string_view line(buffer.data() + start, lf - start);
         start = lf + 1;
-        ++lines_;
         bool cr = !line.empty() && line.back() == '\r';
-        if (cr) {
-            line.remove_suffix(1);
-            crlf_ = true;
-        }
-        if (inName_) { // the rest of a name runs up to the next CR LF
-            inName_ = !cr;
-            continue;
-        }
-        if (held_ && heldOpen_ && crlf_) {
-            held_.reset();
-            inName_ = !cr;
-            continue;
-        }
-        if (line.empty()) continue;
-        if (systemType == 2 || systemType == 3) continue; // no entries for these formats
-        TDirectoryEntry e;
-        bool entry = ParseListLine(line, e);
-        std::optional<TDirectoryEntry> ready = std::move(held_);
-        held_.reset();
-        if (entry) {
-            held_ = std::move(e);
-            heldOpen_ = !cr;
-        }
-        // A line that is no entry (an error message, a stray blank line) is skipped; the entry
-        // before it is complete.
-        if (ready && !report(*ready)) return false;
+        if (cr) line.remove_suffix(1);
+        bool tooLong = line.size() > MaxLine;
+        if (tooLong) ++skipped_;
+        if (!Line(line, cr, tooLong, systemType, report)) return false;
     }
     buffer.erase(0, start);
+    if (buffer.size() > MaxLine) {
+        ++skipped_;
+        skipping_ = true;
+        skippedCr_ = buffer.back() == '\r';
+        buffer.clear();
+    }
     return true;
+}
+
+// One complete line; a line too long to read counts as a line that is no entry.
+bool TListingParser::Line(std::string_view line, bool cr, bool tooLong, std::uint8_t systemType,
+                          const Report& report) {
+    ++lines_;
+    if (cr) crlf_ = true;
+    if (inName_) { // the rest of a name runs up to the next CR LF
+        inName_ = !cr;
+        return true;
+    }
+    if (held_ && heldOpen_ && crlf_) {
+        held_.reset();
+        inName_ = !cr;
+        return true;
+    }
+    if (line.empty() && !tooLong) return true;
+    if (systemType == 2 || systemType == 3) return true; // no entries for these formats
+    TDirectoryEntry e;
+    bool entry = !tooLong && ParseListLine(line, e);
+    std::optional<TDirectoryEntry> ready = std::move(held_);
+    held_.reset();
+    if (entry) {
+        held_ = std::move(e);
+        heldOpen_ = !cr;
+    }
+    // A line that is no entry (an error message, a stray blank line) is skipped; the entry
+    // before it is complete.
+    return !ready || report(*ready);
 }
 
 bool TListingParser::Finish(const Report& report) {

@@ -27,9 +27,12 @@ bool ParseListLine(std::string_view line, TDirectoryEntry& entry);
 // break. Only a listing whose lines end in CR LF can show that: there an entry line that ends
 // in a bare LF has a name with a line break in it, and the lines up to the next CR LF are the
 // rest of that name. Such an entry is dropped (its name could never be sent to the server);
-// any other line that is no entry is skipped.
+// any other line that is no entry is skipped. A line longer than MaxLine is skipped as it
+// arrives, so a listing without line breaks holds at most that much.
 class TListingParser {
 public:
+    static constexpr std::size_t MaxLine = 64 * 1024;
+
     // Returns false to stop at once: the parser and the buffer are not touched again.
     using Report = std::function<bool(const TDirectoryEntry&)>;
 
@@ -40,12 +43,20 @@ public:
     // The listing has ended: reports what is still held back.
     bool Finish(const Report& report);
     int LineCount() const { return lines_; }
+    // Lines skipped for their length since Reset.
+    int SkippedLines() const { return skipped_; }
 
 private:
+    bool Line(std::string_view line, bool cr, bool tooLong, std::uint8_t systemType,
+              const Report& report);
+
     int lines_ = 0;
-    bool crlf_ = false;     // a line of this listing ended in CR LF
-    bool heldOpen_ = false; // the held entry's line ended in a bare LF
-    bool inName_ = false;   // skipping the rest of a name that held a line break
+    int skipped_ = 0;
+    bool skipping_ = false;  // dropping the rest of a line that grew too long
+    bool skippedCr_ = false; // what was dropped of it ended in CR
+    bool crlf_ = false;      // a line of this listing ended in CR LF
+    bool heldOpen_ = false;  // the held entry's line ended in a bare LF
+    bool inName_ = false;    // skipping the rest of a name that held a line break
     std::optional<TDirectoryEntry> held_;
 };
 

@@ -1,5 +1,6 @@
 #include "core/net/MsgFTP.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -23,7 +24,22 @@ int ReplyCode(const std::string& reply) {
 
 const char* kLineBreakRefused = "Refused to send a command containing CR or LF: ";
 
+std::chrono::milliseconds defaultTimeout = TMsgFTP::DefaultReplyTimeout;
+
+// Consumed replies are dropped from the front of the buffer only once they are a good share
+// of it, so that taking one reply never moves all the others.
+constexpr std::size_t kCompactAfter = 64 * 1024;
+constexpr int kControlChunk = 256 * 1024;
+
 } // namespace
+
+std::chrono::milliseconds TMsgFTP::DefaultTimeout() {
+    return defaultTimeout;
+}
+
+void TMsgFTP::SetDefaultTimeout(std::chrono::milliseconds v) {
+    defaultTimeout = v;
+}
 
 std::string FTPStatusText(TFTPState state, const std::string& host) {
     switch (state) {
@@ -60,13 +76,14 @@ std::string FTPStatusText(TFTPState state, const std::string& host) {
 TMsgFTP::TMsgFTP(platform::EventLoop& loop)
     : loop_(loop), alive_(std::make_shared<bool>(true)),
       control_(std::make_unique<TAsyncSocket>(loop)), listen_(std::make_unique<TAsyncSocket>(loop)),
-      data_(std::make_unique<TAsyncSocket>(loop)) {
+      data_(std::make_unique<TAsyncSocket>(loop)), replyTimeout_(defaultTimeout) {
     // Socket failures become this client's error texts; nothing is thrown out of an event.
     for (TAsyncSocket* s : {control_.get(), listen_.get(), data_.get()})
         s->OnError = [](TCustomAsyncSocket*) {};
 }
 
 TMsgFTP::~TMsgFTP() {
+    CancelTimer();
     for (TAsyncSocket* s : {control_.get(), listen_.get(), data_.get()}) {
         s->OnDataAvailable = nullptr;
         s->OnDataSent = nullptr;
@@ -83,14 +100,78 @@ bool TMsgFTP::SetState(TFTPState s) {
     return Fire(OnStatusChange, s);
 }
 
+void TMsgFTP::AddLog(const char* direction, const std::string& line) {
+    if (commandLog_.size() >= MaxLogLines) commandLog_.pop_front();
+    std::string entry = direction;
+    if (line.size() > MaxLogLineLength)
+        entry.append(line, 0, MaxLogLineLength).append("...");
+    else
+        entry += line;
+    commandLog_.push_back(std::move(entry));
+}
+
 bool TMsgFTP::Log(const std::string& line) {
-    commandLog_.push_back("<- " + line);
+    AddLog("<- ", line);
     return Fire(OnDebug, false, line);
+}
+
+// --- reply timeout ---------------------------------------------------------------------------
+
+// Waiting for the server: a command (or the login) is under way and has not had its answer.
+bool TMsgFTP::Waiting() const {
+    return state_ != ftpReady && state_ != ftpNotConnected && !answered_;
+}
+
+void TMsgFTP::SetReplyTimeout(std::chrono::milliseconds v) {
+    replyTimeout_ = v;
+    // A wait under way counts against the new time from its last activity.
+    CancelTimer();
+    if (Waiting() && v.count() > 0) {
+        auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - lastActivity_);
+        ArmTimer(std::max(std::chrono::milliseconds(0), v - quiet));
+    }
+}
+
+// Anything heard from the server, or a new command: the wait starts again from now.
+void TMsgFTP::Activity() {
+    lastActivity_ = std::chrono::steady_clock::now();
+    if (!timerArmed_ && replyTimeout_.count() > 0) ArmTimer(replyTimeout_);
+}
+
+// One timer per wait, not one per reply or received block: when it fires it waits again for
+// what is left since the last activity.
+void TMsgFTP::ArmTimer(std::chrono::milliseconds wait) {
+    timerArmed_ = true;
+    std::weak_ptr<bool> alive = alive_;
+    timer_ = loop_.addTimer(wait, false, [this, alive] {
+        if (alive.expired()) return;
+        timerArmed_ = false;
+        TimerFired();
+    });
+}
+
+void TMsgFTP::CancelTimer() {
+    if (timerArmed_) loop_.cancelTimer(timer_);
+    timerArmed_ = false;
+}
+
+void TMsgFTP::TimerFired() {
+    if (!Waiting() || replyTimeout_.count() <= 0) return;
+    auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - lastActivity_);
+    if (quiet < replyTimeout_) return ArmTimer(replyTimeout_ - quiet);
+    auto ms = replyTimeout_.count();
+    std::string span = ms == 1000       ? "1 second"
+                       : ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds"
+                                        : std::to_string(ms) + " milliseconds";
+    errorMessage_ = "The server did not answer in " + span + "; the connection was closed.";
+    if (Log(errorMessage_)) AbortSession();
 }
 
 // A failed send may close the connection at once, and that reports the command as failed.
 bool TMsgFTP::SendLine(const std::string& line) {
-    commandLog_.push_back("-> " + line);
+    AddLog("-> ", line);
     if (!Fire(OnDebug, true, line)) return false;
     std::weak_ptr<bool> alive = alive_;
     std::uint64_t session = session_;
@@ -101,6 +182,7 @@ bool TMsgFTP::SendLine(const std::string& line) {
 // Reports a command that could not start, from the loop like every other outcome.
 void TMsgFTP::FailLater(TFTPState state, const std::string& message) {
     errorMessage_ = message;
+    answered_ = true; // nothing was sent: there is no answer to wait for
     std::uint64_t op = ++operation_;
     if (!SetState(state)) return;
     std::weak_ptr<bool> alive = alive_;
@@ -122,6 +204,8 @@ bool TMsgFTP::StartCommand(TFTPState state, const std::string& line) {
         return false;
     }
     ++operation_;
+    answered_ = false;
+    Activity();
     return SetState(state) && SendLine(line);
 }
 
@@ -155,7 +239,10 @@ void TMsgFTP::Connect() {
     if (!SetState(ftpResolving)) return;
     loginComplete_ = false;
     busy_ = true;
+    answered_ = false;
+    Activity();
     replyBuffer_.clear();
+    replyPos_ = replyScan_ = 0;
     systemType_ = 0;
     control_->OnDnsLookupDone = [this](TCustomAsyncSocket*, std::uint16_t e) { ControlDnsDone(e); };
     control_->OnSessionConnected = [this](TCustomAsyncSocket*, std::uint16_t e) {
@@ -197,10 +284,12 @@ void TMsgFTP::ControlDnsDone(std::uint16_t error) {
 void TMsgFTP::ControlConnected(std::uint16_t error) {
     if (error != 0) {
         errorMessage_ = "Could not connect to host " + hostname_;
+        answered_ = true;
         Fire(OnConnect, true);
         return;
     }
     connected_ = true;
+    Activity();
     SetState(ftpWaitGreeting);
 }
 
@@ -259,7 +348,22 @@ void TMsgFTP::ControlData(std::uint16_t error) {
         errorMessage_ = "Error reading data.";
         return;
     }
-    std::string bytes = control_->ReceiveStr();
+    // Read in bounded pieces (the socket calls again while more waits), so that what the
+    // kernel gathered while we were busy never lands in memory at once.
+    int waiting = std::min(control_->RcvdCount(), kControlChunk);
+    std::string bytes;
+    if (waiting > 0) {
+        bytes.resize(std::size_t(waiting));
+        int got = control_->Receive(bytes.data(), waiting);
+        bytes.resize(std::size_t(std::max(got, 0)));
+    }
+    if (!bytes.empty()) Activity();
+    std::size_t unread = replyBuffer_.size() - replyPos_;
+    if (replyPos_ > 0 && (unread == 0 || (replyPos_ >= kCompactAfter && replyPos_ >= unread))) {
+        replyBuffer_.erase(0, replyPos_);
+        replyScan_ -= std::min(replyScan_, replyPos_);
+        replyPos_ = 0;
+    }
     std::size_t oldSize = replyBuffer_.size();
     replyBuffer_.reserve(oldSize + bytes.size());
     for (char c : bytes)
@@ -273,18 +377,19 @@ void TMsgFTP::ControlData(std::uint16_t error) {
         if (reply.empty()) continue;
         if (!HandleReply(reply) || session != session_) return;
     }
-    if (replyBuffer_.size() > MaxReplyBuffer) {
+    if (replyBuffer_.size() - replyPos_ > MaxReplyBuffer) {
         errorMessage_ = "Host reply too long: more than " + std::to_string(MaxReplyBuffer) +
                         " bytes without an end";
         replyBuffer_.clear();
+        replyPos_ = replyScan_ = 0;
         if (Log(errorMessage_)) AbortSession();
     }
 }
 
 // A line that grows past the bound ends the session before it can eat memory.
 bool TMsgFTP::CheckReplyBounds(std::size_t oldSize) {
-    std::size_t lineStart = 0;
-    if (oldSize > 0) {
+    std::size_t lineStart = replyPos_;
+    if (oldSize > replyPos_) {
         std::size_t lf = replyBuffer_.rfind('\n', oldSize - 1);
         if (lf != std::string::npos) lineStart = lf + 1;
     }
@@ -295,6 +400,7 @@ bool TMsgFTP::CheckReplyBounds(std::size_t oldSize) {
             errorMessage_ = "Host reply too long: a line of more than " +
                             std::to_string(MaxReplyLine) + " bytes";
             replyBuffer_.clear();
+            replyPos_ = replyScan_ = 0;
             if (Log(errorMessage_)) AbortSession();
             return false;
         }
@@ -302,21 +408,32 @@ bool TMsgFTP::CheckReplyBounds(std::size_t oldSize) {
     return true;
 }
 
+// Takes the next complete reply from replyPos_ on; the buffer itself is compacted by
+// ControlData, so a burst of many short replies costs time in proportion to its bytes.
 bool TMsgFTP::ExtractReply(std::string& reply) {
-    std::size_t lf = replyBuffer_.find('\n');
+    const std::size_t start = replyPos_;
+    std::size_t lf = replyBuffer_.find('\n', start);
     if (lf == std::string::npos) return false;
-    if (lf > 3 && replyBuffer_[3] == '-') {
-        std::string end = "\n" + replyBuffer_.substr(0, 3) + " ";
-        std::size_t last = replyBuffer_.find(end);
-        if (last == std::string::npos) return false;
+    if (lf > start + 3 && replyBuffer_[start + 3] == '-') {
+        std::string end = "\n" + replyBuffer_.substr(start, 3) + " ";
+        // The part already searched holds no end; only its last few bytes may begin one.
+        std::size_t from = std::max(start, replyScan_ >= end.size() ? replyScan_ - end.size() : 0);
+        std::size_t last = replyBuffer_.find(end, from);
+        if (last == std::string::npos) {
+            replyScan_ = replyBuffer_.size();
+            return false;
+        }
         std::size_t stop = replyBuffer_.find('\n', last + 1);
-        if (stop == std::string::npos) return false;
-        reply = replyBuffer_.substr(0, stop);
-        replyBuffer_.erase(0, stop + 1);
+        if (stop == std::string::npos) {
+            replyScan_ = last; // the last line has begun: find it again once it is complete
+            return false;
+        }
+        reply.assign(replyBuffer_, start, stop - start);
+        replyPos_ = replyScan_ = stop + 1;
         return true;
     }
-    reply = replyBuffer_.substr(0, lf);
-    replyBuffer_.erase(0, lf + 1);
+    reply.assign(replyBuffer_, start, lf - start);
+    replyPos_ = replyScan_ = lf + 1;
     return true;
 }
 
@@ -324,6 +441,11 @@ bool TMsgFTP::Check(int code, int wanted, const char* text, const std::string& r
     if (code == wanted) return true;
     errorMessage_ = text + reply;
     return false;
+}
+
+bool TMsgFTP::LoginFailed() {
+    answered_ = true;
+    return Fire(OnConnect, true);
 }
 
 bool TMsgFTP::SendAndEnter(const std::string& line, TFTPState next) {
@@ -339,14 +461,14 @@ bool TMsgFTP::HandleReply(const std::string& reply) {
     case ftpConnecting:
         return true;
     case ftpWaitGreeting:
-        if (!Check(code, 220, "Host replied ", reply)) return Fire(OnConnect, true);
+        if (!Check(code, 220, "Host replied ", reply)) return LoginFailed();
         return SendAndEnter("USER " + username_, ftpSendingUser);
     case ftpSendingUser:
         if (code == 230) return SendAndEnter("SYST", ftpSystemType); // no password needed
-        if (!Check(code, 331, "Host replied ", reply)) return Fire(OnConnect, true);
+        if (!Check(code, 331, "Host replied ", reply)) return LoginFailed();
         return SendAndEnter("PASS " + password_, ftpSendingPassword);
     case ftpSendingPassword:
-        if (!Check(code, 230, "Host replied ", reply)) return Fire(OnConnect, true);
+        if (!Check(code, 230, "Host replied ", reply)) return LoginFailed();
         return SendAndEnter("SYST", ftpSystemType);
     case ftpSystemType:
         unixPaths_ = false;
@@ -410,9 +532,10 @@ bool TMsgFTP::HandleReply(const std::string& reply) {
     case ftpMakingDir:
         return CommandDone(!Check(code, 257, "Host replied (expected 257): ", reply));
     case ftpCustomCommand:
+        if (code >= 200 || code < 100) answered_ = true; // a preliminary reply goes on waiting
         return Fire(OnCustomFTPCommandDone, code, reply);
     case ftpReady:
-        commandLog_.push_back("<- Unexpected command: " + reply);
+        AddLog("<- ", "Unexpected command: " + reply);
         return Fire(OnDebug, false, "Unexpected command: " + reply);
     }
     return true;

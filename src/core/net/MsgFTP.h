@@ -6,7 +6,9 @@
 #include "core/net/ListingParser.h"
 #include "core/platform/EventLoop.h"
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -67,6 +69,11 @@ public:
     // Bounds on what a server may make us hold: one reply line, and all unconsumed reply text.
     static constexpr std::size_t MaxReplyLine = 64 * 1024;
     static constexpr std::size_t MaxReplyBuffer = 1024 * 1024;
+    // The command log keeps the latest lines only, each cut to a length that a person reads.
+    static constexpr std::size_t MaxLogLines = 500;
+    static constexpr std::size_t MaxLogLineLength = 4096;
+    static constexpr std::size_t DefaultMaxListingSize = std::size_t(256) * 1024 * 1024;
+    static constexpr std::chrono::milliseconds DefaultReplyTimeout{60000};
 
     explicit TMsgFTP(platform::EventLoop& loop);
     ~TMsgFTP();
@@ -81,6 +88,16 @@ public:
     void SetHostname(const std::string& v) { hostname_ = v; }
     std::int32_t Port() const { return port_; }
     void SetPort(std::int32_t v) { port_ = v; }
+    // How long a command (the login included) may go without a word from the server, on the
+    // control or the data connection, before the session is given up; zero waits for ever.
+    // New clients take the process-wide default.
+    std::chrono::milliseconds ReplyTimeout() const { return replyTimeout_; }
+    void SetReplyTimeout(std::chrono::milliseconds v);
+    static std::chrono::milliseconds DefaultTimeout();
+    static void SetDefaultTimeout(std::chrono::milliseconds v);
+    // The most bytes one directory listing may have; a longer listing fails.
+    std::size_t MaxListingSize() const { return maxListing_; }
+    void SetMaxListingSize(std::size_t v) { maxListing_ = v; }
 
     TFTPOnConnect OnConnect;
     TFTPOnStatusChange OnStatusChange;
@@ -100,7 +117,11 @@ public:
     char PathSeparator() const { return pathSeparator_; }
     TFTPState State() const { return state_; }
     std::int64_t ByteCount() const { return byteCount_; }
-    const std::vector<std::string>& CommandLog() const { return commandLog_; }
+    const std::deque<std::string>& CommandLog() const { return commandLog_; }
+    // Bytes received and held until their reply or listing line completes.
+    std::size_t HeldBytes() const {
+        return replyBuffer_.size() - replyPos_ + listingBuffer_.size();
+    }
 
     void Connect();
     void Disconnect();
@@ -145,6 +166,12 @@ private:
 
     bool SetState(TFTPState s);
     bool Log(const std::string& line);
+    void AddLog(const char* direction, const std::string& line);
+    void Activity();
+    void ArmTimer(std::chrono::milliseconds wait);
+    void CancelTimer();
+    void TimerFired();
+    bool Waiting() const;
     bool SendLine(const std::string& line);
     bool SendAndEnter(const std::string& line, TFTPState next);
     bool StartCommand(TFTPState state, const std::string& line);
@@ -159,6 +186,7 @@ private:
     bool CheckReplyBounds(std::size_t oldSize);
     bool ExtractReply(std::string& reply);
     bool HandleReply(const std::string& reply);
+    bool LoginFailed();
     bool Check(int code, int wanted, const char* text, const std::string& reply);
 
     void StartTransfer(TFTPState pending, const std::string& name, Mode mode);
@@ -195,11 +223,19 @@ private:
     char pathSeparator_ = '/';
     TFTPState state_ = ftpNotConnected;
     std::int64_t byteCount_ = 0;
-    std::vector<std::string> commandLog_;
+    std::deque<std::string> commandLog_;
+    std::chrono::milliseconds replyTimeout_;
+    std::size_t maxListing_ = DefaultMaxListingSize;
+    std::chrono::steady_clock::time_point lastActivity_;
+    platform::TimerId timer_ = 0;
+    bool timerArmed_ = false;
+    bool answered_ = false;       // the running command has had the reply it waited for
     std::uint64_t session_ = 0;   // changes with every Connect and every loss of the connection
     std::uint64_t operation_ = 0; // changes with every command start and completion
 
     std::string replyBuffer_;
+    std::size_t replyPos_ = 0;  // replies before this offset are consumed
+    std::size_t replyScan_ = 0; // a multi-line reply's end is not before this offset
     std::string listingBuffer_;
     TListingParser listing_;
 

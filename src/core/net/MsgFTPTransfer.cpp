@@ -1,6 +1,7 @@
 // Transfers over an active-mode data connection: LIST, RETR and STOR.
 #include "core/net/MsgFTP.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -17,6 +18,7 @@ namespace {
 // Bytes moved per step of a transfer: large enough that the loop is not what limits it.
 constexpr int kFileReadChunk = 256 * 1024;
 constexpr std::int64_t kStoreChunk = 1024 * 1024;
+constexpr int kListingChunk = 256 * 1024;
 } // namespace
 
 std::string PortCommand(std::uint32_t a, std::uint16_t p) {
@@ -63,6 +65,8 @@ void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mod
         return;
     }
     ++operation_;
+    answered_ = false;
+    Activity();
     pendingState_ = pending;
     transferName_ = name;
     mode_ = mode;
@@ -188,6 +192,7 @@ void TMsgFTP::DataSessionAvailable() {
         Log(std::string("Refused data connection from ") + ::inet_ntoa(peer.sin_addr));
         return;
     }
+    Activity();
     data_->SetLingerOnOff(wsLingerOff);
     data_->Dup(fd);
     listen_->Close();
@@ -198,6 +203,7 @@ void TMsgFTP::DataAvailable() {
         data_->ReceiveStr(); // nobody wants these bytes
         return;
     }
+    Activity();
     std::int64_t n = 0;
     if (mode_ == Mode::File) {
         static thread_local std::vector<char> chunk(kFileReadChunk);
@@ -218,6 +224,8 @@ void TMsgFTP::DataAvailable() {
     } else if (mode_ == Mode::String && target_) {
         int waiting = data_->RcvdCount();
         if (waiting <= 0) waiting = 4096; // let the receive report the end of the stream
+        // A listing is parsed as it comes: a bounded piece at a time keeps what it holds small.
+        if (target_ == &listingBuffer_) waiting = std::min(waiting, kListingChunk);
         std::size_t old = target_->size();
         target_->resize(old + std::size_t(waiting));
         int got = data_->Receive(target_->data() + old, waiting);
@@ -228,6 +236,12 @@ void TMsgFTP::DataAvailable() {
         return;
     }
     byteCount_ += n;
+    if (target_ == &listingBuffer_ && std::uint64_t(byteCount_) > maxListing_) {
+        errorMessage_ =
+            "Directory listing too large: more than " + std::to_string(maxListing_) + " bytes";
+        if (Log(errorMessage_)) AbortSession();
+        return;
+    }
     std::uint64_t op = operation_;
     if (!Fire(OnTransferProgress, byteCount_)) return;
     if (op == operation_ && state_ == ftpListing) ParseListing();
@@ -238,24 +252,29 @@ void TMsgFTP::DataAvailable() {
 bool TMsgFTP::ParseListing() {
     if (state_ != ftpListing) return true;
     std::uint64_t op = operation_;
-    return listing_.Parse(listingBuffer_, systemType_, [this, op](const TDirectoryEntry& e) {
+    int skipped = listing_.SkippedLines();
+    bool goOn = listing_.Parse(listingBuffer_, systemType_, [this, op](const TDirectoryEntry& e) {
         return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
                     e.Attributes) &&
                op == operation_;
     });
+    if (!goOn || listing_.SkippedLines() == skipped) return goOn;
+    return Log("Skipped a listing line longer than " + std::to_string(TListingParser::MaxLine) +
+               " bytes") &&
+           op == operation_;
 }
 
 void TMsgFTP::DataClosed() {
     if (!transferActive_) return;
     dataClosed_ = true;
     data_->Close(); // already reported closed: raises nothing
-    commandLog_.push_back("<- Transfer session closed");
-    if (!Fire(OnDebug, false, std::string("Transfer session closed"))) return;
+    if (!Log("Transfer session closed")) return;
     if (finalReply_ && state_ >= ftpListing && state_ <= ftpStoring) TransferDone(false);
 }
 
 void TMsgFTP::DataSent(std::uint16_t error) {
     if (!transferActive_ || error != 0) return;
+    Activity();
     if (state_ == ftpStoring) StoreStep();
 }
 
@@ -267,8 +286,7 @@ bool TMsgFTP::StoreStep() {
     if (storePos_ > length) {
         std::string msg = "Transfer complete, sent " + std::to_string(storePos_ - 1) + " of " +
                           std::to_string(length);
-        commandLog_.push_back("<- " + msg);
-        if (!Fire(OnDebug, false, msg)) return false;
+        if (!Log(msg)) return false;
         data_->Close(); // may complete the command at once
         return !alive.expired() && op == operation_;
     }

@@ -304,6 +304,9 @@ void TRemoteBrowser::attachHandlers() {
 
 void TRemoteBrowser::setBusy(bool busy) {
     if (busy && !running_) activity();
+    // The browser's own watchdog speaks first, with its own message; the client's timeout
+    // stays behind it for the commands that others run on this client (chmod).
+    if (busy) ftp_.SetReplyTimeout(replyTimeout + replyTimeout / 4);
     running_ = busy;
     if (busy && !watchdog_) {
         auto tick = std::max(std::chrono::milliseconds(10),

@@ -54,6 +54,19 @@ private:
     std::size_t size_ = 0;
 };
 
+// Names and replies are shown as they are when written to a file or a pipe, escaped when a
+// terminal would act on their control characters.
+struct Output {
+    bool outTerminal = ::isatty(STDOUT_FILENO) == 1;
+    bool errTerminal = ::isatty(STDERR_FILENO) == 1;
+    std::string Out(const std::string& s, bool lines = false) const {
+        return outTerminal ? EscapeControls(s, lines) : s;
+    }
+    std::string Err(const std::string& s) const {
+        return errTerminal ? EscapeControls(s, true) : s;
+    }
+};
+
 // Drives one command through the client: connect, the command's steps, QUIT.
 class Runner {
 public:
@@ -64,6 +77,7 @@ public:
         ftp_.SetPort(o_.port);
         ftp_.SetUsername(o_.user);
         ftp_.SetPassword(o_.password);
+        ftp_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
         ftp_.OnConnect = [this](TMsgFTP*, bool error) {
             if (error) return Fail(ftp_.ErrorMessage());
             Start();
@@ -76,14 +90,16 @@ public:
             if (quitting_) return Finish(exit_);
             bool ok = o_.command == "chmod" ? code >= 200 && code < 300 : code > 0 && code < 400;
             if (!ok) return Fail(reply);
-            std::printf("%s\n", reply.c_str());
+            std::printf("%s\n", out_.Out(reply, true).c_str());
             Finish(0);
         };
-        ftp_.OnDirectoryListing = [](TMsgFTP*, const std::string& name, const std::string& date,
-                                     std::int64_t size, std::int32_t kind, const std::string& owner,
-                                     const std::string& group, const std::string& attrs) {
-            std::string line = name + '\t' + date + '\t' + std::to_string(size) + '\t' +
-                               std::to_string(kind) + '\t' + owner + '\t' + group + '\t' + attrs +
+        ftp_.OnDirectoryListing = [this](TMsgFTP*, const std::string& name, const std::string& date,
+                                         std::int64_t size, std::int32_t kind,
+                                         const std::string& owner, const std::string& group,
+                                         const std::string& attrs) {
+            std::string line = out_.Out(name) + '\t' + out_.Out(date) + '\t' +
+                               std::to_string(size) + '\t' + std::to_string(kind) + '\t' +
+                               out_.Out(owner) + '\t' + out_.Out(group) + '\t' + out_.Out(attrs) +
                                '\n';
             std::fwrite(line.data(), 1, line.size(), stdout);
         };
@@ -91,7 +107,7 @@ public:
             ftp_.OnDebug = [this](TMsgFTP*, bool sent, const std::string& data) {
                 std::string shown = data;
                 if (sent && shown.rfind("PASS ", 0) == 0) shown = "PASS ****";
-                std::fprintf(stderr, "%s %s\n", sent ? "->" : "<-", shown.c_str());
+                std::fprintf(stderr, "%s %s\n", sent ? "->" : "<-", out_.Err(shown).c_str());
             };
         }
         if (o_.timeoutSeconds > 0) {
@@ -154,7 +170,7 @@ private:
 
     void Fail(const std::string& message) {
         if (finished_ || quitting_) return;
-        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fprintf(stderr, "%s\n", out_.Err(message).c_str());
         Finish(1);
     }
 
@@ -179,6 +195,7 @@ private:
     }
 
     const FtpToolOptions& o_;
+    Output out_;
     std::unique_ptr<platform::EventLoop> loop_;
     TMsgFTP ftp_;
     int step_ = 0;
@@ -189,6 +206,33 @@ private:
 };
 
 } // namespace
+
+std::string EscapeControls(std::string_view text, bool keepLineFeeds) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if ((c < 0x20 && !(c == '\n' && keepLineFeeds)) || c == 0x7f) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else if (c == 0xc2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+            // U+0080..U+009F: C1 controls, which some terminals obey (U+009B starts a sequence)
+            auto c1 = static_cast<unsigned char>(text[++i]);
+            out += "\\u00";
+            out += kHex[c1 >> 4];
+            out += kHex[c1 & 15];
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
 
 bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& error) {
     int i = 1;
@@ -208,7 +252,7 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
             if (!value("-u", o.user)) return false;
         } else if (flag == "-p") {
             if (!value("-p", o.password)) return false;
-        } else if (flag == "-P" || flag == "-t") {
+        } else if (flag == "-P" || flag == "-t" || flag == "-T") {
             if (!value(flag.c_str(), v)) return false;
             char* end = nullptr;
             long n = std::strtol(v.c_str(), &end, 10);
@@ -216,7 +260,9 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
                 error = "bad value for " + flag + ": " + v;
                 return false;
             }
-            (flag == "-P" ? o.port : o.timeoutSeconds) = int(n);
+            (flag == "-P"   ? o.port
+             : flag == "-t" ? o.timeoutSeconds
+                            : o.replyTimeoutSeconds) = int(n);
         } else if (flag == "--") {
             ++i;
             break;

@@ -7,11 +7,14 @@ int main(int argc, char** argv) {
     std::string error;
     if (!morvane::tools::ParseFtpToolArgs(argc, argv, options, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        std::fprintf(stderr,
-                     "usage: morvane-ftp [-v] [-P PORT] [-t SECONDS] -u USER -p PASSWORD HOST "
-                     "COMMAND ARGS...\n"
-                     "commands: ls [DIR] | get REMOTE LOCAL | put LOCAL REMOTE | mkdir DIR |\n"
-                     "          rmdir DIR | rm NAME | mv OLD NEW | chmod MODE NAME | quote TEXT\n");
+        std::fprintf(
+            stderr,
+            "usage: morvane-ftp [-v] [-P PORT] [-t SECONDS] [-T SECONDS] -u USER -p PASSWORD "
+            "HOST COMMAND ARGS...\n"
+            "  -t: the longest the whole run may take (default: no limit)\n"
+            "  -T: the longest the server may stay silent (default 60; 0: no limit)\n"
+            "commands: ls [DIR] | get REMOTE LOCAL | put LOCAL REMOTE | mkdir DIR |\n"
+            "          rmdir DIR | rm NAME | mv OLD NEW | chmod MODE NAME | quote TEXT\n");
         return 2;
     }
     return morvane::tools::RunFtpTool(options);

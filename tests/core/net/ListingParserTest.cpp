@@ -1,5 +1,6 @@
 #include "core/net/ListingParser.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace morvane::net;
@@ -43,6 +44,47 @@ TEST(ListLine, DirectoriesLinksAndOddNames) {
     ASSERT_TRUE(ParseListLine("-rw-r--r-- 1 u g 3 Feb 1 2020 a->b\tc\xe9\xff", e));
     EXPECT_EQ(e.Name, "a->b\tc\xe9\xff");
     EXPECT_EQ(e.Kind, 0);
+    // Only a link's name ends at " ->": a file or folder may have the arrow in its name.
+    ASSERT_TRUE(ParseListLine("-rw-r--r-- 1 u g 3 Feb 1 2020 a -> b", e));
+    EXPECT_EQ(e.Name, "a -> b");
+    EXPECT_EQ(e.Kind, 0);
+    ASSERT_TRUE(ParseListLine("drwxr-xr-x 2 u g 4096 Feb 1 2020 old -> new", e));
+    EXPECT_EQ(e.Name, "old -> new");
+}
+
+TEST(Listing, OverlongLinesAreSkippedAsTheyArrive) {
+    const std::string entry = "-rw-r--r-- 1 u g 1 Jan 1 2020 ";
+    for (const char* end : {"\r\n", "\n"}) {
+        SCOPED_TRACE(std::string(end).size());
+        TListingParser p;
+        std::vector<std::string> names;
+        auto report = [&](const TDirectoryEntry& e) {
+            names.push_back(e.Name);
+            return true;
+        };
+        std::string buffer = entry + "before" + end + entry;
+        std::size_t most = 0;
+        // One name of 1 MB arriving in pieces, the CR of its end in a piece of its own.
+        for (int i = 0; i < 256; ++i) {
+            buffer += std::string(4096, 'n');
+            ASSERT_TRUE(p.Parse(buffer, 1, report));
+            most = std::max(most, buffer.size());
+        }
+        if (std::string(end).size() == 2) {
+            buffer += "\r";
+            ASSERT_TRUE(p.Parse(buffer, 1, report));
+        }
+        buffer += std::string("\n") + entry + "after" + end;
+        ASSERT_TRUE(p.Parse(buffer, 1, report));
+        ASSERT_TRUE(p.Finish(report));
+        EXPECT_LE(most, TListingParser::MaxLine + 4096);
+        EXPECT_EQ(p.SkippedLines(), 1);
+        EXPECT_EQ(names, (std::vector<std::string>{"before", "after"}));
+    }
+    // A complete line over the limit in one piece is skipped too.
+    auto one = ParseAll(entry + std::string(TListingParser::MaxLine, 'n') + "\n" + entry + "ok\n");
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].Name, "ok");
 }
 
 TEST(ListLine, MissingGroupColumnShiftsFields) {

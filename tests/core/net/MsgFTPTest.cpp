@@ -204,6 +204,21 @@ TEST(FtpReplies, RepliesSplitAcrossReadsAndSeveralInOneRead) {
     FtpClientHarness sl;
     ASSERT_TRUE(sl.connect(slow.port()));
     EXPECT_TRUE(Logged(sl.ftp, "<- 331 Password please"));
+
+    // A multi-line reply whose lines, the last one too, arrive in pieces.
+    ScriptedFtpServer pieces;
+    pieces.handlers["STAT"] = [](Session& s, const std::string&) {
+        for (const char* piece : {"211-sta", "tus\r\n line\r\n21", "1 e", "nd\r\n"}) {
+            s.send(piece);
+            s.stall(30);
+        }
+    };
+    pieces.start();
+    FtpClientHarness p;
+    ASSERT_TRUE(p.connect(pieces.port()));
+    p.ftp.SendCommand("STAT");
+    ASSERT_TRUE(RunUntil(*p.loop, [&] { return p.ev.custom.size() == 1; }));
+    EXPECT_EQ(p.ev.custom[0], std::make_pair(211, std::string("211-status\n line\n211 end")));
 }
 
 TEST(FtpReplies, OverlongLineAndEndlessMultiLineReplyEndTheSession) {

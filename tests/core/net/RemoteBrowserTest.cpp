@@ -380,6 +380,17 @@ TEST(ChmodRun, ReconnectGoesToTheFolderAndStopsWhenItIsGone) {
     EXPECT_EQ(Count(server.commands(), "SITE"), 0);
 }
 
+TEST(ChmodRun, ASilentServerStopsTheRunWithAMessage) {
+    ScriptedFtpServer server;
+    server.handlers["SITE"] = [](ScriptedFtpServer::Session&, const std::string&) {};
+    ChmodHarness c(server);
+    c.h.ftp.SetReplyTimeout(std::chrono::milliseconds(300));
+    c.run({{"a", "600"}, {"b", "600"}});
+    EXPECT_EQ(c.outcome,
+              "Error: The server did not answer in 300 milliseconds; the connection was closed.");
+    EXPECT_EQ(Count(server.commands(), "SITE"), 1);
+}
+
 TEST(BrowserQueue, RenameChangesTheEntryOnlyWhenTheServerAgrees) {
     ScriptedFtpServer server;
     server.listing = kListing;

@@ -2,16 +2,18 @@
 
 #include "FtpServers.h"
 #include "MainFormFixture.h"
+#include "ScriptedFtpServer.h"
+#include "core/net/Account.h"
 #include "gui/app/ChangeDirectoryForm.h"
 #include "gui/app/ChooseDirectoryForm.h"
 #include "gui/app/FilePropertiesForm.h"
 #include "gui/app/OpenFileForm.h"
-#include "core/net/Account.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -217,6 +219,38 @@ TEST_F(BrowserFormPy, FolderChooserListsOnExpansionAndReturnsThePath) {
     QTest::mouseClick(chooser.okButton(), Qt::LeftButton);
     EXPECT_EQ(chooser.result(), QDialog::Accepted);
     EXPECT_EQ(chooser.path(), "/sub/deeper");
+}
+
+TEST_F(BrowserFormPy, FolderChooserGivesUpASilentServer) {
+    using morvane::testing::ScriptedFtpServer;
+    auto stall = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        s.dataConnect();
+        s.dataSend("drwxr-xr-x 2 u g 4096 Jan  1 12:00 first\r\ndrwx");
+    };
+    for (bool greets : {false, true}) {
+        SCOPED_TRACE(greets ? "stalls mid-listing" : "never greets");
+        ScriptedFtpServer server;
+        if (!greets) server.greeting = "";
+        server.handlers["LIST"] = stall;
+        server.start();
+        account.Name = "Silent";
+        account.Hostname = "127.0.0.1";
+        account.Port = server.port();
+        auto old = net::TMsgFTP::DefaultTimeout();
+        net::TMsgFTP::SetDefaultTimeout(std::chrono::milliseconds(300));
+        app::TChooseDirectoryForm chooser(form(), {account});
+        net::TMsgFTP::SetDefaultTimeout(old);
+        chooser.show();
+        QTreeWidgetItem* root = chooser.tree()->topLevelItem(0);
+        chooser.tree()->expandItem(root);
+        auto* status = chooser.findChild<QStatusBar*>("StatusBar");
+        ASSERT_NE(status, nullptr);
+        ASSERT_TRUE(processUntil(
+            [&] { return !status->currentMessage().isEmpty() && chooser.idle(); }, 10000));
+        EXPECT_EQ(status->currentMessage().toStdString(),
+                  "The server did not answer in 300 milliseconds; the connection was closed.");
+    }
 }
 
 TEST_F(BrowserFormPy, RenameWaitsForTheServerAndBackspaceGoesUp) {

@@ -91,13 +91,14 @@ TEST_P(RealServer, ListingWithBlanksLinksAndBrokenNames) {
     std::map<std::string, TDirectoryEntry> byName;
     for (auto& e : h.ev.entries)
         byName[e.Name] = e;
-    ASSERT_TRUE(byName.count("name with blanks.txt"));
-    EXPECT_EQ(byName["name with blanks.txt"].Size, 5);
-    EXPECT_EQ(byName["name with blanks.txt"].Kind, 0);
-    EXPECT_EQ(byName["sub"].Kind, 1);
-    ASSERT_TRUE(byName.count("link"));
-    EXPECT_EQ(byName["link"].Kind, 1);
-    EXPECT_EQ(byName["a -> b"].Kind, 0);
+    // Every name looked up must be there: operator[] would make up an empty entry.
+    for (const char* name : {"name with blanks.txt", "sub", "link", "a -> b"})
+        ASSERT_TRUE(byName.count(name)) << name;
+    EXPECT_EQ(byName.at("name with blanks.txt").Size, 5);
+    EXPECT_EQ(byName.at("name with blanks.txt").Kind, 0);
+    EXPECT_EQ(byName.at("sub").Kind, 1);
+    EXPECT_EQ(byName.at("link").Kind, 1);
+    EXPECT_EQ(byName.at("a -> b").Kind, 0);
     // The name with a line break gives no entry at all, neither half of it.
     EXPECT_FALSE(byName.count("split"));
     EXPECT_FALSE(byName.count("name"));

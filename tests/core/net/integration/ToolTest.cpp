@@ -1,5 +1,7 @@
 // morvane-ftp seen from outside: run as a process against a real server.
 #include "FtpServers.h"
+#include "ScriptedFtpServer.h"
+#include "tools/ftp/FtpTool.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,12 +12,14 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace morvane::testing;
+using morvane::tools::FtpToolOptions;
 
 namespace {
 
@@ -70,7 +74,132 @@ Result RunTool(std::vector<std::string> args, int seconds = 30) {
     return r;
 }
 
+// Runs the tool with its standard output on a pseudo-terminal (raw: the bytes as written).
+Result RunToolOnTerminal(std::vector<std::string> args, int seconds = 30) {
+    args.insert(args.begin(), MORVANE_FTP_TOOL);
+    int master = -1, slave = -1;
+    termios raw{};
+    ::cfmakeraw(&raw);
+    if (::openpty(&master, &slave, nullptr, &raw, nullptr) != 0) return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(slave, 1);
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(slave);
+    Result r;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    char buf[4096];
+    bool open = true;
+    while (open && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0)
+            open = false; // EIO once the child has gone
+        else
+            r.out.append(buf, std::size_t(n));
+    }
+    if (open) ::kill(pid, SIGKILL);
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
 } // namespace
+
+TEST(FtpTool, ControlCharactersAreEscaped) {
+    using morvane::tools::EscapeControls;
+    EXPECT_EQ(EscapeControls("plain name.txt"), "plain name.txt");
+    EXPECT_EQ(EscapeControls(std::string("\x1b[2J\a\rx\0y\x7f", 10)),
+              "\\x1b[2J\\x07\\x0dx\\x00y\\x7f");
+    EXPECT_EQ(EscapeControls("tab\there\nline"), "tab\\x09here\\x0aline");
+    EXPECT_EQ(EscapeControls("two\nlines", true), "two\nlines");
+    // A backslash is doubled, so a name cannot pose as an escape.
+    EXPECT_EQ(EscapeControls("a\\x1b"), "a\\\\x1b");
+    // C1 controls written as UTF-8 (U+009B starts a sequence on some terminals); other UTF-8
+    // and stray bytes are left alone.
+    EXPECT_EQ(EscapeControls("\xc2\x9b"
+                             "31m"),
+              "\\u009b31m");
+    EXPECT_EQ(EscapeControls("caf\xc3\xa9 \xc2\xa0 \xff"), "caf\xc3\xa9 \xc2\xa0 \xff");
+    EXPECT_EQ(EscapeControls("\xc2"), "\xc2");
+}
+
+TEST(FtpTool, NamesAreEscapedOnATerminalAndLeftAsTheyAreInAPipe) {
+    ScriptedFtpServer server;
+    static const char kEvil[] = "\x1b]0;owned\a\x1b[2Jred\rname\0end";
+    std::string evil(kEvil, sizeof kEvil - 1);
+    server.listing = "-rw-r--r-- 1 u g 5 Jan  1 12:00 " + evil + "\r\n";
+    server.start();
+    std::vector<std::string> args = {"-t",        "20", "-P", std::to_string(server.port()),
+                                     "127.0.0.1", "ls"};
+    Result tty = RunToolOnTerminal(args);
+    ASSERT_EQ(tty.exitCode, 0);
+    EXPECT_THAT(tty.out, ::testing::StartsWith(
+                             "\\x1b]0;owned\\x07\\x1b[2Jred\\x0dname\\x00end\tJan 1 12:00\t5\t"));
+    for (char c : {'\x1b', '\a', '\r', '\0'})
+        EXPECT_EQ(tty.out.find(c), std::string::npos) << int(c);
+
+    Result pipe = RunTool(args);
+    ASSERT_EQ(pipe.exitCode, 0) << pipe.err;
+    EXPECT_THAT(pipe.out, ::testing::StartsWith(evil + "\t"));
+}
+
+TEST(FtpTool, ASilentServerEndsTheRunWithoutAnOverallLimit) {
+    struct Case {
+        const char* what;
+        std::function<void(ScriptedFtpServer&)> script;
+        std::vector<std::string> command;
+    };
+    std::vector<Case> cases = {
+        {"no greeting", [](ScriptedFtpServer& s) { s.greeting = ""; }, {"ls"}},
+        {"226 without closing the data connection",
+         [](ScriptedFtpServer& s) {
+             s.handlers["RETR"] = [](ScriptedFtpServer::Session& ss, const std::string&) {
+                 ss.send("150 Opening\r\n");
+                 ss.dataConnect();
+                 ss.dataSend("all of it");
+                 ss.send("226 Done\r\n");
+             };
+         },
+         {"get", "f.txt", "/dev/null"}},
+        {"stall mid-listing",
+         [](ScriptedFtpServer& s) {
+             s.handlers["LIST"] = [](ScriptedFtpServer::Session& ss, const std::string&) {
+                 ss.send("150 Opening\r\n");
+                 ss.dataConnect();
+                 ss.dataSend("-rw-r--r-- 1 u g 5 Jan  1 12:00 first.txt\r\n-rw-r");
+             };
+         },
+         {"ls"}},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedFtpServer server;
+        c.script(server);
+        server.start();
+        std::vector<std::string> args = {"-T", "1", "-P", std::to_string(server.port()),
+                                         "127.0.0.1"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        Result r = RunTool(args, 20);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_THAT(r.err,
+                    ::testing::HasSubstr(
+                        "The server did not answer in 1 second; the connection was closed."));
+    }
+    FtpToolOptions defaults;
+    EXPECT_EQ(defaults.replyTimeoutSeconds, 60);
+}
 
 TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     FtpServerProcess server(ServerKind::Pyftpdlib);
