@@ -5,7 +5,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "${MORVANE_SANITIZE:-0}" = 1 ]; then
     dir="${MORVANE_BUILD_DIR:-$root/build-asan}"
-    extra=(-DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON)
+    # The sanitizer tree only runs the tests: no benchmarks.
+    extra=(-DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_BUILD_BENCH=OFF)
 else
     dir="${MORVANE_BUILD_DIR:-$root/build}"
     extra=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)

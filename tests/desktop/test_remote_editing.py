@@ -77,7 +77,8 @@ class RemoteEditing(desktop.DesktopTestCase):
                       "the server's file", timeout=60)
 
     def test_the_browser_enters_a_folder_and_opens_a_file_by_double_click(self):
-        self.start_server({"docs/page.html": b"<h1>page</h1>\n"})
+        original = b"<h1>page</h1>\n"
+        self.start_server({"docs/page.html": original})
         app = self.start_morvane()
         app.key("ctrl+o")  # the Open command browses the default account, "Demo"
         browser = app.wait_for_dialog("Open file")
@@ -98,6 +99,15 @@ class RemoteEditing(desktop.DesktopTestCase):
         double_click()
         app.wait_for_trace("remote-opened page.html")
         self.wait_for(lambda: not self.server.visible_windows("Open file"), "the browser to close")
+        # The document opened is the server's file: an edit saved from it reaches that file.
+        app.focus()
+        app.key("ctrl+End")
+        app.type("<p>added</p>")
+        app.key("ctrl+s")
+        self.wait_for(lambda: self.server_file("docs/page.html") == original + b"<p>added</p>",
+                      "the server's file")
+        self.assertEqual(os.listdir(os.path.join(self.site, "docs")), ["page.html"],
+                         "no temporary file left behind")
 
     def test_the_demo_shows_the_browser_and_leaves_no_server_behind(self):
         env = self.environment()

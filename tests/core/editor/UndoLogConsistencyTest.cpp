@@ -63,21 +63,50 @@ TEST(UndoLogConsistencyTest, ControlsSharingAChainShareItsLog) {
 }
 
 TEST(UndoLogConsistencyTest, TrimmingKeepsRedoReplayableAndTheLogWithinItsLimit) {
-    TCustomCodeMemo m;
-    Load(m, "");
-    for (char c : std::string("abc"))
-        m.KeyPress(c);
-    ASSERT_TRUE(m.Undo());
-    ASSERT_TRUE(m.Undo());
-    ASSERT_EQ(Stored(m), "a");
-    // Room for about one step: no redo may be left that starts from text that is gone.
-    m.UndoStack().SetByteLimit(10 * 32);
-    if (m.Redo()) {
-        EXPECT_EQ(Stored(m), "ab");
-    } else {
+    // "abc" typed, then two steps undone; oneStep is what typing "a" logged.
+    std::int64_t oneStep = 0, all = 0;
+    auto typedAndUndone = [&](TCustomCodeMemo& m) {
+        Load(m, "");
+        m.KeyPress('a');
+        oneStep = m.UndoStack().Bytes();
+        m.KeyPress('b');
+        m.KeyPress('c');
+        all = m.UndoStack().Bytes();
+        ASSERT_TRUE(m.Undo());
+        ASSERT_TRUE(m.Undo());
+        ASSERT_EQ(Stored(m), "a");
+    };
+    {
+        // Room for the two undone steps alone: the done one goes, both still replay.
+        TCustomCodeMemo m;
+        typedAndUndone(m);
+        m.UndoStack().SetByteLimit(all - oneStep);
+        EXPECT_FALSE(m.CanUndo());
+        ASSERT_TRUE(m.Redo());
+        ASSERT_TRUE(m.Redo());
+        EXPECT_EQ(Stored(m), "abc");
+        EXPECT_FALSE(m.Redo());
+        ASSERT_TRUE(m.Undo());
+        ASSERT_TRUE(m.Undo());
+        EXPECT_EQ(Stored(m), "a");
+        EXPECT_FALSE(m.Undo());
+        EXPECT_TRUE(m.Modified()); // the step back to the empty text is gone
+    }
+    {
+        // Room for less than the undone steps: none may be left, since a redo must start from
+        // the text it was recorded on.
+        TCustomCodeMemo m;
+        typedAndUndone(m);
+        m.UndoStack().SetByteLimit(all - oneStep - 1);
+        EXPECT_FALSE(m.CanRedo());
+        EXPECT_FALSE(m.Redo());
+        EXPECT_EQ(Stored(m), "a");
+        EXPECT_LE(m.UndoStack().Bytes(), all - oneStep - 1);
+        m.KeyPress('x'); // the log goes on from here
+        EXPECT_EQ(Stored(m), "ax");
+        ASSERT_TRUE(m.Undo());
         EXPECT_EQ(Stored(m), "a");
     }
-    EXPECT_LE(m.UndoStack().Bytes(), 10 * 32);
 
     // Group markers alone count against the limit too.
     TUndoStack s;

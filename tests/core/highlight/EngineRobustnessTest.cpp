@@ -2,6 +2,7 @@
 // ends, every token covers at least one character, the tokens tile the text, and a scan resumed
 // from a saved state at any line start gives exactly the values of the full scan.
 #include "EngineTestUtil.h"
+#include "GoldenFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ namespace {
 
 std::vector<std::string> samples() {
     std::vector<std::string> out;
-    fs::path root = fs::path(MORVANE_RESOURCES_DIR) / ".." / "tests" / "highlight" / "golden";
+    const fs::path root = golden::root();
     for (const auto& e : fs::recursive_directory_iterator(root / "input")) {
         if (!e.is_regular_file()) continue;
         std::ifstream in(e.path(), std::ios::binary);

@@ -196,24 +196,54 @@ void ReferenceScanner::pop() {
     stack_.pop_back();
 }
 
+ReferenceScanner::ReferenceScanner(const TParserDefinition& def)
+    : def_(def), keywords_(wordsOf(def.keywords)),
+      extraKeywords_(wordsOf(def.settings.extraKeywords())) {}
+
+ReferenceScanner::Words ReferenceScanner::wordsOf(const editor::TKeywords& table) {
+    Words w;
+    w.caseSensitive = table.caseSensitive();
+    table.forEach([&](const std::string& word, const editor::KeywordEntry& e) {
+        w.list.emplace_back(word, e);
+    });
+    return w;
+}
+
+std::optional<ReferenceScanner::KeywordHit>
+ReferenceScanner::keyword(const Words& words, const TSM_CharGroupManager& groups) const {
+    auto fold = [&](char c) {
+        return !words.caseSensitive && c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    };
+    std::optional<KeywordHit> best;
+    for (const auto& [word, entry] : words.list) {
+        if (word.empty() || word.size() > text_.size() - start_) continue;
+        if (best && word.size() <= best->length) continue; // the first listed entry wins a tie
+        bool same = true;
+        for (std::size_t i = 0; same && i < word.size(); ++i)
+            same = fold(text_[start_ + i]) == word[i];
+        if (!same || !entry.states.meets(cur_)) continue;
+        if (entry.followGroup >= 0) {
+            // Past the end the stream's current character is 0.
+            const std::size_t after = start_ + word.size();
+            const std::uint8_t next = after < text_.size() ? std::uint8_t(text_[after]) : 0;
+            if (!groups.get(std::uint32_t(entry.followGroup)).contains(next)) continue;
+        }
+        best = KeywordHit{word.size(), entry.token};
+    }
+    return best;
+}
+
 std::uint8_t ReferenceScanner::next() {
     start_ = pos_;
     const int first = ch();
     std::uint8_t t = 0;
     bool found = false, fromExtra = false;
-    auto follow = [&](const TSM_CharGroupManager& groups) {
-        return [&groups](std::int32_t g, int c) {
-            // Past the end the stream's current character is 0.
-            return groups.get(std::uint32_t(g)).contains(std::uint8_t(c < 0 ? 0 : c));
-        };
-    };
-    if (auto m = def_.keywords.matchForward(text_, start_, cur_, follow(def_.groups))) {
-        t = m->entry.token;
+    if (auto m = keyword(keywords_, def_.groups)) {
+        t = m->token;
         pos_ = start_ + m->length;
         found = true;
-    } else if (auto m2 = def_.settings.extraKeywords().matchForward(
-                   text_, start_, cur_, follow(def_.settings.kwGroups()))) {
-        t = m2->entry.token;
+    } else if (auto m2 = keyword(extraKeywords_, def_.settings.kwGroups())) {
+        t = m2->token;
         pos_ = start_ + m2->length;
         found = fromExtra = true;
     } else {

@@ -5,6 +5,7 @@
 
 #include "core/highlight/ParserDefinition.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +14,7 @@ namespace morvane::highlight::reference {
 
 class ReferenceScanner {
 public:
-    explicit ReferenceScanner(const TParserDefinition& def) : def_(def) {}
+    explicit ReferenceScanner(const TParserDefinition& def);
 
     // Token value of every character, scanning from the start states.
     std::vector<std::uint8_t> tokens(std::string_view text);
@@ -35,7 +36,22 @@ private:
     std::uint8_t next();
     void pop();
 
+    // A keyword table read out word by word, matched here by plain comparison rather than by the
+    // table's own lookup, so that a fault there shows as a disagreement.
+    struct Words {
+        bool caseSensitive = false;
+        std::vector<std::pair<std::string, editor::KeywordEntry>> list;
+    };
+    struct KeywordHit {
+        std::size_t length = 0;
+        std::uint8_t token = 0;
+    };
+    static Words wordsOf(const editor::TKeywords& table);
+    std::optional<KeywordHit> keyword(const Words& words, const TSM_CharGroupManager& groups) const;
+
     const TParserDefinition& def_;
+    Words keywords_;
+    Words extraKeywords_;
     std::string_view text_;
     std::size_t pos_ = 0;
     std::size_t start_ = 0;

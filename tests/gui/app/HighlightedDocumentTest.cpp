@@ -3,13 +3,14 @@
 #include "MainFormFixture.h"
 #include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
+#include "core/platform/FakeUi.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/editor/CodeMemo.h"
-#include "core/platform/FakeUi.h"
 
 #include <gtest/gtest.h>
 
+#include <QPointer>
 #include <QTabWidget>
 
 using namespace morvane::app;
@@ -86,10 +87,26 @@ TEST_F(HighlightedDocumentTest, AnotherHighlighterFromTheMenuRehighlightsTheText
 }
 
 TEST_F(HighlightedDocumentTest, ClosingTheWindowWithOpenDocumentsLeavesNoDanglingHighlighter) {
-    form({file("a.cpp", "int x;\n"), file("b.cpp", "int y;\n")});
-    EXPECT_EQ(form_->highlighters()[1]->Editors().size(), 2u);
-    form_.reset(); // highlighters and documents go in whatever order the window has
-    SUCCEED();
+    form({file("a.cpp", "int x;\n"), file("b.cpp", "int y;\n"), file("c.cpp", "int z;\n")});
+    const auto& cpp = *form_->highlighters()[1];
+    ASSERT_EQ(cpp.Editors().size(), 3u);
+    QPointer<TMorvaneEditor> closed = doc(2), a = doc(0), b = doc(1);
+    QPointer<morvane::editor::TCodeMemo> aEditor = &a->Editor();
+
+    // A closed document leaves the highlighter's list once it is gone.
+    form_->pageControl()->setCurrentIndex(2);
+    form_->action("FileClose")->trigger();
+    EXPECT_TRUE(processUntil([&] { return closed.isNull(); }));
+    EXPECT_EQ(cpp.Editors().size(), 2u);
+    EXPECT_EQ(a->Editor().Active(), &cpp);
+    EXPECT_EQ(b->Editor().Active(), &cpp);
+
+    // The window takes the open documents, their editors and the highlighters with it, in
+    // whatever order it has; the sanitizer run sees any use of one after it went.
+    form_.reset();
+    EXPECT_TRUE(a.isNull());
+    EXPECT_TRUE(b.isNull());
+    EXPECT_TRUE(aEditor.isNull());
 }
 
 } // namespace
