@@ -199,6 +199,7 @@ bool SingleInstance::handOver(const std::string& block, std::chrono::millisecond
     int fd = -1;
     // The first instance may hold the lock but not listen yet: it is still starting.
     for (;;) {
+        bool busy = false; // listening, but its backlog is full: it is working through a flood
         fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             error_ = sysError("Cannot create a socket");
@@ -225,6 +226,7 @@ bool SingleInstance::handOver(const std::string& block, std::chrono::millisecond
                          "\" belongs to another user. The files were not handed over.";
                 return false;
             }
+            busy = errno == EAGAIN;
         }
         ::close(fd);
         fd = -1;
@@ -232,7 +234,7 @@ bool SingleInstance::handOver(const std::string& block, std::chrono::millisecond
             error_ = "The running instance of Morvane does not answer.";
             return false;
         }
-        ::usleep(20000);
+        ::usleep(busy ? 2000 : 20000);
     }
     std::size_t sent = 0;
     while (sent < block.size()) {
