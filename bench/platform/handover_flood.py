@@ -39,6 +39,7 @@ def main():
     ap.add_argument("--missing", action="store_true")
     ap.add_argument("--timeout", type=float, default=600.0)
     args = ap.parse_args()
+    args.executable = os.path.abspath(args.executable)
 
     work = tempfile.mkdtemp(prefix="morvane-flood-")
     files = os.path.join(work, "files")
