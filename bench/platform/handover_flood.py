@@ -59,10 +59,10 @@ def main():
         "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(work, "no-bus"),
         "NO_AT_BRIDGE": "1", "MORVANE_TRACE_FILE": trace,
     })
-    first = subprocess.Popen([args.executable], env=env, cwd=files, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
-    presser = None
+    first = presser = None
     try:
+        first = subprocess.Popen([args.executable], env=env, cwd=files,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 60
         while count_lines(trace, b"activated") == 0:
             if time.monotonic() > deadline or first.poll() is not None:
@@ -118,7 +118,7 @@ def main():
             presser.kill()
             presser.wait()
         for p in (first, xvfb):
-            if p.poll() is None:
+            if p is not None and p.poll() is None:
                 p.kill()
                 p.wait()
         shutil.rmtree(work, ignore_errors=True)
