@@ -8,6 +8,7 @@ pkgs=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd
     xvfb xdotool imagemagick poppler-utils xclip
+    clang libclang-rt-14-dev
     curl lz4 bc
     util-linux procps
     libpcre2-dev

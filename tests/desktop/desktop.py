@@ -296,8 +296,11 @@ class DesktopTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.executable = os.environ.get("MORVANE_EXECUTABLE")
-        if not cls.executable or not os.access(cls.executable, os.X_OK):
-            raise unittest.SkipTest("MORVANE_EXECUTABLE does not name the built program")
+        if not cls.executable or not os.path.isfile(cls.executable) \
+                or not os.access(cls.executable, os.X_OK):
+            # A journey that cannot start the program has checked nothing: that is a failure.
+            raise DesktopError("MORVANE_EXECUTABLE does not name the built program: %r"
+                               % (cls.executable,))
         missing = [t for t in ("Xvfb", "xdotool", "import") if not shutil.which(t)]
         if missing:
             raise DesktopError("missing programs (run scripts/deps.sh): " + " ".join(missing))

@@ -1,8 +1,12 @@
 #pragma once
 // The editor control without a window: text, selection, loading and saving, change
-// notifications and the layout a view paints. The Qt widget (editor/qt) hosts it.
+// notifications and the layout a view paints. The Qt widget (gui/editor) hosts it.
 
+#include "core/editor/CodeMemoEvents.h"
+#include "core/editor/CodeMemoOptions.h"
 #include "core/editor/CodeMemoStrings.h"
+#include "core/editor/CodeMemoTypes.h"
+#include "core/editor/CodeMemoView.h"
 #include "core/editor/CustomBookmarks.h"
 #include "core/editor/DataTransfer.h"
 #include "core/editor/EdStream.h"
@@ -38,201 +42,6 @@ class TCodeTemplates;
 class TAutoReplace;
 class TMacroKeywords;
 
-struct TPixelPoint {
-    int x = 0, y = 0;
-    bool operator==(const TPixelPoint&) const = default;
-};
-
-// sfMAC writes CR line ends, so that a file that had them keeps them.
-enum TSaveFormat { sfTEXT, sfRTF, sfHTML, sfUNIX, sfMAC };
-enum TSelLineStyle { lsCRLF, lsLF };
-enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
-
-// Forms of SM_SAVESTREAM and SM_GETSELTEXT.
-enum TTextForm : unsigned { tfStored = 0, tfCRLF = 1, tfRTF = 2, tfHTML = 4, tfLF = 8, tfCR = 16 };
-
-// Option bits of the option word.
-enum TCodeMemoOption : std::uint32_t {
-    smoLineNumbers = 1u << 0,
-    smoSyntaxHighlight = 1u << 4,
-    smoPrintWrap = 1u << 5,
-    smoPrintLineNos = 1u << 6,
-    smoPrintFilename = 1u << 7,
-    smoPrintDate = 1u << 8,
-    smoPrintPageNos = 1u << 9,
-    smoWordWrap = 1u << 10,
-    smoAutoIndent = 1u << 11,
-    smoTabToColumn = 1u << 12,
-    smoWrapOverride = 1u << 13,
-    smoWordSelect = 1u << 14,
-    smoShowRMargin = 1u << 15,
-    smoShowGutter = 1u << 16,
-    smoShowWrapColumn = 1u << 17,
-    smoTitleAsFilename = 1u << 18,
-    smoProcessDroppedFiles = 1u << 19,
-    smoBlockOverwriteCursor = 1u << 20,
-    smoShowWrapGlyph = 1u << 21,
-    smoColumnTrack = 1u << 22,
-    smoUseTAB = 1u << 23,
-    smoSmartFill = 1u << 24,
-    smoOLEDragSource = 1u << 25,
-    smoShowAllChars = 1u << 26,
-    smoCaretAfterEOL = 1u << 27,
-};
-
-// The editor commands that keys are bound to.
-enum TEditCommand : int {
-    ecCursorLeft = 0,
-    ecCursorRight = 1,
-    ecLineStart = 2,
-    ecLineEnd = 3,
-    ecLineUp = 4,
-    ecLineDown = 5,
-    ecPageUp = 6,
-    ecPageDown = 7,
-    ecWordLeft = 8,
-    ecWordRight = 9,
-    ecDocStart = 10,
-    ecDocEnd = 11,
-    ecCut = 12,
-    ecCopy = 13,
-    ecPaste = 14,
-    ecDeleteChar = 15,
-    ecDeleteLastChar = 16,
-    ecBlockIndent = 17,
-    ecBlockUnindent = 18,
-    ecToggleMode = 19,
-    ecSetBookmark0 = 20,
-    ecGotoBookmark0 = 30,
-    ecDeleteLine = 40,
-    ecUndo = 41,
-    ecRedo = 42,
-    ecDeleteLastWord = 43,
-    ecPrintSelection = 44,
-};
-
-// Undo group codes; callers outside the control use their own (20, 32, 33).
-enum TUndoGroup : int {
-    ugDrop = 11,
-    ugTyping = 12,
-    ugDelete = 13,
-    ugPaste = 14,
-    ugCut = 15,
-    ugTemplate = 16,
-    ugBlockIndent = 17,
-    ugBlockUnindent = 18,
-    ugDeleteWord = 19,
-    ugReplace = 20,
-    ugReplaceSel = 21,
-    ugIndentedReturn = 22,
-    ugDoubleSpaced = 32,
-    ugHtmlTool = 33,
-};
-
-// Shortcut modifier bits over the virtual key code.
-inline constexpr std::uint16_t kShortcutShift = 0x2000;
-inline constexpr std::uint16_t kShortcutCtrl = 0x4000;
-inline constexpr std::uint16_t kShortcutAlt = 0x8000;
-inline constexpr std::uint32_t kInitialOptions = 0x3FFDBF0;
-
-using TNotifyEvent = std::function<void(TCustomCodeMemo* Sender)>;
-using TTextEvent =
-    std::function<void(TCustomCodeMemo* Sender, TextOffset Start, TextOffset Extent)>;
-using TMarkEvent = std::function<void(TCustomCodeMemo* Sender, std::uint32_t Value)>;
-using TCharTest = std::function<bool(char)>;
-// A command of a later feature (printing) the control hands on.
-using TCommandEvent = std::function<void(TCustomCodeMemo* Sender, int Command)>;
-// Bookmarks, templates and auto-replace (CodeMemoAids.cpp).
-using TBookmarkEvent = std::function<void(TCustomCodeMemo* Sender, int Index)>;
-using TCustomBookmarkFreeEvent =
-    std::function<void(TCustomCodeMemo* Sender, const std::string& bmName)>;
-// May change the text a template expands to.
-using TMacroFireEvent = std::function<void(TCustomCodeMemo* Sender, const std::string& TemplateName,
-                                           std::string& Replacement)>;
-// IStream stands at the start of the matched text; clearing CanReplace vetoes the replacement.
-using TAutoReplaceEvent =
-    std::function<void(TCustomCodeMemo* Sender, TEdStream& IStream, const std::string& ReplaceItem,
-                       const std::string& ReplaceWith, bool& CanReplace)>;
-// May change the command a key was recognised as.
-using TKeyboardActionEvent = std::function<void(TCustomCodeMemo* Sender, int& Command)>;
-
-// Mouse, clipboard and drop events (CodeMemoMouse.cpp, CodeMemoClipboard.cpp).
-using TGutterClick = std::function<void(TCustomCodeMemo* Sender, RecIndex LineNo)>;
-using TMultiClickEvent =
-    std::function<void(TCustomCodeMemo* Sender, TPixelPoint ClickPos, TextOffset CharOffset)>;
-using THyperEvent =
-    std::function<void(TCustomCodeMemo* Sender, const std::string& HyperData, int HyperType)>;
-// SourceTypes holds TDataSourceBits; the handler may clear offers or set the request bits.
-using TDataDropEvent = std::function<void(TCustomCodeMemo* Sender, std::uint16_t& SourceTypes)>;
-using TFileDropEvent = std::function<void(
-    TCustomCodeMemo* Sender, const std::vector<std::string>& FileList, TPixelPoint AtPoint)>;
-
-// Formats a copy puts on the clipboard.
-enum TSM_ClipFormat : unsigned { smTEXT = 1, smRTF = 2 };
-using TSM_ClipFormats = unsigned;
-
-// A key handler that runs before the key map (code templates, auto-replace).
-enum class TKeyHookResult {
-    NotHandled, // the key goes on to the key map
-    Handled,    // the key map is skipped; the key still types its character
-    Consumed,   // the key is used up
-};
-using TKeyHook =
-    std::function<TKeyHookResult(TCustomCodeMemo* Sender, std::uint16_t Key, unsigned Shift)>;
-// What the template choice list shows: every template in name order and the word before the
-// caret (lower case), which the control has selected.
-struct TTemplatePopup {
-    struct Item {
-        std::string name, description;
-    };
-    std::vector<Item> items;
-    std::string partial;
-    int preselected = -1; // the first whose name contains the partial word
-};
-
-// The choice list's typed search: each character extends a prefix and selects the first name
-// that starts with it (ignoring case); when none does, the prefix starts again from the
-// character alone.
-class TTemplateSearch {
-public:
-    explicit TTemplateSearch(std::vector<std::string> names) : names_(std::move(names)) {}
-    // The index to select, -1 when no name starts with the prefix.
-    int Type(char c);
-    void Reset() { prefix_.clear(); }
-
-private:
-    int Find() const;
-    std::vector<std::string> names_;
-    std::string prefix_;
-};
-
-// Where a piece of a wrapped line ends: given the whole line, where the piece starts and the
-// proposed cut (an index into line), returns the cut to use. Values not after pieceStart are
-// taken as the proposed cut.
-using TWordBreakProc = std::function<std::size_t(TCustomCodeMemo* Sender, std::string_view line,
-                                                 std::size_t pieceStart, std::size_t cut)>;
-
-// What a line-draw handler is told before a row is painted.
-enum TLineDrawKind { ldkScreen, ldkPrinter };
-struct TLineDrawRecord {
-    TLineDrawKind Kind = ldkScreen;
-    const char* Text = nullptr; // the record's characters
-    int Length = 0;
-    void* Canvas = nullptr; // the QPainter painting the row
-    int Left = 0, Top = 0, Right = 0, Bottom = 0;
-    TextOffset Offset = 0; // text offset of the record
-    DisplayColumn LeftColumn = 0;
-    bool Handled = false; // set by the handler: the control leaves the row alone
-};
-using TLineDrawEvent = std::function<void(TCustomCodeMemo* Sender, TLineDrawRecord* Line)>;
-struct TViewRect {
-    int Left, Top, Right, Bottom;
-};
-using TMarkDrawEvent = std::function<void(TCustomCodeMemo* Sender, void* Canvas,
-                                          const TPositionMark& Mark, const TViewRect& Rect)>;
-// A wheel notch; setting Handled keeps the control from scrolling.
-using TMouseWheelEvent = std::function<void(TCustomCodeMemo* Sender, bool& Handled)>;
-
 // The caret in 1-based terms.
 class TSM_CaretControl {
 public:
@@ -249,55 +58,8 @@ private:
     TCustomCodeMemo& memo_;
 };
 
-// What the core asks of whoever draws it.
-class TCodeMemoView {
-public:
-    virtual ~TCodeMemoView() = default;
-    virtual void RepaintView() = 0;      // flagged records need painting
-    virtual void UpdateScrollBars() = 0; // ranges or positions changed
-    // A view that finishes pending re-wrapping itself (ContinueWrap in idle steps, the rows it
-    // shows before painting them) returns true; otherwise the core re-wraps all at once.
-    virtual bool DefersWrap() const { return false; }
-    virtual void ScheduleWrap() {}
-};
-
-inline constexpr char32_t kWideTail = 0x110000;
-inline constexpr char32_t kByteMark = 0x110100;
-
-// One screen row as the view paints it.
-struct TRowLayout {
-    RecIndex rec = 0;
-    TextOffset start = 0;      // text offset of the record
-    std::string cells;         // one byte per display column from the left column, TABs expanded
-    DisplayColumn selFrom = 0; // selected columns [selFrom, selTo) of cells
-    DisplayColumn selTo = 0;
-    bool continuation = false;
-    std::uint32_t flags = 0;
-    std::string attrs;      // token value per cell; empty when the record has none
-    std::string tabs;       // per cell: 1 where a TAB starts, 2 where it spreads; empty: none
-    std::uint16_t mark = 0; // the record's mark word
-    std::uint16_t gutterMarks = 0;
-    std::int32_t background = -1; // line colours
-    std::uint32_t textColor = 0;
-    // Per cell when the record holds a byte above 127 (else empty, and every cell is its byte):
-    // the character's code point in the document's encoding, kWideTail for the second cell of
-    // a wide character, kByteMark + the byte for a byte that is no character.
-    std::vector<char32_t> chars;
-    RecIndex lineNumber = 0; // 1-based number shown in the gutter; 0: none
-    bool endsWithCR = false;
-    DisplayColumn endColumn = 0; // display column after the record's last visible character
-};
-
-// The ranges and positions of the two scroll bars.
-struct TScrollInfo {
-    int vMax = 0, vPage = 1, vPos = 0;
-    int hMax = 0, hPage = 1, hPos = 0;
-    bool hVisible = true;
-    bool vVisible = true;
-    int factor = 1; // records per vertical step
-};
-
-class TCustomCodeMemo {
+// The handlers (OnChange and the rest) are members through TCodeMemoEvents.
+class TCustomCodeMemo : public TCodeMemoEvents {
 public:
     TCustomCodeMemo();
     // Shares a chain with other controls.
@@ -373,9 +135,7 @@ public:
     // Whether the control, placed in a dialog, handles this key itself: the arrow keys and
     // characters always, TAB with WantTab and Return with WantReturns.
     bool WantsDialogKey(std::uint16_t shortcut) const;
-    // Run before the key map, templates first; the second only when the first did not act.
-    TKeyHook TemplateKeyHook;
-    TKeyHook AutoReplaceKeyHook;
+    // TemplateKeyHook and AutoReplaceKeyHook (TCodeMemoEvents) run before the key map.
     // A CR typed while this is set opens undo group 22 instead of 12.
     void SetPendingIndent(bool value) { pendingIndent_ = value; }
     bool PendingIndent() const { return pendingIndent_; }
@@ -662,33 +422,6 @@ public:
     // Returns whether text was inserted; the file list goes to OnFilesDropped.
     bool AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelPoint atPoint, bool move,
                     bool fromThisControl);
-
-    // --- events ---
-    TTextEvent OnTextChange;
-    TNotifyEvent OnChange;
-    TMarkEvent OnMarkChange;
-    TMarkEvent OnMarkFree;
-    TCommandEvent OnPrintSelection; // command 44
-    TBookmarkEvent OnBookmarkSet;
-    TCustomBookmarkFreeEvent OnCustomBookmarkFree;
-    TMacroFireEvent OnTemplateEvent;
-    TAutoReplaceEvent OnAutoReplace;
-    TWordBreakProc OnWordBreakProc;
-    TLineDrawEvent OnDrawLine;
-    TMarkDrawEvent OnDrawMark;
-    TMouseWheelEvent OnMouseWheelUp;
-    TMouseWheelEvent OnMouseWheelDown;
-    TKeyboardActionEvent OnCommandRecognised;
-    TGutterClick OnGutterClick;
-    TMultiClickEvent OnTripleClick;
-    THyperEvent OnHyperlinkClick;
-    THyperEvent OnHyperlinkHover;
-    TDataDropEvent OnDataDrop;
-    TFileDropEvent OnFilesDropped;
-    // A typed character the document's encoding cannot hold (the window offers UTF-8).
-    std::function<void(TCustomCodeMemo* Sender, char32_t Code)> OnCharRefused;
-    TCharTest fn_CharStartsWord;
-    TCharTest fn_CharIsInWord;
 
 protected:
     // The change word; OnChange follows when any bit is set.

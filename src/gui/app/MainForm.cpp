@@ -1,23 +1,20 @@
-#include "gui/app/MainForm.h"
+// TMainForm: the window's layout (actions and the table that wires them, menus, toolbars,
+// tabs, output pane, status bar) and its events. The commands of each menu live in
+// MainForm<Menu>.cpp.
 
-#include "core/app/EditorAidFiles.h"
-#include "gui/app/OpenFileForm.h"
-#include "core/highlight/CompiledBuiltins.h"
+#include "gui/app/MainForm.h"
+#include "gui/app/MainFormInternal.h"
 
 #include "core/app/AppRegistry.h"
 #include "core/app/Commands.h"
-#include "core/app/RecentFiles.h"
-#include "core/app/RemoteReference.h"
-#include "gui/app/AccountWindows.h"
-#include "gui/app/ChangeDirectoryForm.h"
-#include "gui/app/DocumentPage.h"
-#include "gui/app/MorvaneEditor.h"
-#include "gui/app/OptionsDialog.h"
-#include "gui/app/Trace.h"
 #include "core/editor/CodeMemoMessages.h"
 #include "core/editor/TextEncoding.h"
+#include "gui/app/AccountWindows.h"
+#include "gui/app/DocumentPage.h"
+#include "gui/app/MorvaneEditor.h"
+#include "gui/app/OpenFileForm.h"
+#include "gui/app/Trace.h"
 #include "gui/editor/CodeMemo.h"
-#include "core/platform/Paths.h"
 #include "gui/platform/QtUiServices.h"
 
 #include <QAction>
@@ -27,13 +24,11 @@
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPageSetupDialog>
@@ -50,9 +45,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-
-#include <fstream>
-#include <iterator>
 
 namespace morvane::app {
 
@@ -76,19 +68,10 @@ private:
 };
 } // namespace
 
-using platform::fromBytes;
 using platform::Hive;
 using platform::RegKey;
 
 namespace {
-
-const char* const kToolbarNames[] = {"Main", "Edit", "HTML"};
-
-// The floating window of a toolbar carries this caption.
-QString floatingCaption(const std::string& name) {
-    return QString::fromStdString(
-        name == "HTML" ? "HTML toolbar" : (name == "Main" ? "Main toolbar" : "Edit toolbar"));
-}
 
 // The program's icon drawn in code (a page with lines and a download arrow), so it needs no image
 // plugin; desktops use the SVG file installed with the program.
@@ -149,19 +132,6 @@ TMainForm::~TMainForm() {
     for (auto& page : documents)
         delete page.data();
     if (context_.clipboard) context_.clipboard->setChangedHandler({});
-}
-
-void TMainForm::refreshClipboardState() {
-    const platform::Clipboard* c = context_.clipboard;
-    clipboardHasText_ = c && (c->hasText() || c->hasFormat("text/html"));
-    if (DocumentPage* doc = activeDocument()) doc->activate();
-}
-
-void TMainForm::setDocumentCaption(DocumentPage* page, const std::string& fileName) {
-    int index = pages_->indexOf(page);
-    if (index < 0) return;
-    // A tab caption marks its shortcut letter with "&".
-    pages_->setTabText(index, fromBytes(fileName).replace('&', QLatin1String("&&")));
 }
 
 QAction* TMainForm::action(std::string_view name) const {
@@ -328,23 +298,6 @@ void TMainForm::createActions() {
             context_.dialogs->message(platform::MsgKind::Error, e.what());
         }
     });
-}
-
-void TMainForm::gotoLineCommand() {
-    auto* doc = requireDocument();
-    if (!doc) return;
-    TChangeDirectoryForm form("Goto line number", "Line number:", QString(), this);
-    form.setObjectName("GotoLineForm");
-    if (form.exec() != QDialog::Accepted) return;
-    auto line = parseInteger(platform::toBytes(form.text().trimmed()));
-    if (!line) {
-        context_.dialogs->message(platform::MsgKind::Error, "Please enter an integer value.");
-        return;
-    }
-    auto& editor = doc->Editor();
-    editor.GoToPosition(1, static_cast<editor::RecIndex>(*line));
-    editor.ScrollToCaret();
-    editor.setFocus();
 }
 
 void TMainForm::createMenus() {
@@ -559,13 +512,6 @@ void TMainForm::createCentralArea() {
     });
 }
 
-void TMainForm::showEncoding(int encoding, bool bom) {
-    const auto e = static_cast<editor::TTextEncoding>(encoding);
-    panels_[5]->setText(QString(editor::EncodingName(e)) + (bom ? " BOM" : ""));
-    for (QAction* item : encodingMenu_->actions())
-        item->setChecked(item->data().toInt() == encoding);
-}
-
 void TMainForm::createStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName("StatusBar1");
@@ -614,342 +560,6 @@ void TMainForm::formCreate() {
     splitter_->setSizes({std::max(1, this->height() - output), output});
 }
 
-void TMainForm::reloadDefaultAccount() {
-    lastAccount_ = net::TAccount();
-    lastAccount_.Name.clear();
-    if (settings_.noDefaultAccount()) return;
-    auto accounts = net::AccountNames(*context_.registry);
-    if (!accounts.empty()) net::LoadAccount(*context_.registry, accounts.front(), lastAccount_);
-}
-
-net::TFirewallSettings TMainForm::firewallSettings() const {
-    return {readSetting("Firewall address"), readSetting("Firewall port")};
-}
-
-void TMainForm::showEvent(QShowEvent* event) {
-    QMainWindow::showEvent(event);
-    if (shown_) return;
-    shown_ = true;
-    formShow();
-    // Geometry is applied before the window reaches the screen, so it does not jump.
-    if (settings_.restoreWindowSettings()) {
-        GeometryToRestore g = settings_.geometryToRestore();
-        if (g.maximize) {
-            setWindowState(windowState() | Qt::WindowMaximized);
-        } else {
-            QRect r = geometry();
-            if (g.left) r.moveLeft(*g.left);
-            if (g.top) r.moveTop(*g.top);
-            if (g.height) r.setHeight(std::max(1, *g.height));
-            if (g.width) r.setWidth(std::max(1, *g.width));
-            // A stored place on a screen that has gone would leave the window out of reach.
-            std::vector<ScreenRect> screens;
-            for (QScreen* screen : QGuiApplication::screens()) {
-                QRect a = screen->availableGeometry();
-                screens.push_back({a.x(), a.y(), a.width(), a.height()});
-            }
-            if (QScreen* primary = QGuiApplication::primaryScreen()) {
-                QRect a = primary->availableGeometry();
-                screens.insert(screens.begin(), {a.x(), a.y(), a.width(), a.height()});
-            }
-            // The position is the frame's, the size the client area's.
-            const QSize frame = frameGeometry().size() - geometry().size();
-            ScreenRect placed = keepOnScreen(
-                {r.x(), r.y(), r.width() + frame.width(), r.height() + frame.height()}, screens);
-            move(placed.left, placed.top);
-            resize(std::max(1, placed.width - frame.width()),
-                   std::max(1, placed.height - frame.height()));
-        }
-        if (!g.error.empty()) {
-            QTimer::singleShot(0, this, [this, e = g.error] {
-                context_.dialogs->message(platform::MsgKind::Error, e, platform::mbOK);
-            });
-        }
-    }
-    QTimer::singleShot(0, this, &TMainForm::firstActivation);
-}
-
-void TMainForm::formShow() {
-    // Docked toolbars with stored positions are laid out again in rows by their top, each row by
-    // left; the dock area then places them side by side in that order.
-    struct Docked {
-        int top, left;
-        QToolBar* bar;
-    };
-    std::vector<Docked> docked;
-    for (const char* name : kToolbarNames) {
-        ToolbarPlacement p = settings_.toolbar(name);
-        if (!p.floating && p.left) docked.push_back({p.top.value_or(0), *p.left, toolbar(name)});
-    }
-    if (docked.size() > 1) {
-        std::stable_sort(docked.begin(), docked.end(), [](const Docked& a, const Docked& b) {
-            return a.top != b.top ? a.top < b.top : a.left < b.left;
-        });
-        for (auto& d : docked)
-            removeToolBar(d.bar);
-        for (std::size_t i = 0; i < docked.size(); ++i) {
-            if (i > 0 && docked[i].top != docked[i - 1].top) addToolBarBreak(Qt::TopToolBarArea);
-            addToolBar(Qt::TopToolBarArea, docked[i].bar);
-        }
-    }
-    for (const char* name : kToolbarNames)
-        restoreToolbar(toolbar(name), name);
-    enableDocumentCommands(false);
-}
-
-void TMainForm::restoreToolbar(QToolBar* bar, const std::string& name) {
-    ToolbarPlacement p = settings_.toolbar(name);
-    bar->setVisible(p.visible);
-    if (p.floating) {
-        // Float it as a tool window at the stored place, keeping its docked size.
-        QSize size = bar->sizeHint();
-        bar->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
-        bar->setWindowTitle(floatingCaption(name));
-        bar->move(p.left.value_or(0), p.top.value_or(0));
-        bar->resize(size);
-        bar->setVisible(p.visible);
-    }
-}
-
-void TMainForm::firstActivation() {
-    if (activated_) return;
-    activated_ = true;
-    buildHighlighterList();
-    // The two buffers: a file that is missing leaves its buffer empty; one that cannot be
-    // read or is damaged does too, and the output pane says why.
-    EditorAidBuffers aids;
-    for (const std::string& problem : loadEditorAids(context_.programFolder, aids))
-        appendOutput(problem);
-    autoReplaceBuffer_ = std::move(aids.autoReplace);
-    templatesBuffer_ = std::move(aids.templates);
-    refreshClipboardState();
-    for (const std::string& argument : context_.arguments)
-        openArgument(argument);
-    trace("activated");
-    if (!context_.browseAccount.empty()) {
-        // After the activation is done, so the window is up behind the browser.
-        QTimer::singleShot(0, this, [this] {
-            net::TAccount account;
-            std::string error;
-            if (!net::LoadAccount(*context_.registry, context_.browseAccount, account, &error)) {
-                context_.dialogs->message(platform::MsgKind::Error, error);
-                return;
-            }
-            lastAccount_ = account;
-            openRemoteCommand();
-        });
-    }
-    emit firstActivationFinished();
-    if (qEnvironmentVariableIntValue("MORVANE_QUIT_WHEN_READY"))
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-}
-
-void TMainForm::applyEditorAids(highlight::TSM_Settings& settings) {
-    EditorAidBuffers aids{autoReplaceBuffer_, templatesBuffer_};
-    for (const std::string& problem :
-         app::applyEditorAids(aids, settings.autoReplace, settings.templates))
-        appendOutput(problem);
-}
-
-void TMainForm::buildHighlighterList() {
-    try {
-        highlighters_ =
-            highlight::loadStoredBuiltins(highlight::compiledBuiltinForms(), kPerUserRoot);
-    } catch (const std::exception& e) {
-        context_.dialogs->message(platform::MsgKind::Error,
-                                  std::string("The built-in highlighters cannot be loaded: ") +
-                                      e.what());
-    }
-    if (context_.registry->keyExists(Hive::CurrentUser,
-                                     std::string(kPerUserRoot) + "\\Syntaxhighlight"))
-        for (const std::string& problem :
-             highlight::loadHighlighterSettings(highlighters_, *context_.registry))
-            appendOutput(problem);
-    // A script that fails is left out; its author sees why in the output pane.
-    auto user = highlight::compileUserScripts(
-        context_.programFolder,
-        [this](const std::filesystem::path& file, const std::string& message) {
-            appendOutput(file.filename().string() + ": " + message);
-        });
-    for (auto& h : user)
-        highlighters_.push_back(std::move(h));
-
-    auto* group = new QActionGroup(highlighterMenu_);
-    for (std::size_t i = 0; i < highlighters_.size(); ++i) {
-        QAction* item = highlighterMenu_->addAction(fromBytes(highlighters_[i]->languageName()));
-        item->setCheckable(true);
-        item->setData(int(i));
-        group->addAction(item);
-    }
-    connect(highlighterMenu_, &QMenu::aboutToShow, this, [this] {
-        auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
-        if (!doc) return;
-        for (QAction* item : highlighterMenu_->actions())
-            item->setChecked(item->data().toInt() == doc->Highlighter());
-    });
-    connect(highlighterMenu_, &QMenu::triggered, this, [this](QAction* item) {
-        if (auto* doc = requireDocument()) doc->ManualAssociation(item->data().toInt());
-    });
-    setCommandAvailable("EditSyntaxHighlighting", !highlighters_.empty());
-    enableDocumentCommands(documentCommandsOn_);
-}
-
-int TMainForm::highlighterIndexFor(const std::string& fileName) const {
-    auto lower = [](std::string s) {
-        for (auto& c : s)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    int plain = -1;
-    for (std::size_t i = 0; i < highlighters_.size(); ++i)
-        if (highlighters_[i]->languageName() == "Plain text") plain = int(i);
-    auto language = extensionTable_.languageOf(fileExtension(fileName));
-    if (!language) return plain;
-    std::string wanted = lower(*language);
-    for (std::size_t i = 0; i < highlighters_.size(); ++i)
-        if (lower(highlighters_[i]->languageName()) == wanted) return int(i);
-    return plain;
-}
-
-void TMainForm::openArgument(const std::string& argument) {
-    trace("open " + argument);
-    if (onOpenArgument) {
-        onOpenArgument(argument);
-        return;
-    }
-    if (!IsRemoteReference(argument)) {
-        openLocalFiles({argument});
-        return;
-    }
-    TReferenceParse parsed = ParseRemoteReference(argument, *context_.registry);
-    net::TAccount account;
-    std::string error = parsed.error;
-    if (parsed.ok &&
-        !net::LoadAccount(*context_.registry, parsed.reference.account, account, &error))
-        parsed.ok = false;
-    if (!parsed.ok) {
-        context_.dialogs->message(platform::MsgKind::Error, error);
-        return;
-    }
-    if (!remote_.openRemoteDocument) {
-        appendOutput("Remote files cannot be opened in this build: " + argument);
-        return;
-    }
-    remote_.openRemoteDocument(account, parsed.reference.directory, parsed.reference.fileName);
-}
-
-void TMainForm::openRemoteCommand() {
-    if (!remote_.browse) return;
-    auto result = remote_.browse(TBrowserMode::Open, lastAccount_, "");
-    if (!result) return;
-    lastAccount_ = result->account;
-    if (!remote_.openRemoteDocument) return;
-    for (const std::string& name : result->fileNames)
-        remote_.openRemoteDocument(result->account, result->account.Directory, name);
-}
-
-void TMainForm::addRecentFile(const std::string& account, const std::string& directory,
-                              const std::string& fileName) {
-    std::string error;
-    if (!TRecentFiles(*context_.registry).Add(account, directory, fileName, &error))
-        context_.dialogs->message(platform::MsgKind::Error, error);
-    rebuildRecentMenus();
-}
-
-void TMainForm::rebuildRecentMenus() {
-    recentMenu_->clear();
-    for (const TRecentEntry& e : TRecentFiles(*context_.registry).MenuEntries()) {
-        QAction* item = recentMenu_->addAction(fromBytes(TRecentFiles::Caption(e)));
-        item->setData(e.number);
-    }
-    recentMenu_->menuAction()->setEnabled(!recentMenu_->isEmpty());
-}
-
-void TMainForm::reopenRecent(int n) {
-    platform::Registry& registry = *context_.registry;
-    if (!registry.keyExists(Hive::CurrentUser, kRecentKey)) return;
-    TRecentEntry e = TRecentFiles(registry).Entry(n);
-    if (e.fileName.empty()) return;
-    if (e.account.empty()) {
-        openLocalFiles({e.directory + e.fileName});
-        return;
-    }
-    net::TAccount account;
-    std::string error;
-    if (!net::LoadAccount(registry, e.account, account, &error)) {
-        context_.dialogs->message(platform::MsgKind::Error, error);
-        return;
-    }
-    if (remote_.openRemoteDocument) remote_.openRemoteDocument(account, e.directory, e.fileName);
-}
-
-void TMainForm::openLocalFiles(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) {
-        auto* doc = new TMorvaneEditor(*this);
-        doc->OpenLocal(platform::absolutePath(path), false);
-    }
-}
-
-void TMainForm::openLocalFileCommand() {
-    platform::FileDialogOptions o;
-    o.title = "Open local file";
-    o.filter = "Any file (*.*)|*.*";
-    o.multiple = true;
-    o.mustExist = true;
-    if (auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
-        doc && doc->DocumentKind() == TMorvaneEditor::kLocal)
-        o.directory = doc->Directory();
-    openLocalFiles(context_.dialogs->openFiles(o));
-}
-
-void TMainForm::editorPropertiesCommand() {
-    auto* doc = requireDocument();
-    if (!doc) return;
-    const int index = doc->Highlighter();
-    if (index < 0 || std::size_t(index) >= highlighters_.size()) {
-        context_.dialogs->message(platform::MsgKind::Error,
-                                  "The document has no syntax highlighter to change.");
-        return;
-    }
-    // The highlighter outlives the dialog; the document may not (it can close meanwhile).
-    highlight::TCodeMemoParser& parser = *highlighters_[std::size_t(index)];
-    try {
-        if (!ModifyProperties(parser, context_.registry, *context_.dialogs, this)) return;
-    } catch (const std::exception& e) {
-        context_.dialogs->message(platform::MsgKind::Error, e.what());
-        return;
-    }
-    propagateExtras(parser);
-}
-
-void TMainForm::propagateExtras(highlight::TCodeMemoParser& source) {
-    // Both files are written (a failure is named in the output pane), then the other
-    // documents' highlighters load the new buffers.
-    EditorAidBuffers aids;
-    for (const std::string& problem :
-         app::saveEditorAids(context_.programFolder, source.settings().autoReplace,
-                             source.settings().templates, aids))
-        appendOutput(problem);
-    autoReplaceBuffer_ = std::move(aids.autoReplace);
-    templatesBuffer_ = std::move(aids.templates);
-    std::set<highlight::TCodeMemoParser*> others;
-    for (int i = 0; i < pages_->count(); ++i)
-        if (auto* doc = qobject_cast<TMorvaneEditor*>(pages_->widget(i))) {
-            int h = doc->Highlighter();
-            if (h >= 0 && std::size_t(h) < highlighters_.size() &&
-                highlighters_[std::size_t(h)].get() != &source)
-                others.insert(highlighters_[std::size_t(h)].get());
-        }
-    for (highlight::TCodeMemoParser* parser : others)
-        applyEditorAids(parser->settings());
-}
-
-TMorvaneEditor* TMainForm::requireDocument() const {
-    auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
-    if (!doc) context_.dialogs->message(platform::MsgKind::Error, "No active window");
-    return doc;
-}
-
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
@@ -961,118 +571,6 @@ void TMainForm::dropEvent(QDropEvent* event) {
     if (paths.empty()) return;
     event->acceptProposedAction();
     openLocalFiles(paths);
-}
-
-void TMainForm::handOverReceived(const std::vector<std::string>& arguments) {
-    trace("hand-over " + std::to_string(arguments.size()));
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    show();
-    raise();
-    activateWindow();
-    for (const std::string& argument : arguments)
-        openArgument(argument);
-}
-
-void TMainForm::appendOutput(std::string_view text) {
-    std::string clean;
-    clean.reserve(text.size());
-    for (char c : text)
-        if (c != '\r') clean.push_back(c);
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t lf = clean.find('\n', start);
-        if (lf == std::string::npos) break;
-        output_->addItem(fromBytes(clean.substr(start, lf - start)));
-        start = lf + 1;
-    }
-    if (start < clean.size()) output_->addItem(fromBytes(clean.substr(start)));
-    output_->scrollToBottom();
-}
-
-void TMainForm::setOutputVisible(bool visible) {
-    outputVisible_ = visible;
-    output_->setVisible(visible);
-    action("SettingsShowOutput")->setChecked(visible);
-}
-
-void TMainForm::saveOutputHeight() {
-    if (outputVisible_) writeSetting("Output height", std::to_string(output_->height()));
-}
-
-void TMainForm::addDocument(DocumentPage* page, const QString& caption) {
-    bool first = pages_->count() == 0;
-    pages_->setCurrentIndex(pages_->addTab(page, QString(caption).replace('&', "&&")));
-    if (first) enableDocumentCommands(true);
-}
-
-DocumentPage* TMainForm::activeDocument() const {
-    return qobject_cast<DocumentPage*>(pages_->currentWidget());
-}
-
-int TMainForm::documentCount() const {
-    return pages_->count();
-}
-
-void TMainForm::postDocumentClosed(DocumentPage* page) {
-    QPointer<DocumentPage> guarded(page);
-    QTimer::singleShot(0, this, [this, guarded] {
-        if (guarded) documentClosed(guarded);
-    });
-}
-
-void TMainForm::documentClosed(DocumentPage* page) {
-    int index = pages_->indexOf(page);
-    if (index >= 0) pages_->removeTab(index);
-    page->deleteLater();
-    if (pages_->count() > 0) {
-        // A document that closing the window did not ask about (one handed over meanwhile)
-        // keeps the window: closing it later must not end the program.
-        for (int i = 0; i < pages_->count() && closing_; ++i) {
-            auto* remaining = qobject_cast<DocumentPage*>(pages_->widget(i));
-            if (std::find(askedToClose_.begin(), askedToClose_.end(), remaining) ==
-                askedToClose_.end())
-                clearClosingFlag();
-        }
-        if (DocumentPage* doc = activeDocument()) doc->activate();
-        return;
-    }
-    askedToClose_.clear();
-    enableDocumentCommands(false);
-    progress_->hide();
-    for (int i = 0; i < 4; ++i)
-        panels_[std::size_t(i)]->clear();
-    panels_[5]->clear();
-    if (closing_) close();
-}
-
-void TMainForm::setCommandAvailable(std::string_view name, bool available) {
-    if (available)
-        available_.emplace(name);
-    else
-        available_.erase(std::string(name));
-    QAction* a = action(name);
-    if (!a) return;
-    bool isDocumentCommand = false;
-    for (auto d : documentCommands())
-        isDocumentCommand |= d == name;
-    for (auto d : documentEditCommands())
-        isDocumentCommand |= d == name;
-    a->setEnabled(available && (!isDocumentCommand || documentCommandsOn_));
-}
-
-void TMainForm::enableCommand(std::string_view name, bool enable) {
-    if (QAction* a = action(name)) a->setEnabled(enable && available_.count(name));
-}
-
-void TMainForm::enableDocumentCommands(bool enable) {
-    documentCommandsOn_ = enable;
-    for (auto name : documentCommands())
-        action(name)->setEnabled(enable && available_.count(name));
-    highlighterMenu_->menuAction()->setEnabled(enable &&
-                                               available_.count("EditSyntaxHighlighting"));
-    if (!enable)
-        for (auto name : documentEditCommands())
-            action(name)->setEnabled(false);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -1093,32 +591,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TMainForm::formClose() {
-    if (settings_.saveWindowSettings()) {
-        WindowPlacement p;
-        p.state = isMaximized()   ? WindowPlacement::Maximized
-                  : isMinimized() ? WindowPlacement::Minimized
-                                  : WindowPlacement::Normal;
-        p.left = x();
-        p.top = y();
-        p.width = width();
-        p.height = height();
-        settings_.saveGeometry(p);
-    }
-    writeSetting("Show output", outputVisible_ ? "True" : "False");
-    for (const char* name : kToolbarNames) {
-        QToolBar* bar = toolbar(name);
-        ToolbarPlacement p;
-        p.visible = !bar->isHidden();
-        p.floating = bar->isFloating() || bar->isWindow();
-        p.left = bar->x();
-        p.top = bar->y();
-        settings_.saveToolbar(name, p);
-    }
-    autoReplaceBuffer_.clear();
-    templatesBuffer_.clear();
-}
-
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == this && event->type() == QEvent::Paint && !firstPaintSeen_) {
         firstPaintSeen_ = true;
@@ -1127,16 +599,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void TMainForm::showAbout() {
-    QString version = QStringLiteral(MORVANE_FILE_VERSION);
-    QMessageBox box(QMessageBox::NoIcon, "About Morvane",
-                    "<b>Morvane</b><br>" + fromBytes(aboutVersionLabel(version.toStdString())) +
-                        "<br><br>An editor for files on FTP servers and local disks.",
-                    QMessageBox::Ok, this);
-    box.setIconPixmap(windowIcon().pixmap(64, 64));
-    box.exec();
 }
 
 } // namespace morvane::app

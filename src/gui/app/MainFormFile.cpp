@@ -1,0 +1,72 @@
+// TMainForm: commands of the File menu (opening local files, the recent-files list).
+
+#include "gui/app/MainForm.h"
+
+#include "core/app/RecentFiles.h"
+#include "core/platform/Paths.h"
+#include "gui/app/MorvaneEditor.h"
+#include "gui/platform/QtUiServices.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace morvane::app {
+
+using platform::fromBytes;
+using platform::Hive;
+
+void TMainForm::openLocalFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        auto* doc = new TMorvaneEditor(*this);
+        doc->OpenLocal(platform::absolutePath(path), false);
+    }
+}
+
+void TMainForm::openLocalFileCommand() {
+    platform::FileDialogOptions o;
+    o.title = "Open local file";
+    o.filter = "Any file (*.*)|*.*";
+    o.multiple = true;
+    o.mustExist = true;
+    if (auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
+        doc && doc->DocumentKind() == TMorvaneEditor::kLocal)
+        o.directory = doc->Directory();
+    openLocalFiles(context_.dialogs->openFiles(o));
+}
+
+void TMainForm::addRecentFile(const std::string& account, const std::string& directory,
+                              const std::string& fileName) {
+    std::string error;
+    if (!TRecentFiles(*context_.registry).Add(account, directory, fileName, &error))
+        context_.dialogs->message(platform::MsgKind::Error, error);
+    rebuildRecentMenus();
+}
+
+void TMainForm::rebuildRecentMenus() {
+    recentMenu_->clear();
+    for (const TRecentEntry& e : TRecentFiles(*context_.registry).MenuEntries()) {
+        QAction* item = recentMenu_->addAction(fromBytes(TRecentFiles::Caption(e)));
+        item->setData(e.number);
+    }
+    recentMenu_->menuAction()->setEnabled(!recentMenu_->isEmpty());
+}
+
+void TMainForm::reopenRecent(int n) {
+    platform::Registry& registry = *context_.registry;
+    if (!registry.keyExists(Hive::CurrentUser, kRecentKey)) return;
+    TRecentEntry e = TRecentFiles(registry).Entry(n);
+    if (e.fileName.empty()) return;
+    if (e.account.empty()) {
+        openLocalFiles({e.directory + e.fileName});
+        return;
+    }
+    net::TAccount account;
+    std::string error;
+    if (!net::LoadAccount(registry, e.account, account, &error)) {
+        context_.dialogs->message(platform::MsgKind::Error, error);
+        return;
+    }
+    if (remote_.openRemoteDocument) remote_.openRemoteDocument(account, e.directory, e.fileName);
+}
+
+} // namespace morvane::app
