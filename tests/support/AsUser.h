@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <grp.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,28 @@ inline constexpr uid_t kNobody = 65534;
 inline bool runningAsRoot() {
     return ::geteuid() == 0;
 }
+
+// CI sets CI=true (and runs as root). A user namespace cannot stand in for root here: an
+// unprivileged process can map only its own uid, so it never gets a second user to test against.
+inline bool runningUnderCi() {
+    const char* ci = std::getenv("CI");
+    return ci && *ci && std::string_view(ci) != "false" && std::string_view(ci) != "0";
+}
+
+} // namespace morvane::testing
+
+// For tests that need root to act as another user: skipped on a developer's machine, failed
+// under CI, where a skip would let a missing permission check pass unnoticed.
+#define MORVANE_NEEDS_ROOT(why)                                                                    \
+    do {                                                                                           \
+        if (!::morvane::testing::runningAsRoot()) {                                                \
+            if (::morvane::testing::runningUnderCi())                                              \
+                FAIL() << why << ": CI must run this test as root, not skip it";                   \
+            GTEST_SKIP() << why;                                                                   \
+        }                                                                                          \
+    } while (0)
+
+namespace morvane::testing {
 
 // The exit code of body() run in a child process (which, with asNobody and when this process is
 // root, has dropped to kNobody without supplementary groups); 128 + signal when it died, -1

@@ -377,6 +377,7 @@ std::size_t TCompressor::Decompress(std::string_view in, std::string& out) {
     const auto declared = std::int32_t(raw);
     if (declared < 0)
         throw ECompressorException(qz ? text::kQZSizeMismatch : text::kLZHSizeMismatch);
+    if (std::size_t(declared) > MaxExpandedSize) throw ECompressorException(text::kTooLarge);
     const std::size_t base = out.size();
     try {
         if (qz)

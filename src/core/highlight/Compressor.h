@@ -56,6 +56,8 @@ inline constexpr const char* kNoInputSize =
 inline constexpr const char* kNoBuffers =
     "Compressor (de)compression : Failed to get memory for I/O buffers !";
 inline constexpr const char* kNoHashTable = "CompressorQZ : no memory for HASH table";
+inline constexpr const char* kTooLarge =
+    "Compressor decompression : the declared size is larger than allowed !";
 } // namespace compressor_text
 
 enum TCompressMethod : int { cmLZH = 0, cmCompressorQZ = 1, cmAdvise = 2 };
@@ -71,6 +73,10 @@ public:
     int Method = cmCompressorQZ;
     // Advise picks the block method when its samples shrink below this percentage.
     int AdviseThreshold = 40;
+    // A stream declaring more than this is refused before anything is expanded or reserved:
+    // a few megabytes of damaged input could otherwise claim gigabytes.
+    static constexpr std::size_t kDefaultMaxExpanded = std::size_t(16) << 20;
+    std::size_t MaxExpandedSize = kDefaultMaxExpanded;
 
     // Appends the compressed stream of in to out; returns the number of bytes appended.
     std::size_t Compress(std::string_view in, std::string& out);

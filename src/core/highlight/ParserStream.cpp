@@ -369,6 +369,8 @@ void TCodeMemoParser::LoadStored(std::string_view stored) {
         const std::int32_t size = in.i32();
         std::string body;
         TCompressor c;
+        if (size < 0 || std::size_t(size) > c.MaxExpandedSize)
+            throw ECompressorException(compressor_text::kTooLarge);
         c.Decompress(stored.substr(in.pos()), body);
         if (size < 0 || std::size_t(size) != body.size())
             throw ECompressorException(compressor_text::kQZSizeMismatch);

@@ -41,6 +41,7 @@ TSYM_Compiler::TSYM_Compiler(std::string text, std::filesystem::path includeDir)
     s.name = "-script-";
     s.text = std::make_shared<const std::string>(std::move(text));
     s.isFile = true;
+    s.folder = includeDir_;
     sources_.push_back(std::move(s));
 }
 

@@ -131,6 +131,7 @@ private:
         std::shared_ptr<const std::string> text;
         std::size_t pos = 0;
         bool isFile = false;
+        std::filesystem::path folder; // of a file: where its relative "..." includes are found
         int line = 1;
         int col = 1;
     };

@@ -119,11 +119,20 @@ void TSYM_Compiler::doInclude() {
     if (peek() != close) error(std::string("#include filename missing terminating ") + close);
     advance();
 
-    std::string path = name;
-    if (open == '<') {
-        std::string dir = includeDir_.string();
-        if (!dir.empty()) path = dir + (dir.back() == '/' ? "" : "/") + name;
+    // <name> is looked up in the script's folder; a relative "name" beside the file that
+    // includes it, whatever the process's working folder is.
+    std::string dir = includeDir_.string();
+    if (open == '"') {
+        dir.clear();
+        if (!name.empty() && name[0] != '/')
+            for (auto it = sources_.rbegin(); it != sources_.rend(); ++it)
+                if (it->isFile) {
+                    dir = it->folder.string();
+                    break;
+                }
     }
+    std::string path = name;
+    if (!dir.empty()) path = dir + (dir.back() == '/' ? "" : "/") + name;
     const std::string shown = std::string(1, char(open)) + name + close;
     std::error_code ec;
     std::filesystem::path file(path);
@@ -146,6 +155,7 @@ void TSYM_Compiler::doInclude() {
     s.name = std::move(sourceName);
     s.text = std::make_shared<const std::string>(text.str());
     s.isFile = true;
+    s.folder = file.parent_path();
     ++includeDepth_;
     pushSource(std::move(s));
 }

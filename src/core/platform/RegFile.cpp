@@ -40,23 +40,80 @@ std::string joinKeyPath(const std::vector<std::string_view>& parts, std::size_t 
     return out;
 }
 
+std::size_t RegistryTree::FoldedHash::operator()(std::string_view name) const {
+    std::size_t h = 14695981039346656037ull;
+    for (unsigned char c : name) {
+        if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 32);
+        h = (h ^ c) * 1099511628211ull;
+    }
+    return h;
+}
+
+bool RegistryTree::FoldedEqual::operator()(std::string_view a, std::string_view b) const {
+    return namesEqual(a, b);
+}
+
+namespace {
+
+const std::string& nameOf(const RegistryTree& k) {
+    return k.name;
+}
+const std::string& nameOf(const std::pair<std::string, RegValue>& v) {
+    return v.first;
+}
+
+// The position of the first entry named like name, or npos. The index catches up with entries
+// appended since the last lookup, and is rebuilt when entries went away or one it points to no
+// longer carries the name.
+template <class Entry>
+std::size_t findIn(RegistryTree::NameIndex& ix, const std::vector<Entry>& entries,
+                   std::string_view name) {
+    if (ix.covered > entries.size()) {
+        ix.positions.clear();
+        ix.covered = 0;
+    }
+    for (; ix.covered < entries.size(); ++ix.covered)
+        ix.positions.emplace(nameOf(entries[ix.covered]), ix.covered);
+    auto it = ix.positions.find(name);
+    if (it == ix.positions.end()) return std::string::npos;
+    if (it->second < entries.size() && namesEqual(nameOf(entries[it->second]), name))
+        return it->second;
+    ix.positions.clear();
+    ix.covered = 0;
+    return findIn(ix, entries, name);
+}
+
+template <class Entry>
+void eraseFrom(RegistryTree::NameIndex& ix, std::vector<Entry>& entries, std::size_t at) {
+    // Removing the last entry moves nothing; otherwise the positions after it are stale.
+    if (at + 1 == entries.size() && ix.covered == entries.size()) {
+        auto it = ix.positions.find(std::string_view(nameOf(entries[at])));
+        if (it != ix.positions.end() && it->second == at) ix.positions.erase(it);
+        --ix.covered;
+    } else {
+        ix.positions.clear();
+        ix.covered = 0;
+    }
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+} // namespace
+
 RegistryTree* RegistryTree::child(std::string_view childName) {
-    for (auto& k : subkeys)
-        if (namesEqual(k.name, childName)) return &k;
-    return nullptr;
+    std::size_t at = findIn(subkeyIndex.get(), subkeys, childName);
+    return at == std::string::npos ? nullptr : &subkeys[at];
 }
 
 RegistryTree& RegistryTree::childOrCreate(std::string_view childName) {
     if (auto* k = child(childName)) return *k;
-    subkeys.push_back(RegistryTree{std::string(childName), {}, {}});
+    subkeys.push_back(RegistryTree{std::string(childName), {}, {}, {}, {}});
     return subkeys.back();
 }
 
 bool RegistryTree::removeChild(std::string_view childName) {
-    auto it = std::find_if(subkeys.begin(), subkeys.end(),
-                           [&](const RegistryTree& k) { return namesEqual(k.name, childName); });
-    if (it == subkeys.end()) return false;
-    subkeys.erase(it);
+    std::size_t at = findIn(subkeyIndex.get(), subkeys, childName);
+    if (at == std::string::npos) return false;
+    eraseFrom(subkeyIndex.get(), subkeys, at);
     return true;
 }
 
@@ -77,25 +134,22 @@ RegistryTree& RegistryTree::findOrCreate(std::string_view path) {
 }
 
 const RegValue* RegistryTree::value(std::string_view valueName) const {
-    for (auto& [n, v] : values)
-        if (namesEqual(n, valueName)) return &v;
-    return nullptr;
+    std::size_t at = findIn(valueIndex.get(), values, valueName);
+    return at == std::string::npos ? nullptr : &values[at].second;
 }
 
 void RegistryTree::setValue(std::string_view valueName, const RegValue& v) {
-    for (auto& [n, old] : values)
-        if (namesEqual(n, valueName)) {
-            old = v;
-            return;
-        }
-    values.emplace_back(std::string(valueName), v);
+    std::size_t at = findIn(valueIndex.get(), values, valueName);
+    if (at != std::string::npos)
+        values[at].second = v;
+    else
+        values.emplace_back(std::string(valueName), v);
 }
 
 bool RegistryTree::removeValue(std::string_view valueName) {
-    auto it = std::find_if(values.begin(), values.end(),
-                           [&](const auto& p) { return namesEqual(p.first, valueName); });
-    if (it == values.end()) return false;
-    values.erase(it);
+    std::size_t at = findIn(valueIndex.get(), values, valueName);
+    if (at == std::string::npos) return false;
+    eraseFrom(valueIndex.get(), values, at);
     return true;
 }
 

@@ -9,18 +9,56 @@
 
 #include "core/platform/Registry.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace morvane::platform {
 
+// A key with its values and subkeys in insertion order. Lookups by name go through an index
+// (name to position, without case) so that a key with a million children loads in linear time; a
+// vector changed from outside is indexed again on its next lookup when its size changed.
 struct RegistryTree {
     std::string name;
     std::vector<std::pair<std::string, RegValue>> values; // insertion order
     std::vector<RegistryTree> subkeys;                    // insertion order
+
+    // Hashes and compares names as namesEqual does, also for a string_view looked up.
+    struct FoldedHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const;
+    };
+    struct FoldedEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    struct NameIndex {
+        std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> positions;
+        std::size_t covered = 0; // entries of the vector indexed so far
+    };
+    // Made on the first lookup, so leaves cost one pointer; a copy starts without one and
+    // indexes again when it is first searched.
+    struct LazyIndex {
+        std::unique_ptr<NameIndex> index;
+        LazyIndex() = default;
+        LazyIndex(const LazyIndex&) {}
+        LazyIndex(LazyIndex&&) noexcept = default;
+        LazyIndex& operator=(const LazyIndex& other) {
+            if (this != &other) index.reset();
+            return *this;
+        }
+        LazyIndex& operator=(LazyIndex&&) noexcept = default;
+        NameIndex& get() {
+            if (!index) index = std::make_unique<NameIndex>();
+            return *index;
+        }
+    };
+    mutable LazyIndex valueIndex;
+    mutable LazyIndex subkeyIndex;
 
     RegistryTree* child(std::string_view childName);
     RegistryTree& childOrCreate(std::string_view childName);

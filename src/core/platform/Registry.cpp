@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,7 +101,9 @@ std::string timestampText() {
 // cannot be opened or read (it may become readable again); false with a problem when it is
 // not a file of settings.
 bool readHiveBytes(const fs::path& file, std::string& bytes, std::string& problem) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, and a device
+    // could block forever. Only a regular file is read, and for those the flag changes nothing.
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -208,7 +211,7 @@ Registry::HiveState& Registry::state(Hive hive) {
 
 // Loads the hive file when it changed since it was last read. A file that cannot be used is
 // renamed aside (never rewritten) and the hive starts empty.
-void Registry::refresh(HiveState& hs) {
+void Registry::refresh(HiveState& hs, bool lockHeld) {
     Stamp now = stampOf(hs.file);
     // A change of permissions leaves the stamp alone, so an unreadable file is tried each time.
     if (hs.loaded && now == hs.stamp && !hs.unreadable) return;
@@ -261,11 +264,13 @@ void Registry::refresh(HiveState& hs) {
 
     hs.tree = RegistryTree{};
     // Set the file aside under the write lock, and only if it is still the file we read.
-    FileLock lock(hs.lockFile, true);
+    std::optional<FileLock> lock;
+    if (!lockHeld) lock.emplace(hs.lockFile, true);
     fs::path aside = hs.file;
     aside += ".damaged-" + timestampText();
     std::string message = "The settings file \"" + hs.file.string() + "\" " + problem + ".";
-    if (lock.ok() && stampOf(hs.file) == now && ::rename(hs.file.c_str(), aside.c_str()) == 0) {
+    if ((!lock || lock->ok()) && stampOf(hs.file) == now &&
+        ::rename(hs.file.c_str(), aside.c_str()) == 0) {
         message += " It was kept as \"" + aside.string() +
                    "\" and the program starts with empty settings in its place.";
         hs.stamp = stampOf(hs.file);
@@ -293,7 +298,7 @@ bool Registry::mutate(Hive hive, const std::function<bool(RegistryTree&)>& chang
         lastError_ = errnoText("Cannot lock the settings file", hs.lockFile);
         return false;
     }
-    refresh(hs);
+    refresh(hs, true);
     if (hs.unreadable) {
         lastError_ = "The settings file \"" + hs.file.string() +
                      "\" cannot be read and is not replaced until it can be read.";

@@ -124,7 +124,9 @@ public:
 private:
     struct HiveState;
     HiveState& state(Hive hive);
-    void refresh(HiveState& hs);
+    // lockHeld: the caller holds the hive's write lock already (a second flock on the same file
+    // from this process would wait for itself).
+    void refresh(HiveState& hs, bool lockHeld = false);
     bool mutate(Hive hive, const std::function<bool(RegistryTree&)>& change);
 
     std::filesystem::path dir_;

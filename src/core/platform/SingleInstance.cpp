@@ -23,6 +23,9 @@ constexpr char ackByte = 'A';
 constexpr char rejectByte = 'R';
 // A client that neither finishes its block nor goes away is dropped after this.
 constexpr auto clientTimeout = 5s;
+// After accept() ran out of descriptors or memory, the listener rests this long: the socket
+// stays readable meanwhile, and watching it would spin.
+constexpr auto acceptRetry = 250ms;
 
 bool socketAddress(const fs::path& file, sockaddr_un& addr) {
     std::memset(&addr, 0, sizeof addr);
@@ -114,6 +117,8 @@ SingleInstance::~SingleInstance() {
     while (!connections_.empty())
         drop(connections_.back()->fd);
     if (loop_ && listenWatch_) loop_->unwatch(listenWatch_);
+    if (loop_ && retryTimer_) loop_->cancelTimer(retryTimer_);
+    if (loop_ && deliveryTimer_) loop_->cancelTimer(deliveryTimer_);
     if (listenFd_ >= 0) {
         ::close(listenFd_);
         ::unlink(socketFile_.c_str());
@@ -194,6 +199,7 @@ bool SingleInstance::handOver(const std::string& block, std::chrono::millisecond
     int fd = -1;
     // The first instance may hold the lock but not listen yet: it is still starting.
     for (;;) {
+        bool busy = false; // listening, but its backlog is full: it is working through a flood
         fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             error_ = sysError("Cannot create a socket");
@@ -208,13 +214,19 @@ bool SingleInstance::handOver(const std::string& block, std::chrono::millisecond
                          ". The files were not handed over.";
                 return false;
             }
+            // Non-blocking: a first instance that has stopped accepting for a while (its backlog
+            // is full) is retried until the deadline instead of waited for without end.
+            int flags = ::fcntl(fd, F_GETFL);
+            ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
             if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+                ::fcntl(fd, F_SETFL, flags);
                 if (peerIsThisUser(fd)) break;
                 ::close(fd);
                 error_ = "The process listening on \"" + socketFile_.string() +
                          "\" belongs to another user. The files were not handed over.";
                 return false;
             }
+            busy = errno == EAGAIN;
         }
         ::close(fd);
         fd = -1;
@@ -222,7 +234,7 @@ bool SingleInstance::handOver(const std::string& block, std::chrono::millisecond
             error_ = "The running instance of Morvane does not answer.";
             return false;
         }
-        ::usleep(20000);
+        ::usleep(busy ? 2000 : 20000);
     }
     std::size_t sent = 0;
     while (sent < block.size()) {
@@ -280,13 +292,39 @@ bool SingleInstance::listen(EventLoop& loop,
     loop_ = &loop;
     onArguments_ = std::move(onArguments);
     listenWatch_ = loop.watchFd(listenFd_, ioRead, [this](int, unsigned) { accept(); });
+    accepting_ = true;
     return true;
+}
+
+void SingleInstance::pauseAccepting(bool retryLater) {
+    if (accepting_) loop_->setWatchEvents(listenWatch_, ioNone);
+    accepting_ = false;
+    if (retryLater && !retryTimer_)
+        retryTimer_ = loop_->addTimer(acceptRetry, false, [this] {
+            retryTimer_ = 0;
+            resumeAccepting();
+        });
+}
+
+void SingleInstance::resumeAccepting() {
+    if (accepting_ || retryTimer_ || listenWatch_ == 0) return;
+    if (connections_.size() >= maxConnections || pending_.size() >= maxPending) return;
+    accepting_ = true;
+    loop_->setWatchEvents(listenWatch_, ioRead);
 }
 
 void SingleInstance::accept() {
     for (;;) {
+        if (connections_.size() >= maxConnections || pending_.size() >= maxPending) {
+            pauseAccepting(false); // resumed when a client or a hand-over is done
+            return;
+        }
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return;
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) pauseAccepting(true); // EMFILE and kin
+            return;
+        }
         if (!peerIsThisUser(fd)) {
             ::close(fd);
             continue;
@@ -320,7 +358,36 @@ void SingleInstance::readFrom(Connection& c) {
     char reply = arguments ? ackByte : rejectByte;
     [[maybe_unused]] auto sent = ::send(fd, &reply, 1, MSG_NOSIGNAL);
     drop(fd);
-    if (arguments && onArguments_) onArguments_(std::move(*arguments));
+    if (arguments) {
+        pending_.push_back(std::move(*arguments));
+        scheduleDelivery();
+    }
+}
+
+// From a timer, so that the handler runs from the loop itself with no socket callback (and no
+// other hand-over) beneath it on the stack.
+void SingleInstance::scheduleDelivery() {
+    if (delivering_ || deliveryTimer_ || pending_.empty()) return;
+    deliveryTimer_ = loop_->addTimer(0ms, false, [this] {
+        deliveryTimer_ = 0;
+        deliverNext();
+    });
+}
+
+void SingleInstance::deliverNext() {
+    if (delivering_ || pending_.empty()) return;
+    std::vector<std::string> arguments = std::move(pending_.front());
+    pending_.pop_front();
+    resumeAccepting();
+    delivering_ = true;
+    struct Done {
+        SingleInstance& self;
+        ~Done() {
+            self.delivering_ = false;
+            self.scheduleDelivery();
+        }
+    } done{*this};
+    if (onArguments_) onArguments_(std::move(arguments));
 }
 
 void SingleInstance::drop(int fd) {
@@ -331,6 +398,7 @@ void SingleInstance::drop(int fd) {
     if ((*it)->timer) loop_->cancelTimer((*it)->timer);
     ::close(fd);
     connections_.erase(it);
+    resumeAccepting();
 }
 
 } // namespace morvane::platform

@@ -9,8 +9,10 @@
 #include "core/platform/EventLoop.h"
 
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,9 +52,20 @@ public:
     // Second: sends the block and waits for the acknowledgement. False with error() on failure.
     bool handOver(const std::string& block, std::chrono::milliseconds timeout);
 
-    // First: listens for hand-overs on the loop, acknowledges each well-formed block and then
-    // calls onArguments with its list (program path removed).
+    // First: listens for hand-overs on the loop and acknowledges each well-formed block. The
+    // lists (program path removed) are queued and given to onArguments one at a time from the
+    // loop, never from inside a socket callback and never while an earlier call is still running
+    // (a message box's nested loop receives further hand-overs, but they wait their turn).
     bool listen(EventLoop& loop, std::function<void(std::vector<std::string>)> onArguments);
+
+    // At most this many clients are served at once and this many hand-overs wait; beyond that
+    // new connections wait in the socket's backlog (their sender retries until its timeout).
+    static constexpr std::size_t maxConnections = 32;
+    static constexpr std::size_t maxPending = 256;
+    std::size_t pendingHandOvers() const { return pending_.size(); }
+    std::size_t openConnections() const { return connections_.size(); }
+    // False while the listener rests: at a limit above, or after accept() ran out of descriptors.
+    bool accepting() const { return accepting_; }
 
 private:
     struct Connection;
@@ -60,6 +73,10 @@ private:
     void accept();
     void readFrom(Connection& c);
     void drop(int fd);
+    void pauseAccepting(bool retryLater);
+    void resumeAccepting();
+    void scheduleDelivery();
+    void deliverNext();
 
     std::filesystem::path dir_;
     std::filesystem::path lockFile_;
@@ -70,6 +87,11 @@ private:
     WatchId listenWatch_ = 0;
     std::function<void(std::vector<std::string>)> onArguments_;
     std::vector<std::unique_ptr<Connection>> connections_;
+    std::deque<std::vector<std::string>> pending_;
+    bool accepting_ = false;
+    TimerId retryTimer_ = 0;    // accepting again after the process ran out of descriptors
+    TimerId deliveryTimer_ = 0; // the next delivery, armed from the loop
+    bool delivering_ = false;
     std::string error_;
 };
 

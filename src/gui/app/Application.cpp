@@ -4,11 +4,12 @@
 
 #include "core/app/AppRegistry.h"
 #include "core/app/ProgramFolder.h"
-#include "gui/app/MainForm.h"
-#include "gui/app/Trace.h"
 #include "core/net/Account.h"
+#include "core/platform/GatheringDialogs.h"
 #include "core/platform/Paths.h"
 #include "core/platform/SingleInstance.h"
+#include "gui/app/MainForm.h"
+#include "gui/app/Trace.h"
 #include "gui/platform/QtEventLoop.h"
 #include "gui/platform/QtUiServices.h"
 
@@ -210,9 +211,11 @@ int runMorvane(int argc, char** argv) {
         return 1;
     }
 
+    // Hand-overs open with their notices gathered into one message (see the listener below).
+    platform::GatheringDialogs gathering(dialogs);
     AppContext context;
     context.registry = &registry;
-    context.dialogs = &dialogs;
+    context.dialogs = &gathering;
     context.clipboard = &clipboard;
     context.shell = &shell;
     context.loop = loop.get();
@@ -223,7 +226,16 @@ int runMorvane(int argc, char** argv) {
 
     TMainForm form(context);
     dialogs.setParent(&form);
-    if (instance && !instance->listen(*loop, [&form](std::vector<std::string> handed) {
+    // The listener delivers one hand-over at a time from the loop; the problems of its files
+    // make one message rather than a box per file.
+    if (instance && !instance->listen(*loop, [&form, &gathering](std::vector<std::string> handed) {
+            gathering.beginGathering();
+            struct End {
+                platform::GatheringDialogs& g;
+                ~End() {
+                    g.endGathering("Some of the files handed to Morvane could not be opened:");
+                }
+            } end{gathering};
             form.handOverReceived(handed);
         }))
         std::cerr << "morvane: " << instance->error() << "\n";

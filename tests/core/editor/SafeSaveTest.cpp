@@ -102,7 +102,7 @@ TEST_F(SafeSave, AWriteThatFailsHalfwayPutsTheOldBytesBack) {
 class SafeSaveAsUser : public SafeSave {
 protected:
     void SetUp() override {
-        if (!runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+        MORVANE_NEEDS_ROOT("needs root to act as another user");
         SafeSave::SetUp();
         giveToNobody(state());
     }

@@ -278,7 +278,7 @@ TEST(Compressor, HeadersAndDeclaredSizesAreChecked) {
     expectError(std::string("ABCD\0\0\0\0\x01\x00\x80", 11), text::kNoHeader);
     // Negative and 2 GB sizes for an input that holds far less.
     expectError(blockStream("\x80", -1), text::kQZSizeMismatch);
-    expectError(blockStream("\x80", std::int32_t(0x7FFFFFFF)), text::kQZSizeMismatch);
+    expectError(blockStream("\x80", std::int32_t(0x7FFFFFFF)), text::kTooLarge);
     expectError(blockStream("\x80xyz", 2), text::kQZSizeMismatch);
     std::string lzh = pack("hello", cmLZH);
     lzh[7] = char(0x80);
@@ -288,7 +288,24 @@ TEST(Compressor, HeadersAndDeclaredSizesAreChecked) {
     lzh[5] = char(0xFF);
     lzh[6] = char(0xFF);
     lzh[7] = char(0x7F);
-    expectError(lzh, text::kLZHReadError);
+    expectError(lzh, text::kTooLarge);
+}
+
+TEST(Compressor, ADeclaredSizeAboveTheLimitIsRefusedEvenWhenTheStreamIsValid) {
+    // Zeros pack hundreds to one, so a small input honestly expands past the limit.
+    const std::size_t limit = TCompressor::kDefaultMaxExpanded;
+    for (int method : {cmCompressorQZ, cmLZH}) {
+        const std::string over = pack(std::string(limit + 1, '\0'), method);
+        EXPECT_LT(over.size(), limit / 40);
+        expectError(over, text::kTooLarge);
+        // A caller may raise the limit for its own data.
+        TCompressor roomy;
+        roomy.MaxExpandedSize = limit + 1;
+        std::string out;
+        EXPECT_EQ(roomy.Decompress(over, out), limit + 1);
+    }
+    // The limit itself is allowed.
+    EXPECT_EQ(unpack(pack(std::string(limit, 'a'), cmCompressorQZ)).size(), limit);
 }
 
 TEST(Compressor, DamagedBlocksNeverReachOutsideTheirBuffers) {

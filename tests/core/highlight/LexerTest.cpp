@@ -176,6 +176,34 @@ TEST(Lexer, IncludeFindsFilesAndReportsErrors) {
               std::string::npos);
 }
 
+TEST(Lexer, QuotedIncludesResolveBesideTheIncludingFileNotTheWorkingFolder) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path / "sub");
+    std::filesystem::create_directories(dir.path / "elsewhere" / "sub");
+    dir.write("a.stx", "1\n#include \"sub/b.stx\"\n");
+    dir.write("sub/b.stx", "2\n#include \"c.stx\"\n#include <d.stx>\n");
+    dir.write("sub/c.stx", "3");
+    dir.write("d.stx", "4");
+    // Decoys where the old lookup went: the process's working folder.
+    dir.write("elsewhere/a.stx", "91");
+    dir.write("elsewhere/sub/b.stx", "92");
+    dir.write("elsewhere/c.stx", "93");
+    const auto saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path / "elsewhere");
+    std::vector<std::uint32_t> numbers;
+    std::string failure;
+    try {
+        TSYM_Compiler lex("#include \"a.stx\"\n5", dir.path);
+        for (SymToken t = lex.next(); t != symEnd; t = lex.next())
+            if (t == symNumber) numbers.push_back(lex.number());
+    } catch (const ESYM_COMP_ERROR& e) {
+        failure = e.what();
+    }
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(numbers, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+}
+
 TEST(Lexer, RecursiveIncludeFails) {
     TempDir dir;
     dir.write("self.stx", "1\n#include <self.stx>\n");

@@ -178,6 +178,29 @@ TEST(ParserStream, DamagedFormsRaiseAndLeaveTheHighlighterAsItWas) {
     EXPECT_EQ(p.SaveStored(), before);
 }
 
+TEST(ParserStream, AFormDeclaringAHugeBodyIsRefusedBeforeExpanding) {
+    TCodeMemoParser p("Memo3");
+    p.Assign(&builtinParser("SQL"));
+    const std::string before = p.SaveStored();
+    // A valid stream whose body is the stored body padded far past any real highlighter.
+    std::string body;
+    TCompressor().Decompress(std::string_view(before).substr(6), body);
+    body.resize(TCompressor::kDefaultMaxExpanded + 1, '\0');
+    std::string form;
+    editor::BinaryWriter w(form);
+    w.u16(51);
+    w.i32(std::int32_t(body.size()));
+    TCompressor().Compress(body, form);
+    try {
+        p.LoadStored(form);
+        ADD_FAILURE() << "a 16 MB body was read";
+    } catch (const ECodeMemo& e) {
+        EXPECT_NE(std::string(e.what()).find(compressor_text::kTooLarge), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(p.SaveStored(), before);
+}
+
 TEST(ParserStream, AssignCopiesThroughTheStoredForm) {
     TCodeMemoParser target;
     target.Assign(&builtinParser("Perl"));

@@ -6,7 +6,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
+#include <functional>
+#include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -272,6 +276,124 @@ TEST(RegistryDamagedFile, AHugeFileIsSetAsideWithoutBeingRead) {
     EXPECT_THAT(problems[0], ::testing::HasSubstr("too large"));
 }
 
+// Runs body in a child process with an alarm, so that a hang fails the test instead of
+// hanging the suite: the result is the child's exit code, 128 + signal when it was killed.
+int boundedRun(const std::function<int()>& body, unsigned seconds = 20) {
+    return morvane::testing::runInChild([&] {
+        ::alarm(seconds);
+        return body();
+    });
+}
+
+TEST(RegistryDamagedFile, AnImportOverADamagedHiveSetsItAsideAndImports) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "store");
+    writeFile(dir / "store" / "user.reg", "Windows Registry Editor Version 5.00\n\"oops");
+    writeFile(dir / "export.reg", "Windows Registry Editor Version 5.00\n\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Orvandel\\Morvane\\2.1]\n"
+                                  "\"a\"=\"b\"\n");
+    int code = boundedRun([&] {
+        Registry reg(dir / "store");
+        auto r = reg.importFile(dir / "export.reg", {"HKEY_CURRENT_USER\\Software\\Orvandel"});
+        if (!r.ok) return 1;
+        if (reg.takeProblems().size() != 1) return 2;
+        return reg.readValue(HKCU, "Software\\Orvandel\\Morvane\\2.1", "a") ? 0 : 3;
+    });
+    EXPECT_EQ(code, 0) << (code == 128 + SIGALRM ? "the import hung" : "the import failed");
+    int aside = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir / "store"))
+        aside += e.path().filename().string().starts_with("user.reg.damaged-");
+    EXPECT_EQ(aside, 1);
+}
+
+// Opening a FIFO for reading waits for a writer; the store must find out what the file is
+// without waiting.
+TEST(RegistryFiles, AFifoAsHiveOrImportFileIsRefusedWithoutWaiting) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "store");
+    ASSERT_EQ(::mkfifo((dir / "store" / "user.reg").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.reg").c_str(), 0600), 0);
+    int code = boundedRun([&] {
+        Registry reg(dir / "store");
+        if (reg.keyExists(HKCU, "Software")) return 1;
+        auto problems = reg.takeProblems();
+        if (problems.size() != 1 || problems[0].find("not a regular file") == std::string::npos)
+            return 2;
+        if (!reg.writeValue(HKCU, "K", "v", RegValue::string("x"))) return 3;
+        auto r = reg.importFile(dir / "pipe.reg", {"HKEY_CURRENT_USER"});
+        if (r.ok || r.error.find("not a regular file") == std::string::npos) return 4;
+        return 0;
+    });
+    EXPECT_EQ(code, 0) << (code == 128 + SIGALRM ? "reading a FIFO hung" : "wrong outcome");
+}
+
+// Lookups go through an index: random edits, with names in changing case, must leave the tree
+// exactly as a plain list would (order, first spelling, removal from the middle).
+TEST(RegFileTree, IndexedLookupsAgreeWithAPlainListUnderRandomEdits) {
+    std::mt19937 rng(7);
+    RegistryTree tree;
+    std::vector<std::pair<std::string, std::string>> model; // name, value
+    std::vector<std::string> children;
+    auto spell = [&](int n) {
+        std::string name = "Name" + std::to_string(n);
+        for (auto& c : name)
+            if (rng() % 2) c = char(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    };
+    for (int step = 0; step < 20000; ++step) {
+        std::string name = spell(int(rng() % 300));
+        auto it = std::find_if(model.begin(), model.end(),
+                               [&](auto& p) { return namesEqual(p.first, name); });
+        auto ct = std::find_if(children.begin(), children.end(),
+                               [&](auto& c) { return namesEqual(c, name); });
+        switch (rng() % 6) {
+        case 0:
+        case 1: {
+            std::string v = std::to_string(step);
+            tree.setValue(name, RegValue::string(v));
+            if (it == model.end())
+                model.emplace_back(name, v);
+            else
+                it->second = v;
+            break;
+        }
+        case 2:
+            EXPECT_EQ(tree.removeValue(name), it != model.end());
+            if (it != model.end()) model.erase(it);
+            break;
+        case 3:
+            EXPECT_TRUE(namesEqual(tree.childOrCreate(name).name, name));
+            if (ct == children.end()) children.push_back(name);
+            break;
+        case 4:
+            EXPECT_EQ(tree.removeChild(name), ct != children.end());
+            if (ct != children.end()) children.erase(ct);
+            break;
+        default: {
+            const RegValue* v = tree.value(name);
+            ASSERT_EQ(v != nullptr, it != model.end()) << name;
+            if (v) {
+                EXPECT_EQ(v->data, it->second);
+            }
+            RegistryTree* c = tree.child(name);
+            ASSERT_EQ(c != nullptr, ct != children.end()) << name;
+            if (c) {
+                EXPECT_EQ(c->name, *ct); // the first spelling
+            }
+        }
+        }
+    }
+    ASSERT_EQ(tree.values.size(), model.size());
+    for (std::size_t i = 0; i < model.size(); ++i)
+        EXPECT_EQ(tree.values[i].first, model[i].first);
+    ASSERT_EQ(tree.subkeys.size(), children.size());
+    for (std::size_t i = 0; i < children.size(); ++i)
+        EXPECT_EQ(tree.subkeys[i].name, children[i]);
+    // A subkey appended directly (as a whole key is replaced) is found on the next lookup.
+    tree.subkeys.push_back(RegistryTree{"Appended", {}, {}, {}, {}});
+    EXPECT_NE(tree.child("APPENDED"), nullptr);
+}
+
 TEST(RegFileFormat, ParsesContinuedHexAndDeletions) {
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
                        "; a comment\r\n"
@@ -360,7 +482,7 @@ namespace {
 // An existing hive the user cannot read (mode 000, or left owned by root by a run under sudo)
 // holds the user's settings all the same: it is reported and never written over.
 TEST(RegistryUnreadableFile, IsReportedAndNeverWrittenOverUntilItCanBeRead) {
-    if (!morvane::testing::runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+    MORVANE_NEEDS_ROOT("needs root to act as another user");
     TempDir dir;
     std::filesystem::create_directories(dir / "cfg");
     morvane::testing::giveToNobody(dir / "cfg");

@@ -5,7 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstring>
+#include <grp.h>
+#include <map>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -170,7 +176,7 @@ TEST(SingleInstanceFolder, ALinkOrALockFileOthersMayWriteIsRefused) {
 }
 
 TEST(SingleInstanceFolder, AFolderOrSocketOfAnotherUserIsRefused) {
-    if (!runningAsRoot()) GTEST_SKIP() << "needs root to make files of another user";
+    MORVANE_NEEDS_ROOT("needs root to make files of another user");
     TempDir dir;
     std::filesystem::create_directories(dir / "theirs");
     giveToNobody(dir / "theirs");
@@ -196,7 +202,7 @@ TEST(SingleInstanceFolder, AFolderOrSocketOfAnotherUserIsRefused) {
 }
 
 TEST(SingleInstanceFolder, AListenerOfAnotherUserBehindASafeLookingSocketGetsNothing) {
-    if (!runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+    MORVANE_NEEDS_ROOT("needs root to act as another user");
     TempDir dir;
     std::filesystem::create_directories(dir / "run");
     giveToNobody(dir / "run");
@@ -239,6 +245,240 @@ TEST(SingleInstanceFolder, AListenerOfAnotherUserBehindASafeLookingSocketGetsNot
     ::waitpid(pid, nullptr, 0);
     for (int fd : {ready[0], ready[1], done[0], done[1]})
         ::close(fd);
+}
+
+} // namespace
+
+namespace {
+
+// Sends one block on a raw connection (no owner checks) and returns the reply byte, 0 when the
+// connection closed without one, -1 when it could not connect.
+int rawHandOver(const std::filesystem::path& socketFile, const std::string& block) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = socketFile.string();
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    [[maybe_unused]] auto n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    char reply = 0;
+    int got = ::recv(fd, &reply, 1, 0) == 1 ? reply : 0;
+    ::close(fd);
+    return got;
+}
+
+// A loop that counts how often each watched descriptor's callback runs.
+class CountingLoop : public EventLoop {
+public:
+    explicit CountingLoop(EventLoop& inner) : inner_(inner) {}
+    std::map<int, int> wakeups;
+
+    void post(Callback fn) override { inner_.post(std::move(fn)); }
+    TimerId addTimer(std::chrono::milliseconds i, bool repeat, Callback fn) override {
+        return inner_.addTimer(i, repeat, std::move(fn));
+    }
+    void cancelTimer(TimerId id) override { inner_.cancelTimer(id); }
+    WatchId watchFd(int fd, unsigned events, IoCallback fn) override {
+        return inner_.watchFd(fd, events, [this, fn](int f, unsigned e) {
+            ++wakeups[f];
+            fn(f, e);
+        });
+    }
+    void setWatchEvents(WatchId id, unsigned events) override { inner_.setWatchEvents(id, events); }
+    void unwatch(WatchId id) override { inner_.unwatch(id); }
+    void run() override { inner_.run(); }
+    void quit() override { inner_.quit(); }
+    void processEvents(std::chrono::milliseconds maxWait) override {
+        inner_.processEvents(maxWait);
+    }
+
+private:
+    EventLoop& inner_;
+};
+
+// A handler that shows a message box runs a nested loop; hand-overs arriving meanwhile must
+// wait, not run the handler again inside itself (a flood of them overflowed the stack).
+TEST(SingleInstanceFlood, HandOversAreDeliveredOneAtATimeInOrderEvenFromNestedLoops) {
+    TempDir dir;
+    auto loop = makePollEventLoop();
+    SingleInstance first(dir.path());
+    ASSERT_EQ(first.claim(), SingleInstance::Role::First);
+    constexpr int count = 100;
+    int depth = 0, deepest = 0;
+    std::vector<std::string> received;
+    ASSERT_TRUE(first.listen(*loop, [&](std::vector<std::string> args) {
+        deepest = std::max(deepest, ++depth);
+        received.push_back(args.at(0));
+        for (int i = 0; i < 3; ++i) // the "modal box"
+            loop->processEvents(1ms);
+        --depth;
+        if (received.size() == count) loop->quit();
+    }));
+    std::atomic<int> handed{0};
+    std::thread sender([&] {
+        SingleInstance s(dir.path());
+        for (int i = 0; i < count; ++i)
+            if (s.handOver(encodeHandOver({"m", "f" + std::to_string(i)}).bytes, 5s)) ++handed;
+    });
+    auto guard = loop->addTimer(60s, false, [&] { loop->quit(); });
+    loop->run();
+    sender.join();
+    loop->cancelTimer(guard);
+    EXPECT_EQ(handed.load(), count);
+    EXPECT_EQ(deepest, 1);
+    ASSERT_EQ(received.size(), std::size_t(count));
+    for (int i = 0; i < count; ++i)
+        EXPECT_EQ(received[std::size_t(i)], "f" + std::to_string(i));
+}
+
+TEST(SingleInstanceFlood, ClientsAreServedAFewDozenAtATime) {
+    TempDir dir;
+    auto loop = makePollEventLoop();
+    SingleInstance first(dir.path());
+    ASSERT_EQ(first.claim(), SingleInstance::Role::First);
+    int calls = 0;
+    ASSERT_TRUE(first.listen(*loop, [&](auto) { ++calls; }));
+    // Silent clients: connected, sending nothing.
+    std::vector<int> clients;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = (dir / "morvane.socket").string();
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    for (int i = 0; i < 100; ++i) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd);
+            loop->processEvents(0ms); // lets the listener take some
+            continue;
+        }
+        clients.push_back(fd);
+        loop->processEvents(0ms);
+    }
+    for (int i = 0; i < 5; ++i)
+        loop->processEvents(1ms);
+    EXPECT_EQ(first.openConnections(), SingleInstance::maxConnections);
+    EXPECT_FALSE(first.accepting());
+    // As the silent ones go away, the listener takes more.
+    for (std::size_t i = 0; i < 10; ++i) {
+        ::close(clients[i]);
+    }
+    for (int i = 0; i < 5; ++i)
+        loop->processEvents(1ms);
+    EXPECT_EQ(first.openConnections(), SingleInstance::maxConnections);
+    for (std::size_t i = 10; i < clients.size(); ++i)
+        ::close(clients[i]);
+    for (int i = 0; i < 200 && first.openConnections() > 0; ++i)
+        loop->processEvents(5ms);
+    EXPECT_EQ(first.openConnections(), 0u);
+    EXPECT_TRUE(first.accepting());
+    EXPECT_EQ(calls, 0);
+}
+
+// accept() failing with EMFILE leaves the connection waiting and the socket readable: watching
+// it on would spin the loop. The listener rests and tries again later.
+TEST(SingleInstanceFlood, RunningOutOfDescriptorsNeitherSpinsNorLosesTheClient) {
+    TempDir dir;
+    auto poll = makePollEventLoop();
+    CountingLoop loop(*poll);
+    SingleInstance first(dir.path());
+    ASSERT_EQ(first.claim(), SingleInstance::Role::First);
+    std::vector<std::string> received;
+    ASSERT_TRUE(first.listen(loop, [&](auto args) { received = args; }));
+    // A client that has sent its whole block waits in the socket's backlog.
+    int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = (dir / "morvane.socket").string();
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::string block = encodeHandOver({"m", "x"}).bytes;
+    ASSERT_EQ(::send(client, block.data(), block.size(), MSG_NOSIGNAL), ssize_t(block.size()));
+    ::shutdown(client, SHUT_WR);
+    {
+        // The descriptor limit drops to the lowest free number: accept() fails with EMFILE.
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        int lowest = ::dup(0);
+        ::close(lowest);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowest);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        for (int i = 0; i < 20; ++i)
+            loop.processEvents(2ms);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+    }
+    ASSERT_EQ(loop.wakeups.size(), 1u);
+    EXPECT_LE(loop.wakeups.begin()->second, 2) << "the listener spun on a socket it cannot accept";
+    EXPECT_FALSE(first.accepting());
+    EXPECT_TRUE(received.empty());
+    // Once descriptors are free again, the waiting client is served.
+    // The listener tries again a quarter of a second later; a deadline bounds the wait.
+    for (auto until = std::chrono::steady_clock::now() + 20s;
+         received.empty() && std::chrono::steady_clock::now() < until;)
+        loop.processEvents(10ms);
+    EXPECT_THAT(received, ElementsAre("x"));
+    EXPECT_TRUE(first.accepting());
+    char reply = 0;
+    EXPECT_EQ(::recv(client, &reply, 1, MSG_DONTWAIT), 1);
+    EXPECT_EQ(reply, 'A');
+    ::close(client);
+}
+
+// The socket is private, but should it ever be reachable (a folder opened by hand, a descriptor
+// passed on), a client of another user is still turned away: it could hand this user's editor
+// files to open. The folder and socket are opened to everyone here to reach the listener's own
+// check.
+TEST(SingleInstanceFlood, AClientOfAnotherUserIsDroppedWithoutAnAnswer) {
+    MORVANE_NEEDS_ROOT("needs root to act as another user");
+    TempDir dir;
+    auto loop = makePollEventLoop();
+    SingleInstance first(dir / "run");
+    ASSERT_EQ(first.claim(), SingleInstance::Role::First);
+    std::vector<std::string> received;
+    ASSERT_TRUE(first.listen(*loop, [&](auto args) { received = args; }));
+    morvane::testing::giveToNobody(dir / "run" / "x"); // opens the folders above "run"
+    ::chmod((dir / "run").c_str(), 0711);
+    ::chmod((dir / "run" / "morvane.socket").c_str(), 0666);
+    const std::filesystem::path socketFile = dir / "run" / "morvane.socket";
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+            ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(100);
+        int reply = rawHandOver(socketFile, encodeHandOver({"prog", "/etc/shadow"}).bytes);
+        ::_exit(reply == -1 ? 2 : reply == 'A' ? 1 : 0);
+    }
+    int status = -1;
+    for (auto until = std::chrono::steady_clock::now() + 20s;
+         std::chrono::steady_clock::now() < until;) {
+        loop->processEvents(10ms);
+        if (::waitpid(pid, &status, WNOHANG) == pid) break;
+    }
+    if (!WIFEXITED(status)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        FAIL() << "the other user's client did not finish";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: acknowledged, 2: could not connect, 100: no setuid";
+    for (int i = 0; i < 5; ++i)
+        loop->processEvents(1ms);
+    EXPECT_TRUE(received.empty());
+    // The same raw client of this user is served, so the refusal above was the uid's doing.
+    std::atomic<int> mine{-2};
+    std::thread own([&] { mine = rawHandOver(socketFile, encodeHandOver({"p", "ok"}).bytes); });
+    for (auto until = std::chrono::steady_clock::now() + 20s;
+         received.empty() && std::chrono::steady_clock::now() < until;)
+        loop->processEvents(10ms);
+    own.join();
+    EXPECT_EQ(mine.load(), 'A');
+    EXPECT_THAT(received, ElementsAre("ok"));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The real executable, started as a user would start it (offscreen), twice where it matters.
 
-#include "support/AsUser.h"
 #include "core/net/Account.h"
 #include "core/platform/Registry.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -260,7 +260,7 @@ TEST_F(Morvane, RelativePathsMeanTheWorkingFolderOfTheProcessThatWasGivenThem) {
 }
 
 TEST_F(Morvane, ASettingsFileTheUserCannotReadIsReportedAndKept) {
-    if (!morvane::testing::runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+    MORVANE_NEEDS_ROOT("needs root to act as another user");
     // Everything is the user's except the settings file, left behind by a run as root.
     std::filesystem::create_directories(dir / "cfg");
     const std::string hive =
@@ -289,8 +289,7 @@ TEST_F(Morvane, ASettingsFileTheUserCannotReadIsReportedAndKept) {
 }
 
 TEST_F(Morvane, ARuntimeFolderOfAnotherUserReceivesNothing) {
-    if (!morvane::testing::runningAsRoot())
-        GTEST_SKIP() << "needs root to make files of another user";
+    MORVANE_NEEDS_ROOT("needs root to make files of another user");
     // Another user made the folder first, holds the lock and listens.
     std::filesystem::path run = dir / "run";
     std::filesystem::create_directories(run);
