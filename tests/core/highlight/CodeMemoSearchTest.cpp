@@ -196,8 +196,13 @@ TEST_F(SearchFixture, PlainSearchWorkIsLinearWhateverThePattern) {
                         << (matchCase ? "match case " : "ignoring case ")
                         << (forward ? "forward" : "backward");
                 }
-                // And where it does not occur at all.
+                // And where it does not occur at all: the whole text, backward.
                 EXPECT_EQ(s.Find(memo.Store(), forward ? hit + 1 : hit - 1, forward), -1);
+                if (!(matchCase && forward)) {
+                    EXPECT_LE(s.BytesCompared(), 6 * (n + pat.size()))
+                        << (matchCase ? "match case " : "ignoring case ")
+                        << (forward ? "forward" : "backward") << ", no hit";
+                }
             }
         // Ignoring case, an upper-case copy is the same hit.
         std::string upper = pat;
