@@ -468,6 +468,7 @@ TSearchRequest TCodeMemoSearch::Remembered() const {
 }
 
 void TCodeMemoSearch::ReportNotFound() {
+    if (OnReport) OnReport();
     if (OnSearchFail) {
         OnSearchFail(&memo_, searchText_);
         return;
@@ -476,6 +477,7 @@ void TCodeMemoSearch::ReportNotFound() {
 }
 
 void TCodeMemoSearch::ReportError() {
+    if (OnReport) OnReport();
     if (dialogs)
         dialogs->message(platform::MsgKind::Warning, CompileErrorText(parser_, searchText_));
 }
@@ -703,6 +705,7 @@ long long TCodeMemoSearch::Replace(const TSearchRequest& r, std::string_view rep
         TReplaceAnswer answer = TReplaceAnswer::Yes;
         if (OnConfirmReplace) {
             std::string found = memo_.SelText();
+            if (OnReport) OnReport();
             answer =
                 OnConfirmReplace("Replace this occurence of '" + found + "' with '" + text + "' ?");
         }

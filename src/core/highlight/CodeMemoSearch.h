@@ -136,6 +136,9 @@ public:
     // true stops it. A stopped search (also one whose text changed meanwhile) reports nothing
     // and leaves the text and the selection as they were.
     std::function<bool(double done)> ShouldStop;
+    // Called before the search reports or asks anything: a busy state that holds input back
+    // ends there.
+    std::function<void()> OnReport;
 
     // Texts of the reports.
     static std::string NotFoundText(std::string_view text);

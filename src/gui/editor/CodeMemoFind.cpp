@@ -46,10 +46,16 @@ template <class F> void RunSearch(TCodeMemo& memo, TCodeMemoSearch& search, F&& 
         Busy(TWait& w, TCodeMemoSearch& s) : wait(w), search(s) {
             wait.BeginBusy();
             search.ShouldStop = [this](double done) { return wait.Poll(done); };
+            // A message or a question needs the keyboard and the mouse: the busy state ends.
+            search.OnReport = [this] { End(); };
         }
-        ~Busy() {
+        void End() {
             search.ShouldStop = nullptr;
             wait.EndBusy();
+        }
+        ~Busy() {
+            End();
+            search.OnReport = nullptr;
         }
     } busy(wait, search);
     run();

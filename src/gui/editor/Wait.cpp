@@ -96,8 +96,8 @@ bool TWait::eventFilter(QObject* watched, QEvent* event) {
     }
     switch (event->type()) {
     case QEvent::ShortcutOverride:
-        if (busy_) return true;
-        break;
+        // While busy no shortcut may run.
+        return busy_ || QWidget::eventFilter(watched, event);
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
     case QEvent::MouseButtonPress:

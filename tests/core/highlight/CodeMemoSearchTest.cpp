@@ -273,6 +273,22 @@ TEST_F(SearchFixture, AStoppedSearchChangesNothing) {
     EXPECT_FALSE(shares.empty());
 }
 
+// A busy state must end before a message or a question needs the user: OnReport comes first.
+TEST_F(SearchFixture, OnReportComesBeforeEveryMessageAndQuestion) {
+    Load("one two one");
+    std::vector<std::string> order;
+    search.OnReport = [&] { order.push_back("report:" + std::to_string(dialogs.shown.size())); };
+    search.OnConfirmReplace = [&](const std::string&) {
+        order.push_back("ask");
+        return TReplaceAnswer::No;
+    };
+    search.Find(Plain("zz"));
+    search.Find(Regex("a(b"));
+    search.Replace(Plain("one"), "1", false);
+    EXPECT_EQ(order, (std::vector<std::string>{"report:0", "report:1", "report:2", "ask",
+                                               "report:2", "ask", "report:2"}));
+}
+
 // The text changing while a search waits on ShouldStop (an event handled meanwhile) stops the
 // search before it reads the changed store.
 TEST_F(SearchFixture, TheTextChangingUnderASearchStopsIt) {
