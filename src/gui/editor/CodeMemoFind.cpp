@@ -34,6 +34,17 @@ constexpr TextOffset kBusySearchFrom = 4 * 1024 * 1024;
 // search looking at the event queue now and then, and Escape stopping it. Input other than
 // Escape waits meanwhile, so nothing edits the text under the search.
 template <class F> void RunSearch(TCodeMemo& memo, TCodeMemoSearch& search, F&& run) {
+    // Events handled during a search may ask for another (a click timed by the event loop): the
+    // running one has the searcher's state; the new request is refused.
+    static int running = 0;
+    if (running > 0) {
+        QApplication::beep();
+        return;
+    }
+    struct Running {
+        Running() { ++running; }
+        ~Running() { --running; }
+    } guard;
     if (memo.TextLength() < kBusySearchFrom) {
         run();
         return;

@@ -161,5 +161,21 @@ TEST_F(FindDialogTest, EscapeStopsALongSearchAndLeavesEverythingAsItWas) {
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// Events handled while a search runs may ask for another one (a click the event loop delivers
+// late): it is refused, and the running search ends once, with one report.
+TEST_F(FindDialogTest, ASearchAskedForDuringASearchIsRefused) {
+    Load(std::string(6'000'000, 'x'));
+    memo.Perform(SM_FIND, highlight::sfRegExpr, 0);
+    TFindDialog& d = *memo.FindDialog();
+    d.setFindText("(.)(.)needle");
+    d.setRegularExpressions(true);
+    auto* findNext = d.findChild<QPushButton*>("FindNextButton");
+    QTimer::singleShot(0, &d, [findNext] { findNext->click(); });
+    findNext->click();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "Search string \"(.)(.)needle\" not found.");
+    EXPECT_EQ(memo.SelStart(), 0);
+}
+
 } // namespace
 } // namespace morvane::editor
