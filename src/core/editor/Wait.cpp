@@ -58,6 +58,13 @@ void TCustomWait::Tick() {
     Repaint();
 }
 
+void TCustomWait::ShowProgress(double done) {
+    startValue_ = 100;
+    remaining_ = 100 - static_cast<int>(std::clamp(done, 0.0, 1.0) * 100);
+    caption_ = std::to_string(remaining_);
+    Repaint();
+}
+
 void TCustomWait::Stop() {
     modalResult_ = mrOk;
     bool was = running_;

@@ -33,6 +33,9 @@ public:
 
     void Start();
     void Tick();
+    // Shows the progress of a piece of work instead of a countdown: the bar is the share left,
+    // the caption the percent left. The countdown's timer is left alone.
+    void ShowProgress(double done);
     void Stop();
     // Resets the result, starts the countdown and pumps messages until it stops; returns the
     // result. The platform's message pump is given as processMessages.

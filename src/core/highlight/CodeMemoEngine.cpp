@@ -20,6 +20,14 @@ struct TCodeMemoEngine::Scan {
 
 namespace {
 
+// Adds the characters a rule's loop went through, whichever way it returns.
+struct ScanTally {
+    std::uint64_t& total;
+    const std::size_t& at;
+    std::size_t from;
+    ~ScanTally() { total += at - from + 1; }
+};
+
 // State sets in four machine words: the engine tests and changes them on every token.
 std::uint64_t word(const StateSet& s, int i) {
     std::uint64_t w;
@@ -182,6 +190,7 @@ bool TCodeMemoEngine::groupHandler(const HandlerRule& h, Scan& sc, std::size_t k
     const TSM_CharGroup* body = nullptr;
     std::size_t p = sc.s.position();
     bool check = h.body.optional && hasEnd;
+    const ScanTally tally{scanned_, p, p};
     for (;;) {
         if (check) {
             std::size_t i = 0;
@@ -255,6 +264,7 @@ std::uint8_t TCodeMemoEngine::groupRule(Scan& sc, const TokenRule& r, std::uint8
     const TSM_CharGroup* body = nullptr;
     std::size_t p = sc.s.position();
     bool check = r.body.optional;
+    const ScanTally tally{scanned_, p, p};
     for (;;) {
         if (check && endCount > 0) {
             std::size_t i = 0;

@@ -77,6 +77,10 @@ public:
     std::uint8_t ContainerToken() const { return state_.containerToken; }
 
     const StateSet& CurrentStates() const { return state_.current; }
+    // Characters the token and handler rules of groups have gone through since the engine was
+    // made: the work of scanning, which stays near the text's length when no run is scanned
+    // again from each of its characters.
+    std::uint64_t CharactersScanned() const { return scanned_; }
     TEngineState SaveState() const { return state_; }
     // Whether the engine, outside any container, is in state s as far as the tokens to come
     // depend on it.
@@ -141,6 +145,7 @@ private:
     };
     FailedRule failed_;
     FailedRule failedHandler_;
+    std::uint64_t scanned_ = 0;
 };
 
 // The token value of every character of text, scanned from its first character after

@@ -54,6 +54,15 @@ inline unsigned char Utf8Fold(const char* p, std::size_t i) {
     return AsciiFold(p[i]);
 }
 
+// Hands the parser a stop callback for one search; it refers to the search's locals.
+struct StopHook {
+    TREParser& parser;
+    StopHook(TREParser& p, std::function<bool(std::size_t)> f) : parser(p) {
+        parser.ShouldStop = std::move(f);
+    }
+    ~StopHook() { parser.ShouldStop = nullptr; }
+};
+
 } // namespace
 
 unsigned char FoldCase(unsigned char c) {
@@ -61,6 +70,80 @@ unsigned char FoldCase(unsigned char c) {
 }
 
 // --- plain search ---
+
+void TPlainSearcher::TwoWay::Build(std::string pattern) {
+    x = std::move(pattern);
+    const auto m = static_cast<std::ptrdiff_t>(x.size());
+    auto at = [&](std::ptrdiff_t i) { return static_cast<unsigned char>(x[std::size_t(i)]); };
+    // The maximal suffix under one order of the bytes (or the other) and its period.
+    auto maxSuffix = [&](bool reversedOrder, std::ptrdiff_t& period) {
+        std::ptrdiff_t ms = -1, j = 0, k = 1;
+        period = 1;
+        while (j + k < m) {
+            const unsigned char a = at(j + k), b = at(ms + k);
+            if (reversedOrder ? a > b : a < b) {
+                j += k;
+                k = 1;
+                period = j - ms;
+            } else if (a == b) {
+                if (k != period) {
+                    ++k;
+                } else {
+                    j += period;
+                    k = 1;
+                }
+            } else {
+                ms = j;
+                j = ms + 1;
+                k = period = 1;
+            }
+        }
+        return ms;
+    };
+    std::ptrdiff_t p = 1, q = 1;
+    const std::ptrdiff_t i = maxSuffix(false, p), j = maxSuffix(true, q);
+    ell = i > j ? i : j;
+    const std::ptrdiff_t period = i > j ? p : q;
+    periodic = ell + 1 + period <= m &&
+               std::memcmp(x.data(), x.data() + period, std::size_t(ell + 1)) == 0;
+    per = std::size_t(periodic ? period : std::max(ell + 1, m - ell - 1) + 1);
+}
+
+template <class Text>
+std::size_t TPlainSearcher::TwoWayFirst(const TwoWay& w, std::size_t n, Text y) const {
+    const auto m = static_cast<std::ptrdiff_t>(w.x.size());
+    const auto last = static_cast<std::ptrdiff_t>(n) - m;
+    const std::ptrdiff_t ell = w.ell;
+    const auto per = static_cast<std::ptrdiff_t>(w.per);
+    auto x = [&](std::ptrdiff_t i) { return static_cast<unsigned char>(w.x[std::size_t(i)]); };
+    auto text = [&](std::ptrdiff_t i) { return y(std::size_t(i)); };
+    std::uint64_t work = 0;
+    std::ptrdiff_t j = 0;
+    std::ptrdiff_t memory = -1; // a prefix known to match after a shift by the period
+    while (j <= last) {
+        std::ptrdiff_t i = std::max(ell, memory) + 1;
+        while (i < m && x(i) == text(i + j))
+            ++i;
+        work += std::uint64_t(i - std::max(ell, memory));
+        if (i < m) {
+            j += i - ell;
+            memory = -1;
+            continue;
+        }
+        i = ell;
+        while (i > memory && x(i) == text(i + j))
+            --i;
+        work += std::uint64_t(ell - i + 1);
+        if (i <= memory) {
+            compared_ += work;
+            return std::size_t(j);
+        }
+        j += per;
+        memory = w.periodic ? m - per - 1 : -1;
+    }
+    compared_ += work;
+    return npos;
+}
 
 void TPlainSearcher::Prepare(std::string_view pattern, bool matchCase, bool utf8) {
     if (prepared_ && matchCase == matchCase_ && utf8 == utf8_ && pattern == pattern_) return;
@@ -85,41 +168,64 @@ void TPlainSearcher::Prepare(std::string_view pattern, bool matchCase, bool utf8
         byFolded[fold(folded_[i])] = m - 1 - i;
     for (int c = 0; c < 256; ++c)
         skip_[static_cast<std::size_t>(c)] = byFolded[fold(static_cast<char>(c))];
+    ahead_.Build(folded_);
+    behind_.Build(std::string(folded_.rbegin(), folded_.rend()));
 }
 
-bool TPlainSearcher::EqualAt(const char* p) const {
-    if (matchCase_) return std::memcmp(p, pattern_.data(), pattern_.size()) == 0;
-    if (utf8_) {
-        for (std::size_t i = 0; i < folded_.size(); ++i)
-            if (Utf8Fold(p, i) != static_cast<unsigned char>(folded_[i])) return false;
-        return true;
+unsigned char TPlainSearcher::TextFold(const char* data, std::size_t i) const {
+    if (matchCase_) return static_cast<unsigned char>(data[i]);
+    if (!utf8_) return Fold(data[i]);
+    return Utf8Fold(data, i);
+}
+
+std::size_t TPlainSearcher::Agree(std::string_view hay, std::size_t at) const {
+    const char* data = hay.data();
+    const std::size_t m = folded_.size();
+    std::size_t k = 0;
+    if (matchCase_) {
+        while (k < m && data[at + k] == pattern_[k])
+            ++k;
+    } else if (utf8_) {
+        // The first byte's fold knows the byte before it, as the text's folds do everywhere.
+        while (k < m && Utf8Fold(data, at + k) == static_cast<unsigned char>(folded_[k]))
+            ++k;
+    } else {
+        while (k < m && Fold(data[at + k]) == static_cast<unsigned char>(folded_[k]))
+            ++k;
     }
-    for (std::size_t i = 0; i < folded_.size(); ++i)
-        if (Fold(p[i]) != static_cast<unsigned char>(folded_[i])) return false;
-    return true;
+    compared_ += k < m ? k + 1 : m;
+    return k;
+}
+
+// A skip search spends up to this many comparisons over the bytes it has passed before it
+// hands over to Two-Way.
+static std::uint64_t SkipAllowance(std::size_t passed, std::size_t m) {
+    return std::uint64_t(passed) + 2 * std::uint64_t(m) + 64;
 }
 
 std::size_t TPlainSearcher::FindForward(std::string_view hay, std::size_t from) const {
     const std::size_t m = pattern_.size();
     if (m == 0 || from > hay.size() || hay.size() - from < m) return npos;
     if (matchCase_) {
+        // memmem's own search is linear.
         const void* hit = memmem(hay.data() + from, hay.size() - from, pattern_.data(), m);
         return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data()) : npos;
     }
     const char* data = hay.data();
-    if (utf8_) {
-        const auto last = LooseFold(folded_[m - 1]);
-        for (std::size_t i = from; i + m <= hay.size();) {
-            const char c = data[i + m - 1];
-            if (LooseFold(c) == last && EqualAt(data + i)) return i;
-            i += skip_[static_cast<unsigned char>(c)];
-        }
-        return npos;
-    }
-    const auto last = static_cast<unsigned char>(folded_[m - 1]);
+    const std::uint64_t before = compared_;
+    auto twoWay = [&](std::size_t at) {
+        const std::size_t j = TwoWayFirst(ahead_, hay.size() - at,
+                                          [&](std::size_t i) { return TextFold(data, at + i); });
+        return j == npos ? npos : at + j;
+    };
+    const auto last =
+        utf8_ ? LooseFold(folded_[m - 1]) : static_cast<unsigned char>(folded_[m - 1]);
     for (std::size_t i = from; i + m <= hay.size();) {
         const char c = data[i + m - 1];
-        if (Fold(c) == last && EqualAt(data + i)) return i;
+        if ((utf8_ ? LooseFold(c) : Fold(c)) == last) {
+            if (Agree(hay, i) == m) return i;
+            if (compared_ - before > SkipAllowance(i - from, m)) return twoWay(i);
+        }
         i += skip_[static_cast<unsigned char>(c)];
     }
     return npos;
@@ -128,28 +234,41 @@ std::size_t TPlainSearcher::FindForward(std::string_view hay, std::size_t from) 
 std::size_t TPlainSearcher::FindBackward(std::string_view hay, std::size_t last) const {
     const std::size_t m = pattern_.size();
     if (m == 0 || hay.size() < m) return npos;
-    std::size_t i = std::min(last, hay.size() - m);
+    const std::size_t start = std::min(last, hay.size() - m);
     const char* data = hay.data();
-    if (matchCase_) {
-        const char first = pattern_[0];
-        for (;;) {
+    const std::uint64_t before = compared_;
+    // Two-Way over the text read backwards from the end of a hit starting at `at`.
+    auto twoWay = [&](std::size_t at) {
+        const std::size_t end = at + m;
+        const std::size_t j =
+            TwoWayFirst(behind_, end, [&](std::size_t i) { return TextFold(data, end - 1 - i); });
+        return j == npos ? npos : end - j - m;
+    };
+    const auto first = matchCase_ ? static_cast<unsigned char>(pattern_[0])
+                       : utf8_    ? LooseFold(folded_[0])
+                                  : static_cast<unsigned char>(folded_[0]);
+    for (std::size_t i = start;; --i) {
+        if (matchCase_) {
             const void* hit = memrchr(data, first, i + 1);
             if (!hit) return npos;
             i = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-            if (std::memcmp(data + i, pattern_.data(), m) == 0) return i;
-            if (i == 0) return npos;
-            --i;
         }
-    }
-    const auto first = utf8_ ? LooseFold(folded_[0]) : static_cast<unsigned char>(folded_[0]);
-    for (;; --i) {
-        if ((utf8_ ? LooseFold(data[i]) : Fold(data[i])) == first && EqualAt(data + i)) return i;
+        const auto c = matchCase_ ? static_cast<unsigned char>(data[i])
+                       : utf8_    ? LooseFold(data[i])
+                                  : Fold(data[i]);
+        if (c == first) {
+            if (Agree(hay, i) == m) return i;
+            if (compared_ - before > SkipAllowance(start - i, m))
+                return i == 0 ? npos : twoWay(i - 1);
+        }
         if (i == 0) return npos;
     }
 }
 
 TextOffset TPlainSearcher::Find(const TTextStore& store, TextOffset from, bool forward,
-                                const std::function<bool(TextOffset)>& accept) const {
+                                const std::function<bool(TextOffset)>& accept,
+                                const std::function<bool(TextOffset)>& poll) const {
+    compared_ = 0;
     const auto m = static_cast<TextOffset>(pattern_.size());
     const TextOffset length = store.Length();
     if (m == 0 || m > length) return -1;
@@ -173,6 +292,7 @@ TextOffset TPlainSearcher::Find(const TTextStore& store, TextOffset from, bool f
         TTextStore::Span s = store.SpanAt(pos);
         for (;;) {
             if (s.text.empty() && s.start >= length) return -1;
+            if (poll && poll(pos)) return kStopped;
             const TextOffset spanEnd = s.start + static_cast<TextOffset>(s.text.size());
             if (pos < spanEnd) {
                 std::size_t local = static_cast<std::size_t>(pos - s.start);
@@ -196,6 +316,7 @@ TextOffset TPlainSearcher::Find(const TTextStore& store, TextOffset from, bool f
     if (limit < 0) return -1;
     TTextStore::Span s = store.SpanAt(limit);
     for (;;) {
+        if (poll && poll(limit)) return kStopped;
         const TextOffset spanEnd = s.start + static_cast<TextOffset>(s.text.size());
         if (m > 1 && spanEnd < length) {
             TextOffset tailStart = std::max(spanEnd - (m - 1), s.start);
@@ -347,6 +468,7 @@ TSearchRequest TCodeMemoSearch::Remembered() const {
 }
 
 void TCodeMemoSearch::ReportNotFound() {
+    if (OnReport) OnReport();
     if (OnSearchFail) {
         OnSearchFail(&memo_, searchText_);
         return;
@@ -355,6 +477,7 @@ void TCodeMemoSearch::ReportNotFound() {
 }
 
 void TCodeMemoSearch::ReportError() {
+    if (OnReport) OnReport();
     if (dialogs)
         dialogs->message(platform::MsgKind::Warning, CompileErrorText(parser_, searchText_));
 }
@@ -399,16 +522,42 @@ void TCodeMemoSearch::SnapToCharacters(TextOffset& start, TextOffset& end) const
     if (last < end) end = memo_.NextCharBoundary(last);
 }
 
+void TCodeMemoSearch::BeginSearch() {
+    stopped_ = false;
+    searchGeneration_ = memo_.Store().Generation();
+}
+
+bool TCodeMemoSearch::Halt(double done) {
+    if (stopped_) return true;
+    if (ShouldStop && ShouldStop(std::clamp(done, 0.0, 1.0))) stopped_ = true;
+    // Whatever ran meanwhile must not have changed the text under the search.
+    if (memo_.Store().Generation() != searchGeneration_) stopped_ = true;
+    return stopped_;
+}
+
 TCodeMemoSearch::Match TCodeMemoSearch::Search(const TSearchRequest& r, TextOffset pos,
                                                bool forward, bool& error) {
     error = false;
+    BeginSearch();
+    const TextOffset from = pos;
+    const TextOffset length = memo_.TextLength();
+    // The share of the way from `from` to the end the search goes to.
+    auto done = [from, length, forward](TextOffset at) {
+        if (forward) return length > from ? double(at - from) / double(length - from) : 1.0;
+        return from > 0 ? double(from - at) / double(from) : 1.0;
+    };
     if (r.regExpr) {
         std::string_view text = Snapshot();
         parser_.SetUtf8(memo_.Encoding() == editor::TTextEncoding::teUTF8);
+        const StopHook hook(parser_,
+                            ShouldStop ? [&](std::size_t at) { return Halt(done(TextOffset(at))); }
+                                       : std::function<bool(std::size_t)>());
         const auto size = static_cast<TextOffset>(text.size());
         // Empty matches are passed over one character at a time; bounded by the text.
         while (pos >= 0 && pos <= size) {
-            if (!parser_.Search(text, static_cast<std::size_t>(pos), forward)) {
+            const bool hit = parser_.Search(text, static_cast<std::size_t>(pos), forward);
+            if (Halt(done(pos))) return {};
+            if (!hit) {
                 error = parser_.ErrorNumber() != TREError::None;
                 return {};
             }
@@ -426,7 +575,9 @@ TCodeMemoSearch::Match TCodeMemoSearch::Search(const TSearchRequest& r, TextOffs
     const auto m = static_cast<TextOffset>(r.text.size());
     std::function<bool(TextOffset)> accept;
     if (r.wholeWord) accept = [&](TextOffset g) { return !IsWordAt(g - 1) && !IsWordAt(g + m); };
-    TextOffset g = plain_.Find(memo_.Store(), pos, forward, accept);
+    std::function<bool(TextOffset)> poll;
+    if (ShouldStop) poll = [&](TextOffset at) { return Halt(done(at)); };
+    TextOffset g = plain_.Find(memo_.Store(), pos, forward, accept, poll);
     if (g < 0) return {};
     return {g, g + m};
 }
@@ -452,6 +603,7 @@ TSearchOutcome TCodeMemoSearch::Find(const TSearchRequest& r) {
     }
     bool error = false;
     Match m = Search(r, pos, r.down, error);
+    if (stopped_) return TSearchOutcome::Stopped;
     if (error) {
         ReportError();
         return TSearchOutcome::Error;
@@ -527,6 +679,7 @@ long long TCodeMemoSearch::Replace(const TSearchRequest& r, std::string_view rep
     for (;;) {
         bool error = false;
         Match m = Search(r, pos, true, error);
+        if (stopped_) break;
         if (error) {
             ReportError();
             break;
@@ -552,6 +705,7 @@ long long TCodeMemoSearch::Replace(const TSearchRequest& r, std::string_view rep
         TReplaceAnswer answer = TReplaceAnswer::Yes;
         if (OnConfirmReplace) {
             std::string found = memo_.SelText();
+            if (OnReport) OnReport();
             answer =
                 OnConfirmReplace("Replace this occurence of '" + found + "' with '" + text + "' ?");
         }
@@ -586,9 +740,17 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
     std::vector<Hit> hits;
     std::string_view source;
     const TextOffset base = 0;
+    BeginSearch();
+    const TextOffset length = memo_.TextLength();
+    auto done = [from, length](TextOffset at) {
+        return length > from ? double(at - from) / double(length - from) : 1.0;
+    };
     if (r.regExpr) {
         source = Snapshot();
         parser_.SetUtf8(memo_.Encoding() == editor::TTextEncoding::teUTF8);
+        const StopHook hook(parser_,
+                            ShouldStop ? [&](std::size_t at) { return Halt(done(TextOffset(at))); }
+                                       : std::function<bool(std::size_t)>());
         long long n = parser_.ForEachMatch(
             source, static_cast<std::size_t>(std::clamp<TextOffset>(from, 0, memo_.TextLength())),
             [&](std::size_t a, std::size_t b) {
@@ -604,6 +766,7 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
                                 })});
                 return true;
             });
+        if (stopped_) return 0;
         if (n < 0) {
             ReportError();
             return 0;
@@ -614,8 +777,11 @@ long long TCodeMemoSearch::ReplaceAll(const TSearchRequest& r, std::string_view 
         std::function<bool(TextOffset)> accept;
         if (r.wholeWord)
             accept = [&](TextOffset g) { return !IsWordAt(g - 1) && !IsWordAt(g + m); };
+        std::function<bool(TextOffset)> poll;
+        if (ShouldStop) poll = [&](TextOffset at) { return Halt(done(at)); };
         for (TextOffset pos = from;;) {
-            TextOffset g = plain_.Find(memo_.Store(), pos, true, accept);
+            TextOffset g = plain_.Find(memo_.Store(), pos, true, accept, poll);
+            if (g == TPlainSearcher::kStopped) return 0;
             if (g < 0) break;
             hits.push_back({g, g + m, {}});
             pos = g + m;

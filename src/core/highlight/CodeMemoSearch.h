@@ -28,23 +28,46 @@ enum TSearchFlag : unsigned {
 };
 
 // Finds a fixed text in an editor's store, forward or backward, without copying the text.
+// Ignoring case, bytes are compared folded. A skip search runs while its comparisons stay within
+// a few times the text it passes; a pattern that would make it compare nearly everywhere hands
+// over to Two-Way, whose work is linear in the text whatever the pattern.
 class TPlainSearcher {
 public:
+    // Find's answer when poll stopped it.
+    static constexpr editor::TextOffset kStopped = -2;
+
     // Rebuilds the skip table only when the pattern or the modes changed. utf8: the text is
     // UTF-8, so ignoring case folds Latin-1 letters as their two-byte forms.
     void Prepare(std::string_view pattern, bool matchCase, bool utf8 = false);
     const std::string& Pattern() const { return pattern_; }
     // The first hit starting at or after from (forward), or the last starting at or before from
     // (backward); -1 when there is none. accept may refuse a hit (whole-word rule); the search
-    // then goes on one character further.
+    // then goes on one character further. poll, when given, is called before each piece of the
+    // text with the offset reached; true stops the search (kStopped).
     editor::TextOffset Find(const editor::TTextStore& store, editor::TextOffset from, bool forward,
-                            const std::function<bool(editor::TextOffset)>& accept = {}) const;
+                            const std::function<bool(editor::TextOffset)>& accept = {},
+                            const std::function<bool(editor::TextOffset)>& poll = {}) const;
+    // Bytes compared by the last Find: its work, apart from the bytes skipped.
+    std::uint64_t BytesCompared() const { return compared_; }
 
 private:
+    // A pattern prepared for Two-Way: its critical factorisation and period.
+    struct TwoWay {
+        std::string x;
+        std::ptrdiff_t ell = -1;
+        std::size_t per = 1;
+        bool periodic = false;
+        void Build(std::string pattern);
+    };
     std::size_t FindForward(std::string_view hay, std::size_t from) const;
     // The last hit starting at or before last; npos when none.
     std::size_t FindBackward(std::string_view hay, std::size_t last) const;
-    bool EqualAt(const char* p) const;
+    // The fold of hay[i] as the pattern was folded (in UTF-8 knowing the byte before it).
+    unsigned char TextFold(const char* data, std::size_t i) const;
+    // How many of the pattern's bytes agree with hay from at (all: the size of the pattern).
+    std::size_t Agree(std::string_view hay, std::size_t at) const;
+    // The first j <= n - m at which w.x matches y(j), y(j + 1), ...; npos when none.
+    template <class Text> std::size_t TwoWayFirst(const TwoWay& w, std::size_t n, Text y) const;
 
     std::string pattern_;
     std::string folded_; // pattern_ upper-cased when !matchCase_
@@ -52,6 +75,9 @@ private:
     bool utf8_ = false;
     bool prepared_ = false;
     std::array<std::size_t, 256> skip_{};
+    TwoWay ahead_;  // the folded pattern
+    TwoWay behind_; // the folded pattern reversed, for backward searches
+    mutable std::uint64_t compared_ = 0;
 };
 
 // Upper-cases an ASCII or Latin-1 letter (the comparison of case-insensitive searches).
@@ -63,7 +89,7 @@ std::string ExpandReplacement(std::string_view pattern,
                               const std::function<std::string(int)>& piece);
 
 // How a search ended.
-enum class TSearchOutcome { Found, NotFound, Error };
+enum class TSearchOutcome { Found, NotFound, Error, Stopped };
 
 struct TSearchRequest {
     std::string text;
@@ -106,6 +132,13 @@ public:
     std::function<void(editor::TCustomCodeMemo* sender, const std::string& text)> OnSearchFail;
     // Asks whether to replace one occurrence; unset answers Yes.
     std::function<TReplaceAnswer(const std::string& question)> OnConfirmReplace;
+    // Called now and then during a search with the share of the text gone through (0 to 1);
+    // true stops it. A stopped search (also one whose text changed meanwhile) reports nothing
+    // and leaves the text and the selection as they were.
+    std::function<bool(double done)> ShouldStop;
+    // Called before the search reports or asks anything: a busy state that holds input back
+    // ends there.
+    std::function<void()> OnReport;
 
     // Texts of the reports.
     static std::string NotFoundText(std::string_view text);
@@ -119,6 +152,9 @@ private:
     // only non-empty matches.
     Match Search(const TSearchRequest& r, editor::TextOffset pos, bool forward, bool& error);
     bool CompileOrReport(const TSearchRequest& r);
+    // Starts a search that ShouldStop may stop; Halt asks it.
+    void BeginSearch();
+    bool Halt(double done);
     void ReportNotFound();
     void ReportError();
     // The document's text for the regular-expression matcher, copied once per text generation.
@@ -137,6 +173,8 @@ private:
     unsigned flags_ = 0;
     bool hasSearched_ = false;
     editor::TextOffset lastFound_ = -1;
+    bool stopped_ = false;
+    std::uint64_t searchGeneration_ = 0;
 
     std::string snapshot_;
     const editor::TTextStore* snapshotStore_ = nullptr;

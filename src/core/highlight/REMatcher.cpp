@@ -18,8 +18,13 @@ constexpr unsigned char kCR = 13;
 // Steps allowed per position tried, on top of the fixed budget, so that long texts are not
 // cut short while a pattern that explodes on one position still stops early.
 constexpr std::uint64_t kStepsPerPosition = 64;
+// The budget is handed to the matcher in slices; between two the search may be stopped.
+constexpr std::uint64_t kSlice = 1u << 20;
+// A literal costs a step, and one more for every 16 bytes compared past its first 16.
+constexpr std::size_t kBytesPerStep = 16;
 
 struct TooComplex {};
+struct Stopped {};
 
 // The length of the valid UTF-8 character starting at t[i] (2 to 4), or 1: an ASCII byte, a
 // stray byte, a sequence cut short or not well formed (overlong, surrogate, above U+10FFFF).
@@ -67,7 +72,18 @@ public:
         : p_(p), t_(reinterpret_cast<const unsigned char*>(text.data())), n_(text.size()),
           maxDepth_(maxDepth), utf8_(utf8), loops_(static_cast<std::size_t>(p.loopSlots)) {}
 
+    // The budget in hand and the rest of the search's budget behind it.
     std::uint64_t budget = 0;
+    std::uint64_t reserve = 0;
+    std::uint64_t granted = 0;
+    std::size_t at = 0; // the position being tried, for the stop callback
+    const std::function<bool(std::size_t)>* shouldStop = nullptr;
+
+    void grant(std::uint64_t steps) {
+        reserve += steps;
+        granted += steps;
+    }
+    std::uint64_t used() const { return granted - reserve - budget; }
 
     bool attempt(std::size_t pos) {
         trail_.clear();
@@ -111,8 +127,15 @@ private:
     };
 
     void spend(std::uint64_t steps) {
-        if (budget < steps) throw TooComplex{};
+        if (budget < steps) refill(steps);
         budget -= steps;
+    }
+    [[gnu::noinline]] void refill(std::uint64_t steps) {
+        const std::uint64_t take = std::min(reserve, std::max(kSlice, steps));
+        reserve -= take;
+        budget += take;
+        if (budget < steps) throw TooComplex{};
+        if (shouldStop && *shouldStop && (*shouldStop)(at)) throw Stopped{};
     }
     bool canStart(const TREFirst& f, const TRESet& table, std::size_t q) const {
         if (q < n_ && table[t_[q]]) return true;
@@ -153,9 +176,17 @@ private:
                 break;
             }
             case TREOp::Exact: {
+                // Counted by the bytes compared: a long literal tried at every position is
+                // real work, not one step.
                 const std::string& s = p_.strings[static_cast<std::size_t>(nd.str)];
-                if (n_ - pos < s.size() || std::memcmp(t_ + pos, s.data(), s.size()) != 0)
-                    return false;
+                if (n_ - pos < s.size()) return false;
+                const std::size_t head = std::min(s.size(), kBytesPerStep);
+                if (std::memcmp(t_ + pos, s.data(), head) != 0) return false;
+                if (s.size() > head) {
+                    spend((s.size() - head + kBytesPerStep - 1) / kBytesPerStep);
+                    if (std::memcmp(t_ + pos + head, s.data() + head, s.size() - head) != 0)
+                        return false;
+                }
                 trail_.push_back({TrailKind::Record, pos});
                 pos += s.size();
                 break;
@@ -384,7 +415,14 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
     Matcher mt(p, text, maxDepth_, utf8_);
     // In UTF-8 no match starts inside a character.
     auto startsChar = [&](std::size_t pos) { return !utf8_ || utf8Start(t, n, pos); };
-    mt.budget = stepBudget_;
+    // One budget for the whole search, whatever the number of positions tried.
+    mt.grant(stepBudget_);
+    mt.shouldStop = &ShouldStop;
+    struct Tally {
+        const Matcher& mt;
+        std::uint64_t& out;
+        ~Tally() { out = mt.used(); }
+    } tally{mt, stepsUsed_};
     auto found = [&](std::size_t pos) {
         matchStart_ = pos;
         matchEnd_ = mt.end();
@@ -417,7 +455,8 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
                     ++pos;
                     continue;
                 }
-                mt.budget += kStepsPerPosition;
+                mt.grant(kStepsPerPosition);
+                mt.at = pos;
                 if (mt.attempt(pos)) return found(pos);
                 if (p.leadingRepeat >= 0 && pos < n &&
                     p.sets[static_cast<std::size_t>(
@@ -440,7 +479,8 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
                     pos = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - t);
                 }
                 if (candidate(p, t, n, pos) && startsChar(pos)) {
-                    mt.budget += kStepsPerPosition;
+                    mt.grant(kStepsPerPosition);
+                    mt.at = pos;
                     if (mt.attempt(pos)) return found(pos);
                 }
                 if (pos == 0) break;
@@ -449,6 +489,9 @@ bool TREParser::Run(std::string_view text, std::size_t from, bool forward) {
         }
     } catch (const TooComplex&) {
         error_ = TREError::TooComplex;
+        errorPos_ = 1;
+    } catch (const Stopped&) {
+        error_ = TREError::Stopped;
         errorPos_ = 1;
     }
     return false;

@@ -37,6 +37,8 @@ const char* REErrorMessage(TREError error) {
         return "' expected";
     case TREError::InternalError:
         return "Internal error";
+    case TREError::Stopped:
+        return "Search stopped";
     case TREError::IndexRangeError:
         return "Index range error";
     case TREError::TooComplex:

@@ -42,6 +42,7 @@ enum class TREError : int {
     InternalError,
     IndexRangeError,
     TooComplex,
+    Stopped, // ShouldStop asked the search to stop
 };
 
 // The user-visible text of an error ("" for None).
@@ -105,6 +106,13 @@ public:
     void SetUtf8(bool on) { utf8_ = on; }
     bool Utf8() const { return utf8_; }
 
+    // Called now and then during a long search with the position being tried; true stops the
+    // search, which then fails with Stopped.
+    std::function<bool(std::size_t position)> ShouldStop;
+    // The steps the last search spent: node steps, and literals and repeats by the bytes they
+    // went through.
+    std::uint64_t StepsUsed() const { return stepsUsed_; }
+
     // Upper bounds of one search, adjustable for tests.
     void SetLimits(std::uint64_t stepBudget, int recursionDepth) {
         stepBudget_ = stepBudget;
@@ -129,6 +137,7 @@ private:
 
     std::uint64_t stepBudget_ = 20'000'000;
     int maxDepth_ = 5000;
+    std::uint64_t stepsUsed_ = 0;
     bool utf8_ = false;
 };
 

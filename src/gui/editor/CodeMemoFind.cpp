@@ -2,9 +2,10 @@
 
 #include "core/editor/CodeMemoMessages.h"
 #include "core/editor/TextEncoding.h"
+#include "core/platform/UiServices.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/editor/FindDialog.h"
-#include "core/platform/UiServices.h"
+#include "gui/editor/Wait.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -26,6 +27,50 @@ QString& SessionReplaceText() {
     return text;
 }
 constexpr int kMaxOfferedLength = 80;
+// From this size on a search shows the busy indicator and Escape stops it.
+constexpr TextOffset kBusySearchFrom = 4 * 1024 * 1024;
+
+// Runs a search of the control; over a large text with the busy indicator shown over it, the
+// search looking at the event queue now and then, and Escape stopping it. Input other than
+// Escape waits meanwhile, so nothing edits the text under the search.
+template <class F> void RunSearch(TCodeMemo& memo, TCodeMemoSearch& search, F&& run) {
+    // Events handled during a search may ask for another (a click timed by the event loop): the
+    // running one has the searcher's state; the new request is refused.
+    static int running = 0;
+    if (running > 0) {
+        QApplication::beep();
+        return;
+    }
+    struct Running {
+        Running() { ++running; }
+        ~Running() { --running; }
+    } guard;
+    if (memo.TextLength() < kBusySearchFrom) {
+        run();
+        return;
+    }
+    TWait wait(&memo);
+    wait.setObjectName("SearchBusy");
+    struct Busy {
+        TWait& wait;
+        TCodeMemoSearch& search;
+        Busy(TWait& w, TCodeMemoSearch& s) : wait(w), search(s) {
+            wait.BeginBusy();
+            search.ShouldStop = [this](double done) { return wait.Poll(done); };
+            // A message or a question needs the keyboard and the mouse: the busy state ends.
+            search.OnReport = [this] { End(); };
+        }
+        void End() {
+            search.ShouldStop = nullptr;
+            wait.EndBusy();
+        }
+        ~Busy() {
+            End();
+            search.OnReport = nullptr;
+        }
+    } busy(wait, search);
+    run();
+}
 
 // The dialogs show and take text in the document's encoding. A character the encoding cannot
 // hold stays as its UTF-8 bytes: it is not in the text, so it is simply not found.
@@ -105,7 +150,7 @@ void TCodeMemo::ShowFindDialog(unsigned flags) {
         findDialog_->onFindNext = [this] {
             TSearchRequest r = DialogRequest(*findDialog_);
             SessionFindText() = findDialog_->findText();
-            Searcher().Find(r);
+            RunSearch(*this, Searcher(), [&] { Searcher().Find(r); });
         };
         findDialog_->onRegularExpressionsToggled = [this](bool on) {
             if (OnRegularExpressionsToggled) OnRegularExpressionsToggled(this, on);
@@ -121,7 +166,8 @@ void TCodeMemo::ShowReplaceDialog(unsigned flags) {
         replaceDialog_ = new TFindDialog(TFindDialog::Mode::Replace, window());
         replaceDialog_->onFindNext = [this] {
             SessionFindText() = replaceDialog_->findText();
-            Searcher().Find(DialogRequest(*replaceDialog_));
+            TSearchRequest r = DialogRequest(*replaceDialog_);
+            RunSearch(*this, Searcher(), [&] { Searcher().Find(r); });
         };
         auto replace = [this](bool all) {
             SessionFindText() = replaceDialog_->findText();
@@ -131,7 +177,7 @@ void TCodeMemo::ShowReplaceDialog(unsigned flags) {
             if (all) QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
             long long count = 0;
             try {
-                count = Searcher().Replace(r, with, all);
+                RunSearch(*this, Searcher(), [&] { count = Searcher().Replace(r, with, all); });
             } catch (...) {
                 if (all) QApplication::restoreOverrideCursor();
                 throw;
@@ -155,7 +201,7 @@ void TCodeMemo::ShowReplaceDialog(unsigned flags) {
 void TCodeMemo::FindNextCommand(unsigned flags) {
     TCodeMemoSearch& s = Searcher();
     if (s.HasSearched() && !s.SearchText().empty()) {
-        s.FindNext();
+        RunSearch(*this, s, [&] { s.FindNext(); });
         return;
     }
     if (!SessionFindText().isEmpty()) {
@@ -163,7 +209,7 @@ void TCodeMemo::FindNextCommand(unsigned flags) {
         r.text = ToDocument(Encoding(), SessionFindText());
         r.regExpr = flags & highlight::sfRegExpr;
         r.matchCase = flags & highlight::sfMatchCase;
-        s.Find(r);
+        RunSearch(*this, s, [&] { s.Find(r); });
         return;
     }
     ShowFindDialog(flags);

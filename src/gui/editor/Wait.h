@@ -4,6 +4,7 @@
 
 #include "core/editor/Wait.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -17,6 +18,15 @@ public:
     // result (mrOk stopped, mrCancel timed out).
     int Waiting();
 
+    // The busy state of work that runs on the event loop in slices: the indicator shows over its
+    // parent with the share left, input is swallowed but for Escape, which cancels. Poll() lets
+    // waiting events in (painting, timers) at most every few tens of milliseconds and tells
+    // whether Escape came.
+    void BeginBusy();
+    bool Poll(double done);
+    void EndBusy();
+    bool Cancelled() const { return cancelled_; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -26,6 +36,9 @@ protected:
 private:
     QTimer timer_;
     bool filtering_ = false;
+    bool busy_ = false;
+    bool cancelled_ = false;
+    QElapsedTimer sincePoll_;
 };
 
 } // namespace morvane::editor

@@ -96,6 +96,27 @@ TEST(TextEncodingTest, ValidationInPiecesEqualsValidationWhole) {
     EXPECT_FALSE(IsValidUtf8("caf\xE9"));
 }
 
+// F0 followed by 80-8F is a code point below U+10000 written in four bytes: no character,
+// whether read, validated whole or in pieces, or detected on open.
+TEST(TextEncodingTest, FourByteOverlongFormsAreRefusedEverywhere) {
+    for (const std::string t : {"\xF0\x80\x80\xAF", "\xF0\x8F\xBF\xBF", "\xF0\x80\x81\x81"}) {
+        EXPECT_EQ(Chars(t), (CharList{{1, false}, {1, false}, {1, false}, {1, false}})) << t;
+        EXPECT_EQ(CharStart(kUtf8, t, 3), 3u);
+        EXPECT_FALSE(IsValidUtf8(t));
+        EXPECT_FALSE(IsValidUtf8("ok " + t + " ok"));
+        for (std::size_t a = 0; a <= t.size(); ++a) {
+            TUtf8Validator v;
+            v.Feed(std::string_view(t).substr(0, a));
+            v.Feed(std::string_view(t).substr(a));
+            EXPECT_FALSE(v.Valid()) << "cut at " << a;
+        }
+        EXPECT_EQ(DetectEncoding("abc" + t), k1252);
+    }
+    // The first four-byte form, for contrast.
+    EXPECT_EQ(Chars("\xF0\x90\x80\x80"), (CharList{{4, true}}));
+    EXPECT_TRUE(IsValidUtf8("\xF0\x90\x80\x80"));
+}
+
 TEST(TextEncodingTest, ConversionRefusesWhatASingleByteEncodingCannotHold) {
     std::string out;
     EXPECT_TRUE(FromUtf8(k1252, "\xE2\x82\xAC \xC3\xA9", out));

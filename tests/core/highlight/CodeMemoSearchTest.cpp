@@ -141,6 +141,179 @@ TEST_F(SearchFixture, IgnoringCaseInUtf8FoldsWholeCharacters) {
     }
 }
 
+// Texts and patterns of nearly one letter make a skip search compare almost everywhere: the
+// searcher hands over to Two-Way, which must find exactly what brute force finds, in both
+// directions and across the store's blocks.
+TEST_F(SearchFixture, PlainSearcherAgreesWithBruteForceOnRepetitiveTexts) {
+    std::mt19937 rng(31);
+    std::string text;
+    for (int i = 0; i < 70000; ++i)
+        text += rng() % 50 == 0 ? 'b' : rng() % 2 ? 'a' : 'A';
+    Load(text);
+    const std::string stored = memo.Text();
+    TPlainSearcher s;
+    for (int i = 0; i < 120; ++i) {
+        std::string pat;
+        if (i % 2) {
+            // A piece of the text, perhaps with a byte changed: hits and near misses.
+            const std::size_t len = 20 + rng() % 400, at = rng() % (stored.size() - len);
+            pat = stored.substr(at, len);
+            if (rng() % 3 == 0) pat[rng() % len] = 'b';
+        } else {
+            // Periodic patterns, whose Two-Way shifts keep a memory.
+            const std::string unit = std::string(1 + rng() % 3, 'a') + (rng() % 2 ? "b" : "");
+            while (pat.size() < 30 + rng() % 200)
+                pat += unit;
+        }
+        const bool matchCase = rng() % 4 == 0, forward = rng() % 2;
+        const TextOffset from = TextOffset(rng() % stored.size());
+        s.Prepare(pat, matchCase);
+        ASSERT_EQ(s.Find(memo.Store(), from, forward), Naive(stored, pat, from, forward, matchCase))
+            << "case " << i << " pattern of " << pat.size() << " from " << from
+            << (forward ? " forward" : " backward") << (matchCase ? " match case" : "");
+    }
+}
+
+// A long pattern whose last byte matches everywhere and whose first difference is in its middle:
+// the work stays linear in the text (it once was the text times half the pattern).
+TEST_F(SearchFixture, PlainSearchWorkIsLinearWhateverThePattern) {
+    const std::size_t n = 300000;
+    const std::string pat = std::string(2500, 'a') + 'b' + std::string(2499, 'a');
+    for (const bool utf8 : {false, true}) {
+        // A UTF-8 letter at the start makes the text UTF-8; the rest is a's.
+        Load((utf8 ? std::string("\xC3\xA9") : std::string("\xE9")) + std::string(n, 'a') + pat +
+             std::string(100, 'a'));
+        ASSERT_EQ(memo.Encoding() == morvane::editor::TTextEncoding::teUTF8, utf8);
+        const auto hit = static_cast<TextOffset>((utf8 ? 2 : 1) + n);
+        TPlainSearcher s;
+        for (const bool matchCase : {false, true})
+            for (const bool forward : {true, false}) {
+                s.Prepare(pat, matchCase, utf8);
+                const TextOffset from = forward ? 0 : memo.TextLength();
+                EXPECT_EQ(s.Find(memo.Store(), from, forward), hit);
+                if (!(matchCase && forward)) { // memmem's own work is not counted
+                    EXPECT_LE(s.BytesCompared(), 6 * (n + pat.size()))
+                        << (matchCase ? "match case " : "ignoring case ")
+                        << (forward ? "forward" : "backward");
+                }
+                // And where it does not occur at all: the whole text, backward.
+                EXPECT_EQ(s.Find(memo.Store(), forward ? hit + 1 : hit - 1, forward), -1);
+                if (!(matchCase && forward)) {
+                    EXPECT_LE(s.BytesCompared(), 6 * (n + pat.size()))
+                        << (matchCase ? "match case " : "ignoring case ")
+                        << (forward ? "forward" : "backward") << ", no hit";
+                }
+            }
+        // Ignoring case, an upper-case copy is the same hit.
+        std::string upper = pat;
+        for (char& c : upper)
+            c = c == 'a' ? 'A' : c;
+        s.Prepare(upper, false, utf8);
+        EXPECT_EQ(s.Find(memo.Store(), 0, true), hit);
+    }
+    // In UTF-8, ignoring case folds whole Latin-1 letters on the Two-Way path too.
+    std::string e, E;
+    for (int i = 0; i < 3000; ++i) {
+        e += "\xC3\xA9";
+        E += "\xC3\x89";
+    }
+    Load(e + e + "x");
+    TPlainSearcher s;
+    s.Prepare(E + "x", false, true);
+    EXPECT_EQ(s.Find(memo.Store(), 0, true), TextOffset(e.size()));
+    EXPECT_EQ(s.Find(memo.Store(), memo.TextLength(), false), TextOffset(e.size()));
+    s.Prepare(E + "y", false, true);
+    EXPECT_EQ(s.Find(memo.Store(), 0, true), -1);
+}
+
+// A search that ShouldStop stops reports nothing and leaves the text, the selection and the
+// undo log as they were; one that is let go finds what it finds without a stop callback.
+TEST_F(SearchFixture, AStoppedSearchChangesNothing) {
+    // Far from both ends, so that a search either way has a long way to go; the pattern makes
+    // the regular expression try every position.
+    const std::string text = std::string(450000, 'x') + " needle " + std::string(450000, 'x');
+    Load(text);
+    memo.SetSelection(5, 7);
+    std::vector<double> shares;
+    bool stop = true;
+    search.ShouldStop = [&](double done) {
+        shares.push_back(done);
+        return stop && shares.size() >= 3;
+    };
+    for (const bool regExpr : {false, true}) {
+        for (const bool down : {true, false}) {
+            shares.clear();
+            TSearchRequest r = regExpr ? Regex("(.)(.)needle") : Plain("needle");
+            r.down = down;
+            if (!down) memo.SetSelection(memo.TextLength(), memo.TextLength());
+            const TextOffset selStart = memo.SelStart(), selLength = memo.SelLength();
+            EXPECT_EQ(search.Find(r), TSearchOutcome::Stopped);
+            EXPECT_EQ(memo.SelStart(), selStart);
+            EXPECT_EQ(memo.SelLength(), selLength);
+            ASSERT_EQ(shares.size(), 3u);
+            for (double d : shares) {
+                EXPECT_GE(d, 0.0);
+                EXPECT_LE(d, 1.0);
+            }
+        }
+        shares.clear();
+        memo.SetSelection(0, 0);
+        search.ForgetLastFound();
+        EXPECT_EQ(search.Replace(regExpr ? Regex("(.)(.)needle") : Plain("needle"), "pin", true),
+                  0);
+        EXPECT_EQ(memo.Text(), text);
+        EXPECT_FALSE(memo.CanUndo());
+    }
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    stop = false;
+    memo.SetSelection(0, 0);
+    EXPECT_EQ(search.Find(Plain("needle")), TSearchOutcome::Found);
+    EXPECT_EQ(memo.SelStart(), 450001);
+    EXPECT_FALSE(shares.empty());
+}
+
+// A busy state must end before a message or a question needs the user: OnReport comes first.
+TEST_F(SearchFixture, OnReportComesBeforeEveryMessageAndQuestion) {
+    Load("one two one");
+    std::vector<std::string> order;
+    search.OnReport = [&] { order.push_back("report:" + std::to_string(dialogs.shown.size())); };
+    search.OnConfirmReplace = [&](const std::string&) {
+        order.push_back("ask");
+        return TReplaceAnswer::No;
+    };
+    search.Find(Plain("zz"));
+    search.Find(Regex("a(b"));
+    search.Replace(Plain("one"), "1", false);
+    EXPECT_EQ(order, (std::vector<std::string>{"report:0", "report:1", "report:2", "ask",
+                                               "report:2", "ask", "report:2"}));
+}
+
+// The text changing while a search waits on ShouldStop (an event handled meanwhile) stops the
+// search before it reads the changed store.
+TEST_F(SearchFixture, TheTextChangingUnderASearchStopsIt) {
+    Load(std::string(600000, 'x') + "needle");
+    for (const bool regExpr : {false, true}) {
+        memo.SetSelection(0, 0);
+        search.ForgetLastFound();
+        int calls = 0;
+        search.ShouldStop = [&](double) {
+            if (++calls == 2) {
+                memo.SetSelection(0, 300000);
+                memo.ReplaceSel("");
+                memo.SetSelection(0, 0);
+            }
+            return false;
+        };
+        EXPECT_EQ(search.Find(regExpr ? Regex("needle") : Plain("needle")),
+                  TSearchOutcome::Stopped);
+        EXPECT_EQ(memo.SelLength(), 0);
+        memo.Undo();
+    }
+    search.ShouldStop = nullptr;
+    EXPECT_EQ(search.Find(Plain("needle")), TSearchOutcome::Found);
+}
+
 // A regular expression's `.` takes a byte; in UTF-8 text the match grows to whole characters,
 // so neither the selection nor a replacement splits one.
 TEST_F(SearchFixture, RegularExpressionMatchesCoverWholeUtf8Characters) {

@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 namespace morvane::editor {
 namespace {
@@ -100,6 +103,74 @@ TEST_F(FindDialogTest, ReplaceAsksAndAllReplacesTheRestAsOneStep) {
     EXPECT_EQ(reported, 3);
     EXPECT_TRUE(memo.Undo());
     EXPECT_EQ(memo.Text(), "x yy yy yy");
+}
+
+// A search through a large text shows the busy indicator, and Escape pressed meanwhile stops it:
+// the text, the selection and the dialog stay as they were, and nothing is reported.
+TEST_F(FindDialogTest, EscapeStopsALongSearchAndLeavesEverythingAsItWas) {
+    const std::string text = std::string(6'000'000, 'x') + " needle";
+    Load(text);
+    memo.SetSelection(10, 12);
+    memo.Perform(SM_FIND, highlight::sfRegExpr, 0);
+    TFindDialog& d = *memo.FindDialog();
+    d.setFindText("(.)(.)needle"); // tried at every position: seconds of work
+    d.setRegularExpressions(true);
+    bool indicatorShown = false;
+    auto pressEscapeSoon = [&] {
+        QTimer::singleShot(0, &d, [&] {
+            auto* wait = memo.findChild<QWidget*>("SearchBusy");
+            indicatorShown = wait && wait->isVisible();
+            QApplication::postEvent(
+                &d, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        });
+    };
+    pressEscapeSoon();
+    d.findChild<QPushButton*>("FindNextButton")->click();
+    EXPECT_TRUE(indicatorShown);
+    EXPECT_EQ(memo.SelStart(), 10);
+    EXPECT_EQ(memo.SelLength(), 2);
+    EXPECT_EQ(memo.TextLength(), TextOffset(text.size()));
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(d.isVisible()); // the Escape went to the search, not to the dialog
+    EXPECT_FALSE(memo.findChild<QWidget*>("SearchBusy"));
+
+    // Find Next and Replace All stop the same way; replacing nothing leaves no undo step.
+    pressEscapeSoon();
+    memo.FindNextCommand(0);
+    EXPECT_EQ(memo.SelStart(), 10);
+    memo.ShowReplaceDialog(highlight::sfRegExpr);
+    TFindDialog& r = *memo.ReplaceDialog();
+    r.setFindText("(.)(.)needle");
+    r.setReplaceText("pin");
+    pressEscapeSoon();
+    r.findChild<QPushButton*>("ReplaceAllButton")->click();
+    EXPECT_EQ(memo.TextLength(), TextOffset(text.size()));
+    EXPECT_FALSE(memo.CanUndo());
+
+    // Let go, the same search finds its match.
+    r.hide();
+    memo.SetSelection(0, 0);
+    memo.Perform(SM_FIND, highlight::sfRegExpr, 0);
+    d.setFindText("(.)(.)needle");
+    d.findChild<QPushButton*>("FindNextButton")->click();
+    EXPECT_EQ(memo.SelStart(), TextOffset(text.size()) - 8);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// Events handled while a search runs may ask for another one (a click the event loop delivers
+// late): it is refused, and the running search ends once, with one report.
+TEST_F(FindDialogTest, ASearchAskedForDuringASearchIsRefused) {
+    Load(std::string(6'000'000, 'x'));
+    memo.Perform(SM_FIND, highlight::sfRegExpr, 0);
+    TFindDialog& d = *memo.FindDialog();
+    d.setFindText("(.)(.)needle");
+    d.setRegularExpressions(true);
+    auto* findNext = d.findChild<QPushButton*>("FindNextButton");
+    QTimer::singleShot(0, &d, [findNext] { findNext->click(); });
+    findNext->click();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "Search string \"(.)(.)needle\" not found.");
+    EXPECT_EQ(memo.SelStart(), 0);
 }
 
 } // namespace
