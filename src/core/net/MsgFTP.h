@@ -90,6 +90,8 @@ public:
     TTransferProgress OnTransferProgress;
     TFTPOnDebug OnDebug;
 
+    // Inside OnDirectoryListing: where the reported symbolic link points ("" for other entries).
+    const std::string& ListedLinkTarget() const { return listedLinkTarget_; }
     bool Connected() const { return connected_; }
     bool Busy() const { return busy_; }
     bool Aborted() const { return aborted_; }
@@ -202,6 +204,7 @@ private:
     std::string replyBuffer_;
     std::string listingBuffer_;
     TListingParser listing_;
+    std::string listedLinkTarget_;
 
     TFTPState pendingState_ = ftpReady;
     bool transferActive_ = false;

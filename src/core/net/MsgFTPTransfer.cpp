@@ -239,6 +239,7 @@ bool TMsgFTP::ParseListing() {
     if (state_ != ftpListing) return true;
     std::uint64_t op = operation_;
     return listing_.Parse(listingBuffer_, systemType_, [this, op](const TDirectoryEntry& e) {
+        listedLinkTarget_ = e.LinkTarget;
         return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
                     e.Attributes) &&
                op == operation_;
@@ -296,6 +297,7 @@ bool TMsgFTP::TransferDone(bool error) {
         std::uint64_t op = operation_;
         if (!ParseListing()) return false;
         bool goOn = listing_.Finish([this, op](const TDirectoryEntry& e) {
+            listedLinkTarget_ = e.LinkTarget;
             return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
                         e.Attributes) &&
                    op == operation_;
