@@ -109,6 +109,23 @@ class RemoteEditing(desktop.DesktopTestCase):
         self.assertEqual(os.listdir(os.path.join(self.site, "docs")), ["page.html"],
                          "no temporary file left behind")
 
+    def test_a_path_typed_into_the_open_dialog_opens_that_file(self):
+        self.start_server({"css/style.css": b"a { color: red }\n", "index.html": b"<p>\n"})
+        app = self.start_morvane()
+        app.key("ctrl+o")
+        app.wait_for_dialog("Open file")
+        # The name box has the focus: the path goes there, and Enter opens the file in its folder.
+        app.type("css/style.css")
+        app.key("Return")
+        app.wait_for_trace("remote-opened style.css")
+        self.wait_for(lambda: not self.server.visible_windows("Open file"), "the browser to close")
+        app.focus()
+        app.key("ctrl+End")
+        app.type("p {}")
+        app.key("ctrl+s")
+        self.wait_for(lambda: self.server_file("css/style.css") == b"a { color: red }\np {}",
+                      "the server's file")
+
     def test_the_demo_shows_the_browser_and_leaves_no_server_behind(self):
         env = self.environment()
         env["TMPDIR"] = self.dir

@@ -25,7 +25,14 @@ bool IsRemoteReference(const std::string& text);
 
 // Splits a reference at the account's colon and the path's last "/". An absolute path gives its
 // own directory; a relative one is appended to the account's stored directory (and stays
-// relative when that is empty); a bare name takes the account's directory.
+// relative when that is empty); a bare name takes the account's directory. Names that cannot
+// be a file ("..", over 255 bytes) and references over 4096 bytes are refused.
 TReferenceParse ParseRemoteReference(const std::string& text, platform::Registry& registry);
+
+// One spelling for the place of a remote file, so that two ways of naming the same file compare
+// equal: "." and ".." and doubled slashes resolved, a folder relative to home put under home
+// (or under "~" while home is not known; an empty folder is home).
+std::string RemoteFileKey(const std::string& home, const std::string& directory,
+                          const std::string& fileName);
 
 } // namespace morvane::app

@@ -191,6 +191,7 @@ void TRemoteSession::NextOp() {
     case OpKind::Get:
         SetBusy(true, true);
         host_.SessionProgress(false, 0, 0);
+        entryName_ = fileName_;
         Custom(Step::OpenMdtm, "MDTM " + fileName_);
         return;
     case OpKind::Save:
@@ -199,6 +200,10 @@ void TRemoteSession::NextOp() {
         return;
     case OpKind::Cleanup:
         Custom(Step::Cleanup, "DELE " + TempName());
+        return;
+    case OpKind::Restore:
+        SetBusy(true, false);
+        PutBack(Step::Restore);
         return;
     case OpKind::Close:
         queue_.pop_front();
@@ -249,6 +254,7 @@ void TRemoteSession::CustomDone(int code, const std::string& reply) {
         return StartStatus(Step::CheckStat);
     case Step::OpenStat:
     case Step::CheckStat:
+    case Step::TargetStat:
     case Step::StatAfter:
         Disarm();
         return StatusDone(code, reply);
@@ -264,19 +270,39 @@ void TRemoteSession::CustomDone(int code, const std::string& reply) {
         }
         step_ = Step::Rename;
         Arm();
-        ftp_.RenameFile(TempName(), fileName_);
+        ftp_.RenameFile(TempName(), SaveName());
         return;
     case Step::DeleteTemp:
         tempMayExist_ = code >= 400 && code != 550;
-        step_ = Step::StorePlain;
-        SetBusy(true, true);
-        Arm();
-        ftp_.StoreFromBuffer(fileName_, queue_.front().bytes);
-        return;
+        step_ = Step::Idle;
+        return WriteInPlace("The server refused to rename " + TempName() + " to '" + SaveName() +
+                            "' (" + renameError_ + ")");
+    case Step::SizePlain: {
+        std::int64_t size = code == 213 ? ParseSize(ReplyText(reply)).value_or(-1) : -1;
+        if (code == 213 && size != uploadSize_) {
+            step_ = Step::Idle;
+            return SaveFailed("The server holds " + std::to_string(size) + " of the " +
+                              std::to_string(uploadSize_) + " bytes sent");
+        }
+        if (backupMade_ && code == 213) return Custom(Step::DeleteBackup, "DELE " + BackupName());
+        if (backupMade_)
+            host_.Note("The size of '" + SaveName() +
+                       "' could not be checked: its original stays on the server as '" +
+                       BackupName() + "'.");
+        backupMade_ = false;
+        host_.Saved();
+        return AfterReplace();
+    }
+    case Step::DeleteBackup:
+        if (code >= 400 && code != 550)
+            host_.Note("Could not remove '" + BackupName() + "': " + reply);
+        backupMade_ = false;
+        host_.Saved();
+        return AfterReplace();
     case Step::Chmod:
         if (code >= 400)
-            host_.Note("Could not give '" + fileName_ + "' its permissions back: " + reply);
-        if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
+            host_.Note("Could not give '" + SaveName() + "' its permissions back: " + reply);
+        if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + SaveName());
         return FinishSave();
     case Step::MdtmAfter:
         if (code == 213) stamp_.mdtm = ReplyText(reply);
@@ -297,9 +323,11 @@ void TRemoteSession::CustomDone(int code, const std::string& reply) {
 
 void TRemoteSession::Listed(const std::string& name, const std::string& date, std::int64_t size,
                             const std::string& attributes) {
-    if (name != fileName_) return;
-    if (step_ != Step::OpenList && step_ != Step::CheckList && step_ != Step::ListAfter) return;
-    entry_ = {true, size, date, attributes};
+    if (name != entryName_) return;
+    if (step_ != Step::OpenList && step_ != Step::CheckList && step_ != Step::TargetList &&
+        step_ != Step::ListAfter)
+        return;
+    entry_ = {true, size, date, attributes, attributes.rfind('l', 0) == 0, ftp_.ListedLinkTarget()};
 }
 
 void TRemoteSession::CommandDone(TFTPState state, bool error) {
@@ -373,19 +401,19 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
     case Step::CheckList:
         if (aborted) return SaveFailed(FailureText());
         listOk_ = !error;
-        return DecideChanged(); // a folder we may not list still takes the file
+        return CheckedEntry(); // a folder we may not list still takes the file
+    case Step::TargetStat:
+        if (aborted || !ftp_.Connected()) return SaveFailed(FailureText());
+        return StartList(Step::TargetList);
+    case Step::TargetList:
+        if (aborted) return SaveFailed(FailureText());
+        return CheckedEntry();
     case Step::StoreTemp:
         if (!error) return UploadStored();
         if (Refused()) {
-            if (!fallbackSaid_)
-                host_.Note("The server refused the temporary file " + TempName() + " (" +
-                           ftp_.ErrorMessage() + "); '" + fileName_ + "' is written directly.");
-            fallbackSaid_ = true;
             tempMayExist_ = false;
-            step_ = Step::StorePlain;
-            Arm();
-            ftp_.StoreFromBuffer(fileName_, queue_.front().bytes);
-            return;
+            return WriteInPlace("The server refused the temporary file " + TempName() + " (" +
+                                ftp_.ErrorMessage() + ")");
         }
         tempMayExist_ = true;
         return SaveFailed(FailureText());
@@ -397,18 +425,46 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
             host_.Saved();
             return AfterReplace();
         }
+        // Cancelled, timed out or cut off is no refusal: nothing may be written in place then.
         if (aborted || !ftp_.Connected()) return SaveFailed(FailureText());
-        if (!fallbackSaid_)
-            host_.Note("The server refused to rename " + TempName() + " to '" + fileName_ + "' (" +
-                       ftp_.ErrorMessage() + "); the file is written directly.");
-        fallbackSaid_ = true;
+        renameError_ = ftp_.ErrorMessage();
         return Custom(Step::DeleteTemp, "DELE " + TempName());
     case Step::DeleteTemp:
         return SaveFailed(FailureText());
+    case Step::BackupAside:
+        if (!error) {
+            backupMade_ = true;
+            return StorePlain();
+        }
+        if (aborted || !ftp_.Connected()) return SaveFailed(FailureText());
+        return AskInPlace("The server refused a temporary file, and renaming '" + SaveName() +
+                          "' to '" + BackupName() + "' for a backup (" + ftp_.ErrorMessage() + ")");
     case Step::StorePlain:
         if (error) return SaveFailed(FailureText());
+        SetBusy(true, false);
+        return Custom(Step::SizePlain, "SIZE " + SaveName());
+    case Step::SizePlain:
+        return SaveFailed(FailureText());
+    case Step::DeleteBackup:
+        // The new file is complete; only the copy is left behind.
+        host_.Note("'" + BackupName() + "' is left on the server: " + FailureText());
+        backupMade_ = false;
         host_.Saved();
-        return AfterReplace();
+        return FinishSave();
+    case Step::FailRestore:
+        PutBackDone(!error);
+        if (tempMayExist_ && ftp_.Connected() && loggedIn_)
+            return Custom(Step::FailDelete, "DELE " + TempName());
+        return AskRetry();
+    case Step::Restore:
+        PutBackDone(!error);
+        if (backupMade_) { // the connection failed again: say where the original is
+            backupMade_ = false;
+            host_.Note("The original of '" + SaveName() + "' is kept on the server as '" +
+                       BackupName() + "'.");
+        }
+        queue_.pop_front();
+        return NextOp();
     case Step::StatAfter:
         if (aborted || !ftp_.Connected()) return FinishSave();
         return StartList(Step::ListAfter);
@@ -437,7 +493,9 @@ void TRemoteSession::LoginFailed() {
     step_ = Step::Idle;
     Disarm();
     bool saving = !queue_.empty() && queue_.front().kind == OpKind::Save;
-    if (!queue_.empty() && queue_.front().kind == OpKind::Cleanup) return Quiet();
+    if (!queue_.empty() && queue_.front().kind != OpKind::Save &&
+        queue_.front().kind != OpKind::Get && queue_.front().kind != OpKind::Close)
+        return Quiet();
     std::string message = Format("Error connecting to host \"%s\"", {ftp_.Hostname()});
     if (!detail.empty()) message += ":\r\n" + detail;
     if (saving) return SaveFailed(message);
@@ -451,7 +509,9 @@ void TRemoteSession::CwdFailed() {
     std::string detail = FailureText();
     step_ = Step::Idle;
     bool saving = !queue_.empty() && queue_.front().kind == OpKind::Save;
-    if (!queue_.empty() && queue_.front().kind == OpKind::Cleanup) return Quiet();
+    if (!queue_.empty() && queue_.front().kind != OpKind::Save &&
+        queue_.front().kind != OpKind::Get && queue_.front().kind != OpKind::Close)
+        return Quiet();
     std::string message = Format("Error changing to directory %s:\r\n%s", {directory_, detail});
     if (saving) return SaveFailed(message);
     queue_.clear();
@@ -462,6 +522,11 @@ void TRemoteSession::CwdFailed() {
 
 // A cleanup that cannot reach the server gives up without troubling the user.
 void TRemoteSession::Quiet() {
+    if (backupMade_) {
+        backupMade_ = false;
+        host_.Note("The original of '" + SaveName() + "' is kept on the server as '" +
+                   BackupName() + "'.");
+    }
     step_ = Step::Idle;
     Disarm();
     queue_.clear();

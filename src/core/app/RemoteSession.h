@@ -4,9 +4,13 @@
 // through TRemoteSessionHost, so that the rules below can be tested without a window.
 //
 // Saving never replaces the server's file with a partial one: the text goes to a temporary name
-// in the same folder, its size is checked, and only then is it renamed over the file. Before
-// anything is written the file's size and time are compared with what was downloaded, and a
-// file changed by someone else is only overwritten when the user says so.
+// in the same folder, its size is checked, and only then is it renamed over the file. Where the
+// server refuses the temporary name or the rename, the file is renamed aside as a backup first
+// and written in place; the backup goes once the new file has its full size, and comes back when
+// the upload fails. Only when that is refused too is the user asked before writing in place. A
+// symbolic link is saved through: its target gets the bytes (and keeps its mode), the link stays.
+// Before anything is written the file's size and time are compared with what was downloaded, and
+// a file changed by someone else is only overwritten when the user says so.
 
 #include "core/net/Account.h"
 #include "core/net/MsgFTP.h"
@@ -46,6 +50,9 @@ public:
     virtual TChangedAnswer AskChanged(const std::string& question) = 0;
     // "Directory %s does not exist, create it and continue?"
     virtual bool AskCreateMirrorFolder(const std::string& question) = 0;
+    // The server takes neither a temporary file nor a backup copy: true to write the file in
+    // place all the same.
+    virtual bool AskWriteInPlace(const std::string& question) = 0;
     // The text that was queued for saving is now the server's file.
     virtual void Saved() = 0;
     // A line for the output pane.
@@ -75,7 +82,7 @@ std::optional<std::string> DocumentStatusText(net::TFTPState state, const std::s
 
 class TRemoteSession {
 public:
-    enum class OpKind { Get, Save, Close, Cleanup };
+    enum class OpKind { Get, Save, Close, Cleanup, Restore };
 
     TRemoteSession(platform::EventLoop& loop, TRemoteSessionHost& host);
     ~TRemoteSession();
@@ -87,6 +94,8 @@ public:
     void SetAccount(const net::TAccount& account) { account_ = account; }
     const net::TAccount& Account() const { return account_; }
     const std::string& FileName() const { return fileName_; }
+    // The login's home folder; empty until logged in.
+    const std::string& Home() const { return home_; }
     // The remote directory; empty means the home directory after login.
     const std::string& Directory() const { return directory_; }
     // A new place for the document: what was known about the old file no longer applies.
@@ -99,6 +108,8 @@ public:
     bool Transferring() const { return transferring_; }
     // Whether the file has been downloaded once (only a failed first download closes).
     bool HasDownloaded() const { return downloaded_; }
+    // Whether the server's file has been seen whole: downloaded or saved.
+    bool KnowsFile() const { return downloaded_ || stamp_.known; }
     std::int64_t UploadSize() const { return uploadSize_; }
 
     // Queues a download of the file and runs the queue.
@@ -127,11 +138,18 @@ private:
         CheckMdtm,
         CheckStat,
         CheckList,
+        TargetStat,
+        TargetList,
         StoreTemp,
         SizeTemp,
         Rename,
         DeleteTemp,
+        BackupAside,
         StorePlain,
+        SizePlain,
+        DeleteBackup,
+        FailRestore,
+        Restore,
         StatAfter,
         ListAfter,
         Chmod,
@@ -157,6 +175,8 @@ private:
         std::int64_t size = -1;
         std::string date;
         std::string attributes;
+        bool link = false;
+        std::string linkTarget;
     };
 
     void RunQueue();
@@ -165,9 +185,15 @@ private:
     void AfterLogin();
     void NextOp();
     void StartSave();
+    void CheckedEntry();
     void DecideChanged();
     void StartUpload();
     void UploadStored();
+    void WriteInPlace(const std::string& why);
+    void AskInPlace(const std::string& reason);
+    void StorePlain();
+    void PutBack(Step step);
+    void PutBackDone(bool ok);
     void AfterReplace();
     void FinishSave();
     void StartList(Step step);
@@ -198,7 +224,10 @@ private:
     void ArmFor(std::chrono::milliseconds wait);
     void Disarm();
     void TimedOut();
-    std::string TempName() const { return "." + fileName_ + ".morvane-tmp"; }
+    // Where the bytes go: the file, or the target of the link the file is.
+    std::string SaveName() const { return target_.empty() ? fileName_ : target_; }
+    std::string TempName() const;
+    std::string BackupName() const { return SaveName() + ".morvane-backup"; }
 
     platform::EventLoop& loop_;
     TRemoteSessionHost& host_;
@@ -226,6 +255,13 @@ private:
     bool loggedIn_ = false;
     bool tempMayExist_ = false;
     bool fallbackSaid_ = false;
+    bool noMdtmSaid_ = false;
+    std::string entryName_; // the name the running STAT or listing looks for
+    std::string target_;    // the file is a link to this path
+    int linkHops_ = 0;
+    bool throughLink_ = false; // a link whose target is out of reach: written through
+    bool backupMade_ = false;  // the original waits on the server under BackupName()
+    std::string renameError_;
     std::int64_t uploadSize_ = 0;
     std::string buffer_;
     bool pieces_ = false;       // the download goes to the host as it arrives

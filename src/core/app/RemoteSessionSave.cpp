@@ -1,6 +1,7 @@
-// Saving: the upload under a temporary name, its size check, the rename (or writing the file
-// directly when the server refuses), the mode put back, and the check for a file changed on the
-// server since it was opened.
+// Saving: the upload under a temporary name, its size check, the rename (or, when the server
+// refuses, writing the file in place behind a backup), links followed to their target, the mode
+// put back, and the check for a file changed on the server since it was opened.
+#include "core/app/RemoteReference.h"
 #include "core/app/RemoteSession.h"
 #include "core/app/RemoteSessionText.h"
 
@@ -116,12 +117,52 @@ void TRemoteSession::StartSave() {
     remoteSize_ = tempSize_ = -1;
     remoteMdtm_.clear();
     originalMode_.reset();
+    target_.clear();
+    linkHops_ = 0;
+    throughLink_ = false;
+    entryName_ = fileName_;
     Custom(Step::CheckSize, "SIZE " + fileName_);
+}
+
+// What the check found: a link is followed to its target, whose entry then counts.
+void TRemoteSession::CheckedEntry() {
+    bool following = !target_.empty();
+    bool link = entry_.found && entry_.link;
+    if ((following && !entry_.found) ||
+        (link && (entry_.linkTarget.empty() || ++linkHops_ > 8 || ftp_.SystemType() > 1))) {
+        // The target is out of reach by its path: only writing through the link keeps it.
+        target_.clear();
+        throughLink_ = true;
+        entry_ = Entry(); // the link's own size, date and mode say nothing of the file
+        return DecideChanged();
+    }
+    if (!link) return DecideChanged();
+    // The target, relative to the link's folder; as a plain name when that is this folder.
+    std::string at = ftp_.CurrentDirectory();
+    std::string linkName = SaveName();
+    std::string folder = at;
+    if (std::size_t slash = linkName.rfind('/'); slash != std::string::npos)
+        folder = linkName.front() == '/' ? linkName.substr(0, slash)
+                                         : at + "/" + linkName.substr(0, slash);
+    std::string path = entry_.linkTarget.front() == '/'
+                           ? RemoteFileKey("", entry_.linkTarget, "")
+                           : RemoteFileKey("", folder, entry_.linkTarget);
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) { // no file's name
+        throughLink_ = true;
+        entry_ = Entry();
+        return DecideChanged();
+    }
+    std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    target_ =
+        RemoteFileKey("", at, "") == RemoteFileKey("", dir, "") ? path.substr(slash + 1) : path;
+    entryName_ = target_;
+    StartStatus(Step::TargetStat);
 }
 
 void TRemoteSession::DecideChanged() {
     const Op& op = queue_.front();
-    if (entry_.found) originalMode_ = ModeFromAttributes(entry_.attributes);
+    if (entry_.found && !entry_.link) originalMode_ = ModeFromAttributes(entry_.attributes);
     std::int64_t size = sizeCode_ == 213 ? remoteSize_ : entry_.found ? entry_.size : -1;
     bool exists = sizeCode_ == 213 || mdtmCode_ == 213 || entry_.found;
     bool changed = false;
@@ -133,11 +174,23 @@ void TRemoteSession::DecideChanged() {
             entry_.date != stamp_.listDate)
             changed = true;
     }
-    if (!changed) return StartUpload();
+    // Without MDTM a change within the minute that keeps the size shows nowhere.
+    bool blind = stamp_.known && stamp_.mdtm.empty();
+    if (!changed) {
+        if (blind && !std::exchange(noMdtmSaid_, true))
+            host_.Note(Format("The server gives no modification times: a change to '%s' on the "
+                              "server within a minute of your opening it, keeping its size, "
+                              "cannot be seen before saving.",
+                              {fileName_}));
+        return StartUpload();
+    }
 
     step_ = Step::Asking; // nothing the client reports meanwhile is ours
     std::string question =
         Format("The file '%s' was changed on the server since you opened it.", {fileName_});
+    if (blind)
+        question += " (The server gives no modification times: the change shows in the file's "
+                    "size or listing date only.)";
     TChangedAnswer answer = host_.AskChanged(question);
     step_ = Step::Idle;
     if (answer == TChangedAnswer::Overwrite) {
@@ -202,6 +255,10 @@ void TRemoteSession::StartUpload() {
             return RunQueue();
         }
     }
+    if (throughLink_)
+        return AskInPlace("'" + fileName_ +
+                          "' is a link whose target cannot be reached by its path, so no "
+                          "temporary file or backup can be made beside it");
     SetBusy(true, true);
     host_.SessionProgress(true, 0, uploadSize_);
     step_ = Step::StoreTemp;
@@ -213,27 +270,98 @@ void TRemoteSession::StartUpload() {
 // The file is replaced. A listing shows its new mode and, without MDTM, its new date; when the
 // original's mode is unknown and MDTM works, the listing has nothing to offer.
 void TRemoteSession::AfterReplace() {
-    if (!originalMode_ && !stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
+    if (!originalMode_ && !stamp_.mdtm.empty())
+        return Custom(Step::MdtmAfter, "MDTM " + SaveName());
+    entryName_ = SaveName();
     StartStatus(Step::StatAfter);
 }
 
 // What the listing after the rename showed: the mode goes back when it differs.
 void TRemoteSession::AfterListing() {
-    if (!entry_.found) {
-        if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
+    if (!entry_.found || entry_.link) {
+        if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + SaveName());
         return FinishSave();
     }
     if (stamp_.mdtm.empty()) stamp_.listDate = entry_.date;
     auto now = ModeFromAttributes(entry_.attributes);
     if (originalMode_ && now && *now != *originalMode_)
-        return Custom(Step::Chmod, "SITE CHMOD " + ModeText(*originalMode_) + " " + fileName_);
-    if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + fileName_);
+        return Custom(Step::Chmod, "SITE CHMOD " + ModeText(*originalMode_) + " " + SaveName());
+    if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + SaveName());
     FinishSave();
 }
 
 void TRemoteSession::UploadStored() {
     SetBusy(true, false);
     Custom(Step::SizeTemp, "SIZE " + TempName());
+}
+
+std::string TRemoteSession::TempName() const {
+    std::string name = SaveName();
+    std::size_t slash = name.rfind('/');
+    std::size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return name.substr(0, at) + "." + name.substr(at) + ".morvane-tmp";
+}
+
+// Neither a temporary file nor its rename: the original goes aside as a backup, then the file is
+// written in place. A file that is not there yet has nothing to keep.
+void TRemoteSession::WriteInPlace(const std::string& why) {
+    bool exists = sizeCode_ == 213 || mdtmCode_ == 213 || entry_.found;
+    if (!fallbackSaid_)
+        host_.Note(why + "; '" + SaveName() + "' is written in place" +
+                   (exists ? ", its original kept as '" + BackupName() +
+                                 "' until the new text is complete."
+                           : "."));
+    fallbackSaid_ = true;
+    if (!exists) return StorePlain();
+    step_ = Step::BackupAside;
+    Arm();
+    ftp_.RenameFile(SaveName(), BackupName());
+}
+
+void TRemoteSession::AskInPlace(const std::string& reason) {
+    step_ = Step::Asking;
+    bool go = host_.AskWriteInPlace(
+        Format("%s.\r\n\r\nWriting '%s' in place means that an upload failing part-way leaves "
+               "the file on the server cut short. Write it in place?",
+               {reason, SaveName()}));
+    step_ = Step::Idle;
+    if (!go) {
+        queue_.clear();
+        SetBusy(false, false);
+        host_.SessionStatus("");
+        host_.Note("'" + fileName_ + "' was not saved.");
+        return;
+    }
+    if (!ftp_.Connected() || !loggedIn_) return SaveFailed("The connection was closed");
+    StorePlain();
+}
+
+void TRemoteSession::StorePlain() {
+    step_ = Step::StorePlain;
+    SetBusy(true, true);
+    host_.SessionProgress(true, 0, uploadSize_);
+    Arm();
+    ftp_.StoreFromBuffer(SaveName(), queue_.front().bytes);
+}
+
+// The backup goes back over what the failed upload left.
+void TRemoteSession::PutBack(Step step) {
+    step_ = step;
+    Arm();
+    ftp_.RenameFile(BackupName(), SaveName());
+}
+
+void TRemoteSession::PutBackDone(bool ok) {
+    if (ok) {
+        backupMade_ = false;
+        host_.Note("The original of '" + SaveName() + "' was put back.");
+    } else if (ftp_.Connected() && !ftp_.Aborted()) {
+        backupMade_ = false;
+        host_.Note("The original of '" + SaveName() +
+                   "' could not be put back; it is kept on "
+                   "the server as '" +
+                   BackupName() + "'.");
+    }
 }
 
 void TRemoteSession::FinishSave() {
@@ -270,6 +398,7 @@ void TRemoteSession::SaveFailed(const std::string& detail) {
     if (failHaveBytes_) failBytes_ = std::move(queue_.front().bytes);
     queue_.clear();
     failMessage_ = Format("Error saving file '%s':\r\n%s", {fileName_, detail});
+    if (backupMade_ && ftp_.Connected() && loggedIn_) return PutBack(Step::FailRestore);
     // A temporary file the server still holds goes first, when the connection allows it.
     if (tempMayExist_ && ftp_.Connected() && loggedIn_)
         return Custom(Step::FailDelete, "DELE " + TempName());
@@ -281,15 +410,15 @@ void TRemoteSession::AskRetry() {
     step_ = Step::Idle;
     SetBusy(false, false);
     host_.SessionStatus("");
+    // The original waits aside: it goes back before anything else, the retry included.
+    if (backupMade_) queue_.push_back({OpKind::Restore, {}});
     if (failHaveBytes_ && host_.AskRetrySave(failMessage_)) {
         Save(std::move(failBytes_));
         return;
     }
     failBytes_.clear();
-    if (tempMayExist_) {
-        queue_.push_back({OpKind::Cleanup, {}});
-        RunQueue();
-    }
+    if (tempMayExist_) queue_.push_back({OpKind::Cleanup, {}});
+    if (!queue_.empty()) RunQueue();
 }
 
 } // namespace morvane::app

@@ -40,43 +40,60 @@ std::optional<net::TDirectoryEntry> EntryFromStatus(const std::string& reply,
 // STAT with the file's name answers on the control connection what a listing would, without a
 // data connection. Names the server could take for options or patterns go to LIST.
 void TRemoteSession::StartStatus(Step step) {
-    Step list = step == Step::OpenStat    ? Step::OpenList
-                : step == Step::CheckStat ? Step::CheckList
-                                          : Step::ListAfter;
-    if (statRefused_ || ftp_.SystemType() > 1 || fileName_.empty() || fileName_[0] == '-' ||
-        fileName_.find_first_of("*?[]{}~\\") != std::string::npos)
+    Step list = step == Step::OpenStat     ? Step::OpenList
+                : step == Step::CheckStat  ? Step::CheckList
+                : step == Step::TargetStat ? Step::TargetList
+                                           : Step::ListAfter;
+    if (statRefused_ || ftp_.SystemType() > 1 || entryName_.empty() || entryName_[0] == '-' ||
+        entryName_.find_first_of("*?[]{}~\\") != std::string::npos)
         return StartList(list);
     entry_ = Entry();
-    Custom(step, "STAT " + fileName_);
+    Custom(step, "STAT " + entryName_);
 }
 
 void TRemoteSession::StatusDone(int code, const std::string& reply) {
     Step step = step_;
-    Step list = step == Step::OpenStat    ? Step::OpenList
-                : step == Step::CheckStat ? Step::CheckList
-                                          : Step::ListAfter;
+    Step list = step == Step::OpenStat     ? Step::OpenList
+                : step == Step::CheckStat  ? Step::CheckList
+                : step == Step::TargetStat ? Step::TargetList
+                                           : Step::ListAfter;
     if (code == 500 || code == 502 || code == 504) statRefused_ = true;
     std::optional<net::TDirectoryEntry> found;
-    if (code >= 211 && code <= 213) found = EntryFromStatus(reply, fileName_);
+    if (code >= 211 && code <= 213) {
+        found = EntryFromStatus(reply, entryName_);
+        // A path may come back as its last part alone.
+        std::size_t slash = entryName_.rfind('/');
+        if (!found && slash != std::string::npos)
+            found = EntryFromStatus(reply, entryName_.substr(slash + 1));
+    }
     // No line for the file proves nothing (a server may answer STAT differently): the listing
     // decides.
     if (!found) return StartList(list);
-    entry_ = {true, found->Size, found->Date, found->Attributes};
+    entry_ = {true,
+              found->Size,
+              found->Date,
+              found->Attributes,
+              found->Attributes.rfind('l', 0) == 0,
+              found->LinkTarget};
     step_ = Step::Idle;
     switch (step) {
     case Step::OpenStat:
         return OpenEntryKnown();
     case Step::CheckStat:
         listOk_ = true;
-        return DecideChanged();
+        return CheckedEntry();
+    case Step::TargetStat:
+        return CheckedEntry();
     default:
         return AfterListing();
     }
 }
 
 void TRemoteSession::OpenEntryKnown() {
-    if (entry_.found) stamp_.listDate = entry_.date;
-    StartRetrieve(entry_.found ? entry_.size : -1);
+    // A link's own date and size say nothing of the file it points to.
+    bool file = entry_.found && !entry_.link;
+    if (file) stamp_.listDate = entry_.date;
+    StartRetrieve(file ? entry_.size : -1);
 }
 
 void TRemoteSession::StartRetrieve(std::int64_t listedSize) {
@@ -96,6 +113,9 @@ void TRemoteSession::StartRetrieve(std::int64_t listedSize) {
 
 void TRemoteSession::StartList(Step step) {
     entry_ = Entry();
+    // The listing is of the current folder: a path elsewhere is not in it.
+    if (step == Step::TargetList && entryName_.find('/') != std::string::npos)
+        return CheckedEntry();
     step_ = step;
     Arm();
     ftp_.ListDirectory();

@@ -79,12 +79,16 @@ bool ParseListLine(std::string_view line, TDirectoryEntry& e) {
     e.Owner = std::string(WordAt(words, s - 2));
     e.Group = std::string(WordAt(words, s - 1));
     e.Kind = 0;
+    e.LinkTarget.clear();
     char first = line.empty() ? '\0' : line[0];
     if (first == 'd') {
         e.Kind = 1;
     } else if (first == 'l') {
         e.Kind = 1;
-        if (auto arrow = e.Name.find(" ->"); arrow != std::string::npos) e.Name.resize(arrow);
+        if (auto arrow = e.Name.find(" ->"); arrow != std::string::npos) {
+            if (e.Name.compare(arrow, 4, " -> ") == 0) e.LinkTarget = e.Name.substr(arrow + 4);
+            e.Name.resize(arrow);
+        }
     }
     return true;
 }

@@ -17,6 +17,7 @@ struct TDirectoryEntry {
     std::string Owner;
     std::string Group;
     std::string Attributes;
+    std::string LinkTarget; // what a symbolic link's line names after " -> "
 };
 
 // Parses one listing line (without its line end). False when the line is not an entry.

@@ -107,6 +107,8 @@ public:
     TTransferProgress OnTransferProgress;
     TFTPOnDebug OnDebug;
 
+    // Inside OnDirectoryListing: where the reported symbolic link points ("" for other entries).
+    const std::string& ListedLinkTarget() const { return listedLinkTarget_; }
     bool Connected() const { return connected_; }
     bool Busy() const { return busy_; }
     bool Aborted() const { return aborted_; }
@@ -238,6 +240,7 @@ private:
     std::size_t replyScan_ = 0; // a multi-line reply's end is not before this offset
     std::string listingBuffer_;
     TListingParser listing_;
+    std::string listedLinkTarget_;
 
     TFTPState pendingState_ = ftpReady;
     bool transferActive_ = false;

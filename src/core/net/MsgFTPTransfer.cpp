@@ -254,6 +254,7 @@ bool TMsgFTP::ParseListing() {
     std::uint64_t op = operation_;
     int skipped = listing_.SkippedLines();
     bool goOn = listing_.Parse(listingBuffer_, systemType_, [this, op](const TDirectoryEntry& e) {
+        listedLinkTarget_ = e.LinkTarget;
         return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
                     e.Attributes) &&
                op == operation_;
@@ -314,6 +315,7 @@ bool TMsgFTP::TransferDone(bool error) {
         std::uint64_t op = operation_;
         if (!ParseListing()) return false;
         bool goOn = listing_.Finish([this, op](const TDirectoryEntry& e) {
+            listedLinkTarget_ = e.LinkTarget;
             return Fire(OnDirectoryListing, e.Name, e.Date, e.Size, e.Kind, e.Owner, e.Group,
                         e.Attributes) &&
                    op == operation_;

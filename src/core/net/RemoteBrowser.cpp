@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace morvane::net {
 
@@ -119,6 +120,10 @@ std::vector<std::string> SplitPatterns(std::string_view text) {
 
 bool IsDirectoryEntry(const TDirectoryEntry& e) {
     return e.Kind == 1;
+}
+
+bool IsLinkEntry(const TDirectoryEntry& e) {
+    return !e.Attributes.empty() && e.Attributes[0] == 'l';
 }
 
 TEntryType EntryType(const TDirectoryEntry& e, const std::vector<TFileType>& table) {
@@ -292,7 +297,7 @@ void TRemoteBrowser::attachHandlers() {
                                      std::int64_t size, std::int32_t kind, const std::string& owner,
                                      const std::string& group, const std::string& attrs) {
         activity();
-        complete_.push_back({name, date, size, kind, owner, group, attrs});
+        complete_.push_back({name, date, size, kind, owner, group, attrs, ftp_.ListedLinkTarget()});
     };
     ftp_.OnTransferProgress = [this](TMsgFTP*, std::int64_t count) {
         activity();
@@ -344,6 +349,8 @@ void TRemoteBrowser::connectAccount(const TAccount& account) {
 
 void TRemoteBrowser::abort() {
     queue_.clear();
+    pick_.clear();
+    linkTry_ = false;
     if (ftp_.State() != ftpNotConnected && ftp_.State() != ftpReady) abortClient();
     reconnecting_ = false;
     setBusy(false);
@@ -399,7 +406,11 @@ void TRemoteBrowser::runNext() {
         ftp_.ChangeDirUp();
         return;
     case bcChangeDir:
+    case bcEnterLink:
+    case bcOpenPath:
         requested_ = c.arg1;
+        linkTry_ = c.command == bcEnterLink;
+        pick_ = c.command == bcOpenPath ? c.arg2 : std::string();
         ftp_.ChangeDir(c.arg1);
         return;
     case bcDeleteFile:
@@ -503,19 +514,35 @@ void TRemoteBrowser::commandDone(TFTPState state, bool error) {
             rebuildVisible();
         }
         if (onStatus) onStatus("");
+        if (!pick_.empty()) {
+            std::string name = std::exchange(pick_, {});
+            runNext();
+            if (onPick) onPick(name, false);
+            return;
+        }
         runNext();
         return;
     case ftpChangingDir:
     case ftpChangingDirUp:
         if (!error) {
+            linkTry_ = false;
             account_.Directory = ftp_.CurrentDirectory();
             if (base_.empty()) base_ = ftp_.CurrentDirectory();
             startListing();
             return; // the next entry runs once the listing is complete
         } else {
             std::string message = ftp_.ErrorMessage();
+            bool link = std::exchange(linkTry_, false);
+            pick_.clear();
             if (!ftp_.Connected()) queue_.clear();
             setBusy(false);
+            if (onStatus) onStatus("");
+            if (link && ftp_.Connected()) {
+                // A link that cannot be entered stands for a file.
+                runNext();
+                if (onPick) onPick(requested_, true);
+                return;
+            }
             dialogs_.error("Error changing to directory " + requested_ + ":\r\n" + message);
             if (ftp_.Connected()) runNext();
         }
@@ -586,6 +613,11 @@ TRemoteBrowser::Act TRemoteBrowser::actOn(const std::string& name, bool isDirect
         setPatterns(SplitPatterns(name));
         return Act::Filtered;
     }
+    if (const TDirectoryEntry* e = find(name); e && IsLinkEntry(*e)) {
+        enqueue(bcEnterLink, name);
+        kick();
+        return Act::Queued;
+    }
     if (isDirectory) {
         enqueue(bcChangeDir, name);
         kick();
@@ -595,8 +627,17 @@ TRemoteBrowser::Act TRemoteBrowser::actOn(const std::string& name, bool isDirect
         dialogs_.error("Must enter a filename.");
         return Act::Nothing;
     }
-    if (ftp_.UnixPaths() && name.find(ftp_.PathSeparator()) != std::string::npos) {
-        enqueue(bcChangeDir, name);
+    const char separator = ftp_.PathSeparator();
+    if (ftp_.UnixPaths() && name.find(separator) != std::string::npos) {
+        // The folder first; the last part may be a file or a folder, which its listing shows.
+        std::size_t last = name.rfind(separator);
+        std::string folder = name.substr(0, last);
+        if (folder.empty()) folder = std::string(1, separator);
+        std::string rest = name.substr(last + 1);
+        if (rest.empty() || rest == "." || rest == "..")
+            enqueue(bcChangeDir, name);
+        else
+            enqueue(bcOpenPath, folder, rest);
         kick();
         return Act::Queued;
     }
@@ -604,6 +645,14 @@ TRemoteBrowser::Act TRemoteBrowser::actOn(const std::string& name, bool isDirect
         enqueue(bcChangeDir, name);
         kick();
         return Act::Queued;
+    }
+    return actOnFile(name);
+}
+
+TRemoteBrowser::Act TRemoteBrowser::actOnFile(const std::string& name) {
+    if (name.empty()) {
+        dialogs_.error("Must enter a filename.");
+        return Act::Nothing;
     }
     // Every name of the folder counts, not only those the filter shows.
     if (mode == Mode::Save && find(name) &&

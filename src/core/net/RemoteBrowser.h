@@ -38,6 +38,8 @@ bool HasWildcard(std::string_view text);
 std::vector<std::string> SplitPatterns(std::string_view text);
 
 bool IsDirectoryEntry(const TDirectoryEntry& e);
+// A symbolic link: it may stand for a folder or a file, which only entering it tells.
+bool IsLinkEntry(const TDirectoryEntry& e);
 
 struct TEntryType {
     std::string text;
@@ -88,6 +90,8 @@ enum TBrowserCommand : int {
     bcMakeDir = 6,
     bcRefresh = 7,
     bcRename = 8,
+    bcEnterLink = 9, // enter a link; when it is no folder, it is picked as a file
+    bcOpenPath = 10, // enter arg1, then pick arg2 there
 };
 
 struct TQueuedCommand {
@@ -136,8 +140,11 @@ public:
     const std::vector<TDirectoryEntry>& visible() const { return visible_; }
     const TDirectoryEntry* find(const std::string& name) const;
 
-    // Acting on a name; isDirectory when it is a directory entry of the list.
+    // Acting on a name; isDirectory when it is a directory entry of the list. A typed path
+    // ("css/style.css", "/srv/a.txt") enters its folder, then picks the name there.
     Act actOn(const std::string& name, bool isDirectory);
+    // Acting on a name known to be a file (Save mode asks before overwriting one).
+    Act actOnFile(const std::string& name);
     // Queues one removal per entry the user agrees to (Yes / No / Yes to all), then a refresh.
     void deleteEntries(const std::vector<TDirectoryEntry>& entries);
 
@@ -148,6 +155,8 @@ public:
     std::function<void(const std::string&, const std::string&)> onRenamed;
     std::function<void(const std::string&)> onFolderCreated;
     std::function<void()> onClose; // queue entry 1
+    // A name to act on once its folder is listed (asFile: a link that is no folder).
+    std::function<void(const std::string&, bool asFile)> onPick;
 
     // The handlers this object put on the client; a window that borrows the client puts them
     // back with this.
@@ -172,6 +181,8 @@ private:
     TAccount account_;
     std::string base_;
     std::string requested_;
+    std::string pick_;     // the name to pick once the folder entered is listed
+    bool linkTry_ = false; // the running CWD enters a link
     std::string renameFrom_, renameTo_;
     std::deque<TQueuedCommand> queue_;
     bool running_ = false;

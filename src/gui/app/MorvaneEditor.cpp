@@ -1,10 +1,10 @@
 #include "gui/app/MorvaneEditor.h"
 
 #include "core/app/DocumentRules.h"
-#include "gui/app/MainForm.h"
 #include "core/editor/CodeMemoError.h"
-#include "gui/editor/CodeMemo.h"
 #include "core/platform/Paths.h"
+#include "gui/app/MainForm.h"
+#include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
 
 #include <QAction>
@@ -130,8 +130,11 @@ void TMorvaneEditor::SetEncoding(editor::TTextEncoding encoding) {
 void TMorvaneEditor::ApplyFileName() {
     int index = form_.pageControl()->indexOf(this);
     form_.setDocumentCaption(this, fileName_);
+    // Remote folders come without their last slash, local ones with it.
+    std::string path = directory_;
+    if (!path.empty() && path.back() != '/') path += '/';
     if (index >= 0)
-        form_.pageControl()->setTabToolTip(index, platform::fromBytes(directory_ + fileName_));
+        form_.pageControl()->setTabToolTip(index, platform::fromBytes(path + fileName_));
     UseHighlighter(form_.highlighterIndexFor(fileName_));
     // The user's auto-replace list and templates from the program folder.
     if (highlighter_ >= 0)
@@ -365,7 +368,9 @@ void TMorvaneEditor::closeRequest(bool force) {
     closed_ = true;
     queue_.clear();
     if (session_) session_->Disconnect();
-    if (!new_ && form_.remote().addRecent)
+    // A remote file that never arrived is no file to come back to.
+    bool arrived = kind_ != kRemote || (session_ && session_->KnowsFile());
+    if (!new_ && arrived && form_.remote().addRecent)
         form_.remote().addRecent(kind_ == kRemote ? accountName_ : std::string(), directory_,
                                  fileName_);
     form_.postDocumentClosed(this);

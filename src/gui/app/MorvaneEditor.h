@@ -107,6 +107,7 @@ private:
     bool AskRetrySave(const std::string& message) override;
     TChangedAnswer AskChanged(const std::string& question) override;
     bool AskCreateMirrorFolder(const std::string& question) override;
+    bool AskWriteInPlace(const std::string& question) override;
     void Saved() override;
     void Note(const std::string& text) override;
     void CloseRequested() override;

@@ -1,9 +1,10 @@
 // The remote side of a document: its FTP session (TRemoteSession) and the commands that move a
 // document between the local disk and a server.
+#include "core/app/RemoteReference.h"
+#include "core/editor/Streams.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/Trace.h"
-#include "core/editor/Streams.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
 
@@ -12,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabWidget>
 
 namespace morvane::app {
 
@@ -278,6 +280,14 @@ bool TMorvaneEditor::AskCreateMirrorFolder(const std::string& question) {
     return dialogs->message(MsgKind::Confirmation, question, platform::mbYesNo) == MsgResult::Yes;
 }
 
+bool TMorvaneEditor::AskWriteInPlace(const std::string& question) {
+    auto* dialogs = form_.context().dialogs;
+    dialogs->beep();
+    bool yes = dialogs->message(MsgKind::Warning, question, platform::mbYesNo) == MsgResult::Yes;
+    if (!yes) form_.clearClosingFlag();
+    return yes;
+}
+
 void TMorvaneEditor::Saved() {
     editor_->SetModified(false);
     if (IsActive()) activate();
@@ -295,10 +305,39 @@ void TMorvaneEditor::CloseRequested() {
 // --- the commands
 // ----------------------------------------------------------------------------------
 
+namespace {
+
+// The document that holds this file of this login already, if any.
+TMorvaneEditor* openRemoteDocument(TMainForm& form, const net::TAccount& account,
+                                   const std::string& directory, const std::string& fileName) {
+    for (int i = 0; i < form.pageControl()->count(); ++i) {
+        auto* doc = qobject_cast<TMorvaneEditor*>(form.pageControl()->widget(i));
+        if (!doc || doc->DocumentKind() != TMorvaneEditor::kRemote || !doc->Session()) continue;
+        const TRemoteSession& session = *doc->Session();
+        const net::TAccount& other = session.Account();
+        if (other.Name != account.Name || other.Hostname != account.Hostname ||
+            other.Port != account.Port || other.Username != account.Username)
+            continue;
+        // One login has one home folder: the document's, once it is known, serves for both.
+        const std::string& home = session.Home();
+        if (RemoteFileKey(home, session.Directory(), session.FileName()) ==
+            RemoteFileKey(home, directory, fileName))
+            return doc;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 void installRemoteDocuments(TMainForm& form) {
     form.remote().openRemoteDocument = [&form](const net::TAccount& account,
                                                const std::string& directory,
                                                const std::string& fileName) {
+        // Two documents of one file would each save over the other's edits.
+        if (auto* open = openRemoteDocument(form, account, directory, fileName)) {
+            form.pageControl()->setCurrentWidget(open);
+            return;
+        }
         net::TAccount where = account;
         where.Directory = directory;
         auto* doc = new TMorvaneEditor(form);

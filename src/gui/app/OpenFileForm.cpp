@@ -164,6 +164,15 @@ TOpenFileForm::TOpenFileForm(TMainForm& main, TBrowserMode mode, const net::TAcc
         }
     };
     browser_->onClose = [this] { reject(); };
+    browser_->onPick = [this](const std::string& name, bool asFile) {
+        // The name alone goes into the box: the folder is entered already.
+        editRaw_ = name;
+        editShown_ = qs(name);
+        edit_->setText(editShown_);
+        if (asFile) return handle(browser_->actOnFile(name), name, false);
+        const auto* e = browser_->find(name);
+        actOn(name, e && net::IsDirectoryEntry(*e));
+    };
 
     connect(combo_, QOverload<int>::of(&QComboBox::activated), this, &TOpenFileForm::comboChosen);
     connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
@@ -240,6 +249,8 @@ void TOpenFileForm::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     if (activated_) return;
     activated_ = true;
+    // A name typed at once goes into the name box, whatever the list does meanwhile.
+    edit_->setFocus();
     QTimer::singleShot(0, this, [this] { firstActivation(); });
 }
 
@@ -399,7 +410,12 @@ void TOpenFileForm::editTyped(const QString& text) {
 }
 
 void TOpenFileForm::actOn(const std::string& name, bool isDirectory) {
-    switch (browser_->actOn(name, isDirectory)) {
+    handle(browser_->actOn(name, isDirectory), name, isDirectory);
+}
+
+void TOpenFileForm::handle(net::TRemoteBrowser::Act act, const std::string& name,
+                           bool isDirectory) {
+    switch (act) {
     case net::TRemoteBrowser::Act::Filtered:
         edit_->selectAll();
         return;

@@ -2,9 +2,9 @@
 // The remote file browser window: open, save and select modes over its own FTP session. The
 // logic lives in net::TRemoteBrowser; this window shows it and turns clicks and keys into it.
 
-#include "gui/app/RemoteServices.h"
 #include "core/net/RemoteBrowser.h"
 #include "core/platform/EventLoop.h"
+#include "gui/app/RemoteServices.h"
 
 #include <QDialog>
 
@@ -64,6 +64,7 @@ private:
     void selectionChanged();
     void editTyped(const QString& text);
     void actOn(const std::string& name, bool isDirectory);
+    void handle(net::TRemoteBrowser::Act act, const std::string& name, bool isDirectory);
     void okClicked();
     void filterChosen(int index);
     void contextMenu(const QPoint& pos);

@@ -58,6 +58,8 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
     if (kind == MsgKind::Error) beep();
     QMessageBox box(icon, caption.empty() ? QStringLiteral("Morvane") : fromBytes(caption),
                     fromBytes(text), QMessageBox::NoButton, parent_);
+    // Texts carry names and replies from servers: markup in them is shown, never obeyed.
+    box.setTextFormat(Qt::PlainText);
     struct Map {
         unsigned bit;
         QMessageBox::StandardButton button;

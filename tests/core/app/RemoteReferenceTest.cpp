@@ -53,8 +53,9 @@ TEST_F(References, AbsoluteRelativeAndBareNames) {
     EXPECT_EQ(r.directory, "/home/web");
     EXPECT_EQ(r.fileName, "index.html");
 
-    r = parse("MORVANE://site:/index.html"); // empty: the home directory after login
-    EXPECT_EQ(r.directory, "");
+    r = parse("MORVANE://site:/index.html"); // the root, not the home folder
+    EXPECT_EQ(r.directory, "/");
+    EXPECT_EQ(r.fileName, "index.html");
 
     r = parse("MORVANE://site:name:with:colons.txt"); // the account ends at the first colon
     EXPECT_EQ(r.fileName, "name:with:colons.txt");
@@ -76,10 +77,33 @@ TEST_F(References, MalformedReferencesAndUnknownAccounts) {
     EXPECT_EQ(error("MORVANE:/"), "Incorrect format for file: MORVANE:/.");
     EXPECT_EQ(error("MORVANE://nobody:x.txt"), "Cannot find the specified account.");
     EXPECT_EQ(error("MORVANE://site:/www/"), "Incorrect format for file: MORVANE://site:/www/.");
+    EXPECT_EQ(error("MORVANE://site:/www/.."),
+              "Incorrect format for file: MORVANE://site:/www/...");
+    EXPECT_EQ(error("MORVANE://site:."), "Incorrect format for file: MORVANE://site:..");
+    // Huge names are refused with a short message, not echoed back.
+    EXPECT_EQ(error("MORVANE://site:" + std::string(300, 'n')),
+              "The file name in the reference is too long.");
+    EXPECT_EQ(error("MORVANE://site:" + std::string(100 * 1024, 'n')),
+              "The file reference is too long.");
     EXPECT_EQ(error("MORVANE://site:a\r\nDELE b"),
               "Incorrect format for file: MORVANE://site:a\r\nDELE b.");
     EXPECT_TRUE(IsRemoteReference("Morvane://x"));
     EXPECT_FALSE(IsRemoteReference("/tmp/morvane://x"));
+}
+
+TEST(RemoteFileKeys, OneSpellingForEveryWayOfNamingAFile) {
+    const std::string home = "/home/u";
+    const std::string key = RemoteFileKey(home, "/home/u/www", "a.html");
+    EXPECT_EQ(key, "/home/u/www/a.html");
+    EXPECT_EQ(RemoteFileKey(home, "www", "a.html"), key);
+    EXPECT_EQ(RemoteFileKey(home, "/home/u//www/./css/..", "a.html"), key);
+    EXPECT_EQ(RemoteFileKey(home, "", "www/a.html"), key);
+    EXPECT_NE(RemoteFileKey(home, "/www", "a.html"), key);
+    EXPECT_EQ(RemoteFileKey(home, "/../..", "a"), "/a");
+    // Before login the home folder is unknown: relative names still compare with each other.
+    EXPECT_EQ(RemoteFileKey("", "", "a.html"), "~/a.html");
+    EXPECT_EQ(RemoteFileKey("", "www/../", "a.html"), "~/a.html");
+    EXPECT_EQ(RemoteFileKey("", "..", "a.html"), "~/../a.html");
 }
 
 struct Recent : ::testing::Test {

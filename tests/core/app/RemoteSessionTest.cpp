@@ -19,12 +19,14 @@ using testing::RunUntil;
 using testing::ScriptedFtpServer;
 
 struct RecordingHost : TRemoteSessionHost {
-    std::vector<std::string> statuses, failures, retryQuestions, changedQuestions, notes;
+    std::vector<std::string> statuses, failures, retryQuestions, changedQuestions, notes,
+        inPlaceQuestions;
     std::vector<bool> closeFlags;
     std::string text;
     int downloads = 0, saves = 0, closes = 0;
     std::deque<bool> retryAnswers;
     std::deque<TChangedAnswer> changedAnswers;
+    std::deque<bool> inPlaceAnswers;
     bool createMirror = true;
     bool takesPieces = false;
     std::vector<std::string> pieces;
@@ -66,6 +68,13 @@ struct RecordingHost : TRemoteSessionHost {
         return r;
     }
     bool AskCreateMirrorFolder(const std::string&) override { return createMirror; }
+    bool AskWriteInPlace(const std::string& q) override {
+        inPlaceQuestions.push_back(q);
+        if (inPlaceAnswers.empty()) return false;
+        bool r = inPlaceAnswers.front();
+        inPlaceAnswers.pop_front();
+        return r;
+    }
     void Saved() override { ++saves; }
     void Note(const std::string& t) override { notes.push_back(t); }
     void CloseRequested() override { ++closes; }
@@ -136,7 +145,11 @@ struct SessionFixture : ::testing::Test {
             std::lock_guard lock(m);
             server.files[a] = server.files[renameFrom];
             server.files.erase(renameFrom);
-            mdtm[a] = "20240101130000";
+            // A rename keeps the file's time; a fresh upload has a new one.
+            auto from = mdtm.find(renameFrom);
+            std::string time = from != mdtm.end() ? from->second : "20240101130000";
+            if (from != mdtm.end()) mdtm.erase(from);
+            mdtm[a] = time;
             s.send("250 Renamed\r\n");
         };
         server.handlers["DELE"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
@@ -263,17 +276,29 @@ TEST_F(SessionFixture, RefusedTemporaryNameFallsBackToPlainStoreAndSaysSoOnce) {
     EXPECT_TRUE(host.failures.empty() && host.retryQuestions.empty());
 }
 
-TEST_F(SessionFixture, RefusedRenameRemovesTheTemporaryFileAndStoresDirectly) {
+TEST_F(SessionFixture, WithNoRenameAtAllTheUserDecidesAboutWritingInPlace) {
     server.handlers["RNFR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
         s.send("550 Rename not permitted\r\n");
     };
     start();
     openFile();
+    // No: nothing is written, the temporary file is gone, the text stays unsaved.
     session->Save("direct\n");
     ASSERT_TRUE(idle());
+    ASSERT_EQ(host.inPlaceQuestions.size(), 1u);
+    EXPECT_NE(host.inPlaceQuestions[0].find("cut short"), std::string::npos);
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+    EXPECT_TRUE(commandsStartingWith("STOR page.html").empty());
+    EXPECT_FALSE(has(".page.html.morvane-tmp"));
+    EXPECT_EQ(host.saves, 0);
+    EXPECT_TRUE(host.retryQuestions.empty());
+
+    host.inPlaceAnswers = {true};
+    session->Save("direct\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.inPlaceQuestions.size(), 2u);
     EXPECT_EQ(file("page.html"), "direct\n");
     EXPECT_FALSE(has(".page.html.morvane-tmp"));
-    EXPECT_EQ(host.notes.size(), 1u);
     EXPECT_EQ(host.saves, 1);
 }
 
@@ -733,6 +758,169 @@ TEST_F(SessionFixture, UnprobedConnectionThatIsGoneLogsInAgainAndSaves) {
     EXPECT_TRUE(host.failures.empty() && host.retryQuestions.empty());
     EXPECT_TRUE(commandsStartingWith("NOOP").empty());
     EXPECT_EQ(commandsStartingWith("USER").size(), 3u);
+}
+
+// STOR of the temporary name is refused; the original is renamed aside, the file written in
+// place, checked and only then the copy removed.
+struct InPlaceFixture : SessionFixture {
+    // How the plain STOR ends: "" stores everything; otherwise the server keeps half the bytes
+    // and then sends this reply, or "drop" closes the connection.
+    std::string plainEnd;
+    void SetUp() override {
+        SessionFixture::SetUp();
+        server.handlers["STOR"] = [this](ScriptedFtpServer::Session& s, const std::string& a) {
+            if (a[0] == '.') return s.send("553 Hidden names not allowed\r\n");
+            s.send("150 Send it\r\n");
+            if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+            std::string bytes = s.dataReadAll();
+            s.dataClose();
+            std::string end;
+            {
+                std::lock_guard lock(m);
+                end = plainEnd;
+                server.files[a] = end.empty() ? bytes : bytes.substr(0, bytes.size() / 2);
+            }
+            if (end == "drop") { // once
+                {
+                    std::lock_guard lock(m);
+                    plainEnd.clear();
+                }
+                return s.close();
+            }
+            s.send(end.empty() ? "226 Stored\r\n" : end);
+        };
+    }
+};
+
+TEST_F(InPlaceFixture, TheOriginalIsKeptAsideUntilTheNewBytesAreComplete) {
+    start();
+    openFile();
+    session->Save("the new text\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_TRUE(host.inPlaceQuestions.empty() && host.retryQuestions.empty());
+    EXPECT_EQ(file("page.html"), "the new text\n");
+    EXPECT_FALSE(has("page.html.morvane-backup"));
+    // Aside first, then the upload, its size, and only then the copy goes.
+    auto all = server.commands();
+    auto at = [&](const std::string& c) {
+        return std::find(all.begin(), all.end(), c) - all.begin();
+    };
+    EXPECT_LT(at("RNTO page.html.morvane-backup"), at("STOR page.html"));
+    EXPECT_LT(at("STOR page.html"), at("DELE page.html.morvane-backup"));
+    EXPECT_EQ(commandsStartingWith("SIZE page.html").size(), 2u); // before and after
+    ASSERT_EQ(host.notes.size(), 1u);
+    EXPECT_NE(host.notes[0].find("page.html.morvane-backup"), std::string::npos);
+}
+
+TEST_F(InPlaceFixture, AnUploadCutShortPutsTheOriginalBack) {
+    // Refused part-way (a full disk): the original goes back at once.
+    plainEnd = "452 Insufficient storage space\r\n";
+    start();
+    openFile();
+    session->Save("a text that the disk cannot take whole\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(host.saves, 0);
+    ASSERT_EQ(host.retryQuestions.size(), 1u);
+    EXPECT_NE(host.retryQuestions[0].find("452"), std::string::npos);
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+    EXPECT_FALSE(has("page.html.morvane-backup"));
+
+    // The connection dropped mid-upload: the original goes back over a new login, before the
+    // retry, which then finds the file as it was and saves.
+    {
+        std::lock_guard lock(m);
+        plainEnd = "drop";
+    }
+    host.retryAnswers = {true};
+    session->Save("second try\n");
+    ASSERT_TRUE(idle(15000));
+    EXPECT_EQ(host.retryQuestions.size(), 2u);
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_EQ(file("page.html"), "second try\n");
+    EXPECT_FALSE(has("page.html.morvane-backup"));
+}
+
+TEST_F(InPlaceFixture, ANewFileNeedsNoCopyAndARefusedCopyAsksFirst) {
+    start();
+    session->SetLocation("/home/user", "fresh.txt");
+    session->Save("brand new\n");
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(file("fresh.txt"), "brand new\n");
+    EXPECT_TRUE(host.inPlaceQuestions.empty());
+    EXPECT_TRUE(commandsStartingWith("RNFR").empty());
+
+    server.handlers["RNFR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("550 Rename not permitted\r\n");
+    };
+    session->SetLocation("/home/user", "page.html");
+    openFile();
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.inPlaceQuestions.size(), 1u);
+    EXPECT_NE(host.inPlaceQuestions[0].find("'page.html'"), std::string::npos);
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+    EXPECT_TRUE(commandsStartingWith("STOR page.html").empty());
+}
+
+// A cancel or a lost connection while the temporary file is renamed is no refusal: nothing may
+// be written in place, and the retry goes through the temporary name again.
+TEST_F(SessionFixture, CancelOrLostConnectionDuringTheRenameNeverWritesInPlace) {
+    std::atomic<int> renames{0};
+    server.handlers["RNTO"] = [&](ScriptedFtpServer::Session& s, const std::string& a) {
+        int n = ++renames;
+        if (n == 1) return s.stall(1500); // cancelled meanwhile
+        if (n == 2) return s.close();     // the connection drops
+        std::lock_guard lock(m);
+        server.files[a] = server.files[renameFrom];
+        server.files.erase(renameFrom);
+        s.send("250 Renamed\r\n");
+    };
+    start();
+    openFile();
+    session->Save("cancelled\n");
+    ASSERT_TRUE(RunUntil(
+        *loop, [&] { return renames == 1; }, 8000));
+    session->Cancel();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.retryQuestions.size(), 1u);
+    EXPECT_NE(host.retryQuestions[0].find("Cancelled"), std::string::npos);
+
+    host.retryAnswers = {true};
+    session->Save("dropped\n");
+    ASSERT_TRUE(idle(15000));
+    ASSERT_EQ(host.retryQuestions.size(), 2u);
+    EXPECT_EQ(host.retryQuestions[1].find("Not connected"), std::string::npos);
+
+    EXPECT_TRUE(host.notes.empty()); // no word of writing in place
+    EXPECT_TRUE(host.inPlaceQuestions.empty());
+    EXPECT_TRUE(commandsStartingWith("STOR page.html").empty());
+    EXPECT_TRUE(commandsStartingWith("RNTO page.html.morvane-backup").empty());
+    EXPECT_EQ(host.saves, 1);
+    EXPECT_EQ(file("page.html"), "dropped\n");
+}
+
+TEST_F(SessionFixture, WithoutMdtmTheUserIsToldWhatCannotBeSeen) {
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    start();
+    openFile();
+    session->Save("one\n");
+    ASSERT_TRUE(idle());
+    session->Save("two\n");
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.notes.size(), 1u); // said once
+    EXPECT_NE(host.notes[0].find("no modification times"), std::string::npos);
+    {
+        std::lock_guard lock(m);
+        server.files["page.html"] = "someone else's edit\n";
+    }
+    session->Save("three\n");
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_NE(host.changedQuestions[0].find("no modification times"), std::string::npos);
 }
 
 TEST(StatusReplies, TheOnlyListingLineNamingTheFile) {

@@ -38,8 +38,10 @@ TEST(ListLine, DirectoriesLinksAndOddNames) {
     ASSERT_TRUE(ParseListLine("lrwxrwxrwx 1 u g 11 Feb 1 2020 www -> public_html", e));
     EXPECT_EQ(e.Name, "www");
     EXPECT_EQ(e.Kind, 1);
+    EXPECT_EQ(e.LinkTarget, "public_html");
     ASSERT_TRUE(ParseListLine("drwxr-xr-x 2 u g 4096 Feb 1 2020 docs", e));
     EXPECT_EQ(e.Kind, 1);
+    EXPECT_EQ(e.LinkTarget, ""); // nothing left from the line before
     // An arrow in a plain file's name is part of the name; so are tabs and raw bytes.
     ASSERT_TRUE(ParseListLine("-rw-r--r-- 1 u g 3 Feb 1 2020 a->b\tc\xe9\xff", e));
     EXPECT_EQ(e.Name, "a->b\tc\xe9\xff");

@@ -58,7 +58,8 @@ public:
                                         const std::string& date, std::int64_t size,
                                         std::int32_t kind, const std::string& owner,
                                         const std::string& group, const std::string& attrs) {
-            ev.entries.push_back({name, date, size, kind, owner, group, attrs});
+            ev.entries.push_back(
+                {name, date, size, kind, owner, group, attrs, ftp.ListedLinkTarget()});
         };
     }
 

@@ -468,3 +468,69 @@ TEST(BrowserQueue, SilentServerIsGivenUpAndTheNextActionLogsInAgain) {
     ASSERT_TRUE(h.idle());
     EXPECT_EQ(h.browser.visible().size(), 4u);
 }
+
+TEST(BrowserActions, LinksAreEnteredWhenTheyAreFoldersAndPickedWhenNot) {
+    ScriptedFtpServer server;
+    server.listing = "lrwxrwxrwx 1 u g 8 Jan 1 2020 page.lnk -> page.txt\r\n"
+                     "lrwxrwxrwx 1 u g 7 Jan 1 2020 www -> srv/www\r\n"
+                     "-rw-r--r-- 1 u g 10 Jan 1 2020 page.txt\r\n";
+    server.handlers["CWD"] = [](ScriptedFtpServer::Session& s, const std::string& a) {
+        s.send(a == "page.lnk" ? "550 Not a directory\r\n" : "250 Directory changed\r\n");
+    };
+    BrowserHarness h(server);
+    std::vector<std::pair<std::string, bool>> picks;
+    h.browser.onPick = [&](const std::string& name, bool asFile) {
+        picks.push_back({name, asFile});
+    };
+    ASSERT_TRUE(h.open());
+    ASSERT_NE(h.browser.find("page.lnk"), nullptr);
+    EXPECT_TRUE(IsLinkEntry(*h.browser.find("page.lnk")));
+    EXPECT_FALSE(IsLinkEntry(*h.browser.find("page.txt")));
+
+    // The list shows every link as a folder; a link to a file is picked as one, without an error.
+    EXPECT_EQ(h.browser.actOn("page.lnk", true), TRemoteBrowser::Act::Queued);
+    ASSERT_TRUE(h.idle());
+    EXPECT_TRUE(h.dialogs.shown.empty());
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0], std::make_pair(std::string("page.lnk"), true));
+
+    EXPECT_EQ(h.browser.actOn("www", true), TRemoteBrowser::Act::Queued);
+    ASSERT_TRUE(h.idle());
+    EXPECT_EQ(Count(server.commands(), "CWD www"), 1);
+    EXPECT_EQ(h.listings, 2);
+    EXPECT_EQ(picks.size(), 1u);
+    EXPECT_TRUE(h.dialogs.shown.empty());
+}
+
+TEST(BrowserActions, TypedPathsEnterTheirFolderAndPickTheName) {
+    ScriptedFtpServer server;
+    server.listing = kListing;
+    server.handlers["CWD"] = [](ScriptedFtpServer::Session& s, const std::string& a) {
+        s.send(a == "nope" ? "550 No such directory\r\n" : "250 Directory changed\r\n");
+    };
+    BrowserHarness h(server);
+    std::vector<std::string> picks, statuses;
+    h.browser.onPick = [&](const std::string& name, bool) { picks.push_back(name); };
+    h.browser.onStatus = [&](const std::string& s) { statuses.push_back(s); };
+    ASSERT_TRUE(h.open());
+
+    EXPECT_EQ(h.browser.actOn("css/style.css", false), TRemoteBrowser::Act::Queued);
+    ASSERT_TRUE(h.idle());
+    EXPECT_EQ(Count(server.commands(), "CWD css"), 1);
+    EXPECT_EQ(Count(server.commands(), "CWD css/style.css"), 0);
+    EXPECT_THAT(picks, ElementsAre("style.css"));
+
+    EXPECT_EQ(h.browser.actOn("/srv/www/index.html", false), TRemoteBrowser::Act::Queued);
+    ASSERT_TRUE(h.idle());
+    EXPECT_EQ(Count(server.commands(), "CWD /srv/www"), 1);
+    EXPECT_THAT(picks, ElementsAre("style.css", "index.html"));
+
+    // A folder that is not there: one message naming it, no pick, and the status line cleared.
+    EXPECT_EQ(h.browser.actOn("nope/x.txt", false), TRemoteBrowser::Act::Queued);
+    ASSERT_TRUE(h.idle());
+    ASSERT_EQ(h.dialogs.shown.size(), 1u);
+    EXPECT_EQ(h.dialogs.shown[0].text.rfind("Error changing to directory nope:\r\n", 0), 0u);
+    EXPECT_EQ(picks.size(), 2u);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), "");
+}

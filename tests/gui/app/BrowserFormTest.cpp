@@ -9,6 +9,7 @@
 #include "gui/app/FilePropertiesForm.h"
 #include "gui/app/OpenFileForm.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -270,4 +271,48 @@ TEST_F(BrowserFormPy, RenameWaitsForTheServerAndBackspaceGoesUp) {
     ASSERT_TRUE(processUntil([&] { return item(*f, "sub") != nullptr; }, 10000));
     EXPECT_EQ(f->browser().account().Directory, "/");
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_P(BrowserForm, LinksAndTypedPathsOpenFilesAndEnterFolders) {
+    startServer(GetParam());
+    std::filesystem::create_symlink("a.txt", server->root() / "to-a.txt");
+    std::filesystem::create_symlink("sub", server->root() / "to-sub");
+    auto f = browse(app::TBrowserMode::Open);
+    ASSERT_TRUE(processUntil([&] { return names(*f).size() == 5 && !f->browser().running(); }));
+    // The name box has the focus, so that a name typed at once goes there.
+    EXPECT_EQ(f->focusWidget(), f->fileNameEdit());
+
+    // A link to a folder enters it.
+    f->list()->setFocus();
+    f->list()->setCurrentItem(item(*f, "to-sub"));
+    QTest::keyClick(f->list(), Qt::Key_Return);
+    ASSERT_TRUE(processUntil([&] { return item(*f, "inner.txt") != nullptr; }, 10000));
+    EXPECT_TRUE(processUntil([&] { return !f->browser().running(); }));
+    // The location shows the folder (by the link's name, or the target's where the server says).
+    EXPECT_THAT(f->pathCombo()->currentText().trimmed().toStdString(),
+                ::testing::AnyOf("to-sub", "sub"));
+    QTest::keyClick(f->list(), Qt::Key_Backspace);
+    ASSERT_TRUE(
+        processUntil([&] { return item(*f, "to-a.txt") && !f->browser().running(); }, 10000));
+
+    // A link to a file opens the file.
+    f->list()->setCurrentItem(item(*f, "to-a.txt"));
+    QTest::keyClick(f->list(), Qt::Key_Return);
+    ASSERT_TRUE(processUntil([&] { return !f->isVisible(); }, 10000));
+    EXPECT_EQ(f->result(), QDialog::Accepted);
+    EXPECT_THAT(f->browserResult().fileNames, ::testing::ElementsAre("to-a.txt"));
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
+
+    // A path typed into the name box: its folder is entered and the file opened.
+    auto g = browse(app::TBrowserMode::Open);
+    ASSERT_TRUE(processUntil([&] { return !g->browser().running(); }));
+    QTest::keyClicks(g->fileNameEdit(), "sub/inner.txt");
+    QTest::keyClick(g->fileNameEdit(), Qt::Key_Return);
+    ASSERT_TRUE(processUntil([&] { return !g->isVisible(); }, 10000));
+    EXPECT_THAT(g->browserResult().fileNames, ::testing::ElementsAre("inner.txt"));
+    EXPECT_THAT(g->browserResult().account.Directory, ::testing::EndsWith("/sub"));
+    EXPECT_EQ(g->browserResult().fileNameText, "inner.txt");
+    EXPECT_EQ(g->pathCombo()->currentText().trimmed(), "sub");
+    EXPECT_TRUE(g->status().isEmpty());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
 }

@@ -4,10 +4,14 @@
 #include "MainFormFixture.h"
 #include "ScriptedFtpServer.h"
 #include "gui/editor/CodeMemo.h"
+#include "gui/platform/QtUiServices.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -177,8 +181,128 @@ TEST_P(RemoteDocument, ReferenceArgumentOpensTheFileAndABadOneOpensNothing) {
                                                          "Incorrect format for file: x.txt."}));
 }
 
+TEST_P(RemoteDocument, SavingThroughALinkKeepsTheLinkAndTheTargetsMode) {
+    fs::create_directories(server->root() / "real");
+    write("real/page.html", "<p>target</p>\n");
+    ::chmod((server->root() / "real" / "page.html").c_str(), 0640);
+    fs::create_symlink("real/page.html", server->root() / "page.html");
+    write("same.txt", "beside\n");
+    fs::create_symlink("same.txt", server->root() / "alias.txt");
+    for (const char* name : {"page.html", "alias.txt"}) {
+        SCOPED_TRACE(name);
+        auto* doc = open(name);
+        ASSERT_TRUE(doc);
+        doc->Editor().ReplaceSel("new ");
+        ASSERT_TRUE(save(doc));
+        EXPECT_FALSE(doc->Editor().Modified());
+    }
+    EXPECT_TRUE(fs::is_symlink(server->root() / "page.html"));
+    EXPECT_EQ(fs::read_symlink(server->root() / "page.html"), "real/page.html");
+    EXPECT_EQ(readAll(server->root() / "real" / "page.html"), "new <p>target</p>\n");
+    EXPECT_TRUE(fs::is_symlink(server->root() / "alias.txt"));
+    EXPECT_EQ(readAll(server->root() / "same.txt"), "new beside\n");
+    EXPECT_FALSE(fs::exists(server->root() / "real" / ".page.html.morvane-tmp"));
+    struct stat st {};
+    ASSERT_EQ(::stat((server->root() / "real" / "page.html").c_str(), &st), 0);
+    // Never the link's rwxrwxrwx; the target's own mode where the server lets it be put back.
+    EXPECT_NE(st.st_mode & 0777, 0777u);
+    if (GetParam() == ServerKind::Pyftpdlib) {
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+    }
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
+}
+
+TEST_P(RemoteDocument, TheSameFileOpensOnceAndAFailedOneIsNotRemembered) {
+    write("page.html", "<p>one</p>\n");
+    std::vector<std::vector<std::string>> recent;
+    auto* doc = open("page.html");
+    ASSERT_TRUE(doc);
+    form_->remote().addRecent = [&](const std::string& a, const std::string& d,
+                                    const std::string& f) {
+        recent.push_back({a, d, f});
+    };
+    // The login folder: the root for one server, the real folder for the other.
+    const std::string home = doc->Directory() == "/" ? "" : doc->Directory();
+    EXPECT_EQ(form_->pageControl()->tabToolTip(0).toStdString(), home + "/page.html");
+    // Again by the same name, by its full path and by a detour: the tab is shown, not a copy.
+    form_->remote().openRemoteDocument(account, "", "page.html");
+    form_->remote().openRemoteDocument(account, home + "/", "page.html");
+    form_->remote().openRemoteDocument(account, home + "/x/..", "page.html");
+    EXPECT_EQ(form_->documentCount(), 1);
+    EXPECT_EQ(form_->activeDocument(), doc);
+
+    // Another folder: its tooltip keeps the slash between folder and name.
+    fs::create_directories(server->root() / "css");
+    write("css/style.css", "a {}\n");
+    form_->remote().openRemoteDocument(account, home + "/css", "style.css");
+    ASSERT_EQ(form_->documentCount(), 2);
+    auto* css = qobject_cast<app::TMorvaneEditor*>(form_->activeDocument());
+    ASSERT_TRUE(processUntil([&] { return !css->Busy(); }, 15000));
+    EXPECT_EQ(form_->pageControl()->tabToolTip(1).toStdString(), home + "/css/style.css");
+
+    // A file that is not there closes its document and stays out of the recent files.
+    form_->remote().openRemoteDocument(account, "", "missing.txt");
+    ASSERT_TRUE(processUntil([&] { return form_->documentCount() == 2; }, 15000));
+    EXPECT_TRUE(recent.empty());
+    doc->closeRequest(false);
+    ASSERT_TRUE(processUntil([&] { return form_->documentCount() == 1; }, 15000));
+    ASSERT_EQ(recent.size(), 1u);
+    EXPECT_EQ(recent[0][2], "page.html");
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RemoteDocument,
                          ::testing::Values(ServerKind::Pyftpdlib, ServerKind::Vsftpd));
+
+// A server that refuses the temporary name (and, the second time, the backup name too).
+class RefusingServer : public RemoteDocument {
+protected:
+    void SetUp() override {
+        MainFormFixture::SetUp();
+        server = std::make_unique<FtpServerProcess>(ServerKind::Vsftpd, deny());
+        ASSERT_EQ(server->error(), "");
+        account.Name = "local";
+        account.Hostname = "127.0.0.1";
+        account.Port = server->port();
+        account.Username = server->user();
+        account.Password = server->password();
+    }
+    virtual std::string deny() const { return "deny_file={*.morvane-tmp}\n"; }
+};
+
+TEST_F(RefusingServer, NoTemporaryNameSavesInPlaceBehindABackup) {
+    write("page.html", "<p>original</p>\n");
+    auto* doc = open("page.html");
+    ASSERT_TRUE(doc);
+    doc->Editor().ReplaceSel("mine ");
+    ASSERT_TRUE(save(doc));
+    EXPECT_EQ(readAll(server->root() / "page.html"), "mine <p>original</p>\n");
+    EXPECT_FALSE(fs::exists(server->root() / "page.html.morvane-backup"));
+    EXPECT_FALSE(doc->Editor().Modified());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.texts().front();
+}
+
+class RefusingEverything : public RefusingServer {
+protected:
+    std::string deny() const override { return "deny_file={*.morvane-tmp,*.morvane-backup}\n"; }
+};
+
+TEST_F(RefusingEverything, WritingInPlaceIsTheUsersChoice) {
+    write("page.html", "<p>original</p>\n");
+    auto* doc = open("page.html");
+    ASSERT_TRUE(doc);
+    doc->Editor().ReplaceSel("mine ");
+    dialogs.answers = {platform::MsgResult::No};
+    ASSERT_TRUE(save(doc));
+    ASSERT_EQ(dialogs.texts().size(), 1u);
+    EXPECT_NE(dialogs.texts()[0].find("cut short"), std::string::npos);
+    EXPECT_EQ(readAll(server->root() / "page.html"), "<p>original</p>\n");
+    EXPECT_TRUE(doc->Editor().Modified());
+
+    dialogs.answers = {platform::MsgResult::Yes};
+    ASSERT_TRUE(save(doc));
+    EXPECT_EQ(readAll(server->root() / "page.html"), "mine <p>original</p>\n");
+    EXPECT_FALSE(doc->Editor().Modified());
+}
 
 // SITE CHMOD is refused to anonymous logins by one of the servers, so the mode test runs on the
 // other.
@@ -265,6 +389,37 @@ TEST_F(MainFormFixture, SaveAsRemoteWithCancelledPasswordChangesNothing) {
     EXPECT_EQ(doc->AccountName(), "");
     EXPECT_EQ(f.lastUsedAccount().Name, "");
     EXPECT_FALSE(doc->Busy());
+}
+
+} // namespace
+} // namespace morvane::testing
+
+namespace morvane::testing {
+namespace {
+
+// A server's reply or a file's name may hold markup: the box shows it as it is.
+TEST(MessageBoxes, ServerTextsAreShownAsPlainText) {
+    platform::QtDialogs dialogs;
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible()) continue;
+            format = box->textFormat();
+            shown = box->text();
+            poll.stop();
+            box->button(QMessageBox::Ok)->click();
+            return;
+        }
+    });
+    poll.start();
+    const std::string text = "Error getting file <b>x</b><img src=y>:\r\n550 No such file";
+    dialogs.message(platform::MsgKind::Error, text);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown.toStdString(), text);
 }
 
 } // namespace

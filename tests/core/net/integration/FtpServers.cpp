@@ -44,7 +44,7 @@ int FreeLoopbackPort() {
     return ntohs(a.sin_port);
 }
 
-FtpServerProcess::FtpServerProcess(ServerKind kind) : kind_(kind) {
+FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLines) : kind_(kind) {
     root_ = dir_ / "root";
     std::filesystem::create_directories(root_);
     port_ = FreeLoopbackPort();
@@ -80,7 +80,8 @@ FtpServerProcess::FtpServerProcess(ServerKind kind) : kind_(kind) {
                             << "anon_world_readable_only=NO\nanon_umask=022\n"
                             << "secure_chroot_dir=" << empty.string() << "\n"
                             << "pasv_enable=NO\nport_enable=YES\nxferlog_enable=NO\n"
-                            << "vsftpd_log_file=" << (dir_ / "vsftpd.log").string() << "\n";
+                            << "vsftpd_log_file=" << (dir_ / "vsftpd.log").string() << "\n"
+                            << vsftpdLines;
         spawn({kVsftpd, conf.string()});
     }
     if (error_.empty()) waitReady();

@@ -20,7 +20,8 @@ inline void PrintTo(ServerKind k, std::ostream* os) {
 
 class FtpServerProcess {
 public:
-    explicit FtpServerProcess(ServerKind kind);
+    // vsftpdLines: more configuration lines for vsftpd ("deny_file=..."), ignored by the other.
+    explicit FtpServerProcess(ServerKind kind, const std::string& vsftpdLines = {});
     ~FtpServerProcess();
     FtpServerProcess(const FtpServerProcess&) = delete;
     FtpServerProcess& operator=(const FtpServerProcess&) = delete;
