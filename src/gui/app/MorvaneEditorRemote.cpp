@@ -1,9 +1,9 @@
 // The remote side of a document: its FTP session (TRemoteSession) and the commands that move a
 // document between the local disk and a server.
+#include "core/editor/Streams.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/Trace.h"
-#include "core/editor/Streams.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
 
@@ -187,7 +187,9 @@ void TMorvaneEditor::Downloaded(std::string& bytes) {
     editor_->SetReadOnly(false);
     editor::TMemoryStream stream(std::move(bytes));
     try {
-        editor_->LoadFromStream(stream);
+        // A reload over edits (Revert, or Reload when the server's file changed) keeps them one
+        // undo step back.
+        editor_->ReloadFromStream(stream, editor_->Modified());
     } catch (const std::exception& e) {
         form_.context().dialogs->message(MsgKind::Error, e.what());
     }
@@ -229,8 +231,8 @@ void TMorvaneEditor::DownloadDone() {
     TextArrived();
 }
 
+// A load leaves the text unmodified; a reload over edits leaves them in the undo log.
 void TMorvaneEditor::TextArrived() {
-    editor_->SetModified(false);
     if (session_) directory_ = session_->Directory();
     ApplyFileName();
     WarnIfUtf16();
@@ -278,8 +280,10 @@ bool TMorvaneEditor::AskCreateMirrorFolder(const std::string& question) {
     return dialogs->message(MsgKind::Confirmation, question, platform::mbYesNo) == MsgResult::Yes;
 }
 
+// The server has the text as it was when the save began; typing since then is not saved.
 void TMorvaneEditor::Saved() {
-    editor_->SetModified(false);
+    editor_->MarkSaved(savingState_);
+    trace("remote-saved " + fileName_);
     if (IsActive()) activate();
 }
 
