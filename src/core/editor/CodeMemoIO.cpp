@@ -235,8 +235,9 @@ void TCustomCodeMemo::AbandonLoad() {
 
 void TCustomCodeMemo::SaveToStream(TStream* stream) {
     if (!stream) throw EFileSaveError(kBadStream);
+    const std::uint64_t state = TextState();
     WriteAll(*stream);
-    if (saveFormat_ != sfHTML && saveFormat_ != sfRTF) SetModified(false);
+    if (saveFormat_ != sfHTML && saveFormat_ != sfRTF) MarkSaved(state);
 }
 
 // The undo stack is emptied only once the text is safely written: a save that fails leaves the
@@ -283,6 +284,62 @@ void TCustomCodeMemo::LoadFromFile(const std::string& fileName) {
     TFileStream file(fileName, TFileStream::fmOpenRead);
     LoadFromStream(file);
     if (options_ & smoTitleAsFilename) fileName_ = fileName;
+}
+
+void TCustomCodeMemo::ReloadFromFile(const std::string& fileName, bool undoable) {
+    TFileStream file(fileName, TFileStream::fmOpenRead);
+    ReloadFromStream(file, undoable);
+    if (options_ & smoTitleAsFilename) fileName_ = fileName;
+}
+
+void TCustomCodeMemo::ReloadFromStream(TStream& stream, bool undoable) {
+    std::string bytes, piece(kLoadRead, '\0');
+    try {
+        while (std::size_t n = stream.Read(piece.data(), kLoadRead))
+            bytes.append(piece.data(), n);
+    } catch (const std::bad_alloc&) {
+        throw ECodeMemo(kNoMemory);
+    }
+    const TextOffset caret = caret_;
+    const TextOffset oldLength = TextLength();
+    std::string old = undoable ? RangeText(0, oldLength, tfStored) : std::string();
+    // The edits' own steps stay below the reload's: the load would forget them.
+    TUndoStack kept;
+    if (undoable) kept = std::move(undo_);
+    TMemoryStream in(std::move(bytes));
+    try {
+        LoadingFlag flag(loading_);
+        LoadFromStream(in);
+    } catch (...) {
+        if (undoable) {
+            // Only memory runs out here: the user's text and its log go back as they were.
+            LoadingFlag flag(loading_);
+            DeleteRange(0, TextLength());
+            InsertStored(0, old);
+            undo_ = std::move(kept);
+            FlagRange(0, LineCount() - 1, lfStale | lfRepaint);
+            dirty_ = 0;
+            Invalidate();
+            NotifyChange();
+        }
+        throw;
+    }
+    // The caret stays about where it was rather than jumping to the top.
+    const TextOffset at = CharStartAt(std::min(caret, TextLength()));
+    if (undoable) {
+        undo_ = std::move(kept);
+        // One group: undo brings the old text back with the caret where it stood.
+        undo_.BeginGroup(ugReload, caret, caret);
+        const TextOffset length = TextLength();
+        undo_.PushTransaction(0, oldLength, std::move(old), RangeText(0, length, tfStored), 0,
+                              length);
+        undo_.EndGroup(ugReload, at, at);
+        undo_.MarkClean(undo_.State());
+    }
+    SetSelection(at, at);
+    ScrollToCaret();
+    changeBits_ |= cbCommand;
+    NotifyChange();
 }
 
 namespace {
@@ -497,10 +554,11 @@ void WriteFileSafely(const std::string& fileName, const Writer& write) {
 
 void TCustomCodeMemo::SaveToFile(const std::string& fileName) {
     LoadingFlag flag(loading_);
+    const std::uint64_t state = TextState();
     WriteFileSafely(fileName, [this](TFileStream& out) { WriteAll(out); });
     if (options_ & smoTitleAsFilename) fileName_ = fileName;
     // A page or a rich-text copy is not the document: it still needs saving as itself.
-    if (saveFormat_ != sfHTML && saveFormat_ != sfRTF) SetModified(false);
+    if (saveFormat_ != sfHTML && saveFormat_ != sfRTF) MarkSaved(state);
 }
 
 void TCustomCodeMemo::ExportToFile(const std::string& fileName, TTextForm form) {

@@ -66,6 +66,7 @@ enum TUndoGroup : int {
     ugIndentedReturn = 22,
     ugDoubleSpaced = 32,
     ugHtmlTool = 33,
+    ugReload = 34,
 };
 
 // Shortcut modifier bits over the virtual key code.

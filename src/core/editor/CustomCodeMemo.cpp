@@ -217,6 +217,15 @@ void TCustomCodeMemo::SetModified(bool value) {
     }
 }
 
+void TCustomCodeMemo::MarkSaved(std::uint64_t state) {
+    bool was = Modified();
+    undo_.MarkClean(state);
+    if (was != Modified()) {
+        changeBits_ |= cbCommand;
+        NotifyChange();
+    }
+}
+
 void TCustomCodeMemo::SetOptions(std::uint32_t options) {
     std::uint32_t changed = options ^ options_;
     int oldWrap = WrapWidth();

@@ -196,9 +196,15 @@ public:
     void GoToPosition(DisplayColumn column, RecIndex line);
 
     // --- state ---
-    // True while the text differs from where the log starts, or the log lost its start.
-    bool Modified() const { return undo_.CanUndo() || undo_.BaseLost(); }
+    // True while the log stands anywhere but where the text was last loaded or saved.
+    bool Modified() const { return !undo_.AtClean(); }
+    // false: the text as it is now is the file's, and the log is forgotten.
     void SetModified(bool value);
+    // Names the text as it is now (TUndoStack::State), to hand to MarkSaved once it is written.
+    std::uint64_t TextState() const { return undo_.State(); }
+    // The text named state is now the file's. Edits made since (typing while a save was on its
+    // way) leave the text modified, and undoing them back to state makes it unmodified.
+    void MarkSaved(std::uint64_t state);
     TUndoStack& UndoStack() { return undo_; }
     bool ReadOnly() const { return readOnly_; }
     void SetReadOnly(bool value) { readOnly_ = value; }
@@ -262,6 +268,11 @@ public:
     bool LoadingPieces() const { return pieceLoad_ != nullptr; }
     void SaveToStream(TStream* stream);
     void LoadFromFile(const std::string& fileName);
+    // The file read again, as a whole, in place of the text; the new text is the file's. The
+    // stream is read to its end before the text changes, so a failed read changes nothing.
+    // undoable: the replaced text stays one undo step back (edits that were not saved).
+    void ReloadFromStream(TStream& stream, bool undoable);
+    void ReloadFromFile(const std::string& fileName, bool undoable);
     void SaveToFile(const std::string& fileName);
     TSaveFormat SaveFormat() const { return saveFormat_; }
     void SetSaveFormat(TSaveFormat f) { saveFormat_ = f; }

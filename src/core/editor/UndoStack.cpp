@@ -10,6 +10,7 @@ void TUndoStack::Push(TUndoRec rec) {
         entries_.pop_back();
     }
     bytes_ += SizeOf(rec);
+    rec.serial = ++serial_;
     entries_.push_back(std::move(rec));
     cursor_ = entries_.size();
 }
@@ -31,12 +32,17 @@ void TUndoStack::Clear() {
     groupOpen_ = false;
     transactionOpen_ = false;
     baseLost_ = false;
+    base_ = clean_ = ++serial_;
 }
 
 void TUndoStack::Discard() {
     bool lost = baseLost_ || cursor_ > 0;
+    bool clean = cursor_ == 0 && AtClean();
     Clear();
     baseLost_ = lost;
+    // The text is no longer named by any entry: it is the file's only if it was and no entry
+    // stood between.
+    if (!clean) clean_ = 0;
 }
 
 void TUndoStack::BeginTransaction(int kind, TextOffset anchor, TextOffset caret,
@@ -78,6 +84,7 @@ void TUndoStack::Trim() {
         } while (drop < cursor_ && (drop == first + 1 || entries_[drop - 1].kind != ukMarker));
     }
     if (drop > 0) {
+        base_ = entries_[drop - 1].serial;
         entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(drop));
         cursor_ -= drop;
         baseLost_ = true;

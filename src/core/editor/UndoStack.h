@@ -1,5 +1,6 @@
 #pragma once
-// The log of text changes. Its record count is the control's modified state.
+// The log of text changes. Where its cursor stands against the text last loaded or saved is the
+// control's modified state.
 
 #include "core/editor/TextTypes.h"
 
@@ -15,9 +16,10 @@ enum TMarkerAux : std::int32_t { maTransaction = 0, maGroupStart = 2, maGroupEnd
 struct TUndoRec {
     std::int32_t aux = 0;
     std::int32_t kind = ukMarker;
-    TextOffset value1 = 0; // anchor, or the marker's code
-    TextOffset value2 = 0; // caret
-    std::string text;      // payload of a text record
+    TextOffset value1 = 0;    // anchor, or the marker's code
+    TextOffset value2 = 0;    // caret
+    std::string text;         // payload of a text record
+    std::uint64_t serial = 0; // given by Push: names the text as it is once this record is done
 };
 
 class TUndoStack {
@@ -40,6 +42,15 @@ public:
     // Entries were dropped from the bottom (trimmed or discarded): undoing all that is left does
     // not bring the text back to where the log started.
     bool BaseLost() const { return baseLost_; }
+
+    // Names the text as it is now: undo and redo back to the same place give the same name, and
+    // no other text ever gets it (a new edit after undoing starts names of its own).
+    std::uint64_t State() const { return cursor_ > 0 ? entries_[cursor_ - 1].serial : base_; }
+    // The text named state is the file's now (it was loaded or saved). It need not be the text
+    // of the moment: an edit made while a save was on its way leaves the text modified.
+    void MarkClean(std::uint64_t state) { clean_ = state; }
+    // Whether the text is the file's: the log stands where it was marked clean.
+    bool AtClean() const { return State() == clean_; }
 
     std::size_t Count() const { return cursor_; }
     bool CanUndo() const { return cursor_ > 0; }
@@ -90,6 +101,9 @@ private:
     std::string pendingOld_, pendingNew_;
     int groupCode_ = 0;
     bool baseLost_ = false;
+    std::uint64_t serial_ = 0; // the last name given; names are never given twice
+    std::uint64_t base_ = 0;   // the name of the text below the oldest entry
+    std::uint64_t clean_ = 0;
 };
 
 } // namespace morvane::editor

@@ -89,6 +89,7 @@ bool TMorvaneEditor::IsActive() const {
 
 void TMorvaneEditor::SetKind(Kind kind) {
     kind_ = kind;
+    if (kind != kLocal) ForgetDisk();
     if (IsActive()) activate();
 }
 
@@ -103,6 +104,8 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
     if (directory_.empty() || directory_.back() != '/') directory_ += '/';
     ApplyFileName();
     accountName_.clear();
+    // Taken before reading: a change made while the file is read shows at the next check.
+    platform::FileIdentity identity = platform::fileIdentity(p.string());
     try {
         editor_->LoadFromFile(p.string());
     } catch (const std::exception& e) {
@@ -110,6 +113,7 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
         closeRequest(true);
         return false;
     }
+    RememberDisk(identity);
     WarnIfUtf16();
     CheckDoubleSpaced();
     activate();
@@ -205,6 +209,7 @@ void TMorvaneEditor::activate() {
     form_.enableCommand("FileRevert", !new_);
     RefreshStatus();
     if (!editor_->hasFocus()) editor_->setFocus();
+    if (diskCheckDue_) QTimer::singleShot(0, this, [this] { CheckDiskFile(); });
 }
 
 void TMorvaneEditor::RefreshStatus() {
@@ -228,6 +233,7 @@ void TMorvaneEditor::Save() {
         return;
     }
     if (kind_ == kRemote) {
+        savingState_ = editor_->TextState();
         RemoteSession().Save(TextForUpload());
         activate();
         return;
@@ -238,12 +244,13 @@ void TMorvaneEditor::Save() {
 
 bool TMorvaneEditor::WriteFile(const std::string& path) {
     try {
+        // Unmodified afterwards only if nothing changed the text while it was written.
         editor_->SaveToFile(path);
     } catch (const std::exception& e) {
         form_.context().dialogs->message(MsgKind::Error, e.what());
         return false;
     }
-    editor_->SetModified(false);
+    RememberDisk(platform::fileIdentity(path));
     return true;
 }
 
@@ -257,7 +264,8 @@ void TMorvaneEditor::RunQueue() {
                 SaveAs(); // clears new_ once the file is written
                 saved = !new_;
             } else {
-                saved = WriteFile(directory_ + fileName_);
+                saved = AskBeforeOverwritingDisk() == TChangedAnswer::Overwrite &&
+                        WriteFile(directory_ + fileName_);
             }
             if (!saved) {
                 // A failed save keeps the document open, also when a close was waiting.
@@ -354,6 +362,7 @@ void TMorvaneEditor::closeRequest(bool force) {
                     form_.clearClosingFlag();
                     return;
                 }
+                savingState_ = editor_->TextState();
                 RemoteSession().Save(TextForUpload());
                 session_->EnqueueClose();
                 activate();

@@ -3,11 +3,14 @@
 // Local files open and save here; remote ones add an FTP session of their own.
 
 #include "core/app/RemoteSession.h"
-#include "gui/app/DocumentPage.h"
 #include "core/editor/TextEncoding.h"
+#include "core/platform/FileIdentity.h"
+#include "gui/app/DocumentPage.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
+
+class QFileSystemWatcher;
 #include <chrono>
 
 #include <deque>
@@ -86,6 +89,10 @@ public:
     void WarnIfUtf16();
     // The status panels, when this is the active document.
     void RefreshStatus();
+    // Offers to reload a local file that another program changed since the document last read
+    // or wrote it; asks once for each change. The file's watch and the program's activation
+    // call it; a question waiting for its tab to be shown is asked when the tab is activated.
+    void CheckDiskFile();
 
 private:
     void SetKind(Kind kind);
@@ -118,6 +125,20 @@ private:
     bool WriteFile(const std::string& path);
     bool IsActive() const;
 
+    // The local file on disk (MorvaneEditorLocal.cpp).
+    std::string LocalPath() const;
+    // What the file is after the document read or wrote it; the watch follows it.
+    void RememberDisk(const platform::FileIdentity& identity);
+    void ForgetDisk();
+    void WatchDisk();
+    // True, with the file's identity now, when another program changed it since.
+    bool ChangedOnDisk(platform::FileIdentity* now) const;
+    // Before a local save: Overwrite when the file is as the document left it or the user says
+    // so; Reload when the user chose to reload it instead (done); Cancel.
+    TChangedAnswer AskBeforeOverwritingDisk();
+    // Reads the file again; edits not saved stay one undo step back.
+    void ReloadLocal();
+
     TMainForm& form_;
     editor::TCodeMemo* editor_ = nullptr;
     bool busy_ = false;
@@ -137,6 +158,14 @@ private:
     std::unique_ptr<TRemoteSession> session_;
     net::TAccount account_;
     std::string pieceError_; // why the text arriving in pieces could not be loaded
+    // The text's state when the running remote save took its bytes.
+    std::uint64_t savingState_ = 0;
+    platform::FileIdentity diskIdentity_;
+    platform::FileIdentity dismissedIdentity_; // a change the user chose not to reload
+    QFileSystemWatcher* watcher_ = nullptr;
+    QTimer diskCheckTimer_;
+    bool diskCheckDue_ = false;
+    bool askingDisk_ = false;
     // Held while the session is busy, so that a transfer is not slowed by idle work.
     bool holdsBackground_ = false;
     void HoldBackground(bool hold);

@@ -189,7 +189,9 @@ void TMorvaneEditor::Downloaded(std::string& bytes) {
     editor_->SetReadOnly(false);
     editor::TMemoryStream stream(std::move(bytes));
     try {
-        editor_->LoadFromStream(stream);
+        // A reload over edits (Revert, or Reload when the server's file changed) keeps them one
+        // undo step back.
+        editor_->ReloadFromStream(stream, editor_->Modified());
     } catch (const std::exception& e) {
         form_.context().dialogs->message(MsgKind::Error, e.what());
     }
@@ -231,8 +233,8 @@ void TMorvaneEditor::DownloadDone() {
     TextArrived();
 }
 
+// A load leaves the text unmodified; a reload over edits leaves them in the undo log.
 void TMorvaneEditor::TextArrived() {
-    editor_->SetModified(false);
     if (session_) directory_ = session_->Directory();
     ApplyFileName();
     WarnIfUtf16();
@@ -288,8 +290,10 @@ bool TMorvaneEditor::AskWriteInPlace(const std::string& question) {
     return yes;
 }
 
+// The server has the text as it was when the save began; typing since then is not saved.
 void TMorvaneEditor::Saved() {
-    editor_->SetModified(false);
+    editor_->MarkSaved(savingState_);
+    trace("remote-saved " + fileName_);
     if (IsActive()) activate();
 }
 

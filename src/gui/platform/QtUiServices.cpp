@@ -90,6 +90,11 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
         all->setObjectName("AllButton");
     }
     if (!buttons) box.addButton(QMessageBox::Ok);
+    // Where the other answers overwrite a file or throw text away, Enter and Escape keep both.
+    if ((buttons & mbCancel) && (buttons & (mbOverwrite | mbReload))) {
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+    }
     int chosen = box.exec();
     if (overwrite && box.clickedButton() == overwrite) return MsgResult::Overwrite;
     if (reload && box.clickedButton() == reload) return MsgResult::Reload;

@@ -2,8 +2,11 @@
 
 #include "EditorTestUtil.h"
 
+#include "core/editor/BinaryStream.h"
 #include "core/editor/CodeMemoMessages.h"
 #include "core/platform/FakeUi.h"
+
+#include <cstring>
 
 namespace morvane::editor {
 namespace {
@@ -365,6 +368,90 @@ TEST(UndoTest, RandomCommandsWithATrimmedLog) {
         EXPECT_GT(undone, 3);
         EXPECT_EQ(s.dialogs.beeps, 0);
     }
+}
+
+// A save hands over the text as it was when the save began: typing since stays modified, and
+// undoing back to the saved text is unmodified again.
+TEST(UndoTest, SavedMarksTheTextThatWasWrittenAndLaterEditsStayModified) {
+    TCustomCodeMemo m;
+    Load(m, "text");
+    m.SetSelection(4, 4);
+    m.KeyPress('a');
+    const std::uint64_t saved = m.TextState();
+    m.KeyPress('b'); // typed while the save was on its way
+    m.MarkSaved(saved);
+    EXPECT_TRUE(m.Modified());
+    ASSERT_TRUE(m.Undo());
+    EXPECT_EQ(Stored(m), "texta");
+    EXPECT_FALSE(m.Modified());
+    ASSERT_TRUE(m.Undo());
+    EXPECT_TRUE(m.Modified()); // the text before the save differs from the file
+    ASSERT_TRUE(m.Redo());
+    EXPECT_FALSE(m.Modified());
+    // The same text reached by another edit is not known to be the file's.
+    ASSERT_TRUE(m.Undo());
+    m.KeyPress('a');
+    EXPECT_EQ(Stored(m), "texta");
+    EXPECT_TRUE(m.Modified());
+
+    // A save of the text as it is leaves it unmodified and the log usable.
+    TMemoryStream out;
+    m.SaveToStream(&out);
+    EXPECT_FALSE(m.Modified());
+    ASSERT_TRUE(m.Undo());
+    EXPECT_TRUE(m.Modified());
+}
+
+TEST(UndoTest, AReloadIsOneUndoStepAndLeavesTheNewTextUnmodified) {
+    TCustomCodeMemo m;
+    Load(m, "one\rtwo");
+    m.SetSelection(3, 3);
+    m.KeyPress('!');
+    TFastMemoryStream file("ONE\r\nTWO\r\nTHREE");
+    m.ReloadFromStream(file, true);
+    EXPECT_EQ(Stored(m), "ONE\rTWO\rTHREE");
+    EXPECT_EQ(m.LineEnd(), TLineEnd::leCRLF);
+    EXPECT_FALSE(m.Modified());
+    EXPECT_EQ(m.Caret(), 4); // about where it was
+    ASSERT_TRUE(m.Undo());
+    EXPECT_EQ(Stored(m), "one!\rtwo");
+    EXPECT_TRUE(m.Modified());
+    EXPECT_EQ(m.Anchor(), 4);
+    EXPECT_EQ(m.Caret(), 4);
+    ASSERT_TRUE(m.Undo()); // and the typing before it
+    EXPECT_EQ(Stored(m), "one\rtwo");
+    ASSERT_TRUE(m.Redo());
+    ASSERT_TRUE(m.Redo());
+    EXPECT_EQ(Stored(m), "ONE\rTWO\rTHREE");
+    EXPECT_FALSE(m.Modified());
+
+    // A reload that need not be undone starts the log again.
+    TFastMemoryStream again("x");
+    m.ReloadFromStream(again, false);
+    EXPECT_EQ(Stored(m), "x");
+    EXPECT_FALSE(m.CanUndo());
+    EXPECT_FALSE(m.Modified());
+}
+
+TEST(UndoTest, AReloadWhoseReadFailsChangesNothing) {
+    struct Failing : TStream {
+        int reads = 0;
+        std::size_t Read(void* buffer, std::size_t) override {
+            if (reads++ > 0) throw EStreamError("Stream read error");
+            std::memcpy(buffer, "new", 3);
+            return 3;
+        }
+        std::size_t Write(const void*, std::size_t) override { return 0; }
+        std::int64_t Seek(std::int64_t, TSeekOrigin) override { return 0; }
+    } failing;
+    TCustomCodeMemo m;
+    Load(m, "old");
+    m.KeyPress('x');
+    EXPECT_THROW(m.ReloadFromStream(failing, true), EStreamError);
+    EXPECT_EQ(Stored(m), "xold");
+    EXPECT_TRUE(m.Modified());
+    ASSERT_TRUE(m.Undo());
+    EXPECT_EQ(Stored(m), "old");
 }
 
 } // namespace
