@@ -400,6 +400,7 @@ namespace {
 
 // A server's reply or a file's name may hold markup: the box shows it as it is.
 TEST(MessageBoxes, ServerTextsAreShownAsPlainText) {
+    qtApp(); // each test runs in a process of its own under ctest
     platform::QtDialogs dialogs;
     Qt::TextFormat format = Qt::AutoText;
     QString shown;
