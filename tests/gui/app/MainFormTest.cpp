@@ -344,6 +344,23 @@ TEST_F(MainFormTest, AWindowStoredOffEveryScreenComesBackOntoOne) {
     EXPECT_EQ(form->size(), QSize(300, 200));
 }
 
+// No stored size: the window takes a good share of the screen and its toolbar row shows whole.
+TEST_F(MainFormTest, TheFirstWindowFitsItsToolbarsAndAShareOfTheScreen) {
+    auto form = makeForm();
+    showAndActivate(*form);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize outer = form->frameGeometry().size();
+    EXPECT_LE(outer.width(), screen.width());
+    EXPECT_LE(outer.height(), screen.height());
+    EXPECT_GE(outer.width(), screen.width() * 3 / 4);
+    EXPECT_GE(outer.height(), screen.height() * 3 / 4);
+    int row = 0;
+    for (const char* name : {"Main", "Edit", "HTML"})
+        row += form->toolbar(name)->sizeHint().width();
+    const int frame = outer.width() - form->width();
+    EXPECT_GE(form->width(), std::min(row, screen.width() - frame));
+}
+
 TEST_F(MainFormTest, ClosingWithoutDocumentsClosesAtOnce) {
     auto form = makeForm();
     showAndActivate(*form);
