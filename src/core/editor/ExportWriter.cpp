@@ -169,21 +169,18 @@ int Cp1252Byte(char32_t code) {
 // One character as "\uN" and the one character (\uc1) a reader without Unicode shows in its
 // place: the code page's own byte where it has the character, else '?'. The fallback is always
 // written as "\'hh": a converter that skips it then skips exactly that, never a following letter.
-void PutRtfChar(Sink& sink, char32_t code) {
+std::string RtfChar(char32_t code) {
     if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
     const std::string fallback = Hex2(Cp1252Byte(code));
     // RTF numbers are signed 16 bits: units above 32767 are written negative.
     auto unit = [&](unsigned u) {
-        sink.Put("\\u" + std::to_string(static_cast<std::int16_t>(u)) + fallback);
+        return "\\u" + std::to_string(static_cast<std::int16_t>(u)) + fallback;
     };
-    if (code <= 0xFFFF) {
-        unit(static_cast<unsigned>(code));
-        return;
-    }
+    if (code <= 0xFFFF) return unit(static_cast<unsigned>(code));
     // Beyond the BMP: a surrogate pair, each unit with its own fallback.
     code -= 0x10000;
-    unit(0xD800 + static_cast<unsigned>(code >> 10));
-    unit(0xDC00 + static_cast<unsigned>(code & 0x3FF));
+    return unit(0xD800 + static_cast<unsigned>(code >> 10)) +
+           unit(0xDC00 + static_cast<unsigned>(code & 0x3FF));
 }
 
 std::string Color6(std::uint32_t rgb) {
@@ -243,9 +240,18 @@ std::string TExportWriter::HtmlEscaped(std::string_view text) {
 }
 
 std::string TExportWriter::RtfEscaped(std::string_view text) {
+    // A font name comes from the font system as UTF-8; anything else goes out byte by byte.
+    const bool utf8 = IsValidUtf8(text);
     std::string out;
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
+    for (std::size_t i = 0; i < text.size();) {
+        const char ch = text[i];
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 128 && utf8) {
+            const TCharInfo u = DecodeChar(TTextEncoding::teUTF8, text, i);
+            out += RtfChar(u.code);
+            i += u.length;
+            continue;
+        }
         // A semicolon would end the name in the font table.
         if (c == ';' || c < 32 || c >= 128 || c == '\'')
             out += Hex2(c);
@@ -253,6 +259,7 @@ std::string TExportWriter::RtfEscaped(std::string_view text) {
             out += {'\\', ch};
         else
             out += ch;
+        ++i;
     }
     return out;
 }
@@ -382,7 +389,7 @@ std::size_t TExportWriter::WriteRtf(TStream& stream, TextOffset from, TextOffset
             if (k > start) esc.Write(out, t.substr(start, k - start));
             if (k == t.size()) break;
             const TCharInfo c = DecodeChar(enc, t, k);
-            PutRtfChar(out, c.valid ? c.code : 0xFFFD);
+            out.Put(RtfChar(c.valid ? c.code : 0xFFFD));
             k += c.length;
         }
     };

@@ -236,6 +236,9 @@ TEST(RtfExport, CharactersAboveAsciiAreUnicodeNumbersWithACodePageFallback) {
               std::string::npos)
         << rtf;
     EXPECT_EQ(rtf.find("\\'c3"), std::string::npos);
+    // So are those of a font name, which the font system gives as UTF-8.
+    m.look.fontName = "Mono \xC3\xA9";
+    EXPECT_NE(Save(m, tfRTF).find("\\fnil Mono \\u233\\'e9;}"), std::string::npos);
     // The same characters from a single-byte text.
     m.look.charset = "Windows-1252";
     Load(m, "\x80\xE9\x81");
