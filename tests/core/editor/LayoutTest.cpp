@@ -320,6 +320,10 @@ TEST_F(WrapTest, CaretPositionAndGoToCountTheTextsLines) {
     m.SetSelection(m.TextLength(), m.TextLength());
     EXPECT_EQ(m.CaretPosition().line, 11);
     EXPECT_EQ(m.CaretPosition().column, 4);
+    // The painter's remembered count (here a row in the middle) is a starting point only.
+    const RecIndex middle = m.RecordOfLine(5) + 1; // the second row of line 5
+    ASSERT_TRUE(m.Store().Rec(middle).mark & kContinuation);
+    ASSERT_EQ(m.PhysicalLineNumber(middle), 5);
     m.GoToPosition(1, 10);
     EXPECT_EQ(m.CaretPosition().line, 10);
     EXPECT_EQ(m.CaretPosition().column, 1);
