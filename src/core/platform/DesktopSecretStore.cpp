@@ -28,8 +28,24 @@ bool haveSessionBus() {
     return ::stat((std::string(runtime) + "/bus").c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
+// Set by takeError on the worker thread: the failure came from a connection to a daemon that has
+// gone (or been replaced), so the request is worth one more try on a fresh connection.
+thread_local bool staleConnection = false;
+
+bool isStale(const GError* error) {
+    if (error->domain == G_DBUS_ERROR)
+        return error->code == G_DBUS_ERROR_SERVICE_UNKNOWN ||
+               error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER ||
+               error->code == G_DBUS_ERROR_UNKNOWN_OBJECT;
+    // A daemon started again knows nothing of the old session ("the session wrapping the secret
+    // does not exist"), an error libsecret passes on unnamed. A locked keyring has its own error.
+    return error->domain == G_IO_ERROR &&
+           (error->code == G_IO_ERROR_CLOSED || error->code == G_IO_ERROR_DBUS_ERROR);
+}
+
 std::string takeError(GError* error, const char* fallback) {
     if (!error) return fallback;
+    staleConnection = isStale(error);
     std::string text = error->message ? error->message : fallback;
     g_error_free(error);
     return text;
@@ -246,9 +262,13 @@ private:
                 shared->jobs.pop_front();
                 shared->running = job.cancel;
             }
-            SecretResult result = g_cancellable_is_cancelled(job.cancel)
-                                      ? SecretResult{"Cancelled.", {}}
-                                      : job.work(job.cancel);
+            SecretResult result{"Cancelled.", {}};
+            for (int attempt = 0; attempt < 2 && !g_cancellable_is_cancelled(job.cancel);
+                 ++attempt) {
+                staleConnection = false;
+                result = job.work(job.cancel);
+                if (result.ok() || !staleConnection) break;
+            }
             std::lock_guard lock(shared->mutex);
             shared->running = nullptr;
             g_object_unref(job.cancel);
