@@ -140,6 +140,12 @@ std::optional<std::string> TAccountSecrets::kept(const TAccount& account) {
     return std::nullopt;
 }
 
+std::optional<std::string> TAccountSecrets::inKeyring(const std::string& name) const {
+    auto it = keyring_.find(name);
+    if (it == keyring_.end()) return std::nullopt;
+    return it->second.password;
+}
+
 void TAccountSecrets::typed(const TAccount& account, const std::string& password, bool save) {
     remembered_[account.Name] = password;
     if (!save) return;

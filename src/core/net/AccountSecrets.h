@@ -55,6 +55,8 @@ public:
     // one typed earlier in this run, else the keyring's, else "" when none is kept anywhere.
     // nullopt when the user must be asked: the account prompts, or the keyring cannot be read.
     std::optional<std::string> kept(const TAccount& account);
+    // The keyring's password of the account of that name, when the keyring was read and has one.
+    std::optional<std::string> inKeyring(const std::string& name) const;
     // A password typed at the prompt: kept for the run; save ("Save password") also stores it
     // with the account, which then no longer prompts.
     void typed(const TAccount& account, const std::string& password, bool save);
