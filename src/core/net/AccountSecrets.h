@@ -61,6 +61,9 @@ public:
     // with the account, which then no longer prompts.
     void typed(const TAccount& account, const std::string& password, bool save);
 
+    // Forgets the password typed for the account in this run (its login failed).
+    void forget(const std::string& name) { remembered_.erase(name); }
+
     // The Password value the account manager writes: empty when the keyring already holds this
     // very password for this account, host and user; the password otherwise (it then moves).
     std::string passwordToWrite(const TAccount& account) const;

@@ -2,10 +2,12 @@
 // keyring's passwords and a sentence saying where they are kept, its renames and deletions
 // reaching the keyring, and the password prompt that keeps a password for the run or saves it.
 
+#include "FtpServers.h"
 #include "MainFormFixture.h"
 #include "core/net/AccountSecrets.h"
 #include "core/net/MsgFTP.h"
 #include "gui/app/AccountsForm.h"
+#include "gui/app/MorvaneEditor.h"
 #include "support/MemorySecretStore.h"
 
 #include <QCheckBox>
@@ -14,6 +16,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <fstream>
 
 #include <gmock/gmock.h>
 
@@ -65,11 +68,12 @@ protected:
     std::string inKeyring(const std::string& name) {
         return keyring->secretOf({{"program", net::kSecretProgram}, {"account", name}});
     }
-    static void answerPrompt(const QString& password, bool save) {
+    static void answerPrompt(const QString& password, bool save, int* asked = nullptr) {
         QTimer::singleShot(0, [=] {
             processUntil([] { return QApplication::activeModalWidget() != nullptr; }, 3000);
             QWidget* w = QApplication::activeModalWidget();
             if (!w) return;
+            if (asked) ++*asked;
             auto* check = w->findChild<QCheckBox*>("SavePasswordCheck");
             EXPECT_TRUE(check && check->isVisibleTo(w));
             if (check) check->setChecked(save);
@@ -151,6 +155,41 @@ TEST_F(PasswordPlace, ATypedPasswordIsKeptForTheRunAndSavedOnlyWhenTicked) {
     ASSERT_TRUE(net::LoadAccount(registry, "keep", stored));
     EXPECT_FALSE(stored.PromptForPassword);
     EXPECT_EQ(stored.Password, "");
+}
+
+// A wrong password typed at the prompt is not kept: the next open asks again.
+TEST_F(PasswordPlace, ARefusedPasswordIsAskedForAgainAndARightOneIsKept) {
+    morvane::testing::FtpServerProcess server(morvane::testing::ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    std::ofstream(server.root() / "page.txt") << "text\n";
+    net::TAccount account;
+    account.Name = "asks";
+    account.Hostname = "127.0.0.1";
+    account.Port = server.port();
+    account.Username = server.user();
+    account.PromptForPassword = true;
+    ASSERT_TRUE(net::SaveAccount(registry, account.Name, account));
+    start();
+    TMainForm& f = form();
+    int asked = 0;
+    auto open = [&] {
+        f.remote().openRemoteDocument(account, "", "page.txt");
+        auto* doc = qobject_cast<TMorvaneEditor*>(f.activeDocument());
+        EXPECT_TRUE(processUntil([&] { return !doc || !doc->Busy(); }, 15000));
+        settle();
+    };
+    answerPrompt("wrong", false, &asked);
+    open();
+    EXPECT_EQ(asked, 1);
+    ASSERT_EQ(dialogs.texts().size(), 1u);
+    EXPECT_THAT(dialogs.texts()[0], HasSubstr("Error connecting to host"));
+    answerPrompt(QString::fromStdString(server.password()), false, &asked);
+    open();
+    EXPECT_EQ(asked, 2);
+    open(); // kept for the run: no question
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(dialogs.texts().size(), 1u);
+    form_.reset(); // documents and their sessions go before the server
 }
 
 } // namespace
