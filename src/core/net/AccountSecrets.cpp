@@ -123,8 +123,15 @@ std::string TAccountSecrets::load() {
         });
     }
     waitUntil([this] { return !loading_; });
-    if (loading_) return "The desktop keyring did not answer.";
-    return loadError_;
+    std::string error = loading_ ? "The desktop keyring did not answer." : loadError_;
+    // Said once until the keyring is read again; the windows then ask for those passwords.
+    if (!error.empty() && !loadErrorShown_ && onProblem) {
+        loadErrorShown_ = true;
+        onProblem("The desktop keyring could not be read (" + error +
+                  "). Passwords kept there are asked for instead.");
+    }
+    if (error.empty()) loadErrorShown_ = false;
+    return error;
 }
 
 std::optional<std::string> TAccountSecrets::kept(const TAccount& account) {

@@ -105,6 +105,7 @@ private:
     bool loaded_ = false;
     bool loading_ = false;
     std::string loadError_;
+    bool loadErrorShown_ = false;
     std::map<std::string, Entry> keyring_;          // what the keyring is known to hold
     std::map<std::string, std::string> remembered_; // typed in this run
     int busy_ = 0;

@@ -216,8 +216,9 @@ int runMorvane(int argc, char** argv) {
     // Account passwords: in the desktop keyring when one answers (its requests run on a worker
     // thread and are answered on the loop, so a locked or dead keyring never freezes the window),
     // otherwise in the settings file.
-    auto keyring = platform::makeDesktopSecretStore(*loop, 25s);
-    net::TAccountSecrets secrets(registry, *loop, keyring.get(), 30s);
+    // A minute: long enough to type the keyring's password at its unlock prompt.
+    auto keyring = platform::makeDesktopSecretStore(*loop, 60s);
+    net::TAccountSecrets secrets(registry, *loop, keyring.get(), 65s);
     secrets.onProblem = [&dialogs](const std::string& problem) {
         dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
     };

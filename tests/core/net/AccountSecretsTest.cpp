@@ -178,6 +178,10 @@ TEST_F(SecretsFixture, AKeyringThatCannotBeReadMeansAskingAndTheTypedPasswordIsK
     EXPECT_THAT(secrets->placeText(),
                 HasSubstr("could not be read (The desktop keyring is locked.)"));
 
+    EXPECT_EQ(secrets->kept(account("b", "")), std::nullopt);
+    ASSERT_EQ(problems.size(), 1u); // said once, not at every question
+    EXPECT_THAT(problems[0], HasSubstr("could not be read (The desktop keyring is locked.)"));
+
     secrets->typed(site, "typed", false);
     EXPECT_EQ(secrets->kept(site), "typed");
     EXPECT_EQ(inKeyring("site"), "<none>"); // not saved without the tick
@@ -266,6 +270,8 @@ TEST_F(SecretsFixture, ARenameWhileTheKeyringCouldNotBeReadCarriesItsSecretOver)
     keyring.failure = "locked";
     settle();
     EXPECT_NE(secrets->load(), "");
+    EXPECT_EQ(problems.size(), 1u);
+    problems.clear();
     keyring.failure.clear();
     TAccount renamed = account("a", "");
     renamed.Name = "b";
