@@ -163,6 +163,8 @@ TExportLook TCustomCodeMemo::ExportLook() const {
     look.title = fileName_;
     look.date = ExportDate();
     look.charset = EncodingName(Encoding()); // a page declares how its bytes are to be read
+    look.tabWidth = tabDefault_;
+    look.tabColumns.assign(tabColumns_.begin(), tabColumns_.end());
     return look;
 }
 
