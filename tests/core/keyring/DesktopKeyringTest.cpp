@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include <unistd.h>
+
 using namespace morvane::net;
 using morvane::platform::Hive;
 using morvane::platform::Registry;
@@ -206,6 +208,28 @@ TEST_F(KeyringFixture, Gone_AKilledDaemonLosesNoPassword) {
         ASSERT_EQ(problems.size(), 1u);
         EXPECT_THAT(problems[0], HasSubstr("\"site\" stays in the settings file"));
     }
+}
+
+// The daemon dies and another takes its place: the connection to the old one is dropped and the
+// request goes to the new one.
+TEST_F(KeyringFixture, Back_ADaemonStartedAgainIsReachedOnAFreshConnection) {
+    ASSERT_TRUE(call([&](auto done) { store->probe(done); }).ok());
+    ASSERT_EQ(::kill(daemonPid(), SIGKILL), 0);
+    sh("printf keyring-test-password | gnome-keyring-daemon --foreground --unlock "
+       "--components=secrets >/dev/null 2>&1 &");
+    for (int i = 0; i < 100; ++i) {
+        if (sh("gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m "
+               "org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets 2>/dev/null")
+                .find("true") != std::string::npos)
+            break;
+        ::usleep(100 * 1000);
+    }
+    save(account("site", "ps"));
+    secrets->start();
+    settle();
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    EXPECT_EQ(secretTool("site"), "ps");
+    EXPECT_EQ(fileValue("site"), "");
 }
 
 TEST(NoSessionBus, PasswordsStayInTheSettingsFile) {
