@@ -162,7 +162,10 @@ TAccountsForm::TAccountsForm(TMainForm& form, QWidget* parent)
     platform::Registry& registry = *form_.context().registry;
     net::TAccountSecrets* secrets = form_.context().secrets;
     // The keyring's passwords are shown like the settings' (read once, waiting on the loop).
-    if (secrets) secrets->load();
+    if (secrets) {
+        secrets->load();
+        passwordPlace_->setText(fromBytes(secrets->placeText())); // after the reading
+    }
     for (const std::string& name : net::AccountNames(registry)) {
         net::TAccount account;
         if (!net::LoadAccount(registry, name, account)) continue;
@@ -206,10 +209,7 @@ void TAccountsForm::buildPages() {
     passwordPlace_ = new QLabel(basic);
     passwordPlace_->setObjectName("PasswordPlaceLabel");
     passwordPlace_->setWordWrap(true);
-    if (net::TAccountSecrets* secrets = form_.context().secrets)
-        passwordPlace_->setText(fromBytes(secrets->placeText()));
-    else
-        passwordPlace_->hide();
+    passwordPlace_->setVisible(form_.context().secrets != nullptr);
     basicLayout->addRow(QString(), passwordPlace_);
     // A label made for a row of several widgets has no buddy and would show its '&'.
     auto* directoryLabel = new QLabel("&Directory:", basic);

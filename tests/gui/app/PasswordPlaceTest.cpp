@@ -112,6 +112,18 @@ TEST_F(PasswordPlace, TheManagerShowsKeyringPasswordsAndRenamesAndDeletesTheirSe
     EXPECT_TRUE(problems.empty());
 }
 
+TEST_F(PasswordPlace, AKeyringThatCannotBeReadIsNamedInTheManager) {
+    save("site", "");
+    start();
+    keyring->failure = "The desktop keyring is locked.";
+    TMainForm& f = form();
+    TAccountsForm accounts(f);
+    EXPECT_THAT(accounts.findChild<QLabel*>("PasswordPlaceLabel")->text().toStdString(),
+                HasSubstr("could not be read (The desktop keyring is locked.)"));
+    EXPECT_EQ(accounts.findChild<QLineEdit*>("PasswordEdit")->text(), "");
+    ASSERT_EQ(problems.size(), 1u);
+}
+
 TEST_F(PasswordPlace, WithoutAKeyringTheManagerSaysTheSettingsFileKeepsThem) {
     keyring->failure = "no bus";
     save("site", "pw");
