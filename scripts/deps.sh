@@ -13,6 +13,7 @@ pkgs=(
     util-linux procps
     libpcre2-dev
     chromium unrtf source-highlight
+    libsecret-1-dev gnome-keyring dbus dbus-bin libsecret-tools libglib2.0-bin
 )
 missing=()
 for p in "${pkgs[@]}"; do

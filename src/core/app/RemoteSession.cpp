@@ -488,6 +488,7 @@ void TRemoteSession::CommandDone(TFTPState state, bool error) {
 // --- failures ----------------------------------------------------------------------------------
 
 void TRemoteSession::LoginFailed() {
+    host_.SessionLoginFailed();
     std::string detail = FailureText();
     ResetConnection();
     step_ = Step::Idle;

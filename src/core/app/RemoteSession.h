@@ -43,6 +43,9 @@ public:
     virtual bool TakesPieces() { return false; }
     virtual void DownloadPiece(std::string_view /*bytes*/) {}
     virtual void DownloadDone() {}
+    // The login did not succeed (refused, or no connection): a password kept for the run may be
+    // wrong and is asked for again next time.
+    virtual void SessionLoginFailed() {}
     // An error to show. closeDocument: the document has nothing worth keeping and closes.
     virtual void SessionFailed(const std::string& message, bool closeDocument) = 0;
     // An upload failed; true to try again.

@@ -190,9 +190,18 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
         return true;
     }
     std::string password = account.Password;
-    if (account.PromptForPassword) {
-        if (!prompts.password) return false;
-        auto typed = prompts.password("Password for " + account.Name);
+    bool ask = account.PromptForPassword;
+    if ((ask || password.empty()) && prompts.keptPassword) {
+        auto kept = prompts.keptPassword(account);
+        ask = !kept;
+        if (kept) password = *kept;
+    }
+    if (ask) {
+        std::optional<std::string> typed;
+        if (prompts.askPassword)
+            typed = prompts.askPassword(account);
+        else if (prompts.password)
+            typed = prompts.password("Password for " + account.Name);
         if (!typed) return false;
         password = *typed;
     }

@@ -83,6 +83,11 @@ struct TAccountPrompts {
     std::function<bool(std::string& host, std::string& user, std::string& password)> quickConnect;
     // The password prompt with this caption ("Password for " + account name); nullopt on cancel.
     std::function<std::optional<std::string>(const std::string& caption)> password;
+    // The password kept for an account whose settings hold none, or that prompts (the desktop
+    // keyring's, or one typed earlier in this run); nullopt when the user must be asked.
+    std::function<std::optional<std::string>(const TAccount& account)> keptPassword;
+    // The prompt for this account's password; used instead of password when set.
+    std::function<std::optional<std::string>(const TAccount& account)> askPassword;
 };
 
 // The firewall settings of the application options ("Firewall address", "Firewall port").

@@ -479,6 +479,7 @@ const TDirectoryEntry* TRemoteBrowser::find(const std::string& name) const {
 void TRemoteBrowser::connected(bool error) {
     reconnecting_ = false;
     if (error) {
+        if (onLoginFailed) onLoginFailed();
         // Leave the session closed so that the next action starts a fresh login.
         std::string message = ftp_.ErrorMessage();
         queue_.clear();

@@ -154,7 +154,8 @@ public:
     std::function<void(bool)> onBusy; // hourglass on / off
     std::function<void(const std::string&, const std::string&)> onRenamed;
     std::function<void(const std::string&)> onFolderCreated;
-    std::function<void()> onClose; // queue entry 1
+    std::function<void()> onClose;       // queue entry 1
+    std::function<void()> onLoginFailed; // the connection or login did not succeed
     // A name to act on once its folder is listed (asFile: a link that is no folder).
     std::function<void(const std::string&, bool asFile)> onPick;
 

@@ -1,5 +1,6 @@
 #include "gui/app/AccountsForm.h"
 
+#include "core/net/AccountSecrets.h"
 #include "gui/app/MainForm.h"
 #include "gui/platform/QtUiServices.h"
 
@@ -18,6 +19,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 namespace morvane::app {
@@ -158,10 +160,20 @@ TAccountsForm::TAccountsForm(TMainForm& form, QWidget* parent)
 
     // The stored accounts in the store's order.
     platform::Registry& registry = *form_.context().registry;
+    net::TAccountSecrets* secrets = form_.context().secrets;
+    // The keyring's passwords are shown like the settings' (read once, waiting on the loop).
+    if (secrets) {
+        secrets->load();
+        passwordPlace_->setText(fromBytes(secrets->placeText())); // after the reading
+    }
     for (const std::string& name : net::AccountNames(registry)) {
         net::TAccount account;
         if (!net::LoadAccount(registry, name, account)) continue;
+        if (secrets && account.Password.empty() && !account.PromptForPassword)
+            account.Password = secrets->inKeyring(name).value_or("");
         accounts_.push_back(account);
+        storedNames_.push_back(name);
+        loadedNames_.push_back(name);
         auto* item = new QListWidgetItem(fromBytes(name));
         item->setFlags(item->flags() | Qt::ItemIsEditable);
         list_->addItem(item);
@@ -194,6 +206,11 @@ void TAccountsForm::buildPages() {
     basicLayout->addRow("&Hostname:", host_);
     basicLayout->addRow("U&sername:", user_); // Alt+U is the UNIX page
     basicLayout->addRow("&Password:", password_);
+    passwordPlace_ = new QLabel(basic);
+    passwordPlace_->setObjectName("PasswordPlaceLabel");
+    passwordPlace_->setWordWrap(true);
+    passwordPlace_->setVisible(form_.context().secrets != nullptr);
+    basicLayout->addRow(QString(), passwordPlace_);
     // A label made for a row of several widgets has no buddy and would show its '&'.
     auto* directoryLabel = new QLabel("&Directory:", basic);
     directoryLabel->setBuddy(directory_);
@@ -384,6 +401,7 @@ void TAccountsForm::updateMoveButtons() {
 
 void TAccountsForm::newAccount() {
     accounts_.push_back(net::TAccount());
+    storedNames_.emplace_back();
     auto* item = new QListWidgetItem(fromBytes(accounts_.back().Name));
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     list_->addItem(item);
@@ -421,6 +439,7 @@ void TAccountsForm::deleteSelected() {
         return;
     int row = currentRow();
     accounts_.erase(accounts_.begin() + row);
+    storedNames_.erase(storedNames_.begin() + row);
     {
         QSignalBlocker block(list_);
         delete list_->takeItem(row);
@@ -439,6 +458,9 @@ void TAccountsForm::move(int to) {
     net::TAccount moved = accounts_[std::size_t(from)];
     accounts_.erase(accounts_.begin() + from);
     accounts_.insert(accounts_.begin() + to, moved);
+    std::string storedName = storedNames_[std::size_t(from)];
+    storedNames_.erase(storedNames_.begin() + from);
+    storedNames_.insert(storedNames_.begin() + to, storedName);
     {
         QSignalBlocker block(list_);
         QListWidgetItem* item = list_->takeItem(from);
@@ -474,10 +496,26 @@ void TAccountsForm::accept() {
             return;
         }
     }
+    // A password the keyring already holds is not written to the settings again.
+    net::TAccountSecrets* secrets = form_.context().secrets;
+    std::vector<net::TAccount> stored = accounts_;
+    if (secrets)
+        for (net::TAccount& a : stored)
+            a.Password = secrets->passwordToWrite(a);
     std::string error;
-    if (!net::SaveAccountList(*form_.context().registry, accounts_, &error)) {
+    if (!net::SaveAccountList(*form_.context().registry, stored, &error)) {
         dialogs.message(platform::MsgKind::Error, error);
         return;
+    }
+    if (secrets) {
+        std::vector<std::pair<std::string, net::TAccount>> records;
+        for (std::size_t i = 0; i < accounts_.size(); ++i)
+            records.emplace_back(storedNames_[i], accounts_[i]);
+        std::vector<std::string> deleted;
+        for (const std::string& name : loadedNames_)
+            if (std::find(storedNames_.begin(), storedNames_.end(), name) == storedNames_.end())
+                deleted.push_back(name);
+        secrets->accountsSaved(records, deleted);
     }
     form_.reloadDefaultAccount();
     QDialog::accept();

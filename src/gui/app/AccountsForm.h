@@ -49,6 +49,10 @@ private:
 
     TMainForm& form_;
     std::vector<net::TAccount> accounts_;
+    // The name each record was stored under ("" for a new one), so that a rename or deletion
+    // reaches the password kept outside the settings.
+    std::vector<std::string> storedNames_;
+    std::vector<std::string> loadedNames_;
     bool filling_ = false;
     AccountList* list_ = nullptr;
     QTabWidget* pages_ = nullptr;
@@ -62,6 +66,7 @@ private:
     QLineEdit* host_ = nullptr;
     QLineEdit* user_ = nullptr;
     QLineEdit* password_ = nullptr;
+    QLabel* passwordPlace_ = nullptr; // where passwords are kept
     QLineEdit* directory_ = nullptr;
     QPushButton* directoryButton_ = nullptr;
     QCheckBox* usePort_ = nullptr;

@@ -5,8 +5,10 @@
 #include "core/app/AppRegistry.h"
 #include "core/app/ProgramFolder.h"
 #include "core/net/Account.h"
+#include "core/net/AccountSecrets.h"
 #include "core/platform/GatheringDialogs.h"
 #include "core/platform/Paths.h"
+#include "core/platform/SecretStore.h"
 #include "core/platform/SingleInstance.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/Trace.h"
@@ -235,6 +237,17 @@ int runMorvane(int argc, char** argv) {
         return 1;
     }
 
+    // Account passwords: in the desktop keyring when one answers (its requests run on a worker
+    // thread and are answered on the loop, so a locked or dead keyring never freezes the window),
+    // otherwise in the settings file.
+    // A minute: long enough to type the keyring's password at its unlock prompt.
+    auto keyring = platform::makeDesktopSecretStore(*loop, 60s);
+    net::TAccountSecrets secrets(registry, *loop, keyring.get(), 65s);
+    secrets.onProblem = [&dialogs](const std::string& problem) {
+        dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
+    };
+    secrets.start();
+
     // Hand-overs open with their notices gathered into one message (see the listener below).
     platform::GatheringDialogs gathering(dialogs);
     AppContext context;
@@ -243,6 +256,7 @@ int runMorvane(int argc, char** argv) {
     context.clipboard = &clipboard;
     context.shell = &shell;
     context.loop = loop.get();
+    context.secrets = &secrets;
     context.programFolder = programFolder;
     context.resources = resources;
     context.arguments.assign(arguments.begin() + 1, arguments.end());

@@ -2,6 +2,7 @@
 // document between the local disk and a server.
 #include "core/app/RemoteReference.h"
 #include "core/editor/Streams.h"
+#include "core/net/AccountSecrets.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/Trace.h"
@@ -244,6 +245,10 @@ void TMorvaneEditor::TextArrived() {
     CheckDoubleSpaced();
     if (IsActive()) activate();
     trace("remote-opened " + fileName_);
+}
+
+void TMorvaneEditor::SessionLoginFailed() {
+    if (net::TAccountSecrets* secrets = form_.context().secrets) secrets->forget(accountName_);
 }
 
 void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocument) {

@@ -1,5 +1,6 @@
 #include "gui/app/OpenFileForm.h"
 
+#include "core/net/AccountSecrets.h"
 #include "gui/app/ChangeDirectoryForm.h"
 #include "gui/app/ChooseDirectoryForm.h"
 #include "gui/app/FilePropertiesForm.h"
@@ -283,6 +284,9 @@ void TOpenFileForm::connectTo(const net::TAccount& account) {
         unsetCursor();
         return;
     }
+    browser_->onLoginFailed = [this, name = account.Name] {
+        if (net::TAccountSecrets* secrets = main_.context().secrets) secrets->forget(name);
+    };
     browser_->connectAccount(account);
     rebuildCombo();
 }

@@ -23,7 +23,7 @@ struct RecordingHost : TRemoteSessionHost {
         inPlaceQuestions;
     std::vector<bool> closeFlags;
     std::string text;
-    int downloads = 0, saves = 0, closes = 0;
+    int downloads = 0, saves = 0, closes = 0, loginFailures = 0;
     std::deque<bool> retryAnswers;
     std::deque<TChangedAnswer> changedAnswers;
     std::deque<bool> inPlaceAnswers;
@@ -49,6 +49,7 @@ struct RecordingHost : TRemoteSessionHost {
         text = bytes;
         ++downloads;
     }
+    void SessionLoginFailed() override { ++loginFailures; }
     void SessionFailed(const std::string& message, bool close) override {
         failures.push_back(message);
         closeFlags.push_back(close);
@@ -381,6 +382,7 @@ TEST_F(SessionFixture, FailedReloginDuringSaveOffersRetryAndKeepsTheDocument) {
     EXPECT_NE(host.retryQuestions[0].find("Error connecting to host \"127.0.0.1\""),
               std::string::npos);
     EXPECT_TRUE(host.failures.empty()); // nothing closes the document
+    EXPECT_EQ(host.loginFailures, 1);   // a password kept for the run is asked for again
     EXPECT_EQ(file("page.html"), "line one\nline two\n");
 }
 
