@@ -20,10 +20,16 @@ struct Setup {
     bool passive;
 };
 
+void PrintTo(const Setup& s, std::ostream* os);
+
 std::string Name(const Setup& s) {
     std::string name = s.kind == ServerKind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
     name += std::string(s.host).find(':') != std::string::npos ? "_IPv6" : "_IPv4";
     return name + (s.passive ? "_passive" : "_active");
+}
+
+void PrintTo(const Setup& s, std::ostream* os) {
+    *os << Name(s) << " on " << s.host;
 }
 
 class RealServerData : public ::testing::TestWithParam<Setup> {

@@ -240,6 +240,22 @@ TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     ASSERT_EQ(put.exitCode, 0) << put.err;
     EXPECT_EQ(readFile(server.root() / "up.txt"), std::string("hi\0there\r\n", 10));
 
+    // Passive is the default; --active has the server connect back (PORT).
+    auto active = common;
+    active.insert(active.begin(), {"-v", "--active"});
+    active.insert(active.end(), {"get", "up.txt", (local / "again").string()});
+    Result got = RunTool(active);
+    ASSERT_EQ(got.exitCode, 0) << got.err;
+    EXPECT_EQ(readFile(local / "again"), std::string("hi\0there\r\n", 10));
+    EXPECT_THAT(got.err, ::testing::HasSubstr("-> PORT 127,0,0,1,"));
+    auto passive = common;
+    passive.insert(passive.begin(), "-v");
+    passive.push_back("ls");
+    Result listed = RunTool(passive);
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_THAT(listed.err, ::testing::HasSubstr("-> EPSV"));
+    EXPECT_THAT(listed.err, ::testing::Not(::testing::HasSubstr("-> PORT")));
+
     Result rm = RunTool(with({"rm", "missing.txt"}));
     EXPECT_EQ(rm.exitCode, 1);
     EXPECT_THAT(rm.err, ::testing::StartsWith("Host replied (expected 250): 550"));
