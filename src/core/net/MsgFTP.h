@@ -282,6 +282,9 @@ private:
     bool transferActive_ = false;
     bool dataClosed_ = false;
     bool finalReply_ = false;
+    // STOR's bytes go once the server has accepted it: at once in active mode (it connects only
+    // then), after its 125/150 in passive mode, so that a refused upload has sent nothing.
+    bool storeAccepted_ = true;
     std::string transferName_;
     std::string renameTarget_;
     Mode mode_ = Mode::String;

@@ -125,6 +125,7 @@ void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mod
     if (mode == Mode::String && pending == ftpListing) target_ = &listingBuffer_;
     dataClosed_ = false;
     finalReply_ = false;
+    storeAccepted_ = !passive_;
     byteCount_ = 0;
 
     // Leftovers of an earlier transfer must not feed into this one.
@@ -451,7 +452,7 @@ void TMsgFTP::DataSent(std::uint16_t error) {
 }
 
 bool TMsgFTP::StoreStep() {
-    if (mode_ != Mode::Store || data_->State() != wsConnected) return true;
+    if (mode_ != Mode::Store || data_->State() != wsConnected || !storeAccepted_) return true;
     auto length = std::int64_t(source_.size());
     std::weak_ptr<bool> alive = alive_;
     std::uint64_t op = operation_;
@@ -472,7 +473,11 @@ bool TMsgFTP::StoreStep() {
 }
 
 bool TMsgFTP::TransferReply(int code, const std::string& reply) {
-    if (code == 125 || code == 150) return true;
+    if (code == 125 || code == 150) {
+        if (storeAccepted_ || state_ != ftpStoring) return true;
+        storeAccepted_ = true;
+        return data_->AllSent() ? StoreStep() : true;
+    }
     if (code == 226 || code == 250) {
         finalReply_ = true;
         return dataClosed_ ? TransferDone(false) : true;

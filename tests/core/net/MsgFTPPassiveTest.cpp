@@ -5,8 +5,10 @@
 #include "core/net/HostLookup.h"
 
 #include <algorithm>
+#include <atomic>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 
 using namespace morvane::net;
 using morvane::testing::FtpClientHarness;
@@ -261,6 +263,41 @@ TEST(FtpPassive, ARefusedDataConnectionFailsTheCommandAndKeepsTheSession) {
 
 // A server silent after EPSV, or after the data connection opened: the reply timeout ends the
 // session; the loop runs all along (RunUntil turns it).
+// In passive mode the data connection is open before STOR is sent: the bytes wait for the
+// server's 150, so a refused upload has sent nothing (callers take that as a clean refusal).
+TEST(FtpPassive, AnUploadWaitsForTheServersAcceptance) {
+    ScriptedFtpServer server;
+    std::atomic<bool> early{false};
+    std::string received;
+    server.handlers["STOR"] = [&](Session& s, const std::string& name) {
+        if (name == "refused.txt") return s.send("553 Not allowed\r\n");
+        s.dataConnect();
+        pollfd p{s.dataFd, POLLIN, 0};
+        early = ::poll(&p, 1, 300) > 0; // anything before the 150?
+        s.send("150 Go ahead\r\n");
+        received = s.dataReadAll();
+        s.dataClose();
+        s.send("226 Stored\r\n");
+    };
+    Serve(server);
+    FtpClientHarness h;
+    h.ftp.SetPassive(true);
+    ASSERT_TRUE(h.connect(server.port()));
+    std::string up = AllBytes(300000);
+    h.ftp.StoreFromBuffer("refused.txt", up);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_EQ(h.ftp.ErrorMessage(), "Host replied: 553 Not allowed");
+    EXPECT_EQ(h.ftp.ByteCount(), 0);
+    EXPECT_TRUE(h.ev.progress.empty());
+
+    h.ftp.StoreFromBuffer("taken.txt", up);
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+    EXPECT_FALSE(early);
+    EXPECT_TRUE(received == up) << received.size();
+}
+
 TEST(FtpPassive, SilenceAnywhereInTheSetupEndsWithTheTimeout) {
     for (bool afterConnect : {false, true}) {
         ScriptedFtpServer server;

@@ -171,3 +171,35 @@ TEST(RealServerPasv, VsftpdWithoutEpsvFallsBackToPasvOnce) {
     EXPECT_EQ(epsv, 1u);
     EXPECT_EQ(pasv, 2u);
 }
+
+// A refused STOR after the passive data connection opened leaves the session usable.
+TEST(RealServerPasv, ARefusedStoreLeavesTheSessionUsable) {
+    FtpServerProcess server(ServerKind::Vsftpd, "deny_file={*.tmp}\n");
+    ASSERT_EQ(server.error(), "");
+    FtpClientHarness h;
+    h.ftp.SetPassive(true);
+    h.ftp.SetHostname("127.0.0.1");
+    h.ftp.SetPort(server.port());
+    h.ftp.SetUsername(server.user());
+    h.ftp.SetPassword(server.password());
+    h.ftp.Connect();
+    ASSERT_TRUE(RunUntil(
+        *h.loop, [&] { return !h.ev.connects.empty(); }, 10000));
+    ASSERT_EQ(h.ev.connects.back(), 0) << h.ftp.ErrorMessage();
+    h.doneSeen = h.ev.done.size();
+    std::string content = AllByteValues(100000);
+    h.ftp.StoreFromBuffer("refused.tmp", content);
+    ASSERT_TRUE(h.waitDone(10000));
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_THAT(h.ftp.ErrorMessage(), HasSubstr("550"));
+    h.ftp.StoreFromBuffer("taken.txt", content);
+    ASSERT_TRUE(h.waitDone(10000));
+    std::string log;
+    for (const auto& line : h.ftp.CommandLog())
+        log += line + "\n";
+    ASSERT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage() << "\n" << log;
+    ASSERT_TRUE(RunUntil(*h.loop, [&] {
+        return fs::exists(server.root() / "taken.txt") &&
+               fs::file_size(server.root() / "taken.txt") == content.size();
+    }));
+}
