@@ -103,7 +103,7 @@ TAccountsForm::TAccountsForm(TMainForm& form, QWidget* parent)
     connect(list_, &QListWidget::itemChanged, this, &TAccountsForm::itemRenamed);
 
     newButton_ = button("&New", "NewButton", this);
-    deleteButton_ = button("&Delete", "DeleteButton", this);
+    deleteButton_ = button("De&lete", "DeleteButton", this); // Alt+D is the directory
     topButton_ = button("Top", "MoveTopButton", this);
     upButton_ = button("Up", "MoveUpButton", this);
     downButton_ = button("Down", "MoveDownButton", this);
@@ -192,9 +192,12 @@ void TAccountsForm::buildPages() {
     dirRow->addWidget(directoryButton_);
     auto* basicLayout = new QFormLayout(basic);
     basicLayout->addRow("&Hostname:", host_);
-    basicLayout->addRow("&Username:", user_);
+    basicLayout->addRow("U&sername:", user_); // Alt+U is the UNIX page
     basicLayout->addRow("&Password:", password_);
-    basicLayout->addRow("&Directory:", dirRow);
+    // A label made for a row of several widgets has no buddy and would show its '&'.
+    auto* directoryLabel = new QLabel("&Directory:", basic);
+    directoryLabel->setBuddy(directory_);
+    basicLayout->addRow(directoryLabel, dirRow);
     pages_->addTab(basic, "Basic");
 
     // Advanced

@@ -98,8 +98,20 @@ void earlyError(int& argc, char** argv, const std::string& text) {
          qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) ||
         qEnvironmentVariable("QT_QPA_PLATFORM") == "offscreen")
         return;
-    QApplication app(argc, argv);
+    std::optional<QApplication> app;
+    if (!QApplication::instance()) app.emplace(argc, argv);
     QMessageBox::critical(nullptr, "Morvane", QString::fromStdString(text));
+}
+
+// Whether Qt has a display to connect to: a window system's, or a platform named outright.
+bool displayExpected(int argc, char** argv) {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "-platform") || !std::strcmp(argv[i], "--platform")) return true;
+    return false;
 }
 
 } // namespace
@@ -136,6 +148,16 @@ int runMorvane(int argc, char** argv) {
             return 2;
         }
         return setDemoAccount(registry, argv + 2);
+    }
+
+    // Qt takes its own options (-platform, -style, -stylesheet...) out of argc and argv first,
+    // so that they are never taken for files. Installing the weblinks needs no display, and
+    // without one Qt would end the process: a start that only hands its files over must work.
+    std::optional<QApplication> app;
+    if (!(argc >= 2 && !std::strcmp(argv[1], "/InstWeblinks")) && displayExpected(argc, argv)) {
+        app.emplace(argc, argv);
+        QApplication::setApplicationName("Morvane");
+        QApplication::setApplicationDisplayName("Morvane");
     }
 
     // Relative paths mean this process's working folder; made absolute now, they keep that
@@ -196,9 +218,11 @@ int runMorvane(int argc, char** argv) {
         return 0;
     }
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Morvane");
-    QApplication::setApplicationDisplayName("Morvane");
+    if (!app) {
+        app.emplace(argc, argv);
+        QApplication::setApplicationName("Morvane");
+        QApplication::setApplicationDisplayName("Morvane");
+    }
     platform::QtDialogs dialogs;
     platform::QtClipboard clipboard;
     platform::QtShell shell;
@@ -251,7 +275,7 @@ int runMorvane(int argc, char** argv) {
         }))
         std::cerr << "morvane: " << instance->error() << "\n";
     form.show();
-    int code = app.exec();
+    int code = app->exec();
     instance.reset(); // stops listening while the loop it watches on still exists
     registry.onProblem = nullptr;
     return code;

@@ -121,10 +121,13 @@ void TMorvaneEditor::Revert() {
         dialogs->message(MsgKind::Error, "Cannot save while busy.");
         return;
     }
-    dialogs->beep();
-    if (dialogs->message(MsgKind::Confirmation, "Discard changes and reload original file?",
-                         platform::mbYesNo) != MsgResult::Yes)
-        return;
+    // With nothing to discard there is nothing to ask: reload straight away.
+    if (editor_->Modified()) {
+        dialogs->beep();
+        if (dialogs->message(MsgKind::Confirmation, "Discard changes and reload original file?",
+                             platform::mbYesNo) != MsgResult::Yes)
+            return;
+    }
     if (kind_ == kLocal) {
         OpenLocal(directory_ + fileName_, false);
         return;

@@ -9,11 +9,13 @@
 #include "gui/app/EnterPasswordForm.h"
 #include "gui/app/QuickConnectForm.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
@@ -248,6 +250,61 @@ TEST_F(AccountWindows, PassiveModeBoxShowsStoresAndGatesTheServerAddressBox) {
     ASSERT_TRUE(net::LoadAccount(registry, net::AccountNames(registry)[1], fresh));
     EXPECT_TRUE(fresh.PassiveMode);
     EXPECT_FALSE(fresh.PassiveUsesServerAddress);
+}
+
+// The key after '&' in a caption, lower case; none without one ("&&" is a plain '&').
+QChar mnemonic(const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] != '&') return text[i + 1].toLower();
+        ++i;
+    }
+    return {};
+}
+
+// On every page, each Alt key the user can see leads somewhere and to one place only: a label
+// shows its '&' as an underline only with a buddy, and a key shared by two controls needs a
+// second press.
+TEST_F(AccountWindows, EveryVisibleAltKeyLeadsToOneField) {
+    store({"one"});
+    TMainForm& f = form();
+    TAccountsForm accounts(f);
+    accounts.show();
+    auto* pages = child<QTabWidget>(&accounts, "Pages");
+    ASSERT_GE(pages->count(), 4);
+    for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        QMap<QChar, QStringList> owners;
+        for (int t = 0; t < pages->count(); ++t)
+            if (QChar k = mnemonic(pages->tabText(t)); !k.isNull()) owners[k] << pages->tabText(t);
+        for (QWidget* w : accounts.findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(&accounts) || !w->isEnabled()) continue;
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                text = label->text();
+                if (!mnemonic(text).isNull()) {
+                    EXPECT_NE(label->buddy(), nullptr) << text.toStdString();
+                }
+            } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                text = button->text();
+            }
+            if (QChar k = mnemonic(text); !k.isNull()) owners[k] << text;
+        }
+        for (auto it = owners.begin(); it != owners.end(); ++it)
+            EXPECT_EQ(it.value().size(), 1) << "page " << pages->tabText(page).toStdString() << ": "
+                                            << it.value().join(", ").toStdString();
+        if (page == 0) {
+            EXPECT_TRUE(owners.contains('d') && owners.contains('u'));
+        }
+    }
+    auto* directory = child<QLineEdit>(&accounts, "DirectoryEdit");
+    int directoryLabels = 0;
+    for (QLabel* label : accounts.findChildren<QLabel*>())
+        if (label->text() == "&Directory:") {
+            ++directoryLabels;
+            EXPECT_EQ(label->buddy(), directory);
+        }
+    EXPECT_EQ(directoryLabels, 1);
 }
 
 TEST_F(AccountWindows, DeleteAsksAndCancelForgetsEverything) {

@@ -52,9 +52,11 @@ protected:
             std::string v = *e;
             if (v.starts_with("MORVANE_") || v.starts_with("QT_QPA_PLATFORM=") || overridden(v))
                 continue;
+            if (headless && (v.starts_with("DISPLAY=") || v.starts_with("WAYLAND_DISPLAY=")))
+                continue;
             env.push_back(v);
         }
-        env.push_back("QT_QPA_PLATFORM=offscreen");
+        if (!headless) env.push_back("QT_QPA_PLATFORM=offscreen");
         env.push_back("MORVANE_CONFIG_DIR=" + (dir / "cfg").string());
         env.push_back("MORVANE_HOME=" + (dir / "home").string());
         env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
@@ -147,6 +149,7 @@ protected:
     std::filesystem::path cwd;   // the working folder of the started program
     std::filesystem::path input; // its standard input, when set
     bool asNobody = false;       // started as an unprivileged user (needs root)
+    bool headless = false;       // started with no display and no Qt platform
     std::vector<pid_t> running_;
 };
 
@@ -158,6 +161,31 @@ TEST_F(Morvane, ASecondStartHandsItsArgumentsToTheFirstAndExitsZero) {
     ASSERT_TRUE(waitForTrace(first, "open MORVANE://site:/www/index.html"));
     EXPECT_THAT(traceOf(first),
                 ::testing::IsSupersetOf(std::vector<std::string>{"hand-over 2", "open " + a}));
+}
+
+// Qt's own options and their values are Qt's: neither the first instance nor a second one that
+// hands over its arguments opens them as files.
+TEST_F(Morvane, QtOptionsAreNotOpenedAsFiles) {
+    std::string sheet = (dir / "look.qss").string(), a = (dir / "a.txt").string(),
+                b = (dir / "b.txt").string();
+    writeFile(sheet, "QWidget { }\n");
+    writeFile(a, "a\n");
+    writeFile(b, "b\n");
+    pid_t first = startFirst({"-stylesheet", sheet, "-style", "Fusion", a});
+    EXPECT_TRUE(waitForTrace(first, "open " + a));
+    EXPECT_EQ(run({"-platform", "offscreen", "-stylesheet=" + sheet, b}), 0);
+    EXPECT_TRUE(waitForTrace(first, "open " + b));
+    std::vector<std::string> opened;
+    for (const std::string& e : traceOf(first))
+        if (e.starts_with("open ") || e.starts_with("hand-over ")) opened.push_back(e);
+    EXPECT_EQ(opened, (std::vector<std::string>{"open " + a, "hand-over 1", "open " + b}));
+
+    // A start from a shell with no display still hands its file over.
+    std::string c = (dir / "c.txt").string();
+    writeFile(c, "c\n");
+    headless = true;
+    EXPECT_EQ(run({c}), 0);
+    EXPECT_TRUE(waitForTrace(first, "open " + c));
 }
 
 TEST_F(Morvane, ASecondStartWithoutArgumentsOnlyBringsTheFirstForward) {
