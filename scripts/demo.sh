@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: a local FTP server over a scratch copy of resources/demo/site, the account "Demo"
-# pointing at it, and the editor showing the remote browser on that account. The server stops
+# pointing at it, and the editor showing the remote browser on that account. The password goes
+# from a 0600 file to the server and to the editor, never into a command line. The server stops
 # and the scratch copy is removed when the editor exits (also on Ctrl+C).
 #
 # Usage: scripts/demo.sh BUILD_DIR [EDITOR ARGUMENTS]...   (./scripts/run.sh --demo builds first)
@@ -42,7 +43,7 @@ if [ ! -s "$scratch/port" ]; then
     exit 1
 fi
 port="$(cat "$scratch/port")"
-"$build/morvane" --set-demo-account 127.0.0.1 "$port" demo "$(cat "$scratch/password")" /
+"$build/morvane" --set-demo-account 127.0.0.1 "$port" demo - / <"$scratch/password"
 echo "demo: FTP server on 127.0.0.1:$port (account \"Demo\") serving a copy of the sample site;" \
     "it stops when the editor exits." >&2
 status=0

@@ -128,6 +128,9 @@ bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount
         a.UMask = std::int32_t(key.readDword("UMask").value_or(0));
     }
     if (key.valueExists("Enable mirroring")) a.MirrorDirectory = key.readString("Mirror directory");
+    // Stored before passive mode existed: the account was made for active mode.
+    a.PassiveMode = flag(key, "Passive mode");
+    a.PassiveUsesServerAddress = flag(key, "Passive uses server address");
     account = std::move(a);
     return true;
 }
@@ -150,6 +153,8 @@ platform::RegValueList AccountValues(const TAccount& account) {
     v.emplace_back("Use UMask", b(account.UseUMask));
     if (account.UseUMask) v.emplace_back("UMask", RegValue::dword(std::uint32_t(account.UMask)));
     v.emplace_back("Mirror directory", RegValue::string(account.MirrorDirectory));
+    v.emplace_back("Passive mode", b(account.PassiveMode));
+    v.emplace_back("Passive uses server address", b(account.PassiveUsesServerAddress));
     return v;
 }
 
@@ -187,6 +192,8 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
         ftp.SetUsername(user);
         ftp.SetPassword(password);
         ftp.SetPort(21); // not whatever port the previous account used
+        ftp.SetPassive(true);
+        ftp.SetPassiveUsesServerAddress(false);
         return true;
     }
     std::string password = account.Password;
@@ -216,6 +223,8 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
     }
     ftp.SetPassword(password);
     ftp.SetPort(port);
+    ftp.SetPassive(account.PassiveMode);
+    ftp.SetPassiveUsesServerAddress(account.PassiveUsesServerAddress);
     return true;
 }
 

@@ -34,6 +34,9 @@ struct TAccount {
     bool CloseConnection = false; // "Close connection after open and save"
     bool EnableMirroring = false;
     std::string MirrorDirectory; // local folder mirroring copies into
+    // New accounts use passive mode; one stored before the setting existed keeps active mode.
+    bool PassiveMode = true;
+    bool PassiveUsesServerAddress = false; // ignore the address in PASV replies
 
     bool operator==(const TAccount&) const = default;
 };
@@ -96,8 +99,8 @@ struct TFirewallSettings {
     std::string port; // used when it is a valid integer, otherwise the account's port
 };
 
-// Copies the account's connection parameters into the client. False when the user cancelled a
-// prompt; the client is then left as it was.
+// Copies the account's connection parameters into the client (quick-connect uses passive mode).
+// False when the user cancelled a prompt; the client is then left as it was.
 bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
 

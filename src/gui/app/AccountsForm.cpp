@@ -229,6 +229,13 @@ void TAccountsForm::buildPages() {
     prompt_ = checkBox("&Prompt for password", "PromptPasswordCheck", advanced);
     closeConnection_ =
         checkBox("Close connection after open and save", "CloseConnectionCheck", advanced);
+    passive_ = checkBox("P&assive mode", "PassiveModeCheck", advanced);
+    passive_->setToolTip("Open data connections from here: needed behind most routers");
+    passiveServerAddress_ = checkBox("Always connect to the server's own address in passive mode",
+                                     "PassiveServerAddressCheck", advanced);
+    passiveServerAddress_->setToolTip(
+        "Ignore the address a server names for passive connections (a server behind a NAT "
+        "often names one that cannot be reached)");
     auto* advancedLayout = new QGridLayout(advanced);
     advancedLayout->addWidget(usePort_, 0, 0);
     advancedLayout->addWidget(port_, 0, 1);
@@ -236,7 +243,9 @@ void TAccountsForm::buildPages() {
     advancedLayout->addWidget(firewallProperties, 1, 1);
     advancedLayout->addWidget(prompt_, 2, 0, 1, 2);
     advancedLayout->addWidget(closeConnection_, 3, 0, 1, 2);
-    advancedLayout->setRowStretch(4, 1);
+    advancedLayout->addWidget(passive_, 4, 0, 1, 2);
+    advancedLayout->addWidget(passiveServerAddress_, 5, 0, 1, 2);
+    advancedLayout->setRowStretch(6, 1);
     pages_->addTab(advanced, "Advanced");
 
     // Mirroring
@@ -315,6 +324,12 @@ void TAccountsForm::buildPages() {
             [this](bool on) { writeThrough([&](auto& a) { a.PromptForPassword = on; }); });
     connect(closeConnection_, &QCheckBox::toggled, this,
             [this](bool on) { writeThrough([&](auto& a) { a.CloseConnection = on; }); });
+    connect(passive_, &QCheckBox::toggled, this, [this](bool on) {
+        passiveServerAddress_->setEnabled(on);
+        writeThrough([&](auto& a) { a.PassiveMode = on; });
+    });
+    connect(passiveServerAddress_, &QCheckBox::toggled, this,
+            [this](bool on) { writeThrough([&](auto& a) { a.PassiveUsesServerAddress = on; }); });
     connect(mirroring_, &QCheckBox::toggled, this,
             [this](bool on) { writeThrough([&](auto& a) { a.EnableMirroring = on; }); });
     connect(mirrorFolder_, &QLineEdit::textChanged, this, [this](const QString& t) {
@@ -373,6 +388,9 @@ void TAccountsForm::fill() {
     firewall_->setChecked(a->UseFirewall);
     prompt_->setChecked(a->PromptForPassword);
     closeConnection_->setChecked(a->CloseConnection);
+    passive_->setChecked(a->PassiveMode);
+    passiveServerAddress_->setChecked(a->PassiveUsesServerAddress);
+    passiveServerAddress_->setEnabled(a->PassiveMode);
     mirroring_->setChecked(a->EnableMirroring);
     mirrorFolder_->setText(fromBytes(a->MirrorDirectory));
     useUMask_->setChecked(a->UseUMask);

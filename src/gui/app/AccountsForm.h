@@ -74,6 +74,8 @@ private:
     QCheckBox* firewall_ = nullptr;
     QCheckBox* prompt_ = nullptr;
     QCheckBox* closeConnection_ = nullptr;
+    QCheckBox* passive_ = nullptr;
+    QCheckBox* passiveServerAddress_ = nullptr;
     QCheckBox* mirroring_ = nullptr;
     QLineEdit* mirrorFolder_ = nullptr;
     QCheckBox* useUMask_ = nullptr;

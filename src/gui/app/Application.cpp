@@ -58,7 +58,17 @@ int setDemoAccount(platform::Registry& registry, char** args) {
     account.Hostname = args[0];
     account.Port = *port;
     account.Username = args[2];
-    account.Password = args[3];
+    if (std::string(args[3]) == "-") {
+        // From standard input: a password in the arguments is in every user's process list.
+        std::string line;
+        std::getline(std::cin, line);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        account.Password = line;
+    } else {
+        std::cerr << "morvane: warning: a password given as an argument can be read by every "
+                     "user of this machine; give \"-\" and pass it on standard input\n";
+        account.Password = args[3];
+    }
     account.PromptForPassword = false;
     account.UseFirewall = false;
     account.Directory = args[4];
@@ -73,7 +83,8 @@ int setDemoAccount(platform::Registry& registry, char** args) {
 void usage() {
     std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
                  "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
-                 "       morvane --set-demo-account HOST PORT USER PASSWORD DIRECTORY\n"
+                 "       morvane --set-demo-account HOST PORT USER - DIRECTORY   (password on "
+                 "standard input)\n"
                  "       morvane /InstWeblinks\n"
                  "       morvane --import-settings EXPORT.reg\n"
                  "       morvane --export html|rtf FILE -o OUT [--highlighter NAME]\n"

@@ -3,14 +3,17 @@
 #include "core/net/MsgFTP.h"
 #include "core/platform/EventLoop.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <termios.h>
 #include <unistd.h>
 
 namespace morvane::tools {
@@ -77,6 +80,8 @@ public:
         ftp_.SetPort(o_.port);
         ftp_.SetUsername(o_.user);
         ftp_.SetPassword(o_.password);
+        ftp_.SetPassive(o_.passive);
+        ftp_.SetPassiveUsesServerAddress(o_.passiveServerAddress);
         ftp_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
         ftp_.OnConnect = [this](TMsgFTP*, bool error) {
             if (error) return Fail(ftp_.ErrorMessage());
@@ -252,6 +257,20 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
             if (!value("-u", o.user)) return false;
         } else if (flag == "-p") {
             if (!value("-p", o.password)) return false;
+            o.passwordFrom = FtpToolOptions::PasswordFrom::Argument;
+            o.warnings.push_back("warning: a password given with -p can be read by every user "
+                                 "of this machine (ps); use --password-file, --password-env or "
+                                 "--password-stdin");
+        } else if (flag == "--password-file" || flag == "--password-env") {
+            if (!value(flag.c_str(), o.passwordSource)) return false;
+            o.passwordFrom = flag == "--password-file" ? FtpToolOptions::PasswordFrom::File
+                                                       : FtpToolOptions::PasswordFrom::Variable;
+        } else if (flag == "--password-stdin") {
+            o.passwordFrom = FtpToolOptions::PasswordFrom::Stdin;
+        } else if (flag == "--active" || flag == "--passive") {
+            o.passive = flag == "--passive";
+        } else if (flag == "--pasv-server-address") {
+            o.passiveServerAddress = true;
         } else if (flag == "-P" || flag == "-t" || flag == "-T") {
             if (!value(flag.c_str(), v)) return false;
             char* end = nullptr;
@@ -293,6 +312,71 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
     if (o.args.size() < it->second.first || o.args.size() > it->second.second) {
         error = "wrong number of arguments for " + o.command;
         return false;
+    }
+    return true;
+}
+
+namespace {
+// One line without its line break; false at the end of the input before any character.
+bool ReadLine(std::FILE* in, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(in)) != EOF && c != '\n') {
+        any = true;
+        line += char(c);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return any || c == '\n';
+}
+} // namespace
+
+bool ReadFtpToolPassword(FtpToolOptions& o, std::FILE* input, std::string& error) {
+    using From = FtpToolOptions::PasswordFrom;
+    if (o.passwordFrom == From::Variable) {
+        const char* v = std::getenv(o.passwordSource.c_str());
+        if (!v) {
+            error = "the variable " + o.passwordSource + " is not set";
+            return false;
+        }
+        o.password = v;
+    } else if (o.passwordFrom == From::File) {
+        std::FILE* f = std::fopen(o.passwordSource.c_str(), "re");
+        if (!f) {
+            error =
+                "cannot read the password file " + o.passwordSource + ": " + std::strerror(errno);
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(::fileno(f), &st) == 0 && (st.st_mode & 077) != 0)
+            o.warnings.push_back("warning: the password file " + o.passwordSource +
+                                 " can be read by other users (chmod 600 it)");
+        bool ok = ReadLine(f, o.password);
+        std::fclose(f);
+        if (!ok) {
+            error = "the password file " + o.passwordSource + " is empty";
+            return false;
+        }
+    } else if (o.passwordFrom == From::Stdin) {
+        int fd = ::fileno(input);
+        termios saved{};
+        bool terminal = ::isatty(fd) == 1 && ::tcgetattr(fd, &saved) == 0;
+        if (terminal) {
+            std::fprintf(stderr, "Password: ");
+            std::fflush(stderr);
+            termios quiet = saved;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        }
+        bool ok = ReadLine(input, o.password);
+        if (terminal) {
+            ::tcsetattr(fd, TCSAFLUSH, &saved);
+            std::fprintf(stderr, "\n");
+        }
+        if (!ok) {
+            error = "no password on standard input";
+            return false;
+        }
     }
     return true;
 }

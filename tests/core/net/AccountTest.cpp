@@ -39,6 +39,8 @@ TAccount sample() {
     a.CloseConnection = true;
     a.EnableMirroring = true;
     a.MirrorDirectory = "/home/me/mirror";
+    a.PassiveMode = false;
+    a.PassiveUsesServerAddress = true;
     return a;
 }
 
@@ -52,7 +54,8 @@ TEST(AccountStore, RoundTripKeepsEveryFieldWithTheValueNamesInTableOrder) {
     EXPECT_THAT(reg.valueNames(HKCU, keyOf("site")),
                 ElementsAre("Hostname", "Username", "Password", "Prompt for password", "Directory",
                             "Port", "Use firewall", "Close connection", "Enable mirroring",
-                            "Use UMask", "UMask", "Mirror directory"));
+                            "Use UMask", "UMask", "Mirror directory", "Passive mode",
+                            "Passive uses server address"));
 
     // Switching the umask off removes the stored umask, so it cannot come back.
     TAccount off = sample();
@@ -70,6 +73,8 @@ TEST(AccountStore, NewAccountDefaultsAndReadingRulesOfMissingOrOddValues) {
     EXPECT_EQ(fresh.Port, 21);
     EXPECT_FALSE(fresh.UseUMask || fresh.UseFirewall || fresh.PromptForPassword ||
                  fresh.CloseConnection || fresh.EnableMirroring);
+    EXPECT_TRUE(fresh.PassiveMode); // what works behind a router
+    EXPECT_FALSE(fresh.PassiveUsesServerAddress);
 
     TempDir dir;
     Registry reg(dir.path());
@@ -85,6 +90,10 @@ TEST(AccountStore, NewAccountDefaultsAndReadingRulesOfMissingOrOddValues) {
     EXPECT_FALSE(a.UseFirewall);
     EXPECT_EQ(a.UMask, 0);
     EXPECT_EQ(a.MirrorDirectory, "");
+    EXPECT_FALSE(a.PassiveMode); // stored before the setting: it was made for active mode
+    ASSERT_TRUE(SaveAccount(reg, "fresh", TAccount()));
+    ASSERT_TRUE(LoadAccount(reg, "fresh", a));
+    EXPECT_TRUE(a.PassiveMode);
 
     ASSERT_TRUE(key.writeDword("Use UMask", 0));
     ASSERT_TRUE(key.writeDword("Enable mirroring", 0));
@@ -202,7 +211,15 @@ TEST_F(ApplyFixture, PlainAndFirewalledAccounts) {
     EXPECT_EQ(ftp.Username(), "web");
     EXPECT_EQ(ftp.Password(), "s3cret");
     EXPECT_EQ(ftp.Port(), 2121);
+    EXPECT_FALSE(ftp.Passive());
+    EXPECT_TRUE(ftp.PassiveUsesServerAddress());
     EXPECT_TRUE(asked.empty());
+    a.PassiveMode = true;
+    a.PassiveUsesServerAddress = false;
+    ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
+    EXPECT_TRUE(ftp.Passive());
+    EXPECT_FALSE(ftp.PassiveUsesServerAddress());
+    a.PassiveMode = false;
 
     a.UseFirewall = true;
     ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", "1080"}, prompts));
@@ -232,11 +249,15 @@ TEST_F(ApplyFixture, PasswordPromptAndItsCancel) {
     EXPECT_FALSE(ApplyAccount(a, other, {}, prompts));
 }
 
-TEST_F(ApplyFixture, QuickConnectUsesPort21AndItsCancelChangesNothing) {
+TEST_F(ApplyFixture, QuickConnectUsesPort21PassiveAndItsCancelChangesNothing) {
     TAccount q;
     q.Name = kQuickConnectName;
     ftp.SetPort(2121); // left from another account
+    ftp.SetPassive(false);
+    ftp.SetPassiveUsesServerAddress(true);
     ASSERT_TRUE(ApplyAccount(q, ftp, {"fw", "1080"}, prompts));
+    EXPECT_TRUE(ftp.Passive());
+    EXPECT_FALSE(ftp.PassiveUsesServerAddress());
     EXPECT_EQ(ftp.Hostname(), "quick.host");
     EXPECT_EQ(ftp.Username(), "quser");
     EXPECT_EQ(ftp.Password(), "qpass");

@@ -215,6 +215,43 @@ TEST_F(AccountWindows, EditsWriteThroughAndThePortAndUMaskEditsTakeOnlyDigits) {
     EXPECT_EQ(two.Hostname, "two.example");
 }
 
+// A new account starts in passive mode; one stored before the setting shows active mode and
+// keeps it until the box is ticked.
+TEST_F(AccountWindows, PassiveModeBoxShowsStoresAndGatesTheServerAddressBox) {
+    store({"old"});
+    ASSERT_TRUE(registry.deleteValue(platform::Hive::CurrentUser,
+                                     std::string(net::kAccountsRoot) + "\\old", "Passive mode"));
+    TMainForm& f = form();
+    TAccountsForm accounts(f);
+    accounts.show();
+    auto* passive = child<QCheckBox>(&accounts, "PassiveModeCheck");
+    auto* serverAddress = child<QCheckBox>(&accounts, "PassiveServerAddressCheck");
+    accounts.selectRow(0);
+    EXPECT_FALSE(passive->isChecked());
+    EXPECT_FALSE(serverAddress->isEnabled());
+
+    child<QPushButton>(&accounts, "NewButton")->click();
+    settle();
+    EXPECT_TRUE(passive->isChecked());
+    EXPECT_TRUE(serverAddress->isEnabled());
+    EXPECT_FALSE(serverAddress->isChecked());
+    if (accounts.renaming()) accounts.accept(); // ends the rename only
+
+    accounts.selectRow(0);
+    passive->setChecked(true);
+    serverAddress->setChecked(true);
+    accounts.accept();
+    ASSERT_EQ(accounts.result(), QDialog::Accepted);
+    net::TAccount old, fresh;
+    ASSERT_TRUE(net::LoadAccount(registry, "old", old));
+    EXPECT_TRUE(old.PassiveMode);
+    EXPECT_TRUE(old.PassiveUsesServerAddress);
+    ASSERT_EQ(net::AccountNames(registry).size(), 2u);
+    ASSERT_TRUE(net::LoadAccount(registry, net::AccountNames(registry)[1], fresh));
+    EXPECT_TRUE(fresh.PassiveMode);
+    EXPECT_FALSE(fresh.PassiveUsesServerAddress);
+}
+
 // The key after '&' in a caption, lower case; none without one ("&&" is a plain '&').
 QChar mnemonic(const QString& text) {
     for (qsizetype i = 0; i + 1 < text.size(); ++i) {

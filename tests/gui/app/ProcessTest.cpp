@@ -86,6 +86,8 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+        if (!input.empty())
+            posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
         pid_t pid = -1;
         int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
@@ -144,9 +146,10 @@ protected:
 
     TempDir dir;
     std::vector<std::string> extraEnv;
-    std::filesystem::path cwd; // the working folder of the started program
-    bool asNobody = false;     // started as an unprivileged user (needs root)
-    bool headless = false;     // started with no display and no Qt platform
+    std::filesystem::path cwd;   // the working folder of the started program
+    std::filesystem::path input; // its standard input, when set
+    bool asNobody = false;       // started as an unprivileged user (needs root)
+    bool headless = false;       // started with no display and no Qt platform
     std::vector<pid_t> running_;
 };
 
@@ -353,7 +356,11 @@ namespace {
 
 TEST_F(Morvane, SetDemoAccountAddsOrUpdatesTheDemoAccountInTheStore) {
     std::string err;
-    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "2121", "demo", "pw1", "/"}, &err), 0) << err;
+    // "-": the password comes on standard input, out of the process list.
+    input = dir / "password";
+    writeFile(input, "pw1"); // as the demo writes it, without a line break
+    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "2121", "demo", "-", "/"}, &err), 0) << err;
+    EXPECT_EQ(err, "");
     morvane::platform::Registry store(dir / "cfg");
     morvane::net::TAccount demo;
     ASSERT_TRUE(morvane::net::LoadAccount(store, "Demo", demo));
@@ -363,8 +370,13 @@ TEST_F(Morvane, SetDemoAccountAddsOrUpdatesTheDemoAccountInTheStore) {
     EXPECT_EQ(demo.Password, "pw1");
     EXPECT_EQ(demo.Directory, "/");
 
-    // A second demo on another port updates the same account.
-    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "40000", "demo", "pw2", "/site"}), 0);
+    EXPECT_TRUE(demo.PassiveMode);
+
+    // A second demo on another port updates the same account. A password on the command line
+    // still works, with a warning.
+    input.clear();
+    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "40000", "demo", "pw2", "/site"}, &err), 0);
+    EXPECT_THAT(err, HasSubstr("can be read by every user"));
     morvane::platform::Registry again(dir / "cfg");
     ASSERT_TRUE(morvane::net::LoadAccount(again, "Demo", demo));
     EXPECT_EQ(demo.Port, 40000);

@@ -28,13 +28,16 @@ struct Result {
     std::string out, err;
 };
 
-// Runs the tool with a hard time limit.
-Result RunTool(std::vector<std::string> args, int seconds = 30) {
+// Runs the tool with a hard time limit; its standard input gives input, then ends.
+Result RunTool(std::vector<std::string> args, int seconds = 30, const std::string& input = {}) {
     args.insert(args.begin(), MORVANE_FTP_TOOL);
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return {};
+    int outPipe[2], errPipe[2], inPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 ||
+        ::pipe2(inPipe, O_CLOEXEC) != 0)
+        return {};
     pid_t pid = ::fork();
     if (pid == 0) {
+        ::dup2(inPipe[0], 0);
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
         std::vector<char*> argv;
@@ -46,6 +49,9 @@ Result RunTool(std::vector<std::string> args, int seconds = 30) {
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    ::close(inPipe[0]);
+    (void)!::write(inPipe[1], input.data(), input.size()); // a line fits in the pipe
+    ::close(inPipe[1]);
     Result r;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
@@ -205,10 +211,16 @@ TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     FtpServerProcess server(ServerKind::Pyftpdlib);
     ASSERT_EQ(server.error(), "");
     writeFile(server.root() / "hello world.txt", std::string("hi\0there\r\n", 10));
-    auto common =
-        std::vector<std::string>{"-t",       "20",          "-P", std::to_string(server.port()),
-                                 "-u",       server.user(), "-p", server.password(),
-                                 "127.0.0.1"};
+    ::setenv("MORVANE_TEST_FTP_PASSWORD", server.password().c_str(), 1);
+    auto common = std::vector<std::string>{"-t",
+                                           "20",
+                                           "-P",
+                                           std::to_string(server.port()),
+                                           "-u",
+                                           server.user(),
+                                           "--password-env",
+                                           "MORVANE_TEST_FTP_PASSWORD",
+                                           "127.0.0.1"};
     auto with = [&](std::vector<std::string> more) {
         auto a = common;
         a.insert(a.end(), more.begin(), more.end());
@@ -228,12 +240,29 @@ TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     ASSERT_EQ(put.exitCode, 0) << put.err;
     EXPECT_EQ(readFile(server.root() / "up.txt"), std::string("hi\0there\r\n", 10));
 
+    // Passive is the default; --active has the server connect back (PORT).
+    auto active = common;
+    active.insert(active.begin(), {"-v", "--active"});
+    active.insert(active.end(), {"get", "up.txt", (local / "again").string()});
+    Result got = RunTool(active);
+    ASSERT_EQ(got.exitCode, 0) << got.err;
+    EXPECT_EQ(readFile(local / "again"), std::string("hi\0there\r\n", 10));
+    EXPECT_THAT(got.err, ::testing::HasSubstr("-> PORT 127,0,0,1,"));
+    auto passive = common;
+    passive.insert(passive.begin(), "-v");
+    passive.push_back("ls");
+    Result listed = RunTool(passive);
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_THAT(listed.err, ::testing::HasSubstr("-> EPSV"));
+    EXPECT_THAT(listed.err, ::testing::Not(::testing::HasSubstr("-> PORT")));
+
     Result rm = RunTool(with({"rm", "missing.txt"}));
     EXPECT_EQ(rm.exitCode, 1);
     EXPECT_THAT(rm.err, ::testing::StartsWith("Host replied (expected 250): 550"));
 
-    Result bad = RunTool({"-t", "5", "-P", std::to_string(server.port()), "-u", "alice", "-p",
-                          "wrong", "127.0.0.1", "ls"});
+    Result bad = RunTool({"-t", "5", "-P", std::to_string(server.port()), "-u", "alice",
+                          "--password-stdin", "127.0.0.1", "ls"},
+                         30, "wrong\n");
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_THAT(bad.err, ::testing::StartsWith("Host replied 530"));
 
@@ -255,8 +284,9 @@ TEST(FtpTool, AFailedGetKeepsTheLocalFile) {
     TempDir local;
     writeFile(local / "mine.txt", "the user's own text");
     Result get = RunTool({"-t", "20", "-P", std::to_string(server.port()), "-u", server.user(),
-                          "-p", server.password(), "127.0.0.1", "get", "missing.txt",
-                          (local / "mine.txt").string()});
+                          "--password-stdin", "127.0.0.1", "get", "missing.txt",
+                          (local / "mine.txt").string()},
+                         30, server.password() + "\n");
     EXPECT_EQ(get.exitCode, 1);
     EXPECT_THAT(get.err, ::testing::StartsWith("Host replied: 550"));
     EXPECT_EQ(readFile(local / "mine.txt"), "the user's own text");
@@ -291,4 +321,48 @@ TEST(FtpTool, AServerThatHangsUpIsReported) {
     ::close(fd);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "Connection closed by server\n");
+}
+
+// The password comes from a file, a variable or standard input; on the command line it still
+// works but the tool says that everyone can read it there.
+TEST(FtpTool, PasswordSourcesAndTheirFailures) {
+    FtpServerProcess server(ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    TempDir dir;
+    auto run = [&](std::vector<std::string> source, const std::string& input = {}) {
+        std::vector<std::string> args = {"-t", "20",         "-P", std::to_string(server.port()),
+                                         "-u", server.user()};
+        args.insert(args.end(), source.begin(), source.end());
+        args.insert(args.end(), {"127.0.0.1", "quote", "NOOP"});
+        return RunTool(args, 30, input);
+    };
+    auto file = dir / "pw";
+    writeFile(file, server.password() + "\r\nsecond line\n");
+    std::filesystem::permissions(file, std::filesystem::perms(0600));
+    Result fromFile = run({"--password-file", file.string()});
+    EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err;
+    EXPECT_EQ(fromFile.err, "");
+
+    std::filesystem::permissions(file, std::filesystem::perms(0644));
+    Result shared = run({"--password-file", file.string()});
+    EXPECT_EQ(shared.exitCode, 0) << shared.err;
+    EXPECT_THAT(shared.err, ::testing::HasSubstr("can be read by other users"));
+
+    Result fromInput = run({"--password-stdin"}, server.password()); // no line break at the end
+    EXPECT_EQ(fromInput.exitCode, 0) << fromInput.err;
+
+    Result onCommandLine = run({"-p", server.password()});
+    EXPECT_EQ(onCommandLine.exitCode, 0) << onCommandLine.err;
+    EXPECT_THAT(onCommandLine.err, ::testing::HasSubstr("warning: a password given with -p"));
+
+    ::unsetenv("MORVANE_TEST_FTP_UNSET");
+    Result unset = run({"--password-env", "MORVANE_TEST_FTP_UNSET"});
+    EXPECT_EQ(unset.exitCode, 2);
+    EXPECT_THAT(unset.err, ::testing::HasSubstr("MORVANE_TEST_FTP_UNSET is not set"));
+    Result missing = run({"--password-file", (dir / "none").string()});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_THAT(missing.err, ::testing::HasSubstr("cannot read the password file"));
+    Result noInput = run({"--password-stdin"});
+    EXPECT_EQ(noInput.exitCode, 2);
+    EXPECT_THAT(noInput.err, ::testing::HasSubstr("no password on standard input"));
 }
