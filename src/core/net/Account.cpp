@@ -1,6 +1,7 @@
 #include "core/net/Account.h"
 
 #include "core/net/MsgFTP.h"
+#include "core/net/RemoteFileSystem.h"
 
 #include <charconv>
 
@@ -178,35 +179,55 @@ std::vector<std::string> AccountNames(platform::Registry& registry) {
     return registry.subKeyNames(Hive::CurrentUser, kAccountsRoot);
 }
 
+namespace {
+
+// The login an account gives, after the prompts it needs; nullopt when one was cancelled.
+std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSettings& firewall,
+                                    const TAccountPrompts& prompts) {
+    TRemoteLogin login;
+    if (account.Name == kQuickConnectName) {
+        if (!prompts.quickConnect || !prompts.quickConnect(login.host, login.user, login.password))
+            return std::nullopt;
+        login.port = 21; // not whatever port the previous account used
+        return login;
+    }
+    login.password = account.Password;
+    if (account.PromptForPassword) {
+        if (!prompts.password) return std::nullopt;
+        auto typed = prompts.password("Password for " + account.Name);
+        if (!typed) return std::nullopt;
+        login.password = *typed;
+    }
+    login.port = account.Port;
+    if (account.UseFirewall) {
+        login.user = account.Username + "@" + account.Hostname;
+        login.host = firewall.address;
+        if (auto p = PortFromText(firewall.port)) login.port = *p;
+    } else {
+        login.user = account.Username;
+        login.host = account.Hostname;
+    }
+    return login;
+}
+
+} // namespace
+
 bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts) {
-    if (account.Name == kQuickConnectName) {
-        std::string host, user, password;
-        if (!prompts.quickConnect || !prompts.quickConnect(host, user, password)) return false;
-        ftp.SetHostname(host);
-        ftp.SetUsername(user);
-        ftp.SetPassword(password);
-        ftp.SetPort(21); // not whatever port the previous account used
-        return true;
-    }
-    std::string password = account.Password;
-    if (account.PromptForPassword) {
-        if (!prompts.password) return false;
-        auto typed = prompts.password("Password for " + account.Name);
-        if (!typed) return false;
-        password = *typed;
-    }
-    int port = account.Port;
-    if (account.UseFirewall) {
-        ftp.SetUsername(account.Username + "@" + account.Hostname);
-        ftp.SetHostname(firewall.address);
-        if (auto p = PortFromText(firewall.port)) port = *p;
-    } else {
-        ftp.SetUsername(account.Username);
-        ftp.SetHostname(account.Hostname);
-    }
-    ftp.SetPassword(password);
-    ftp.SetPort(port);
+    auto login = LoginOf(account, firewall, prompts);
+    if (!login) return false;
+    ftp.SetHostname(login->host);
+    ftp.SetUsername(login->user);
+    ftp.SetPassword(login->password);
+    ftp.SetPort(login->port);
+    return true;
+}
+
+bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
+                  const TAccountPrompts& prompts) {
+    auto login = LoginOf(account, firewall, prompts);
+    if (!login) return false;
+    fs.SetLogin(*login);
     return true;
 }
 

@@ -14,6 +14,7 @@
 namespace morvane::net {
 
 class TMsgFTP;
+class TRemoteFileSystem;
 
 inline constexpr const char* kAccountsRoot = "Software\\Orvandel\\Morvane\\2.1\\Accounts";
 inline constexpr const char* kQuickConnectKey = "Software\\Orvandel\\Morvane\\2.1\\Quick connect";
@@ -94,6 +95,9 @@ struct TFirewallSettings {
 // Copies the account's connection parameters into the client. False when the user cancelled a
 // prompt; the client is then left as it was.
 bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
+                  const TAccountPrompts& prompts);
+// The same for a remote file system: its login becomes the account's (the umask left unset).
+bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
 
 } // namespace morvane::net

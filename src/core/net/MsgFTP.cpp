@@ -166,6 +166,7 @@ void TMsgFTP::TimerFired() {
                        : ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds"
                                         : std::to_string(ms) + " milliseconds";
     errorMessage_ = "The server did not answer in " + span + "; the connection was closed.";
+    timedOut_ = true;
     if (Log(errorMessage_)) AbortSession();
 }
 
@@ -222,6 +223,7 @@ bool TMsgFTP::CommandDone(bool error) {
 
 void TMsgFTP::Connect() {
     aborted_ = false;
+    timedOut_ = false;
     if (busy_) return;
     if (state_ != ftpNotConnected) {
         std::weak_ptr<bool> alive = alive_;
