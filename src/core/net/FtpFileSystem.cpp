@@ -397,7 +397,7 @@ void TFtpFileSystem::TakeEntry(const TDirectoryEntry& e) {
     entrySeen_ = exists_ = true;
     bool link = e.Attributes.rfind('l', 0) == 0;
     stat_.kind = link ? TRemoteKind::Link : e.Kind == 1 ? TRemoteKind::Folder : TRemoteKind::File;
-    if (stat_.size < 0 || link) stat_.size = e.Size;
+    if (stat_.size < 0 && !link) stat_.size = e.Size; // a link's own size is not the file's
     if (stat_.precision != TTimePrecision::Second && !e.Date.empty()) {
         stat_.time = e.Date;
         stat_.precision =
