@@ -8,6 +8,7 @@
 #include "core/platform/EventLoop.h"
 
 #include <deque>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,7 +53,9 @@ public:
     bool Busy() const override { return busy_; }
     const std::string& Home() const override { return home_; }
     const std::string& CurrentDirectory() const override { return home_; }
-    net::TRemoteCapabilities Capabilities() const override { return {true, true, true, true, '/'}; }
+    net::TRemoteCapabilities Capabilities() const override {
+        return {true, true, true, true, '/', false};
+    }
 
     void Connect(Done done) override {
         calls.push_back("Connect");
@@ -116,6 +119,18 @@ public:
                        return net::TRemoteResult::Fail(net::TRemoteError::NotFound,
                                                        "550 No such file");
                    if (piece) piece(it->second.bytes);
+                   return std::nullopt;
+               });
+    }
+    void ReadToFile(const std::string& name, const std::string& localFile, Progress,
+                    Done done) override {
+        simple("ReadToFile", name, std::move(done),
+               [this, name, localFile]() -> std::optional<net::TRemoteResult> {
+                   auto it = files.find(name);
+                   if (it == files.end())
+                       return net::TRemoteResult::Fail(net::TRemoteError::NotFound,
+                                                       "550 No such file");
+                   std::ofstream(localFile, std::ios::binary) << it->second.bytes;
                    return std::nullopt;
                });
     }

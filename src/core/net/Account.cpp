@@ -1,5 +1,6 @@
 #include "core/net/Account.h"
 
+#include "core/net/FtpFileSystem.h"
 #include "core/net/MsgFTP.h"
 #include "core/net/RemoteFileSystem.h"
 
@@ -221,6 +222,11 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
     ftp.SetPassword(login->password);
     ftp.SetPort(login->port);
     return true;
+}
+
+// FTP is the only protocol so far; the account will name others.
+std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop, const TAccount&) {
+    return std::make_unique<TFtpFileSystem>(loop);
 }
 
 bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,

@@ -3,10 +3,12 @@
 // Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
 // connection parameters of an FTP client (ApplyAccount).
 
+#include "core/platform/EventLoop.h"
 #include "core/platform/Registry.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,6 +98,9 @@ struct TFirewallSettings {
 // prompt; the client is then left as it was.
 bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
+// A new file system for the account's protocol, not yet connected (ApplyAccount gives its login).
+std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop,
+                                                  const TAccount& account);
 // The same for a remote file system: its login becomes the account's (the umask left unset).
 bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace morvane::net {
@@ -163,6 +164,7 @@ TRemoteCapabilities TFtpFileSystem::Capabilities() const {
     c.chmod = ftp_.SystemType() <= 1; // SITE CHMOD is a Unix server's command
     c.unixPaths = ftp_.UnixPaths();
     c.separator = ftp_.PathSeparator();
+    c.versionedNames = ftp_.SystemType() == 3;
     return c;
 }
 
@@ -302,6 +304,24 @@ void TFtpFileSystem::Read(const std::string& name, Piece piece, Done done) {
     });
 }
 
+void TFtpFileSystem::ReadToFile(const std::string& name, const std::string& localFile,
+                                Progress progress, Done done) {
+    if (!Begin(Phase::ReadToFile, std::move(done))) return;
+    progress_ = std::move(progress);
+    Binary([this, name, localFile] {
+        phase_ = Phase::ReadToFile;
+        try {
+            ftp_.RetrieveToFile(name, localFile);
+        } catch (const std::system_error& e) {
+            // The local file could not be made: nothing was sent, the connection is fine.
+            Done done = std::move(done_);
+            Finish(TRemoteResult::Ok()); // ends the operation without a report
+            if (done)
+                FailLater(std::move(done), TRemoteResult::Fail(TRemoteError::Failed, e.what()));
+        }
+    });
+}
+
 void TFtpFileSystem::Write(const std::string& name, std::string_view text, Progress progress,
                            Done done) {
     if (!Begin(Phase::Write, std::move(done))) return;
@@ -421,7 +441,7 @@ void TFtpFileSystem::StatFinish() {
 
 void TFtpFileSystem::Connected(bool error) {
     if (silent_ || phase_ != Phase::Connect) return;
-    if (error) return ConnectFailed();
+    if (error) return ConnectFailed(true);
     if (login_.umask) {
         phase_ = Phase::Umask;
         ftp_.SetUmask(*login_.umask);
@@ -436,9 +456,12 @@ void TFtpFileSystem::ConnectDone() {
     Finish(TRemoteResult::Ok());
 }
 
-// A failed login leaves nothing open: the next Connect starts afresh.
-void TFtpFileSystem::ConnectFailed() {
+// A failed login leaves nothing open: the next Connect starts afresh. refused: the server
+// turned the login down, or no connection came about, which is no lost connection.
+void TFtpFileSystem::ConnectFailed(bool refused) {
     TRemoteResult result = Failure();
+    if (refused && result.error == TRemoteError::ConnectionLost && !ftp_.TimedOut())
+        result.error = lastCode_ ? ErrorForReply(lastCode_, result.message) : TRemoteError::Failed;
     Done done = std::move(done_);
     Disconnect();
     // Disconnect dropped the operation; its outcome still goes to its caller.
@@ -452,11 +475,11 @@ void TFtpFileSystem::CommandDone(TFTPState state, bool error) {
         return;
     case Phase::Connect:
         // The login ended without OnConnect: cancelled, timed out or cut off.
-        if (error) return ConnectFailed();
+        if (error) return ConnectFailed(false);
         return;
     case Phase::Umask:
         // A server without SITE UMASK still logs in; only a lost connection fails the login.
-        if (error && (ftp_.Aborted() || !ftp_.Connected())) return ConnectFailed();
+        if (error && (ftp_.Aborted() || !ftp_.Connected())) return ConnectFailed(false);
         return ConnectDone();
     case Phase::Binary:
         if (error) return Finish(Failure());
@@ -465,6 +488,7 @@ void TFtpFileSystem::CommandDone(TFTPState state, bool error) {
         return;
     case Phase::Simple:
     case Phase::List:
+    case Phase::ReadToFile:
     case Phase::Write:
         return Finish(error ? Failure() : TRemoteResult::Ok());
     case Phase::Read: {
@@ -508,7 +532,7 @@ void TFtpFileSystem::Reply(int code, const std::string& reply) {
             if (!alive.expired()) done(result, code, reply);
             return;
         }
-        if (code >= 200 && code < 300) return Finish(TRemoteResult::Ok());
+        if (code >= 200 && code < 300) return Finish({TRemoteError::None, reply});
         return Finish(TRemoteResult::Fail(ErrorForReply(code, reply), reply));
     case Phase::StatSize:
     case Phase::StatTime: {
@@ -572,8 +596,11 @@ void TFtpFileSystem::FlushPiece() {
 void TFtpFileSystem::TransferProgress(std::int64_t count) {
     if (silent_) return;
     if (phase_ == Phase::Read) return FlushPiece();
+    if (phase_ == Phase::List && onStatus)
+        return onStatus("Receiving directory...   Bytes received: " + std::to_string(count));
     // The client counts the position of the next byte to send.
     if (phase_ == Phase::Write && progress_) progress_(std::max<std::int64_t>(0, count - 1));
+    if (phase_ == Phase::ReadToFile && progress_) progress_(count);
 }
 
 void TFtpFileSystem::Status(TFTPState state) {

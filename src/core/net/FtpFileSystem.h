@@ -50,6 +50,8 @@ public:
     void List(EntryFound entry, Done done) override;
     void Stat(const std::string& name, TStatNeeds needs, StatDone done) override;
     void Read(const std::string& name, Piece piece, Done done) override;
+    void ReadToFile(const std::string& name, const std::string& localFile, Progress progress,
+                    Done done) override;
     void Write(const std::string& name, std::string_view text, Progress progress,
                Done done) override;
     void Rename(const std::string& from, const std::string& to, Done done) override;
@@ -72,6 +74,7 @@ private:
         Simple, // one client command whose completion is the result
         List,
         Read,
+        ReadToFile,
         Write,
         Custom, // one raw command whose reply is the result
         StatSize,
@@ -86,7 +89,7 @@ private:
     TRemoteResult Failure() const;
     void Binary(std::function<void()> then);
     void Connected(bool error);
-    void ConnectFailed();
+    void ConnectFailed(bool refused);
     void ConnectDone();
     void CommandDone(TFTPState state, bool error);
     void Reply(int code, const std::string& reply);

@@ -40,7 +40,7 @@ const char* RemoteErrorName(TRemoteError error);
 
 struct TRemoteResult {
     TRemoteError error = TRemoteError::None;
-    std::string message; // for the user; empty on success
+    std::string message; // for the user; on success the server's words where it gave any
     bool ok() const { return error == TRemoteError::None; }
     // The connection ended with this failure: the next operation needs a new Connect.
     bool connectionEnded() const {
@@ -81,6 +81,7 @@ struct TRemoteCapabilities {
     bool chmod = false;         // permission bits can be set
     bool unixPaths = true;      // paths are "/"-separated folders
     char separator = '/';
+    bool versionedNames = false; // names end in ";" and a version the server adds (VMS)
 };
 
 struct TRemoteLogin {
@@ -133,6 +134,10 @@ public:
     virtual void Stat(const std::string& name, TStatNeeds needs, StatDone done) = 0;
     // The file's bytes, in pieces as they arrive.
     virtual void Read(const std::string& name, Piece piece, Done done) = 0;
+    // Downloads into a local file that is replaced only once the whole file is here (a device
+    // or a pipe is written into as it is); progress counts bytes received.
+    virtual void ReadToFile(const std::string& name, const std::string& localFile,
+                            Progress progress, Done done) = 0;
     // Writes every byte of text (kept alive by the caller until done); progress counts bytes sent.
     virtual void Write(const std::string& name, std::string_view text, Progress progress,
                        Done done) = 0;
