@@ -1,7 +1,6 @@
 #include "core/net/Account.h"
 
 #include "core/net/FtpFileSystem.h"
-#include "core/net/MsgFTP.h"
 #include "core/net/RemoteFileSystem.h"
 
 #include <charconv>
@@ -212,17 +211,6 @@ std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSett
 }
 
 } // namespace
-
-bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
-                  const TAccountPrompts& prompts) {
-    auto login = LoginOf(account, firewall, prompts);
-    if (!login) return false;
-    ftp.SetHostname(login->host);
-    ftp.SetUsername(login->user);
-    ftp.SetPassword(login->password);
-    ftp.SetPort(login->port);
-    return true;
-}
 
 // FTP is the only protocol so far; the account will name others.
 std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop, const TAccount&) {

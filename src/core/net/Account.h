@@ -1,7 +1,7 @@
 #pragma once
 // Server accounts: one FTP login with its options, stored one key per account under
 // Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
-// connection parameters of an FTP client (ApplyAccount).
+// login of a remote file system (ApplyAccount).
 
 #include "core/platform/EventLoop.h"
 #include "core/platform/Registry.h"
@@ -15,7 +15,6 @@
 
 namespace morvane::net {
 
-class TMsgFTP;
 class TRemoteFileSystem;
 
 inline constexpr const char* kAccountsRoot = "Software\\Orvandel\\Morvane\\2.1\\Accounts";
@@ -94,14 +93,11 @@ struct TFirewallSettings {
     std::string port; // used when it is a valid integer, otherwise the account's port
 };
 
-// Copies the account's connection parameters into the client. False when the user cancelled a
-// prompt; the client is then left as it was.
-bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
-                  const TAccountPrompts& prompts);
 // A new file system for the account's protocol, not yet connected (ApplyAccount gives its login).
 std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop,
                                                   const TAccount& account);
-// The same for a remote file system: its login becomes the account's (the umask left unset).
+// Gives the file system the account's login (the umask left unset). False when the user
+// cancelled a prompt; the file system is then left as it was.
 bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
 

@@ -487,6 +487,38 @@ TEST_F(SessionFixture, WithoutMdtmTheListingDateDetectsAChangeAndADeletedFileIsA
     EXPECT_FALSE(has("page.html"));
 }
 
+// A listing date that turns from "Jan  1 12:00" to "Jan  1  2024" (the file grew older than
+// six months) is the same time at another precision, not a change.
+TEST_F(SessionFixture, ListingDatesCompareOnlyAtTheSamePrecision) {
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    std::string date = "Jan  1 12:00";
+    server.handlers["LIST"] = [&](ScriptedFtpServer::Session& s, const std::string&) {
+        std::string line;
+        {
+            std::lock_guard lock(m);
+            line = "-rw-r--r-- 1 user group " + std::to_string(server.files["page.html"].size()) +
+                   " " + date + " page.html\r\n";
+        }
+        s.send("150 Here it comes\r\n");
+        if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+        s.dataSend(line);
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    start();
+    openFile();
+    {
+        std::lock_guard lock(m);
+        date = "Jan  1  2024";
+    }
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(file("page.html"), "mine\n");
+}
+
 TEST_F(SessionFixture, ASilentServerTimesOutInsteadOfStayingBusy) {
     server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
         s.stall(1500);
