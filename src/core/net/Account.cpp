@@ -1,6 +1,7 @@
 #include "core/net/Account.h"
 
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
+#include "core/net/RemoteFileSystem.h"
 
 #include <charconv>
 
@@ -183,25 +184,25 @@ std::vector<std::string> AccountNames(platform::Registry& registry) {
     return registry.subKeyNames(Hive::CurrentUser, kAccountsRoot);
 }
 
-bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
-                  const TAccountPrompts& prompts) {
+namespace {
+
+// The login an account gives, after the prompts it needs; nullopt when one was cancelled.
+std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSettings& firewall,
+                                    const TAccountPrompts& prompts) {
+    TRemoteLogin login;
     if (account.Name == kQuickConnectName) {
-        std::string host, user, password;
-        if (!prompts.quickConnect || !prompts.quickConnect(host, user, password)) return false;
-        ftp.SetHostname(host);
-        ftp.SetUsername(user);
-        ftp.SetPassword(password);
-        ftp.SetPort(21); // not whatever port the previous account used
-        ftp.SetPassive(true);
-        ftp.SetPassiveUsesServerAddress(false);
-        return true;
+        if (!prompts.quickConnect || !prompts.quickConnect(login.host, login.user, login.password))
+            return std::nullopt;
+        login.port = 21; // not whatever port the previous account used
+        login.passive = true;
+        return login;
     }
-    std::string password = account.Password;
+    login.password = account.Password;
     bool ask = account.PromptForPassword;
-    if ((ask || password.empty()) && prompts.keptPassword) {
+    if ((ask || login.password.empty()) && prompts.keptPassword) {
         auto kept = prompts.keptPassword(account);
         ask = !kept;
-        if (kept) password = *kept;
+        if (kept) login.password = *kept;
     }
     if (ask) {
         std::optional<std::string> typed;
@@ -209,22 +210,35 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
             typed = prompts.askPassword(account);
         else if (prompts.password)
             typed = prompts.password("Password for " + account.Name);
-        if (!typed) return false;
-        password = *typed;
+        if (!typed) return std::nullopt;
+        login.password = *typed;
     }
-    int port = account.Port;
+    login.port = account.Port;
     if (account.UseFirewall) {
-        ftp.SetUsername(account.Username + "@" + account.Hostname);
-        ftp.SetHostname(firewall.address);
-        if (auto p = PortFromText(firewall.port)) port = *p;
+        login.user = account.Username + "@" + account.Hostname;
+        login.host = firewall.address;
+        if (auto p = PortFromText(firewall.port)) login.port = *p;
     } else {
-        ftp.SetUsername(account.Username);
-        ftp.SetHostname(account.Hostname);
+        login.user = account.Username;
+        login.host = account.Hostname;
     }
-    ftp.SetPassword(password);
-    ftp.SetPort(port);
-    ftp.SetPassive(account.PassiveMode);
-    ftp.SetPassiveUsesServerAddress(account.PassiveUsesServerAddress);
+    login.passive = account.PassiveMode;
+    login.passiveUsesServerAddress = account.PassiveUsesServerAddress;
+    return login;
+}
+
+} // namespace
+
+// FTP is the only protocol so far; the account will name others.
+std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop, const TAccount&) {
+    return std::make_unique<TFtpFileSystem>(loop);
+}
+
+bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
+                  const TAccountPrompts& prompts) {
+    auto login = LoginOf(account, firewall, prompts);
+    if (!login) return false;
+    fs.SetLogin(*login);
     return true;
 }
 

@@ -1,19 +1,21 @@
 #pragma once
 // Server accounts: one FTP login with its options, stored one key per account under
 // Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
-// connection parameters of an FTP client (ApplyAccount).
+// login of a remote file system (ApplyAccount).
 
+#include "core/platform/EventLoop.h"
 #include "core/platform/Registry.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace morvane::net {
 
-class TMsgFTP;
+class TRemoteFileSystem;
 
 inline constexpr const char* kAccountsRoot = "Software\\Orvandel\\Morvane\\2.1\\Accounts";
 inline constexpr const char* kQuickConnectKey = "Software\\Orvandel\\Morvane\\2.1\\Quick connect";
@@ -99,9 +101,13 @@ struct TFirewallSettings {
     std::string port; // used when it is a valid integer, otherwise the account's port
 };
 
-// Copies the account's connection parameters into the client (quick-connect uses passive mode).
-// False when the user cancelled a prompt; the client is then left as it was.
-bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
+// A new file system for the account's protocol, not yet connected (ApplyAccount gives its login).
+std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop,
+                                                  const TAccount& account);
+// Gives the file system the account's login (the umask left unset; quick-connect uses passive
+// mode). False when the user
+// cancelled a prompt; the file system is then left as it was.
+bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
 
 } // namespace morvane::net

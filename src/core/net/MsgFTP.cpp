@@ -170,6 +170,7 @@ void TMsgFTP::TimerFired() {
     // An address that does not answer gives way to the host's next one.
     if (state_ == ftpConnecting && RetryNextAddress("no answer in " + span)) return;
     errorMessage_ = "The server did not answer in " + span + "; the connection was closed.";
+    timedOut_ = true;
     if (Log(errorMessage_)) AbortSession();
 }
 
@@ -228,6 +229,7 @@ bool TMsgFTP::CommandDone(bool error) {
 
 void TMsgFTP::Connect() {
     aborted_ = false;
+    timedOut_ = false;
     if (busy_) return;
     if (state_ != ftpNotConnected) {
         std::weak_ptr<bool> alive = alive_;

@@ -132,6 +132,8 @@ public:
     bool Connected() const { return connected_; }
     bool Busy() const { return busy_; }
     bool Aborted() const { return aborted_; }
+    // The session was ended because the server stopped answering (see ReplyTimeout).
+    bool TimedOut() const { return timedOut_; }
     const std::string& ErrorMessage() const { return errorMessage_; }
     const std::string& CurrentDirectory() const { return currentDirectory_; }
     std::uint8_t SystemType() const { return systemType_; }
@@ -243,6 +245,7 @@ private:
     bool connected_ = false;
     bool busy_ = false;
     bool aborted_ = false;
+    bool timedOut_ = false;
     bool aborting_ = false;
     bool disconnecting_ = false; // our own Disconnect is closing the control connection
     bool loginComplete_ = false;

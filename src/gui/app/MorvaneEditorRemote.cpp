@@ -57,7 +57,7 @@ void TMorvaneEditor::OpenRemote(const std::string& fileName, const net::TAccount
     directory_ = account.Directory;
     account_ = account;
     accountName_ = account.Name;
-    if (!net::ApplyAccount(account, session.Ftp(), form_.firewallSettings(),
+    if (!net::ApplyAccount(account, session.FileSystem(), form_.firewallSettings(),
                            form_.remote().prompts)) {
         ApplyFileName();
         closeRequest(false);
@@ -92,8 +92,8 @@ void TMorvaneEditor::SaveAsRemote() {
     TRemoteSession& session = RemoteSession();
     bool otherAccount = kind_ != kRemote || chosen->account.Name != account_.Name;
     // The password prompt may be cancelled: nothing about the document changes before it.
-    if (otherAccount && !net::ApplyAccount(chosen->account, session.Ftp(), form_.firewallSettings(),
-                                           form_.remote().prompts))
+    if (otherAccount && !net::ApplyAccount(chosen->account, session.FileSystem(),
+                                           form_.firewallSettings(), form_.remote().prompts))
         return;
     session.Disconnect();
     if (otherAccount) {

@@ -1,6 +1,6 @@
 #include "FtpTool.h"
 
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/platform/EventLoop.h"
 
 #include <cerrno>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -70,46 +71,23 @@ struct Output {
     }
 };
 
-// Drives one command through the client: connect, the command's steps, QUIT.
+// Drives one command through the FTP file system: connect, the command's steps, QUIT.
 class Runner {
 public:
-    Runner(const FtpToolOptions& o) : o_(o), loop_(platform::makePollEventLoop()), ftp_(*loop_) {}
+    Runner(const FtpToolOptions& o) : o_(o), loop_(platform::makePollEventLoop()), fs_(*loop_) {}
 
     int Run() {
-        ftp_.SetHostname(o_.host);
-        ftp_.SetPort(o_.port);
-        ftp_.SetUsername(o_.user);
-        ftp_.SetPassword(o_.password);
-        ftp_.SetPassive(o_.passive);
-        ftp_.SetPassiveUsesServerAddress(o_.passiveServerAddress);
-        ftp_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
-        ftp_.OnConnect = [this](TMsgFTP*, bool error) {
-            if (error) return Fail(ftp_.ErrorMessage());
-            Start();
-        };
-        ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState, bool error) {
-            if (error) return Fail(ftp_.ErrorMessage());
-            Next();
-        };
-        ftp_.OnCustomFTPCommandDone = [this](TMsgFTP*, int code, const std::string& reply) {
-            if (quitting_) return Finish(exit_);
-            bool ok = o_.command == "chmod" ? code >= 200 && code < 300 : code > 0 && code < 400;
-            if (!ok) return Fail(reply);
-            std::printf("%s\n", out_.Out(reply, true).c_str());
-            Finish(0);
-        };
-        ftp_.OnDirectoryListing = [this](TMsgFTP*, const std::string& name, const std::string& date,
-                                         std::int64_t size, std::int32_t kind,
-                                         const std::string& owner, const std::string& group,
-                                         const std::string& attrs) {
-            std::string line = out_.Out(name) + '\t' + out_.Out(date) + '\t' +
-                               std::to_string(size) + '\t' + std::to_string(kind) + '\t' +
-                               out_.Out(owner) + '\t' + out_.Out(group) + '\t' + out_.Out(attrs) +
-                               '\n';
-            std::fwrite(line.data(), 1, line.size(), stdout);
-        };
+        TRemoteLogin login;
+        login.host = o_.host;
+        login.port = o_.port;
+        login.user = o_.user;
+        login.password = o_.password;
+        login.passive = o_.passive;
+        login.passiveUsesServerAddress = o_.passiveServerAddress;
+        fs_.SetLogin(login);
+        fs_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
         if (o_.verbose) {
-            ftp_.OnDebug = [this](TMsgFTP*, bool sent, const std::string& data) {
+            fs_.onDebug = [this](bool sent, const std::string& data) {
                 std::string shown = data;
                 if (sent && shown.rfind("PASS ", 0) == 0) shown = "PASS ****";
                 std::fprintf(stderr, "%s %s\n", sent ? "->" : "<-", out_.Err(shown).c_str());
@@ -120,57 +98,83 @@ public:
                 Fail("Timed out after " + std::to_string(o_.timeoutSeconds) + " seconds");
             });
         }
-        ftp_.Connect();
+        fs_.Connect([this](const TRemoteResult& r) {
+            if (!r.ok()) return Fail(r.message);
+            Start();
+        });
         if (!finished_) loop_->run();
         return exit_;
     }
 
 private:
+    // The end of a command that prints nothing: success, or its failure's message.
+    TRemoteFileSystem::Done Ends() {
+        return [this](const TRemoteResult& r) {
+            if (!r.ok()) return Fail(r.message);
+            Finish(0);
+        };
+    }
+
     void Start() {
         const std::string& c = o_.command;
         const auto& a = o_.args;
         if (c == "ls") {
-            step_ = 0;
-            if (a.empty())
-                Next();
-            else
-                ftp_.ChangeDir(a[0]);
-        } else if (c == "get" || c == "put") {
-            ftp_.SetTransferType("I"); // bytes travel unchanged
+            if (a.empty()) return List();
+            fs_.ChangeDirectory(a[0], [this](const TRemoteResult& r) {
+                if (!r.ok()) return Fail(r.message);
+                List();
+            });
+        } else if (c == "get") {
+            fs_.ReadToFile(a[0], a[1], nullptr, Ends());
+        } else if (c == "put") {
+            if (!upload_.Open(a[0])) return Fail("Cannot read local file " + a[0]);
+            fs_.Write(a[1], upload_.View(), nullptr, Ends());
         } else if (c == "mkdir") {
-            ftp_.MakeDir(a[0]);
+            fs_.MakeFolder(a[0], Ends());
         } else if (c == "rmdir") {
-            ftp_.RemoveDir(a[0]);
+            fs_.RemoveFolder(a[0], Ends());
         } else if (c == "rm") {
-            ftp_.DeleteFile(a[0]);
+            fs_.Remove(a[0], Ends());
         } else if (c == "mv") {
-            ftp_.RenameFile(a[0], a[1]);
+            fs_.Rename(a[0], a[1], Ends());
         } else if (c == "chmod") {
-            ftp_.SendCommand("SITE CHMOD " + a[0] + " " + a[1]);
+            auto mode = ParseMode(a[0]);
+            if (!mode) return Fail("bad mode " + a[0] + ": octal digits expected");
+            fs_.Chmod(a[1], *mode, [this](const TRemoteResult& r) {
+                if (!r.ok()) return Fail(r.message);
+                if (!r.message.empty()) std::printf("%s\n", out_.Out(r.message, true).c_str());
+                Finish(0);
+            });
         } else if (c == "quote") {
-            ftp_.SendCommand(a[0]);
+            fs_.Quote(a[0], [this](const TRemoteResult& r, int code, const std::string& reply) {
+                if (code == 0) return Fail(r.message);
+                if (!r.ok()) return Fail(reply);
+                std::printf("%s\n", out_.Out(reply, true).c_str());
+                Finish(0);
+            });
         }
     }
 
-    // Called after each successful step.
-    void Next() {
-        const std::string& c = o_.command;
-        const auto& a = o_.args;
-        ++step_;
-        if (c == "ls" && step_ == 1) {
-            ftp_.ListDirectory();
-        } else if (c == "get" && step_ == 1) {
-            try {
-                ftp_.RetrieveToFile(a[0], a[1]);
-            } catch (const std::system_error& e) {
-                Fail(e.what());
-            }
-        } else if (c == "put" && step_ == 1) {
-            if (!upload_.Open(a[0])) return Fail("Cannot read local file " + a[0]);
-            ftp_.StoreFromBuffer(a[1], upload_.View());
-        } else {
-            Finish(0);
+    static std::optional<int> ParseMode(const std::string& text) {
+        if (text.empty() || text.size() > 4) return std::nullopt;
+        int mode = 0;
+        for (char ch : text) {
+            if (ch < '0' || ch > '7') return std::nullopt;
+            mode = mode * 8 + (ch - '0');
         }
+        return mode;
+    }
+
+    void List() {
+        fs_.List(
+            [this](const TDirectoryEntry& e) {
+                std::string line = out_.Out(e.Name) + '\t' + out_.Out(e.Date) + '\t' +
+                                   std::to_string(e.Size) + '\t' + std::to_string(e.Kind) + '\t' +
+                                   out_.Out(e.Owner) + '\t' + out_.Out(e.Group) + '\t' +
+                                   out_.Out(e.Attributes) + '\n';
+                std::fwrite(line.data(), 1, line.size(), stdout);
+            },
+            Ends());
     }
 
     void Fail(const std::string& message) {
@@ -183,27 +187,23 @@ private:
     void Finish(int code) {
         if (finished_) return;
         std::fflush(stdout);
-        if (!quitting_ && ftp_.Connected() && !ftp_.Busy() && ftp_.State() == ftpReady) {
+        if (!quitting_ && fs_.Connected() && !fs_.Busy()) {
             quitting_ = true;
             exit_ = code;
-            ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState, bool) { Finish(exit_); };
-            ftp_.SendCommand("QUIT");
+            fs_.Quote("QUIT",
+                      [this](const TRemoteResult&, int, const std::string&) { Finish(exit_); });
             loop_->addTimer(std::chrono::seconds(2), false, [this] { Finish(exit_); });
             return;
         }
         finished_ = true;
         exit_ = quitting_ ? exit_ : code;
-        ftp_.OnFTPCommandDone = nullptr;
-        ftp_.OnConnect = nullptr;
-        ftp_.OnCustomFTPCommandDone = nullptr;
         loop_->quit();
     }
 
     const FtpToolOptions& o_;
     Output out_;
     std::unique_ptr<platform::EventLoop> loop_;
-    TMsgFTP ftp_;
-    int step_ = 0;
+    TFtpFileSystem fs_;
     int exit_ = 1;
     bool finished_ = false;
     bool quitting_ = false;

@@ -1,5 +1,5 @@
 #pragma once
-// morvane-ftp: one FTP command from the command line, run by the editor's own FTP client.
+// morvane-ftp: one FTP command from the command line, run by the editor's own FTP file system.
 
 #include <cstdio>
 #include <string>

@@ -2,7 +2,7 @@
 // rules for names, ports and umasks, and ApplyAccount.
 
 #include "core/net/Account.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/platform/EventLoop.h"
 #include "support/TempDir.h"
 
@@ -184,9 +184,16 @@ TEST(AccountRules, UMaskTextAndSamplePermissions) {
         EXPECT_FALSE(PortFromText(bad)) << bad;
 }
 
+TRemoteLogin LoginAt(const std::string& host, int port = 0) {
+    TRemoteLogin login;
+    login.host = host;
+    login.port = port;
+    return login;
+}
+
 struct ApplyFixture : ::testing::Test {
     std::unique_ptr<morvane::platform::EventLoop> loop = morvane::platform::makePollEventLoop();
-    TMsgFTP ftp{*loop};
+    TFtpFileSystem ftp{*loop};
     TAccountPrompts prompts;
     std::vector<std::string> asked;
     ApplyFixture() {
@@ -207,29 +214,29 @@ TEST_F(ApplyFixture, PlainAndFirewalledAccounts) {
     TAccount a = sample();
     a.UseFirewall = false;
     ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", "1080"}, prompts));
-    EXPECT_EQ(ftp.Hostname(), "ftp.example.org");
-    EXPECT_EQ(ftp.Username(), "web");
-    EXPECT_EQ(ftp.Password(), "s3cret");
-    EXPECT_EQ(ftp.Port(), 2121);
-    EXPECT_FALSE(ftp.Passive());
-    EXPECT_TRUE(ftp.PassiveUsesServerAddress());
+    EXPECT_EQ(ftp.Login().host, "ftp.example.org");
+    EXPECT_EQ(ftp.Login().user, "web");
+    EXPECT_EQ(ftp.Login().password, "s3cret");
+    EXPECT_EQ(ftp.Login().port, 2121);
+    EXPECT_FALSE(ftp.Login().passive);
+    EXPECT_TRUE(ftp.Login().passiveUsesServerAddress);
     EXPECT_TRUE(asked.empty());
     a.PassiveMode = true;
     a.PassiveUsesServerAddress = false;
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
-    EXPECT_TRUE(ftp.Passive());
-    EXPECT_FALSE(ftp.PassiveUsesServerAddress());
+    EXPECT_TRUE(ftp.Login().passive);
+    EXPECT_FALSE(ftp.Login().passiveUsesServerAddress);
     a.PassiveMode = false;
 
     a.UseFirewall = true;
     ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", "1080"}, prompts));
-    EXPECT_EQ(ftp.Hostname(), "fw.local");
-    EXPECT_EQ(ftp.Username(), "web@ftp.example.org");
-    EXPECT_EQ(ftp.Port(), 1080);
+    EXPECT_EQ(ftp.Login().host, "fw.local");
+    EXPECT_EQ(ftp.Login().user, "web@ftp.example.org");
+    EXPECT_EQ(ftp.Login().port, 1080);
     // A firewall port that is not a port number leaves the account's port.
     for (const char* port : {"", "abc", "70000"}) {
         ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", port}, prompts));
-        EXPECT_EQ(ftp.Port(), 2121) << port;
+        EXPECT_EQ(ftp.Login().port, 2121) << port;
     }
 }
 
@@ -238,13 +245,13 @@ TEST_F(ApplyFixture, PasswordPromptAndItsCancel) {
     a.PromptForPassword = true;
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
     EXPECT_THAT(asked, ElementsAre("Password for site"));
-    EXPECT_EQ(ftp.Password(), "typed");
+    EXPECT_EQ(ftp.Login().password, "typed");
 
-    TMsgFTP other(*loop);
-    other.SetHostname("before");
+    TFtpFileSystem other(*loop);
+    other.SetLogin(LoginAt("before"));
     prompts.password = [](const std::string&) { return std::optional<std::string>(); };
     EXPECT_FALSE(ApplyAccount(a, other, {}, prompts));
-    EXPECT_EQ(other.Hostname(), "before"); // nothing applied on cancel
+    EXPECT_EQ(other.Login().host, "before"); // nothing applied on cancel
     prompts.password = nullptr;
     EXPECT_FALSE(ApplyAccount(a, other, {}, prompts));
 }
@@ -252,21 +259,19 @@ TEST_F(ApplyFixture, PasswordPromptAndItsCancel) {
 TEST_F(ApplyFixture, QuickConnectUsesPort21PassiveAndItsCancelChangesNothing) {
     TAccount q;
     q.Name = kQuickConnectName;
-    ftp.SetPort(2121); // left from another account
-    ftp.SetPassive(false);
-    ftp.SetPassiveUsesServerAddress(true);
+    ftp.SetLogin(LoginAt("old.host", 2121)); // left from another account
     ASSERT_TRUE(ApplyAccount(q, ftp, {"fw", "1080"}, prompts));
-    EXPECT_TRUE(ftp.Passive());
-    EXPECT_FALSE(ftp.PassiveUsesServerAddress());
-    EXPECT_EQ(ftp.Hostname(), "quick.host");
-    EXPECT_EQ(ftp.Username(), "quser");
-    EXPECT_EQ(ftp.Password(), "qpass");
-    EXPECT_EQ(ftp.Port(), 21);
+    EXPECT_TRUE(ftp.Login().passive);
+    EXPECT_FALSE(ftp.Login().passiveUsesServerAddress);
+    EXPECT_EQ(ftp.Login().host, "quick.host");
+    EXPECT_EQ(ftp.Login().user, "quser");
+    EXPECT_EQ(ftp.Login().password, "qpass");
+    EXPECT_EQ(ftp.Login().port, 21);
 
     prompts.quickConnect = [](std::string&, std::string&, std::string&) { return false; };
-    ftp.SetHostname("kept");
+    ftp.SetLogin(LoginAt("kept"));
     EXPECT_FALSE(ApplyAccount(q, ftp, {}, prompts));
-    EXPECT_EQ(ftp.Hostname(), "kept");
+    EXPECT_EQ(ftp.Login().host, "kept");
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 
 #include "MainFormFixture.h"
 #include "core/app/RecentFiles.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/platform/EventLoop.h"
 #include "gui/app/AccountsForm.h"
 #include "gui/app/EnterPasswordForm.h"
@@ -376,7 +376,7 @@ void answerModal(std::function<void(QWidget*)> answer) {
 TEST_F(AccountWindows, PasswordPromptFeedsApplyAccountAndItsCancelAbortsIt) {
     TMainForm& f = form();
     auto loop = platform::makePollEventLoop();
-    net::TMsgFTP ftp(*loop);
+    net::TFtpFileSystem ftp(*loop);
     net::TAccount a;
     a.Name = "secret";
     a.Hostname = "h";
@@ -388,7 +388,7 @@ TEST_F(AccountWindows, PasswordPromptFeedsApplyAccountAndItsCancelAbortsIt) {
         static_cast<QDialog*>(w)->accept();
     });
     EXPECT_TRUE(net::ApplyAccount(a, ftp, f.firewallSettings(), f.remote().prompts));
-    EXPECT_EQ(ftp.Password(), "typed");
+    EXPECT_EQ(ftp.Login().password, "typed");
 
     answerModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
     EXPECT_FALSE(net::ApplyAccount(a, ftp, f.firewallSettings(), f.remote().prompts));
@@ -400,10 +400,12 @@ TEST_F(AccountWindows, PasswordPromptFeedsApplyAccountAndItsCancelAbortsIt) {
         w->findChild<QLineEdit*>("UserEdit")->setText("u");
         static_cast<QDialog*>(w)->accept();
     });
-    ftp.SetPort(2121);
+    net::TRemoteLogin before;
+    before.port = 2121;
+    ftp.SetLogin(before);
     EXPECT_TRUE(net::ApplyAccount(quick, ftp, f.firewallSettings(), f.remote().prompts));
-    EXPECT_EQ(ftp.Hostname(), "q.example");
-    EXPECT_EQ(ftp.Port(), 21);
+    EXPECT_EQ(ftp.Login().host, "q.example");
+    EXPECT_EQ(ftp.Login().port, 21);
 }
 
 struct Opened {

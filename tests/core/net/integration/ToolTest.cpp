@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -255,6 +256,16 @@ TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     ASSERT_EQ(listed.exitCode, 0) << listed.err;
     EXPECT_THAT(listed.err, ::testing::HasSubstr("-> EPSV"));
     EXPECT_THAT(listed.err, ::testing::Not(::testing::HasSubstr("-> PORT")));
+    // chmod takes octal digits only: anything else never reaches the server as a command.
+    Result chmod = RunTool(with({"chmod", "640", "up.txt"}));
+    ASSERT_EQ(chmod.exitCode, 0) << chmod.err;
+    EXPECT_THAT(chmod.out, ::testing::StartsWith("200"));
+    struct stat st {};
+    ASSERT_EQ(::stat((server.root() / "up.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    Result word = RunTool(with({"chmod", "u+x", "up.txt"}));
+    EXPECT_EQ(word.exitCode, 1);
+    EXPECT_THAT(word.err, ::testing::HasSubstr("bad mode u+x"));
 
     Result rm = RunTool(with({"rm", "missing.txt"}));
     EXPECT_EQ(rm.exitCode, 1);
