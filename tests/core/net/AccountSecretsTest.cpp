@@ -3,7 +3,7 @@
 // the account manager's renames, deletions and cleared passwords reaching the keyring.
 
 #include "core/net/AccountSecrets.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "support/MemorySecretStore.h"
 #include "support/TempDir.h"
 
@@ -295,7 +295,7 @@ TEST_F(SecretsFixture, ARenameWhileTheKeyringCouldNotBeReadCarriesItsSecretOver)
 
 TEST(ApplyAccountPasswords, KeptPasswordsComeBeforeAskingAndAskingPrefersTheAccountPrompt) {
     auto loop = morvane::platform::makePollEventLoop();
-    TMsgFTP ftp(*loop);
+    TFtpFileSystem ftp(*loop);
     TAccountPrompts prompts;
     std::vector<std::string> asked;
     prompts.password = [&](const std::string& caption) -> std::optional<std::string> {
@@ -307,29 +307,29 @@ TEST(ApplyAccountPasswords, KeptPasswordsComeBeforeAskingAndAskingPrefersTheAcco
     TAccount a = account("site", "");
     kept = "from keyring";
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
-    EXPECT_EQ(ftp.Password(), "from keyring");
+    EXPECT_EQ(ftp.Login().password, "from keyring");
     EXPECT_TRUE(asked.empty());
 
     kept.reset(); // the keyring cannot be read: ask
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
-    EXPECT_EQ(ftp.Password(), "by caption");
+    EXPECT_EQ(ftp.Login().password, "by caption");
     prompts.askPassword = [&](const TAccount& account) -> std::optional<std::string> {
         asked.push_back("account " + account.Name);
         return "by account";
     };
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
-    EXPECT_EQ(ftp.Password(), "by account");
+    EXPECT_EQ(ftp.Login().password, "by account");
     EXPECT_EQ(asked, (std::vector<std::string>{"Password for site", "account site"}));
 
     // A password in the settings wins; a prompting account uses one typed earlier.
     a.Password = "filed";
     kept = "unused";
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
-    EXPECT_EQ(ftp.Password(), "filed");
+    EXPECT_EQ(ftp.Login().password, "filed");
     a.PromptForPassword = true;
     kept = "typed before";
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
-    EXPECT_EQ(ftp.Password(), "typed before");
+    EXPECT_EQ(ftp.Login().password, "typed before");
     EXPECT_EQ(asked.size(), 2u);
 }
 

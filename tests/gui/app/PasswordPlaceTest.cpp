@@ -5,7 +5,7 @@
 #include "FtpServers.h"
 #include "MainFormFixture.h"
 #include "core/net/AccountSecrets.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "gui/app/AccountsForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "support/MemorySecretStore.h"
@@ -142,16 +142,16 @@ TEST_F(PasswordPlace, ATypedPasswordIsKeptForTheRunAndSavedOnlyWhenTicked) {
     start();
     TMainForm& f = form();
     auto ftpLoop = platform::makePollEventLoop();
-    net::TMsgFTP ftp(*ftpLoop);
+    net::TFtpFileSystem ftp(*ftpLoop);
     net::TAccount ask;
     ASSERT_TRUE(net::LoadAccount(registry, "ask", ask));
     answerPrompt("typed", false);
     ASSERT_TRUE(net::ApplyAccount(ask, ftp, f.firewallSettings(), f.remote().prompts));
-    EXPECT_EQ(ftp.Password(), "typed");
-    ftp.SetPassword("");
+    EXPECT_EQ(ftp.Login().password, "typed");
+    ftp.SetLogin({});
     // No prompt the second time (nobody would answer it).
     ASSERT_TRUE(net::ApplyAccount(ask, ftp, f.firewallSettings(), f.remote().prompts));
-    EXPECT_EQ(ftp.Password(), "typed");
+    EXPECT_EQ(ftp.Login().password, "typed");
     finish();
     EXPECT_EQ(inKeyring("ask"), "<none>");
     net::TAccount stored;
