@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <fstream>
@@ -186,7 +187,8 @@ TEST_F(PasswordPlace, ARefusedPasswordIsAskedForAgainAndARightOneIsKept) {
     int asked = 0;
     auto open = [&] {
         f.remote().openRemoteDocument(account, "", "page.txt");
-        auto* doc = qobject_cast<TMorvaneEditor*>(f.activeDocument());
+        // A failed open closes the document: watch it through a guarded pointer.
+        QPointer<TMorvaneEditor> doc = qobject_cast<TMorvaneEditor*>(f.activeDocument());
         EXPECT_TRUE(processUntil([&] { return !doc || !doc->Busy(); }, 15000));
         settle();
     };
