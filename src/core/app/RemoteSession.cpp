@@ -36,6 +36,10 @@ std::optional<std::string> DocumentStatusText(TFTPState state, const std::string
         return "Saving file";
     case net::ftpChangingDir:
         return "Changing directory";
+    case net::ftpSecuring:
+    case net::ftpTlsHandshake:
+    case net::ftpSettingProtection:
+        return net::FTPStatusText(state, host);
     case net::ftpReady:
         return "";
     default:

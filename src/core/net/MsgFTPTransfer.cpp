@@ -196,6 +196,7 @@ void TMsgFTP::DataSessionAvailable() {
     data_->SetLingerOnOff(wsLingerOff);
     data_->Dup(fd);
     listen_->Close();
+    SecureData();
 }
 
 void TMsgFTP::DataAvailable() {
