@@ -102,6 +102,9 @@ void TCustomAsyncSocket::TlsFill() {
         } else if (s == TTlsLayer::Status::Closed || s == TTlsLayer::Status::Failed) {
             tlsEof_ = true;
             if (s == TTlsLayer::Status::Failed) tlsError_ = tls_->Error();
+            // The peer may keep the connection open after its close alert: nothing on the
+            // descriptor would tell of the end.
+            TlsWake();
         }
         break;
     }

@@ -83,7 +83,11 @@ std::shared_ptr<TTlsContext> TTlsContext::Create(const std::string& caFile, std:
         return nullptr;
     }
     context->ctx_ = ctx;
+    // Data connections must resume the control connection's session. TLS 1.3 tickets are
+    // single-use on some servers and refused on data connections by others; the sessions of
+    // TLS 1.2 resume on every server tried.
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
     // The handshake completes whatever the certificate; the client then decides, and may ask
     // the user, from the verification's result.
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
