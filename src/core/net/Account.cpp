@@ -2,6 +2,7 @@
 
 #include "core/net/MsgFTP.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace morvane::net {
@@ -24,7 +25,69 @@ bool flag(const RegKey& key, const char* name) {
     return v && *v == 1;
 }
 
+// Stored as one text: the fingerprints separated by blanks.
+std::vector<std::string> FingerprintList(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find(' ', i);
+        if (end == std::string::npos) end = text.size();
+        std::string print = NormalizeFingerprint(text.substr(i, end - i));
+        if (!print.empty() && std::find(out.begin(), out.end(), print) == out.end())
+            out.push_back(print);
+        i = end + 1;
+    }
+    return out;
+}
+
+std::string FingerprintText(const TAccount& account) {
+    std::string text;
+    for (const std::string& print : account.TrustedCertificates)
+        text += (text.empty() ? "" : " ") + NormalizeFingerprint(print);
+    return text;
+}
+
 } // namespace
+
+const char* TlsModeText(TTlsMode mode) {
+    switch (mode) {
+    case TTlsMode::Plain:
+        return "Plain FTP";
+    case TTlsMode::Try:
+        return "Use TLS if available";
+    case TTlsMode::Require:
+        return "Require TLS";
+    }
+    return "Plain FTP";
+}
+
+bool TrustsCertificate(const TAccount& account, const std::string& fingerprint) {
+    std::string print = NormalizeFingerprint(fingerprint);
+    if (print.empty()) return false;
+    for (const std::string& trusted : account.TrustedCertificates)
+        if (NormalizeFingerprint(trusted) == print) return true;
+    return false;
+}
+
+bool RememberClearTextAllowed(platform::Registry& registry, const std::string& name) {
+    if (name.empty() || name == kQuickConnectName || name.find('\\') != std::string::npos ||
+        !registry.keyExists(Hive::CurrentUser, keyOf(name)))
+        return false;
+    return registry.writeValue(Hive::CurrentUser, keyOf(name), "Clear text allowed",
+                               platform::RegValue::dword(1));
+}
+
+bool RememberCertificate(platform::Registry& registry, const std::string& name,
+                         const std::string& fingerprint) {
+    TAccount account;
+    std::string print = NormalizeFingerprint(fingerprint);
+    if (print.empty() || name == kQuickConnectName || !LoadAccount(registry, name, account))
+        return false;
+    if (TrustsCertificate(account, print)) return true;
+    account.TrustedCertificates.push_back(print);
+    return registry.writeValue(Hive::CurrentUser, keyOf(name), "Trusted certificates",
+                               platform::RegValue::string(FingerprintText(account)));
+}
 
 std::optional<int> PortFromText(const std::string& text) {
     // The firewall port comes from a text setting: blanks around the number are allowed.
@@ -128,6 +191,10 @@ bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount
         a.UMask = std::int32_t(key.readDword("UMask").value_or(0));
     }
     if (key.valueExists("Enable mirroring")) a.MirrorDirectory = key.readString("Mirror directory");
+    auto tls = key.readDword("TLS");
+    a.Tls = tls && *tls <= 2 ? TTlsMode(*tls) : TTlsMode::Plain;
+    a.ClearTextAllowed = flag(key, "Clear text allowed");
+    a.TrustedCertificates = FingerprintList(key.readString("Trusted certificates"));
     account = std::move(a);
     return true;
 }
@@ -150,6 +217,9 @@ platform::RegValueList AccountValues(const TAccount& account) {
     v.emplace_back("Use UMask", b(account.UseUMask));
     if (account.UseUMask) v.emplace_back("UMask", RegValue::dword(std::uint32_t(account.UMask)));
     v.emplace_back("Mirror directory", RegValue::string(account.MirrorDirectory));
+    v.emplace_back("TLS", RegValue::dword(std::uint32_t(account.Tls)));
+    v.emplace_back("Clear text allowed", b(account.ClearTextAllowed));
+    v.emplace_back("Trusted certificates", RegValue::string(FingerprintText(account)));
     return v;
 }
 
@@ -178,6 +248,23 @@ std::vector<std::string> AccountNames(platform::Registry& registry) {
     return registry.subKeyNames(Hive::CurrentUser, kAccountsRoot);
 }
 
+namespace {
+
+void ApplySecurity(const TAccount& account, TTlsMode mode, TMsgFTP& ftp,
+                   const TAccountPrompts& prompts) {
+    ftp.SetTlsMode(mode);
+    ftp.OnClearTextQuestion = [account, ask = prompts.clearText](TMsgFTP*) {
+        return account.ClearTextAllowed || (ask && ask(account));
+    };
+    ftp.OnCertificateQuestion =
+        [account, ask = prompts.certificate](TMsgFTP*, const TTlsCertificate& certificate) {
+            return TrustsCertificate(account, certificate.Fingerprint) ||
+                   (ask && ask(account, certificate));
+        };
+}
+
+} // namespace
+
 bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts) {
     if (account.Name == kQuickConnectName) {
@@ -187,6 +274,7 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
         ftp.SetUsername(user);
         ftp.SetPassword(password);
         ftp.SetPort(21); // not whatever port the previous account used
+        ApplySecurity(account, TTlsMode::Try, ftp, prompts);
         return true;
     }
     std::string password = account.Password;
@@ -207,6 +295,7 @@ bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings
     }
     ftp.SetPassword(password);
     ftp.SetPort(port);
+    ApplySecurity(account, account.Tls, ftp, prompts);
     return true;
 }
 

@@ -3,6 +3,7 @@
 // Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
 // connection parameters of an FTP client (ApplyAccount).
 
+#include "core/net/TlsLayer.h"
 #include "core/platform/Registry.h"
 
 #include <cstdint>
@@ -34,6 +35,11 @@ struct TAccount {
     bool CloseConnection = false; // "Close connection after open and save"
     bool EnableMirroring = false;
     std::string MirrorDirectory; // local folder mirroring copies into
+    // New accounts use TLS when the server offers it; accounts stored before the setting
+    // existed load as plain FTP, as they were made.
+    TTlsMode Tls = TTlsMode::Try;
+    bool ClearTextAllowed = false; // the user agreed to log in without TLS on this server
+    std::vector<std::string> TrustedCertificates; // SHA-256 fingerprints, upper-case hex
 
     bool operator==(const TAccount&) const = default;
 };
@@ -59,6 +65,16 @@ platform::RegValueList AccountValues(const TAccount& account);
 bool SaveAccountList(platform::Registry& registry, const std::vector<TAccount>& accounts,
                      std::string* error = nullptr);
 
+// The user's answers to a connection's security questions, written into the stored account of
+// that name alone (the other values stay as they are). False when it cannot be written.
+bool RememberClearTextAllowed(platform::Registry& registry, const std::string& name);
+bool RememberCertificate(platform::Registry& registry, const std::string& name,
+                         const std::string& fingerprint);
+// Whether the account trusts a certificate of this fingerprint (any spelling).
+bool TrustsCertificate(const TAccount& account, const std::string& fingerprint);
+// The security setting as the account manager lists it, and back.
+const char* TlsModeText(TTlsMode mode);
+
 // Why a name cannot be stored as an account's name (empty when it can): empty, the name of the
 // quick-connect entry, a character that would nest keys or break references ("\", "/", ":",
 // control characters), or equal, ignoring case, to one of the other names.
@@ -83,6 +99,13 @@ struct TAccountPrompts {
     std::function<bool(std::string& host, std::string& user, std::string& password)> quickConnect;
     // The password prompt with this caption ("Password for " + account name); nullopt on cancel.
     std::function<std::optional<std::string>(const std::string& caption)> password;
+    // Asked during the login when a server under "Use TLS if available" offers no TLS, before
+    // the user name is sent (not when the account already allows it): true to go on in clear
+    // text. The answer is the prompt's to remember.
+    std::function<bool(const TAccount& account)> clearText;
+    // Asked when the server's certificate does not verify and the account does not trust its
+    // fingerprint: true to connect. "Always trust" is the prompt's to remember.
+    std::function<bool(const TAccount& account, const TTlsCertificate& certificate)> certificate;
 };
 
 // The firewall settings of the application options ("Firewall address", "Firewall port").
@@ -91,8 +114,9 @@ struct TFirewallSettings {
     std::string port; // used when it is a valid integer, otherwise the account's port
 };
 
-// Copies the account's connection parameters into the client. False when the user cancelled a
-// prompt; the client is then left as it was.
+// Copies the account's connection parameters into the client, and sets its security questions
+// to the account's answers and the prompts. False when the user cancelled a prompt; the client
+// is then left as it was. Quick connect uses TLS when the server offers it.
 bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
 

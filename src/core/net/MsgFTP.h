@@ -51,10 +51,6 @@ enum TFTPState : std::uint8_t {
     ftpReady
 };
 
-// How a login uses TLS: never; when the server offers it (otherwise only with the user's
-// consent, asked before the user name goes out); or always (no TLS, no login).
-enum class TTlsMode : std::uint8_t { Plain = 0, Try = 1, Require = 2 };
-
 // "PORT a,b,c,d,h,l" for an IPv4 address (host byte order) and a port.
 std::string PortCommand(std::uint32_t address, std::uint16_t port);
 

@@ -5,6 +5,7 @@
 // The control and data connections of one FTP session share a TTlsContext: its settings and the
 // latest session, which the data connections resume (servers may insist on that).
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,10 @@ struct ssl_ctx_st;
 struct ssl_session_st;
 
 namespace morvane::net {
+
+// How a login uses TLS: never; when the server offers it (otherwise only with the user's
+// consent, asked before the user name goes out); or always (no TLS, no login).
+enum class TTlsMode : std::uint8_t { Plain = 0, Try = 1, Require = 2 };
 
 // What a certificate says about itself, for the user who decides whether to trust it.
 struct TTlsCertificate {
