@@ -1,6 +1,8 @@
 #pragma once
 // morvane-ftp: one FTP command from the command line, run by the editor's own FTP client.
 
+#include "core/net/TlsLayer.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,10 @@ struct FtpToolOptions {
     int replyTimeoutSeconds = 60; // the longest silence of the server; 0: no limit
     std::string user = "anonymous";
     std::string password = "morvane@";
+    net::TTlsMode tls = net::TTlsMode::Plain;     // --tls=no|try|require
+    std::vector<std::string> trustedFingerprints; // --trust-fingerprint, normalized
+    bool insecure = false;                        // --insecure: any certificate
+    std::string caFile;                           // --ca-file: trusted besides the system's
     std::string host;
     std::string command;
     std::vector<std::string> args;
