@@ -253,13 +253,13 @@ namespace {
 void ApplySecurity(const TAccount& account, TTlsMode mode, TMsgFTP& ftp,
                    const TAccountPrompts& prompts) {
     ftp.SetTlsMode(mode);
-    ftp.OnClearTextQuestion = [account, ask = prompts.clearText](TMsgFTP*) {
-        return account.ClearTextAllowed || (ask && ask(account));
+    ftp.OnClearTextQuestion = [account, ask = prompts.clearText](TMsgFTP* sender) {
+        return account.ClearTextAllowed || (ask && ask(account, sender->Hostname()));
     };
     ftp.OnCertificateQuestion =
-        [account, ask = prompts.certificate](TMsgFTP*, const TTlsCertificate& certificate) {
+        [account, ask = prompts.certificate](TMsgFTP* sender, const TTlsCertificate& certificate) {
             return TrustsCertificate(account, certificate.Fingerprint) ||
-                   (ask && ask(account, certificate));
+                   (ask && ask(account, sender->Hostname(), certificate));
         };
 }
 

@@ -35,9 +35,9 @@ struct TAccount {
     bool CloseConnection = false; // "Close connection after open and save"
     bool EnableMirroring = false;
     std::string MirrorDirectory; // local folder mirroring copies into
-    // New accounts use TLS when the server offers it; accounts stored before the setting
-    // existed load as plain FTP, as they were made.
-    TTlsMode Tls = TTlsMode::Try;
+    // Plain unless chosen: accounts stored before the setting existed load as plain FTP, as
+    // they were made. The account manager's new accounts choose TLS when the server offers it.
+    TTlsMode Tls = TTlsMode::Plain;
     bool ClearTextAllowed = false; // the user agreed to log in without TLS on this server
     std::vector<std::string> TrustedCertificates; // SHA-256 fingerprints, upper-case hex
 
@@ -102,10 +102,12 @@ struct TAccountPrompts {
     // Asked during the login when a server under "Use TLS if available" offers no TLS, before
     // the user name is sent (not when the account already allows it): true to go on in clear
     // text. The answer is the prompt's to remember.
-    std::function<bool(const TAccount& account)> clearText;
+    std::function<bool(const TAccount& account, const std::string& host)> clearText;
     // Asked when the server's certificate does not verify and the account does not trust its
     // fingerprint: true to connect. "Always trust" is the prompt's to remember.
-    std::function<bool(const TAccount& account, const TTlsCertificate& certificate)> certificate;
+    std::function<bool(const TAccount& account, const std::string& host,
+                       const TTlsCertificate& certificate)>
+        certificate;
 };
 
 // The firewall settings of the application options ("Firewall address", "Firewall port").

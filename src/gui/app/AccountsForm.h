@@ -9,6 +9,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidgetItem;
@@ -69,6 +70,7 @@ private:
     QCheckBox* firewall_ = nullptr;
     QCheckBox* prompt_ = nullptr;
     QCheckBox* closeConnection_ = nullptr;
+    QComboBox* security_ = nullptr;
     QCheckBox* mirroring_ = nullptr;
     QLineEdit* mirrorFolder_ = nullptr;
     QCheckBox* useUMask_ = nullptr;

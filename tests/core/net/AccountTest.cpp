@@ -254,15 +254,16 @@ TEST_F(ApplyFixture, QuickConnectUsesPort21AndItsCancelChangesNothing) {
 
 TEST_F(ApplyFixture, SecurityFollowsTheAccountAndAsksOnlyWhatItDoesNotKnow) {
     std::vector<std::string> questions;
-    prompts.clearText = [&](const TAccount& a) {
-        questions.push_back("clear " + a.Name);
+    prompts.clearText = [&](const TAccount& a, const std::string& host) {
+        questions.push_back("clear " + a.Name + " " + host);
         return false;
     };
-    prompts.certificate = [&](const TAccount& a, const TTlsCertificate& c) {
+    prompts.certificate = [&](const TAccount& a, const std::string&, const TTlsCertificate& c) {
         questions.push_back("cert " + a.Name + " " + c.Fingerprint.substr(0, 5));
         return true;
     };
     TAccount a = sample();
+    a.UseFirewall = false;
     a.ClearTextAllowed = false;
     a.TrustedCertificates = {std::string(64, 'A')};
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
@@ -276,7 +277,7 @@ TEST_F(ApplyFixture, SecurityFollowsTheAccountAndAsksOnlyWhatItDoesNotKnow) {
     EXPECT_TRUE(questions.empty());
     EXPECT_TRUE(ftp.OnCertificateQuestion(&ftp, other));
     EXPECT_FALSE(ftp.OnClearTextQuestion(&ftp));
-    EXPECT_THAT(questions, ElementsAre("cert site BB:aa", "clear site"));
+    EXPECT_THAT(questions, ElementsAre("cert site BB:aa", "clear site ftp.example.org"));
 
     // An account that already said yes is not asked again; without prompts the answer is no.
     prompts = {};
@@ -297,7 +298,7 @@ TEST_F(ApplyFixture, SecurityFollowsTheAccountAndAsksOnlyWhatItDoesNotKnow) {
 } // namespace
 
 TEST(AccountStore, TlsSettingOfNewOldAndOddAccounts) {
-    EXPECT_EQ(TAccount().Tls, TTlsMode::Try);
+    EXPECT_EQ(TAccount().Tls, TTlsMode::Plain);
     TempDir dir;
     Registry reg(dir.path());
     // Stored before the setting existed, or with a value that means nothing: plain FTP.
