@@ -522,10 +522,11 @@ bool TMsgFTP::HandleReply(const std::string& reply) {
         bool accepted = Check(code, 200, "Host replied (Expected 200): ", reply);
         if (!SetState(pendingState_)) return false;
         if (!accepted) return CommandDone(true);
-        if (pendingState_ == ftpListing)
-            return SendLine("LIST") && ParseListing(); // data may have come before the reply
-        if (pendingState_ == ftpRetrieving) return SendLine("RETR " + transferName_);
-        if (!SendLine("STOR " + transferName_)) return false;
+        if (pendingState_ == ftpListing) // data may have come before the reply
+            return SendLine("LIST") && SecureHeldData() && ParseListing();
+        if (pendingState_ == ftpRetrieving)
+            return SendLine("RETR " + transferName_) && SecureHeldData();
+        if (!SendLine("STOR " + transferName_) || !SecureHeldData()) return false;
         // The server may have connected before it saw STOR; its write-ready came already.
         if (data_->State() == wsConnected && data_->AllSent()) return StoreStep();
         return true;

@@ -224,6 +224,7 @@ private:
     void Ask(std::function<bool()> question, std::function<void(bool)> then);
     bool SecureData();
     void DataTlsDone(const std::string& error);
+    bool SecureHeldData();
 
     void StartTransfer(TFTPState pending, const std::string& name, Mode mode);
     void OpenLocalFile();
@@ -297,7 +298,8 @@ private:
     std::shared_ptr<TTlsContext> tlsContext_;
     bool secure_ = false;
     bool dataProtected_ = false;
-    bool protSent_ = false; // PROT P is the command under way, not PBSZ
+    bool protSent_ = false;    // PROT P is the command under way, not PBSZ
+    bool dataTlsHeld_ = false; // the data connection waits for the transfer command
     TTlsCertificate serverCert_;
 };
 

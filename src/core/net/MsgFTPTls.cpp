@@ -136,13 +136,26 @@ bool TMsgFTP::Protect() {
 // Called once a data connection is connected: under PROT P it becomes a TLS client resuming
 // the control connection's session. False when the client is gone.
 bool TMsgFTP::SecureData() {
+    dataTlsHeld_ = false;
     if (!dataProtected_ || !tlsContext_) return true;
+    // A server that connects before its reply to PORT (pyftpdlib) drops the connection when the
+    // handshake comes before the transfer command: it starts once the command is sent.
+    if (state_ == ftpSendingPort) {
+        dataTlsHeld_ = true;
+        return true;
+    }
     std::weak_ptr<bool> alive = alive_;
     std::uint64_t op = operation_;
     data_->StartTls(tlsContext_, hostname_, true, [this, alive, op](const std::string& e) {
         if (!alive.expired() && op == operation_) DataTlsDone(e);
     });
     return true;
+}
+
+bool TMsgFTP::SecureHeldData() {
+    if (!dataTlsHeld_) return true;
+    dataTlsHeld_ = false;
+    return data_->State() != wsConnected || SecureData();
 }
 
 void TMsgFTP::DataTlsDone(const std::string& error) {

@@ -84,8 +84,8 @@ std::shared_ptr<TTlsContext> TTlsContext::Create(const std::string& caFile, std:
     }
     context->ctx_ = ctx;
     // Data connections must resume the control connection's session. TLS 1.3 tickets are
-    // single-use on some servers and refused on data connections by others; the sessions of
-    // TLS 1.2 resume on every server tried.
+    // single-use on some servers, and a ticket that came on an upload's data connection may not
+    // have been read before the next transfer; a TLS 1.2 session resumes any number of times.
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
     // The handshake completes whatever the certificate; the client then decides, and may ask
