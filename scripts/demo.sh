@@ -2,7 +2,8 @@
 # The demo: a local FTP server over a scratch copy of resources/demo/site, the account "Demo"
 # pointing at it, and the editor showing the remote browser on that account; a second server
 # over the same copy requires FTP over TLS with a certificate made here (account "DemoTLS": its
-# first connection asks about the certificate). The servers stop and the scratch copy is removed
+# first connection asks about the certificate). The password goes from a 0600 file to the servers
+# and to the editor, never into a command line. The servers stop and the scratch copy is removed
 # when the editor exits (also on Ctrl+C).
 #
 # Usage: scripts/demo.sh BUILD_DIR [EDITOR ARGUMENTS]...   (./scripts/run.sh --demo builds first)
@@ -45,7 +46,7 @@ if [ ! -s "$scratch/port" ]; then
     exit 1
 fi
 port="$(cat "$scratch/port")"
-"$build/morvane" --set-demo-account 127.0.0.1 "$port" demo "$(cat "$scratch/password")" /
+"$build/morvane" --set-demo-account 127.0.0.1 "$port" demo - / <"$scratch/password"
 
 # The TLS demo: optional, the plain one works without it.
 if (umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \
@@ -62,7 +63,7 @@ if (umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -
     done
     if [ -s "$scratch/tlsport" ]; then
         "$build/morvane" --set-demo-account 127.0.0.1 "$(cat "$scratch/tlsport")" demo \
-            "$(cat "$scratch/password")" / --tls
+            - / --tls <"$scratch/password"
         echo "demo: FTP over TLS on 127.0.0.1:$(cat "$scratch/tlsport") (account \"DemoTLS\")." >&2
     else
         echo "demo: the TLS server did not start; only the plain demo runs." >&2

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libgl-dev fonts-dejavu-core fonts-wqy-microhei
+    qt6-base-dev libgl-dev fonts-dejavu-core fonts-wqy-microhei fonts-noto-mono
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd
     xvfb xdotool imagemagick poppler-utils xclip
@@ -14,6 +14,7 @@ pkgs=(
     libpcre2-dev
     libssl-dev openssl python3-openssl
     chromium unrtf source-highlight
+    libsecret-1-dev gnome-keyring dbus dbus-bin libsecret-tools libglib2.0-bin
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -24,7 +24,7 @@ anon_upload_enable=YES
 anon_other_write_enable=YES
 anon_world_readable_only=NO
 secure_chroot_dir=$work/empty
-pasv_enable=NO
+pasv_enable=YES
 xferlog_enable=NO
 vsftpd_log_file=$work/vsftpd.log
 CONF

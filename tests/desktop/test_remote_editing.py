@@ -38,7 +38,8 @@ class RemoteEditing(desktop.DesktopTestCase):
                 return None
         port = self.wait_for(port, "the FTP server's port")
         subprocess.run([self.executable, "--set-demo-account", "127.0.0.1", port, "demo",
-                        password, "/"], env=self.environment(), check=True, timeout=30)
+                        "-", "/"], input=password.encode(), env=self.environment(), check=True,
+                       timeout=30)
         self.site = site
 
     def server_file(self, name):

@@ -119,7 +119,8 @@ class RemoteSaving(desktop.DesktopTestCase):
                 return None
         port = self.wait_for(port, "the FTP server's port")
         subprocess.run([self.executable, "--set-demo-account", "127.0.0.1", port, "demo",
-                        password, "/"], env=self.environment(), check=True, timeout=30)
+                        "-", "/"], input=password.encode(), env=self.environment(), check=True,
+                       timeout=30)
         self.site = site
 
     def site_file(self, name):

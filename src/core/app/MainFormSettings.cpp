@@ -57,6 +57,17 @@ ScreenRect keepOnScreen(ScreenRect window, const std::vector<ScreenRect>& screen
     return window;
 }
 
+ScreenRect firstWindowPlace(const ScreenRect& screen, int rowWidth) {
+    constexpr int kLeastWidth = 640, kLeastHeight = 480;
+    const int sw = std::max(1, screen.width), sh = std::max(1, screen.height);
+    ScreenRect r;
+    r.width = std::min(sw, std::max({sw * 3 / 4, rowWidth, kLeastWidth}));
+    r.height = std::min(sh, std::max(sh * 3 / 4, kLeastHeight));
+    r.left = screen.left + (sw - r.width) / 2;
+    r.top = screen.top + (sh - r.height) / 2;
+    return r;
+}
+
 GeometryToRestore MainFormSettings::geometryToRestore() const {
     GeometryToRestore g;
     if (read("Window state") == "Maximized") {

@@ -40,6 +40,11 @@ struct ScreenRect {
 // onto the first screen, shrunk to fit it when larger. Without screens nothing changes.
 ScreenRect keepOnScreen(ScreenRect window, const std::vector<ScreenRect>& screens);
 
+// Where the window opens when no size is stored, frame included: centred on the screen, three
+// quarters of it each way, wider when the menu or toolbar row needs more, and never smaller
+// than a small fixed size unless the screen itself is.
+ScreenRect firstWindowPlace(const ScreenRect& screen, int rowWidth);
+
 struct ToolbarPlacement {
     bool visible = true;
     bool floating = false;

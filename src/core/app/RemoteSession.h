@@ -1,7 +1,8 @@
 #pragma once
-// TRemoteSession: the FTP side of a remote document. It owns the document's client, runs its
-// queue of operations (get, save, close) one after the other and reports to the document
-// through TRemoteSessionHost, so that the rules below can be tested without a window.
+// TRemoteSession: the server side of a remote document. It owns the document's remote file system
+// (FTP unless it is given another), runs its queue of operations (get, save, close) one after the
+// other and reports to the document through TRemoteSessionHost, so that the rules below can be
+// tested without a window.
 //
 // Saving never replaces the server's file with a partial one: the text goes to a temporary name
 // in the same folder, its size is checked, and only then is it renamed over the file. Where the
@@ -13,12 +14,13 @@
 // a file changed by someone else is only overwritten when the user says so.
 
 #include "core/net/Account.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/RemoteFileSystem.h"
 #include "core/platform/EventLoop.h"
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +45,9 @@ public:
     virtual bool TakesPieces() { return false; }
     virtual void DownloadPiece(std::string_view /*bytes*/) {}
     virtual void DownloadDone() {}
+    // The login did not succeed (refused, or no connection): a password kept for the run may be
+    // wrong and is asked for again next time.
+    virtual void SessionLoginFailed() {}
     // An error to show. closeDocument: the document has nothing worth keeping and closes.
     virtual void SessionFailed(const std::string& message, bool closeDocument) = 0;
     // An upload failed; true to try again.
@@ -61,35 +66,23 @@ public:
     virtual void CloseRequested() = 0;
 };
 
-// The entry of a STAT reply about one file: its only listing line (between the reply's first and
-// last line), when that line names the file; nullopt otherwise.
-std::optional<net::TDirectoryEntry> EntryFromStatus(const std::string& reply,
-                                                    const std::string& name);
-
-// The mode bits an attribute string ("-rwxr-sr-x", with anything after the tenth character
-// ignored) gives; nullopt when one of the nine permission characters cannot be read.
-std::optional<int> ModeFromAttributes(const std::string& attributes);
-// The SITE CHMOD argument: three octal digits, four when a special bit is set.
-std::string ModeText(int mode);
-
 // The local folder (ending in "/") that mirrors the remote current directory, or "" when the
 // current directory is not the home directory or inside it. error gets why a folder is refused.
 std::string MirrorFolder(const std::string& home, const std::string& current, char separator,
                          const std::string& mirrorRoot, std::string* error = nullptr);
 
-// The status text of a remote document for a client state (nullopt: leave the text as it is).
-std::optional<std::string> DocumentStatusText(net::TFTPState state, const std::string& host);
-
 class TRemoteSession {
 public:
     enum class OpKind { Get, Save, Close, Cleanup, Restore };
 
-    TRemoteSession(platform::EventLoop& loop, TRemoteSessionHost& host);
+    // fs: the file system to work on; null gives an FTP one.
+    TRemoteSession(platform::EventLoop& loop, TRemoteSessionHost& host,
+                   std::unique_ptr<net::TRemoteFileSystem> fs = nullptr);
     ~TRemoteSession();
     TRemoteSession(const TRemoteSession&) = delete;
     TRemoteSession& operator=(const TRemoteSession&) = delete;
 
-    net::TMsgFTP& Ftp() { return ftp_; }
+    net::TRemoteFileSystem& FileSystem() { return *fs_; }
     // The account the session logs in with; its Directory is not used (see SetDirectory).
     void SetAccount(const net::TAccount& account) { account_ = account; }
     const net::TAccount& Account() const { return account_; }
@@ -102,7 +95,7 @@ public:
     void SetLocation(const std::string& directory, const std::string& fileName);
 
     // Every step waits at most this long for the server (reset by transfer progress).
-    void SetReplyTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+    void SetReplyTimeout(std::chrono::milliseconds timeout);
 
     bool Busy() const { return busy_; }
     bool Transferring() const { return transferring_; }
@@ -122,41 +115,8 @@ public:
     void Disconnect();
 
 private:
-    enum class Step {
-        Idle,
-        Asking,
-        Connecting,
-        Umask,
-        Type,
-        Cwd,
-        Noop,
-        OpenMdtm,
-        OpenStat,
-        OpenList,
-        Retrieve,
-        CheckSize,
-        CheckMdtm,
-        CheckStat,
-        CheckList,
-        TargetStat,
-        TargetList,
-        StoreTemp,
-        SizeTemp,
-        Rename,
-        DeleteTemp,
-        BackupAside,
-        StorePlain,
-        SizePlain,
-        DeleteBackup,
-        FailRestore,
-        Restore,
-        StatAfter,
-        ListAfter,
-        Chmod,
-        MdtmAfter,
-        Cleanup,
-        FailDelete,
-    };
+    // Idle: nothing runs. Asking: the user is asked; nothing the server does meanwhile is ours.
+    enum class Step { Idle, Asking, Running };
     struct Op {
         OpKind kind;
         std::string bytes;      // for Save
@@ -166,15 +126,16 @@ private:
     struct Stamp {
         bool known = false;
         std::int64_t size = -1;
-        std::string mdtm;     // MDTM reply text; empty when the server has no MDTM
-        std::string listDate; // the listing's date when there is no MDTM
+        std::string time; // the server's modification time, compared at equal precision only
+        net::TTimePrecision precision = net::TTimePrecision::None;
     };
-    // What the listing showed of the file.
+    // The file's entry (or, for a link, its target's).
     struct Entry {
         bool found = false;
         std::int64_t size = -1;
-        std::string date;
-        std::string attributes;
+        std::string time;
+        net::TTimePrecision precision = net::TTimePrecision::None;
+        std::optional<int> mode;
         bool link = false;
         std::string linkTarget;
     };
@@ -182,48 +143,39 @@ private:
     void RunQueue();
     void StartConnect();
     void ResetConnection();
-    void AfterLogin();
+    void Connected(const net::TRemoteResult& r);
     void NextOp();
     void StartSave();
+    void Checked(const net::TRemoteResult& r, const net::TRemoteStat& st);
     void CheckedEntry();
     void DecideChanged();
     void StartUpload();
-    void UploadStored();
+    void StoredTemp(const net::TRemoteResult& r);
+    void Renamed(const net::TRemoteResult& r);
     void WriteInPlace(const std::string& why);
     void AskInPlace(const std::string& reason);
     void StorePlain();
-    void PutBack(Step step);
-    void PutBackDone(bool ok);
+    void PlainChecked(const net::TRemoteResult& r, const net::TRemoteStat& st);
+    void PutBack(bool failing);
+    void PutBackDone(const net::TRemoteResult& r);
     void AfterReplace();
+    void AfterStat(const net::TRemoteResult& r, const net::TRemoteStat& st);
     void FinishSave();
-    void StartList(Step step);
-    void StartStatus(Step step);
-    void StatusDone(int code, const std::string& reply);
-    void OpenEntryKnown();
     void StartRetrieve(std::int64_t listedSize);
-    void TakePiece();
-    void AfterListing();
-    void Custom(Step step, const std::string& command);
+    void Retrieved(const net::TRemoteResult& r);
 
-    void Connected(bool error);
-    void CommandDone(net::TFTPState state, bool error);
-    void CustomDone(int code, const std::string& reply);
-    void Listed(const std::string& name, const std::string& date, std::int64_t size,
-                const std::string& attributes);
-
-    void LoginFailed();
+    void LoginFailed(const net::TRemoteResult& r);
     void OpenFailed(const std::string& message);
     void SaveFailed(const std::string& message);
-    void CwdFailed();
+    void CwdFailed(const net::TRemoteResult& r);
     void AskRetry();
     void Quiet();
-    std::string FailureText() const;
-    bool Refused() const;
+    std::string FailureText(const net::TRemoteResult& r) const;
+    // The failure ended the connection (or found it gone): nothing more can be asked of it.
+    bool Gone(const net::TRemoteResult& r) const;
+    void Heard();
     void SetBusy(bool busy, bool transferring);
-    void Arm();
-    void ArmFor(std::chrono::milliseconds wait);
-    void Disarm();
-    void TimedOut();
+    static Entry EntryOf(const net::TRemoteResult& r, const net::TRemoteStat& st);
     // Where the bytes go: the file, or the target of the link the file is.
     std::string SaveName() const { return target_.empty() ? fileName_ : target_; }
     std::string TempName() const;
@@ -231,38 +183,29 @@ private:
 
     platform::EventLoop& loop_;
     TRemoteSessionHost& host_;
-    net::TMsgFTP ftp_;
+    std::unique_ptr<net::TRemoteFileSystem> fs_;
     net::TAccount account_;
     std::string fileName_, directory_, home_;
     std::chrono::milliseconds timeout_{30000};
-    platform::TimerId timer_ = 0;
     std::chrono::steady_clock::time_point lastReply_{};
-    // The queued operation started without a NOOP: its first command may find the connection gone.
+    // The queued operation started without a probe: its first step may find the connection gone.
     bool unprobed_ = false;
-    bool statRefused_ = false; // the server does not know STAT with a name
-    bool timerArmed_ = false;
-    // Transfer progress counts as a reply: the timer, when it fires, waits again from here.
-    std::chrono::steady_clock::time_point lastProgress_{};
-    bool timedOut_ = false;
-    bool cancelled_ = false;
-    std::uint64_t events_ = 0; // client reports seen, so a timeout knows whether Abort reported
 
     Step step_ = Step::Idle;
     std::deque<Op> queue_;
     bool busy_ = false;
     bool transferring_ = false;
     bool downloaded_ = false;
-    bool loggedIn_ = false;
     bool tempMayExist_ = false;
     bool fallbackSaid_ = false;
-    bool noMdtmSaid_ = false;
-    std::string entryName_; // the name the running STAT or listing looks for
-    std::string target_;    // the file is a link to this path
+    bool noTimesSaid_ = false;
+    std::string target_; // the file is a link to this path
     int linkHops_ = 0;
     bool throughLink_ = false; // a link whose target is out of reach: written through
     bool backupMade_ = false;  // the original waits on the server under BackupName()
     std::string renameError_;
     std::int64_t uploadSize_ = 0;
+    std::int64_t sent_ = 0; // bytes of the running upload the server has taken
     std::string buffer_;
     bool pieces_ = false;       // the download goes to the host as it arrives
     std::int64_t received_ = 0; // its bytes so far
@@ -270,15 +213,13 @@ private:
     bool failHaveBytes_ = false;
 
     Stamp stamp_;
-    Entry entry_;
-    bool listOk_ = false;
-    int sizeCode_ = 0;
+    // What the check before an upload found of the file itself.
+    bool exists_ = false, absent_ = false;
     std::int64_t remoteSize_ = -1;
-    int mdtmCode_ = 0;
-    std::string remoteMdtm_;
+    std::string remoteTime_;
+    net::TTimePrecision remotePrecision_ = net::TTimePrecision::None;
+    Entry entry_;
     std::optional<int> originalMode_;
-    std::int64_t tempSize_ = -1;
-    int tempSizeCode_ = 0;
 };
 
 } // namespace morvane::app

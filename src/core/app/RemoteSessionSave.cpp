@@ -14,65 +14,11 @@
 
 namespace morvane::app {
 
+using net::TRemoteError;
+using net::TRemoteResult;
+using net::TRemoteStat;
+using net::TTimePrecision;
 using session_text::Format;
-
-namespace {
-
-// The code of "Host replied: 553 ..." and the like; 0 when there is none.
-int CodeInMessage(const std::string& message) {
-    std::size_t colon = message.find(": ");
-    std::size_t at = colon == std::string::npos ? 0 : colon + 2;
-    if (message.size() < at + 3) return 0;
-    int v = 0;
-    for (std::size_t i = at; i < at + 3; ++i) {
-        if (message[i] < '0' || message[i] > '9') return 0;
-        v = v * 10 + (message[i] - '0');
-    }
-    return v;
-}
-
-} // namespace
-
-std::optional<int> ModeFromAttributes(const std::string& attributes) {
-    if (attributes.size() < 10) return std::nullopt;
-    int mode = 0;
-    static const int shift[3] = {6, 3, 0};
-    static const int special[3] = {04000, 02000, 01000};
-    for (int who = 0; who < 3; ++who) {
-        char r = attributes[std::size_t(1 + who * 3)];
-        char w = attributes[std::size_t(2 + who * 3)];
-        char x = attributes[std::size_t(3 + who * 3)];
-        if (r == 'r')
-            mode |= 4 << shift[who];
-        else if (r != '-')
-            return std::nullopt;
-        if (w == 'w')
-            mode |= 2 << shift[who];
-        else if (w != '-')
-            return std::nullopt;
-        char setChar = who == 2 ? 't' : 's';
-        char setNoExec = who == 2 ? 'T' : 'S';
-        if (x == 'x') {
-            mode |= 1 << shift[who];
-        } else if (x == setChar) {
-            mode |= (1 << shift[who]) | special[who];
-        } else if (x == setNoExec) {
-            mode |= special[who];
-        } else if (x != '-') {
-            return std::nullopt;
-        }
-    }
-    return mode;
-}
-
-std::string ModeText(int mode) {
-    char text[8];
-    if (mode & 07000)
-        std::snprintf(text, sizeof text, "%04o", unsigned(mode & 07777));
-    else
-        std::snprintf(text, sizeof text, "%03o", unsigned(mode & 0777));
-    return text;
-}
 
 std::string MirrorFolder(const std::string& home, const std::string& current, char separator,
                          const std::string& mirrorRoot, std::string* error) {
@@ -112,24 +58,41 @@ std::string MirrorFolder(const std::string& home, const std::string& current, ch
 // --- saving ------------------------------------------------------------------------------------
 
 void TRemoteSession::StartSave() {
-    listOk_ = false;
-    sizeCode_ = mdtmCode_ = tempSizeCode_ = 0;
-    remoteSize_ = tempSize_ = -1;
-    remoteMdtm_.clear();
+    exists_ = absent_ = false;
+    remoteSize_ = -1;
+    remoteTime_.clear();
+    remotePrecision_ = TTimePrecision::None;
+    entry_ = Entry();
     originalMode_.reset();
     target_.clear();
     linkHops_ = 0;
     throughLink_ = false;
-    entryName_ = fileName_;
-    Custom(Step::CheckSize, "SIZE " + fileName_);
+    fs_->Stat(fileName_, {true, true, true},
+              [this](const TRemoteResult& r, const TRemoteStat& st) { Checked(r, st); });
+}
+
+void TRemoteSession::Checked(const TRemoteResult& r, const TRemoteStat& st) {
+    Heard();
+    if (std::exchange(unprobed_, false) && !r.ok() && r.error != TRemoteError::Cancelled &&
+        Gone(r)) {
+        // The connection went while idle and nothing found out: open it again and save.
+        return StartConnect();
+    }
+    if (!r.ok() && Gone(r)) return SaveFailed(FailureText(r));
+    exists_ = r.ok();
+    absent_ = r.error == TRemoteError::NotFound;
+    remoteSize_ = r.ok() ? st.size : -1;
+    remoteTime_ = r.ok() ? st.time : std::string();
+    remotePrecision_ = r.ok() ? st.precision : TTimePrecision::None;
+    entry_ = EntryOf(r, st);
+    CheckedEntry();
 }
 
 // What the check found: a link is followed to its target, whose entry then counts.
 void TRemoteSession::CheckedEntry() {
     bool following = !target_.empty();
     bool link = entry_.found && entry_.link;
-    if ((following && !entry_.found) ||
-        (link && (entry_.linkTarget.empty() || ++linkHops_ > 8 || ftp_.SystemType() > 1))) {
+    if ((following && !entry_.found) || (link && (entry_.linkTarget.empty() || ++linkHops_ > 8))) {
         // The target is out of reach by its path: only writing through the link keeps it.
         target_.clear();
         throughLink_ = true;
@@ -138,7 +101,7 @@ void TRemoteSession::CheckedEntry() {
     }
     if (!link) return DecideChanged();
     // The target, relative to the link's folder; as a plain name when that is this folder.
-    std::string at = ftp_.CurrentDirectory();
+    std::string at = fs_->CurrentDirectory();
     std::string linkName = SaveName();
     std::string folder = at;
     if (std::size_t slash = linkName.rfind('/'); slash != std::string::npos)
@@ -156,28 +119,34 @@ void TRemoteSession::CheckedEntry() {
     std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
     target_ =
         RemoteFileKey("", at, "") == RemoteFileKey("", dir, "") ? path.substr(slash + 1) : path;
-    entryName_ = target_;
-    StartStatus(Step::TargetStat);
+    fs_->Stat(target_, {false, false, true}, [this](const TRemoteResult& r, const TRemoteStat& st) {
+        Heard();
+        if (!r.ok() && Gone(r)) return SaveFailed(FailureText(r));
+        entry_ = EntryOf(r, st);
+        CheckedEntry();
+    });
 }
 
 void TRemoteSession::DecideChanged() {
     const Op& op = queue_.front();
-    if (entry_.found && !entry_.link) originalMode_ = ModeFromAttributes(entry_.attributes);
-    std::int64_t size = sizeCode_ == 213 ? remoteSize_ : entry_.found ? entry_.size : -1;
-    bool exists = sizeCode_ == 213 || mdtmCode_ == 213 || entry_.found;
+    if (entry_.found && !entry_.link) originalMode_ = entry_.mode;
+    std::int64_t size = remoteSize_ >= 0 ? remoteSize_ : entry_.found ? entry_.size : -1;
+    bool precise = stamp_.precision == TTimePrecision::Second;
     bool changed = false;
     if (stamp_.known && !op.confirmed) {
-        if (!exists && (sizeCode_ == 550 || mdtmCode_ == 550 || listOk_)) changed = true;
-        if (exists && size >= 0 && size != stamp_.size) changed = true;
-        if (!stamp_.mdtm.empty() && mdtmCode_ == 213 && remoteMdtm_ != stamp_.mdtm) changed = true;
-        if (stamp_.mdtm.empty() && entry_.found && !stamp_.listDate.empty() &&
-            entry_.date != stamp_.listDate)
+        if (!exists_ && absent_) changed = true;
+        if (exists_ && size >= 0 && size != stamp_.size) changed = true;
+        // Times compare at the same precision only: to the second, or as the listing shows them.
+        const std::string& now = precise ? remoteTime_ : entry_.time;
+        TTimePrecision nowPrecision = precise ? remotePrecision_ : entry_.precision;
+        if (stamp_.precision != TTimePrecision::None && nowPrecision == stamp_.precision &&
+            now != stamp_.time)
             changed = true;
     }
-    // Without MDTM a change within the minute that keeps the size shows nowhere.
-    bool blind = stamp_.known && stamp_.mdtm.empty();
+    // Without times to the second a change within the minute that keeps the size shows nowhere.
+    bool blind = stamp_.known && !precise;
     if (!changed) {
-        if (blind && !std::exchange(noMdtmSaid_, true))
+        if (blind && !std::exchange(noTimesSaid_, true))
             host_.Note(Format("The server gives no modification times: a change to '%s' on the "
                               "server within a minute of your opening it, keeping its size, "
                               "cannot be seen before saving.",
@@ -185,7 +154,7 @@ void TRemoteSession::DecideChanged() {
         return StartUpload();
     }
 
-    step_ = Step::Asking; // nothing the client reports meanwhile is ours
+    step_ = Step::Asking; // nothing the server does meanwhile is ours
     std::string question =
         Format("The file '%s' was changed on the server since you opened it.", {fileName_});
     if (blind)
@@ -195,8 +164,10 @@ void TRemoteSession::DecideChanged() {
     step_ = Step::Idle;
     if (answer == TChangedAnswer::Overwrite) {
         queue_.front().confirmed = true;
-        if (ftp_.Connected()) return StartUpload();
+        step_ = Step::Running;
+        if (fs_->Connected()) return StartUpload();
         // The connection went while the user thought: open it again, then upload.
+        step_ = Step::Idle;
         return RunQueue();
     }
     queue_.clear();
@@ -212,8 +183,9 @@ void TRemoteSession::StartUpload() {
     uploadSize_ = std::int64_t(queue_.front().bytes.size());
     if (account_.EnableMirroring) {
         std::string error;
-        std::string folder = MirrorFolder(home_, ftp_.CurrentDirectory(), ftp_.PathSeparator(),
-                                          account_.MirrorDirectory, &error);
+        std::string folder =
+            MirrorFolder(home_, fs_->CurrentDirectory(), fs_->Capabilities().separator,
+                         account_.MirrorDirectory, &error);
         // Without a mirror folder the copy would land below the file system's root.
         if (account_.MirrorDirectory.empty() || fileName_ == "." || fileName_ == ".." ||
             fileName_.find('/') != std::string::npos) {
@@ -230,7 +202,7 @@ void TRemoteSession::StartUpload() {
                 step_ = Step::Asking;
                 go = host_.AskCreateMirrorFolder(
                     Format("Directory %s does not exist, create it and continue?", {folder}));
-                step_ = Step::Idle;
+                step_ = Step::Running;
                 if (go) {
                     fs::create_directories(folder, ec);
                     if (ec) {
@@ -249,9 +221,10 @@ void TRemoteSession::StartUpload() {
             }
             host_.SessionStatus("");
         }
-        if (!ftp_.Connected()) {
+        if (!fs_->Connected()) {
             // The connection went while a question was open.
             queue_.front().confirmed = true;
+            step_ = Step::Idle;
             return RunQueue();
         }
     }
@@ -261,38 +234,93 @@ void TRemoteSession::StartUpload() {
                           "temporary file or backup can be made beside it");
     SetBusy(true, true);
     host_.SessionProgress(true, 0, uploadSize_);
-    step_ = Step::StoreTemp;
     tempMayExist_ = true;
-    Arm();
-    ftp_.StoreFromBuffer(TempName(), queue_.front().bytes);
+    sent_ = 0;
+    fs_->Write(
+        TempName(), queue_.front().bytes,
+        [this](std::int64_t sent) {
+            sent_ = sent;
+            host_.SessionProgress(true, std::min(sent, uploadSize_), uploadSize_);
+        },
+        [this](const TRemoteResult& r) { StoredTemp(r); });
 }
 
-// The file is replaced. A listing shows its new mode and, without MDTM, its new date; when the
-// original's mode is unknown and MDTM works, the listing has nothing to offer.
-void TRemoteSession::AfterReplace() {
-    if (!originalMode_ && !stamp_.mdtm.empty())
-        return Custom(Step::MdtmAfter, "MDTM " + SaveName());
-    entryName_ = SaveName();
-    StartStatus(Step::StatAfter);
-}
-
-// What the listing after the rename showed: the mode goes back when it differs.
-void TRemoteSession::AfterListing() {
-    if (!entry_.found || entry_.link) {
-        if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + SaveName());
-        return FinishSave();
+void TRemoteSession::StoredTemp(const TRemoteResult& r) {
+    Heard();
+    if (!r.ok()) {
+        // Refused before a byte moved: the server does not take this name (hidden, or not
+        // here). A full disk is no refusal of the name: writing in place would not fit either.
+        bool refused = !Gone(r) && sent_ == 0 &&
+                       (r.error == TRemoteError::Refused || r.error == TRemoteError::Permission ||
+                        r.error == TRemoteError::NotFound);
+        if (refused) {
+            tempMayExist_ = false;
+            return WriteInPlace("The server refused the temporary file " + TempName() + " (" +
+                                r.message + ")");
+        }
+        tempMayExist_ = true;
+        return SaveFailed(FailureText(r));
     }
-    if (stamp_.mdtm.empty()) stamp_.listDate = entry_.date;
-    auto now = ModeFromAttributes(entry_.attributes);
-    if (originalMode_ && now && *now != *originalMode_)
-        return Custom(Step::Chmod, "SITE CHMOD " + ModeText(*originalMode_) + " " + SaveName());
-    if (!stamp_.mdtm.empty()) return Custom(Step::MdtmAfter, "MDTM " + SaveName());
-    FinishSave();
+    SetBusy(true, false);
+    fs_->Stat(
+        TempName(), {true, false, false}, [this](const TRemoteResult& sr, const TRemoteStat& st) {
+            Heard();
+            if (!sr.ok() && Gone(sr)) return SaveFailed(FailureText(sr));
+            if (sr.ok() && st.size >= 0 && st.size != uploadSize_)
+                return SaveFailed("The server holds " + std::to_string(st.size) + " of the " +
+                                  std::to_string(uploadSize_) + " bytes sent");
+            fs_->Rename(TempName(), SaveName(), [this](const TRemoteResult& rr) { Renamed(rr); });
+        });
 }
 
-void TRemoteSession::UploadStored() {
-    SetBusy(true, false);
-    Custom(Step::SizeTemp, "SIZE " + TempName());
+void TRemoteSession::Renamed(const TRemoteResult& r) {
+    Heard();
+    if (r.ok()) {
+        tempMayExist_ = false;
+        host_.Saved();
+        return AfterReplace();
+    }
+    // Cancelled, timed out or cut off is no refusal: nothing may be written in place then.
+    if (Gone(r)) return SaveFailed(FailureText(r));
+    renameError_ = r.message;
+    fs_->Remove(TempName(), [this](const TRemoteResult& dr) {
+        Heard();
+        if (Gone(dr) && !dr.ok()) return SaveFailed(FailureText(dr));
+        tempMayExist_ = !dr.ok() && dr.error != TRemoteError::NotFound;
+        WriteInPlace("The server refused to rename " + TempName() + " to '" + SaveName() + "' (" +
+                     renameError_ + ")");
+    });
+}
+
+// The file is replaced. Its time is read again, and its entry shows its new mode (and, without
+// times to the second, its new date).
+void TRemoteSession::AfterReplace() {
+    bool precise = stamp_.precision == TTimePrecision::Second;
+    net::TStatNeeds needs{false, true, originalMode_.has_value() || !precise};
+    fs_->Stat(SaveName(), needs,
+              [this](const TRemoteResult& r, const TRemoteStat& st) { AfterStat(r, st); });
+}
+
+// What the server shows after the rename: the new stamp, and the mode goes back when it differs.
+void TRemoteSession::AfterStat(const TRemoteResult& r, const TRemoteStat& st) {
+    Heard();
+    if (!r.ok()) return FinishSave(); // the file is saved; only its bookkeeping was cut short
+    bool entry = st.kind == net::TRemoteKind::File || st.kind == net::TRemoteKind::Folder;
+    if (st.precision == TTimePrecision::Second) {
+        stamp_.time = st.time;
+        stamp_.precision = st.precision;
+    } else if (entry && stamp_.precision != TTimePrecision::Second &&
+               st.precision != TTimePrecision::None) {
+        stamp_.time = st.time;
+        stamp_.precision = st.precision;
+    }
+    if (!entry || !originalMode_ || !st.mode || *st.mode == *originalMode_) return FinishSave();
+    fs_->Chmod(SaveName(), *originalMode_, [this](const TRemoteResult& cr) {
+        Heard();
+        if (!cr.ok() && !Gone(cr))
+            host_.Note("Could not give '" + SaveName() + "' its permissions back: " + cr.message);
+        FinishSave();
+    });
 }
 
 std::string TRemoteSession::TempName() const {
@@ -305,17 +333,23 @@ std::string TRemoteSession::TempName() const {
 // Neither a temporary file nor its rename: the original goes aside as a backup, then the file is
 // written in place. A file that is not there yet has nothing to keep.
 void TRemoteSession::WriteInPlace(const std::string& why) {
-    bool exists = sizeCode_ == 213 || mdtmCode_ == 213 || entry_.found;
     if (!fallbackSaid_)
         host_.Note(why + "; '" + SaveName() + "' is written in place" +
-                   (exists ? ", its original kept as '" + BackupName() +
-                                 "' until the new text is complete."
-                           : "."));
+                   (exists_ ? ", its original kept as '" + BackupName() +
+                                  "' until the new text is complete."
+                            : "."));
     fallbackSaid_ = true;
-    if (!exists) return StorePlain();
-    step_ = Step::BackupAside;
-    Arm();
-    ftp_.RenameFile(SaveName(), BackupName());
+    if (!exists_) return StorePlain();
+    fs_->Rename(SaveName(), BackupName(), [this](const TRemoteResult& r) {
+        Heard();
+        if (r.ok()) {
+            backupMade_ = true;
+            return StorePlain();
+        }
+        if (Gone(r)) return SaveFailed(FailureText(r));
+        AskInPlace("The server refused a temporary file, and renaming '" + SaveName() + "' to '" +
+                   BackupName() + "' for a backup (" + r.message + ")");
+    });
 }
 
 void TRemoteSession::AskInPlace(const std::string& reason) {
@@ -324,38 +358,103 @@ void TRemoteSession::AskInPlace(const std::string& reason) {
         Format("%s.\r\n\r\nWriting '%s' in place means that an upload failing part-way leaves "
                "the file on the server cut short. Write it in place?",
                {reason, SaveName()}));
-    step_ = Step::Idle;
+    step_ = Step::Running;
     if (!go) {
+        step_ = Step::Idle;
         queue_.clear();
         SetBusy(false, false);
         host_.SessionStatus("");
         host_.Note("'" + fileName_ + "' was not saved.");
         return;
     }
-    if (!ftp_.Connected() || !loggedIn_) return SaveFailed("The connection was closed");
+    if (!fs_->Connected()) return SaveFailed("The connection was closed");
     StorePlain();
 }
 
 void TRemoteSession::StorePlain() {
-    step_ = Step::StorePlain;
     SetBusy(true, true);
     host_.SessionProgress(true, 0, uploadSize_);
-    Arm();
-    ftp_.StoreFromBuffer(SaveName(), queue_.front().bytes);
+    sent_ = 0;
+    fs_->Write(
+        SaveName(), queue_.front().bytes,
+        [this](std::int64_t sent) {
+            sent_ = sent;
+            host_.SessionProgress(true, std::min(sent, uploadSize_), uploadSize_);
+        },
+        [this](const TRemoteResult& r) {
+            Heard();
+            if (!r.ok()) return SaveFailed(FailureText(r));
+            SetBusy(true, false);
+            fs_->Stat(
+                SaveName(), {true, false, false},
+                [this](const TRemoteResult& sr, const TRemoteStat& st) { PlainChecked(sr, st); });
+        });
 }
 
-// The backup goes back over what the failed upload left.
-void TRemoteSession::PutBack(Step step) {
-    step_ = step;
-    Arm();
-    ftp_.RenameFile(BackupName(), SaveName());
+// The file written in place has its full size: only then does the backup go.
+void TRemoteSession::PlainChecked(const TRemoteResult& r, const TRemoteStat& st) {
+    Heard();
+    if (!r.ok() && Gone(r)) return SaveFailed(FailureText(r));
+    bool sized = r.ok() && st.size >= 0;
+    if (sized && st.size != uploadSize_)
+        return SaveFailed("The server holds " + std::to_string(st.size) + " of the " +
+                          std::to_string(uploadSize_) + " bytes sent");
+    if (backupMade_ && sized) {
+        return fs_->Remove(BackupName(), [this](const TRemoteResult& dr) {
+            Heard();
+            backupMade_ = false;
+            if (!dr.ok() && Gone(dr)) {
+                // The new file is complete; only the copy is left behind.
+                host_.Note("'" + BackupName() + "' is left on the server: " + FailureText(dr));
+                host_.Saved();
+                return FinishSave();
+            }
+            if (!dr.ok() && dr.error != TRemoteError::NotFound)
+                host_.Note("Could not remove '" + BackupName() + "': " + dr.message);
+            host_.Saved();
+            AfterReplace();
+        });
+    }
+    if (backupMade_)
+        host_.Note("The size of '" + SaveName() +
+                   "' could not be checked: its original stays on the server as '" + BackupName() +
+                   "'.");
+    backupMade_ = false;
+    host_.Saved();
+    AfterReplace();
 }
 
-void TRemoteSession::PutBackDone(bool ok) {
-    if (ok) {
+// The backup goes back over what the failed upload left: after a failure (failing), or as the
+// queued Restore before anything else once the connection is back.
+void TRemoteSession::PutBack(bool failing) {
+    step_ = Step::Running;
+    fs_->Rename(BackupName(), SaveName(), [this, failing](const TRemoteResult& r) {
+        Heard();
+        PutBackDone(r);
+        if (failing) {
+            if (tempMayExist_ && fs_->Connected()) {
+                return fs_->Remove(TempName(), [this](const TRemoteResult& dr) {
+                    if (dr.ok() || dr.error == TRemoteError::NotFound) tempMayExist_ = false;
+                    AskRetry();
+                });
+            }
+            return AskRetry();
+        }
+        if (backupMade_) { // the connection failed again: say where the original is
+            backupMade_ = false;
+            host_.Note("The original of '" + SaveName() + "' is kept on the server as '" +
+                       BackupName() + "'.");
+        }
+        queue_.pop_front();
+        NextOp();
+    });
+}
+
+void TRemoteSession::PutBackDone(const TRemoteResult& r) {
+    if (r.ok()) {
         backupMade_ = false;
         host_.Note("The original of '" + SaveName() + "' was put back.");
-    } else if (ftp_.Connected() && !ftp_.Aborted()) {
+    } else if (!Gone(r)) {
         backupMade_ = false;
         host_.Note("The original of '" + SaveName() +
                    "' could not be put back; it is kept on "
@@ -374,39 +473,25 @@ void TRemoteSession::FinishSave() {
 
 // --- failures ----------------------------------------------------------------------------------
 
-std::string TRemoteSession::FailureText() const {
-    if (timedOut_)
-        return "No reply from the server within " +
-               std::to_string(std::max<long long>(1, timeout_.count() / 1000)) + " seconds";
-    if (cancelled_) return "Cancelled";
-    if (!ftp_.ErrorMessage().empty()) return ftp_.ErrorMessage();
-    return "The connection was closed";
-}
-
-// The server answered the upload of the temporary name with a refusal, before any byte moved.
-bool TRemoteSession::Refused() const {
-    if (timedOut_ || cancelled_ || ftp_.Aborted() || !ftp_.Connected()) return false;
-    int code = CodeInMessage(ftp_.ErrorMessage());
-    return code >= 500 && code < 600 && ftp_.ByteCount() == 0;
-}
-
 void TRemoteSession::SaveFailed(const std::string& detail) {
-    Disarm();
-    if (ftp_.Aborted() || !ftp_.Connected()) ResetConnection();
+    if (!fs_->Connected()) ResetConnection();
     failBytes_.clear();
     failHaveBytes_ = !queue_.empty() && queue_.front().kind == OpKind::Save;
     if (failHaveBytes_) failBytes_ = std::move(queue_.front().bytes);
     queue_.clear();
     failMessage_ = Format("Error saving file '%s':\r\n%s", {fileName_, detail});
-    if (backupMade_ && ftp_.Connected() && loggedIn_) return PutBack(Step::FailRestore);
+    if (backupMade_ && fs_->Connected()) return PutBack(true);
     // A temporary file the server still holds goes first, when the connection allows it.
-    if (tempMayExist_ && ftp_.Connected() && loggedIn_)
-        return Custom(Step::FailDelete, "DELE " + TempName());
+    if (tempMayExist_ && fs_->Connected()) {
+        return fs_->Remove(TempName(), [this](const TRemoteResult& r) {
+            if (r.ok() || r.error == TRemoteError::NotFound) tempMayExist_ = false;
+            AskRetry();
+        });
+    }
     AskRetry();
 }
 
 void TRemoteSession::AskRetry() {
-    Disarm();
     step_ = Step::Idle;
     SetBusy(false, false);
     host_.SessionStatus("");

@@ -441,9 +441,9 @@ RecIndex TSM_CaretControl::CaretLine() const {
 }
 
 void TSM_CaretControl::SetCaretLine(RecIndex line) {
-    RecIndex rec = std::max<RecIndex>(line, 1) - 1;
+    RecIndex rec = memo_.RecordOfLine(line);
     DisplayColumn col = memo_.CaretColumn();
-    if (rec < memo_.LineCount())
+    if (rec >= 0 && rec < memo_.LineCount())
         memo_.GoToPosition(static_cast<DisplayColumn>(memo_.IndexAtColumn(rec, col)) + 1, line);
     else
         memo_.GoToPosition(col + 1, line);

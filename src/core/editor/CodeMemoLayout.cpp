@@ -35,7 +35,37 @@ void TCustomCodeMemo::SetGutter(int value) {
     if (value == gutter_) return;
     int oldWrap = WrapWidth();
     gutter_ = value;
+    fittedGutter_ = WantedGutterWidth();
     if ((options_ & smoWordWrap) && wrapAtColumn_ == 0 && WrapWidth() != oldWrap) RewrapAll();
+    FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
+    changeBits_ |= cbSize;
+    Invalidate();
+    if (view_) view_->UpdateScrollBars();
+}
+
+int TCustomCodeMemo::WantedGutterWidth() const {
+    if (gutter_ == 0 || !(options_ & smoLineNumbers) || gutterDigitWidth_ <= 0) return gutter_;
+    int digits = 1;
+    for (RecIndex n = LineCount(); n >= 10; n /= 10)
+        ++digits;
+    return std::max(gutter_, digits * gutterDigitWidth_ + kGutterPadding);
+}
+
+void TCustomCodeMemo::SetGutterDigitWidth(int pixels) {
+    pixels = std::max(0, pixels);
+    if (pixels == gutterDigitWidth_) return;
+    gutterDigitWidth_ = pixels;
+    FitGutter();
+}
+
+void TCustomCodeMemo::FitGutter() {
+    const int width = WantedGutterWidth();
+    if (width == fittedGutter_) return;
+    const int oldWrap = WrapWidth();
+    fittedGutter_ = width;
+    if ((options_ & smoWordWrap) && wrapAtColumn_ == 0 && WrapWidth() != oldWrap &&
+        !store_->Empty())
+        RewrapAll();
     FlagRange(topLine_, topLine_ + VisibleRows() + 2, lfRepaint);
     changeBits_ |= cbSize;
     Invalidate();
@@ -72,6 +102,9 @@ TScrollInfo TCustomCodeMemo::ScrollInfo() const {
     s.factor = static_cast<int>(LineCount() / 32000 + 1);
     // Qt's maximum is the largest top line, so that the last line can reach the top.
     s.vMax = static_cast<int>(std::max<RecIndex>(0, LineCount() - 1) / s.factor);
+    // A text that fits the window from its top has nothing to scroll: no bar.
+    const RecIndex rows = LineCount() + (!store_->Empty() && store_->EndsWithCR(LineCount() - 1));
+    if (topLine_ == 0 && clientHeight_ > 0 && rows <= VisibleRows()) s.vMax = 0;
     s.vPage = std::max(1, VisibleRows() / s.factor);
     s.vPos = static_cast<int>(topLine_ / s.factor);
     s.hVisible =
@@ -105,7 +138,7 @@ bool TCustomCodeMemo::WheelNotch(bool up) {
 }
 
 int TCustomCodeMemo::TextLeft() const {
-    return margin_ + ((options_ & smoShowGutter) ? gutter_ : 0);
+    return margin_ + ((options_ & smoShowGutter) ? GutterWidth() : 0);
 }
 
 int TCustomCodeMemo::VisibleRows() const {
@@ -151,15 +184,21 @@ DisplayColumn TCustomCodeMemo::NextTabStop(DisplayColumn col) const {
 }
 
 DisplayColumn TCustomCodeMemo::ColumnOf(RecIndex rec, std::size_t index) const {
-    if (rec < 0 || rec >= LineCount()) return 0;
+    return ColumnFrom(rec, index, 0);
+}
+
+DisplayColumn TCustomCodeMemo::ColumnFrom(RecIndex rec, std::size_t index,
+                                          DisplayColumn start) const {
+    if (rec < 0 || rec >= LineCount()) return start;
     std::string_view t = store_->Text(rec);
     std::size_t visible = (!t.empty() && t.back() == kCR) ? t.size() - 1 : t.size();
     index = std::min(index, visible);
     const TTextEncoding enc = Encoding();
     // Only UTF-8 has characters of several bytes or two cells.
     const bool cells = enc == TTextEncoding::teUTF8 && !IsAscii(t.substr(0, index));
-    if (!(store_->Rec(rec).flags & lfHasTab) && !cells) return static_cast<DisplayColumn>(index);
-    DisplayColumn col = 0;
+    if (!(store_->Rec(rec).flags & lfHasTab) && !cells)
+        return start + static_cast<DisplayColumn>(index);
+    DisplayColumn col = start;
     for (std::size_t i = 0; i < index;) {
         if (t[i] == kTAB) {
             col = NextTabStop(col);
@@ -207,10 +246,39 @@ DisplayColumn TCustomCodeMemo::ColumnAt(TextOffset off) const {
 }
 
 TCustomCodeMemo::LineColumn TCustomCodeMemo::CaretPosition() const {
+    if (store_->Empty()) return {1, 1};
     auto where = store_->Locate(caret_);
-    if (where.rec >= LineCount()) return {where.rec + 1, 1}; // after the last line break
-    if (virtualColumn_ >= 0) return {where.rec + 1, virtualColumn_ + 1};
-    return {where.rec + 1, ColumnOf(where.rec, static_cast<std::size_t>(caret_ - where.start)) + 1};
+    // Not remembered: the number the painter asks for near the top must survive edits here.
+    if (where.rec >= LineCount()) // after the last line break
+        return {PhysicalLineNumber(LineCount() - 1, false) + 1, 1};
+    const RecIndex line = PhysicalLineNumber(where.rec, false);
+    // Columns run on across the records of a long or wrapped line, TAB stops included.
+    DisplayColumn col = 0;
+    TTextStore::Cursor c = store_->CursorAt(where.rec);
+    while (c.rec > 0 && (store_->Rec(c).mark & kContinuation))
+        store_->Prev(c);
+    for (; c.rec < where.rec; store_->Next(c))
+        col = ColumnFrom(c.rec, store_->Text(c).size(), col);
+    col = virtualColumn_ >= 0
+              ? col + virtualColumn_
+              : ColumnFrom(where.rec, static_cast<std::size_t>(caret_ - where.start), col);
+    return {line, col + 1};
+}
+
+RecIndex TCustomCodeMemo::RecordOfLine(RecIndex line) const {
+    if (store_->Empty()) return line <= 1 ? 0 : -1;
+    line = std::max<RecIndex>(line, 1);
+    RecIndex from = 0, number = 1;
+    // Start from the remembered number when it lies before the line asked for.
+    if (lineNoRec_ > 0 && lineNoRec_ < LineCount() && lineNoValue_ < line) {
+        from = lineNoRec_;
+        number = lineNoValue_;
+    }
+    if (number == line) return from;
+    TTextStore::Cursor c = store_->CursorAt(from);
+    while (store_->Next(c))
+        if (!(store_->Rec(c).mark & kContinuation) && ++number == line) return c.rec;
+    return -1;
 }
 
 void TCustomCodeMemo::GoToPosition(DisplayColumn column, RecIndex line) {
@@ -218,13 +286,15 @@ void TCustomCodeMemo::GoToPosition(DisplayColumn column, RecIndex line) {
     line = std::max<RecIndex>(line, 1);
     TextOffset off = 0;
     if (!store_->Empty()) {
-        RecIndex rec = line - 1;
-        if (rec >= LineCount() && store_->EndsWithCR(LineCount() - 1)) {
+        RecIndex rec = RecordOfLine(line);
+        if (rec < 0 && store_->EndsWithCR(LineCount() - 1)) {
             off = TextLength();
         } else {
-            rec = std::min(rec, LineCount() - 1);
-            TextOffset len = store_->Rec(rec).length;
-            off = CharStartAt(store_->Start(rec) + std::min<TextOffset>(column - 1, len - 1));
+            if (rec < 0) rec = LineSpanOf(LineCount() - 1).first;
+            LineSpan span = LineSpanOf(rec);
+            TextOffset len = span.end - span.start;
+            off = CharStartAt(span.start + std::clamp<TextOffset>(
+                                               column - 1, 0, std::max<TextOffset>(0, len - 1)));
         }
     }
     SetSelection(off, off);

@@ -375,7 +375,7 @@ bool TCustomCodeMemo::ContinueWrap(RecIndex maxRecords) {
     return !wrapPending_.empty();
 }
 
-RecIndex TCustomCodeMemo::PhysicalLineNumber(RecIndex rec) const {
+RecIndex TCustomCodeMemo::PhysicalLineNumber(RecIndex rec, bool remember) const {
     if (store_->Empty() || rec < 0) return 1;
     rec = std::min(rec, LineCount() - 1);
     RecIndex from = 0, number = 0;
@@ -393,16 +393,20 @@ RecIndex TCustomCodeMemo::PhysicalLineNumber(RecIndex rec) const {
             if (!(store_->Rec(c).mark & kContinuation)) --number;
             store_->Prev(c);
         }
-        lineNoRec_ = rec;
-        lineNoValue_ = number;
+        if (remember) {
+            lineNoRec_ = rec;
+            lineNoValue_ = number;
+        }
         return number;
     }
     TTextStore::Cursor c = store_->CursorAt(from);
     if (cached) store_->Next(c); // the remembered record is counted already
     for (; !store_->AtEnd(c) && c.rec <= rec; store_->Next(c))
         if (!(store_->Rec(c).mark & kContinuation) || c.rec == 0) ++number;
-    lineNoRec_ = rec;
-    lineNoValue_ = number;
+    if (remember) {
+        lineNoRec_ = rec;
+        lineNoValue_ = number;
+    }
     return number;
 }
 

@@ -163,6 +163,8 @@ TExportLook TCustomCodeMemo::ExportLook() const {
     look.title = fileName_;
     look.date = ExportDate();
     look.charset = EncodingName(Encoding()); // a page declares how its bytes are to be read
+    look.tabWidth = tabDefault_;
+    look.tabColumns.assign(tabColumns_.begin(), tabColumns_.end());
     return look;
 }
 
@@ -230,6 +232,7 @@ void TCustomCodeMemo::SetOptions(std::uint32_t options) {
     std::uint32_t changed = options ^ options_;
     int oldWrap = WrapWidth();
     options_ = options;
+    fittedGutter_ = WantedGutterWidth(); // line numbers on or off
     // Showing or hiding the gutter changes the wrap width too.
     bool rewrap =
         (changed & smoWordWrap) ||
@@ -332,7 +335,9 @@ void TCustomCodeMemo::SetUpdateLock(bool lock) {
 }
 
 void TCustomCodeMemo::NotifyChange() {
-    if (updateCount_ > 0 || changeBits_ == 0) return;
+    if (updateCount_ > 0) return;
+    FitGutter(); // a line count of one more digit widens it
+    if (changeBits_ == 0) return;
     changeBits_ = 0;
     if (dirty_ >= 0) {
         RecIndex dirty = dirty_;

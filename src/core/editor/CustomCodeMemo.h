@@ -185,15 +185,19 @@ public:
     bool BeginUndoGroup(int code) { return undo_.BeginGroup(code, anchor_, caret_); }
     bool EndUndoGroup(int code) { return undo_.EndGroup(code, anchor_, caret_); }
 
-    // Caret by line and column, both 1-based, for a status bar and "go to line".
+    // Caret by line and column, both 1-based, for a status bar and "go to line". Lines are the
+    // text's own (wrapped rows and a long line's records are one line); the column is the
+    // display column from the line's start.
     struct LineColumn {
         RecIndex line;
         DisplayColumn column;
     };
     LineColumn CaretPosition() const;
-    // Values below 1 count as 1; a line past the last record goes to that record, or to the end
-    // of the text when the last record ends with a line break.
+    // To the column-th character (1-based) of the text's line; values below 1 count as 1; a line
+    // past the last goes to the last, or to the end of the text when it ends with a line break.
     void GoToPosition(DisplayColumn column, RecIndex line);
+    // The first record of a text line (1-based); -1 past the last line.
+    RecIndex RecordOfLine(RecIndex line) const;
 
     // --- state ---
     // True while the log stands anywhere but where the text was last loaded or saved.
@@ -310,6 +314,16 @@ public:
     int ClientWidth() const { return clientWidth_; }
     int ClientHeight() const { return clientHeight_; }
     int Gutter() const { return gutter_; }
+    // The gutter as shown: at least Gutter(), and with line numbers on wide enough for the
+    // largest number (sized by the record count, which no line number exceeds) when the view
+    // has said how wide a digit is. It changes only in FitGutter, so that the wrap width holds
+    // still while a load or a re-wrap adds records.
+    int GutterWidth() const { return fittedGutter_; }
+    // The widest digit of the gutter's font in pixels; 0 keeps the gutter at Gutter().
+    void SetGutterDigitWidth(int pixels);
+    // Takes up the width the line count and digit width call for: re-wraps and repaints.
+    void FitGutter();
+    static constexpr int kGutterPadding = 8; // left of the number and before the separator
     // 0, or from 34 to 20 % of the client width; other values (and any while the width is 0)
     // are ignored.
     void SetGutter(int value);
@@ -349,6 +363,8 @@ public:
     void LineScroll(DisplayColumn columns, RecIndex lines);
     // Display column of a character index within a record (TABs expanded).
     DisplayColumn ColumnOf(RecIndex rec, std::size_t index) const;
+    // The same, counted on from column start (a record that continues a line).
+    DisplayColumn ColumnFrom(RecIndex rec, std::size_t index, DisplayColumn start) const;
     // Character index within a record at a display column.
     std::size_t IndexAtColumn(RecIndex rec, DisplayColumn col) const;
     DisplayColumn NextTabStop(DisplayColumn col) const;
@@ -359,8 +375,9 @@ public:
     // -1 when the point lies outside the text area.
     TextOffset CharFromPos(int x, int y) const;
     std::vector<TRowLayout> LayoutRows() const;
-    // Number of the physical line that a record belongs to, 1-based.
-    RecIndex PhysicalLineNumber(RecIndex rec) const;
+    // Number of the physical line that a record belongs to, 1-based. The answer is remembered
+    // (one record) to make the next question near it cheap, unless remember is false.
+    RecIndex PhysicalLineNumber(RecIndex rec, bool remember = true) const;
     TScrollInfo ScrollInfo() const;
     TScrollStyle ScrollBars() const { return scrollBars_; }
     void SetScrollBars(TScrollStyle value);
@@ -492,6 +509,7 @@ private:
         TextOffset start, end;
     };
     LineSpan LineSpanOf(RecIndex rec) const;
+    int WantedGutterWidth() const;
     bool WrapPendingIn(TextOffset from, TextOffset to) const;
     void WrapDone(TextOffset from, TextOffset to);
     void MoveWrapPending(TextOffset start, TextOffset extent);
@@ -596,6 +614,7 @@ private:
     std::shared_ptr<const TFontMetrics> metrics_;
     int clientWidth_ = 0, clientHeight_ = 0;
     int gutter_ = 34, margin_ = 2;
+    int gutterDigitWidth_ = 0, fittedGutter_ = 34;
     int rightMargin_ = 80;
     int wrapAtColumn_ = 0;
     std::string wrapOverride_ = ">|:";

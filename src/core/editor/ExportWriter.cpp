@@ -83,7 +83,7 @@ const EscapeTable& HtmlTable() {
         for (int c = 0; c < 256; ++c) {
             if (c < 32 && c != '\t')
                 t.text[c] = ""; // control characters have no place in a page
-            else if (c == '\t' || c == 160)
+            else if (c == 160)
                 t.text[c] = "&nbsp;";
             else if (c >= 128)
                 t.text[c] = "&#" + std::to_string(c) + ";";
@@ -126,6 +126,61 @@ const EscapeTable& RtfTable() {
         return t;
     }();
     return table;
+}
+
+// The column after a TAB at column col, by the look's stops.
+int NextTabStop(const TExportLook& look, int col) {
+    auto it = std::upper_bound(look.tabColumns.begin(), look.tabColumns.end(), col);
+    if (it != look.tabColumns.end()) return *it;
+    const int w = std::max(1, look.tabWidth);
+    return col + (w - col % w);
+}
+
+// Display columns taken by s from column col (TABs excluded: the caller splits at them).
+int AdvanceColumns(std::string_view s, int col, bool utf8) {
+    if (!utf8) return col + static_cast<int>(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        if (static_cast<unsigned char>(s[i]) < 128) {
+            ++col;
+            ++i;
+            continue;
+        }
+        const TCharInfo c = DecodeChar(TTextEncoding::teUTF8, s, i);
+        col += CellWidth(c);
+        i += c.length;
+    }
+    return col;
+}
+
+// The Windows-1252 byte of a character above ASCII, '?' when it has none; without a search of
+// all 128 upper bytes per character.
+int Cp1252Byte(char32_t code) {
+    if (code >= 0xA0 && code <= 0xFF) return static_cast<int>(code);
+    static const std::array<char32_t, 32> high = [] {
+        std::array<char32_t, 32> t{};
+        for (int b = 0; b < 32; ++b)
+            t[b] = DecodeChar(TTextEncoding::teWindows1252, std::string(1, char(128 + b)), 0).code;
+        return t;
+    }();
+    auto it = std::find(high.begin(), high.end(), code);
+    return it == high.end() ? '?' : 128 + static_cast<int>(it - high.begin());
+}
+
+// One character as "\uN" and the one character (\uc1) a reader without Unicode shows in its
+// place: the code page's own byte where it has the character, else '?'. The fallback is always
+// written as "\'hh": a converter that skips it then skips exactly that, never a following letter.
+std::string RtfChar(char32_t code) {
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+    const std::string fallback = Hex2(Cp1252Byte(code));
+    // RTF numbers are signed 16 bits: units above 32767 are written negative.
+    auto unit = [&](unsigned u) {
+        return "\\u" + std::to_string(static_cast<std::int16_t>(u)) + fallback;
+    };
+    if (code <= 0xFFFF) return unit(static_cast<unsigned>(code));
+    // Beyond the BMP: a surrogate pair, each unit with its own fallback.
+    code -= 0x10000;
+    return unit(0xD800 + static_cast<unsigned>(code >> 10)) +
+           unit(0xDC00 + static_cast<unsigned>(code & 0x3FF));
 }
 
 std::string Color6(std::uint32_t rgb) {
@@ -185,9 +240,18 @@ std::string TExportWriter::HtmlEscaped(std::string_view text) {
 }
 
 std::string TExportWriter::RtfEscaped(std::string_view text) {
+    // A font name comes from the font system as UTF-8; anything else goes out byte by byte.
+    const bool utf8 = IsValidUtf8(text);
     std::string out;
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
+    for (std::size_t i = 0; i < text.size();) {
+        const char ch = text[i];
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 128 && utf8) {
+            const TCharInfo u = DecodeChar(TTextEncoding::teUTF8, text, i);
+            out += RtfChar(u.code);
+            i += u.length;
+            continue;
+        }
         // A semicolon would end the name in the font table.
         if (c == ';' || c < 32 || c >= 128 || c == '\'')
             out += Hex2(c);
@@ -195,6 +259,7 @@ std::string TExportWriter::RtfEscaped(std::string_view text) {
             out += {'\\', ch};
         else
             out += ch;
+        ++i;
     }
     return out;
 }
@@ -217,7 +282,22 @@ std::size_t TExportWriter::WriteHtml(TStream& stream, TextOffset from, TextOffse
 
     const EscapeTable& esc = HtmlTable();
     const bool utf8 = EncodingFromName(look_.charset) == TTextEncoding::teUTF8;
-    auto write = [&](std::string_view t) { utf8 ? esc.WriteUtf8(out, t) : esc.Write(out, t); };
+    // The display column in the line, so that a TAB becomes the spaces up to its stop.
+    int column = 0;
+    auto writePlain = [&](std::string_view t) {
+        utf8 ? esc.WriteUtf8(out, t) : esc.Write(out, t);
+        column = AdvanceColumns(t, column, utf8);
+    };
+    auto write = [&](std::string_view t) {
+        for (std::size_t tab; (tab = t.find('\t')) != std::string_view::npos;) {
+            writePlain(t.substr(0, tab));
+            const int stop = NextTabStop(look_, column);
+            out.Put(std::string(static_cast<std::size_t>(stop - column), ' '));
+            column = stop;
+            t.remove_prefix(tab + 1);
+        }
+        writePlain(t);
+    };
     // The colour switch of each style, made once: a page has a switch every few characters.
     std::array<std::string, 256> colorTag;
     for (int i = 0; i < 256; ++i)
@@ -247,7 +327,10 @@ std::size_t TExportWriter::WriteHtml(TStream& stream, TextOffset from, TextOffse
         else
             write(text);
         // Only the text's own line breaks: a long line's records and wrapped rows are one line.
-        if (br) out.Put("\r\n");
+        if (br) {
+            out.Put("\r\n");
+            column = 0;
+        }
     });
     if (bits & fbUnderline) out.Put("</U>");
     if (bits & fbItalic) out.Put("</I>");
@@ -258,7 +341,8 @@ std::size_t TExportWriter::WriteHtml(TStream& stream, TextOffset from, TextOffse
 
 std::size_t TExportWriter::WriteRtf(TStream& stream, TextOffset from, TextOffset to) const {
     Sink out(stream);
-    out.Put("{\\rtf1 \\deff1{\\fonttbl {\\f1 \\fnil " + RtfEscaped(look_.fontName) + ";}}\r\n");
+    out.Put("{\\rtf1\\ansi\\ansicpg1252\\uc1 \\deff1{\\fonttbl {\\f1 \\fnil " +
+            RtfEscaped(look_.fontName) + ";}}\r\n");
 
     constexpr std::size_t kMaxColors = 256;
     std::vector<std::uint32_t> table{look_.styles[0].text, look_.styles[0].back};
@@ -293,6 +377,22 @@ std::size_t TExportWriter::WriteRtf(TStream& stream, TextOffset from, TextOffset
     out.Put("{\\f1\\fs" + std::to_string(look_.fontSize * 2) + "\\cf0\\cb1 ");
 
     const EscapeTable& esc = RtfTable();
+    // Characters above ASCII go out as Unicode numbers, read in the text's own encoding.
+    const TTextEncoding enc =
+        EncodingFromName(look_.charset).value_or(TTextEncoding::teWindows1252);
+    auto write = [&](std::string_view t) {
+        std::size_t k = 0;
+        while (k < t.size()) {
+            std::size_t start = k;
+            while (k < t.size() && static_cast<unsigned char>(t[k]) < 128)
+                ++k;
+            if (k > start) esc.Write(out, t.substr(start, k - start));
+            if (k == t.size()) break;
+            const TCharInfo c = DecodeChar(enc, t, k);
+            out.Put(RtfChar(c.valid ? c.code : 0xFFFD));
+            k += c.length;
+        }
+    };
     int curCf = 0, curCb = 1;
     std::uint8_t bits = 0;
     auto switchTo = [&](std::uint8_t token) {
@@ -316,10 +416,10 @@ std::size_t TExportWriter::WriteRtf(TStream& stream, TextOffset from, TextOffset
         if (attrs)
             ForRuns(text, attrs, [&](std::size_t i, std::size_t j, std::uint8_t token) {
                 switchTo(token);
-                esc.Write(out, text.substr(i, j - i));
+                write(text.substr(i, j - i));
             });
         else
-            esc.Write(out, text);
+            write(text);
         if (br) out.Put("\\line ");
         out.Put("\r\n");
     });

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace morvane::editor {
 
@@ -29,8 +30,12 @@ struct TExportLook {
     int fontSize = 10;
     std::string title; // the page title (the remembered file name)
     std::string date;  // the page's Date line
-    // Declared in the page's head when set; empty declares none.
+    // Declared in the page's head when set; empty declares none. It also says how the RTF
+    // writer reads bytes above 127 (Windows-1252 when unknown).
     std::string charset;
+    // Tab stops: TABs of a page are spaces to the next stop, as the editor shows them.
+    int tabWidth = 8;
+    std::vector<int> tabColumns; // 0-based, ascending; past the last, every tabWidth
 };
 
 // The current local date and time as a page's Date line shows it.

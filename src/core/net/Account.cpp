@@ -1,6 +1,7 @@
 #include "core/net/Account.h"
 
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
+#include "core/net/RemoteFileSystem.h"
 
 #include <algorithm>
 #include <charconv>
@@ -195,6 +196,9 @@ bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount
     a.Tls = tls && *tls <= 2 ? TTlsMode(*tls) : TTlsMode::Plain;
     a.ClearTextAllowed = flag(key, "Clear text allowed");
     a.TrustedCertificates = FingerprintList(key.readString("Trusted certificates"));
+    // Stored before passive mode existed: the account was made for active mode.
+    a.PassiveMode = flag(key, "Passive mode");
+    a.PassiveUsesServerAddress = flag(key, "Passive uses server address");
     account = std::move(a);
     return true;
 }
@@ -220,6 +224,8 @@ platform::RegValueList AccountValues(const TAccount& account) {
     v.emplace_back("TLS", RegValue::dword(std::uint32_t(account.Tls)));
     v.emplace_back("Clear text allowed", b(account.ClearTextAllowed));
     v.emplace_back("Trusted certificates", RegValue::string(FingerprintText(account)));
+    v.emplace_back("Passive mode", b(account.PassiveMode));
+    v.emplace_back("Passive uses server address", b(account.PassiveUsesServerAddress));
     return v;
 }
 
@@ -250,52 +256,75 @@ std::vector<std::string> AccountNames(platform::Registry& registry) {
 
 namespace {
 
-void ApplySecurity(const TAccount& account, TTlsMode mode, TMsgFTP& ftp,
-                   const TAccountPrompts& prompts) {
-    ftp.SetTlsMode(mode);
-    ftp.OnClearTextQuestion = [account, ask = prompts.clearText](TMsgFTP* sender) {
-        return account.ClearTextAllowed || (ask && ask(account, sender->Hostname()));
+// The account's TLS mode and its answers to the login's security questions, else the prompts.
+void SecurityOf(const TAccount& account, TTlsMode mode, const TAccountPrompts& prompts,
+                TRemoteLogin& login) {
+    login.tls = mode;
+    login.clearText = [account, ask = prompts.clearText](const std::string& host) {
+        return account.ClearTextAllowed || (ask && ask(account, host));
     };
-    ftp.OnCertificateQuestion =
-        [account, ask = prompts.certificate](TMsgFTP* sender, const TTlsCertificate& certificate) {
-            return TrustsCertificate(account, certificate.Fingerprint) ||
-                   (ask && ask(account, sender->Hostname(), certificate));
-        };
+    login.certificate = [account, ask = prompts.certificate](const std::string& host,
+                                                             const TTlsCertificate& certificate) {
+        return TrustsCertificate(account, certificate.Fingerprint) ||
+               (ask && ask(account, host, certificate));
+    };
+}
+
+// The login an account gives, after the prompts it needs; nullopt when one was cancelled.
+std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSettings& firewall,
+                                    const TAccountPrompts& prompts) {
+    TRemoteLogin login;
+    if (account.Name == kQuickConnectName) {
+        if (!prompts.quickConnect || !prompts.quickConnect(login.host, login.user, login.password))
+            return std::nullopt;
+        login.port = 21; // not whatever port the previous account used
+        login.passive = true;
+        SecurityOf(account, TTlsMode::Try, prompts, login);
+        return login;
+    }
+    login.password = account.Password;
+    bool ask = account.PromptForPassword;
+    if ((ask || login.password.empty()) && prompts.keptPassword) {
+        auto kept = prompts.keptPassword(account);
+        ask = !kept;
+        if (kept) login.password = *kept;
+    }
+    if (ask) {
+        std::optional<std::string> typed;
+        if (prompts.askPassword)
+            typed = prompts.askPassword(account);
+        else if (prompts.password)
+            typed = prompts.password("Password for " + account.Name);
+        if (!typed) return std::nullopt;
+        login.password = *typed;
+    }
+    login.port = account.Port;
+    if (account.UseFirewall) {
+        login.user = account.Username + "@" + account.Hostname;
+        login.host = firewall.address;
+        if (auto p = PortFromText(firewall.port)) login.port = *p;
+    } else {
+        login.user = account.Username;
+        login.host = account.Hostname;
+    }
+    login.passive = account.PassiveMode;
+    login.passiveUsesServerAddress = account.PassiveUsesServerAddress;
+    SecurityOf(account, account.Tls, prompts, login);
+    return login;
 }
 
 } // namespace
 
-bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
+// FTP is the only protocol so far; the account will name others.
+std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop, const TAccount&) {
+    return std::make_unique<TFtpFileSystem>(loop);
+}
+
+bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts) {
-    if (account.Name == kQuickConnectName) {
-        std::string host, user, password;
-        if (!prompts.quickConnect || !prompts.quickConnect(host, user, password)) return false;
-        ftp.SetHostname(host);
-        ftp.SetUsername(user);
-        ftp.SetPassword(password);
-        ftp.SetPort(21); // not whatever port the previous account used
-        ApplySecurity(account, TTlsMode::Try, ftp, prompts);
-        return true;
-    }
-    std::string password = account.Password;
-    if (account.PromptForPassword) {
-        if (!prompts.password) return false;
-        auto typed = prompts.password("Password for " + account.Name);
-        if (!typed) return false;
-        password = *typed;
-    }
-    int port = account.Port;
-    if (account.UseFirewall) {
-        ftp.SetUsername(account.Username + "@" + account.Hostname);
-        ftp.SetHostname(firewall.address);
-        if (auto p = PortFromText(firewall.port)) port = *p;
-    } else {
-        ftp.SetUsername(account.Username);
-        ftp.SetHostname(account.Hostname);
-    }
-    ftp.SetPassword(password);
-    ftp.SetPort(port);
-    ApplySecurity(account, account.Tls, ftp, prompts);
+    auto login = LoginOf(account, firewall, prompts);
+    if (!login) return false;
+    fs.SetLogin(*login);
     return true;
 }
 

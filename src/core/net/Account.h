@@ -1,20 +1,22 @@
 #pragma once
 // Server accounts: one FTP login with its options, stored one key per account under
 // Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
-// connection parameters of an FTP client (ApplyAccount).
+// login of a remote file system (ApplyAccount).
 
 #include "core/net/TlsLayer.h"
+#include "core/platform/EventLoop.h"
 #include "core/platform/Registry.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace morvane::net {
 
-class TMsgFTP;
+class TRemoteFileSystem;
 
 inline constexpr const char* kAccountsRoot = "Software\\Orvandel\\Morvane\\2.1\\Accounts";
 inline constexpr const char* kQuickConnectKey = "Software\\Orvandel\\Morvane\\2.1\\Quick connect";
@@ -40,6 +42,9 @@ struct TAccount {
     TTlsMode Tls = TTlsMode::Plain;
     bool ClearTextAllowed = false; // the user agreed to log in without TLS on this server
     std::vector<std::string> TrustedCertificates; // SHA-256 fingerprints, upper-case hex
+    // New accounts use passive mode; one stored before the setting existed keeps active mode.
+    bool PassiveMode = true;
+    bool PassiveUsesServerAddress = false; // ignore the address in PASV replies
 
     bool operator==(const TAccount&) const = default;
 };
@@ -108,6 +113,11 @@ struct TAccountPrompts {
     std::function<bool(const TAccount& account, const std::string& host,
                        const TTlsCertificate& certificate)>
         certificate;
+    // The password kept for an account whose settings hold none, or that prompts (the desktop
+    // keyring's, or one typed earlier in this run); nullopt when the user must be asked.
+    std::function<std::optional<std::string>(const TAccount& account)> keptPassword;
+    // The prompt for this account's password; used instead of password when set.
+    std::function<std::optional<std::string>(const TAccount& account)> askPassword;
 };
 
 // The firewall settings of the application options ("Firewall address", "Firewall port").
@@ -116,10 +126,14 @@ struct TFirewallSettings {
     std::string port; // used when it is a valid integer, otherwise the account's port
 };
 
-// Copies the account's connection parameters into the client, and sets its security questions
-// to the account's answers and the prompts. False when the user cancelled a prompt; the client
-// is then left as it was. Quick connect uses TLS when the server offers it.
-bool ApplyAccount(const TAccount& account, TMsgFTP& ftp, const TFirewallSettings& firewall,
+// A new file system for the account's protocol, not yet connected (ApplyAccount gives its login).
+std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop,
+                                                  const TAccount& account);
+// Gives the file system the account's login with its security questions set to the account's
+// answers and the prompts (the umask left unset; quick-connect uses passive mode and TLS when
+// the server offers it). False when the user cancelled a prompt; the file system is then left
+// as it was.
+bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
 
 } // namespace morvane::net

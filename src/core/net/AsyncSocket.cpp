@@ -60,8 +60,9 @@ TCustomAsyncSocket::~TCustomAsyncSocket() {
 }
 
 void TCustomAsyncSocket::AssignDefaultValue() {
-    sin_ = sockaddr_in{};
-    sin_.sin_family = AF_INET;
+    sin_ = sockaddr_storage{};
+    sin_.ss_family = AF_INET;
+    sinPort_ = 0;
     portAssigned_ = addrAssigned_ = addrResolved_ = false;
     protoAssigned_ = true;
     protoNum_ = 6;
@@ -96,7 +97,7 @@ void TCustomAsyncSocket::SetPort(const std::string& value) {
         return;
     }
     if (StartsWithDigit(text)) {
-        sin_.sin_port = htons(std::uint16_t(LeadingNumber(text)));
+        sinPort_ = htons(std::uint16_t(LeadingNumber(text)));
         portAssigned_ = true;
         return;
     }
@@ -107,7 +108,7 @@ void TCustomAsyncSocket::SetPort(const std::string& value) {
         SocketError("SetPort: Cannot convert port '" + text + "'");
         return;
     }
-    sin_.sin_port = std::uint16_t(se->s_port);
+    sinPort_ = std::uint16_t(se->s_port);
     portAssigned_ = true;
 }
 
@@ -256,9 +257,9 @@ void TCustomAsyncSocket::DnsLookup(const std::string& hostName) {
         TriggerDNSLookupDone(wsa::EINVAL_);
         return;
     }
-    in_addr a{};
-    if (::inet_aton(host.c_str(), &a)) {
-        dnsResult_ = ::inet_ntoa(a);
+    sockaddr_storage literal{};
+    if (ParseNumericAddress(host, literal)) {
+        dnsResult_ = AddressText(literal);
         dnsResultList_.push_back(dnsResult_);
         TriggerDNSLookupDone(0);
         return;
@@ -289,21 +290,28 @@ void TCustomAsyncSocket::CancelDnsLookup() {
 }
 
 void TCustomAsyncSocket::ResolveAddr() {
-    if (addrResolved_) return;
-    in_addr a{};
-    if (::inet_aton(addrStr_.c_str(), &a)) {
-        sin_.sin_addr = a;
-    } else {
-        HostLookupResult r = HostLookup::Resolve(addrStr_);
-        if (r.error != 0) {
-            char buf[600];
-            std::snprintf(buf, sizeof buf, "SetAddr: Cannot convert host address '%s'",
-                          addrStr_.c_str());
-            throw ESocketException(buf);
+    if (!addrResolved_) {
+        sockaddr_storage a{};
+        if (!ParseNumericAddress(addrStr_, a)) {
+            HostLookupResult r = HostLookup::Resolve(addrStr_);
+            if (r.error != 0 || !ParseNumericAddress(r.addrs.front(), a)) {
+                char buf[600];
+                std::snprintf(buf, sizeof buf, "SetAddr: Cannot convert host address '%s'",
+                              addrStr_.c_str());
+                throw ESocketException(buf);
+            }
         }
-        ::inet_aton(r.addrs.front().c_str(), &sin_.sin_addr);
+        sin_ = a;
+        addrResolved_ = true;
     }
-    addrResolved_ = true;
+    if (sin_.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&sin_)->sin6_port = sinPort_;
+    else
+        reinterpret_cast<sockaddr_in*>(&sin_)->sin_port = sinPort_;
+}
+
+socklen_t TCustomAsyncSocket::SinLength() const {
+    return sin_.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
 // --- handles and readiness -------------------------------------------------------------------

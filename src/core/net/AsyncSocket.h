@@ -124,6 +124,9 @@ public:
     virtual void CancelDnsLookup();
     virtual std::string GetPeerAddr();
     virtual int GetPeerName(sockaddr_in& name);
+    // Either family: the caller looks at ss_family.
+    int GetPeerName(sockaddr_storage& name);
+    int GetSockName(sockaddr_storage& name);
     virtual std::string GetLocalPort();
     virtual bool Wait(int timeoutSeconds, TSocketState awaited);
     virtual std::string ReadLine(int timeoutSeconds);
@@ -173,6 +176,7 @@ protected:
 
 private:
     void ResolveAddr();
+    socklen_t SinLength() const;
     void AdoptHandle(int fd, unsigned wanted);
     void ReleaseHandle();
     void UpdateWatch();
@@ -204,7 +208,8 @@ private:
 
     int sockType_ = 1; // 1 stream, 2 datagram
     int protoNum_ = 6;
-    sockaddr_in sin_{};
+    sockaddr_storage sin_{};    // IPv4 or IPv6, as the address says
+    std::uint16_t sinPort_ = 0; // network byte order
     bool portAssigned_ = false;
     bool addrAssigned_ = false;
     bool protoAssigned_ = true;

@@ -2,6 +2,8 @@
 #include "core/net/AsyncSocket.h"
 #include "core/net/TlsLayer.h"
 
+#include "core/net/HostLookup.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -32,9 +34,9 @@ void TCustomAsyncSocket::ApplyLinger() {
 }
 
 void TCustomAsyncSocket::BindSocket() {
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+    sockaddr_storage any{};
+    any.ss_family = sin_.ss_family;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&any), SinLength()) != 0) {
         RaiseExceptionFmt("winsock.bind failed, error #%d", WinsockFromErrno(errno));
         return;
     }
@@ -43,7 +45,8 @@ void TCustomAsyncSocket::BindSocket() {
         RaiseExceptionFmt("winsock.getsockname failed, error #%d", WinsockFromErrno(errno));
         return;
     }
-    localPort_ = ntohs(any.sin_port);
+    localPort_ = ntohs(any.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&any)->sin6_port
+                                                 : reinterpret_cast<sockaddr_in*>(&any)->sin_port);
 }
 
 void TCustomAsyncSocket::Connect() {
@@ -57,7 +60,7 @@ void TCustomAsyncSocket::Connect() {
     ResolveAddr();
 
     int type = (sockType_ == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    int fd = ::socket(AF_INET, type, sockType_ == 2 ? 0 : protoNum_);
+    int fd = ::socket(sin_.ss_family, type, sockType_ == 2 ? 0 : protoNum_);
     if (fd < 0) {
         lastError_ = WinsockFromErrno(errno);
         SocketError("Connect (socket)");
@@ -67,7 +70,8 @@ void TCustomAsyncSocket::Connect() {
     ChangeState(wsOpened);
     if (sockType_ == 2) {
         BindSocket();
-        if (sin_.sin_addr.s_addr == INADDR_BROADCAST) {
+        if (sin_.ss_family == AF_INET &&
+            reinterpret_cast<sockaddr_in*>(&sin_)->sin_addr.s_addr == INADDR_BROADCAST) {
             int on = 1;
             if (::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
                 lastError_ = WinsockFromErrno(errno);
@@ -93,7 +97,7 @@ void TCustomAsyncSocket::Connect() {
         TriggerSessionConnected(0);
         return;
     }
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&sin_), sizeof sin_) != 0) {
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&sin_), SinLength()) != 0) {
         int code = WinsockFromErrno(errno);
         if (code != wsa::EWOULDBLOCK_) {
             lastError_ = code;
@@ -119,14 +123,14 @@ int TCustomAsyncSocket::Listen() {
     }
     ResolveAddr();
     int type = (sockType_ == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    int fd = ::socket(AF_INET, type, sockType_ == 2 ? 0 : protoNum_);
+    int fd = ::socket(sin_.ss_family, type, sockType_ == 2 ? 0 : protoNum_);
     if (fd < 0) {
         lastError_ = WinsockFromErrno(errno);
         SocketError("socket");
         return -1;
     }
     AdoptHandle(fd, 0);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sin_), sizeof sin_) != 0) {
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sin_), SinLength()) != 0) {
         lastError_ = WinsockFromErrno(errno);
         int code = lastError_;
         Close();
@@ -162,8 +166,9 @@ int TCustomAsyncSocket::Accept() {
         readArmed_ = true;
         UpdateWatch();
     }
-    socklen_t len = sizeof sin_;
-    int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&sin_), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    sockaddr_storage from{};
+    socklen_t len = sizeof from;
+    int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         lastError_ = WinsockFromErrno(errno);
         SocketError("Accept");
@@ -272,23 +277,41 @@ int TCustomAsyncSocket::GetSockName(sockaddr_in& name) {
     return 0;
 }
 
+int TCustomAsyncSocket::GetPeerName(sockaddr_storage& name) {
+    socklen_t len = sizeof name;
+    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&name), &len) != 0) {
+        lastError_ = WinsockFromErrno(errno);
+        return -1;
+    }
+    return 0;
+}
+
+int TCustomAsyncSocket::GetSockName(sockaddr_storage& name) {
+    socklen_t len = sizeof name;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&name), &len) != 0) {
+        lastError_ = WinsockFromErrno(errno);
+        return -1;
+    }
+    return 0;
+}
+
 std::string TCustomAsyncSocket::GetPeerAddr() {
     if (state_ != wsConnected) return "error";
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     if (GetPeerName(peer) != 0) {
         SocketError("GetPeerName");
         return "error";
     }
-    return ::inet_ntoa(peer.sin_addr);
+    return AddressText(peer);
 }
 
 std::string TCustomAsyncSocket::GetLocalPort() {
     if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
     if (sockType_ == 2 && localPort_ != 0 && state_ == wsConnected)
         return std::to_string(localPort_);
-    sockaddr_in local{};
+    sockaddr_storage local{};
     if (GetSockName(local) != 0) return "error";
-    return std::to_string(ntohs(local.sin_port));
+    return std::to_string(AddressPort(local));
 }
 
 } // namespace morvane::net

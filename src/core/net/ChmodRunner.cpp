@@ -39,115 +39,90 @@ std::string ModeText(const TFileMode& mode) {
     return buf;
 }
 
-TChmodRunner::TChmodRunner(TMsgFTP& ftp, std::string directory, std::vector<Item> items)
-    : ftp_(ftp), directory_(std::move(directory)), items_(std::move(items)) {}
+TChmodRunner::TChmodRunner(TRemoteFileSystem& fs, std::string directory, std::vector<Item> items)
+    : fs_(fs), directory_(std::move(directory)), items_(std::move(items)) {}
 
-TChmodRunner::~TChmodRunner() {
-    restore();
-}
+TChmodRunner::~TChmodRunner() = default;
 
-void TChmodRunner::restore() {
-    if (restored_) return;
-    restored_ = true;
-    ftp_.OnConnect = std::move(savedConnect_);
-    ftp_.OnFTPCommandDone = std::move(savedDone_);
-    ftp_.OnCustomFTPCommandDone = std::move(savedCustom_);
+TRemoteFileSystem::Done TChmodRunner::mine(void (TChmodRunner::*handler)(const TRemoteResult&)) {
+    std::weak_ptr<bool> alive = alive_;
+    return [this, alive, handler](const TRemoteResult& r) {
+        if (alive.expired() || finished_) return;
+        (this->*handler)(r);
+    };
 }
 
 void TChmodRunner::start() {
-    savedConnect_ = ftp_.OnConnect;
-    savedDone_ = ftp_.OnFTPCommandDone;
-    savedCustom_ = ftp_.OnCustomFTPCommandDone;
-    ftp_.OnConnect = [this](TMsgFTP*, bool error) {
-        if (error) return stop("Error: " + ftp_.ErrorMessage());
-        changeDirectory();
-    };
-    ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState state, bool error) {
-        if (finished_ || selfAbort_) return;
-        if (state == ftpNoop) {
-            if (!error) return sendNext();
-            if (reconnected_) return stop("Error: " + ftp_.ErrorMessage());
-            // The connection was lost: log in again and go back to the folder.
-            reconnected_ = true;
-            if (onStatus) onStatus("Connecting...");
-            selfAbort_ = true;
-            ftp_.Abort();
-            selfAbort_ = false;
-            ftp_.Connect();
-            return;
-        }
-        if (state == ftpChangingDir) {
-            // Never change modes of same-named files in another folder.
-            if (error) return stop("Error: " + ftp_.ErrorMessage());
-            return sendNext();
-        }
-        if (error && !ftp_.Connected() && state != ftpCustomCommand)
-            return stop("Error: " + ftp_.ErrorMessage()); // the login did not complete
-        if (state == ftpCustomCommand && error) {
-            // Refused before sending (a line break in the name) or the connection was lost.
-            std::string why = ftp_.ErrorMessage();
-            if (!ftp_.Connected()) return stop("Error: " + why);
-            std::string name = items_.empty() ? std::string() : items_.front().name;
-            if (onStatus) onStatus("Error: " + why);
-            if (!onFailure || onFailure(name, why) == Answer::Stop) return stop("Error: " + why);
-            if (!items_.empty()) items_.erase(items_.begin());
-            sendNext();
-        }
-    };
-    ftp_.OnCustomFTPCommandDone = [this](TMsgFTP*, int code, const std::string& reply) {
-        if (finished_ || items_.empty()) return;
-        std::string name = items_.front().name;
-        if (code != 200) {
-            if (onStatus) onStatus("Error: " + reply);
-            Answer a = onFailure ? onFailure(name, reply) : Answer::Stop;
-            if (a == Answer::Stop) return stop("Error: " + reply);
-        }
-        items_.erase(items_.begin());
-        sendNext();
-    };
-    if (ftp_.Connected()) {
+    if (fs_.Connected()) {
         if (onStatus) onStatus("Checking connection...");
-        ftp_.Noop();
+        fs_.KeepAlive(mine(&TChmodRunner::probed));
     } else {
         reconnected_ = true;
         if (onStatus) onStatus("Connecting...");
-        ftp_.Connect();
+        fs_.Connect(mine(&TChmodRunner::connected));
     }
+}
+
+void TChmodRunner::probed(const TRemoteResult& r) {
+    if (r.ok()) return sendNext();
+    if (reconnected_) return stop("Error: " + r.message);
+    // The connection was lost: log in again and go back to the folder.
+    reconnected_ = true;
+    if (onStatus) onStatus("Connecting...");
+    fs_.Connect(mine(&TChmodRunner::connected));
+}
+
+void TChmodRunner::connected(const TRemoteResult& r) {
+    if (!r.ok()) return stop("Error: " + r.message);
+    changeDirectory();
 }
 
 void TChmodRunner::changeDirectory() {
     if (directory_.empty()) return sendNext();
     if (onStatus) onStatus("Changing directory...");
-    ftp_.ChangeDir(directory_);
+    fs_.ChangeDirectory(directory_, mine(&TChmodRunner::changed));
+}
+
+void TChmodRunner::changed(const TRemoteResult& r) {
+    // Never change modes of same-named files in another folder.
+    if (!r.ok()) return stop("Error: " + r.message);
+    sendNext();
 }
 
 void TChmodRunner::sendNext() {
     if (items_.empty()) {
         finished_ = true;
         if (onStatus) onStatus("Done.");
-        restore();
         if (onDone) onDone();
         return;
     }
     const Item& item = items_.front();
     if (onStatus) onStatus("Changing attributes for " + item.name + "...");
-    ftp_.SendCommand("SITE CHMOD " + item.mode + " " + item.name);
+    fs_.Chmod(item.name, item.mode, mine(&TChmodRunner::chmodded));
+}
+
+void TChmodRunner::chmodded(const TRemoteResult& r) {
+    if (items_.empty()) return;
+    if (!r.ok()) {
+        std::string why = r.message;
+        if (r.connectionEnded() || !fs_.Connected()) return stop("Error: " + why);
+        std::string name = items_.front().name;
+        if (onStatus) onStatus("Error: " + why);
+        if (!onFailure || onFailure(name, why) == Answer::Stop) return stop("Error: " + why);
+    }
+    items_.erase(items_.begin());
+    sendNext();
 }
 
 void TChmodRunner::stop(const std::string& why) {
     finished_ = true;
-    restore();
     if (onStopped) onStopped(why);
 }
 
 void TChmodRunner::cancel() {
-    if (!finished_ && ftp_.State() != ftpNotConnected && ftp_.State() != ftpReady) {
-        selfAbort_ = true;
-        ftp_.Abort();
-        selfAbort_ = false;
-    }
+    // What runs is ours: it ends without a report, and the connection with it.
+    if (!finished_ && fs_.Busy()) fs_.Disconnect();
     finished_ = true;
-    restore();
 }
 
 } // namespace morvane::net

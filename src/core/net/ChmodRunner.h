@@ -1,11 +1,12 @@
 #pragma once
-// Unix permission bits read from a listing's attribute string, the mode text SITE CHMOD takes,
-// and the run of SITE CHMOD over several files of one folder on a borrowed FTP client.
+// Unix permission bits read from a listing's attribute string, their octal text, and the run of
+// chmod over several files of one folder on a borrowed remote file system.
 
-#include "core/net/MsgFTP.h"
+#include "core/net/RemoteFileSystem.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,17 +27,17 @@ std::optional<TFileMode> ParseAttributes(const std::string& attributes);
 // special bit is set ("4755").
 std::string ModeText(const TFileMode& mode);
 
-// Sends "SITE CHMOD mode name" for each file in turn in the given folder, over a client it
-// borrows: its handlers are saved on start and put back by the destructor.
+// Changes the mode of each file in turn in the given folder, over a file system it borrows
+// (the browser's); one operation at a time, and nothing of it reaches the owner.
 class TChmodRunner {
 public:
     struct Item {
         std::string name;
-        std::string mode; // the mode text for this file
+        int mode = 0; // the permission bits with the special ones
     };
     enum class Answer { Continue, Stop };
 
-    TChmodRunner(TMsgFTP& ftp, std::string directory, std::vector<Item> items);
+    TChmodRunner(TRemoteFileSystem& fs, std::string directory, std::vector<Item> items);
     ~TChmodRunner();
     TChmodRunner(const TChmodRunner&) = delete;
     TChmodRunner& operator=(const TChmodRunner&) = delete;
@@ -54,21 +55,22 @@ public:
     bool finished() const { return finished_; }
 
 private:
+    // Wraps a handler: once this runner is gone or finished, what arrives is nobody's.
+    TRemoteFileSystem::Done mine(void (TChmodRunner::*handler)(const TRemoteResult&));
+    void probed(const TRemoteResult& r);
+    void connected(const TRemoteResult& r);
     void changeDirectory();
+    void changed(const TRemoteResult& r);
     void sendNext();
+    void chmodded(const TRemoteResult& r);
     void stop(const std::string& why);
-    void restore();
 
-    TMsgFTP& ftp_;
+    TRemoteFileSystem& fs_;
     std::string directory_;
     std::vector<Item> items_;
     bool finished_ = false;
     bool reconnected_ = false;
-    bool restored_ = false;
-    bool selfAbort_ = false;
-    TFTPOnConnect savedConnect_;
-    TFTPCommandDone savedDone_;
-    TCustomFTPCommandDone savedCustom_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace morvane::net

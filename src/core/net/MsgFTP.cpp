@@ -1,5 +1,7 @@
 #include "core/net/MsgFTP.h"
 
+#include "core/net/HostLookup.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -170,16 +172,21 @@ void TMsgFTP::TimerFired() {
     std::string span = ms == 1000       ? "1 second"
                        : ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds"
                                         : std::to_string(ms) + " milliseconds";
+    // An address that does not answer gives way to the host's next one.
+    if (state_ == ftpConnecting && RetryNextAddress("no answer in " + span)) return;
     errorMessage_ = (state_ == ftpTlsHandshake ? "The TLS negotiation did not finish in "
                                                : "The server did not answer in ") +
                     span + "; the connection was closed.";
+    timedOut_ = true;
     if (Log(errorMessage_)) AbortSession();
 }
 
 // A failed send may close the connection at once, and that reports the command as failed.
 bool TMsgFTP::SendLine(const std::string& line) {
-    AddLog("-> ", line);
-    if (!Fire(OnDebug, true, line)) return false;
+    // The log is shown and kept: it never holds the password.
+    std::string shown = line.rfind("PASS ", 0) == 0 ? "PASS ****" : line;
+    AddLog("-> ", shown);
+    if (!Fire(OnDebug, true, shown)) return false;
     std::weak_ptr<bool> alive = alive_;
     std::uint64_t session = session_;
     control_->SendStr(line + "\r\n");
@@ -229,6 +236,7 @@ bool TMsgFTP::CommandDone(bool error) {
 
 void TMsgFTP::Connect() {
     aborted_ = false;
+    timedOut_ = false;
     if (busy_) return;
     if (state_ != ftpNotConnected) {
         std::weak_ptr<bool> alive = alive_;
@@ -254,6 +262,11 @@ void TMsgFTP::Connect() {
     tlsContext_.reset();
     secure_ = dataProtected_ = false;
     serverCert_ = {};
+    epsvRefused_ = false;
+    retrying_ = false;
+    addresses_.clear();
+    nextAddress_ = 0;
+    connectedAddress_.clear();
     control_->OnDnsLookupDone = [this](TCustomAsyncSocket*, std::uint16_t e) { ControlDnsDone(e); };
     control_->OnSessionConnected = [this](TCustomAsyncSocket*, std::uint16_t e) {
         ControlConnected(e);
@@ -267,38 +280,81 @@ void TMsgFTP::ControlDnsDone(std::uint16_t error) {
     if (aborting_ || state_ != ftpResolving) return;
     if (error != 0) {
         errorMessage_ = "Could not look up hostname: " + hostname_;
-        if (error == wsa::NO_DATA_)
-            errorMessage_ += " (no IPv4 address; active mode can only announce an IPv4 address)";
         busy_ = false;
         if (SetState(ftpNotConnected)) Fire(OnConnect, true);
         return;
     }
-    control_->SetAddr(control_->DnsResult());
-    control_->SetPort(std::to_string(port_));
-    control_->SetProto("tcp");
+    // IPv4 first, then IPv6, one after the other: the next address is tried when one refuses
+    // or stays silent.
+    addresses_ = control_->DnsResultList();
+    nextAddress_ = 0;
     if (!SetState(ftpConnecting) || state_ != ftpConnecting) return;
+    ConnectNext();
+}
+
+// Starts connecting to the next address; false when the client is gone or none is left.
+bool TMsgFTP::ConnectNext() {
     std::weak_ptr<bool> alive = alive_;
-    try {
-        control_->Connect();
-    } catch (const std::exception&) {
+    while (nextAddress_ < addresses_.size()) {
+        connectingAddress_ = addresses_[nextAddress_++];
+        if (addresses_.size() > 1 || connectingAddress_ != HostWithoutBrackets(hostname_)) {
+            bool v6 = connectingAddress_.find(':') != std::string::npos;
+            if (!Log("Connecting to " + connectingAddress_ + (v6 ? " (IPv6)" : " (IPv4)")))
+                return false;
+            if (state_ != ftpConnecting) return false;
+        }
+        control_->SetAddr(connectingAddress_);
+        control_->SetPort(std::to_string(port_));
+        control_->SetProto("tcp");
+        try {
+            control_->Connect();
+        } catch (const std::exception&) {
+        }
+        if (alive.expired()) return false;
+        if (state_ != ftpConnecting) return false;
+        if (control_->State() == wsConnecting || control_->State() == wsConnected) return true;
+        retrying_ = true; // a socket that could not even start is closed quietly
+        control_->Abort();
+        retrying_ = false;
+        if (alive.expired() || state_ != ftpConnecting) return false;
     }
-    if (alive.expired()) return;
-    if (state_ == ftpConnecting && control_->State() != wsConnecting &&
-        control_->State() != wsConnected) {
-        errorMessage_ = "Could not connect to host " + hostname_;
-        busy_ = false;
-        if (SetState(ftpNotConnected)) Fire(OnConnect, true);
-    }
+    errorMessage_ = "Could not connect to host " + hostname_;
+    busy_ = false;
+    if (SetState(ftpNotConnected)) Fire(OnConnect, true);
+    return false;
+}
+
+// The address being tried failed: closes it and tries the next one from the loop. False when
+// there is none left (the caller reports the failure).
+bool TMsgFTP::RetryNextAddress(const std::string& why) {
+    if (nextAddress_ >= addresses_.size() || aborting_) return false;
+    if (!Log("Could not connect to " + connectingAddress_ + ": " + why)) return true;
+    retrying_ = true;
+    std::weak_ptr<bool> alive = alive_;
+    std::uint64_t session = session_;
+    loop_.post([this, alive, session] {
+        if (alive.expired() || session != session_) return;
+        if (state_ == ftpConnecting && !aborting_ && control_->State() != wsClosed)
+            control_->Abort(); // quietly: retrying_ is still set
+        if (alive.expired()) return;
+        retrying_ = false;
+        if (state_ != ftpConnecting || aborting_) return;
+        Activity();
+        ConnectNext();
+    });
+    return true;
 }
 
 void TMsgFTP::ControlConnected(std::uint16_t error) {
     if (error != 0) {
+        if (RetryNextAddress(SocketErrorDesc(error))) return;
         errorMessage_ = "Could not connect to host " + hostname_;
         answered_ = true;
         Fire(OnConnect, true);
         return;
     }
     connected_ = true;
+    connectedAddress_ = connectingAddress_;
     Activity();
     SetState(ftpWaitGreeting);
 }
@@ -311,6 +367,7 @@ void TMsgFTP::Disconnect() {
 }
 
 void TMsgFTP::ControlClosed(std::uint16_t error) {
+    if (retrying_) return; // a failed address, closed before the next is tried
     bool wasConnected = connected_;
     connected_ = false;
     ++session_;
@@ -518,19 +575,8 @@ bool TMsgFTP::HandleReply(const std::string& reply) {
         loginComplete_ = true;
         return Fire(OnConnect, false);
     }
-    case ftpSendingPort: {
-        bool accepted = Check(code, 200, "Host replied (Expected 200): ", reply);
-        if (!SetState(pendingState_)) return false;
-        if (!accepted) return CommandDone(true);
-        if (pendingState_ == ftpListing) // data may have come before the reply
-            return SendLine("LIST") && SecureHeldData() && ParseListing();
-        if (pendingState_ == ftpRetrieving)
-            return SendLine("RETR " + transferName_) && SecureHeldData();
-        if (!SendLine("STOR " + transferName_) || !SecureHeldData()) return false;
-        // The server may have connected before it saw STOR; its write-ready came already.
-        if (data_->State() == wsConnected && data_->AllSent()) return StoreStep();
-        return true;
-    }
+    case ftpSendingPort:
+        return DataSetupReply(code, reply);
     case ftpListing:
     case ftpRetrieving:
     case ftpStoring:

@@ -1,6 +1,7 @@
 #pragma once
 // The FTP client: one control connection driven as an event-driven state machine. Operations
-// only start a command; outcomes arrive as events. Data connections are always active mode.
+// only start a command; outcomes arrive as events. Data connections are passive (EPSV, then
+// PASV) or active (PORT, or EPRT over IPv6), as the caller chooses.
 // With TLS asked for, the login first secures the control connection (AUTH TLS, PBSZ 0,
 // PROT P) and every data connection is secured too, resuming the control connection's session.
 
@@ -54,6 +55,15 @@ enum TFTPState : std::uint8_t {
 // "PORT a,b,c,d,h,l" for an IPv4 address (host byte order) and a port.
 std::string PortCommand(std::uint32_t address, std::uint16_t port);
 
+// "EPRT |2|address|port|" (or |1| for IPv4), the address written as text.
+std::string EprtCommand(const std::string& address, bool ipv6, std::uint16_t port);
+
+// The port of a 229 reply ("(|||port|)", any one delimiter); 0 when it has none.
+std::uint16_t ParseEpsvReply(const std::string& reply);
+// The address (host byte order) and port of a 227 reply ("(h1,h2,h3,h4,p1,p2)", with or without
+// the parentheses); false when it holds no six numbers of 0 to 255.
+bool ParsePasvReply(const std::string& reply, std::uint32_t& address, std::uint16_t& port);
+
 // Status line for a state as the remote file browser shows it ("" for states without one).
 std::string FTPStatusText(TFTPState state, const std::string& host);
 
@@ -104,6 +114,16 @@ public:
     void SetReplyTimeout(std::chrono::milliseconds v);
     static std::chrono::milliseconds DefaultTimeout();
     static void SetDefaultTimeout(std::chrono::milliseconds v);
+    // Passive: the client opens the data connections (EPSV, or PASV once the server refused
+    // EPSV in this session). Otherwise the server connects back (PORT, EPRT over IPv6).
+    bool Passive() const { return passive_; }
+    void SetPassive(bool v) { passive_ = v; }
+    // PASV names an address: a private or unroutable one that is not the server's own is always
+    // replaced by the server's address; with this set every address it names is.
+    bool PassiveUsesServerAddress() const { return passiveServerAddress_; }
+    void SetPassiveUsesServerAddress(bool v) { passiveServerAddress_ = v; }
+    // The address the control connection reached ("" before it connects).
+    const std::string& ConnectedAddress() const { return connectedAddress_; }
     // The most bytes one directory listing may have; a longer listing fails.
     std::size_t MaxListingSize() const { return maxListing_; }
     void SetMaxListingSize(std::size_t v) { maxListing_ = v; }
@@ -132,6 +152,8 @@ public:
     bool Connected() const { return connected_; }
     bool Busy() const { return busy_; }
     bool Aborted() const { return aborted_; }
+    // The session was ended because the server stopped answering (see ReplyTimeout).
+    bool TimedOut() const { return timedOut_; }
     const std::string& ErrorMessage() const { return errorMessage_; }
     const std::string& CurrentDirectory() const { return currentDirectory_; }
     std::uint8_t SystemType() const { return systemType_; }
@@ -207,6 +229,8 @@ private:
     bool AbortSession();
 
     void ControlDnsDone(std::uint16_t error);
+    bool ConnectNext();
+    bool RetryNextAddress(const std::string& why);
     void ControlConnected(std::uint16_t error);
     void ControlClosed(std::uint16_t error);
     void ControlData(std::uint16_t error);
@@ -227,6 +251,12 @@ private:
     bool SecureHeldData();
 
     void StartTransfer(TFTPState pending, const std::string& name, Mode mode);
+    bool StartActive();
+    bool DataSetupReply(int code, const std::string& reply);
+    bool PassiveReply(int code, const std::string& reply);
+    bool ConnectData(const sockaddr_storage& address);
+    void DataConnected(std::uint16_t error);
+    bool SendTransferCommand();
     void OpenLocalFile();
     bool FinishLocalFile(bool completed);
     bool TransferReply(int code, const std::string& reply);
@@ -250,9 +280,18 @@ private:
     bool connected_ = false;
     bool busy_ = false;
     bool aborted_ = false;
+    bool timedOut_ = false;
     bool aborting_ = false;
     bool disconnecting_ = false; // our own Disconnect is closing the control connection
     bool loginComplete_ = false;
+    bool passive_ = false;
+    bool passiveServerAddress_ = false;
+    bool epsvRefused_ = false; // for this session: PASV from now on
+    enum class DataSetup { Port, Epsv, Pasv } dataSetup_ = DataSetup::Port;
+    std::vector<std::string> addresses_; // the host's addresses still to try, in order
+    std::size_t nextAddress_ = 0;
+    bool retrying_ = false; // a failed address is being closed before the next one is tried
+    std::string connectingAddress_, connectedAddress_, dataAddress_;
     std::string errorMessage_;
     std::string currentDirectory_;
     std::uint8_t systemType_ = 0;
@@ -281,6 +320,9 @@ private:
     bool transferActive_ = false;
     bool dataClosed_ = false;
     bool finalReply_ = false;
+    // STOR's bytes go once the server has accepted it: at once in active mode (it connects only
+    // then), after its 125/150 in passive mode, so that a refused upload has sent nothing.
+    bool storeAccepted_ = true;
     std::string transferName_;
     std::string renameTarget_;
     Mode mode_ = Mode::String;

@@ -1,5 +1,7 @@
-// Transfers over an active-mode data connection: LIST, RETR and STOR.
+// Transfers: setting up the data connection (passive or active), then LIST, RETR and STOR.
 #include "core/net/MsgFTP.h"
+
+#include "core/net/HostLookup.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -25,6 +27,56 @@ std::string PortCommand(std::uint32_t a, std::uint16_t p) {
     return "PORT " + std::to_string(a >> 24) + "," + std::to_string((a >> 16) & 255) + "," +
            std::to_string((a >> 8) & 255) + "," + std::to_string(a & 255) + "," +
            std::to_string(p / 256) + "," + std::to_string(p % 256);
+}
+
+std::string EprtCommand(const std::string& address, bool ipv6, std::uint16_t port) {
+    return std::string("EPRT |") + (ipv6 ? "2" : "1") + "|" + address + "|" + std::to_string(port) +
+           "|";
+}
+
+std::uint16_t ParseEpsvReply(const std::string& reply) {
+    // "229 Entering Extended Passive Mode (|||6446|)": the delimiter is whatever character
+    // follows the parenthesis, and it must appear four times around the port.
+    std::size_t open = reply.find('(', 3);
+    if (open == std::string::npos || open + 1 >= reply.size()) return 0;
+    char d = reply[open + 1];
+    if (d < 33 || d > 126 || (d >= '0' && d <= '9')) return 0;
+    std::size_t p = open + 1;
+    for (int i = 0; i < 3; ++i, ++p)
+        if (p >= reply.size() || reply[p] != d) return 0;
+    unsigned long port = 0;
+    std::size_t digits = 0;
+    for (; p < reply.size() && reply[p] >= '0' && reply[p] <= '9' && digits < 6; ++p, ++digits)
+        port = port * 10 + unsigned(reply[p] - '0');
+    if (digits == 0 || port == 0 || port > 65535) return 0;
+    if (p + 1 >= reply.size() || reply[p] != d || reply[p + 1] != ')') return 0;
+    return std::uint16_t(port);
+}
+
+bool ParsePasvReply(const std::string& reply, std::uint32_t& address, std::uint16_t& port) {
+    // The six numbers are the first run of digits and commas after the code; some servers leave
+    // out the parentheses.
+    std::size_t p = reply.find_first_of("0123456789", 4);
+    if (reply.size() < 4 || p == std::string::npos || reply[p - 1] == '-') return false;
+    unsigned v[6];
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) {
+            if (p >= reply.size() || reply[p] != ',') return false;
+            ++p;
+        }
+        std::size_t digits = 0;
+        unsigned n = 0;
+        for (; p < reply.size() && reply[p] >= '0' && reply[p] <= '9'; ++p) {
+            if (++digits > 3) return false;
+            n = n * 10 + unsigned(reply[p] - '0');
+        }
+        if (digits == 0 || n > 255) return false;
+        v[i] = n;
+    }
+    if (p < reply.size() && (reply[p] == ',' || (reply[p] >= '0' && reply[p] <= '9'))) return false;
+    address = v[0] << 24 | v[1] << 16 | v[2] << 8 | v[3];
+    port = std::uint16_t(v[4] * 256 + v[5]);
+    return true;
 }
 
 void TMsgFTP::ListDirectory() {
@@ -73,6 +125,7 @@ void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mod
     if (mode == Mode::String && pending == ftpListing) target_ = &listingBuffer_;
     dataClosed_ = false;
     finalReply_ = false;
+    storeAccepted_ = !passive_;
     byteCount_ = 0;
 
     // Leftovers of an earlier transfer must not feed into this one.
@@ -87,25 +140,146 @@ void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mod
         DataSessionAvailable();
     };
 
-    // The listener takes the control connection's local address: that is what PORT announces,
-    // and nothing needs to reach it from elsewhere.
-    sockaddr_in local{};
-    control_->GetSockName(local);
-    listen_->SetPort("0");
-    listen_->SetAddr(::inet_ntoa(local.sin_addr));
-
     if (mode == Mode::File) OpenLocalFile();
-    if (listen_->Listen() != 0) {
-        FinishLocalFile(false);
-        FailLater(pending, "Could not open a data port: " + listen_->LastErrorMessage());
+    if (passive_) {
+        transferActive_ = true;
+        busy_ = true;
+        dataSetup_ = epsvRefused_ ? DataSetup::Pasv : DataSetup::Epsv;
+        if (!SetState(ftpSendingPort)) return;
+        SendLine(epsvRefused_ ? "PASV" : "EPSV");
         return;
     }
+    StartActive();
+}
+
+// Listens on the control connection's local address (nothing needs to reach it from elsewhere)
+// and announces it with PORT, or EPRT over IPv6.
+bool TMsgFTP::StartActive() {
+    sockaddr_storage local{};
+    control_->GetSockName(local);
+    bool v6 = local.ss_family == AF_INET6;
+    listen_->SetPort("0");
+    listen_->SetAddr(AddressText(local));
+    if (listen_->Listen() != 0) {
+        FinishLocalFile(false);
+        FailLater(pendingState_, "Could not open a data port: " + listen_->LastErrorMessage());
+        return false;
+    }
     transferActive_ = true;
-    sockaddr_in bound{};
+    sockaddr_storage bound{};
     listen_->GetSockName(bound);
     busy_ = true;
-    if (!SetState(ftpSendingPort)) return;
-    SendLine(PortCommand(ntohl(local.sin_addr.s_addr), ntohs(bound.sin_port)));
+    dataSetup_ = DataSetup::Port;
+    if (!SetState(ftpSendingPort)) return false;
+    if (v6) return SendLine(EprtCommand(AddressText(local), true, AddressPort(bound)));
+    return SendLine(PortCommand(
+        ntohl(reinterpret_cast<const sockaddr_in*>(&local)->sin_addr.s_addr), AddressPort(bound)));
+}
+
+bool TMsgFTP::DataSetupReply(int code, const std::string& reply) {
+    if (dataSetup_ != DataSetup::Port) return PassiveReply(code, reply);
+    if (!Check(code, 200, "Host replied (Expected 200): ", reply)) {
+        if (!SetState(pendingState_)) return false;
+        return CommandDone(true);
+    }
+    return SendTransferCommand();
+}
+
+bool TMsgFTP::SendTransferCommand() {
+    if (!SetState(pendingState_)) return false;
+    // A secured data connection starts its handshake only once the command is out.
+    if (pendingState_ == ftpListing) // data may have come before the reply
+        return SendLine("LIST") && SecureHeldData() && ParseListing();
+    if (pendingState_ == ftpRetrieving)
+        return SendLine("RETR " + transferName_) && SecureHeldData();
+    if (!SendLine("STOR " + transferName_) || !SecureHeldData()) return false;
+    // The data connection may be open already; its write-ready came before STOR was sent.
+    if (data_->State() == wsConnected && data_->AllSent()) return StoreStep();
+    return true;
+}
+
+bool TMsgFTP::PassiveReply(int code, const std::string& reply) {
+    auto fail = [&](const std::string& message) {
+        errorMessage_ = message;
+        return SetState(pendingState_) && CommandDone(true);
+    };
+    sockaddr_storage server{};
+    control_->GetPeerName(server);
+    if (dataSetup_ == DataSetup::Epsv) {
+        std::uint16_t port = code == 229 ? ParseEpsvReply(reply) : 0;
+        if (port != 0) {
+            sockaddr_storage target = server;
+            if (target.ss_family == AF_INET6)
+                reinterpret_cast<sockaddr_in6*>(&target)->sin6_port = htons(port);
+            else
+                reinterpret_cast<sockaddr_in*>(&target)->sin_port = htons(port);
+            return ConnectData(target);
+        }
+        // A refusal, or an answer that names no port: PASV for the rest of the session.
+        if (code >= 400 && code < 500) return fail("Host replied (expected 229): " + reply);
+        if (code == 229 && !Log("No port in the EPSV reply; trying PASV")) return false;
+        epsvRefused_ = true;
+        dataSetup_ = DataSetup::Pasv;
+        return SendLine("PASV");
+    }
+    if (code != 227) return fail("Host replied (expected 227): " + reply);
+    std::uint32_t named = 0;
+    std::uint16_t port = 0;
+    if (!ParsePasvReply(reply, named, port))
+        return fail("Could not read the address in the server's PASV reply: " + reply);
+    if (port == 0) return fail("The server named port 0 for the data connection: " + reply);
+    sockaddr_storage target{};
+    if (server.ss_family == AF_INET6) {
+        target = server; // PASV can only name IPv4 addresses: the server's own is meant
+        reinterpret_cast<sockaddr_in6*>(&target)->sin6_port = htons(port);
+        return ConnectData(target);
+    }
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&target);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(named);
+    v4->sin_port = htons(port);
+    if (!SameAddress(target, server) && (passiveServerAddress_ || IsUnroutableAddress(target))) {
+        // The usual server behind a NAT that names its inside address.
+        if (!Log("The server named " + AddressText(target) + " for the data connection; using " +
+                 AddressText(server) + ", the server's own address"))
+            return false;
+        v4->sin_addr = reinterpret_cast<const sockaddr_in*>(&server)->sin_addr;
+    }
+    return ConnectData(target);
+}
+
+bool TMsgFTP::ConnectData(const sockaddr_storage& address) {
+    dataAddress_ = AddressText(address);
+    if (address.ss_family == AF_INET6) dataAddress_ = "[" + dataAddress_ + "]";
+    dataAddress_ += ":" + std::to_string(AddressPort(address));
+    data_->OnSessionConnected = [this](TCustomAsyncSocket*, std::uint16_t e) { DataConnected(e); };
+    data_->SetAddr(AddressText(address));
+    data_->SetPort(std::to_string(AddressPort(address)));
+    data_->SetProto("tcp");
+    data_->SetLingerOnOff(wsLingerOff);
+    std::weak_ptr<bool> alive = alive_;
+    std::uint64_t op = operation_;
+    try {
+        data_->Connect();
+    } catch (const std::exception&) {
+    }
+    if (alive.expired() || op != operation_) return false;
+    if (data_->State() == wsConnecting || data_->State() == wsConnected) return true;
+    errorMessage_ =
+        "Could not open the data connection to " + dataAddress_ + ": " + data_->LastErrorMessage();
+    return SetState(pendingState_) && CommandDone(true);
+}
+
+void TMsgFTP::DataConnected(std::uint16_t error) {
+    if (!transferActive_ || state_ != ftpSendingPort) return;
+    if (error != 0) {
+        errorMessage_ =
+            "Could not open the data connection to " + dataAddress_ + ": " + SocketErrorDesc(error);
+        if (SetState(pendingState_)) CommandDone(true);
+        return;
+    }
+    Activity();
+    if (SecureData()) SendTransferCommand();
 }
 
 void TMsgFTP::OpenLocalFile() {
@@ -183,13 +357,13 @@ void TMsgFTP::DataSessionAvailable() {
     int fd = listen_->Accept();
     if (fd < 0) return;
     // Only the server we talk to may connect; from any port, before or after its 150.
-    sockaddr_in peer{}, server{};
+    sockaddr_storage peer{}, server{};
     socklen_t len = sizeof peer;
     ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len);
     control_->GetPeerName(server);
-    if (peer.sin_addr.s_addr != server.sin_addr.s_addr) {
+    if (!SameAddress(peer, server)) {
         ::close(fd);
-        Log(std::string("Refused data connection from ") + ::inet_ntoa(peer.sin_addr));
+        Log("Refused data connection from " + AddressText(peer));
         return;
     }
     Activity();
@@ -281,7 +455,7 @@ void TMsgFTP::DataSent(std::uint16_t error) {
 }
 
 bool TMsgFTP::StoreStep() {
-    if (mode_ != Mode::Store || data_->State() != wsConnected) return true;
+    if (mode_ != Mode::Store || data_->State() != wsConnected || !storeAccepted_) return true;
     auto length = std::int64_t(source_.size());
     std::weak_ptr<bool> alive = alive_;
     std::uint64_t op = operation_;
@@ -302,7 +476,11 @@ bool TMsgFTP::StoreStep() {
 }
 
 bool TMsgFTP::TransferReply(int code, const std::string& reply) {
-    if (code == 125 || code == 150) return true;
+    if (code == 125 || code == 150) {
+        if (storeAccepted_ || state_ != ftpStoring) return true;
+        storeAccepted_ = true;
+        return data_->AllSent() ? StoreStep() : true;
+    }
     if (code == 226 || code == 250) {
         finalReply_ = true;
         return dataClosed_ ? TransferDone(false) : true;

@@ -1,5 +1,7 @@
 #include "core/net/RemoteBrowser.h"
 
+#include "core/net/FtpFileSystem.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -265,53 +267,35 @@ TSelectionText SelectionText(const std::vector<TDirectoryEntry>& selected) {
 
 // --- the browser -----------------------------------------------------------------------------
 
-TRemoteBrowser::TRemoteBrowser(platform::EventLoop& loop, platform::Dialogs& dialogs)
-    : loop_(loop), dialogs_(dialogs), ftp_(loop) {
-    attachHandlers();
+TRemoteBrowser::TRemoteBrowser(platform::EventLoop& loop, platform::Dialogs& dialogs,
+                               std::unique_ptr<TRemoteFileSystem> fs)
+    : loop_(loop), dialogs_(dialogs), fs_(std::move(fs)) {
+    if (!fs_) fs_ = std::make_unique<TFtpFileSystem>(loop_);
+    fs_->onStatus = [this](const std::string& text) {
+        activity();
+        if (!text.empty() && onStatus) onStatus(text);
+    };
 }
 
 TRemoteBrowser::~TRemoteBrowser() {
     if (watchdog_) loop_.cancelTimer(watchdog_);
-    ftp_.OnConnect = nullptr;
-    ftp_.OnFTPCommandDone = nullptr;
-    ftp_.OnStatusChange = nullptr;
-    ftp_.OnDirectoryListing = nullptr;
-    ftp_.OnTransferProgress = nullptr;
+    fs_->onStatus = nullptr;
+    fs_->Disconnect();
 }
 
-void TRemoteBrowser::attachHandlers() {
-    ftp_.OnConnect = [this](TMsgFTP*, bool error) {
+TRemoteFileSystem::Done
+TRemoteBrowser::heard(void (TRemoteBrowser::*handler)(const TRemoteResult&)) {
+    return [this, handler](const TRemoteResult& r) {
         activity();
-        connected(error);
+        (this->*handler)(r);
     };
-    ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState s, bool e) {
-        activity();
-        commandDone(s, e);
-    };
-    ftp_.OnStatusChange = [this](TMsgFTP*, TFTPState s) {
-        activity();
-        std::string text = FTPStatusText(s, ftp_.Hostname());
-        if (!text.empty() && onStatus) onStatus(text);
-    };
-    ftp_.OnDirectoryListing = [this](TMsgFTP*, const std::string& name, const std::string& date,
-                                     std::int64_t size, std::int32_t kind, const std::string& owner,
-                                     const std::string& group, const std::string& attrs) {
-        activity();
-        complete_.push_back({name, date, size, kind, owner, group, attrs, ftp_.ListedLinkTarget()});
-    };
-    ftp_.OnTransferProgress = [this](TMsgFTP*, std::int64_t count) {
-        activity();
-        if (ftp_.State() == ftpListing && onStatus)
-            onStatus("Receiving directory...   Bytes received: " + std::to_string(count));
-    };
-    ftp_.OnCustomFTPCommandDone = nullptr;
 }
 
 void TRemoteBrowser::setBusy(bool busy) {
     if (busy && !running_) activity();
-    // The browser's own watchdog speaks first, with its own message; the client's timeout
-    // stays behind it for the commands that others run on this client (chmod).
-    if (busy) ftp_.SetReplyTimeout(replyTimeout + replyTimeout / 4);
+    // The browser's own watchdog speaks first, with its own message; the file system's timeout
+    // stays behind it for the commands that others run on it (chmod).
+    if (busy) fs_->SetReplyTimeout(replyTimeout + replyTimeout / 4);
     running_ = busy;
     if (busy && !watchdog_) {
         auto tick = std::max(std::chrono::milliseconds(10),
@@ -332,10 +316,7 @@ void TRemoteBrowser::watchdog() {
     if (!running_ || std::chrono::steady_clock::now() - lastActivity_ < replyTimeout) return;
     queue_.clear();
     reconnecting_ = false;
-    abortClient();
-    selfAbort_ = true;
-    ftp_.Disconnect();
-    selfAbort_ = false;
+    fs_->Disconnect();
     setBusy(false);
     dialogs_.error("The server did not answer in time; the connection was closed.");
 }
@@ -344,31 +325,27 @@ void TRemoteBrowser::connectAccount(const TAccount& account) {
     account_ = account;
     abort();
     setBusy(true);
-    ftp_.Connect();
+    fs_->Connect(heard(&TRemoteBrowser::connected));
 }
 
 void TRemoteBrowser::abort() {
     queue_.clear();
     pick_.clear();
     linkTry_ = false;
-    if (ftp_.State() != ftpNotConnected && ftp_.State() != ftpReady) abortClient();
+    stopClient();
     reconnecting_ = false;
     setBusy(false);
 }
 
 void TRemoteBrowser::disconnect() {
     queue_.clear();
-    if (ftp_.State() != ftpNotConnected) abortClient();
-    selfAbort_ = true;
-    ftp_.Disconnect();
-    selfAbort_ = false;
+    fs_->Disconnect();
     setBusy(false);
 }
 
-void TRemoteBrowser::abortClient() {
-    selfAbort_ = true;
-    ftp_.Abort();
-    selfAbort_ = false;
+// What runs is stopped without a report; an idle connection stays open.
+void TRemoteBrowser::stopClient() {
+    if (fs_->Busy()) fs_->Disconnect();
 }
 
 void TRemoteBrowser::enqueue(TBrowserCommand command, const std::string& arg1,
@@ -381,10 +358,10 @@ void TRemoteBrowser::enqueue(TBrowserCommand command, const std::string& arg1,
 void TRemoteBrowser::kick() {
     if (running_ || queue_.empty()) return;
     setBusy(true);
-    if (ftp_.Connected()) {
-        ftp_.Noop();
+    if (fs_->Connected()) {
+        fs_->KeepAlive(heard(&TRemoteBrowser::probed));
     } else {
-        ftp_.Connect();
+        fs_->Connect(heard(&TRemoteBrowser::connected));
     }
 }
 
@@ -403,7 +380,7 @@ void TRemoteBrowser::runNext() {
         return;
     case bcUp:
         requested_ = "..";
-        ftp_.ChangeDirUp();
+        fs_->ChangeDirectory("..", heard(&TRemoteBrowser::changedDirectory));
         return;
     case bcChangeDir:
     case bcEnterLink:
@@ -411,20 +388,20 @@ void TRemoteBrowser::runNext() {
         requested_ = c.arg1;
         linkTry_ = c.command == bcEnterLink;
         pick_ = c.command == bcOpenPath ? c.arg2 : std::string();
-        ftp_.ChangeDir(c.arg1);
+        fs_->ChangeDirectory(c.arg1, heard(&TRemoteBrowser::changedDirectory));
         return;
     case bcDeleteFile:
     case bcRemoveDir:
         if (onStatus) onStatus("Deleting " + c.arg1 + "...");
         if (c.command == bcDeleteFile) {
-            ftp_.DeleteFile(c.arg1);
+            fs_->Remove(c.arg1, heard(&TRemoteBrowser::removed));
         } else {
-            ftp_.RemoveDir(c.arg1);
+            fs_->RemoveFolder(c.arg1, heard(&TRemoteBrowser::removed));
         }
         return;
     case bcMakeDir:
         requested_ = c.arg1;
-        ftp_.MakeDir(c.arg1);
+        fs_->MakeFolder(c.arg1, heard(&TRemoteBrowser::madeFolder));
         return;
     case bcRefresh:
         while (!queue_.empty() && queue_.front().command == bcRefresh)
@@ -434,7 +411,7 @@ void TRemoteBrowser::runNext() {
     case bcRename:
         renameFrom_ = c.arg1;
         renameTo_ = c.arg2;
-        ftp_.RenameFile(c.arg1, c.arg2);
+        fs_->Rename(c.arg1, c.arg2, heard(&TRemoteBrowser::renamed));
         return;
     }
     setBusy(false);
@@ -443,7 +420,12 @@ void TRemoteBrowser::runNext() {
 
 void TRemoteBrowser::startListing() {
     complete_.clear();
-    ftp_.ListDirectory();
+    fs_->List(
+        [this](const TDirectoryEntry& e) {
+            activity();
+            complete_.push_back(e);
+        },
+        heard(&TRemoteBrowser::listed));
 }
 
 void TRemoteBrowser::rebuildVisible() {
@@ -476,136 +458,103 @@ const TDirectoryEntry* TRemoteBrowser::find(const std::string& name) const {
     return nullptr;
 }
 
-void TRemoteBrowser::connected(bool error) {
+void TRemoteBrowser::connected(const TRemoteResult& r) {
     reconnecting_ = false;
-    if (error) {
-        // Leave the session closed so that the next action starts a fresh login.
-        std::string message = ftp_.ErrorMessage();
+    if (!r.ok()) {
+        if (onLoginFailed) onLoginFailed();
+        // The session is left closed so that the next action starts a fresh login.
         queue_.clear();
-        selfAbort_ = true;
-        ftp_.Disconnect();
-        selfAbort_ = false;
+        fs_->Disconnect();
         setBusy(false);
-        dialogs_.error("Error connecting to host \"" + ftp_.Hostname() + "\"\r\n" + message);
+        dialogs_.error("Error connecting to host \"" + fs_->Login().host + "\"\r\n" + r.message);
         return;
     }
     if (!account_.Directory.empty()) {
         requested_ = account_.Directory;
-        ftp_.ChangeDir(account_.Directory);
+        fs_->ChangeDirectory(account_.Directory, heard(&TRemoteBrowser::changedDirectory));
         return;
     }
-    account_.Directory = ftp_.CurrentDirectory();
-    base_ = ftp_.CurrentDirectory();
+    account_.Directory = fs_->CurrentDirectory();
+    base_ = fs_->CurrentDirectory();
     startListing();
 }
 
-void TRemoteBrowser::commandDone(TFTPState state, bool error) {
-    // Our own aborts report synchronously and are ignored; a lost connection also ends the
-    // command as aborted, and that one must be handled.
-    if (selfAbort_) return;
-    switch (state) {
-    case ftpListing:
-        if (error) {
-            std::string message = ftp_.ErrorMessage();
-            rebuildVisible();
-            dialogs_.error("Unable to list directory " + ftp_.CurrentDirectory() + ":\r\n" +
-                           message);
-        } else {
-            rebuildVisible();
-        }
-        if (onStatus) onStatus("");
-        if (!pick_.empty()) {
-            std::string name = std::exchange(pick_, {});
-            runNext();
-            if (onPick) onPick(name, false);
-            return;
-        }
+void TRemoteBrowser::listed(const TRemoteResult& r) {
+    rebuildVisible();
+    if (!r.ok())
+        dialogs_.error("Unable to list directory " + fs_->CurrentDirectory() + ":\r\n" + r.message);
+    if (onStatus) onStatus("");
+    if (!pick_.empty()) {
+        std::string name = std::exchange(pick_, {});
         runNext();
+        if (onPick) onPick(name, false);
         return;
-    case ftpChangingDir:
-    case ftpChangingDirUp:
-        if (!error) {
-            linkTry_ = false;
-            account_.Directory = ftp_.CurrentDirectory();
-            if (base_.empty()) base_ = ftp_.CurrentDirectory();
-            startListing();
-            return; // the next entry runs once the listing is complete
-        } else {
-            std::string message = ftp_.ErrorMessage();
-            bool link = std::exchange(linkTry_, false);
-            pick_.clear();
-            if (!ftp_.Connected()) queue_.clear();
-            setBusy(false);
-            if (onStatus) onStatus("");
-            if (link && ftp_.Connected()) {
-                // A link that cannot be entered stands for a file.
-                runNext();
-                if (onPick) onPick(requested_, true);
-                return;
-            }
-            dialogs_.error("Error changing to directory " + requested_ + ":\r\n" + message);
-            if (ftp_.Connected()) runNext();
-        }
-        return;
-    case ftpNoop:
-        if (!error) {
-            runNext();
-        } else if (!reconnecting_) {
-            // The connection was lost: log in again; the queue runs after the listing.
-            reconnecting_ = true;
-            abortClient();
-            ftp_.Connect();
-        }
-        return;
-    case ftpDeleting:
-    case ftpRemovingDir:
-        if (error) {
-            std::string message = ftp_.ErrorMessage();
-            dialogs_.error("Unable to delete: " + message);
-        }
-        enqueue(bcRefresh);
-        runNext();
-        return;
-    case ftpRenamingFrom:
-    case ftpRenamingTo:
-        if (!error) {
-            for (auto* list : {&complete_, &visible_})
-                for (auto& e : *list)
-                    if (e.Name == renameFrom_) e.Name = renameTo_;
-            if (onRenamed) onRenamed(renameFrom_, renameTo_);
-        } else {
-            dialogs_.error("Error renaming file: " + ftp_.ErrorMessage());
-        }
-        runNext();
-        return;
-    case ftpMakingDir:
-        if (!error) {
-            TDirectoryEntry e;
-            e.Name = requested_;
-            e.Kind = 1;
-            e.Attributes = "drwxr-xr-x";
-            complete_.push_back(e);
-            visible_.push_back(e);
-            if (onFolderCreated) onFolderCreated(requested_);
-        } else {
-            dialogs_.error("Unable to create directory: " + ftp_.ErrorMessage());
-        }
-        runNext();
-        return;
-    case ftpResolving:
-    case ftpConnecting:
-    case ftpWaitGreeting:
-    case ftpSendingUser:
-    case ftpSendingPassword:
-    case ftpSystemType:
-    case ftpGettingDir:
-        // The connection closed during the login: reported as an ended command, not as a
-        // failed connect.
-        if (error && !ftp_.Connected()) connected(true);
-        return;
-    default:
-        return; // not one of ours (an idle connection that closed)
     }
+    runNext();
+}
+
+void TRemoteBrowser::changedDirectory(const TRemoteResult& r) {
+    if (r.ok()) {
+        linkTry_ = false;
+        account_.Directory = fs_->CurrentDirectory();
+        if (base_.empty()) base_ = fs_->CurrentDirectory();
+        startListing();
+        return; // the next entry runs once the listing is complete
+    }
+    bool link = std::exchange(linkTry_, false);
+    pick_.clear();
+    if (!fs_->Connected()) queue_.clear();
+    setBusy(false);
+    if (onStatus) onStatus("");
+    if (link && fs_->Connected()) {
+        // A link that cannot be entered stands for a file.
+        runNext();
+        if (onPick) onPick(requested_, true);
+        return;
+    }
+    dialogs_.error("Error changing to directory " + requested_ + ":\r\n" + r.message);
+    if (fs_->Connected()) runNext();
+}
+
+void TRemoteBrowser::probed(const TRemoteResult& r) {
+    if (r.ok()) return runNext();
+    if (reconnecting_) return;
+    // The connection was lost: log in again; the queue runs after the listing.
+    reconnecting_ = true;
+    fs_->Connect(heard(&TRemoteBrowser::connected));
+}
+
+void TRemoteBrowser::removed(const TRemoteResult& r) {
+    if (!r.ok()) dialogs_.error("Unable to delete: " + r.message);
+    enqueue(bcRefresh);
+    runNext();
+}
+
+void TRemoteBrowser::renamed(const TRemoteResult& r) {
+    if (r.ok()) {
+        for (auto* list : {&complete_, &visible_})
+            for (auto& e : *list)
+                if (e.Name == renameFrom_) e.Name = renameTo_;
+        if (onRenamed) onRenamed(renameFrom_, renameTo_);
+    } else {
+        dialogs_.error("Error renaming file: " + r.message);
+    }
+    runNext();
+}
+
+void TRemoteBrowser::madeFolder(const TRemoteResult& r) {
+    if (r.ok()) {
+        TDirectoryEntry e;
+        e.Name = requested_;
+        e.Kind = 1;
+        e.Attributes = "drwxr-xr-x";
+        complete_.push_back(e);
+        visible_.push_back(e);
+        if (onFolderCreated) onFolderCreated(requested_);
+    } else {
+        dialogs_.error("Unable to create directory: " + r.message);
+    }
+    runNext();
 }
 
 TRemoteBrowser::Act TRemoteBrowser::actOn(const std::string& name, bool isDirectory) {
@@ -627,8 +576,9 @@ TRemoteBrowser::Act TRemoteBrowser::actOn(const std::string& name, bool isDirect
         dialogs_.error("Must enter a filename.");
         return Act::Nothing;
     }
-    const char separator = ftp_.PathSeparator();
-    if (ftp_.UnixPaths() && name.find(separator) != std::string::npos) {
+    const TRemoteCapabilities caps = fs_->Capabilities();
+    const char separator = caps.separator;
+    if (caps.unixPaths && name.find(separator) != std::string::npos) {
         // The folder first; the last part may be a file or a folder, which its listing shows.
         std::size_t last = name.rfind(separator);
         std::string folder = name.substr(0, last);

@@ -1,17 +1,18 @@
 #pragma once
 // The remote file browser without its window: the listing of one remote directory, the
 // filtered and sorted list that is shown, the path combo's entries, and the command queue that
-// drives the browser's own FTP client one command at a time.
+// drives the browser's own remote file system one command at a time.
 
 #include "core/net/Account.h"
 #include "core/net/ListingParser.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/RemoteFileSystem.h"
 #include "core/platform/UiServices.h"
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -105,10 +106,12 @@ public:
     // What acting on a name (double-click, Enter, the open button) came to.
     enum class Act { Nothing, Filtered, Queued, Finish };
 
-    TRemoteBrowser(platform::EventLoop& loop, platform::Dialogs& dialogs);
+    // fs: the file system to browse; null gives an FTP one.
+    TRemoteBrowser(platform::EventLoop& loop, platform::Dialogs& dialogs,
+                   std::unique_ptr<TRemoteFileSystem> fs = nullptr);
     ~TRemoteBrowser();
 
-    TMsgFTP& ftp() { return ftp_; }
+    TRemoteFileSystem& fileSystem() { return *fs_; }
     TAccount& account() { return account_; }
     const std::string& baseDirectory() const { return base_; }
     Mode mode = Mode::Open;
@@ -117,7 +120,7 @@ public:
     // connection must not leave the browser busy for ever.
     std::chrono::milliseconds replyTimeout{60000};
 
-    // Sets the account (already applied to ftp()) and connects.
+    // Sets the account (already applied to fileSystem()) and connects.
     void connectAccount(const TAccount& account);
     // Stops what runs and forgets the queue.
     void abort();
@@ -154,28 +157,32 @@ public:
     std::function<void(bool)> onBusy; // hourglass on / off
     std::function<void(const std::string&, const std::string&)> onRenamed;
     std::function<void(const std::string&)> onFolderCreated;
-    std::function<void()> onClose; // queue entry 1
+    std::function<void()> onClose;       // queue entry 1
+    std::function<void()> onLoginFailed; // the connection or login did not succeed
     // A name to act on once its folder is listed (asFile: a link that is no folder).
     std::function<void(const std::string&, bool asFile)> onPick;
-
-    // The handlers this object put on the client; a window that borrows the client puts them
-    // back with this.
-    void attachHandlers();
 
 private:
     void setBusy(bool busy);
     void activity();
     void watchdog();
-    void abortClient();
+    void stopClient();
     void runNext();
     void startListing();
+    void listed(const TRemoteResult& r);
     void rebuildVisible();
-    void connected(bool error);
-    void commandDone(TFTPState state, bool error);
+    void connected(const TRemoteResult& r);
+    void changedDirectory(const TRemoteResult& r);
+    void probed(const TRemoteResult& r);
+    void removed(const TRemoteResult& r);
+    void renamed(const TRemoteResult& r);
+    void madeFolder(const TRemoteResult& r);
+    // Wraps a handler so that it counts as activity first.
+    TRemoteFileSystem::Done heard(void (TRemoteBrowser::*handler)(const TRemoteResult&));
 
     platform::EventLoop& loop_;
     platform::Dialogs& dialogs_;
-    TMsgFTP ftp_;
+    std::unique_ptr<TRemoteFileSystem> fs_;
     platform::TimerId watchdog_ = 0;
     std::chrono::steady_clock::time_point lastActivity_;
     TAccount account_;
@@ -187,7 +194,6 @@ private:
     std::deque<TQueuedCommand> queue_;
     bool running_ = false;
     bool reconnecting_ = false;
-    bool selfAbort_ = false;
     std::vector<std::string> patterns_{"*"};
     TSortKey sortKey_ = skType;
     std::vector<TDirectoryEntry> complete_;

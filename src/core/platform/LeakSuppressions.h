@@ -5,6 +5,8 @@
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n"
-           "leak:libdbus-1.so\n";
+           "leak:libdbus-1.so\n"
+           "leak:libsecret-1.so\n"
+           "leak:libgio-2.0.so\n";
 }
 #endif

@@ -1,11 +1,13 @@
 #include "gui/app/AccountWindows.h"
 
+#include "core/net/AccountSecrets.h"
 #include "gui/app/AccountsForm.h"
 #include "gui/app/EnterPasswordForm.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/QuickConnectForm.h"
 #include "gui/platform/QtUiServices.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 
 namespace morvane::app {
@@ -77,6 +79,7 @@ void installAccountWindows(TMainForm& form) {
     };
     remote.prompts.password = [&form](const std::string& caption) -> std::optional<std::string> {
         TEnterPasswordForm dialog(platform::fromBytes(caption), &form);
+        dialog.saveCheck()->hide(); // nowhere to keep it
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
         return platform::toBytes(dialog.passwordEdit()->text());
     };
@@ -87,6 +90,19 @@ void installAccountWindows(TMainForm& form) {
                                          const net::TTlsCertificate& certificate) {
         return askCertificate(form, account, host, certificate);
     };
+    if (net::TAccountSecrets* secrets = form.context().secrets) {
+        remote.prompts.keptPassword = [secrets](const net::TAccount& account) {
+            return secrets->kept(account);
+        };
+        remote.prompts.askPassword =
+            [&form, secrets](const net::TAccount& account) -> std::optional<std::string> {
+            TEnterPasswordForm dialog(platform::fromBytes("Password for " + account.Name), &form);
+            if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+            std::string password = platform::toBytes(dialog.passwordEdit()->text());
+            secrets->typed(account, password, dialog.saveCheck()->isChecked());
+            return password;
+        };
+    }
     remote.showAccounts = [&form] {
         TAccountsForm dialog(form);
         return dialog.exec() == QDialog::Accepted;

@@ -1,5 +1,6 @@
 #include "gui/app/AccountsForm.h"
 
+#include "core/net/AccountSecrets.h"
 #include "gui/app/MainForm.h"
 #include "gui/platform/QtUiServices.h"
 
@@ -19,6 +20,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 namespace morvane::app {
@@ -104,7 +106,7 @@ TAccountsForm::TAccountsForm(TMainForm& form, QWidget* parent)
     connect(list_, &QListWidget::itemChanged, this, &TAccountsForm::itemRenamed);
 
     newButton_ = button("&New", "NewButton", this);
-    deleteButton_ = button("&Delete", "DeleteButton", this);
+    deleteButton_ = button("De&lete", "DeleteButton", this); // Alt+D is the directory
     topButton_ = button("Top", "MoveTopButton", this);
     upButton_ = button("Up", "MoveUpButton", this);
     downButton_ = button("Down", "MoveDownButton", this);
@@ -159,10 +161,20 @@ TAccountsForm::TAccountsForm(TMainForm& form, QWidget* parent)
 
     // The stored accounts in the store's order.
     platform::Registry& registry = *form_.context().registry;
+    net::TAccountSecrets* secrets = form_.context().secrets;
+    // The keyring's passwords are shown like the settings' (read once, waiting on the loop).
+    if (secrets) {
+        secrets->load();
+        passwordPlace_->setText(fromBytes(secrets->placeText())); // after the reading
+    }
     for (const std::string& name : net::AccountNames(registry)) {
         net::TAccount account;
         if (!net::LoadAccount(registry, name, account)) continue;
+        if (secrets && account.Password.empty() && !account.PromptForPassword)
+            account.Password = secrets->inKeyring(name).value_or("");
         accounts_.push_back(account);
+        storedNames_.push_back(name);
+        loadedNames_.push_back(name);
         auto* item = new QListWidgetItem(fromBytes(name));
         item->setFlags(item->flags() | Qt::ItemIsEditable);
         list_->addItem(item);
@@ -198,10 +210,18 @@ void TAccountsForm::buildPages() {
     security_->setToolTip("FTP over TLS protects the password and the files on the way");
     auto* basicLayout = new QFormLayout(basic);
     basicLayout->addRow("&Hostname:", host_);
-    basicLayout->addRow("&Username:", user_);
+    basicLayout->addRow("U&sername:", user_); // Alt+U is the UNIX page
     basicLayout->addRow("&Password:", password_);
-    basicLayout->addRow("&Directory:", dirRow);
-    basicLayout->addRow("&Security:", security_);
+    passwordPlace_ = new QLabel(basic);
+    passwordPlace_->setObjectName("PasswordPlaceLabel");
+    passwordPlace_->setWordWrap(true);
+    passwordPlace_->setVisible(form_.context().secrets != nullptr);
+    basicLayout->addRow(QString(), passwordPlace_);
+    // A label made for a row of several widgets has no buddy and would show its '&'.
+    auto* directoryLabel = new QLabel("&Directory:", basic);
+    directoryLabel->setBuddy(directory_);
+    basicLayout->addRow(directoryLabel, dirRow);
+    basicLayout->addRow("Securit&y:", security_);
     pages_->addTab(basic, "Basic");
 
     // Advanced
@@ -216,6 +236,13 @@ void TAccountsForm::buildPages() {
     prompt_ = checkBox("&Prompt for password", "PromptPasswordCheck", advanced);
     closeConnection_ =
         checkBox("Close connection after open and save", "CloseConnectionCheck", advanced);
+    passive_ = checkBox("P&assive mode", "PassiveModeCheck", advanced);
+    passive_->setToolTip("Open data connections from here: needed behind most routers");
+    passiveServerAddress_ = checkBox("Always connect to the server's own address in passive mode",
+                                     "PassiveServerAddressCheck", advanced);
+    passiveServerAddress_->setToolTip(
+        "Ignore the address a server names for passive connections (a server behind a NAT "
+        "often names one that cannot be reached)");
     auto* advancedLayout = new QGridLayout(advanced);
     advancedLayout->addWidget(usePort_, 0, 0);
     advancedLayout->addWidget(port_, 0, 1);
@@ -223,7 +250,9 @@ void TAccountsForm::buildPages() {
     advancedLayout->addWidget(firewallProperties, 1, 1);
     advancedLayout->addWidget(prompt_, 2, 0, 1, 2);
     advancedLayout->addWidget(closeConnection_, 3, 0, 1, 2);
-    advancedLayout->setRowStretch(4, 1);
+    advancedLayout->addWidget(passive_, 4, 0, 1, 2);
+    advancedLayout->addWidget(passiveServerAddress_, 5, 0, 1, 2);
+    advancedLayout->setRowStretch(6, 1);
     pages_->addTab(advanced, "Advanced");
 
     // Mirroring
@@ -305,6 +334,12 @@ void TAccountsForm::buildPages() {
             [this](bool on) { writeThrough([&](auto& a) { a.PromptForPassword = on; }); });
     connect(closeConnection_, &QCheckBox::toggled, this,
             [this](bool on) { writeThrough([&](auto& a) { a.CloseConnection = on; }); });
+    connect(passive_, &QCheckBox::toggled, this, [this](bool on) {
+        passiveServerAddress_->setEnabled(on);
+        writeThrough([&](auto& a) { a.PassiveMode = on; });
+    });
+    connect(passiveServerAddress_, &QCheckBox::toggled, this,
+            [this](bool on) { writeThrough([&](auto& a) { a.PassiveUsesServerAddress = on; }); });
     connect(mirroring_, &QCheckBox::toggled, this,
             [this](bool on) { writeThrough([&](auto& a) { a.EnableMirroring = on; }); });
     connect(mirrorFolder_, &QLineEdit::textChanged, this, [this](const QString& t) {
@@ -364,6 +399,9 @@ void TAccountsForm::fill() {
     firewall_->setChecked(a->UseFirewall);
     prompt_->setChecked(a->PromptForPassword);
     closeConnection_->setChecked(a->CloseConnection);
+    passive_->setChecked(a->PassiveMode);
+    passiveServerAddress_->setChecked(a->PassiveUsesServerAddress);
+    passiveServerAddress_->setEnabled(a->PassiveMode);
     mirroring_->setChecked(a->EnableMirroring);
     mirrorFolder_->setText(fromBytes(a->MirrorDirectory));
     useUMask_->setChecked(a->UseUMask);
@@ -394,6 +432,7 @@ void TAccountsForm::newAccount() {
     net::TAccount fresh;
     fresh.Tls = net::TTlsMode::Try; // made now: TLS when the server offers it
     accounts_.push_back(fresh);
+    storedNames_.emplace_back();
     auto* item = new QListWidgetItem(fromBytes(accounts_.back().Name));
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     list_->addItem(item);
@@ -431,6 +470,7 @@ void TAccountsForm::deleteSelected() {
         return;
     int row = currentRow();
     accounts_.erase(accounts_.begin() + row);
+    storedNames_.erase(storedNames_.begin() + row);
     {
         QSignalBlocker block(list_);
         delete list_->takeItem(row);
@@ -449,6 +489,9 @@ void TAccountsForm::move(int to) {
     net::TAccount moved = accounts_[std::size_t(from)];
     accounts_.erase(accounts_.begin() + from);
     accounts_.insert(accounts_.begin() + to, moved);
+    std::string storedName = storedNames_[std::size_t(from)];
+    storedNames_.erase(storedNames_.begin() + from);
+    storedNames_.insert(storedNames_.begin() + to, storedName);
     {
         QSignalBlocker block(list_);
         QListWidgetItem* item = list_->takeItem(from);
@@ -484,10 +527,26 @@ void TAccountsForm::accept() {
             return;
         }
     }
+    // A password the keyring already holds is not written to the settings again.
+    net::TAccountSecrets* secrets = form_.context().secrets;
+    std::vector<net::TAccount> stored = accounts_;
+    if (secrets)
+        for (net::TAccount& a : stored)
+            a.Password = secrets->passwordToWrite(a);
     std::string error;
-    if (!net::SaveAccountList(*form_.context().registry, accounts_, &error)) {
+    if (!net::SaveAccountList(*form_.context().registry, stored, &error)) {
         dialogs.message(platform::MsgKind::Error, error);
         return;
+    }
+    if (secrets) {
+        std::vector<std::pair<std::string, net::TAccount>> records;
+        for (std::size_t i = 0; i < accounts_.size(); ++i)
+            records.emplace_back(storedNames_[i], accounts_[i]);
+        std::vector<std::string> deleted;
+        for (const std::string& name : loadedNames_)
+            if (std::find(storedNames_.begin(), storedNames_.end(), name) == storedNames_.end())
+                deleted.push_back(name);
+        secrets->accountsSaved(records, deleted);
     }
     form_.reloadDefaultAccount();
     QDialog::accept();

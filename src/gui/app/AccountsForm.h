@@ -50,6 +50,10 @@ private:
 
     TMainForm& form_;
     std::vector<net::TAccount> accounts_;
+    // The name each record was stored under ("" for a new one), so that a rename or deletion
+    // reaches the password kept outside the settings.
+    std::vector<std::string> storedNames_;
+    std::vector<std::string> loadedNames_;
     bool filling_ = false;
     AccountList* list_ = nullptr;
     QTabWidget* pages_ = nullptr;
@@ -63,6 +67,7 @@ private:
     QLineEdit* host_ = nullptr;
     QLineEdit* user_ = nullptr;
     QLineEdit* password_ = nullptr;
+    QLabel* passwordPlace_ = nullptr; // where passwords are kept
     QLineEdit* directory_ = nullptr;
     QPushButton* directoryButton_ = nullptr;
     QCheckBox* usePort_ = nullptr;
@@ -71,6 +76,8 @@ private:
     QCheckBox* prompt_ = nullptr;
     QCheckBox* closeConnection_ = nullptr;
     QComboBox* security_ = nullptr;
+    QCheckBox* passive_ = nullptr;
+    QCheckBox* passiveServerAddress_ = nullptr;
     QCheckBox* mirroring_ = nullptr;
     QLineEdit* mirrorFolder_ = nullptr;
     QCheckBox* useUMask_ = nullptr;

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace morvane::net {
+class TAccountSecrets;
+}
+
 namespace morvane::app {
 
 struct AppContext {
@@ -17,6 +21,9 @@ struct AppContext {
     platform::Clipboard* clipboard = nullptr;
     platform::Shell* shell = nullptr;
     platform::EventLoop* loop = nullptr;
+    // Where account passwords are kept (desktop keyring or settings file); null in tests that
+    // keep them in the settings only.
+    net::TAccountSecrets* secrets = nullptr;
     std::filesystem::path programFolder;
     std::filesystem::path resources;
     std::vector<std::string> arguments; // command-line arguments after the program path

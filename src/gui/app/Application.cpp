@@ -5,8 +5,10 @@
 #include "core/app/AppRegistry.h"
 #include "core/app/ProgramFolder.h"
 #include "core/net/Account.h"
+#include "core/net/AccountSecrets.h"
 #include "core/platform/GatheringDialogs.h"
 #include "core/platform/Paths.h"
+#include "core/platform/SecretStore.h"
 #include "core/platform/SingleInstance.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/Trace.h"
@@ -61,7 +63,17 @@ int setDemoAccount(platform::Registry& registry, char** args, bool tls) {
     account.Hostname = args[0];
     account.Port = *port;
     account.Username = args[2];
-    account.Password = args[3];
+    if (std::string(args[3]) == "-") {
+        // From standard input: a password in the arguments is in every user's process list.
+        std::string line;
+        std::getline(std::cin, line);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        account.Password = line;
+    } else {
+        std::cerr << "morvane: warning: a password given as an argument can be read by every "
+                     "user of this machine; give \"-\" and pass it on standard input\n";
+        account.Password = args[3];
+    }
     account.PromptForPassword = false;
     account.UseFirewall = false;
     account.Directory = args[4];
@@ -76,7 +88,8 @@ int setDemoAccount(platform::Registry& registry, char** args, bool tls) {
 void usage() {
     std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
                  "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
-                 "       morvane --set-demo-account HOST PORT USER PASSWORD DIRECTORY [--tls]\n"
+                 "       morvane --set-demo-account HOST PORT USER - DIRECTORY [--tls]   (password "
+                 "on standard input)\n"
                  "       morvane /InstWeblinks\n"
                  "       morvane --import-settings EXPORT.reg\n"
                  "       morvane --export html|rtf FILE -o OUT [--highlighter NAME]\n"
@@ -92,8 +105,20 @@ void earlyError(int& argc, char** argv, const std::string& text) {
          qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) ||
         qEnvironmentVariable("QT_QPA_PLATFORM") == "offscreen")
         return;
-    QApplication app(argc, argv);
+    std::optional<QApplication> app;
+    if (!QApplication::instance()) app.emplace(argc, argv);
     QMessageBox::critical(nullptr, "Morvane", QString::fromStdString(text));
+}
+
+// Whether Qt has a display to connect to: a window system's, or a platform named outright.
+bool displayExpected(int argc, char** argv) {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "-platform") || !std::strcmp(argv[i], "--platform")) return true;
+    return false;
 }
 
 } // namespace
@@ -131,6 +156,16 @@ int runMorvane(int argc, char** argv) {
             return 2;
         }
         return setDemoAccount(registry, argv + 2, tls);
+    }
+
+    // Qt takes its own options (-platform, -style, -stylesheet...) out of argc and argv first,
+    // so that they are never taken for files. Installing the weblinks needs no display, and
+    // without one Qt would end the process: a start that only hands its files over must work.
+    std::optional<QApplication> app;
+    if (!(argc >= 2 && !std::strcmp(argv[1], "/InstWeblinks")) && displayExpected(argc, argv)) {
+        app.emplace(argc, argv);
+        QApplication::setApplicationName("Morvane");
+        QApplication::setApplicationDisplayName("Morvane");
     }
 
     // Relative paths mean this process's working folder; made absolute now, they keep that
@@ -191,9 +226,11 @@ int runMorvane(int argc, char** argv) {
         return 0;
     }
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Morvane");
-    QApplication::setApplicationDisplayName("Morvane");
+    if (!app) {
+        app.emplace(argc, argv);
+        QApplication::setApplicationName("Morvane");
+        QApplication::setApplicationDisplayName("Morvane");
+    }
     platform::QtDialogs dialogs;
     platform::QtClipboard clipboard;
     platform::QtShell shell;
@@ -217,6 +254,17 @@ int runMorvane(int argc, char** argv) {
         return 1;
     }
 
+    // Account passwords: in the desktop keyring when one answers (its requests run on a worker
+    // thread and are answered on the loop, so a locked or dead keyring never freezes the window),
+    // otherwise in the settings file.
+    // A minute: long enough to type the keyring's password at its unlock prompt.
+    auto keyring = platform::makeDesktopSecretStore(*loop, 60s);
+    net::TAccountSecrets secrets(registry, *loop, keyring.get(), 65s);
+    secrets.onProblem = [&dialogs](const std::string& problem) {
+        dialogs.message(platform::MsgKind::Warning, problem, platform::mbOK);
+    };
+    secrets.start();
+
     // Hand-overs open with their notices gathered into one message (see the listener below).
     platform::GatheringDialogs gathering(dialogs);
     AppContext context;
@@ -225,6 +273,7 @@ int runMorvane(int argc, char** argv) {
     context.clipboard = &clipboard;
     context.shell = &shell;
     context.loop = loop.get();
+    context.secrets = &secrets;
     context.programFolder = programFolder;
     context.resources = resources;
     context.arguments.assign(arguments.begin() + 1, arguments.end());
@@ -246,7 +295,7 @@ int runMorvane(int argc, char** argv) {
         }))
         std::cerr << "morvane: " << instance->error() << "\n";
     form.show();
-    int code = app.exec();
+    int code = app->exec();
     instance.reset(); // stops listening while the loop it watches on still exists
     registry.onProblem = nullptr;
     return code;

@@ -60,27 +60,12 @@ TChooseDirectoryForm::TChooseDirectoryForm(TMainForm& main, std::vector<net::TAc
     for (auto& a : accounts) {
         auto root = std::make_unique<Root>();
         root->account = a;
-        root->ftp = std::make_unique<net::TMsgFTP>(*loop);
+        root->fs = net::MakeFileSystem(*loop, a);
         root->item = new QTreeWidgetItem(tree_, {qs(a.Name + " (" + a.Directory + ")")});
         root->item->setIcon(0, style()->standardIcon(QStyle::SP_DriveNetIcon));
         root->item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-        Root* r = root.get();
-        r->ftp->OnConnect = [this, r](net::TMsgFTP*, bool e) { connected(*r, e); };
-        r->ftp->OnFTPCommandDone = [this, r](net::TMsgFTP*, net::TFTPState s, bool e) {
-            done(*r, s, e);
-        };
-        r->ftp->OnDirectoryListing = [this, r](net::TMsgFTP*, const std::string& name,
-                                               const std::string&, std::int64_t, std::int32_t kind,
-                                               const std::string&, const std::string&,
-                                               const std::string&) {
-            if (kind != 1 || !r->listing || name == "." || name == "..") return;
-            auto* child = new QTreeWidgetItem(r->listing, {qs(name)});
-            child->setData(0, kNameRole, QByteArray(name.data(), qsizetype(name.size())));
-            child->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
-            child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-        };
-        r->ftp->OnTransferProgress = [this](net::TMsgFTP*, std::int64_t count) {
-            statusBar_->showMessage(qs(std::to_string(count) + " bytes received"));
+        root->fs->onStatus = [this](const std::string& text) {
+            if (!text.empty()) statusBar_->showMessage(qs(text));
         };
         roots_.push_back(std::move(root));
     }
@@ -97,10 +82,8 @@ TChooseDirectoryForm::TChooseDirectoryForm(TMainForm& main, std::vector<net::TAc
 
 TChooseDirectoryForm::~TChooseDirectoryForm() {
     for (auto& r : roots_) {
-        r->ftp->OnConnect = nullptr;
-        r->ftp->OnFTPCommandDone = nullptr;
-        r->ftp->OnDirectoryListing = nullptr;
-        r->ftp->OnTransferProgress = nullptr;
+        r->fs->onStatus = nullptr;
+        r->fs->Disconnect();
     }
 }
 
@@ -127,7 +110,7 @@ std::string TChooseDirectoryForm::pathOf(QTreeWidgetItem* item) const {
     std::string base = root->account.Directory.empty() ? root->login : root->account.Directory;
     // An account without a start directory that never connected: its login directory.
     if (base.empty() && names.empty()) return {};
-    char sep = root->ftp->Connected() ? root->ftp->PathSeparator() : '/';
+    char sep = root->fs->Connected() ? root->fs->Capabilities().separator : '/';
     std::string path = base;
     if (path.empty() || path.back() != sep) path += sep;
     for (std::size_t i = 0; i < names.size(); ++i)
@@ -146,60 +129,63 @@ void TChooseDirectoryForm::expand(QTreeWidgetItem* item) {
 
 void TChooseDirectoryForm::runNext(Root& root) {
     if (root.listing || root.pending.empty()) return;
-    if (!root.ftp->Connected()) {
-        if (root.ftp->State() != net::ftpNotConnected) return; // logging in
-        if (!net::ApplyAccount(root.account, *root.ftp, main_.firewallSettings(),
+    if (!root.fs->Connected()) {
+        if (root.fs->Busy()) return; // logging in
+        if (!net::ApplyAccount(root.account, *root.fs, main_.firewallSettings(),
                                main_.remote().prompts)) {
             for (QTreeWidgetItem* i : root.pending)
                 i->setData(0, kLoadedRole, false);
             root.pending.clear();
             return;
         }
-        root.ftp->Connect();
+        Root* r = &root;
+        root.fs->Connect([this, r](const net::TRemoteResult& res) { connected(*r, res); });
         return;
     }
     root.listing = root.pending.front();
     root.pending.pop_front();
     std::string path = pathOf(root.listing);
-    if (path.empty()) {
-        root.ftp->ListDirectory();
-    } else {
-        root.ftp->ChangeDir(path);
-    }
+    if (path.empty()) return list(root);
+    Root* r = &root;
+    root.fs->ChangeDirectory(path, [this, r](const net::TRemoteResult& res) {
+        if (!res.ok()) return done(*r, res);
+        list(*r);
+    });
 }
 
-void TChooseDirectoryForm::connected(Root& root, bool error) {
-    if (error) {
-        std::string message = root.ftp->ErrorMessage();
-        root.ftp->Disconnect();
+void TChooseDirectoryForm::list(Root& root) {
+    Root* r = &root;
+    root.fs->List(
+        [this, r](const net::TDirectoryEntry& e) {
+            if (e.Kind != 1 || !r->listing || e.Name == "." || e.Name == "..") return;
+            auto* child = new QTreeWidgetItem(r->listing, {qs(e.Name)});
+            child->setData(0, kNameRole, QByteArray(e.Name.data(), qsizetype(e.Name.size())));
+            child->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
+            child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+        },
+        [this, r](const net::TRemoteResult& res) { done(*r, res); });
+}
+
+void TChooseDirectoryForm::connected(Root& root, const net::TRemoteResult& r) {
+    if (!r.ok()) {
+        root.fs->Disconnect();
         for (QTreeWidgetItem* i : root.pending)
             i->setData(0, kLoadedRole, false);
         root.pending.clear();
-        main_.context().dialogs->error("Error connecting to host \"" + root.ftp->Hostname() +
-                                       "\"\r\n" + message);
+        // A connection that went (or fell silent) during the login is said in the status bar;
+        // a refused or impossible login asks for the user's attention.
+        if (r.connectionEnded()) return statusBar_->showMessage(qs(r.message));
+        main_.context().dialogs->error("Error connecting to host \"" + root.fs->Login().host +
+                                       "\"\r\n" + r.message);
         return;
     }
-    root.login = root.ftp->CurrentDirectory();
+    root.login = root.fs->CurrentDirectory();
     runNext(root);
 }
 
-void TChooseDirectoryForm::done(Root& root, net::TFTPState state, bool error) {
-    if (!root.listing) {
-        // The connection closed during the login: give the waiting folders back.
-        if (error && !root.ftp->Connected()) {
-            for (QTreeWidgetItem* i : root.pending)
-                i->setData(0, kLoadedRole, false);
-            root.pending.clear();
-            statusBar_->showMessage(qs(root.ftp->ErrorMessage()));
-        }
-        return;
-    }
-    if (state == net::ftpChangingDir || state == net::ftpChangingDirUp) {
-        if (!error) return root.ftp->ListDirectory();
-    }
-    if (error) {
-        std::string message = root.ftp->ErrorMessage();
-        statusBar_->showMessage(qs(message));
+void TChooseDirectoryForm::done(Root& root, const net::TRemoteResult& r) {
+    if (!r.ok()) {
+        statusBar_->showMessage(qs(r.message));
     } else {
         statusBar_->clearMessage();
     }
@@ -219,7 +205,7 @@ void TChooseDirectoryForm::accept() {
 
 void TChooseDirectoryForm::reject() {
     for (auto& r : roots_)
-        if (r->ftp->State() != net::ftpNotConnected) r->ftp->Abort();
+        r->fs->Disconnect();
     QDialog::reject();
 }
 

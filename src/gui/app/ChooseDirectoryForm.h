@@ -3,7 +3,7 @@
 // FTP client, changes to its folder and lists it when it is expanded.
 
 #include "core/net/Account.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/RemoteFileSystem.h"
 #include "core/platform/EventLoop.h"
 
 #include <QDialog>
@@ -44,7 +44,7 @@ public:
 private:
     struct Root {
         net::TAccount account;
-        std::unique_ptr<net::TMsgFTP> ftp;
+        std::unique_ptr<net::TRemoteFileSystem> fs;
         QTreeWidgetItem* item = nullptr;
         std::deque<QTreeWidgetItem*> pending;
         QTreeWidgetItem* listing = nullptr;
@@ -54,8 +54,9 @@ private:
     Root* rootOf(QTreeWidgetItem* item) const;
     void expand(QTreeWidgetItem* item);
     void runNext(Root& root);
-    void connected(Root& root, bool error);
-    void done(Root& root, net::TFTPState state, bool error);
+    void connected(Root& root, const net::TRemoteResult& r);
+    void list(Root& root);
+    void done(Root& root, const net::TRemoteResult& r);
 
     TMainForm& main_;
     std::unique_ptr<platform::EventLoop> ownLoop_;

@@ -1,5 +1,6 @@
 #include "gui/app/EnterPasswordForm.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,8 @@ TEnterPasswordForm::TEnterPasswordForm(const QString& caption, QWidget* parent) 
     password_->setEchoMode(QLineEdit::Password);
     auto* label = new QLabel("&Password:", this);
     label->setBuddy(password_);
+    save_ = new QCheckBox("&Save password", this);
+    save_->setObjectName("SavePasswordCheck");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName("Buttons");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -22,6 +25,7 @@ TEnterPasswordForm::TEnterPasswordForm(const QString& caption, QWidget* parent) 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label);
     layout->addWidget(password_);
+    layout->addWidget(save_);
     layout->addWidget(buttons);
     password_->setFocus();
 }

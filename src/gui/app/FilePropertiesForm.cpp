@@ -20,12 +20,12 @@ QString qs(const std::string& s) {
 
 } // namespace
 
-TFilePropertiesForm::TFilePropertiesForm(net::TMsgFTP& ftp, std::string directory,
+TFilePropertiesForm::TFilePropertiesForm(net::TRemoteFileSystem& fs, std::string directory,
                                          std::vector<net::TDirectoryEntry> entries,
                                          platform::Dialogs& dialogs,
                                          const std::vector<net::TFileType>& fileTypes,
                                          QWidget* parent)
-    : QDialog(parent), ftp_(ftp), directory_(std::move(directory)), entries_(std::move(entries)),
+    : QDialog(parent), fs_(fs), directory_(std::move(directory)), entries_(std::move(entries)),
       dialogs_(dialogs) {
     setObjectName("FilePropertiesForm");
     setWindowTitle("Properties");
@@ -103,7 +103,7 @@ TFilePropertiesForm::TFilePropertiesForm(net::TMsgFTP& ftp, std::string director
         ok_->setEnabled(false);
         return;
     }
-    location->setText(qs(ftp_.CurrentDirectory()));
+    location->setText(qs(fs_.CurrentDirectory()));
     if (auto m = net::ParseAttributes(entries_.front().Attributes))
         for (int i = 0; i < 9; ++i)
             boxes_[std::size_t(i)]->setChecked((m->bits >> (8 - i)) & 1u);
@@ -149,7 +149,7 @@ std::vector<net::TChmodRunner::Item> TFilePropertiesForm::items() const {
         // set the boxes. Each file keeps its own set-id and sticky bits.
         if (!parsed && !changed_) continue;
         net::TFileMode m{checkedBits(), parsed ? parsed->special : 0u};
-        out.push_back({e.Name, net::ModeText(m)});
+        out.push_back({e.Name, int(m.bits | m.special)});
     }
     return out;
 }
@@ -161,7 +161,7 @@ void TFilePropertiesForm::accept() {
     ok_->setEnabled(false);
     statusBar_->show();
     resize(width(), height() + statusBar_->sizeHint().height());
-    runner_ = std::make_unique<net::TChmodRunner>(ftp_, directory_, std::move(list));
+    runner_ = std::make_unique<net::TChmodRunner>(fs_, directory_, std::move(list));
     runner_->onStatus = [this](const std::string& s) { statusBar_->showMessage(qs(s)); };
     runner_->onFailure = [this](const std::string& name, const std::string& reply) {
         dialogs_.beep();

@@ -23,7 +23,7 @@ namespace morvane::app {
 class TFilePropertiesForm : public QDialog {
     Q_OBJECT
 public:
-    TFilePropertiesForm(net::TMsgFTP& ftp, std::string directory,
+    TFilePropertiesForm(net::TRemoteFileSystem& fs, std::string directory,
                         std::vector<net::TDirectoryEntry> entries, platform::Dialogs& dialogs,
                         const std::vector<net::TFileType>& fileTypes, QWidget* parent = nullptr);
     ~TFilePropertiesForm() override;
@@ -43,7 +43,7 @@ public:
 private:
     unsigned checkedBits() const;
 
-    net::TMsgFTP& ftp_;
+    net::TRemoteFileSystem& fs_;
     std::string directory_;
     std::vector<net::TDirectoryEntry> entries_;
     platform::Dialogs& dialogs_;

@@ -364,7 +364,7 @@ void TMainForm::createMenus() {
     add(search, {"SearchFind", "SearchFindNext", "SearchReplace", "SearchUseRegularExpressions",
                  "SearchGotoLine"});
 
-    QMenu* html = makeMenu("&HTML");
+    QMenu* html = makeMenu("HT&ML"); // Alt+H is Help
     add(html, {"HTMLBold", "HTMLItalic", "HTMLUnderline", "HTMLComment", "HTMLLink", "|",
                "HTMLStripTags"});
 

@@ -149,6 +149,8 @@ private:
     void createStatusBar();
     void formCreate();
     void formShow();
+    // With no stored size: a share of the screen that the menu and toolbar row fit in.
+    void placeFirstWindow();
     void firstActivation();
     void restoreToolbar(QToolBar* bar, const std::string& name);
     void formClose();

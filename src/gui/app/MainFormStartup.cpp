@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
 #include <QToolBar>
@@ -24,7 +25,11 @@ void TMainForm::showEvent(QShowEvent* event) {
     shown_ = true;
     formShow();
     // Geometry is applied before the window reaches the screen, so it does not jump.
-    if (settings_.restoreWindowSettings()) {
+    const bool restore = settings_.restoreWindowSettings();
+    if (const GeometryToRestore g = restore ? settings_.geometryToRestore() : GeometryToRestore{};
+        !g.maximize && !(g.width && g.height))
+        placeFirstWindow();
+    if (restore) {
         GeometryToRestore g = settings_.geometryToRestore();
         if (g.maximize) {
             setWindowState(windowState() | Qt::WindowMaximized);
@@ -59,6 +64,25 @@ void TMainForm::showEvent(QShowEvent* event) {
         }
     }
     QTimer::singleShot(0, this, &TMainForm::firstActivation);
+}
+
+void TMainForm::placeFirstWindow() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    // The docked toolbars are summed as if in one row: that row, or the menu bar, should fit.
+    int row = 0;
+    for (const char* name : kToolbarNames) {
+        QToolBar* bar = toolbar(name);
+        if (!bar->isHidden() && !bar->isWindow() && toolBarArea(bar) == Qt::TopToolBarArea)
+            row += bar->sizeHint().width();
+    }
+    row = std::max(row, menuBar()->sizeHint().width());
+    const QRect a = screen->availableGeometry();
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const ScreenRect place =
+        firstWindowPlace({a.x(), a.y(), a.width(), a.height()}, row + frame.width() + 8);
+    move(place.left, place.top);
+    resize(std::max(1, place.width - frame.width()), std::max(1, place.height - frame.height()));
 }
 
 void TMainForm::formShow() {

@@ -327,7 +327,12 @@ void TMorvaneEditor::Export(bool rtf) {
     o.filter = rtf ? "Rich Text Format (*.rtf)|*.rtf|All Files (*.*)|*.*"
                    : "HTML Files (*.html;*.htm)|*.html;*.htm|All Files (*.*)|*.*";
     if (kind_ == kLocal) o.directory = directory_;
-    o.fileName = std::filesystem::path(fileName_).stem().string() + (rtf ? ".rtf" : ".html");
+    const std::string ext = rtf ? ".rtf" : ".html";
+    o.fileName = std::filesystem::path(fileName_).stem().string() + ext;
+    // "page.html" must not be offered its own name.
+    if (QString::fromStdString(o.fileName)
+            .compare(QString::fromStdString(fileName_), Qt::CaseInsensitive) == 0)
+        o.fileName = fileName_ + ext;
     o.mustExist = false;
     auto chosen = form_.context().dialogs->saveFile(o);
     if (!chosen) return;

@@ -110,6 +110,7 @@ private:
     void DownloadDone() override;
     // After the text arrived: the document becomes editable and unmodified.
     void TextArrived();
+    void SessionLoginFailed() override;
     void SessionFailed(const std::string& message, bool closeDocument) override;
     bool AskRetrySave(const std::string& message) override;
     TChangedAnswer AskChanged(const std::string& question) override;

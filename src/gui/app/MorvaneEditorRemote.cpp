@@ -2,6 +2,7 @@
 // document between the local disk and a server.
 #include "core/app/RemoteReference.h"
 #include "core/editor/Streams.h"
+#include "core/net/AccountSecrets.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/Trace.h"
@@ -56,7 +57,7 @@ void TMorvaneEditor::OpenRemote(const std::string& fileName, const net::TAccount
     directory_ = account.Directory;
     account_ = account;
     accountName_ = account.Name;
-    if (!net::ApplyAccount(account, session.Ftp(), form_.firewallSettings(),
+    if (!net::ApplyAccount(account, session.FileSystem(), form_.firewallSettings(),
                            form_.remote().prompts)) {
         ApplyFileName();
         closeRequest(false);
@@ -91,8 +92,8 @@ void TMorvaneEditor::SaveAsRemote() {
     TRemoteSession& session = RemoteSession();
     bool otherAccount = kind_ != kRemote || chosen->account.Name != account_.Name;
     // The password prompt may be cancelled: nothing about the document changes before it.
-    if (otherAccount && !net::ApplyAccount(chosen->account, session.Ftp(), form_.firewallSettings(),
-                                           form_.remote().prompts))
+    if (otherAccount && !net::ApplyAccount(chosen->account, session.FileSystem(),
+                                           form_.firewallSettings(), form_.remote().prompts))
         return;
     session.Disconnect();
     if (otherAccount) {
@@ -121,10 +122,13 @@ void TMorvaneEditor::Revert() {
         dialogs->message(MsgKind::Error, "Cannot save while busy.");
         return;
     }
-    dialogs->beep();
-    if (dialogs->message(MsgKind::Confirmation, "Discard changes and reload original file?",
-                         platform::mbYesNo) != MsgResult::Yes)
-        return;
+    // With nothing to discard there is nothing to ask: reload straight away.
+    if (editor_->Modified()) {
+        dialogs->beep();
+        if (dialogs->message(MsgKind::Confirmation, "Discard changes and reload original file?",
+                             platform::mbYesNo) != MsgResult::Yes)
+            return;
+    }
     if (kind_ == kLocal) {
         OpenLocal(directory_ + fileName_, false);
         return;
@@ -241,6 +245,10 @@ void TMorvaneEditor::TextArrived() {
     CheckDoubleSpaced();
     if (IsActive()) activate();
     trace("remote-opened " + fileName_);
+}
+
+void TMorvaneEditor::SessionLoginFailed() {
+    if (net::TAccountSecrets* secrets = form_.context().secrets) secrets->forget(accountName_);
 }
 
 void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocument) {

@@ -1,5 +1,6 @@
 #include "gui/app/OpenFileForm.h"
 
+#include "core/net/AccountSecrets.h"
 #include "gui/app/ChangeDirectoryForm.h"
 #include "gui/app/ChooseDirectoryForm.h"
 #include "gui/app/FilePropertiesForm.h"
@@ -278,11 +279,14 @@ void TOpenFileForm::firstActivation() {
 
 void TOpenFileForm::connectTo(const net::TAccount& account) {
     browser_->abort();
-    if (!net::ApplyAccount(account, browser_->ftp(), main_.firewallSettings(),
+    if (!net::ApplyAccount(account, browser_->fileSystem(), main_.firewallSettings(),
                            main_.remote().prompts)) {
         unsetCursor();
         return;
     }
+    browser_->onLoginFailed = [this, name = account.Name] {
+        if (net::TAccountSecrets* secrets = main_.context().secrets) secrets->forget(name);
+    };
     browser_->connectAccount(account);
     rebuildCombo();
 }
@@ -291,9 +295,10 @@ void TOpenFileForm::rebuildCombo() {
     auto names = net::AccountNames(*main_.context().registry);
     int selected = -1;
     const net::TAccount& a = browser_->account();
-    comboEntries_ = net::BuildPathCombo(names, a.Name, browser_->ftp().Connected(),
-                                        browser_->ftp().UnixPaths(), browser_->baseDirectory(),
-                                        browser_->ftp().CurrentDirectory(), selected);
+    comboEntries_ = net::BuildPathCombo(names, a.Name, browser_->fileSystem().Connected(),
+                                        browser_->fileSystem().Capabilities().unixPaths,
+                                        browser_->baseDirectory(),
+                                        browser_->fileSystem().CurrentDirectory(), selected);
     QSignalBlocker block(combo_);
     combo_->clear();
     for (const auto& e : comboEntries_)
@@ -315,9 +320,9 @@ void TOpenFileForm::comboChosen(int index) {
     }
     const net::TAccount& current = browser_->account();
     if (e.caption == current.Name && e.caption != net::kQuickConnectName &&
-        browser_->ftp().Connected()) {
+        browser_->fileSystem().Connected()) {
         browser_->abort();
-        if (browser_->ftp().Connected()) {
+        if (browser_->fileSystem().Connected()) {
             browser_->enqueue(net::bcChangeDir, browser_->baseDirectory());
             browser_->kick();
             return;
@@ -429,7 +434,7 @@ void TOpenFileForm::handle(net::TRemoteBrowser::Act act, const std::string& name
         for (const auto& e : selectedEntries())
             if (!net::IsDirectoryEntry(e)) result_.fileNames.push_back(e.Name);
         if (result_.fileNames.empty()) result_.fileNames.push_back(name);
-        if (browser_->ftp().SystemType() == 3)
+        if (browser_->fileSystem().Capabilities().versionedNames)
             for (auto& n : result_.fileNames)
                 if (auto semi = n.find(';'); semi != std::string::npos) n.resize(semi + 1);
         result_.fileNameText = editBytes();
@@ -506,7 +511,7 @@ void TOpenFileForm::contextMenu(const QPoint& pos) {
         static const char* const kKeys[] = {"&Name", "&Size", "&Type", "&Date"};
         for (int k = 0; k < 4; ++k)
             sort->addAction(kKeys[k], this, [this, k] { browser_->setSortKey(net::TSortKey(k)); });
-        if (browser_->ftp().Connected())
+        if (browser_->fileSystem().Connected())
             menu.addAction("Change &Directory...", this, &TOpenFileForm::changeDirectoryCommand);
     } else {
         menu.addAction("&Delete", this, &TOpenFileForm::deleteSelected);
@@ -517,8 +522,8 @@ void TOpenFileForm::contextMenu(const QPoint& pos) {
 }
 
 void TOpenFileForm::changeDirectoryCommand() {
-    TChangeDirectoryForm f("Change directory", "Change to:", qs(browser_->ftp().CurrentDirectory()),
-                           this);
+    TChangeDirectoryForm f("Change directory",
+                           "Change to:", qs(browser_->fileSystem().CurrentDirectory()), this);
     if (f.exec() != QDialog::Accepted) return;
     browser_->enqueue(net::bcChangeDir, bytes(f.text()));
     browser_->kick();
@@ -549,8 +554,8 @@ void TOpenFileForm::itemEdited(QTreeWidgetItem* item, int column) {
 void TOpenFileForm::propertiesOfSelected() {
     auto selected = selectedEntries();
     if (browser_->running()) return; // the client is in use; its reply would be lost
-    TFilePropertiesForm f(browser_->ftp(), browser_->ftp().CurrentDirectory(), selected,
-                          *main_.context().dialogs, browser_->fileTypes, this);
+    TFilePropertiesForm f(browser_->fileSystem(), browser_->fileSystem().CurrentDirectory(),
+                          selected, *main_.context().dialogs, browser_->fileTypes, this);
     if (selected.empty()) return;
     if (f.exec() == QDialog::Accepted) {
         browser_->enqueue(net::bcRefresh);

@@ -2,10 +2,10 @@
 
 #include "gui/app/OptionsDialogShared.h"
 #include "gui/editor/CodeMemo.h"
+#include "gui/editor/QtFontMetrics.h"
 #include "gui/platform/QtUiServices.h"
 
 #include <QCheckBox>
-#include <QFontInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QLineEdit>
@@ -107,7 +107,7 @@ void TOptionsDialog::optionToggled(std::uint32_t bit, bool on) {
 void TOptionsDialog::updateOptionStates() {
     if (smartTabs_) smartTabs_->setEnabled(!(Working().options & editor::smoWordWrap));
     // A caret beyond the line's end needs cells of one width.
-    if (beyondEol_ && sample_) beyondEol_->setEnabled(QFontInfo(sample_->Font()).fixedPitch());
+    if (beyondEol_ && sample_) beyondEol_->setEnabled(editor::MeasuresFixedPitch(sample_->Font()));
 }
 
 void TOptionsDialog::showField(int which) {

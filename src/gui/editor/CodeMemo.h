@@ -167,6 +167,8 @@ private:
     // A byte that is no character: its two hex digits, one above the other, in its cell.
     void PaintByteMark(QPainter& p, int x, int y, unsigned byte, const QColor& color);
     void MakeImages();
+    // The gutter's number font; making it tells the layout how wide a digit is.
+    const QFont& GutterFont();
     bool Focused() const;
 
     std::string printTitle_;

@@ -252,11 +252,11 @@ void TCodeMemo::paintEvent(QPaintEvent*) {
 void TCodeMemo::PaintTo(QPainter& p, const QRect& area) {
     const int w = area.width(), h = area.height();
     const int lh = metrics_->LineHeight(), cw = metrics_->CharWidth();
-    const bool gutter = (Options() & smoShowGutter) && Gutter() > 0;
+    const bool gutter = (Options() & smoShowGutter) && GutterWidth() > 0;
     const int left = TextLeft();
     std::vector<TRowLayout> rows = LayoutRows();
     if (gutter) PaintGutter(p, rows, h);
-    if (Margin() > 0) p.fillRect(QRect(gutter ? Gutter() : 0, 0, Margin(), h), MarginColor());
+    if (Margin() > 0) p.fillRect(QRect(gutter ? GutterWidth() : 0, 0, Margin(), h), MarginColor());
     p.save();
     p.setClipRect(QRect(left, 0, std::max(0, w - left), h));
     const bool showSelection = Focused() || !HideSelection;
@@ -317,17 +317,7 @@ void TCodeMemo::PaintTo(QPainter& p, const QRect& area) {
     PaintCaret(p, w, h);
 }
 
-// Drawn off-screen and copied in one operation, so the numbers never flicker.
-void TCodeMemo::PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, int height) {
-    const int gw = Gutter(), lh = metrics_->LineHeight();
-    if (BookmarkImages[0].isNull() || WrapImage.isNull()) MakeImages();
-    QPixmap pm(gw, std::max(1, height));
-    pm.fill(GutterColor());
-    QPainter g(&pm);
-    if (gw > 9) {
-        g.setPen(Qt::white);
-        g.drawLine(gw - 2, 0, gw - 2, height);
-    }
+const QFont& TCodeMemo::GutterFont() {
     const highlight::GutterFont& gf = Settings().gutterFont();
     if (!(gf == gutterFontKey_) || !gutterFontMade_) {
         gutterFont_ = QFont(QString::fromStdString(gf.name));
@@ -338,9 +328,28 @@ void TCodeMemo::PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, in
         gutterFont_.setStrikeOut(gf.style & highlight::fsStrikeBit);
         gutterFontKey_ = gf;
         gutterFontMade_ = true;
+        QFontMetrics fm(gutterFont_);
+        int digit = 1;
+        for (char c = '0'; c <= '9'; ++c)
+            digit = std::max(digit, fm.horizontalAdvance(QLatin1Char(c)));
+        SetGutterDigitWidth(digit);
     }
-    const QFont& numberFont = gutterFont_;
-    g.setFont(numberFont);
+    return gutterFont_;
+}
+
+// Drawn off-screen and copied in one operation, so the numbers never flicker.
+void TCodeMemo::PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, int height) {
+    const int gw = GutterWidth(), lh = metrics_->LineHeight();
+    if (BookmarkImages[0].isNull() || WrapImage.isNull()) MakeImages();
+    QPixmap pm(gw, std::max(1, height));
+    pm.fill(GutterColor());
+    QPainter g(&pm);
+    if (gw > 9) {
+        g.setPen(Qt::white);
+        g.drawLine(gw - 2, 0, gw - 2, height);
+    }
+    const highlight::GutterFont& gf = Settings().gutterFont();
+    g.setFont(GutterFont());
     g.setPen(ColorOf(gf.color));
     const bool numbers = Options() & smoLineNumbers;
     int y = 0;
@@ -362,8 +371,9 @@ void TCodeMemo::PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, in
             x += img.width() + 1;
         }
         if (row.gutterMarks) centred(GutterImages[__builtin_ctz(row.gutterMarks) & 15], x);
+        // Right-aligned, clear of the separator: the gutter is sized for the largest number.
         if (numbers && row.lineNumber > 0)
-            g.drawText(QRect(2, y, gw - 4, lh), Qt::AlignLeft | Qt::AlignVCenter,
+            g.drawText(QRect(2, y, gw - kGutterPadding, lh), Qt::AlignRight | Qt::AlignVCenter,
                        QString::number(row.lineNumber));
         y += lh;
     }

@@ -32,6 +32,8 @@ bool TCodeMemo::viewportEvent(QEvent* event) {
     // Rows below an edit that the record limit left behind are finished before they show.
     // Rows still cut for an earlier width are re-cut before they show, then highlighted.
     if (event->type() == QEvent::Paint) {
+        GutterFont(); // a new font or size may widen the gutter
+        FitGutter();
         EnsureRowsWrapped(LineStart(TopLine()), VisibleRows() + 1);
         EnsureHighlightedThrough(TopLine() + VisibleRows() + 1);
     }

@@ -4,6 +4,14 @@
 
 namespace morvane::editor {
 
+bool MeasuresFixedPitch(const QFont& font, QPaintDevice* device) {
+    QFontMetrics fm(font, device);
+    const int w = fm.horizontalAdvance(QLatin1Char('W'));
+    for (char c : {'i', 'l', 'm', '.', ' ', '0'})
+        if (fm.horizontalAdvance(QLatin1Char(c)) != w) return false;
+    return w > 0;
+}
+
 // Measured in bold italic, the widest style, so that no style overflows its cell; a
 // fixed-pitch font then takes its plain advance as the cell width.
 TQtFontMetrics::TQtFontMetrics(const QFont& font, QPaintDevice* device) {
@@ -16,7 +24,7 @@ TQtFontMetrics::TQtFontMetrics(const QFont& font, QPaintDevice* device) {
     ascent_ = fm.ascent();
     charWidth_ = fm.averageCharWidth();
     if (charWidth_ <= 0) charWidth_ = 7;
-    fixedPitch_ = fm.horizontalAdvance(QLatin1Char('i')) == fm.horizontalAdvance(QLatin1Char('W'));
+    fixedPitch_ = MeasuresFixedPitch(wide, device);
     QFontMetrics plain(font, device);
     ascent_ = plain.ascent();
     height_ = plain.height();

@@ -10,6 +10,10 @@
 
 namespace morvane::editor {
 
+// Whether the font's characters all take the same advance, by measuring them: QFontInfo's
+// answer comes from the font's own flags, which some monospaced families do not set.
+bool MeasuresFixedPitch(const QFont& font, QPaintDevice* device = nullptr);
+
 class TQtFontMetrics final : public TFontMetrics {
 public:
     // Measured for a device (a printer), or for the screen without one.

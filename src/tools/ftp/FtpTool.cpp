@@ -1,16 +1,20 @@
 #include "FtpTool.h"
 
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/platform/EventLoop.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <termios.h>
 #include <unistd.h>
 
 namespace morvane::tools {
@@ -67,28 +71,30 @@ struct Output {
     }
 };
 
-// Drives one command through the client: connect, the command's steps, QUIT.
+// Drives one command through the FTP file system: connect, the command's steps, QUIT.
 class Runner {
 public:
-    Runner(const FtpToolOptions& o) : o_(o), loop_(platform::makePollEventLoop()), ftp_(*loop_) {}
+    Runner(const FtpToolOptions& o) : o_(o), loop_(platform::makePollEventLoop()), fs_(*loop_) {}
 
     int Run() {
-        ftp_.SetHostname(o_.host);
-        ftp_.SetPort(o_.port);
-        ftp_.SetUsername(o_.user);
-        ftp_.SetPassword(o_.password);
-        ftp_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
-        ftp_.SetTlsMode(o_.tls);
-        ftp_.SetTlsCaFile(o_.caFile);
+        TRemoteLogin login;
+        login.host = o_.host;
+        login.port = o_.port;
+        login.user = o_.user;
+        login.password = o_.password;
+        login.passive = o_.passive;
+        login.passiveUsesServerAddress = o_.passiveServerAddress;
+        login.tls = o_.tls;
+        login.tlsCaFile = o_.caFile;
         // Nobody to ask on a command line: the options answer.
-        ftp_.OnClearTextQuestion = [this](TMsgFTP*) {
+        login.clearText = [this](const std::string&) {
             std::fprintf(stderr,
                          "warning: %s offers no TLS; the password is sent in clear text "
                          "(--tls=require refuses that)\n",
                          out_.Err(o_.host).c_str());
             return true;
         };
-        ftp_.OnCertificateQuestion = [this](TMsgFTP*, const TTlsCertificate& c) {
+        login.certificate = [this](const std::string&, const TTlsCertificate& c) {
             std::string print = NormalizeFingerprint(c.Fingerprint);
             for (const auto& trusted : o_.trustedFingerprints)
                 if (trusted == print) return true;
@@ -108,33 +114,10 @@ public:
                          c.Problem.c_str(), out_.Err(about).c_str(), print.c_str());
             return false;
         };
-        ftp_.OnConnect = [this](TMsgFTP*, bool error) {
-            if (error) return Fail(ftp_.ErrorMessage());
-            Start();
-        };
-        ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState, bool error) {
-            if (error) return Fail(ftp_.ErrorMessage());
-            Next();
-        };
-        ftp_.OnCustomFTPCommandDone = [this](TMsgFTP*, int code, const std::string& reply) {
-            if (quitting_) return Finish(exit_);
-            bool ok = o_.command == "chmod" ? code >= 200 && code < 300 : code > 0 && code < 400;
-            if (!ok) return Fail(reply);
-            std::printf("%s\n", out_.Out(reply, true).c_str());
-            Finish(0);
-        };
-        ftp_.OnDirectoryListing = [this](TMsgFTP*, const std::string& name, const std::string& date,
-                                         std::int64_t size, std::int32_t kind,
-                                         const std::string& owner, const std::string& group,
-                                         const std::string& attrs) {
-            std::string line = out_.Out(name) + '\t' + out_.Out(date) + '\t' +
-                               std::to_string(size) + '\t' + std::to_string(kind) + '\t' +
-                               out_.Out(owner) + '\t' + out_.Out(group) + '\t' + out_.Out(attrs) +
-                               '\n';
-            std::fwrite(line.data(), 1, line.size(), stdout);
-        };
+        fs_.SetLogin(login);
+        fs_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
         if (o_.verbose) {
-            ftp_.OnDebug = [this](TMsgFTP*, bool sent, const std::string& data) {
+            fs_.onDebug = [this](bool sent, const std::string& data) {
                 std::string shown = data;
                 if (sent && shown.rfind("PASS ", 0) == 0) shown = "PASS ****";
                 std::fprintf(stderr, "%s %s\n", sent ? "->" : "<-", out_.Err(shown).c_str());
@@ -145,57 +128,83 @@ public:
                 Fail("Timed out after " + std::to_string(o_.timeoutSeconds) + " seconds");
             });
         }
-        ftp_.Connect();
+        fs_.Connect([this](const TRemoteResult& r) {
+            if (!r.ok()) return Fail(r.message);
+            Start();
+        });
         if (!finished_) loop_->run();
         return exit_;
     }
 
 private:
+    // The end of a command that prints nothing: success, or its failure's message.
+    TRemoteFileSystem::Done Ends() {
+        return [this](const TRemoteResult& r) {
+            if (!r.ok()) return Fail(r.message);
+            Finish(0);
+        };
+    }
+
     void Start() {
         const std::string& c = o_.command;
         const auto& a = o_.args;
         if (c == "ls") {
-            step_ = 0;
-            if (a.empty())
-                Next();
-            else
-                ftp_.ChangeDir(a[0]);
-        } else if (c == "get" || c == "put") {
-            ftp_.SetTransferType("I"); // bytes travel unchanged
+            if (a.empty()) return List();
+            fs_.ChangeDirectory(a[0], [this](const TRemoteResult& r) {
+                if (!r.ok()) return Fail(r.message);
+                List();
+            });
+        } else if (c == "get") {
+            fs_.ReadToFile(a[0], a[1], nullptr, Ends());
+        } else if (c == "put") {
+            if (!upload_.Open(a[0])) return Fail("Cannot read local file " + a[0]);
+            fs_.Write(a[1], upload_.View(), nullptr, Ends());
         } else if (c == "mkdir") {
-            ftp_.MakeDir(a[0]);
+            fs_.MakeFolder(a[0], Ends());
         } else if (c == "rmdir") {
-            ftp_.RemoveDir(a[0]);
+            fs_.RemoveFolder(a[0], Ends());
         } else if (c == "rm") {
-            ftp_.DeleteFile(a[0]);
+            fs_.Remove(a[0], Ends());
         } else if (c == "mv") {
-            ftp_.RenameFile(a[0], a[1]);
+            fs_.Rename(a[0], a[1], Ends());
         } else if (c == "chmod") {
-            ftp_.SendCommand("SITE CHMOD " + a[0] + " " + a[1]);
+            auto mode = ParseMode(a[0]);
+            if (!mode) return Fail("bad mode " + a[0] + ": octal digits expected");
+            fs_.Chmod(a[1], *mode, [this](const TRemoteResult& r) {
+                if (!r.ok()) return Fail(r.message);
+                if (!r.message.empty()) std::printf("%s\n", out_.Out(r.message, true).c_str());
+                Finish(0);
+            });
         } else if (c == "quote") {
-            ftp_.SendCommand(a[0]);
+            fs_.Quote(a[0], [this](const TRemoteResult& r, int code, const std::string& reply) {
+                if (code == 0) return Fail(r.message);
+                if (!r.ok()) return Fail(reply);
+                std::printf("%s\n", out_.Out(reply, true).c_str());
+                Finish(0);
+            });
         }
     }
 
-    // Called after each successful step.
-    void Next() {
-        const std::string& c = o_.command;
-        const auto& a = o_.args;
-        ++step_;
-        if (c == "ls" && step_ == 1) {
-            ftp_.ListDirectory();
-        } else if (c == "get" && step_ == 1) {
-            try {
-                ftp_.RetrieveToFile(a[0], a[1]);
-            } catch (const std::system_error& e) {
-                Fail(e.what());
-            }
-        } else if (c == "put" && step_ == 1) {
-            if (!upload_.Open(a[0])) return Fail("Cannot read local file " + a[0]);
-            ftp_.StoreFromBuffer(a[1], upload_.View());
-        } else {
-            Finish(0);
+    static std::optional<int> ParseMode(const std::string& text) {
+        if (text.empty() || text.size() > 4) return std::nullopt;
+        int mode = 0;
+        for (char ch : text) {
+            if (ch < '0' || ch > '7') return std::nullopt;
+            mode = mode * 8 + (ch - '0');
         }
+        return mode;
+    }
+
+    void List() {
+        fs_.List(
+            [this](const TDirectoryEntry& e) {
+                std::string line = out_.Out(e.Name) + '\t' + out_.Out(e.Date) + '\t' +
+                                   std::to_string(e.Size) + '\t' + std::to_string(e.Kind) + '\t' +
+                                   out_.Out(e.Owner) + '\t' + out_.Out(e.Group) + '\t' +
+                                   out_.Out(e.Attributes) + '\n';
+                std::fwrite(line.data(), 1, line.size(), stdout);
+            },
+            Ends());
     }
 
     void Fail(const std::string& message) {
@@ -208,27 +217,23 @@ private:
     void Finish(int code) {
         if (finished_) return;
         std::fflush(stdout);
-        if (!quitting_ && ftp_.Connected() && !ftp_.Busy() && ftp_.State() == ftpReady) {
+        if (!quitting_ && fs_.Connected() && !fs_.Busy()) {
             quitting_ = true;
             exit_ = code;
-            ftp_.OnFTPCommandDone = [this](TMsgFTP*, TFTPState, bool) { Finish(exit_); };
-            ftp_.SendCommand("QUIT");
+            fs_.Quote("QUIT",
+                      [this](const TRemoteResult&, int, const std::string&) { Finish(exit_); });
             loop_->addTimer(std::chrono::seconds(2), false, [this] { Finish(exit_); });
             return;
         }
         finished_ = true;
         exit_ = quitting_ ? exit_ : code;
-        ftp_.OnFTPCommandDone = nullptr;
-        ftp_.OnConnect = nullptr;
-        ftp_.OnCustomFTPCommandDone = nullptr;
         loop_->quit();
     }
 
     const FtpToolOptions& o_;
     Output out_;
     std::unique_ptr<platform::EventLoop> loop_;
-    TMsgFTP ftp_;
-    int step_ = 0;
+    TFtpFileSystem fs_;
     int exit_ = 1;
     bool finished_ = false;
     bool quitting_ = false;
@@ -282,6 +287,20 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
             if (!value("-u", o.user)) return false;
         } else if (flag == "-p") {
             if (!value("-p", o.password)) return false;
+            o.passwordFrom = FtpToolOptions::PasswordFrom::Argument;
+            o.warnings.push_back("warning: a password given with -p can be read by every user "
+                                 "of this machine (ps); use --password-file, --password-env or "
+                                 "--password-stdin");
+        } else if (flag == "--password-file" || flag == "--password-env") {
+            if (!value(flag.c_str(), o.passwordSource)) return false;
+            o.passwordFrom = flag == "--password-file" ? FtpToolOptions::PasswordFrom::File
+                                                       : FtpToolOptions::PasswordFrom::Variable;
+        } else if (flag == "--password-stdin") {
+            o.passwordFrom = FtpToolOptions::PasswordFrom::Stdin;
+        } else if (flag == "--active" || flag == "--passive") {
+            o.passive = flag == "--passive";
+        } else if (flag == "--pasv-server-address") {
+            o.passiveServerAddress = true;
         } else if (flag == "-P" || flag == "-t" || flag == "-T") {
             if (!value(flag.c_str(), v)) return false;
             char* end = nullptr;
@@ -346,6 +365,71 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
     if (o.args.size() < it->second.first || o.args.size() > it->second.second) {
         error = "wrong number of arguments for " + o.command;
         return false;
+    }
+    return true;
+}
+
+namespace {
+// One line without its line break; false at the end of the input before any character.
+bool ReadLine(std::FILE* in, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(in)) != EOF && c != '\n') {
+        any = true;
+        line += char(c);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return any || c == '\n';
+}
+} // namespace
+
+bool ReadFtpToolPassword(FtpToolOptions& o, std::FILE* input, std::string& error) {
+    using From = FtpToolOptions::PasswordFrom;
+    if (o.passwordFrom == From::Variable) {
+        const char* v = std::getenv(o.passwordSource.c_str());
+        if (!v) {
+            error = "the variable " + o.passwordSource + " is not set";
+            return false;
+        }
+        o.password = v;
+    } else if (o.passwordFrom == From::File) {
+        std::FILE* f = std::fopen(o.passwordSource.c_str(), "re");
+        if (!f) {
+            error =
+                "cannot read the password file " + o.passwordSource + ": " + std::strerror(errno);
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(::fileno(f), &st) == 0 && (st.st_mode & 077) != 0)
+            o.warnings.push_back("warning: the password file " + o.passwordSource +
+                                 " can be read by other users (chmod 600 it)");
+        bool ok = ReadLine(f, o.password);
+        std::fclose(f);
+        if (!ok) {
+            error = "the password file " + o.passwordSource + " is empty";
+            return false;
+        }
+    } else if (o.passwordFrom == From::Stdin) {
+        int fd = ::fileno(input);
+        termios saved{};
+        bool terminal = ::isatty(fd) == 1 && ::tcgetattr(fd, &saved) == 0;
+        if (terminal) {
+            std::fprintf(stderr, "Password: ");
+            std::fflush(stderr);
+            termios quiet = saved;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        }
+        bool ok = ReadLine(input, o.password);
+        if (terminal) {
+            ::tcsetattr(fd, TCSAFLUSH, &saved);
+            std::fprintf(stderr, "\n");
+        }
+        if (!ok) {
+            error = "no password on standard input";
+            return false;
+        }
     }
     return true;
 }

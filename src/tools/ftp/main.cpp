@@ -5,12 +5,20 @@
 int main(int argc, char** argv) {
     morvane::tools::FtpToolOptions options;
     std::string error;
-    if (!morvane::tools::ParseFtpToolArgs(argc, argv, options, error)) {
+    bool parsed = morvane::tools::ParseFtpToolArgs(argc, argv, options, error);
+    if (parsed && !morvane::tools::ReadFtpToolPassword(options, stdin, error)) {
+        std::fprintf(stderr, "morvane-ftp: %s\n", error.c_str());
+        return 2;
+    }
+    for (const std::string& w : options.warnings)
+        std::fprintf(stderr, "morvane-ftp: %s\n", w.c_str());
+    if (!parsed) {
         std::fprintf(stderr, "%s\n", error.c_str());
         std::fprintf(
             stderr,
-            "usage: morvane-ftp [-v] [-P PORT] [-t SECONDS] [-T SECONDS] -u USER -p PASSWORD "
-            "HOST COMMAND ARGS...\n"
+            "usage: morvane-ftp [-v] [-P PORT] [-t SECONDS] [-T SECONDS] [--active]\n"
+            "                   [--pasv-server-address] -u USER [PASSWORD OPTION] HOST COMMAND "
+            "ARGS...\n"
             "  -t: the longest the whole run may take (default: no limit)\n"
             "  -T: the longest the server may stay silent (default 60; 0: no limit)\n"
             "  --tls=no|try|require: FTP over TLS (default no; try goes on in clear text\n"
@@ -18,6 +26,11 @@ int main(int argc, char** argv) {
             "  --trust-fingerprint=SHA256: accept this certificate although it does not verify\n"
             "  --ca-file=PEM: trust these certificates besides the system's\n"
             "  --insecure: accept any certificate (not safe)\n"
+            "  --active: the server opens the data connections (default: passive)\n"
+            "  --pasv-server-address: connect to the server's own address, whatever PASV says\n"
+            "password (default: anonymous's): --password-file FILE (its first line),\n"
+            "  --password-env VARIABLE, --password-stdin (one line), or -p PASSWORD (visible\n"
+            "  to every user of the machine)\n"
             "commands: ls [DIR] | get REMOTE LOCAL | put LOCAL REMOTE | mkdir DIR |\n"
             "          rmdir DIR | rm NAME | mv OLD NEW | chmod MODE NAME | quote TEXT\n");
         return 2;

@@ -149,11 +149,13 @@ TEST_F(ExportFixture, BrowserShowsTheTextAndTheKeywordColourOfTheSettings) {
         e.foreground = 0x563412; // 0x00BBGGRR
         e.foregroundDefault = 0;
         cpp.settings().setEffect(style, e);
+        // And a tab width of their own, which the page's TABs follow.
+        cpp.settings().defaultTab = 3;
         probe.SetParser(1, nullptr);
         cpp.saveToRegistry(registry);
     }
     std::string source = "int main() {\n"
-                         "\treturn a<b && c; // \"&lt;\" stays as written\n"
+                         "\treturn a<b && c;\t// \"&lt;\" stays as written\n"
                          "\n"
                          "  char s[] = \"caf\xE9 \x80 \xA0 > <\";\n" +
                          std::string(3000, 'w') + "\n}\n";
@@ -162,9 +164,20 @@ TEST_F(ExportFixture, BrowserShowsTheTextAndTheKeywordColourOfTheSettings) {
     ASSERT_EQ(Export({"html", in.string(), "-o", out.string()}), 0);
 
     PageView view = OpenInBrowser(out, "return", dir.path());
+    // A TAB is the spaces to the next multiple of the settings' width (each byte of this
+    // Windows-1252 text takes one column).
     std::u32string expected;
-    for (unsigned char c : source)
-        expected.push_back(c == '\t' ? U'\u00A0' : c == 0x80 ? U'\u20AC' : char32_t(c));
+    std::size_t column = 0;
+    for (unsigned char c : source) {
+        if (c == '\t') {
+            expected.append(3 - column % 3, U' ');
+            column += 3 - column % 3;
+            continue;
+        }
+        column = c == '\n' ? 0 : column + 1;
+        expected.push_back(c == 0x80 ? U'\u20AC' : char32_t(c));
+    }
+    ASSERT_NE(expected.find(U"   return a<b && c;  // "), std::u32string::npos);
     EXPECT_TRUE(view.text == expected) << "the browser shows " << view.text.size()
                                        << " characters, the file has " << expected.size();
     EXPECT_EQ(view.probeColor, "rgb(18, 52, 86)");
@@ -200,6 +213,46 @@ TEST_F(ExportFixture, RtfReadBackByAConverterYieldsTheText) {
     std::string expected = source;
     std::erase(expected, '\f'); // a page break, not a character
     EXPECT_EQ(Words(body), Words(expected));
+}
+
+// Characters beyond the code page: a converter that reads Unicode numbers gets each of them
+// (its HTML output names them as numeric references; a character beyond the BMP as the two
+// halves of its surrogate pair), and no letter after one is lost.
+TEST_F(ExportFixture, RtfReadBackOfUnicodeByAConverterYieldsTheCharacters) {
+    ASSERT_TRUE(Installed("unrtf")) << "unrtf is missing: run scripts/deps.sh";
+    const std::string source = "a\xE6\x97\xA5"
+                               "b\xED\x95\x9C"
+                               "c\xCE\xA9"
+                               "d\xF0\x9F\x98\x80"
+                               "e";
+    fs::path in = dir / "u.txt", out = dir / "u.rtf";
+    writeFile(in, source + "\n");
+    ASSERT_EQ(Export({"rtf", in.string(), "-o", out.string()}), 0);
+    std::string html = RunCommand("unrtf --html " + out.string() + " 2>/dev/null");
+    // The body's text with numeric references and surrogate pairs decoded, tags dropped.
+    std::size_t at = html.find("<body");
+    ASSERT_NE(at, std::string::npos) << html;
+    std::u32string text;
+    for (std::size_t i = html.find('>', at) + 1; i < html.size();) {
+        if (html[i] == '<') {
+            i = html.find('>', i) + 1;
+        } else if (html.compare(i, 2, "&#") == 0) {
+            std::size_t end = html.find(';', i);
+            text.push_back(static_cast<char32_t>(std::stoul(html.substr(i + 2, end - i - 2))));
+            i = end + 1;
+        } else if (html.compare(i, 7, "&Omega;") == 0) {
+            text.push_back(U'\u03A9');
+            i += 7;
+        } else {
+            if (html[i] != '\n') text.push_back(static_cast<unsigned char>(html[i]));
+            ++i;
+        }
+    }
+    for (std::size_t i = 0; i + 1 < text.size(); ++i)
+        if (text[i] >= 0xD800 && text[i] < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            text.replace(i, 2, 1, 0x10000 + ((text[i] - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+    EXPECT_TRUE(text == U"a\u65E5b\uD55Cc\u03A9d\U0001F600e")
+        << "the converter reads " << text.size() << " characters";
 }
 
 } // namespace

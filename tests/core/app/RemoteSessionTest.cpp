@@ -23,7 +23,7 @@ struct RecordingHost : TRemoteSessionHost {
         inPlaceQuestions;
     std::vector<bool> closeFlags;
     std::string text;
-    int downloads = 0, saves = 0, closes = 0;
+    int downloads = 0, saves = 0, closes = 0, loginFailures = 0;
     std::deque<bool> retryAnswers;
     std::deque<TChangedAnswer> changedAnswers;
     std::deque<bool> inPlaceAnswers;
@@ -49,6 +49,7 @@ struct RecordingHost : TRemoteSessionHost {
         text = bytes;
         ++downloads;
     }
+    void SessionLoginFailed() override { ++loginFailures; }
     void SessionFailed(const std::string& message, bool close) override {
         failures.push_back(message);
         closeFlags.push_back(close);
@@ -189,11 +190,12 @@ struct SessionFixture : ::testing::Test {
         net::TAccount account;
         account.Name = "site";
         session->SetAccount(account);
-        auto& ftp = session->Ftp();
-        ftp.SetHostname("127.0.0.1");
-        ftp.SetPort(server.port());
-        ftp.SetUsername("user");
-        ftp.SetPassword("secret");
+        net::TRemoteLogin login;
+        login.host = "127.0.0.1";
+        login.port = server.port();
+        login.user = "user";
+        login.password = "secret";
+        session->FileSystem().SetLogin(login);
         session->SetLocation("/home/user", "page.html");
     }
     bool idle(int millis = 8000) {
@@ -274,6 +276,22 @@ TEST_F(SessionFixture, RefusedTemporaryNameFallsBackToPlainStoreAndSaysSoOnce) {
     EXPECT_EQ(host.saves, 2);
     EXPECT_EQ(host.notes.size(), 1u);
     EXPECT_TRUE(host.failures.empty() && host.retryQuestions.empty());
+}
+
+// A full disk refuses the temporary file too, but writing in place would not fit either.
+TEST_F(SessionFixture, AFullDiskOnTheTemporaryNameFailsTheSaveInsteadOfWritingInPlace) {
+    server.handlers["STOR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("552 Quota exceeded\r\n");
+    };
+    start();
+    openFile();
+    session->Save("new\n");
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.retryQuestions.size(), 1u);
+    EXPECT_NE(host.retryQuestions[0].find("552 Quota exceeded"), std::string::npos);
+    EXPECT_TRUE(commandsStartingWith("RNFR").empty());
+    EXPECT_TRUE(commandsStartingWith("STOR page.html").empty());
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
 }
 
 TEST_F(SessionFixture, WithNoRenameAtAllTheUserDecidesAboutWritingInPlace) {
@@ -373,14 +391,15 @@ TEST_F(SessionFixture, FailedReloginDuringSaveOffersRetryAndKeepsTheDocument) {
     start();
     openFile();
     server.setReply("PASS", "530 Login incorrect\r\n");
-    session->Ftp().Disconnect();
-    RunUntil(*loop, [&] { return !session->Ftp().Connected(); });
+    session->FileSystem().Disconnect();
+    RunUntil(*loop, [&] { return !session->FileSystem().Connected(); });
     session->Save("unsaved\n");
     ASSERT_TRUE(idle());
     ASSERT_EQ(host.retryQuestions.size(), 1u);
     EXPECT_NE(host.retryQuestions[0].find("Error connecting to host \"127.0.0.1\""),
               std::string::npos);
     EXPECT_TRUE(host.failures.empty()); // nothing closes the document
+    EXPECT_EQ(host.loginFailures, 1);   // a password kept for the run is asked for again
     EXPECT_EQ(file("page.html"), "line one\nline two\n");
 }
 
@@ -468,6 +487,38 @@ TEST_F(SessionFixture, WithoutMdtmTheListingDateDetectsAChangeAndADeletedFileIsA
     ASSERT_TRUE(idle());
     EXPECT_EQ(host.changedQuestions.size(), 1u);
     EXPECT_FALSE(has("page.html"));
+}
+
+// A listing date that turns from "Jan  1 12:00" to "Jan  1  2024" (the file grew older than
+// six months) is the same time at another precision, not a change.
+TEST_F(SessionFixture, ListingDatesCompareOnlyAtTheSamePrecision) {
+    server.handlers["MDTM"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("502 Not implemented\r\n");
+    };
+    std::string date = "Jan  1 12:00";
+    server.handlers["LIST"] = [&](ScriptedFtpServer::Session& s, const std::string&) {
+        std::string line;
+        {
+            std::lock_guard lock(m);
+            line = "-rw-r--r-- 1 user group " + std::to_string(server.files["page.html"].size()) +
+                   " " + date + " page.html\r\n";
+        }
+        s.send("150 Here it comes\r\n");
+        if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+        s.dataSend(line);
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    start();
+    openFile();
+    {
+        std::lock_guard lock(m);
+        date = "Jan  1  2024";
+    }
+    session->Save("mine\n");
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(host.changedQuestions.empty());
+    EXPECT_EQ(file("page.html"), "mine\n");
 }
 
 TEST_F(SessionFixture, ASilentServerTimesOutInsteadOfStayingBusy) {
@@ -921,38 +972,6 @@ TEST_F(SessionFixture, WithoutMdtmTheUserIsToldWhatCannotBeSeen) {
     ASSERT_TRUE(idle());
     ASSERT_EQ(host.changedQuestions.size(), 1u);
     EXPECT_NE(host.changedQuestions[0].find("no modification times"), std::string::npos);
-}
-
-TEST(StatusReplies, TheOnlyListingLineNamingTheFile) {
-    auto entry = EntryFromStatus("213-Status follows:\n-rw-r--r--    1 0        0     6 Dec 09 "
-                                 "01:06 a b.txt\n213 End of status",
-                                 "a b.txt");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->Size, 6);
-    EXPECT_EQ(entry->Attributes, "-rw-r--r--");
-    // The code repeated on the middle line, and a leading space.
-    EXPECT_TRUE(
-        EntryFromStatus("211-Status:\n211- -rwxr-xr-x 1 u g 9 Jan  1 2024 x.sh\n211 End", "x.sh"));
-    // No line, another name, a single-line reply, and a folder's content (more than one line).
-    EXPECT_FALSE(EntryFromStatus("213-Status follows:\n213 End of status", "a"));
-    EXPECT_FALSE(EntryFromStatus("213-S\n-rw-r--r-- 1 u g 6 Jan  1 12:00 ab\n213 E", "a"));
-    EXPECT_FALSE(EntryFromStatus("213 -rw-r--r-- 1 u g 6 Jan  1 12:00 a", "a"));
-    EXPECT_FALSE(EntryFromStatus("213-S\n-rw-r--r-- 1 u g 6 Jan  1 12:00 a\n"
-                                 "-rw-r--r-- 1 u g 6 Jan  1 12:00 b\n213 E",
-                                 "a"));
-}
-
-TEST(AttributeModes, SpecialBitsUnreadableCharactersAndTrailingMarks) {
-    EXPECT_EQ(ModeFromAttributes("-rw-r--r--"), 0644);
-    EXPECT_EQ(ModeFromAttributes("-rwxr-xr-x+"), 0755);  // ACL mark after the ten
-    EXPECT_EQ(ModeFromAttributes("drwxr-sr-x."), 02755); // setgid with execute
-    EXPECT_EQ(ModeFromAttributes("-rwSr--r--"), 04644);  // setuid without execute
-    EXPECT_EQ(ModeFromAttributes("drwxrwxrwt@"), 01777); // sticky
-    EXPECT_EQ(ModeFromAttributes("-rw-r--r-?"), std::nullopt);
-    EXPECT_EQ(ModeFromAttributes("-rw-r"), std::nullopt);
-    EXPECT_EQ(ModeText(0644), "644");
-    EXPECT_EQ(ModeText(02755), "2755");
-    EXPECT_EQ(ModeText(0), "000");
 }
 
 TEST(MirrorFolders, WholeComponentsOnlyAndNoDotSegments) {

@@ -184,6 +184,19 @@ TEST(WindowSettings, ARestoredWindowIsKeptWithinReachOfAScreen) {
     EXPECT_EQ(keepOnScreen({5000, 5000, 600, 400}, {}), (ScreenRect{5000, 5000, 600, 400}));
 }
 
+// Without a stored size the window takes a good share of the screen, and the toolbar row
+// fits when the screen allows.
+TEST(WindowSettings, TheFirstWindowTakesAShareOfTheScreenAndFitsItsToolbars) {
+    EXPECT_EQ(firstWindowPlace({0, 0, 1400, 950}, 700), (ScreenRect{175, 119, 1050, 712}));
+    // A wide toolbar row on a narrow screen: as wide as the row.
+    EXPECT_EQ(firstWindowPlace({0, 0, 1024, 768}, 900), (ScreenRect{62, 96, 900, 576}));
+    // The row is wider than the screen, and the screen is smaller than the least size.
+    EXPECT_EQ(firstWindowPlace({0, 0, 800, 400}, 1200), (ScreenRect{0, 0, 800, 400}));
+    // A second screen's origin, and an empty screen never yields an empty window.
+    EXPECT_EQ(firstWindowPlace({1920, 40, 1920, 1040}, 0), (ScreenRect{2160, 170, 1440, 780}));
+    EXPECT_EQ(firstWindowPlace({0, 0, 0, 0}, 500), (ScreenRect{0, 0, 1, 1}));
+}
+
 TEST(WindowSettings, ToolbarValuesUseTheirOwnNames) {
     TempDir dir;
     Registry reg(dir.path());

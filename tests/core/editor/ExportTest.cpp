@@ -87,7 +87,32 @@ TEST(HtmlExport, CharacterEscapes) {
     LookMemo m;
     Load(m, std::string("\t\xA0\"<>&lt;\xE9\x80\x01\x00z\x1F.", 16));
     m.SetSelection(-1, 0);
-    EXPECT_EQ(Body(Save(m, tfHTML)), "&nbsp;&nbsp;&quot;&lt;&gt;&amp;lt;&#233;&#128;z.");
+    EXPECT_EQ(Body(Save(m, tfHTML)), "        &nbsp;&quot;&lt;&gt;&amp;lt;&#233;&#128;z.");
+}
+
+// A TAB is the spaces up to the editor's next stop, counted in display columns from the line's
+// start: set stops first, then every tab width; a wide character takes two columns.
+TEST(HtmlExport, TabsKeepTheirAlignment) {
+    LookMemo m;
+    m.look.charset = "UTF-8";
+    m.look.tabWidth = 4;
+    m.look.tabColumns = {3, 10};
+    Load(m, "\tx\tyz\tw\tv\ra\xE6\x97\xA5\tb\r\t");
+    m.SetSelection(-1, 0);
+    EXPECT_EQ(Body(Save(m, tfHTML)), "   x      yz    w   v\r\n"
+                                     "a\xE6\x97\xA5       b\r\n"
+                                     "   ");
+
+    // The editor's own tab width and stops reach the page: each TAB ends where the editor
+    // puts the next character.
+    TCustomCodeMemo editor;
+    editor.SetTabDefault(5);
+    editor.SetTabColumns("4 12");
+    const std::string line = "\tx\tyz\tw\ta\xE6\x97\xA5\tb";
+    Load(editor, line);
+    editor.SetSelection(-1, 0);
+    EXPECT_EQ(Body(Save(editor, tfHTML)), "   x       yz  w    a\xE6\x97\xA5  b");
+    EXPECT_EQ(editor.ColumnOf(0, line.size() - 1), 25);
 }
 
 // A page declared UTF-8 carries the characters as they are; a stray byte, which no UTF-8 page
@@ -167,9 +192,16 @@ TEST(HtmlExport, AnySelectionOfAnyTextReadsBack) {
         TextOffset b = m.TextLength() ? TextOffset(rng() % m.TextLength()) : 0;
         m.SetSelection(a, b);
         std::string expected;
-        for (char c : m.SelText())
-            if (c == '\t' || c == '\r' || static_cast<unsigned char>(c) >= 32)
-                expected += c == '\t' ? '\xA0' : c;
+        int column = 0; // TABs to stops every 8 columns, each byte one column
+        for (char c : m.SelText()) {
+            if (c == '\t') {
+                expected.append(std::size_t(8 - column % 8), ' ');
+                column += 8 - column % 8;
+                continue;
+            }
+            column = c == '\r' ? 0 : column + 1;
+            if (c == '\r' || static_cast<unsigned char>(c) >= 32) expected += c;
+        }
         ASSERT_EQ(PageText(Body(Save(m, tfHTML))), expected) << "round " << round;
     }
 }
@@ -181,12 +213,41 @@ TEST(RtfExport, DocumentEscapesAndColourTable) {
     m.look.fontName = "A;B{\\}";
     m.look.fontSize = 9;
     m.SetSelection(-1, 0);
-    EXPECT_EQ(Save(m, tfRTF),
-              "{\\rtf1 \\deff1{\\fonttbl {\\f1 \\fnil A\\'3bB\\{\\\\\\};}}\r\n"
-              "{\\colortbl\\red0\\green0\\blue0;\\red255\\green255\\blue255;"
-              "\\red0\\green0\\blue255;\\red255\\green0\\blue0;\\red255\\green255\\blue0;}\r\n"
-              "{\\f1\\fs18\\cf0\\cb1 \\b1 \\cf2 if\\b0 \\cf0  \\{x\\}\\\\\\'27\\tab \\'e9\\page "
-              "\\'01y\\line \r\nz\r\n}}");
+    EXPECT_EQ(
+        Save(m, tfRTF),
+        "{\\rtf1\\ansi\\ansicpg1252\\uc1 \\deff1{\\fonttbl {\\f1 \\fnil A\\'3bB\\{\\\\\\};}}\r\n"
+        "{\\colortbl\\red0\\green0\\blue0;\\red255\\green255\\blue255;"
+        "\\red0\\green0\\blue255;\\red255\\green0\\blue0;\\red255\\green255\\blue0;}\r\n"
+        "{\\f1\\fs18\\cf0\\cb1 \\b1 \\cf2 if\\b0 \\cf0  \\{x\\}\\\\\\'27\\tab \\u233\\'e9\\page "
+        "\\'01y\\line \r\nz\r\n}}");
+}
+
+// Characters above ASCII are Unicode numbers (signed 16 bits, surrogate pairs beyond the BMP),
+// read in the text's encoding, each followed by the code page's byte for it or '?' (always as a
+// hex escape); a stray byte is U+FFFD.
+TEST(RtfExport, CharactersAboveAsciiAreUnicodeNumbersWithACodePageFallback) {
+    LookMemo m;
+    m.look.charset = "UTF-8";
+    Load(m, "caf\xC3\xA9 \xE6\x97\xA5 \xED\x95\x9C\xE2\x82\xAC \xF0\x9F\x98\x80 \xFF");
+    m.SetSelection(-1, 0);
+    std::string rtf = Save(m, tfRTF);
+    EXPECT_NE(rtf.find("caf\\u233\\'e9 \\u26085\\'3f \\u-10916\\'3f\\u8364\\'80 "
+                       "\\u-10179\\'3f\\u-8704\\'3f \\u-3\\'3f\r\n"),
+              std::string::npos)
+        << rtf;
+    EXPECT_EQ(rtf.find("\\'c3"), std::string::npos);
+    // So are those of a font name, which the font system gives as UTF-8.
+    m.look.fontName = "Mono \xC3\xA9";
+    EXPECT_NE(Save(m, tfRTF).find("\\fnil Mono \\u233\\'e9;}"), std::string::npos);
+    // The same characters from a single-byte text.
+    m.look.charset = "Windows-1252";
+    Load(m, "\x80\xE9\x81");
+    m.SetSelection(-1, 0);
+    EXPECT_NE(Save(m, tfRTF).find(" \\u8364\\'80\\u233\\'e9\\u129\\'81\r\n"), std::string::npos);
+    m.look.charset = "ISO-8859-15";
+    Load(m, "\xA4");
+    m.SetSelection(-1, 0);
+    EXPECT_NE(Save(m, tfRTF).find(" \\u8364\\'80\r\n"), std::string::npos);
 }
 
 TEST(RtfExport, ColourTableSizes) {

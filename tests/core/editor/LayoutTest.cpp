@@ -308,6 +308,103 @@ TEST(LineNumberTest, ContinuationsAndBookmarkedLinesShowNoNumber) {
     EXPECT_EQ(m.PhysicalLineNumber(6), 5);
 }
 
+// Where a user reads or types a line number, lines are the text's lines: wrapped rows and the
+// records of a long line count once, and the column runs on across them (TAB stops included).
+TEST_F(WrapTest, CaretPositionAndGoToCountTheTextsLines) {
+    std::string text;
+    for (int i = 1; i <= 10; ++i)
+        text += std::to_string(i) + (i % 3 ? std::string(150, 'x') : "") + "\n";
+    Load(m, text + "end");
+    Wrap();
+    ASSERT_GT(m.LineCount(), 11); // the long lines take two rows each
+    m.SetSelection(m.TextLength(), m.TextLength());
+    EXPECT_EQ(m.CaretPosition().line, 11);
+    EXPECT_EQ(m.CaretPosition().column, 4);
+    // The painter's remembered count (here a row in the middle) is a starting point only.
+    const RecIndex middle = m.RecordOfLine(5) + 1; // the second row of line 5
+    ASSERT_TRUE(m.Store().Rec(middle).mark & kContinuation);
+    ASSERT_EQ(m.PhysicalLineNumber(middle), 5);
+    m.GoToPosition(1, 10);
+    EXPECT_EQ(m.CaretPosition().line, 10);
+    EXPECT_EQ(m.CaretPosition().column, 1);
+    EXPECT_EQ(m.SelText(), "");
+    EXPECT_EQ(m.Text().substr(m.SelStart(), 3), "10x");
+    // A column in the line's second row.
+    m.GoToPosition(120, 8);
+    EXPECT_EQ(m.CaretPosition().line, 8);
+    EXPECT_EQ(m.CaretPosition().column, 120);
+    EXPECT_EQ(m.Text().substr(m.SelStart() - 119, 2), "8x");
+    // Past the last line: its end; the same numbers without wrapping.
+    m.GoToPosition(1, 99);
+    EXPECT_EQ(m.CaretPosition().line, 11);
+    Wrap(false);
+    m.GoToPosition(120, 8);
+    EXPECT_EQ(m.CaretPosition().line, 8);
+    EXPECT_EQ(m.CaretPosition().column, 120);
+
+    // A TAB at the start of a second row reaches the stop counted from the line's start.
+    m.SetClientSize(36 + 8 * 24, 400); // wrap width 20
+    Load(m, std::string(19, 'a') + " \tb\n" + std::string(3000, 'c') + "\nz");
+    Wrap();
+    m.GoToPosition(22, 1); // the 'b'
+    EXPECT_EQ(m.CaretPosition().column, 25);
+    // Without wrapping a 3000-character line still takes two records: one line.
+    Wrap(false);
+    m.GoToPosition(1, 3);
+    EXPECT_EQ(m.CaretPosition().line, 3);
+    EXPECT_EQ(m.Text().substr(m.SelStart()), "z");
+}
+
+// With line numbers on, the gutter grows to hold the largest number whole.
+TEST(GutterTest, GutterWidensForTheDigitsOfTheLastLine) {
+    TCustomCodeMemo m;
+    m.SetFontMetrics(Cells());
+    m.SetClientSize(800, 400);
+    m.SetOptions(m.Options() | smoLineNumbers);
+    m.SetGutterDigitWidth(7);
+    Load(m, "a\nb\n");
+    EXPECT_EQ(m.GutterWidth(), 34); // the set width holds small numbers
+    std::string text;
+    for (int i = 0; i < 100000; ++i)
+        text += "l\n";
+    Load(m, text);
+    m.FitGutter();
+    EXPECT_EQ(m.GutterWidth(), 6 * 7 + TCustomCodeMemo::kGutterPadding);
+    EXPECT_EQ(m.TextLeft(), m.GutterWidth() + m.Margin());
+    m.SetOptions(m.Options() & ~smoLineNumbers);
+    EXPECT_EQ(m.GutterWidth(), 34);
+    // Typing the line that makes a fifth digit re-wraps to the narrower text area.
+    m.SetOptions(m.Options() | smoLineNumbers | smoWordWrap);
+    EXPECT_EQ(m.GutterWidth(), 6 * 7 + TCustomCodeMemo::kGutterPadding);
+    Load(m, "x"); // a short text narrows it again
+    EXPECT_EQ(m.GutterWidth(), 34);
+    text.clear();
+    for (int i = 0; i < 9998; ++i)
+        text += "l\n";
+    Load(m, text + std::string(91, 'q')); // one row of 91 columns beside a 4-digit gutter
+    m.FitGutter();
+    const RecIndex before = m.LineCount();
+    ASSERT_EQ(before, 9999);
+    m.SetSelection(0, 0);
+    m.ReplaceSel("\n");
+    EXPECT_EQ(m.GutterWidth(), 5 * 7 + TCustomCodeMemo::kGutterPadding);
+    EXPECT_EQ(m.LineCount(), before + 2); // the long last line now takes two rows
+}
+
+// A text that fits the window has nothing to scroll; one a row longer has.
+TEST(ScrollTest, ATextThatFitsHasNoVerticalRange) {
+    TCustomCodeMemo m;
+    m.SetFontMetrics(Cells());
+    m.SetClientSize(400, 16 * 10);
+    Load(m, "1\n2\n3\n4\n5\n6\n7\n8\n9");
+    EXPECT_EQ(m.ScrollInfo().vMax, 0);
+    Load(m, "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n");
+    EXPECT_GT(m.ScrollInfo().vMax, 0);
+    Load(m, "a\nb\nc\n");
+    m.SetTopLine(1); // scrolled by the wheel: the way back stays
+    EXPECT_GT(m.ScrollInfo().vMax, 0);
+}
+
 TEST(ChangeTest, CaretMoveRaisesOnChange) {
     TCustomCodeMemo m;
     Load(m, "abc\ndef\n");

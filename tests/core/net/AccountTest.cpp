@@ -2,7 +2,7 @@
 // rules for names, ports and umasks, and ApplyAccount.
 
 #include "core/net/Account.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/platform/EventLoop.h"
 #include "support/TempDir.h"
 
@@ -42,6 +42,8 @@ TAccount sample() {
     a.Tls = TTlsMode::Require;
     a.ClearTextAllowed = true;
     a.TrustedCertificates = {std::string(64, 'A'), std::string(64, 'B')};
+    a.PassiveMode = false;
+    a.PassiveUsesServerAddress = true;
     return a;
 }
 
@@ -56,7 +58,7 @@ TEST(AccountStore, RoundTripKeepsEveryFieldWithTheValueNamesInTableOrder) {
                 ElementsAre("Hostname", "Username", "Password", "Prompt for password", "Directory",
                             "Port", "Use firewall", "Close connection", "Enable mirroring",
                             "Use UMask", "UMask", "Mirror directory", "TLS", "Clear text allowed",
-                            "Trusted certificates"));
+                            "Trusted certificates", "Passive mode", "Passive uses server address"));
 
     // Switching the umask off removes the stored umask, so it cannot come back.
     TAccount off = sample();
@@ -74,6 +76,8 @@ TEST(AccountStore, NewAccountDefaultsAndReadingRulesOfMissingOrOddValues) {
     EXPECT_EQ(fresh.Port, 21);
     EXPECT_FALSE(fresh.UseUMask || fresh.UseFirewall || fresh.PromptForPassword ||
                  fresh.CloseConnection || fresh.EnableMirroring);
+    EXPECT_TRUE(fresh.PassiveMode); // what works behind a router
+    EXPECT_FALSE(fresh.PassiveUsesServerAddress);
 
     TempDir dir;
     Registry reg(dir.path());
@@ -89,6 +93,10 @@ TEST(AccountStore, NewAccountDefaultsAndReadingRulesOfMissingOrOddValues) {
     EXPECT_FALSE(a.UseFirewall);
     EXPECT_EQ(a.UMask, 0);
     EXPECT_EQ(a.MirrorDirectory, "");
+    EXPECT_FALSE(a.PassiveMode); // stored before the setting: it was made for active mode
+    ASSERT_TRUE(SaveAccount(reg, "fresh", TAccount()));
+    ASSERT_TRUE(LoadAccount(reg, "fresh", a));
+    EXPECT_TRUE(a.PassiveMode);
 
     ASSERT_TRUE(key.writeDword("Use UMask", 0));
     ASSERT_TRUE(key.writeDword("Enable mirroring", 0));
@@ -179,9 +187,16 @@ TEST(AccountRules, UMaskTextAndSamplePermissions) {
         EXPECT_FALSE(PortFromText(bad)) << bad;
 }
 
+TRemoteLogin LoginAt(const std::string& host, int port = 0) {
+    TRemoteLogin login;
+    login.host = host;
+    login.port = port;
+    return login;
+}
+
 struct ApplyFixture : ::testing::Test {
     std::unique_ptr<morvane::platform::EventLoop> loop = morvane::platform::makePollEventLoop();
-    TMsgFTP ftp{*loop};
+    TFtpFileSystem ftp{*loop};
     TAccountPrompts prompts;
     std::vector<std::string> asked;
     ApplyFixture() {
@@ -202,21 +217,29 @@ TEST_F(ApplyFixture, PlainAndFirewalledAccounts) {
     TAccount a = sample();
     a.UseFirewall = false;
     ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", "1080"}, prompts));
-    EXPECT_EQ(ftp.Hostname(), "ftp.example.org");
-    EXPECT_EQ(ftp.Username(), "web");
-    EXPECT_EQ(ftp.Password(), "s3cret");
-    EXPECT_EQ(ftp.Port(), 2121);
+    EXPECT_EQ(ftp.Login().host, "ftp.example.org");
+    EXPECT_EQ(ftp.Login().user, "web");
+    EXPECT_EQ(ftp.Login().password, "s3cret");
+    EXPECT_EQ(ftp.Login().port, 2121);
+    EXPECT_FALSE(ftp.Login().passive);
+    EXPECT_TRUE(ftp.Login().passiveUsesServerAddress);
     EXPECT_TRUE(asked.empty());
+    a.PassiveMode = true;
+    a.PassiveUsesServerAddress = false;
+    ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
+    EXPECT_TRUE(ftp.Login().passive);
+    EXPECT_FALSE(ftp.Login().passiveUsesServerAddress);
+    a.PassiveMode = false;
 
     a.UseFirewall = true;
     ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", "1080"}, prompts));
-    EXPECT_EQ(ftp.Hostname(), "fw.local");
-    EXPECT_EQ(ftp.Username(), "web@ftp.example.org");
-    EXPECT_EQ(ftp.Port(), 1080);
+    EXPECT_EQ(ftp.Login().host, "fw.local");
+    EXPECT_EQ(ftp.Login().user, "web@ftp.example.org");
+    EXPECT_EQ(ftp.Login().port, 1080);
     // A firewall port that is not a port number leaves the account's port.
     for (const char* port : {"", "abc", "70000"}) {
         ASSERT_TRUE(ApplyAccount(a, ftp, {"fw.local", port}, prompts));
-        EXPECT_EQ(ftp.Port(), 2121) << port;
+        EXPECT_EQ(ftp.Login().port, 2121) << port;
     }
 }
 
@@ -225,31 +248,33 @@ TEST_F(ApplyFixture, PasswordPromptAndItsCancel) {
     a.PromptForPassword = true;
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
     EXPECT_THAT(asked, ElementsAre("Password for site"));
-    EXPECT_EQ(ftp.Password(), "typed");
+    EXPECT_EQ(ftp.Login().password, "typed");
 
-    TMsgFTP other(*loop);
-    other.SetHostname("before");
+    TFtpFileSystem other(*loop);
+    other.SetLogin(LoginAt("before"));
     prompts.password = [](const std::string&) { return std::optional<std::string>(); };
     EXPECT_FALSE(ApplyAccount(a, other, {}, prompts));
-    EXPECT_EQ(other.Hostname(), "before"); // nothing applied on cancel
+    EXPECT_EQ(other.Login().host, "before"); // nothing applied on cancel
     prompts.password = nullptr;
     EXPECT_FALSE(ApplyAccount(a, other, {}, prompts));
 }
 
-TEST_F(ApplyFixture, QuickConnectUsesPort21AndItsCancelChangesNothing) {
+TEST_F(ApplyFixture, QuickConnectUsesPort21PassiveAndItsCancelChangesNothing) {
     TAccount q;
     q.Name = kQuickConnectName;
-    ftp.SetPort(2121); // left from another account
+    ftp.SetLogin(LoginAt("old.host", 2121)); // left from another account
     ASSERT_TRUE(ApplyAccount(q, ftp, {"fw", "1080"}, prompts));
-    EXPECT_EQ(ftp.Hostname(), "quick.host");
-    EXPECT_EQ(ftp.Username(), "quser");
-    EXPECT_EQ(ftp.Password(), "qpass");
-    EXPECT_EQ(ftp.Port(), 21);
+    EXPECT_TRUE(ftp.Login().passive);
+    EXPECT_FALSE(ftp.Login().passiveUsesServerAddress);
+    EXPECT_EQ(ftp.Login().host, "quick.host");
+    EXPECT_EQ(ftp.Login().user, "quser");
+    EXPECT_EQ(ftp.Login().password, "qpass");
+    EXPECT_EQ(ftp.Login().port, 21);
 
     prompts.quickConnect = [](std::string&, std::string&, std::string&) { return false; };
-    ftp.SetHostname("kept");
+    ftp.SetLogin(LoginAt("kept"));
     EXPECT_FALSE(ApplyAccount(q, ftp, {}, prompts));
-    EXPECT_EQ(ftp.Hostname(), "kept");
+    EXPECT_EQ(ftp.Login().host, "kept");
 }
 
 TEST_F(ApplyFixture, SecurityFollowsTheAccountAndAsksOnlyWhatItDoesNotKnow) {
@@ -267,23 +292,23 @@ TEST_F(ApplyFixture, SecurityFollowsTheAccountAndAsksOnlyWhatItDoesNotKnow) {
     a.ClearTextAllowed = false;
     a.TrustedCertificates = {std::string(64, 'A')};
     ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
-    EXPECT_EQ(ftp.TlsMode(), TTlsMode::Require);
+    EXPECT_EQ(ftp.Login().tls, TTlsMode::Require);
     TTlsCertificate trusted, other;
     trusted.Fingerprint = "AA";
     for (int i = 1; i < 32; ++i)
         trusted.Fingerprint += ":aa"; // another spelling of the stored one
     other.Fingerprint = "BB:" + trusted.Fingerprint.substr(3);
-    EXPECT_TRUE(ftp.OnCertificateQuestion(&ftp, trusted));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, trusted));
     EXPECT_TRUE(questions.empty());
-    EXPECT_TRUE(ftp.OnCertificateQuestion(&ftp, other));
-    EXPECT_FALSE(ftp.OnClearTextQuestion(&ftp));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, other));
+    EXPECT_FALSE(ftp.Login().clearText(ftp.Login().host));
     EXPECT_THAT(questions, ElementsAre("cert site BB:aa", "clear site ftp.example.org"));
 
     // An account that already said yes is not asked again; without prompts the answer is no.
     prompts = {};
     ASSERT_TRUE(ApplyAccount(sample(), ftp, {}, prompts));
-    EXPECT_TRUE(ftp.OnClearTextQuestion(&ftp));
-    EXPECT_FALSE(ftp.OnCertificateQuestion(&ftp, other));
+    EXPECT_TRUE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_FALSE(ftp.Login().certificate(ftp.Login().host, other));
 
     TAccount q;
     q.Name = kQuickConnectName;
@@ -292,7 +317,7 @@ TEST_F(ApplyFixture, SecurityFollowsTheAccountAndAsksOnlyWhatItDoesNotKnow) {
         return true;
     };
     ASSERT_TRUE(ApplyAccount(q, ftp, {}, prompts));
-    EXPECT_EQ(ftp.TlsMode(), TTlsMode::Try);
+    EXPECT_EQ(ftp.Login().tls, TTlsMode::Try);
 }
 
 } // namespace

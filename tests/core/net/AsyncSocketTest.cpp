@@ -191,13 +191,18 @@ TEST(SocketLookup, NumericAtOnceNamesFromTheLoopEmptyIsInvalid) {
     EXPECT_EQ(done.size(), 1u);
     ASSERT_TRUE(RunUntil(*loop, [&] { return done.size() == 2; }));
     EXPECT_EQ(done[1], 0);
-    EXPECT_EQ(s.DnsResult(), "127.0.0.1"); // IPv4 is what PORT can carry
+    EXPECT_EQ(s.DnsResult(), "127.0.0.1"); // IPv4 first
+
+    s.DnsLookup("[::1]"); // an IPv6 literal as typed in a host field
+    ASSERT_EQ(done.size(), 3u);
+    EXPECT_EQ(done[2], 0);
+    EXPECT_EQ(s.DnsResult(), "::1");
 
     s.DnsLookup("localhost");
     s.CancelDnsLookup();
     EXPECT_EQ(done.back(), 10004);
     RunFor(*loop, 100);
-    EXPECT_EQ(done.size(), 3u); // the cancelled lookup never reports
+    EXPECT_EQ(done.size(), 4u); // the cancelled lookup never reports
 
     s.OnError = [](TCustomAsyncSocket*) {};
     s.DnsLookup("  ");

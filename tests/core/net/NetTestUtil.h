@@ -63,8 +63,8 @@ public:
         };
     }
 
-    bool connect(int port, int millis = 5000) {
-        ftp.SetHostname("127.0.0.1");
+    bool connect(int port, int millis = 5000, const std::string& host = "127.0.0.1") {
+        ftp.SetHostname(host);
         ftp.SetPort(port);
         ftp.SetUsername("user");
         ftp.SetPassword("secret");

@@ -2,6 +2,7 @@
 #include "NetTestUtil.h"
 #include "ScriptedFtpServer.h"
 #include "core/net/ChmodRunner.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/platform/FakeUi.h"
 
 #include <gmock/gmock.h>
@@ -54,10 +55,12 @@ struct BrowserHarness {
         : loop(morvane::platform::makePollEventLoop()), browser(*loop, dialogs) {
         browser.onListing = [this] { ++listings; };
         server.start();
-        browser.ftp().SetHostname("127.0.0.1");
-        browser.ftp().SetPort(server.port());
-        browser.ftp().SetUsername("user");
-        browser.ftp().SetPassword("secret");
+        TRemoteLogin login;
+        login.host = "127.0.0.1";
+        login.port = server.port();
+        login.user = "user";
+        login.password = "secret";
+        browser.fileSystem().SetLogin(login);
     }
     bool idle(int millis = 5000) {
         return RunUntil(
@@ -167,7 +170,7 @@ TEST(BrowserQueue, RefusedLoginDisconnectsAndNextActionLogsInAgain) {
     ASSERT_EQ(h.dialogs.shown.size(), 1u);
     EXPECT_THAT(h.dialogs.shown[0].text,
                 ::testing::StartsWith("Error connecting to host \"127.0.0.1\"\r\n"));
-    EXPECT_FALSE(h.browser.ftp().Connected());
+    EXPECT_FALSE(h.browser.fileSystem().Connected());
     server.setReply("PASS", "230 Logged in\r\n");
     h.browser.enqueue(bcRefresh);
     h.browser.kick();
@@ -317,54 +320,84 @@ namespace {
 struct ChmodHarness {
     explicit ChmodHarness(ScriptedFtpServer& server) {
         server.start();
-        EXPECT_TRUE(h.connect(server.port()));
+        TRemoteLogin login;
+        login.host = "127.0.0.1";
+        login.port = server.port();
+        login.user = "user";
+        login.password = "secret";
+        fs.SetLogin(login);
+        bool done = false, ok = false;
+        fs.Connect([&](const TRemoteResult& r) {
+            done = true;
+            ok = r.ok();
+        });
+        EXPECT_TRUE(RunUntil(*loop, [&] { return done; }) && ok);
     }
-    morvane::testing::FtpClientHarness h;
+    std::unique_ptr<morvane::platform::EventLoop> loop = morvane::platform::makePollEventLoop();
+    TFtpFileSystem fs{*loop};
     std::vector<std::string> statuses;
     std::string outcome;
     std::unique_ptr<TChmodRunner> run(std::vector<TChmodRunner::Item> items,
                                       TChmodRunner::Answer answer = TChmodRunner::Answer::Stop) {
-        auto r = std::make_unique<TChmodRunner>(h.ftp, "/www", std::move(items));
+        auto r = std::make_unique<TChmodRunner>(fs, "/www", std::move(items));
         r->onStatus = [this](const std::string& s) { statuses.push_back(s); };
         r->onFailure = [answer](const std::string&, const std::string&) { return answer; };
         r->onDone = [this] { outcome = "done"; };
         r->onStopped = [this](const std::string& why) { outcome = why; };
         r->start();
-        RunUntil(*h.loop, [&] { return !outcome.empty(); });
+        RunUntil(*loop, [&] { return !outcome.empty(); });
         return r;
     }
 };
 
 } // namespace
 
-TEST(ChmodRun, EachFileInTurnAndHandlersRestored) {
+TEST(ChmodRun, EachFileInTurnAndTheFileSystemIsFreeAfterwards) {
     ScriptedFtpServer server;
     ChmodHarness c(server);
-    bool browserHandler = false;
-    c.h.ftp.OnFTPCommandDone = [&](TMsgFTP*, TFTPState, bool) { browserHandler = true; };
-    auto r = c.run({{"a b.txt", "644"}, {"c", "4755"}});
+    auto r = c.run({{"a b.txt", 0644}, {"c", 04755}});
     EXPECT_EQ(c.outcome, "done");
     auto cmds = server.commands();
     EXPECT_EQ(Count(cmds, "SITE CHMOD 644 a b.txt"), 1);
     EXPECT_EQ(Count(cmds, "SITE CHMOD 4755 c"), 1);
     EXPECT_EQ(c.statuses.back(), "Done.");
-    c.h.ftp.Noop();
-    RunUntil(*c.h.loop, [&] { return browserHandler; });
-    EXPECT_TRUE(browserHandler);
+    EXPECT_FALSE(c.fs.Busy());
+    bool probed = false;
+    c.fs.KeepAlive([&](const TRemoteResult& x) { probed = x.ok(); });
+    RunUntil(*c.loop, [&] { return probed; });
+    EXPECT_TRUE(probed);
+}
+
+TEST(ChmodRun, ARunnerGoneMidCommandLeavesNothingBehind) {
+    ScriptedFtpServer server;
+    server.handlers["SITE"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.stall(100);
+        s.send("200 OK\r\n");
+    };
+    ChmodHarness c(server);
+    auto r = std::make_unique<TChmodRunner>(c.fs, "", std::vector<TChmodRunner::Item>{{"a", 0600}});
+    bool reported = false;
+    r->onDone = [&] { reported = true; };
+    r->start();
+    RunUntil(*c.loop, [&] { return Count(server.commands(), "SITE CHMOD 600 a") == 1; });
+    r.reset(); // the window closed
+    RunUntil(*c.loop, [&] { return !c.fs.Busy(); });
+    EXPECT_FALSE(reported);
+    EXPECT_FALSE(c.fs.Busy());
 }
 
 TEST(ChmodRun, RefusalAsksAndStopOrContinue) {
     ScriptedFtpServer server;
     server.replies["SITE"] = "500 Unknown command\r\n";
     ChmodHarness c(server);
-    c.run({{"a", "600"}, {"b", "600"}});
+    c.run({{"a", 0600}, {"b", 0600}});
     EXPECT_EQ(c.outcome, "Error: 500 Unknown command");
     EXPECT_EQ(Count(server.commands(), "SITE"), 1);
 
     ScriptedFtpServer server2;
     server2.replies["SITE"] = "500 Unknown command\r\n";
     ChmodHarness c2(server2);
-    c2.run({{"a", "600"}, {"b", "600"}}, TChmodRunner::Answer::Continue);
+    c2.run({{"a", 0600}, {"b", 0600}}, TChmodRunner::Answer::Continue);
     EXPECT_EQ(c2.outcome, "done");
     EXPECT_EQ(Count(server2.commands(), "SITE"), 2);
 }
@@ -374,7 +407,7 @@ TEST(ChmodRun, ReconnectGoesToTheFolderAndStopsWhenItIsGone) {
     server.handlers["NOOP"] = [](ScriptedFtpServer::Session& s, const std::string&) { s.close(); };
     server.replies["CWD"] = "550 Gone\r\n";
     ChmodHarness c(server);
-    c.run({{"a", "600"}});
+    c.run({{"a", 0600}});
     EXPECT_THAT(c.outcome, ::testing::StartsWith("Error: "));
     EXPECT_EQ(Count(server.commands(), "CWD /www"), 1);
     EXPECT_EQ(Count(server.commands(), "SITE"), 0);
@@ -384,8 +417,8 @@ TEST(ChmodRun, ASilentServerStopsTheRunWithAMessage) {
     ScriptedFtpServer server;
     server.handlers["SITE"] = [](ScriptedFtpServer::Session&, const std::string&) {};
     ChmodHarness c(server);
-    c.h.ftp.SetReplyTimeout(std::chrono::milliseconds(300));
-    c.run({{"a", "600"}, {"b", "600"}});
+    c.fs.SetReplyTimeout(std::chrono::milliseconds(300));
+    c.run({{"a", 0600}, {"b", 0600}});
     EXPECT_EQ(c.outcome,
               "Error: The server did not answer in 300 milliseconds; the connection was closed.");
     EXPECT_EQ(Count(server.commands(), "SITE"), 1);
@@ -462,7 +495,7 @@ TEST(BrowserQueue, SilentServerIsGivenUpAndTheNextActionLogsInAgain) {
     ASSERT_TRUE(h.idle());
     ASSERT_EQ(h.dialogs.shown.size(), 1u);
     EXPECT_THAT(h.dialogs.shown[0].text, ::testing::HasSubstr("did not answer in time"));
-    EXPECT_FALSE(h.browser.ftp().Connected());
+    EXPECT_FALSE(h.browser.fileSystem().Connected());
     h.browser.enqueue(bcRefresh);
     h.browser.kick();
     ASSERT_TRUE(h.idle());

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,7 +27,65 @@ bool sendAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// An address of either family with a port.
+struct Address {
+    sockaddr_storage ss{};
+    socklen_t len = 0;
+};
+
+Address MakeAddress(const std::string& host, int port) {
+    Address a;
+    if (host.find(':') != std::string::npos) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.ss);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(std::uint16_t(port));
+        ::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr);
+        a.len = sizeof *v6;
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&a.ss);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(std::uint16_t(port));
+        ::inet_pton(AF_INET, host.c_str(), &v4->sin_addr);
+        a.len = sizeof *v4;
+    }
+    return a;
+}
+
+int BoundPort(int fd) {
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port)
+                                   : ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+}
+
+// The session's own end of the control connection: where its passive ports listen.
+std::string LocalHost(int fd) {
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    char text[INET6_ADDRSTRLEN] = "";
+    if (a.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&a)->sin6_addr, text, sizeof text);
+    else
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr, text, sizeof text);
+    return text;
+}
+
 } // namespace
+
+int ScriptedFtpServer::Session::openPassive() {
+    if (passiveFd >= 0) ::close(passiveFd);
+    Address a = MakeAddress(LocalHost(fd), 0);
+    passiveFd = ::socket(a.ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(passiveFd, reinterpret_cast<sockaddr*>(&a.ss), a.len) != 0 ||
+        ::listen(passiveFd, 1) != 0) {
+        ::close(passiveFd);
+        passiveFd = -1;
+        return 0;
+    }
+    return BoundPort(passiveFd);
+}
 
 void ScriptedFtpServer::Session::send(const std::string& bytes) {
     if (!closed) sendAll(fd, bytes);
@@ -39,18 +98,20 @@ void ScriptedFtpServer::Session::close() {
 
 bool ScriptedFtpServer::Session::dataConnect() {
     dataClose();
-    dataFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (!dataBindHost.empty()) {
-        sockaddr_in b{};
-        b.sin_family = AF_INET;
-        ::inet_pton(AF_INET, dataBindHost.c_str(), &b.sin_addr);
-        ::bind(dataFd, reinterpret_cast<sockaddr*>(&b), sizeof b);
+    if (passiveFd >= 0) {
+        pollfd p{passiveFd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) > 0) dataFd = ::accept4(passiveFd, nullptr, nullptr, SOCK_CLOEXEC);
+        ::close(passiveFd);
+        passiveFd = -1;
+        return dataFd >= 0;
     }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(portPort));
-    ::inet_pton(AF_INET, portHost.c_str(), &a.sin_addr);
-    if (::connect(dataFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    Address a = MakeAddress(portHost, portPort);
+    dataFd = ::socket(a.ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (!dataBindHost.empty()) {
+        Address b = MakeAddress(dataBindHost, 0);
+        ::bind(dataFd, reinterpret_cast<sockaddr*>(&b.ss), b.len);
+    }
+    if (::connect(dataFd, reinterpret_cast<sockaddr*>(&a.ss), a.len) != 0) {
         dataClose();
         return false;
     }
@@ -84,18 +145,14 @@ void ScriptedFtpServer::Session::stall(int millis) {
     std::this_thread::sleep_for(std::chrono::milliseconds(millis));
 }
 
-ScriptedFtpServer::ScriptedFtpServer() {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+ScriptedFtpServer::ScriptedFtpServer(const std::string& host) : host_(host) {
+    Address a = MakeAddress(host, 0);
+    listenFd_ = ::socket(a.ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a.ss), a.len);
     ::listen(listenFd_, 8);
-    socklen_t len = sizeof a;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    port_ = BoundPort(listenFd_);
     replies = {
         {"USER", "331 Password required\r\n"},
         {"PASS", "230 Logged in\r\n"},
@@ -112,6 +169,7 @@ ScriptedFtpServer::ScriptedFtpServer() {
         {"RNTO", "250 Renamed\r\n"},
         {"SITE", "200 SITE command successful\r\n"},
         {"PORT", "200 PORT command successful\r\n"},
+        {"EPRT", "200 EPRT command successful\r\n"},
         {"QUIT", "221 Goodbye\r\n"},
     };
 }
@@ -179,6 +237,7 @@ void ScriptedFtpServer::serve() {
             }
         }
         s.dataClose();
+        if (s.passiveFd >= 0) ::close(s.passiveFd);
         ::close(fd);
     }
 }
@@ -193,6 +252,14 @@ void ScriptedFtpServer::handle(Session& s, const std::string& line) {
                          "." + std::to_string(d);
             s.portPort = int(h * 256 + l);
         }
+    } else if (verb == "EPRT" && arg.size() > 2) {
+        // |family|address|port|
+        char d = arg[0];
+        std::size_t a = arg.find(d, 1), b = arg.find(d, a + 1), c = arg.find(d, b + 1);
+        if (c != std::string::npos) {
+            s.portHost = arg.substr(a + 1, b - a - 1);
+            s.portPort = std::atoi(arg.substr(b + 1, c - b - 1).c_str());
+        }
     }
     Handler handler;
     std::string reply;
@@ -204,6 +271,19 @@ void ScriptedFtpServer::handle(Session& s, const std::string& line) {
     if (handler) return handler(s, arg);
     if (!reply.empty()) return s.send(reply);
     if (verb == "LIST" || verb == "RETR" || verb == "STOR") return defaultTransfer(s, verb, arg);
+    if (verb == "EPSV" || verb == "PASV") {
+        int port = s.openPassive();
+        if (port == 0) return s.send("425 Cannot open a passive port\r\n");
+        if (verb == "EPSV")
+            return s.send("229 Entering Extended Passive Mode (|||" + std::to_string(port) +
+                          "|)\r\n");
+        std::string h = LocalHost(s.fd);
+        for (char& c : h)
+            if (c == '.') c = ',';
+        if (h.find(':') != std::string::npos) h = "0,0,0,0"; // PASV cannot carry IPv6
+        return s.send("227 Entering Passive Mode (" + h + "," + std::to_string(port / 256) + "," +
+                      std::to_string(port % 256) + ")\r\n");
+    }
     s.send("502 Command not implemented\r\n");
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// A scripted FTP server on 127.0.0.1 for tests. It runs on its own thread with blocking
+// A scripted FTP server on 127.0.0.1 (or ::1) for tests. It runs on its own thread with blocking
 // sockets, so that the client under test keeps the test's event loop to itself. Each command
 // verb has a canned reply or a handler that may send anything, stall, open the data connection
-// to the client's PORT address, or close. Every wait is bounded.
+// to the client's PORT/EPRT address or take it on a passive port (EPSV/PASV, answered by
+// default), or close. Every wait is bounded.
 
 #include <atomic>
 #include <functional>
@@ -19,8 +20,12 @@ public:
     class Session {
     public:
         void send(const std::string& bytes);
-        void close();       // closes the control connection
-        bool dataConnect(); // to the address of the last PORT command
+        void close(); // closes the control connection
+        // To the address of the last PORT/EPRT command, or, after EPSV/PASV, the client's
+        // connection to the passive port.
+        bool dataConnect();
+        // Opens a passive port on the server's address; its number (0 on failure).
+        int openPassive();
         void dataSend(const std::string& bytes);
         std::string dataReadAll(); // until the client closes (bounded by a timeout)
         void dataClose();
@@ -28,16 +33,19 @@ public:
         std::string dataBindHost; // source address of the data connection, if not the default
         std::string portHost;
         int portPort = 0;
+        int passiveFd = -1; // listening after EPSV/PASV until the data connection comes
         int dataFd = -1;
         int fd = -1;
         bool closed = false;
     };
     using Handler = std::function<void(Session&, const std::string& arg)>;
 
-    ScriptedFtpServer();
+    // host: "127.0.0.1" or "::1".
+    explicit ScriptedFtpServer(const std::string& host = "127.0.0.1");
     ~ScriptedFtpServer();
 
     int port() const { return port_; }
+    const std::string& host() const { return host_; }
     void start();
 
     // Changes a canned reply while the server runs ("" removes it).
@@ -61,6 +69,7 @@ private:
     void handle(Session& s, const std::string& line);
     void defaultTransfer(Session& s, const std::string& verb, const std::string& arg);
 
+    std::string host_;
     int listenFd_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};

@@ -3,18 +3,20 @@
 
 #include "MainFormFixture.h"
 #include "core/app/RecentFiles.h"
-#include "core/net/MsgFTP.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/platform/EventLoop.h"
 #include "gui/app/AccountsForm.h"
 #include "gui/app/EnterPasswordForm.h"
 #include "gui/app/QuickConnectForm.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
@@ -214,6 +216,98 @@ TEST_F(AccountWindows, EditsWriteThroughAndThePortAndUMaskEditsTakeOnlyDigits) {
     EXPECT_EQ(two.Hostname, "two.example");
 }
 
+// A new account starts in passive mode; one stored before the setting shows active mode and
+// keeps it until the box is ticked.
+TEST_F(AccountWindows, PassiveModeBoxShowsStoresAndGatesTheServerAddressBox) {
+    store({"old"});
+    ASSERT_TRUE(registry.deleteValue(platform::Hive::CurrentUser,
+                                     std::string(net::kAccountsRoot) + "\\old", "Passive mode"));
+    TMainForm& f = form();
+    TAccountsForm accounts(f);
+    accounts.show();
+    auto* passive = child<QCheckBox>(&accounts, "PassiveModeCheck");
+    auto* serverAddress = child<QCheckBox>(&accounts, "PassiveServerAddressCheck");
+    accounts.selectRow(0);
+    EXPECT_FALSE(passive->isChecked());
+    EXPECT_FALSE(serverAddress->isEnabled());
+
+    child<QPushButton>(&accounts, "NewButton")->click();
+    settle();
+    EXPECT_TRUE(passive->isChecked());
+    EXPECT_TRUE(serverAddress->isEnabled());
+    EXPECT_FALSE(serverAddress->isChecked());
+    if (accounts.renaming()) accounts.accept(); // ends the rename only
+
+    accounts.selectRow(0);
+    passive->setChecked(true);
+    serverAddress->setChecked(true);
+    accounts.accept();
+    ASSERT_EQ(accounts.result(), QDialog::Accepted);
+    net::TAccount old, fresh;
+    ASSERT_TRUE(net::LoadAccount(registry, "old", old));
+    EXPECT_TRUE(old.PassiveMode);
+    EXPECT_TRUE(old.PassiveUsesServerAddress);
+    ASSERT_EQ(net::AccountNames(registry).size(), 2u);
+    ASSERT_TRUE(net::LoadAccount(registry, net::AccountNames(registry)[1], fresh));
+    EXPECT_TRUE(fresh.PassiveMode);
+    EXPECT_FALSE(fresh.PassiveUsesServerAddress);
+}
+
+// The key after '&' in a caption, lower case; none without one ("&&" is a plain '&').
+QChar mnemonic(const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] != '&') return text[i + 1].toLower();
+        ++i;
+    }
+    return {};
+}
+
+// On every page, each Alt key the user can see leads somewhere and to one place only: a label
+// shows its '&' as an underline only with a buddy, and a key shared by two controls needs a
+// second press.
+TEST_F(AccountWindows, EveryVisibleAltKeyLeadsToOneField) {
+    store({"one"});
+    TMainForm& f = form();
+    TAccountsForm accounts(f);
+    accounts.show();
+    auto* pages = child<QTabWidget>(&accounts, "Pages");
+    ASSERT_GE(pages->count(), 4);
+    for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        QMap<QChar, QStringList> owners;
+        for (int t = 0; t < pages->count(); ++t)
+            if (QChar k = mnemonic(pages->tabText(t)); !k.isNull()) owners[k] << pages->tabText(t);
+        for (QWidget* w : accounts.findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(&accounts) || !w->isEnabled()) continue;
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                text = label->text();
+                if (!mnemonic(text).isNull()) {
+                    EXPECT_NE(label->buddy(), nullptr) << text.toStdString();
+                }
+            } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                text = button->text();
+            }
+            if (QChar k = mnemonic(text); !k.isNull()) owners[k] << text;
+        }
+        for (auto it = owners.begin(); it != owners.end(); ++it)
+            EXPECT_EQ(it.value().size(), 1) << "page " << pages->tabText(page).toStdString() << ": "
+                                            << it.value().join(", ").toStdString();
+        if (page == 0) {
+            EXPECT_TRUE(owners.contains('d') && owners.contains('u'));
+        }
+    }
+    auto* directory = child<QLineEdit>(&accounts, "DirectoryEdit");
+    int directoryLabels = 0;
+    for (QLabel* label : accounts.findChildren<QLabel*>())
+        if (label->text() == "&Directory:") {
+            ++directoryLabels;
+            EXPECT_EQ(label->buddy(), directory);
+        }
+    EXPECT_EQ(directoryLabels, 1);
+}
+
 TEST_F(AccountWindows, DeleteAsksAndCancelForgetsEverything) {
     store({"keep", "drop"});
     TMainForm& f = form();
@@ -283,7 +377,7 @@ void answerModal(std::function<void(QWidget*)> answer) {
 TEST_F(AccountWindows, PasswordPromptFeedsApplyAccountAndItsCancelAbortsIt) {
     TMainForm& f = form();
     auto loop = platform::makePollEventLoop();
-    net::TMsgFTP ftp(*loop);
+    net::TFtpFileSystem ftp(*loop);
     net::TAccount a;
     a.Name = "secret";
     a.Hostname = "h";
@@ -295,7 +389,7 @@ TEST_F(AccountWindows, PasswordPromptFeedsApplyAccountAndItsCancelAbortsIt) {
         static_cast<QDialog*>(w)->accept();
     });
     EXPECT_TRUE(net::ApplyAccount(a, ftp, f.firewallSettings(), f.remote().prompts));
-    EXPECT_EQ(ftp.Password(), "typed");
+    EXPECT_EQ(ftp.Login().password, "typed");
 
     answerModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
     EXPECT_FALSE(net::ApplyAccount(a, ftp, f.firewallSettings(), f.remote().prompts));
@@ -307,10 +401,12 @@ TEST_F(AccountWindows, PasswordPromptFeedsApplyAccountAndItsCancelAbortsIt) {
         w->findChild<QLineEdit*>("UserEdit")->setText("u");
         static_cast<QDialog*>(w)->accept();
     });
-    ftp.SetPort(2121);
+    net::TRemoteLogin before;
+    before.port = 2121;
+    ftp.SetLogin(before);
     EXPECT_TRUE(net::ApplyAccount(quick, ftp, f.firewallSettings(), f.remote().prompts));
-    EXPECT_EQ(ftp.Hostname(), "q.example");
-    EXPECT_EQ(ftp.Port(), 21);
+    EXPECT_EQ(ftp.Login().host, "q.example");
+    EXPECT_EQ(ftp.Login().port, 21);
 }
 
 struct Opened {
@@ -473,7 +569,7 @@ TEST_F(AccountWindows, SecurityQuestionsAreAskedOnceAndTheirAnswersRemembered) {
     store({"site", "other"});
     TMainForm& f = form();
     auto loop = platform::makePollEventLoop();
-    net::TMsgFTP ftp(*loop);
+    net::TFtpFileSystem ftp(*loop);
     net::TAccount site, other;
     ASSERT_TRUE(net::LoadAccount(registry, "site", site));
     ASSERT_TRUE(net::LoadAccount(registry, "other", other));
@@ -490,16 +586,16 @@ TEST_F(AccountWindows, SecurityQuestionsAreAskedOnceAndTheirAnswersRemembered) {
     // Cancel stores nothing; the next connection asks again.
     ASSERT_TRUE(net::ApplyAccount(other, ftp, f.firewallSettings(), f.remote().prompts));
     dialogs.answers = {platform::MsgResult::Cancel, platform::MsgResult::ConnectAnyway};
-    EXPECT_FALSE(ftp.OnClearTextQuestion(&ftp));
-    EXPECT_TRUE(ftp.OnCertificateQuestion(&ftp, cert)); // this once
-    EXPECT_FALSE(ftp.OnCertificateQuestion(&ftp, cert));
+    EXPECT_FALSE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, cert)); // this once
+    EXPECT_FALSE(ftp.Login().certificate(ftp.Login().host, cert));
     EXPECT_EQ(dialogs.shown.size(), 3u);
 
     dialogs.shown.clear();
     ASSERT_TRUE(net::ApplyAccount(site, ftp, f.firewallSettings(), f.remote().prompts));
     dialogs.answers = {platform::MsgResult::Continue, platform::MsgResult::AlwaysTrust};
-    EXPECT_TRUE(ftp.OnClearTextQuestion(&ftp));
-    EXPECT_TRUE(ftp.OnCertificateQuestion(&ftp, cert));
+    EXPECT_TRUE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, cert));
     ASSERT_EQ(dialogs.shown.size(), 2u);
     EXPECT_EQ(dialogs.shown[0].buttons, platform::mbContinue | platform::mbCancel);
     EXPECT_THAT(dialogs.shown[0].text, HasSubstr("clear text"));
@@ -514,8 +610,8 @@ TEST_F(AccountWindows, SecurityQuestionsAreAskedOnceAndTheirAnswersRemembered) {
     EXPECT_TRUE(net::TrustsCertificate(back, cert.Fingerprint));
     // Even a copy of the account taken before the answers is not asked again.
     ASSERT_TRUE(net::ApplyAccount(site, ftp, f.firewallSettings(), f.remote().prompts));
-    EXPECT_TRUE(ftp.OnClearTextQuestion(&ftp));
-    EXPECT_TRUE(ftp.OnCertificateQuestion(&ftp, cert));
+    EXPECT_TRUE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, cert));
     EXPECT_EQ(dialogs.shown.size(), 2u);
     net::TAccount untouched;
     ASSERT_TRUE(net::LoadAccount(registry, "other", untouched));

@@ -4,6 +4,7 @@
 #include "MainFormFixture.h"
 #include "ScriptedFtpServer.h"
 #include "core/net/Account.h"
+#include "core/net/MsgFTP.h"
 #include "gui/app/ChangeDirectoryForm.h"
 #include "gui/app/ChooseDirectoryForm.h"
 #include "gui/app/FilePropertiesForm.h"
@@ -159,8 +160,9 @@ TEST_P(BrowserForm, PropertiesFormChangesTheModeOnDisk) {
     ASSERT_TRUE(processUntil([&] { return !f->browser().running(); }));
     const net::TDirectoryEntry* e = f->browser().find("a.txt");
     ASSERT_NE(e, nullptr);
-    app::TFilePropertiesForm p(f->browser().ftp(), f->browser().ftp().CurrentDirectory(), {*e},
-                               dialogs, {}, f.get());
+    app::TFilePropertiesForm p(f->browser().fileSystem(),
+                               f->browser().fileSystem().CurrentDirectory(), {*e}, dialogs, {},
+                               f.get());
     p.show();
     EXPECT_TRUE(p.box(0, 0)->isChecked());
     EXPECT_FALSE(p.box(2, 1)->isChecked());
@@ -168,7 +170,7 @@ TEST_P(BrowserForm, PropertiesFormChangesTheModeOnDisk) {
     p.box(1, 1)->setChecked(true);
     p.box(2, 0)->setChecked(false);
     ASSERT_EQ(p.items().size(), 1u);
-    EXPECT_EQ(p.items()[0].mode, "660");
+    EXPECT_EQ(p.items()[0].mode, 0660);
     dialogs.answers = {platform::MsgResult::No};
     QTest::mouseClick(p.okButton(), Qt::LeftButton);
     struct stat st {};
@@ -191,7 +193,7 @@ TEST_P(BrowserForm, PropertiesFormChangesTheModeOnDisk) {
     f->browser().enqueue(net::bcRefresh);
     f->browser().kick();
     EXPECT_TRUE(processUntil([&] { return !f->browser().running(); }, 10000));
-    EXPECT_TRUE(f->browser().ftp().Connected());
+    EXPECT_TRUE(f->browser().fileSystem().Connected());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, BrowserForm,

@@ -172,6 +172,22 @@ TEST_F(DocumentTest, SaveKeepsTheLineEndsTheFileHad) {
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// Revert asks only when there are changes to lose; an unmodified document just reloads.
+TEST_F(DocumentTest, RevertAsksOnlyWhenThereIsSomethingToDiscard) {
+    std::string path = file("r.txt", "one\n");
+    form({path});
+    writeFile(dir / "r.txt", "two\n");
+    form_->action("FileRevert")->trigger();
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(active()->Editor().Text(), "two\r");
+
+    active()->Editor().ReplaceSel("typed ");
+    dialogs.answers = {MsgResult::No};
+    form_->action("FileRevert")->trigger();
+    EXPECT_THAT(dialogs.texts(), ElementsAre("Discard changes and reload original file?"));
+    EXPECT_EQ(active()->Editor().Text(), "typed two\r");
+}
+
 TEST_F(DocumentTest, SaveAsWritesTheNewFileAndRenamesTheTab) {
     std::string path = file("a.txt", "text\n");
     form({path});

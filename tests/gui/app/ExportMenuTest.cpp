@@ -4,6 +4,7 @@
 #include "gui/editor/CodeMemo.h"
 
 #include <QAction>
+#include <QTabWidget>
 
 namespace morvane::testing {
 namespace {
@@ -47,6 +48,23 @@ TEST_F(ExportMenuTest, ExportsTheWholeTextOrTheSelectionAndKeepsTheDocumentModif
     EXPECT_EQ(readFile(path), "int a;\nreturn b & c;\n");
     ASSERT_FALSE(dialogs.texts().empty());
     EXPECT_EQ(dialogs.texts().back(), "The export cannot replace the file being exported.");
+}
+
+// The proposed name is never the document's own: page.html would be overwritten by its export.
+TEST_F(ExportMenuTest, ProposesANameThatIsNotTheSource) {
+    form({file("page.html", "<p>x</p>\n"), file("notes.RTF", "x\n")});
+    auto* tabs = form_->findChild<QTabWidget*>();
+    ASSERT_TRUE(tabs);
+    tabs->setCurrentIndex(0);
+    ASSERT_TRUE(active());
+    form_->action("FileExportHtml")->trigger();
+    EXPECT_EQ(dialogs.fileDialogs.back().fileName, "page.html.html");
+    form_->action("FileExportRtf")->trigger();
+    EXPECT_EQ(dialogs.fileDialogs.back().fileName, "page.rtf");
+    tabs->setCurrentIndex(1);
+    form_->action("FileExportRtf")->trigger();
+    EXPECT_EQ(dialogs.fileDialogs.back().fileName, "notes.RTF.rtf");
+    EXPECT_EQ(readFile((dir / "page.html").string()), "<p>x</p>\n");
 }
 
 } // namespace

@@ -2,13 +2,13 @@
 // A main window over a temporary settings store and program folder, with scriptable desktop
 // services, for tests that open documents in it.
 
-#include "support/QtTestSupport.h"
+#include "core/platform/FakeUi.h"
+#include "core/platform/Registry.h"
 #include "gui/app/AppContext.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
-#include "core/platform/FakeUi.h"
-#include "core/platform/Registry.h"
 #include "gui/platform/QtEventLoop.h"
+#include "support/QtTestSupport.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +31,7 @@ protected:
         c.shell = &shell;
         if (!loop) loop = platform::makeQtEventLoop();
         c.loop = loop.get();
+        c.secrets = secrets;
         c.programFolder = dir / "home";
         c.resources = MORVANE_TEST_RESOURCES;
         c.arguments = std::move(arguments);
@@ -52,6 +53,7 @@ protected:
     platform::FakeShell shell;
     std::unique_ptr<platform::EventLoop> loop; // outlives the window and its sessions
     std::unique_ptr<app::TMainForm> form_;
+    net::TAccountSecrets* secrets = nullptr; // where passwords live; the settings when null
 };
 
 } // namespace morvane::testing

@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QTabWidget>
 #include <QToolBar>
 
@@ -104,7 +105,12 @@ TEST_F(MainFormTest, HasItsCaptionSizeAndEveryMenu) {
     for (QAction* a : form->menuBar()->actions())
         titles << a->text();
     EXPECT_EQ(titles,
-              (QStringList{"&File", "&Edit", "&Search", "&HTML", "&Tools", "Sett&ings", "&Help"}));
+              (QStringList{"&File", "&Edit", "&Search", "HT&ML", "&Tools", "Sett&ings", "&Help"}));
+    // Each menu has its own Alt key: a shared one would need a second press.
+    QSet<QChar> keys;
+    for (const QString& t : titles)
+        keys.insert(t.at(t.indexOf('&') + 1).toLower());
+    EXPECT_EQ(keys.size(), titles.size());
     EXPECT_EQ(
         captions(form->menu("File")),
         (QStringList{"&New", "&Open...", "Open &Local File...", "&Reopen", "|", "&Save",
@@ -342,6 +348,23 @@ TEST_F(MainFormTest, AWindowStoredOffEveryScreenComesBackOntoOne) {
         << g.x() << "," << g.y() << " " << g.width() << "x" << g.height() << " in "
         << screen.width() << "x" << screen.height();
     EXPECT_EQ(form->size(), QSize(300, 200));
+}
+
+// No stored size: the window takes a good share of the screen and its toolbar row shows whole.
+TEST_F(MainFormTest, TheFirstWindowFitsItsToolbarsAndAShareOfTheScreen) {
+    auto form = makeForm();
+    showAndActivate(*form);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize outer = form->frameGeometry().size();
+    EXPECT_LE(outer.width(), screen.width());
+    EXPECT_LE(outer.height(), screen.height());
+    EXPECT_GE(outer.width(), screen.width() * 3 / 4);
+    EXPECT_GE(outer.height(), screen.height() * 3 / 4);
+    int row = 0;
+    for (const char* name : {"Main", "Edit", "HTML"})
+        row += form->toolbar(name)->sizeHint().width();
+    const int frame = outer.width() - form->width();
+    EXPECT_GE(form->width(), std::min(row, screen.width() - frame));
 }
 
 TEST_F(MainFormTest, ClosingWithoutDocumentsClosesAtOnce) {

@@ -9,6 +9,7 @@
 #include "gui/app/KeyAssignDialog.h"
 #include "core/editor/KeyboardActionContoller.h"
 #include "gui/editor/CodeMemo.h"
+#include "gui/editor/QtFontMetrics.h"
 #include "core/highlight/BuiltinHighlighters.h"
 
 #include <gtest/gtest.h>
@@ -464,10 +465,14 @@ TEST_F(EditorPropertiesCommand, WordWrapStaysTheDocumentsAndCancelWritesNothing)
 TEST_F(OptionsDialogTest, AStoredFontTheMachineLacksIsNotedAndShownFixedPitch) {
     cpp->settings().fontName = "No Such Font Family 4711";
     cpp->ReapplyToEditors();
-    EXPECT_TRUE(QFontInfo(documentMemo->Font()).fixedPitch());
+    // Measured: the desktop's monospaced family may not flag itself fixed pitch.
+    EXPECT_TRUE(editor::MeasuresFixedPitch(documentMemo->Font()));
     TOptionsDialog d(*cpp, dialogs);
     EXPECT_TRUE(d.FontNote().contains("No Such Font Family 4711"));
-    EXPECT_TRUE(QFontInfo(d.Sample()->Font()).fixedPitch());
+    EXPECT_TRUE(editor::MeasuresFixedPitch(d.Sample()->Font()));
+    auto* beyondEol = d.findChild<QCheckBox*>(QString("Option%1").arg(editor::smoCaretAfterEOL));
+    ASSERT_TRUE(beyondEol);
+    EXPECT_TRUE(beyondEol->isEnabled());
     EXPECT_EQ(d.Working().fontName, "No Such Font Family 4711"); // kept until the user changes it
 }
 

@@ -52,9 +52,11 @@ protected:
             std::string v = *e;
             if (v.starts_with("MORVANE_") || v.starts_with("QT_QPA_PLATFORM=") || overridden(v))
                 continue;
+            if (headless && (v.starts_with("DISPLAY=") || v.starts_with("WAYLAND_DISPLAY=")))
+                continue;
             env.push_back(v);
         }
-        env.push_back("QT_QPA_PLATFORM=offscreen");
+        if (!headless) env.push_back("QT_QPA_PLATFORM=offscreen");
         env.push_back("MORVANE_CONFIG_DIR=" + (dir / "cfg").string());
         env.push_back("MORVANE_HOME=" + (dir / "home").string());
         env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
@@ -84,6 +86,8 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+        if (!input.empty())
+            posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
         pid_t pid = -1;
         int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
@@ -142,8 +146,10 @@ protected:
 
     TempDir dir;
     std::vector<std::string> extraEnv;
-    std::filesystem::path cwd; // the working folder of the started program
-    bool asNobody = false;     // started as an unprivileged user (needs root)
+    std::filesystem::path cwd;   // the working folder of the started program
+    std::filesystem::path input; // its standard input, when set
+    bool asNobody = false;       // started as an unprivileged user (needs root)
+    bool headless = false;       // started with no display and no Qt platform
     std::vector<pid_t> running_;
 };
 
@@ -155,6 +161,31 @@ TEST_F(Morvane, ASecondStartHandsItsArgumentsToTheFirstAndExitsZero) {
     ASSERT_TRUE(waitForTrace(first, "open MORVANE://site:/www/index.html"));
     EXPECT_THAT(traceOf(first),
                 ::testing::IsSupersetOf(std::vector<std::string>{"hand-over 2", "open " + a}));
+}
+
+// Qt's own options and their values are Qt's: neither the first instance nor a second one that
+// hands over its arguments opens them as files.
+TEST_F(Morvane, QtOptionsAreNotOpenedAsFiles) {
+    std::string sheet = (dir / "look.qss").string(), a = (dir / "a.txt").string(),
+                b = (dir / "b.txt").string();
+    writeFile(sheet, "QWidget { }\n");
+    writeFile(a, "a\n");
+    writeFile(b, "b\n");
+    pid_t first = startFirst({"-stylesheet", sheet, "-style", "Fusion", a});
+    EXPECT_TRUE(waitForTrace(first, "open " + a));
+    EXPECT_EQ(run({"-platform", "offscreen", "-stylesheet=" + sheet, b}), 0);
+    EXPECT_TRUE(waitForTrace(first, "open " + b));
+    std::vector<std::string> opened;
+    for (const std::string& e : traceOf(first))
+        if (e.starts_with("open ") || e.starts_with("hand-over ")) opened.push_back(e);
+    EXPECT_EQ(opened, (std::vector<std::string>{"open " + a, "hand-over 1", "open " + b}));
+
+    // A start from a shell with no display still hands its file over.
+    std::string c = (dir / "c.txt").string();
+    writeFile(c, "c\n");
+    headless = true;
+    EXPECT_EQ(run({c}), 0);
+    EXPECT_TRUE(waitForTrace(first, "open " + c));
 }
 
 TEST_F(Morvane, ASecondStartWithoutArgumentsOnlyBringsTheFirstForward) {
@@ -325,7 +356,11 @@ namespace {
 
 TEST_F(Morvane, SetDemoAccountAddsOrUpdatesTheDemoAccountInTheStore) {
     std::string err;
-    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "2121", "demo", "pw1", "/"}, &err), 0) << err;
+    // "-": the password comes on standard input, out of the process list.
+    input = dir / "password";
+    writeFile(input, "pw1"); // as the demo writes it, without a line break
+    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "2121", "demo", "-", "/"}, &err), 0) << err;
+    EXPECT_EQ(err, "");
     morvane::platform::Registry store(dir / "cfg");
     morvane::net::TAccount demo;
     ASSERT_TRUE(morvane::net::LoadAccount(store, "Demo", demo));
@@ -335,8 +370,13 @@ TEST_F(Morvane, SetDemoAccountAddsOrUpdatesTheDemoAccountInTheStore) {
     EXPECT_EQ(demo.Password, "pw1");
     EXPECT_EQ(demo.Directory, "/");
 
-    // A second demo on another port updates the same account.
-    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "40000", "demo", "pw2", "/site"}), 0);
+    EXPECT_TRUE(demo.PassiveMode);
+
+    // A second demo on another port updates the same account. A password on the command line
+    // still works, with a warning.
+    input.clear();
+    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "40000", "demo", "pw2", "/site"}, &err), 0);
+    EXPECT_THAT(err, HasSubstr("can be read by every user"));
     morvane::platform::Registry again(dir / "cfg");
     ASSERT_TRUE(morvane::net::LoadAccount(again, "Demo", demo));
     EXPECT_EQ(demo.Port, 40000);

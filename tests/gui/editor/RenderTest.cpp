@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QImage>
 
 #include <functional>
@@ -123,6 +125,38 @@ TEST_F(RenderTest, GutterShowsLineNumbersExceptOnBookmarkedLines) {
     EXPECT_EQ(Count(img, band(0), Greenish), 0);
 }
 
+// Numbers are right-aligned in a gutter that grows to hold the largest one whole.
+TEST_F(RenderTest, TheGutterHoldsTheLastLinesNumberWhole) {
+    std::string text;
+    for (int i = 0; i < 100000; ++i)
+        text += "x\n";
+    memo.Lines().SetText(text + "last");
+    Grab(); // painting measures the numbers' font
+    const QFontMetrics digits(QFont(QString::fromStdString(memo.Settings().gutterFont().name),
+                                    memo.Settings().gutterFont().size));
+    const int number = digits.horizontalAdvance("100001");
+    EXPECT_GE(memo.GutterWidth(), number + TCustomCodeMemo::kGutterPadding);
+    EXPECT_EQ(memo.TextLeft(), memo.GutterWidth() + memo.Margin());
+    memo.SetTopLine(memo.LineCount() - 2); // rows "100000" and "100001"
+    const QImage img = Grab();
+    // The ink of each number: from its first to its last green column.
+    auto ink = [&](int row) {
+        int first = -1, last = -1;
+        for (int x = 0; x < memo.GutterWidth(); ++x)
+            if (Count(img, QRect(x, row * lh, 1, lh), Greenish) > 0) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        return std::pair(first, last);
+    };
+    const auto [first, last] = ink(1);
+    ASSERT_GE(first, 0);
+    EXPECT_GE(last - first + 1, number - digits.horizontalAdvance('0')) << "six digits, not cut";
+    EXPECT_GT(first, 0);
+    EXPECT_LT(last, memo.GutterWidth() - 2) << "clear of the separator";
+    EXPECT_NEAR(ink(0).second, last, 2) << "right-aligned";
+}
+
 TEST_F(RenderTest, SelectionAndLineColoursOverrideStyles) {
     memo.HideSelection = false;
     memo.Settings().selTextBack = 0x00FFFF; // yellow
@@ -183,6 +217,23 @@ TEST_F(RenderTest, MarginLinesAndWrapGlyphs) {
     EXPECT_GT(Count(img, QRect(wx, 5 * lh, 1, 4 * lh),
                     [](QColor c) { return c == QColor(192, 192, 192); }),
               0);
+}
+
+// Fixed pitch is measured: some monospaced families do not flag themselves so.
+TEST(FixedPitchTest, MonospacedFamiliesMeasureFixedAndProportionalOnesDoNot) {
+    morvane::testing::qtApp();
+    int checked = 0;
+    for (const char* family : {"DejaVu Sans Mono", "Noto Sans Mono"}) {
+        QFont font(family, 10);
+        if (QFontInfo(font).family() != family) continue; // not installed here
+        ++checked;
+        EXPECT_TRUE(MeasuresFixedPitch(font)) << family;
+        font.setBold(true);
+        font.setItalic(true);
+        EXPECT_TRUE(TQtFontMetrics(font).FixedPitch()) << family;
+    }
+    EXPECT_GT(checked, 0) << "no monospaced family installed (scripts/deps.sh)";
+    EXPECT_FALSE(MeasuresFixedPitch(QFont("DejaVu Sans", 10)));
 }
 
 } // namespace

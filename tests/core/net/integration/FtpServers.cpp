@@ -19,37 +19,54 @@ namespace {
 const char* kPython = "/usr/bin/python3"; // the distribution's, which has pyftpdlib
 const char* kVsftpd = "/usr/sbin/vsftpd";
 
-bool CanConnect(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+// The loopback address of that family with a port.
+sockaddr_storage Loopback(bool ipv6, int port, socklen_t& len) {
+    sockaddr_storage s{};
+    if (ipv6) {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&s);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(std::uint16_t(port));
+        a->sin6_addr = in6addr_loopback;
+        len = sizeof *a;
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in*>(&s);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(std::uint16_t(port));
+        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof *a;
+    }
+    return s;
+}
+
+bool CanConnect(bool ipv6, int port) {
+    socklen_t len = 0;
+    sockaddr_storage a = Loopback(ipv6, port, len);
+    int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0;
     ::close(fd);
     return ok;
 }
 
 } // namespace
 
-int FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
+int FreeLoopbackPort(bool ipv6) {
+    socklen_t len = 0;
+    sockaddr_storage a = Loopback(ipv6, 0, len);
+    int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     ::close(fd);
-    return ntohs(a.sin_port);
+    return ipv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port)
+                : ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
 }
 
 FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLines,
-                                   const std::string& tlsPem)
-    : kind_(kind) {
+                                   const std::string& host, const std::string& tlsPem)
+    : kind_(kind), host_(host) {
     root_ = dir_ / "root";
     std::filesystem::create_directories(root_);
-    port_ = FreeLoopbackPort();
+    bool v6 = host.find(':') != std::string::npos;
+    port_ = FreeLoopbackPort(v6);
     if (kind == ServerKind::Pyftpdlib) {
         user_ = "alice";
         password_ = "wonderland";
@@ -61,8 +78,8 @@ FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLin
             spawn({kPython, MORVANE_TLS_FTPD, std::to_string(port_), root_.string(), user_,
                    password_, tlsPem});
         else
-            spawn({kPython, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(port_), "-w",
-                   "-d", root_.string(), "-u", user_, "-P", password_});
+            spawn({kPython, "-m", "pyftpdlib", "-i", host, "-p", std::to_string(port_), "-w", "-d",
+                   root_.string(), "-u", user_, "-P", password_});
     } else {
         // Anonymous login, which this server grants straight on USER with 230.
         user_ = "anonymous";
@@ -75,7 +92,8 @@ FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLin
         std::filesystem::create_directories(empty);
         std::filesystem::permissions(root_, std::filesystem::perms(0755));
         auto conf = dir_ / "vsftpd.conf";
-        std::ofstream(conf) << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+        std::ofstream(conf) << (v6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n"
+                                   : "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n")
                             << "listen_port=" << port_ << "\n"
                             << "background=NO\nseccomp_sandbox=NO\nconnect_from_port_20=NO\n"
                             << "run_as_launching_user=YES\nanonymous_enable=YES\n"
@@ -84,8 +102,12 @@ FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLin
                             << "write_enable=YES\nanon_upload_enable=YES\n"
                             << "anon_mkdir_write_enable=YES\nanon_other_write_enable=YES\n"
                             << "anon_world_readable_only=NO\nanon_umask=022\n"
-                            << "secure_chroot_dir=" << empty.string() << "\n"
-                            << "pasv_enable=NO\nport_enable=YES\nxferlog_enable=NO\n"
+                            << "secure_chroot_dir=" << empty.string()
+                            << "\n"
+                            // Passive ports from the whole unprivileged range: tests
+                            // running at once do not fight over a small one.
+                            << "pasv_enable=YES\npasv_min_port=1024\npasv_max_port=65535\n"
+                            << "port_enable=YES\nxferlog_enable=NO\n"
                             << "vsftpd_log_file=" << (dir_ / "vsftpd.log").string() << "\n"
                             << vsftpdLines;
         if (!tlsPem.empty()) {
@@ -136,7 +158,7 @@ bool FtpServerProcess::waitReady() {
             error_ = "server exited at start: " + out;
             return false;
         }
-        if (CanConnect(port_)) return true;
+        if (CanConnect(host_.find(':') != std::string::npos, port_)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     error_ = "server did not start listening within 15 s";

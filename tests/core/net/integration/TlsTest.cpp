@@ -68,8 +68,8 @@ class TlsServer : public ::testing::TestWithParam<ServerKind> {
 protected:
     void SetUp() override {
         certs = std::make_unique<TestCertificates>(dir.path());
-        server =
-            std::make_unique<FtpServerProcess>(GetParam(), "", certs->issue("server").string());
+        server = std::make_unique<FtpServerProcess>(GetParam(), "", "127.0.0.1",
+                                                    certs->issue("server").string());
         ASSERT_EQ(server->error(), "");
     }
     TempDir dir;
@@ -174,7 +174,8 @@ TEST(TlsCertificateProblems, ExpiredSelfSignedAndOtherHostsAreNamed) {
          {Case{"expired", expired, "expired"}, Case{"self-signed", selfSigned, "self-signed"},
           Case{"other-host", otherHost, "mismatch"}}) {
         SCOPED_TRACE(c.name);
-        FtpServerProcess server(ServerKind::Pyftpdlib, "", certs.issue(c.name, c.spec).string());
+        FtpServerProcess server(ServerKind::Pyftpdlib, "", "127.0.0.1",
+                                certs.issue(c.name, c.spec).string());
         ASSERT_EQ(server.error(), "");
         FtpClientHarness h;
         std::string problem;

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -29,13 +30,16 @@ struct Result {
     std::string out, err;
 };
 
-// Runs the tool with a hard time limit.
-Result RunTool(std::vector<std::string> args, int seconds = 30) {
+// Runs the tool with a hard time limit; its standard input gives input, then ends.
+Result RunTool(std::vector<std::string> args, int seconds = 30, const std::string& input = {}) {
     args.insert(args.begin(), MORVANE_FTP_TOOL);
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return {};
+    int outPipe[2], errPipe[2], inPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 ||
+        ::pipe2(inPipe, O_CLOEXEC) != 0)
+        return {};
     pid_t pid = ::fork();
     if (pid == 0) {
+        ::dup2(inPipe[0], 0);
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
         std::vector<char*> argv;
@@ -47,6 +51,9 @@ Result RunTool(std::vector<std::string> args, int seconds = 30) {
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    ::close(inPipe[0]);
+    (void)!::write(inPipe[1], input.data(), input.size()); // a line fits in the pipe
+    ::close(inPipe[1]);
     Result r;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
@@ -206,10 +213,16 @@ TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     FtpServerProcess server(ServerKind::Pyftpdlib);
     ASSERT_EQ(server.error(), "");
     writeFile(server.root() / "hello world.txt", std::string("hi\0there\r\n", 10));
-    auto common =
-        std::vector<std::string>{"-t",       "20",          "-P", std::to_string(server.port()),
-                                 "-u",       server.user(), "-p", server.password(),
-                                 "127.0.0.1"};
+    ::setenv("MORVANE_TEST_FTP_PASSWORD", server.password().c_str(), 1);
+    auto common = std::vector<std::string>{"-t",
+                                           "20",
+                                           "-P",
+                                           std::to_string(server.port()),
+                                           "-u",
+                                           server.user(),
+                                           "--password-env",
+                                           "MORVANE_TEST_FTP_PASSWORD",
+                                           "127.0.0.1"};
     auto with = [&](std::vector<std::string> more) {
         auto a = common;
         a.insert(a.end(), more.begin(), more.end());
@@ -229,12 +242,39 @@ TEST(FtpTool, ListGetPutAndErrorsAgainstARealServer) {
     ASSERT_EQ(put.exitCode, 0) << put.err;
     EXPECT_EQ(readFile(server.root() / "up.txt"), std::string("hi\0there\r\n", 10));
 
+    // Passive is the default; --active has the server connect back (PORT).
+    auto active = common;
+    active.insert(active.begin(), {"-v", "--active"});
+    active.insert(active.end(), {"get", "up.txt", (local / "again").string()});
+    Result got = RunTool(active);
+    ASSERT_EQ(got.exitCode, 0) << got.err;
+    EXPECT_EQ(readFile(local / "again"), std::string("hi\0there\r\n", 10));
+    EXPECT_THAT(got.err, ::testing::HasSubstr("-> PORT 127,0,0,1,"));
+    auto passive = common;
+    passive.insert(passive.begin(), "-v");
+    passive.push_back("ls");
+    Result listed = RunTool(passive);
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_THAT(listed.err, ::testing::HasSubstr("-> EPSV"));
+    EXPECT_THAT(listed.err, ::testing::Not(::testing::HasSubstr("-> PORT")));
+    // chmod takes octal digits only: anything else never reaches the server as a command.
+    Result chmod = RunTool(with({"chmod", "640", "up.txt"}));
+    ASSERT_EQ(chmod.exitCode, 0) << chmod.err;
+    EXPECT_THAT(chmod.out, ::testing::StartsWith("200"));
+    struct stat st {};
+    ASSERT_EQ(::stat((server.root() / "up.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    Result word = RunTool(with({"chmod", "u+x", "up.txt"}));
+    EXPECT_EQ(word.exitCode, 1);
+    EXPECT_THAT(word.err, ::testing::HasSubstr("bad mode u+x"));
+
     Result rm = RunTool(with({"rm", "missing.txt"}));
     EXPECT_EQ(rm.exitCode, 1);
     EXPECT_THAT(rm.err, ::testing::StartsWith("Host replied (expected 250): 550"));
 
-    Result bad = RunTool({"-t", "5", "-P", std::to_string(server.port()), "-u", "alice", "-p",
-                          "wrong", "127.0.0.1", "ls"});
+    Result bad = RunTool({"-t", "5", "-P", std::to_string(server.port()), "-u", "alice",
+                          "--password-stdin", "127.0.0.1", "ls"},
+                         30, "wrong\n");
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_THAT(bad.err, ::testing::StartsWith("Host replied 530"));
 
@@ -256,8 +296,9 @@ TEST(FtpTool, AFailedGetKeepsTheLocalFile) {
     TempDir local;
     writeFile(local / "mine.txt", "the user's own text");
     Result get = RunTool({"-t", "20", "-P", std::to_string(server.port()), "-u", server.user(),
-                          "-p", server.password(), "127.0.0.1", "get", "missing.txt",
-                          (local / "mine.txt").string()});
+                          "--password-stdin", "127.0.0.1", "get", "missing.txt",
+                          (local / "mine.txt").string()},
+                         30, server.password() + "\n");
     EXPECT_EQ(get.exitCode, 1);
     EXPECT_THAT(get.err, ::testing::StartsWith("Host replied: 550"));
     EXPECT_EQ(readFile(local / "mine.txt"), "the user's own text");
@@ -297,18 +338,23 @@ TEST(FtpTool, AServerThatHangsUpIsReported) {
 TEST(FtpTool, TlsChoicesAreOptions) {
     TempDir certDir;
     TestCertificates certs(certDir.path());
-    FtpServerProcess server(ServerKind::Pyftpdlib, "", certs.issue("server").string());
+    FtpServerProcess server(ServerKind::Pyftpdlib, "", "127.0.0.1", certs.issue("server").string());
     ASSERT_EQ(server.error(), "");
     std::string bytes = std::string("secret\0bytes\r\n", 14) + std::string(300000, 'x');
     writeFile(server.root() / "f.bin", bytes);
     TempDir local;
     auto run = [&](std::vector<std::string> options, std::vector<std::string> command) {
-        std::vector<std::string> a = {"-t", "20",          "-P", std::to_string(server.port()),
-                                      "-u", server.user(), "-p", server.password()};
+        std::vector<std::string> a = {"-t",
+                                      "20",
+                                      "-P",
+                                      std::to_string(server.port()),
+                                      "-u",
+                                      server.user(),
+                                      "--password-stdin"};
         a.insert(a.end(), options.begin(), options.end());
         a.push_back("127.0.0.1");
         a.insert(a.end(), command.begin(), command.end());
-        return RunTool(a);
+        return RunTool(a, 30, server.password());
     };
     auto get = std::vector<std::string>{"get", "f.bin", (local / "copy").string()};
 
@@ -355,4 +401,48 @@ TEST(FtpTool, TlsAgainstAServerWithoutIt) {
     Result tried = run("--tls=try");
     EXPECT_EQ(tried.exitCode, 0) << tried.err;
     EXPECT_THAT(tried.err, ::testing::HasSubstr("clear text"));
+}
+
+// The password comes from a file, a variable or standard input; on the command line it still
+// works but the tool says that everyone can read it there.
+TEST(FtpTool, PasswordSourcesAndTheirFailures) {
+    FtpServerProcess server(ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    TempDir dir;
+    auto run = [&](std::vector<std::string> source, const std::string& input = {}) {
+        std::vector<std::string> args = {"-t", "20",         "-P", std::to_string(server.port()),
+                                         "-u", server.user()};
+        args.insert(args.end(), source.begin(), source.end());
+        args.insert(args.end(), {"127.0.0.1", "quote", "NOOP"});
+        return RunTool(args, 30, input);
+    };
+    auto file = dir / "pw";
+    writeFile(file, server.password() + "\r\nsecond line\n");
+    std::filesystem::permissions(file, std::filesystem::perms(0600));
+    Result fromFile = run({"--password-file", file.string()});
+    EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err;
+    EXPECT_EQ(fromFile.err, "");
+
+    std::filesystem::permissions(file, std::filesystem::perms(0644));
+    Result shared = run({"--password-file", file.string()});
+    EXPECT_EQ(shared.exitCode, 0) << shared.err;
+    EXPECT_THAT(shared.err, ::testing::HasSubstr("can be read by other users"));
+
+    Result fromInput = run({"--password-stdin"}, server.password()); // no line break at the end
+    EXPECT_EQ(fromInput.exitCode, 0) << fromInput.err;
+
+    Result onCommandLine = run({"-p", server.password()});
+    EXPECT_EQ(onCommandLine.exitCode, 0) << onCommandLine.err;
+    EXPECT_THAT(onCommandLine.err, ::testing::HasSubstr("warning: a password given with -p"));
+
+    ::unsetenv("MORVANE_TEST_FTP_UNSET");
+    Result unset = run({"--password-env", "MORVANE_TEST_FTP_UNSET"});
+    EXPECT_EQ(unset.exitCode, 2);
+    EXPECT_THAT(unset.err, ::testing::HasSubstr("MORVANE_TEST_FTP_UNSET is not set"));
+    Result missing = run({"--password-file", (dir / "none").string()});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_THAT(missing.err, ::testing::HasSubstr("cannot read the password file"));
+    Result noInput = run({"--password-stdin"});
+    EXPECT_EQ(noInput.exitCode, 2);
+    EXPECT_THAT(noInput.err, ::testing::HasSubstr("no password on standard input"));
 }
