@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo: a local FTP server over a scratch copy of resources/demo/site, the account "Demo"
-# pointing at it, and the editor showing the remote browser on that account. The password goes
-# from a 0600 file to the server and to the editor, never into a command line. The server stops
-# and the scratch copy is removed when the editor exits (also on Ctrl+C).
+# pointing at it, and the editor showing the remote browser on that account; a second server
+# over the same copy requires FTP over TLS with a certificate made here (account "DemoTLS": its
+# first connection asks about the certificate). The password goes from a 0600 file to the servers
+# and to the editor, never into a command line. The servers stop and the scratch copy is removed
+# when the editor exits (also on Ctrl+C).
 #
 # Usage: scripts/demo.sh BUILD_DIR [EDITOR ARGUMENTS]...   (./scripts/run.sh --demo builds first)
 set -euo pipefail
@@ -13,11 +15,12 @@ python=/usr/bin/python3 # the distribution's, which has pyftpdlib
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/morvane-demo.XXXXXX")"
 server=""
+tlsserver=""
 cleanup() {
-    if [ -n "$server" ]; then
-        kill "$server" 2>/dev/null || true
-        wait "$server" 2>/dev/null || true
-    fi
+    for p in $server $tlsserver; do
+        kill "$p" 2>/dev/null || true
+        wait "$p" 2>/dev/null || true
+    done
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -44,6 +47,28 @@ if [ ! -s "$scratch/port" ]; then
 fi
 port="$(cat "$scratch/port")"
 "$build/morvane" --set-demo-account 127.0.0.1 "$port" demo - / <"$scratch/password"
+
+# The TLS demo: optional, the plain one works without it.
+if (umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \
+    -days 30 -subj "/O=Morvane demo/CN=127.0.0.1" -addext subjectAltName=IP:127.0.0.1 \
+    -keyout "$scratch/tls.key" -out "$scratch/tls.crt" 2>/dev/null &&
+    cat "$scratch/tls.crt" "$scratch/tls.key" >"$scratch/tls.pem"); then
+    "$python" "$root/scripts/demo-ftp-server.py" "$scratch/site" demo "$scratch/password" \
+        "$scratch/tlsport" "$scratch/tls.pem" >"$scratch/tlsserver.log" 2>&1 &
+    tlsserver=$!
+    for _ in $(seq 1 100); do
+        [ -s "$scratch/tlsport" ] && break
+        kill -0 "$tlsserver" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -s "$scratch/tlsport" ]; then
+        "$build/morvane" --set-demo-account 127.0.0.1 "$(cat "$scratch/tlsport")" demo \
+            - / --tls <"$scratch/password"
+        echo "demo: FTP over TLS on 127.0.0.1:$(cat "$scratch/tlsport") (account \"DemoTLS\")." >&2
+    else
+        echo "demo: the TLS server did not start; only the plain demo runs." >&2
+    fi
+fi
 echo "demo: FTP server on 127.0.0.1:$port (account \"Demo\") serving a copy of the sample site;" \
     "it stops when the editor exits." >&2
 status=0

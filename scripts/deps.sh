@@ -12,6 +12,7 @@ pkgs=(
     curl lz4 bc
     util-linux procps
     libpcre2-dev
+    libssl-dev openssl python3-openssl
     chromium unrtf source-highlight
     libsecret-1-dev gnome-keyring dbus dbus-bin libsecret-tools libglib2.0-bin
 )

@@ -3,6 +3,7 @@
 #include "core/net/FtpFileSystem.h"
 #include "core/net/RemoteFileSystem.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace morvane::net {
@@ -25,7 +26,69 @@ bool flag(const RegKey& key, const char* name) {
     return v && *v == 1;
 }
 
+// Stored as one text: the fingerprints separated by blanks.
+std::vector<std::string> FingerprintList(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find(' ', i);
+        if (end == std::string::npos) end = text.size();
+        std::string print = NormalizeFingerprint(text.substr(i, end - i));
+        if (!print.empty() && std::find(out.begin(), out.end(), print) == out.end())
+            out.push_back(print);
+        i = end + 1;
+    }
+    return out;
+}
+
+std::string FingerprintText(const TAccount& account) {
+    std::string text;
+    for (const std::string& print : account.TrustedCertificates)
+        text += (text.empty() ? "" : " ") + NormalizeFingerprint(print);
+    return text;
+}
+
 } // namespace
+
+const char* TlsModeText(TTlsMode mode) {
+    switch (mode) {
+    case TTlsMode::Plain:
+        return "Plain FTP";
+    case TTlsMode::Try:
+        return "Use TLS if available";
+    case TTlsMode::Require:
+        return "Require TLS";
+    }
+    return "Plain FTP";
+}
+
+bool TrustsCertificate(const TAccount& account, const std::string& fingerprint) {
+    std::string print = NormalizeFingerprint(fingerprint);
+    if (print.empty()) return false;
+    for (const std::string& trusted : account.TrustedCertificates)
+        if (NormalizeFingerprint(trusted) == print) return true;
+    return false;
+}
+
+bool RememberClearTextAllowed(platform::Registry& registry, const std::string& name) {
+    if (name.empty() || name == kQuickConnectName || name.find('\\') != std::string::npos ||
+        !registry.keyExists(Hive::CurrentUser, keyOf(name)))
+        return false;
+    return registry.writeValue(Hive::CurrentUser, keyOf(name), "Clear text allowed",
+                               platform::RegValue::dword(1));
+}
+
+bool RememberCertificate(platform::Registry& registry, const std::string& name,
+                         const std::string& fingerprint) {
+    TAccount account;
+    std::string print = NormalizeFingerprint(fingerprint);
+    if (print.empty() || name == kQuickConnectName || !LoadAccount(registry, name, account))
+        return false;
+    if (TrustsCertificate(account, print)) return true;
+    account.TrustedCertificates.push_back(print);
+    return registry.writeValue(Hive::CurrentUser, keyOf(name), "Trusted certificates",
+                               platform::RegValue::string(FingerprintText(account)));
+}
 
 std::optional<int> PortFromText(const std::string& text) {
     // The firewall port comes from a text setting: blanks around the number are allowed.
@@ -129,6 +192,10 @@ bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount
         a.UMask = std::int32_t(key.readDword("UMask").value_or(0));
     }
     if (key.valueExists("Enable mirroring")) a.MirrorDirectory = key.readString("Mirror directory");
+    auto tls = key.readDword("TLS");
+    a.Tls = tls && *tls <= 2 ? TTlsMode(*tls) : TTlsMode::Plain;
+    a.ClearTextAllowed = flag(key, "Clear text allowed");
+    a.TrustedCertificates = FingerprintList(key.readString("Trusted certificates"));
     // Stored before passive mode existed: the account was made for active mode.
     a.PassiveMode = flag(key, "Passive mode");
     a.PassiveUsesServerAddress = flag(key, "Passive uses server address");
@@ -154,6 +221,9 @@ platform::RegValueList AccountValues(const TAccount& account) {
     v.emplace_back("Use UMask", b(account.UseUMask));
     if (account.UseUMask) v.emplace_back("UMask", RegValue::dword(std::uint32_t(account.UMask)));
     v.emplace_back("Mirror directory", RegValue::string(account.MirrorDirectory));
+    v.emplace_back("TLS", RegValue::dword(std::uint32_t(account.Tls)));
+    v.emplace_back("Clear text allowed", b(account.ClearTextAllowed));
+    v.emplace_back("Trusted certificates", RegValue::string(FingerprintText(account)));
     v.emplace_back("Passive mode", b(account.PassiveMode));
     v.emplace_back("Passive uses server address", b(account.PassiveUsesServerAddress));
     return v;
@@ -186,6 +256,20 @@ std::vector<std::string> AccountNames(platform::Registry& registry) {
 
 namespace {
 
+// The account's TLS mode and its answers to the login's security questions, else the prompts.
+void SecurityOf(const TAccount& account, TTlsMode mode, const TAccountPrompts& prompts,
+                TRemoteLogin& login) {
+    login.tls = mode;
+    login.clearText = [account, ask = prompts.clearText](const std::string& host) {
+        return account.ClearTextAllowed || (ask && ask(account, host));
+    };
+    login.certificate = [account, ask = prompts.certificate](const std::string& host,
+                                                             const TTlsCertificate& certificate) {
+        return TrustsCertificate(account, certificate.Fingerprint) ||
+               (ask && ask(account, host, certificate));
+    };
+}
+
 // The login an account gives, after the prompts it needs; nullopt when one was cancelled.
 std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSettings& firewall,
                                     const TAccountPrompts& prompts) {
@@ -195,6 +279,7 @@ std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSett
             return std::nullopt;
         login.port = 21; // not whatever port the previous account used
         login.passive = true;
+        SecurityOf(account, TTlsMode::Try, prompts, login);
         return login;
     }
     login.password = account.Password;
@@ -224,6 +309,7 @@ std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSett
     }
     login.passive = account.PassiveMode;
     login.passiveUsesServerAddress = account.PassiveUsesServerAddress;
+    SecurityOf(account, account.Tls, prompts, login);
     return login;
 }
 

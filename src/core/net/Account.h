@@ -3,6 +3,7 @@
 // Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
 // login of a remote file system (ApplyAccount).
 
+#include "core/net/TlsLayer.h"
 #include "core/platform/EventLoop.h"
 #include "core/platform/Registry.h"
 
@@ -36,6 +37,11 @@ struct TAccount {
     bool CloseConnection = false; // "Close connection after open and save"
     bool EnableMirroring = false;
     std::string MirrorDirectory; // local folder mirroring copies into
+    // Plain unless chosen: accounts stored before the setting existed load as plain FTP, as
+    // they were made. The account manager's new accounts choose TLS when the server offers it.
+    TTlsMode Tls = TTlsMode::Plain;
+    bool ClearTextAllowed = false; // the user agreed to log in without TLS on this server
+    std::vector<std::string> TrustedCertificates; // SHA-256 fingerprints, upper-case hex
     // New accounts use passive mode; one stored before the setting existed keeps active mode.
     bool PassiveMode = true;
     bool PassiveUsesServerAddress = false; // ignore the address in PASV replies
@@ -64,6 +70,16 @@ platform::RegValueList AccountValues(const TAccount& account);
 bool SaveAccountList(platform::Registry& registry, const std::vector<TAccount>& accounts,
                      std::string* error = nullptr);
 
+// The user's answers to a connection's security questions, written into the stored account of
+// that name alone (the other values stay as they are). False when it cannot be written.
+bool RememberClearTextAllowed(platform::Registry& registry, const std::string& name);
+bool RememberCertificate(platform::Registry& registry, const std::string& name,
+                         const std::string& fingerprint);
+// Whether the account trusts a certificate of this fingerprint (any spelling).
+bool TrustsCertificate(const TAccount& account, const std::string& fingerprint);
+// The security setting as the account manager lists it, and back.
+const char* TlsModeText(TTlsMode mode);
+
 // Why a name cannot be stored as an account's name (empty when it can): empty, the name of the
 // quick-connect entry, a character that would nest keys or break references ("\", "/", ":",
 // control characters), or equal, ignoring case, to one of the other names.
@@ -88,6 +104,15 @@ struct TAccountPrompts {
     std::function<bool(std::string& host, std::string& user, std::string& password)> quickConnect;
     // The password prompt with this caption ("Password for " + account name); nullopt on cancel.
     std::function<std::optional<std::string>(const std::string& caption)> password;
+    // Asked during the login when a server under "Use TLS if available" offers no TLS, before
+    // the user name is sent (not when the account already allows it): true to go on in clear
+    // text. The answer is the prompt's to remember.
+    std::function<bool(const TAccount& account, const std::string& host)> clearText;
+    // Asked when the server's certificate does not verify and the account does not trust its
+    // fingerprint: true to connect. "Always trust" is the prompt's to remember.
+    std::function<bool(const TAccount& account, const std::string& host,
+                       const TTlsCertificate& certificate)>
+        certificate;
     // The password kept for an account whose settings hold none, or that prompts (the desktop
     // keyring's, or one typed earlier in this run); nullopt when the user must be asked.
     std::function<std::optional<std::string>(const TAccount& account)> keptPassword;
@@ -104,9 +129,10 @@ struct TFirewallSettings {
 // A new file system for the account's protocol, not yet connected (ApplyAccount gives its login).
 std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop,
                                                   const TAccount& account);
-// Gives the file system the account's login (the umask left unset; quick-connect uses passive
-// mode). False when the user
-// cancelled a prompt; the file system is then left as it was.
+// Gives the file system the account's login with its security questions set to the account's
+// answers and the prompts (the umask left unset; quick-connect uses passive mode and TLS when
+// the server offers it). False when the user cancelled a prompt; the file system is then left
+// as it was.
 bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,
                   const TAccountPrompts& prompts);
 

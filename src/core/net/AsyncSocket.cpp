@@ -1,6 +1,7 @@
 #include "core/net/AsyncSocket.h"
 
 #include "core/net/HostLookup.h"
+#include "core/net/TlsLayer.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -318,6 +319,7 @@ socklen_t TCustomAsyncSocket::SinLength() const {
 void TCustomAsyncSocket::AdoptHandle(int fd, unsigned wanted) {
     fd_ = fd;
     ++session_;
+    DropTls();
     wanted_ = wanted;
     readArmed_ = true;
     writeArmed_ = false;
@@ -343,6 +345,10 @@ void TCustomAsyncSocket::UpdateWatch() {
     if (!paused_) {
         if (readArmed_ && (wanted_ & (FD_READ | FD_ACCEPT | FD_CLOSE))) ev |= platform::ioRead;
         if ((writeArmed_ && (wanted_ & FD_WRITE)) || connectPending_) ev |= platform::ioWrite;
+        if (tls_) {
+            if ((tlsHandshaking_ && !tlsWantWrite_) || tlsWriteWantsRead_) ev |= platform::ioRead;
+            if (tlsWantWrite_) ev |= platform::ioWrite;
+        }
     }
     loop_.setWatchEvents(watch_, ev);
 }
@@ -377,6 +383,7 @@ void TCustomAsyncSocket::OnReady(unsigned io) {
         }
         return;
     }
+    if (tls_) return OnTlsReady(io);
     unsigned bits = 0;
     std::uint16_t error = 0;
     if ((io & platform::ioWrite) && writeArmed_) {

@@ -18,6 +18,8 @@
 namespace morvane::net {
 
 class HostLookup;
+class TTlsContext;
+class TTlsLayer;
 
 enum TSocketState : std::uint8_t {
     wsInvalidState,
@@ -53,6 +55,8 @@ using TDnsLookupDone = TSocketEvent;
 using TChangeState =
     std::function<void(TCustomAsyncSocket* Sender, TSocketState OldState, TSocketState NewState)>;
 using TSocketNotify = std::function<void(TCustomAsyncSocket* Sender)>;
+// The end of a TLS handshake: "" when it succeeded, otherwise why it failed.
+using TTlsDone = std::function<void(const std::string& error)>;
 
 class TCustomAsyncSocket {
 public:
@@ -138,6 +142,16 @@ public:
     // Text of the last failure reported through SocketError/RaiseException.
     const std::string& LastErrorMessage() const { return lastErrorMessage_; }
 
+    // Secures the connected session as a TLS client. The handshake runs on the loop and done
+    // reports its end, never from inside this call; until then the owner hears of no bytes and
+    // what it sends waits in the queue. The layer goes with the session.
+    void StartTls(std::shared_ptr<TTlsContext> context, const std::string& hostName, bool resume,
+                  TTlsDone done);
+    TTlsLayer* Tls() const { return tls_.get(); }
+    bool TlsHandshaking() const { return tls_ && tlsHandshaking_; }
+    // Why the TLS session failed or ended badly ("" when it did not).
+    const std::string& TlsError() const { return tlsError_; }
+
 protected:
     // The hidden window's message handler: readiness bits with the error they carry.
     virtual void HandleSocketEvent(unsigned events, std::uint16_t error);
@@ -172,6 +186,15 @@ private:
     void ReaderStep();
     void RearmRead();
     bool PumpOnce(int millis);
+    // The byte stream as the owner sees it: plain, or the TLS layer's clear text.
+    int PendingBytes();
+    long RawRecv(void* buffer, std::size_t size);
+    long RawSend(const void* data, std::size_t size, int flags);
+    void OnTlsReady(unsigned ioEvents);
+    void TlsHandshakeStep();
+    void TlsFill();
+    void TlsWake();
+    void DropTls();
 
     platform::EventLoop& loop_;
     std::shared_ptr<bool> alive_;
@@ -220,6 +243,17 @@ private:
     bool destroying_ = false;
     int localPort_ = 0;
     std::string lastErrorMessage_;
+
+    std::unique_ptr<TTlsLayer> tls_;
+    TTlsDone tlsDone_;
+    bool tlsHandshaking_ = false;
+    bool tlsWantWrite_ = false;      // the handshake or a read waits for the socket to be writable
+    bool tlsWriteWantsRead_ = false; // a send waits for the socket to be readable
+    bool tlsEof_ = false;            // the peer ended the TLS session (or the connection)
+    bool tlsWakePosted_ = false;
+    std::string tlsIn_; // clear text read from the layer and not yet taken by the owner
+    std::size_t tlsInPos_ = 0;
+    std::string tlsError_;
 };
 
 // The published form; it only publishes the properties.

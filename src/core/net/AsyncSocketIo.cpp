@@ -36,7 +36,8 @@ int TCustomAsyncSocket::Send(const void* data, int len) {
     int left = len;
     // With nothing queued, what the system takes at once need not be copied into the queue
     // first; the rest is queued as usual. Errors are left to TryToSend below.
-    if (sockType_ == 1 && fd_ != InvalidSocket && SendQueueLength() == 0 && len >= kLargeSend) {
+    if (sockType_ == 1 && fd_ != InvalidSocket && !tls_ && SendQueueLength() == 0 &&
+        len >= kLargeSend) {
         int flags = MSG_NOSIGNAL | (sendFlags_ == wsSendUrgent ? MSG_OOB : 0);
         ssize_t n = ::send(fd_, p, std::size_t(left), flags);
         if (n > 0) {
@@ -80,7 +81,7 @@ void TCustomAsyncSocket::TryToSend() {
             std::string_view bytes = block.Peek();
             ssize_t n = sockType_ == 2 ? ::sendto(fd_, bytes.data(), bytes.size(), flags,
                                                   reinterpret_cast<sockaddr*>(&sin_), sizeof sin_)
-                                       : ::send(fd_, bytes.data(), bytes.size(), flags);
+                                       : RawSend(bytes.data(), bytes.size(), flags);
             if (n < 0) {
                 int code = WinsockFromErrno(errno);
                 if (code == wsa::EINVAL_ || code == wsa::ENOTSOCK_ || code == wsa::ECONNRESET_ ||
@@ -116,12 +117,8 @@ void TCustomAsyncSocket::TryToSend() {
 
 int TCustomAsyncSocket::RcvdCount() {
     if (fd_ == InvalidSocket) return 0;
-    int waiting = 0;
-    if (::ioctl(fd_, FIONREAD, &waiting) != 0) {
-        lastError_ = WinsockFromErrno(errno);
-        SocketError("ioctlSocket");
-        return -1;
-    }
+    int waiting = PendingBytes();
+    if (waiting < 0) SocketError("ioctlSocket");
     return waiting;
 }
 
@@ -139,7 +136,7 @@ int TCustomAsyncSocket::Receive(void* buffer, int size) {
         lastError_ = wsa::ENOTSOCK_;
         return -1;
     }
-    ssize_t n = ::recv(fd_, buffer, std::size_t(std::max(size, 0)), 0);
+    long n = RawRecv(buffer, std::size_t(std::max(size, 0)));
     if (n < 0) {
         lastError_ = WinsockFromErrno(errno);
         return -1;
@@ -188,12 +185,8 @@ void TCustomAsyncSocket::ReceiveLoop(std::uint16_t error) {
         }
         if (alive.expired() || session != session_ || fd_ == InvalidSocket) break;
         if (lastError_ != 0) break;
-        int waiting = 0;
-        if (::ioctl(fd_, FIONREAD, &waiting) != 0) {
-            lastError_ = WinsockFromErrno(errno);
-            break;
-        }
-        if (waiting == 0) break;
+        int waiting = PendingBytes();
+        if (waiting <= 0) break;
         // A handler that reads nothing would otherwise be called forever.
         if (readCount_ == readBefore && waiting == waitingBefore) break;
         waitingBefore = waiting;
@@ -208,15 +201,17 @@ bool TCustomAsyncSocket::PumpOnce(int millis) {
 void TCustomAsyncSocket::ReaderStep() {
     RearmRead();
     while (state_ == wsConnected && lineReading_ && fd_ != InvalidSocket) {
-        int waiting = 0;
-        if (::ioctl(fd_, FIONREAD, &waiting) != 0) {
-            lastError_ = WinsockFromErrno(errno);
+        int waiting = PendingBytes();
+        if (waiting < 0) {
             SocketError("ioctlSocket");
             return;
         }
-        if (waiting <= 0) return;
+        if (waiting == 0) {
+            // A TLS session the peer ended has no bytes left to wait for.
+            if (!tls_ || !tlsEof_) return;
+        }
         char c;
-        ssize_t n = ::recv(fd_, &c, 1, 0);
+        long n = RawRecv(&c, 1);
         int code = n < 0 ? WinsockFromErrno(errno) : 0;
         if (n == 0 || code == wsa::ECONNRESET_) {
             lineReading_ = false;
@@ -323,8 +318,8 @@ void TCustomAsyncSocket::WaitForClose() {
     while (fd_ != InvalidSocket && state_ != wsClosed && Clock::now() < deadline) {
         PumpOnce(0);
         if (fd_ == InvalidSocket) break;
-        int waiting = 0;
-        if (::ioctl(fd_, FIONREAD, &waiting) != 0) break;
+        int waiting = PendingBytes();
+        if (waiting < 0) break;
         if (waiting > 0) {
             if (lineReading_)
                 ReaderStep();
@@ -332,10 +327,14 @@ void TCustomAsyncSocket::WaitForClose() {
                 TriggerDataAvailable(0);
             if (fd_ == InvalidSocket) break;
         }
-        char c;
-        ssize_t n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-        lastError_ = n < 0 ? WinsockFromErrno(errno) : 0;
-        if (n == 0 || (n < 0 && lastError_ != wsa::EWOULDBLOCK_)) break;
+        if (tls_) {
+            if (tlsEof_) break;
+        } else {
+            char c;
+            ssize_t n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+            lastError_ = n < 0 ? WinsockFromErrno(errno) : 0;
+            if (n == 0 || (n < 0 && lastError_ != wsa::EWOULDBLOCK_)) break;
+        }
         PumpOnce(10);
     }
 }

@@ -1,5 +1,6 @@
 // Opening and ending sessions: connect, listen, accept, adopt, close.
 #include "core/net/AsyncSocket.h"
+#include "core/net/TlsLayer.h"
 
 #include "core/net/HostLookup.h"
 
@@ -210,6 +211,8 @@ void TCustomAsyncSocket::Abort() {
 }
 
 void TCustomAsyncSocket::InternalClose(bool graceful) {
+    if (tls_ && graceful && !tlsHandshaking_ && fd_ != InvalidSocket) tls_->Shutdown();
+    DropTls();
     if (fd_ != InvalidSocket && state_ != wsClosed) {
         if (graceful) ::shutdown(fd_, SHUT_RDWR);
         ReleaseHandle();
@@ -253,6 +256,7 @@ void TCustomAsyncSocket::Resume() {
     readArmed_ = true;
     writeArmed_ = true;
     UpdateWatch();
+    TlsWake();
 }
 
 int TCustomAsyncSocket::GetPeerName(sockaddr_in& name) {

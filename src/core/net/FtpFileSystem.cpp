@@ -153,6 +153,15 @@ void TFtpFileSystem::SetLogin(const TRemoteLogin& login) {
     ftp_.SetPassword(login.password);
     ftp_.SetPassive(login.passive);
     ftp_.SetPassiveUsesServerAddress(login.passiveUsesServerAddress);
+    ftp_.SetTlsMode(login.tls);
+    ftp_.SetTlsCaFile(login.tlsCaFile);
+    ftp_.OnClearTextQuestion = [ask = login.clearText](TMsgFTP* sender) {
+        return ask && ask(sender->Hostname());
+    };
+    ftp_.OnCertificateQuestion = [ask = login.certificate](TMsgFTP* sender,
+                                                           const TTlsCertificate& certificate) {
+        return ask && ask(sender->Hostname(), certificate);
+    };
 }
 
 void TFtpFileSystem::SetReplyTimeout(std::chrono::milliseconds timeout) {

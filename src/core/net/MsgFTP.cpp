@@ -71,6 +71,11 @@ std::string FTPStatusText(TFTPState state, const std::string& host) {
         return "Renaming file..";
     case ftpRenamingTo:
         return "Renaming file...";
+    case ftpSecuring:
+    case ftpTlsHandshake:
+        return "Securing the connection to " + host;
+    case ftpSettingProtection:
+        return "Securing data connections";
     default:
         return "";
     }
@@ -169,7 +174,9 @@ void TMsgFTP::TimerFired() {
                                         : std::to_string(ms) + " milliseconds";
     // An address that does not answer gives way to the host's next one.
     if (state_ == ftpConnecting && RetryNextAddress("no answer in " + span)) return;
-    errorMessage_ = "The server did not answer in " + span + "; the connection was closed.";
+    errorMessage_ = (state_ == ftpTlsHandshake ? "The TLS negotiation did not finish in "
+                                               : "The server did not answer in ") +
+                    span + "; the connection was closed.";
     timedOut_ = true;
     if (Log(errorMessage_)) AbortSession();
 }
@@ -252,6 +259,9 @@ void TMsgFTP::Connect() {
     replyBuffer_.clear();
     replyPos_ = replyScan_ = 0;
     systemType_ = 0;
+    tlsContext_.reset();
+    secure_ = dataProtected_ = false;
+    serverCert_ = {};
     epsvRefused_ = false;
     retrying_ = false;
     addresses_.clear();
@@ -364,8 +374,13 @@ void TMsgFTP::ControlClosed(std::uint16_t error) {
     if (aborting_) return; // Abort finishes the job
     // The server (or the network) ended an established session: say so, so that nobody is
     // left with an empty message or the text of an older failure.
-    if (wasConnected && !disconnecting_)
-        errorMessage_ = error == 0 ? "Connection closed by server" : SocketErrorDesc(error);
+    if (wasConnected && !disconnecting_) {
+        errorMessage_ = !control_->TlsError().empty() ? control_->TlsError()
+                        : error == 0                  ? "Connection closed by server"
+                                                      : SocketErrorDesc(error);
+        if (state_ == ftpSecuring || state_ == ftpTlsHandshake || state_ == ftpSettingProtection)
+            errorMessage_ += " while the connection was being secured; the login was not sent.";
+    }
     AbortSession();
 }
 
@@ -519,7 +534,12 @@ bool TMsgFTP::HandleReply(const std::string& reply) {
         return true;
     case ftpWaitGreeting:
         if (!Check(code, 220, "Host replied ", reply)) return LoginFailed();
-        return SendAndEnter("USER " + username_, ftpSendingUser);
+        if (tlsMode_ != TTlsMode::Plain) return SendAndEnter("AUTH TLS", ftpSecuring);
+        return SendUser();
+    case ftpSecuring:
+    case ftpTlsHandshake:
+    case ftpSettingProtection:
+        return SecurityReply(code, reply);
     case ftpSendingUser:
         if (code == 230) return SendAndEnter("SYST", ftpSystemType); // no password needed
         if (!Check(code, 331, "Host replied ", reply)) return LoginFailed();

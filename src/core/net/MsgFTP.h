@@ -2,9 +2,12 @@
 // The FTP client: one control connection driven as an event-driven state machine. Operations
 // only start a command; outcomes arrive as events. Data connections are passive (EPSV, then
 // PASV) or active (PORT, or EPRT over IPv6), as the caller chooses.
+// With TLS asked for, the login first secures the control connection (AUTH TLS, PBSZ 0,
+// PROT P) and every data connection is secured too, resuming the control connection's session.
 
 #include "core/net/AsyncSocket.h"
 #include "core/net/ListingParser.h"
+#include "core/net/TlsLayer.h"
 #include "core/platform/EventLoop.h"
 
 #include <chrono>
@@ -43,6 +46,9 @@ enum TFTPState : std::uint8_t {
     ftpMakingDir,
     ftpSettingUmask,
     ftpCustomCommand,
+    ftpSecuring,          // AUTH TLS sent
+    ftpTlsHandshake,      // the control connection's TLS handshake runs
+    ftpSettingProtection, // PBSZ 0 and PROT P
     ftpReady
 };
 
@@ -73,6 +79,9 @@ using TCustomFTPCommandDone =
     std::function<void(TMsgFTP* Sender, int ReplyCode, const std::string& Response)>;
 using TTransferProgress = std::function<void(TMsgFTP* Sender, std::int64_t Progress)>;
 using TFTPOnDebug = std::function<void(TMsgFTP* Sender, bool Sent, const std::string& Data)>;
+using TFTPClearTextQuestion = std::function<bool(TMsgFTP* Sender)>;
+using TFTPCertificateQuestion =
+    std::function<bool(TMsgFTP* Sender, const TTlsCertificate& Certificate)>;
 
 class TMsgFTP {
 public:
@@ -118,6 +127,11 @@ public:
     // The most bytes one directory listing may have; a longer listing fails.
     std::size_t MaxListingSize() const { return maxListing_; }
     void SetMaxListingSize(std::size_t v) { maxListing_ = v; }
+    TTlsMode TlsMode() const { return tlsMode_; }
+    void SetTlsMode(TTlsMode v) { tlsMode_ = v; }
+    // A PEM file of certificates trusted besides the system's store ("" for none).
+    const std::string& TlsCaFile() const { return tlsCaFile_; }
+    void SetTlsCaFile(const std::string& v) { tlsCaFile_ = v; }
 
     TFTPOnConnect OnConnect;
     TFTPOnStatusChange OnStatusChange;
@@ -126,6 +140,12 @@ public:
     TCustomFTPCommandDone OnCustomFTPCommandDone;
     TTransferProgress OnTransferProgress;
     TFTPOnDebug OnDebug;
+    // Asked from the loop during the login, before the user name is sent; the reply timeout
+    // stands still while they are open. An empty handler answers no.
+    // A server without TLS under TTlsMode::Try: true goes on in clear text.
+    TFTPClearTextQuestion OnClearTextQuestion;
+    // A certificate that did not verify (its Problem says why): true connects all the same.
+    TFTPCertificateQuestion OnCertificateQuestion;
 
     // Inside OnDirectoryListing: where the reported symbolic link points ("" for other entries).
     const std::string& ListedLinkTarget() const { return listedLinkTarget_; }
@@ -142,6 +162,11 @@ public:
     TFTPState State() const { return state_; }
     std::int64_t ByteCount() const { return byteCount_; }
     const std::deque<std::string>& CommandLog() const { return commandLog_; }
+    // The control connection is in TLS; the data connections too when DataProtected.
+    bool Secure() const { return secure_; }
+    bool DataProtected() const { return dataProtected_; }
+    // The certificate of the secured control connection.
+    const TTlsCertificate& ServerCertificate() const { return serverCert_; }
     // Bytes received and held until their reply or listing line completes.
     std::size_t HeldBytes() const {
         return replyBuffer_.size() - replyPos_ + listingBuffer_.size();
@@ -214,6 +239,16 @@ private:
     bool HandleReply(const std::string& reply);
     bool LoginFailed();
     bool Check(int code, int wanted, const char* text, const std::string& reply);
+
+    bool SendUser();
+    bool SecurityReply(int code, const std::string& reply);
+    bool WithoutTls(const std::string& reply);
+    void ControlTlsDone(const std::string& error);
+    bool Protect();
+    void Ask(std::function<bool()> question, std::function<void(bool)> then);
+    bool SecureData();
+    void DataTlsDone(const std::string& error);
+    bool SecureHeldData();
 
     void StartTransfer(TFTPState pending, const std::string& name, Mode mode);
     bool StartActive();
@@ -299,6 +334,15 @@ private:
     std::string tempPath_;      // where the download is written until it completes
     bool directFile_ = false;   // the target is a device or a pipe, written into as it is
     int fileFd_ = -1;
+
+    TTlsMode tlsMode_ = TTlsMode::Plain;
+    std::string tlsCaFile_;
+    std::shared_ptr<TTlsContext> tlsContext_;
+    bool secure_ = false;
+    bool dataProtected_ = false;
+    bool protSent_ = false;    // PROT P is the command under way, not PBSZ
+    bool dataTlsHeld_ = false; // the data connection waits for the transfer command
+    TTlsCertificate serverCert_;
 };
 
 } // namespace morvane::net

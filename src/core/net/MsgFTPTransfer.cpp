@@ -187,10 +187,12 @@ bool TMsgFTP::DataSetupReply(int code, const std::string& reply) {
 
 bool TMsgFTP::SendTransferCommand() {
     if (!SetState(pendingState_)) return false;
-    if (pendingState_ == ftpListing)
-        return SendLine("LIST") && ParseListing(); // data may have come before the reply
-    if (pendingState_ == ftpRetrieving) return SendLine("RETR " + transferName_);
-    if (!SendLine("STOR " + transferName_)) return false;
+    // A secured data connection starts its handshake only once the command is out.
+    if (pendingState_ == ftpListing) // data may have come before the reply
+        return SendLine("LIST") && SecureHeldData() && ParseListing();
+    if (pendingState_ == ftpRetrieving)
+        return SendLine("RETR " + transferName_) && SecureHeldData();
+    if (!SendLine("STOR " + transferName_) || !SecureHeldData()) return false;
     // The data connection may be open already; its write-ready came before STOR was sent.
     if (data_->State() == wsConnected && data_->AllSent()) return StoreStep();
     return true;
@@ -277,7 +279,7 @@ void TMsgFTP::DataConnected(std::uint16_t error) {
         return;
     }
     Activity();
-    SendTransferCommand();
+    if (SecureData()) SendTransferCommand();
 }
 
 void TMsgFTP::OpenLocalFile() {
@@ -368,6 +370,7 @@ void TMsgFTP::DataSessionAvailable() {
     data_->SetLingerOnOff(wsLingerOff);
     data_->Dup(fd);
     listen_->Close();
+    SecureData();
 }
 
 void TMsgFTP::DataAvailable() {

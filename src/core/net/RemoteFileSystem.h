@@ -13,6 +13,7 @@
 //   without a report. A callback may start the next operation or destroy the file system.
 
 #include "core/net/ListingParser.h"
+#include "core/net/TlsLayer.h"
 
 #include <chrono>
 #include <cstdint>
@@ -93,6 +94,13 @@ struct TRemoteLogin {
     // FTP's data connections: passive (EPSV, then PASV) or active (PORT/EPRT)
     bool passive = false;
     bool passiveUsesServerAddress = false; // ignore the address a PASV reply names
+    // FTP over TLS: the mode, and the questions the login asks (true: go on). clearText is asked
+    // when a server under Try offers no TLS, before the user name is sent; certificate when the
+    // server's certificate does not verify.
+    TTlsMode tls = TTlsMode::Plain;
+    std::string tlsCaFile; // certificates trusted besides the system's
+    std::function<bool(const std::string& host)> clearText;
+    std::function<bool(const std::string& host, const TTlsCertificate& certificate)> certificate;
 };
 
 class TRemoteFileSystem {

@@ -23,6 +23,9 @@ enum MsgButtons : unsigned {
     mbOverwrite = 64,
     mbReload = 128,
     mbAll = 256,
+    mbContinue = 512,
+    mbConnectAnyway = 1024,
+    mbAlwaysTrust = 2048,
     mbYesNo = mbYes | mbNo,
     mbYesNoCancel = mbYes | mbNo | mbCancel,
     mbRetryCancel = mbRetry | mbCancel,
@@ -30,7 +33,20 @@ enum MsgButtons : unsigned {
     mbOverwriteReloadCancel = mbOverwrite | mbReload | mbCancel,
 };
 
-enum class MsgResult { OK, Yes, No, Cancel, Retry, YesToAll, Overwrite, Reload, All };
+enum class MsgResult {
+    OK,
+    Yes,
+    No,
+    Cancel,
+    Retry,
+    YesToAll,
+    Overwrite,
+    Reload,
+    All,
+    Continue,
+    ConnectAnyway,
+    AlwaysTrust
+};
 
 struct FileDialogOptions {
     std::string title;

@@ -12,6 +12,60 @@
 
 namespace morvane::app {
 
+namespace {
+
+using platform::MsgKind;
+using platform::MsgResult;
+
+bool stored(const net::TAccount& account) {
+    return account.Name != net::kQuickConnectName;
+}
+
+} // namespace
+
+bool askClearText(TMainForm& form, const net::TAccount& account, const std::string& host) {
+    platform::Registry& registry = *form.context().registry;
+    // Another window of the same account may have been answered since this one was opened.
+    net::TAccount now;
+    if (stored(account) && net::LoadAccount(registry, account.Name, now) && now.ClearTextAllowed)
+        return true;
+    std::string text = "The server " + host +
+                       " does not offer TLS.\n\nIf you continue, your user name, password and "
+                       "files travel over the network in clear text, where anyone on the way "
+                       "can read them.";
+    if (stored(account))
+        text += "\n\nThe answer is remembered for the account \"" + account.Name + "\".";
+    MsgResult answer = form.context().dialogs->message(
+        MsgKind::Warning, text, platform::mbContinue | platform::mbCancel, "Connection not secure");
+    if (answer != MsgResult::Continue) return false;
+    if (stored(account)) net::RememberClearTextAllowed(registry, account.Name);
+    return true;
+}
+
+bool askCertificate(TMainForm& form, const net::TAccount& account, const std::string& host,
+                    const net::TTlsCertificate& c) {
+    platform::Registry& registry = *form.context().registry;
+    net::TAccount now;
+    if (stored(account) && net::LoadAccount(registry, account.Name, now) &&
+        net::TrustsCertificate(now, c.Fingerprint))
+        return true;
+    std::string text = "The certificate of " + host + " could not be verified: " + c.Problem +
+                       ".\n\nSubject: " + c.Subject + "\nIssuer: " + c.Issuer + "\nValid from " +
+                       c.NotBefore + " to " + c.NotAfter + "\nSHA-256 fingerprint:\n" +
+                       c.Fingerprint +
+                       "\n\nSomeone may be posing as the server. Connect only if you know that "
+                       "this is the server's certificate.";
+    unsigned buttons = platform::mbConnectAnyway | platform::mbCancel;
+    if (stored(account)) buttons |= platform::mbAlwaysTrust;
+    MsgResult answer =
+        form.context().dialogs->message(MsgKind::Warning, text, buttons, "Certificate not trusted");
+    if (answer == MsgResult::AlwaysTrust && stored(account)) {
+        net::RememberCertificate(registry, account.Name, c.Fingerprint);
+        return true;
+    }
+    return answer == MsgResult::ConnectAnyway;
+}
+
 void installAccountWindows(TMainForm& form) {
     TRemoteServices& remote = form.remote();
     remote.prompts.quickConnect = [&form](std::string& host, std::string& user,
@@ -28,6 +82,13 @@ void installAccountWindows(TMainForm& form) {
         dialog.saveCheck()->hide(); // nowhere to keep it
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
         return platform::toBytes(dialog.passwordEdit()->text());
+    };
+    remote.prompts.clearText = [&form](const net::TAccount& account, const std::string& host) {
+        return askClearText(form, account, host);
+    };
+    remote.prompts.certificate = [&form](const net::TAccount& account, const std::string& host,
+                                         const net::TTlsCertificate& certificate) {
+        return askCertificate(form, account, host, certificate);
     };
     if (net::TAccountSecrets* secrets = form.context().secrets) {
         remote.prompts.keptPassword = [secrets](const net::TAccount& account) {

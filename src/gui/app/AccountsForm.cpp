@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -202,6 +203,11 @@ void TAccountsForm::buildPages() {
     auto* dirRow = new QHBoxLayout;
     dirRow->addWidget(directory_);
     dirRow->addWidget(directoryButton_);
+    security_ = new QComboBox(basic);
+    security_->setObjectName("SecurityCombo");
+    for (net::TTlsMode mode : {net::TTlsMode::Plain, net::TTlsMode::Try, net::TTlsMode::Require})
+        security_->addItem(QString::fromUtf8(net::TlsModeText(mode)), int(mode));
+    security_->setToolTip("FTP over TLS protects the password and the files on the way");
     auto* basicLayout = new QFormLayout(basic);
     basicLayout->addRow("&Hostname:", host_);
     basicLayout->addRow("U&sername:", user_); // Alt+U is the UNIX page
@@ -215,6 +221,7 @@ void TAccountsForm::buildPages() {
     auto* directoryLabel = new QLabel("&Directory:", basic);
     directoryLabel->setBuddy(directory_);
     basicLayout->addRow(directoryLabel, dirRow);
+    basicLayout->addRow("Securit&y:", security_);
     pages_->addTab(basic, "Basic");
 
     // Advanced
@@ -294,6 +301,9 @@ void TAccountsForm::buildPages() {
             [this](const QString& t) { writeThrough([&](auto& a) { a.Password = toBytes(t); }); });
     connect(directory_, &QLineEdit::textChanged, this,
             [this](const QString& t) { writeThrough([&](auto& a) { a.Directory = toBytes(t); }); });
+    connect(security_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        writeThrough([&](auto& a) { a.Tls = net::TTlsMode(security_->itemData(index).toInt()); });
+    });
     connect(directoryButton_, &QPushButton::clicked, this, [this] {
         net::TAccount* a = current();
         if (!a || !form_.remote().chooseDirectory) return;
@@ -381,6 +391,7 @@ void TAccountsForm::fill() {
     user_->setText(fromBytes(a->Username));
     password_->setText(fromBytes(a->Password));
     directory_->setText(fromBytes(a->Directory));
+    security_->setCurrentIndex(security_->findData(int(a->Tls)));
     bool otherPort = a->Port != 21;
     usePort_->setChecked(otherPort);
     port_->setEnabled(otherPort);
@@ -418,7 +429,9 @@ void TAccountsForm::updateMoveButtons() {
 }
 
 void TAccountsForm::newAccount() {
-    accounts_.push_back(net::TAccount());
+    net::TAccount fresh;
+    fresh.Tls = net::TTlsMode::Try; // made now: TLS when the server offers it
+    accounts_.push_back(fresh);
     storedNames_.emplace_back();
     auto* item = new QListWidgetItem(fromBytes(accounts_.back().Name));
     item->setFlags(item->flags() | Qt::ItemIsEditable);

@@ -9,6 +9,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidgetItem;
@@ -74,6 +75,7 @@ private:
     QCheckBox* firewall_ = nullptr;
     QCheckBox* prompt_ = nullptr;
     QCheckBox* closeConnection_ = nullptr;
+    QComboBox* security_ = nullptr;
     QCheckBox* passive_ = nullptr;
     QCheckBox* passiveServerAddress_ = nullptr;
     QCheckBox* mirroring_ = nullptr;

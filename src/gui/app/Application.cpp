@@ -46,15 +46,20 @@ int importSettings(platform::Registry& registry, const char* file) {
 }
 
 // Adds or updates the account "Demo" (used by the run script's demo server).
-int setDemoAccount(platform::Registry& registry, char** args) {
+// args: HOST PORT USER PASSWORD DIRECTORY, then "--tls" for the demo's TLS account.
+int setDemoAccount(platform::Registry& registry, char** args, bool tls) {
+    const std::string name = tls ? "DemoTLS" : "Demo";
     auto port = net::PortFromText(args[1]);
     if (!port) {
         std::cerr << "morvane: '" << args[1] << "' is not a port number (1 to 65535).\n";
         return 2;
     }
     net::TAccount account;
-    net::LoadAccount(registry, "Demo", account); // keeps options the user set, if any
-    account.Name = "Demo";
+    bool known = net::LoadAccount(registry, name, account); // keeps options the user set, if any
+    account.Name = name;
+    // Its server requires TLS with a certificate made for the demo: the first connection
+    // shows the certificate question.
+    if (tls && !known) account.Tls = net::TTlsMode::Require;
     account.Hostname = args[0];
     account.Port = *port;
     account.Username = args[2];
@@ -73,7 +78,7 @@ int setDemoAccount(platform::Registry& registry, char** args) {
     account.UseFirewall = false;
     account.Directory = args[4];
     std::string error;
-    if (!net::SaveAccount(registry, "Demo", account, &error)) {
+    if (!net::SaveAccount(registry, name, account, &error)) {
         std::cerr << "morvane: " << error << " " << registry.lastError() << "\n";
         return 1;
     }
@@ -83,8 +88,8 @@ int setDemoAccount(platform::Registry& registry, char** args) {
 void usage() {
     std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
                  "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
-                 "       morvane --set-demo-account HOST PORT USER - DIRECTORY   (password on "
-                 "standard input)\n"
+                 "       morvane --set-demo-account HOST PORT USER - DIRECTORY [--tls]   (password "
+                 "on standard input)\n"
                  "       morvane /InstWeblinks\n"
                  "       morvane --import-settings EXPORT.reg\n"
                  "       morvane --export html|rtf FILE -o OUT [--highlighter NAME]\n"
@@ -145,11 +150,12 @@ int runMorvane(int argc, char** argv) {
         return runExport(request, registry, resourcesFolder(), defaultProgramFolder(), std::cerr);
     }
     if (argc >= 2 && !std::strcmp(argv[1], "--set-demo-account")) {
-        if (argc != 7) {
+        bool tls = argc == 8 && !std::strcmp(argv[7], "--tls");
+        if (argc != 7 && !tls) {
             usage();
             return 2;
         }
-        return setDemoAccount(registry, argv + 2);
+        return setDemoAccount(registry, argv + 2, tls);
     }
 
     // Qt takes its own options (-platform, -style, -stylesheet...) out of argc and argv first,

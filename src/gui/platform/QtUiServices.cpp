@@ -8,6 +8,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
+#include <utility>
+#include <vector>
 
 namespace morvane::platform {
 
@@ -82,6 +84,25 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
         reload = box.addButton(QStringLiteral("&Reload"), QMessageBox::ResetRole);
         reload->setObjectName("ReloadButton");
     }
+    // The answers to an insecure connection's questions.
+    struct Custom {
+        unsigned bit;
+        const char* text;
+        const char* name;
+        MsgResult result;
+    };
+    static const Custom customs[] = {
+        {mbContinue, "C&ontinue", "ContinueButton", MsgResult::Continue},
+        {mbConnectAnyway, "Connect &anyway", "ConnectAnywayButton", MsgResult::ConnectAnyway},
+        {mbAlwaysTrust, "Always &trust this certificate for this account", "AlwaysTrustButton",
+         MsgResult::AlwaysTrust}};
+    std::vector<std::pair<QPushButton*, MsgResult>> answers;
+    for (auto& c : customs) {
+        if (!(buttons & c.bit)) continue;
+        QPushButton* b = box.addButton(QString::fromUtf8(c.text), QMessageBox::AcceptRole);
+        b->setObjectName(QString::fromUtf8(c.name));
+        answers.emplace_back(b, c.result);
+    }
     for (auto& m : map)
         if (buttons & m.bit) box.addButton(m.button);
     QPushButton* all = nullptr;
@@ -91,7 +112,8 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
     }
     if (!buttons) box.addButton(QMessageBox::Ok);
     // Where the other answers overwrite a file or throw text away, Enter and Escape keep both.
-    if ((buttons & mbCancel) && (buttons & (mbOverwrite | mbReload))) {
+    if ((buttons & mbCancel) &&
+        (buttons & (mbOverwrite | mbReload | mbContinue | mbConnectAnyway | mbAlwaysTrust))) {
         box.setDefaultButton(QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);
     }
@@ -99,6 +121,8 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
     if (overwrite && box.clickedButton() == overwrite) return MsgResult::Overwrite;
     if (reload && box.clickedButton() == reload) return MsgResult::Reload;
     if (all && box.clickedButton() == all) return MsgResult::All;
+    for (auto& [button, result] : answers)
+        if (box.clickedButton() == button) return result;
     for (auto& m : map)
         if (chosen == m.button) return m.result;
     return (buttons & mbCancel) ? MsgResult::Cancel

@@ -84,6 +84,36 @@ public:
         login.password = o_.password;
         login.passive = o_.passive;
         login.passiveUsesServerAddress = o_.passiveServerAddress;
+        login.tls = o_.tls;
+        login.tlsCaFile = o_.caFile;
+        // Nobody to ask on a command line: the options answer.
+        login.clearText = [this](const std::string&) {
+            std::fprintf(stderr,
+                         "warning: %s offers no TLS; the password is sent in clear text "
+                         "(--tls=require refuses that)\n",
+                         out_.Err(o_.host).c_str());
+            return true;
+        };
+        login.certificate = [this](const std::string&, const TTlsCertificate& c) {
+            std::string print = NormalizeFingerprint(c.Fingerprint);
+            for (const auto& trusted : o_.trustedFingerprints)
+                if (trusted == print) return true;
+            std::string about = "  subject: " + c.Subject + "\n  issuer: " + c.Issuer +
+                                "\n  valid: " + c.NotBefore + " to " + c.NotAfter +
+                                "\n  SHA-256: " + c.Fingerprint + "\n";
+            if (o_.insecure) {
+                std::fprintf(stderr,
+                             "warning: the server's certificate does not verify (%s); "
+                             "connecting anyway because of --insecure\n%s",
+                             c.Problem.c_str(), out_.Err(about).c_str());
+                return true;
+            }
+            std::fprintf(stderr,
+                         "The server's certificate does not verify (%s):\n%s"
+                         "Trust it with --trust-fingerprint=%s\n",
+                         c.Problem.c_str(), out_.Err(about).c_str(), print.c_str());
+            return false;
+        };
         fs_.SetLogin(login);
         fs_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
         if (o_.verbose) {
@@ -282,6 +312,29 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
             (flag == "-P"   ? o.port
              : flag == "-t" ? o.timeoutSeconds
                             : o.replyTimeoutSeconds) = int(n);
+        } else if (flag.rfind("--tls=", 0) == 0) {
+            v = flag.substr(6);
+            if (v == "no")
+                o.tls = net::TTlsMode::Plain;
+            else if (v == "try")
+                o.tls = net::TTlsMode::Try;
+            else if (v == "require")
+                o.tls = net::TTlsMode::Require;
+            else {
+                error = "bad value for --tls: " + v + " (no, try or require)";
+                return false;
+            }
+        } else if (flag.rfind("--trust-fingerprint=", 0) == 0) {
+            v = net::NormalizeFingerprint(flag.substr(20));
+            if (v.empty()) {
+                error = "bad value for --trust-fingerprint: a SHA-256 fingerprint is 64 hex digits";
+                return false;
+            }
+            o.trustedFingerprints.push_back(v);
+        } else if (flag.rfind("--ca-file=", 0) == 0) {
+            o.caFile = flag.substr(10);
+        } else if (flag == "--insecure") {
+            o.insecure = true;
         } else if (flag == "--") {
             ++i;
             break;

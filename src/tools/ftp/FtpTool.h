@@ -1,6 +1,8 @@
 #pragma once
 // morvane-ftp: one FTP command from the command line, run by the editor's own FTP file system.
 
+#include "core/net/TlsLayer.h"
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,6 +19,10 @@ struct FtpToolOptions {
     bool passiveServerAddress = false; // --pasv-server-address
     std::string user = "anonymous";
     std::string password = "morvane@";
+    net::TTlsMode tls = net::TTlsMode::Plain;     // --tls=no|try|require
+    std::vector<std::string> trustedFingerprints; // --trust-fingerprint, normalized
+    bool insecure = false;                        // --insecure: any certificate
+    std::string caFile;                           // --ca-file: trusted besides the system's
     // Where the password comes from: a file, a variable or standard input keep it out of the
     // process list; "-p" shows it to every user of the machine.
     enum class PasswordFrom {

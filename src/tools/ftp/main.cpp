@@ -21,6 +21,11 @@ int main(int argc, char** argv) {
             "ARGS...\n"
             "  -t: the longest the whole run may take (default: no limit)\n"
             "  -T: the longest the server may stay silent (default 60; 0: no limit)\n"
+            "  --tls=no|try|require: FTP over TLS (default no; try goes on in clear text\n"
+            "      with a warning when the server offers none)\n"
+            "  --trust-fingerprint=SHA256: accept this certificate although it does not verify\n"
+            "  --ca-file=PEM: trust these certificates besides the system's\n"
+            "  --insecure: accept any certificate (not safe)\n"
             "  --active: the server opens the data connections (default: passive)\n"
             "  --pasv-server-address: connect to the server's own address, whatever PASV says\n"
             "password (default: anonymous's): --password-file FILE (its first line),\n"
@@ -30,5 +35,8 @@ int main(int argc, char** argv) {
             "          rmdir DIR | rm NAME | mv OLD NEW | chmod MODE NAME | quote TEXT\n");
         return 2;
     }
+    if (options.insecure)
+        std::fprintf(stderr, "warning: --insecure accepts any certificate; anyone on the way can "
+                             "read and change what is sent\n");
     return morvane::tools::RunFtpTool(options);
 }

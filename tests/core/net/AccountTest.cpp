@@ -39,6 +39,9 @@ TAccount sample() {
     a.CloseConnection = true;
     a.EnableMirroring = true;
     a.MirrorDirectory = "/home/me/mirror";
+    a.Tls = TTlsMode::Require;
+    a.ClearTextAllowed = true;
+    a.TrustedCertificates = {std::string(64, 'A'), std::string(64, 'B')};
     a.PassiveMode = false;
     a.PassiveUsesServerAddress = true;
     return a;
@@ -54,8 +57,8 @@ TEST(AccountStore, RoundTripKeepsEveryFieldWithTheValueNamesInTableOrder) {
     EXPECT_THAT(reg.valueNames(HKCU, keyOf("site")),
                 ElementsAre("Hostname", "Username", "Password", "Prompt for password", "Directory",
                             "Port", "Use firewall", "Close connection", "Enable mirroring",
-                            "Use UMask", "UMask", "Mirror directory", "Passive mode",
-                            "Passive uses server address"));
+                            "Use UMask", "UMask", "Mirror directory", "TLS", "Clear text allowed",
+                            "Trusted certificates", "Passive mode", "Passive uses server address"));
 
     // Switching the umask off removes the stored umask, so it cannot come back.
     TAccount off = sample();
@@ -274,4 +277,99 @@ TEST_F(ApplyFixture, QuickConnectUsesPort21PassiveAndItsCancelChangesNothing) {
     EXPECT_EQ(ftp.Login().host, "kept");
 }
 
+TEST_F(ApplyFixture, SecurityFollowsTheAccountAndAsksOnlyWhatItDoesNotKnow) {
+    std::vector<std::string> questions;
+    prompts.clearText = [&](const TAccount& a, const std::string& host) {
+        questions.push_back("clear " + a.Name + " " + host);
+        return false;
+    };
+    prompts.certificate = [&](const TAccount& a, const std::string&, const TTlsCertificate& c) {
+        questions.push_back("cert " + a.Name + " " + c.Fingerprint.substr(0, 5));
+        return true;
+    };
+    TAccount a = sample();
+    a.UseFirewall = false;
+    a.ClearTextAllowed = false;
+    a.TrustedCertificates = {std::string(64, 'A')};
+    ASSERT_TRUE(ApplyAccount(a, ftp, {}, prompts));
+    EXPECT_EQ(ftp.Login().tls, TTlsMode::Require);
+    TTlsCertificate trusted, other;
+    trusted.Fingerprint = "AA";
+    for (int i = 1; i < 32; ++i)
+        trusted.Fingerprint += ":aa"; // another spelling of the stored one
+    other.Fingerprint = "BB:" + trusted.Fingerprint.substr(3);
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, trusted));
+    EXPECT_TRUE(questions.empty());
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, other));
+    EXPECT_FALSE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_THAT(questions, ElementsAre("cert site BB:aa", "clear site ftp.example.org"));
+
+    // An account that already said yes is not asked again; without prompts the answer is no.
+    prompts = {};
+    ASSERT_TRUE(ApplyAccount(sample(), ftp, {}, prompts));
+    EXPECT_TRUE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_FALSE(ftp.Login().certificate(ftp.Login().host, other));
+
+    TAccount q;
+    q.Name = kQuickConnectName;
+    prompts.quickConnect = [](std::string& h, std::string&, std::string&) {
+        h = "quick.host";
+        return true;
+    };
+    ASSERT_TRUE(ApplyAccount(q, ftp, {}, prompts));
+    EXPECT_EQ(ftp.Login().tls, TTlsMode::Try);
+}
+
 } // namespace
+
+TEST(AccountStore, TlsSettingOfNewOldAndOddAccounts) {
+    EXPECT_EQ(TAccount().Tls, TTlsMode::Plain);
+    TempDir dir;
+    Registry reg(dir.path());
+    // Stored before the setting existed, or with a value that means nothing: plain FTP.
+    for (auto [value, mode] : {std::pair<int, TTlsMode>{-1, TTlsMode::Plain},
+                               {0, TTlsMode::Plain},
+                               {1, TTlsMode::Try},
+                               {2, TTlsMode::Require},
+                               {7, TTlsMode::Plain}}) {
+        RegKey key(reg, HKCU, keyOf("old"));
+        ASSERT_TRUE(key.writeString("Hostname", "h"));
+        if (value >= 0) {
+            ASSERT_TRUE(key.writeDword("TLS", std::uint32_t(value)));
+        }
+        TAccount a;
+        ASSERT_TRUE(LoadAccount(reg, "old", a));
+        EXPECT_EQ(a.Tls, mode) << value;
+        EXPECT_FALSE(a.ClearTextAllowed);
+        EXPECT_TRUE(a.TrustedCertificates.empty());
+    }
+}
+
+TEST(AccountStore, RememberedAnswersChangeOnlyTheirValue) {
+    TempDir dir;
+    Registry reg(dir.path());
+    TAccount a = sample();
+    a.ClearTextAllowed = false;
+    a.TrustedCertificates.clear();
+    ASSERT_TRUE(SaveAccount(reg, "site", a));
+    std::string print(64, 'c');
+    std::string spelled;
+    for (std::size_t i = 0; i < print.size(); i += 2)
+        spelled += (i ? ":" : "") + print.substr(i, 2);
+    EXPECT_TRUE(RememberCertificate(reg, "site", spelled));
+    EXPECT_TRUE(RememberCertificate(reg, "site", print)); // the same one, not stored twice
+    EXPECT_TRUE(RememberClearTextAllowed(reg, "site"));
+    TAccount back;
+    ASSERT_TRUE(LoadAccount(reg, "site", back));
+    EXPECT_THAT(back.TrustedCertificates, ElementsAre(std::string(64, 'C')));
+    EXPECT_TRUE(back.ClearTextAllowed);
+    back.ClearTextAllowed = false;
+    back.TrustedCertificates.clear();
+    EXPECT_EQ(back, a);
+    // Nothing to write into: no account of that name, the quick-connect entry, no fingerprint.
+    EXPECT_FALSE(RememberCertificate(reg, "missing", print));
+    EXPECT_FALSE(RememberClearTextAllowed(reg, "missing"));
+    EXPECT_FALSE(reg.keyExists(HKCU, keyOf("missing")));
+    EXPECT_FALSE(RememberCertificate(reg, kQuickConnectName, print));
+    EXPECT_FALSE(RememberCertificate(reg, "site", "not a fingerprint"));
+}

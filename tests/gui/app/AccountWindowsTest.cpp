@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -535,3 +536,84 @@ TEST_F(RemoteCommands, RecentMenuListsClosedFilesAndReopensThem) {
 }
 
 } // namespace
+
+TEST_F(AccountWindows, TheSecurityChoiceIsStoredAndOldAccountsStayPlain) {
+    store({"old"});
+    // Written before the setting existed.
+    ASSERT_TRUE(registry.deleteValue(platform::Hive::CurrentUser,
+                                     std::string(net::kAccountsRoot) + "\\old", "TLS"));
+    TMainForm& f = form();
+    TAccountsForm accounts(f);
+    auto* security = child<QComboBox>(&accounts, "SecurityCombo");
+    std::vector<std::string> items;
+    for (int i = 0; i < security->count(); ++i)
+        items.push_back(security->itemText(i).toStdString());
+    EXPECT_THAT(items, ElementsAre("Plain FTP", "Use TLS if available", "Require TLS"));
+    EXPECT_EQ(security->currentText(), "Plain FTP");
+    security->setCurrentIndex(2);
+    accounts.accept();
+    ASSERT_EQ(accounts.result(), QDialog::Accepted);
+    net::TAccount old;
+    ASSERT_TRUE(net::LoadAccount(registry, "old", old));
+    EXPECT_EQ(old.Tls, net::TTlsMode::Require);
+
+    // A new account tries TLS.
+    TAccountsForm again(f);
+    child<QPushButton>(&again, "NewButton")->click();
+    settle();
+    EXPECT_EQ(child<QComboBox>(&again, "SecurityCombo")->currentText(), "Use TLS if available");
+    EXPECT_EQ(again.accounts().back().Tls, net::TTlsMode::Try);
+}
+
+TEST_F(AccountWindows, SecurityQuestionsAreAskedOnceAndTheirAnswersRemembered) {
+    store({"site", "other"});
+    TMainForm& f = form();
+    auto loop = platform::makePollEventLoop();
+    net::TFtpFileSystem ftp(*loop);
+    net::TAccount site, other;
+    ASSERT_TRUE(net::LoadAccount(registry, "site", site));
+    ASSERT_TRUE(net::LoadAccount(registry, "other", other));
+    net::TTlsCertificate cert;
+    cert.Subject = "CN = site.example";
+    cert.Issuer = "CN = Nobody";
+    cert.NotBefore = "Jan  1 00:00:00 2026 GMT";
+    cert.NotAfter = "Jan  1 00:00:00 2027 GMT";
+    cert.Problem = "self-signed certificate";
+    cert.Fingerprint = "AB";
+    for (int i = 1; i < 32; ++i)
+        cert.Fingerprint += ":CD";
+
+    // Cancel stores nothing; the next connection asks again.
+    ASSERT_TRUE(net::ApplyAccount(other, ftp, f.firewallSettings(), f.remote().prompts));
+    dialogs.answers = {platform::MsgResult::Cancel, platform::MsgResult::ConnectAnyway};
+    EXPECT_FALSE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, cert)); // this once
+    EXPECT_FALSE(ftp.Login().certificate(ftp.Login().host, cert));
+    EXPECT_EQ(dialogs.shown.size(), 3u);
+
+    dialogs.shown.clear();
+    ASSERT_TRUE(net::ApplyAccount(site, ftp, f.firewallSettings(), f.remote().prompts));
+    dialogs.answers = {platform::MsgResult::Continue, platform::MsgResult::AlwaysTrust};
+    EXPECT_TRUE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, cert));
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].buttons, platform::mbContinue | platform::mbCancel);
+    EXPECT_THAT(dialogs.shown[0].text, HasSubstr("clear text"));
+    EXPECT_EQ(dialogs.shown[1].buttons,
+              platform::mbConnectAnyway | platform::mbAlwaysTrust | platform::mbCancel);
+    for (const std::string& part :
+         {cert.Subject, cert.Issuer, cert.NotBefore, cert.NotAfter, cert.Fingerprint, cert.Problem})
+        EXPECT_THAT(dialogs.shown[1].text, HasSubstr(part));
+    net::TAccount back;
+    ASSERT_TRUE(net::LoadAccount(registry, "site", back));
+    EXPECT_TRUE(back.ClearTextAllowed);
+    EXPECT_TRUE(net::TrustsCertificate(back, cert.Fingerprint));
+    // Even a copy of the account taken before the answers is not asked again.
+    ASSERT_TRUE(net::ApplyAccount(site, ftp, f.firewallSettings(), f.remote().prompts));
+    EXPECT_TRUE(ftp.Login().clearText(ftp.Login().host));
+    EXPECT_TRUE(ftp.Login().certificate(ftp.Login().host, cert));
+    EXPECT_EQ(dialogs.shown.size(), 2u);
+    net::TAccount untouched;
+    ASSERT_TRUE(net::LoadAccount(registry, "other", untouched));
+    EXPECT_EQ(untouched, other);
+}

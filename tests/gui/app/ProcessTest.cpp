@@ -386,6 +386,18 @@ TEST_F(Morvane, SetDemoAccountAddsOrUpdatesTheDemoAccountInTheStore) {
     EXPECT_EQ(run({"--set-demo-account", "127.0.0.1", "0", "demo", "pw", "/"}, &err), 2);
     EXPECT_THAT(err, HasSubstr("not a port number"));
     EXPECT_EQ(run({"--set-demo-account", "127.0.0.1"}), 2);
+    EXPECT_EQ(demo.Tls, morvane::net::TTlsMode::Plain);
+
+    // The TLS demo is an account of its own that requires TLS.
+    ASSERT_EQ(run({"--set-demo-account", "127.0.0.1", "40001", "demo", "pw3", "/", "--tls"}), 0);
+    morvane::platform::Registry third(dir / "cfg");
+    morvane::net::TAccount tls;
+    ASSERT_TRUE(morvane::net::LoadAccount(third, "DemoTLS", tls));
+    EXPECT_EQ(tls.Port, 40001);
+    EXPECT_EQ(tls.Tls, morvane::net::TTlsMode::Require);
+    ASSERT_TRUE(morvane::net::LoadAccount(third, "Demo", demo));
+    EXPECT_EQ(demo.Port, 40000);
+    EXPECT_EQ(run({"--set-demo-account", "127.0.0.1", "1", "demo", "pw", "/", "--other"}), 2);
 }
 
 TEST_F(Morvane, ABrowsingStartRunsItsOwnWindowBesideAFirstInstance) {

@@ -61,7 +61,7 @@ int FreeLoopbackPort(bool ipv6) {
 }
 
 FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLines,
-                                   const std::string& host)
+                                   const std::string& host, const std::string& tlsPem)
     : kind_(kind), host_(host) {
     root_ = dir_ / "root";
     std::filesystem::create_directories(root_);
@@ -74,8 +74,12 @@ FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLin
             error_ = std::string(kPython) + " is missing (scripts/deps.sh installs it)";
             return;
         }
-        spawn({kPython, "-m", "pyftpdlib", "-i", host, "-p", std::to_string(port_), "-w", "-d",
-               root_.string(), "-u", user_, "-P", password_});
+        if (!tlsPem.empty())
+            spawn({kPython, MORVANE_TLS_FTPD, std::to_string(port_), root_.string(), user_,
+                   password_, tlsPem});
+        else
+            spawn({kPython, "-m", "pyftpdlib", "-i", host, "-p", std::to_string(port_), "-w", "-d",
+                   root_.string(), "-u", user_, "-P", password_});
     } else {
         // Anonymous login, which this server grants straight on USER with 230.
         user_ = "anonymous";
@@ -106,6 +110,13 @@ FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& vsftpdLin
                             << "port_enable=YES\nxferlog_enable=NO\n"
                             << "vsftpd_log_file=" << (dir_ / "vsftpd.log").string() << "\n"
                             << vsftpdLines;
+        if (!tlsPem.empty()) {
+            // The distribution's default cipher list is one that OpenSSL no longer offers.
+            std::ofstream(conf, std::ios::app)
+                << "\nssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+                << "force_anon_data_ssl=YES\nssl_ciphers=HIGH\n"
+                << "rsa_cert_file=" << tlsPem << "\nrsa_private_key_file=" << tlsPem << "\n";
+        }
         spawn({kVsftpd, conf.string()});
     }
     if (error_.empty()) waitReady();
@@ -129,6 +140,11 @@ bool FtpServerProcess::spawn(const std::vector<std::string>& argv) {
     }
     if (pid_ < 0) error_ = "fork failed";
     return pid_ > 0;
+}
+
+std::string FtpServerProcess::output() const {
+    std::ifstream in(dir_ / "server.out");
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool FtpServerProcess::waitReady() {

@@ -22,9 +22,13 @@ inline void PrintTo(ServerKind k, std::ostream* os) {
 class FtpServerProcess {
 public:
     // vsftpdLines: more configuration lines for vsftpd ("deny_file=..."), ignored by the other.
-    // host: "127.0.0.1" or "::1".
+    // host: "127.0.0.1" or "::1". tlsPem: a file with the server's certificate and key; when
+    // given, the server requires TLS on the control and data connections (vsftpd keeps its own
+    // defaults otherwise, so it insists that data connections resume the control connection's
+    // TLS session).
     explicit FtpServerProcess(ServerKind kind, const std::string& vsftpdLines = {},
-                              const std::string& host = "127.0.0.1");
+                              const std::string& host = "127.0.0.1",
+                              const std::string& tlsPem = {});
     ~FtpServerProcess();
     FtpServerProcess(const FtpServerProcess&) = delete;
     FtpServerProcess& operator=(const FtpServerProcess&) = delete;
@@ -38,6 +42,8 @@ public:
     // The folder the login starts in.
     const std::filesystem::path& root() const { return root_; }
     ServerKind kind() const { return kind_; }
+    // What the server wrote on its standard output and error so far (for failure messages).
+    std::string output() const;
 
 private:
     bool spawn(const std::vector<std::string>& argv);

@@ -1,6 +1,7 @@
 // morvane-ftp seen from outside: run as a process against a real server.
 #include "FtpServers.h"
 #include "ScriptedFtpServer.h"
+#include "TestCertificates.h"
 #include "tools/ftp/FtpTool.h"
 
 #include <cerrno>
@@ -332,6 +333,74 @@ TEST(FtpTool, AServerThatHangsUpIsReported) {
     ::close(fd);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "Connection closed by server\n");
+}
+
+TEST(FtpTool, TlsChoicesAreOptions) {
+    TempDir certDir;
+    TestCertificates certs(certDir.path());
+    FtpServerProcess server(ServerKind::Pyftpdlib, "", "127.0.0.1", certs.issue("server").string());
+    ASSERT_EQ(server.error(), "");
+    std::string bytes = std::string("secret\0bytes\r\n", 14) + std::string(300000, 'x');
+    writeFile(server.root() / "f.bin", bytes);
+    TempDir local;
+    auto run = [&](std::vector<std::string> options, std::vector<std::string> command) {
+        std::vector<std::string> a = {"-t",
+                                      "20",
+                                      "-P",
+                                      std::to_string(server.port()),
+                                      "-u",
+                                      server.user(),
+                                      "--password-stdin"};
+        a.insert(a.end(), options.begin(), options.end());
+        a.push_back("127.0.0.1");
+        a.insert(a.end(), command.begin(), command.end());
+        return RunTool(a, 30, server.password());
+    };
+    auto get = std::vector<std::string>{"get", "f.bin", (local / "copy").string()};
+
+    // The system's store does not know the test's authority: refused, and told how to trust.
+    Result refused = run({"--tls=require"}, get);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_THAT(refused.err, ::testing::HasSubstr("does not verify"));
+    EXPECT_THAT(refused.err, ::testing::HasSubstr("issuer: O = Morvane tests"));
+    std::size_t at = refused.err.find("--trust-fingerprint=");
+    ASSERT_NE(at, std::string::npos) << refused.err;
+    std::string fingerprint = refused.err.substr(at + 20, 64);
+    EXPECT_FALSE(std::filesystem::exists(local / "copy"));
+
+    Result trusted = run({"--tls=require", "--trust-fingerprint=" + fingerprint}, get);
+    ASSERT_EQ(trusted.exitCode, 0) << trusted.err;
+    EXPECT_EQ(readFile(local / "copy"), bytes);
+    EXPECT_EQ(trusted.err, "");
+
+    Result insecure =
+        run({"--tls=require", "--insecure"}, {"put", (local / "copy").string(), "back.bin"});
+    ASSERT_EQ(insecure.exitCode, 0) << insecure.err;
+    EXPECT_THAT(insecure.err, ::testing::HasSubstr("warning: --insecure"));
+    EXPECT_EQ(readFile(server.root() / "back.bin"), bytes);
+
+    Result withCa = run({"--tls=try", "--ca-file=" + certs.caFile().string()}, {"ls"});
+    ASSERT_EQ(withCa.exitCode, 0) << withCa.err;
+    EXPECT_EQ(withCa.err, "");
+
+    EXPECT_EQ(run({"--tls=maybe"}, {"ls"}).exitCode, 2);
+    EXPECT_EQ(run({"--trust-fingerprint=abc"}, {"ls"}).exitCode, 2);
+}
+
+TEST(FtpTool, TlsAgainstAServerWithoutIt) {
+    FtpServerProcess server(ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    auto run = [&](const std::string& tls) {
+        return RunTool({"-t", "20", "-v", "-P", std::to_string(server.port()), "-u", server.user(),
+                        "-p", server.password(), tls, "127.0.0.1", "ls"});
+    };
+    Result required = run("--tls=require");
+    EXPECT_EQ(required.exitCode, 1);
+    EXPECT_THAT(required.err, ::testing::HasSubstr("does not offer TLS"));
+    EXPECT_THAT(required.err, ::testing::Not(::testing::HasSubstr("-> USER")));
+    Result tried = run("--tls=try");
+    EXPECT_EQ(tried.exitCode, 0) << tried.err;
+    EXPECT_THAT(tried.err, ::testing::HasSubstr("clear text"));
 }
 
 // The password comes from a file, a variable or standard input; on the command line it still
