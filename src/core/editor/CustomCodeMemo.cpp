@@ -87,8 +87,7 @@ std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm
     TTextStore::Span span = store_->SpanAt(from);
     for (;;) {
         const std::size_t a = static_cast<std::size_t>(std::max<TextOffset>(from - span.start, 0));
-        const std::size_t b =
-            std::min(span.text.size(), static_cast<std::size_t>(to - span.start));
+        const std::size_t b = std::min(span.text.size(), static_cast<std::size_t>(to - span.start));
         std::string_view part = span.text.substr(a, b - a);
         if (form == tfLF) {
             // Copied whole, then each break turned round in place.
@@ -100,7 +99,8 @@ std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm
                 *p++ = '\n';
         } else if (form == tfCRLF) {
             while (!part.empty()) {
-                const auto* cr = static_cast<const char*>(std::memchr(part.data(), kCR, part.size()));
+                const auto* cr =
+                    static_cast<const char*>(std::memchr(part.data(), kCR, part.size()));
                 if (!cr) {
                     out.append(part);
                     break;
@@ -113,8 +113,7 @@ std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm
         } else {
             out.append(part);
         }
-        if (span.start + static_cast<TextOffset>(span.text.size()) >= to ||
-            !store_->NextSpan(span))
+        if (span.start + static_cast<TextOffset>(span.text.size()) >= to || !store_->NextSpan(span))
             break;
     }
     return out;

@@ -5,9 +5,9 @@
 
 #include "core/app/ExtensionTable.h"
 #include "core/app/MainFormSettings.h"
+#include "core/highlight/BuiltinHighlighters.h"
 #include "gui/app/AppContext.h"
 #include "gui/app/RemoteServices.h"
-#include "core/highlight/BuiltinHighlighters.h"
 
 #include <QMainWindow>
 #include <QPointer>

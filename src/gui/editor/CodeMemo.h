@@ -4,9 +4,9 @@
 // bars, wheel and mouse into core calls.
 
 #include "core/editor/CustomCodeMemo.h"
-#include "gui/editor/QtFontMetrics.h"
 #include "core/highlight/CodeMemoSearch.h"
 #include "core/highlight/ParserSlots.h"
+#include "gui/editor/QtFontMetrics.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

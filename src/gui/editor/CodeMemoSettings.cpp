@@ -2,8 +2,8 @@
 // (SM_APPLYSETTINGS), re-highlighting after edits, and the pending re-highlighting and
 // re-wrapping finished in idle time and before any row is painted.
 
-#include "gui/editor/CodeMemo.h"
 #include "core/highlight/ExportLook.h"
+#include "gui/editor/CodeMemo.h"
 
 #include <QEvent>
 #include <QTimer>

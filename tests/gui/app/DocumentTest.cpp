@@ -1,10 +1,10 @@
 #include "MainFormFixture.h"
-#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
+#include "core/platform/FakeUi.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/editor/CodeMemo.h"
-#include "core/platform/FakeUi.h"
+#include "support/QtTestSupport.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>

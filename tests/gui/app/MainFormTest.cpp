@@ -1,8 +1,8 @@
 #include "gui/app/MainForm.h"
-#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
-#include "gui/app/DocumentPage.h"
 #include "core/platform/FakeUi.h"
+#include "gui/app/DocumentPage.h"
+#include "support/QtTestSupport.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>

@@ -4,13 +4,13 @@
 
 #include "gui/app/OptionsDialog.h"
 #include "MainFormFixture.h"
-#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
-#include "gui/app/KeyAssignDialog.h"
 #include "core/editor/KeyboardActionContoller.h"
+#include "core/highlight/BuiltinHighlighters.h"
+#include "gui/app/KeyAssignDialog.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/editor/QtFontMetrics.h"
-#include "core/highlight/BuiltinHighlighters.h"
+#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
