@@ -25,7 +25,7 @@ void AddExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& value
     X509_EXTENSION_free(ext);
 }
 
-X509* MakeCertificate(EVP_PKEY* key, const CertificateSpec& spec, bool authority, X509* issuer,
+X509* MakeCertificate(EVP_PKEY* key, const CertificateTraits& traits, bool authority, X509* issuer,
                       EVP_PKEY* issuerKey) {
     X509* cert = X509_new();
     X509_set_version(cert, 2);
@@ -35,15 +35,15 @@ X509* MakeCertificate(EVP_PKEY* key, const CertificateSpec& spec, bool authority
     BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
     BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(cert));
     BN_free(bn);
-    X509_gmtime_adj(X509_getm_notBefore(cert), spec.validFromDays * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(cert), spec.validToDays * 86400);
+    X509_gmtime_adj(X509_getm_notBefore(cert), traits.validFromDays * 86400);
+    X509_gmtime_adj(X509_getm_notAfter(cert), traits.validToDays * 86400);
     X509_set_pubkey(cert, key);
     X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("Morvane tests"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1,
-                               -1, 0);
+                               reinterpret_cast<const unsigned char*>(traits.commonName.c_str()),
+                               -1, -1, 0);
     X509* signer = issuer ? issuer : cert;
     X509_set_issuer_name(cert, X509_get_subject_name(signer));
     X509V3_CTX ctx;
@@ -57,7 +57,8 @@ X509* MakeCertificate(EVP_PKEY* key, const CertificateSpec& spec, bool authority
     } else {
         AddExtension(cert, &ctx, NID_key_usage, "critical,digitalSignature,keyAgreement");
         AddExtension(cert, &ctx, NID_ext_key_usage, "serverAuth");
-        if (!spec.altNames.empty()) AddExtension(cert, &ctx, NID_subject_alt_name, spec.altNames);
+        if (!traits.altNames.empty())
+            AddExtension(cert, &ctx, NID_subject_alt_name, traits.altNames);
     }
     if (!X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256()))
         throw std::runtime_error("cannot sign");
@@ -76,9 +77,9 @@ void WritePem(const std::filesystem::path& file, X509* cert, EVP_PKEY* key) {
 
 TestCertificates::TestCertificates(std::filesystem::path dir) : dir_(std::move(dir)) {
     EVP_PKEY* key = NewKey();
-    CertificateSpec spec;
-    spec.commonName = "Morvane test authority";
-    X509* cert = MakeCertificate(key, spec, true, nullptr, nullptr);
+    CertificateTraits traits;
+    traits.commonName = "Morvane test authority";
+    X509* cert = MakeCertificate(key, traits, true, nullptr, nullptr);
     caFile_ = dir_ / "ca.pem";
     WritePem(caFile_, cert, nullptr);
     caKey_ = key;
@@ -91,11 +92,12 @@ TestCertificates::~TestCertificates() {
 }
 
 std::filesystem::path TestCertificates::issue(const std::string& name,
-                                              const CertificateSpec& spec) {
+                                              const CertificateTraits& traits) {
     EVP_PKEY* key = NewKey();
-    X509* cert = spec.selfSigned ? MakeCertificate(key, spec, false, nullptr, nullptr)
-                                 : MakeCertificate(key, spec, false, static_cast<X509*>(caCert_),
-                                                   static_cast<EVP_PKEY*>(caKey_));
+    X509* cert = traits.selfSigned
+                     ? MakeCertificate(key, traits, false, nullptr, nullptr)
+                     : MakeCertificate(key, traits, false, static_cast<X509*>(caCert_),
+                                       static_cast<EVP_PKEY*>(caKey_));
     auto file = dir_ / (name + ".pem");
     WritePem(file, cert, key);
     X509_free(cert);

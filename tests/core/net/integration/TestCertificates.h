@@ -8,7 +8,7 @@
 
 namespace morvane::testing {
 
-struct CertificateSpec {
+struct CertificateTraits {
     std::string commonName = "127.0.0.1";
     std::string altNames = "IP:127.0.0.1,DNS:localhost"; // subjectAltName
     long validFromDays = -1;
@@ -26,7 +26,7 @@ public:
     // The authority's certificate alone: what a client trusts.
     const std::filesystem::path& caFile() const { return caFile_; }
     // Writes dir/name.pem (certificate and key) and returns its path.
-    std::filesystem::path issue(const std::string& name, const CertificateSpec& spec = {});
+    std::filesystem::path issue(const std::string& name, const CertificateTraits& traits = {});
 
 private:
     std::filesystem::path dir_;

@@ -161,10 +161,10 @@ TEST(TlsCertificateProblems, ExpiredSelfSignedAndOtherHostsAreNamed) {
     TestCertificates certs(dir.path());
     struct Case {
         const char* name;
-        CertificateSpec spec;
+        CertificateTraits traits;
         const char* problem;
     };
-    CertificateSpec expired, selfSigned, otherHost;
+    CertificateTraits expired, selfSigned, otherHost;
     expired.validFromDays = -30;
     expired.validToDays = -1;
     selfSigned.selfSigned = true;
@@ -175,7 +175,7 @@ TEST(TlsCertificateProblems, ExpiredSelfSignedAndOtherHostsAreNamed) {
           Case{"other-host", otherHost, "mismatch"}}) {
         SCOPED_TRACE(c.name);
         FtpServerProcess server(ServerKind::Pyftpdlib, "", "127.0.0.1",
-                                certs.issue(c.name, c.spec).string());
+                                certs.issue(c.name, c.traits).string());
         ASSERT_EQ(server.error(), "");
         FtpClientHarness h;
         std::string problem;
