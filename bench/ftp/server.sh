@@ -1,6 +1,7 @@
 # Sourced by the FTP benchmarks: starts a loopback FTP server over $root ($SERVER: vsftpd, the
 # default, or pyftpdlib) with its files in $work, and sets port, user, pass and pid. The caller's
-# EXIT trap kills $pid. Also defines timed (seconds a command takes) and median.
+# EXIT trap kills $pid. $VSFTPD_EXTRA, if set, holds more vsftpd.conf lines (TLS). Also defines
+# timed (seconds a command takes) and median.
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir -p "$work/empty"
@@ -27,6 +28,7 @@ secure_chroot_dir=$work/empty
 pasv_enable=YES
 xferlog_enable=NO
 vsftpd_log_file=$work/vsftpd.log
+${VSFTPD_EXTRA:-}
 CONF
     /usr/sbin/vsftpd "$work/vsftpd.conf" >"$work/server.out" 2>&1 &
     pid=$!
