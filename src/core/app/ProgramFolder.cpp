@@ -28,10 +28,10 @@ fs::path resourcesFolder() {
     return MORVANE_SOURCE_RESOURCES;
 }
 
-fs::path manualIndex() {
+fs::path manualIndex(const fs::path& resources) {
     std::error_code ec;
-    for (fs::path page : {resourcesFolder() / "manual" / "index.html",
-                          fs::path(MORVANE_SOURCE_MANUAL) / "index.html"})
+    for (fs::path page :
+         {resources / "manual" / "index.html", fs::path(MORVANE_SOURCE_MANUAL) / "index.html"})
         if (fs::is_regular_file(page, ec)) return page;
     return {};
 }

@@ -19,7 +19,7 @@ std::filesystem::path resourcesFolder();
 
 // The user manual's first page: "manual/index.html" in the resources folder (installed), else
 // the source tree's docs/manual (running from the build tree); empty when neither exists.
-std::filesystem::path manualIndex();
+std::filesystem::path manualIndex(const std::filesystem::path& resources);
 
 inline constexpr const char* kSeededList = ".seeded";
 

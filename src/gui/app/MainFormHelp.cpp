@@ -24,11 +24,11 @@ void TMainForm::showAbout() {
 
 // The manual is HTML shipped with the program; the desktop's browser shows it.
 void TMainForm::showHelpTopics() {
-    std::filesystem::path page = manualIndex();
+    std::filesystem::path page = manualIndex(context().resources);
     if (page.empty()) {
         context().dialogs->message(platform::MsgKind::Error,
                                    "The user manual is not installed (manual/index.html in " +
-                                       resourcesFolder().string() + ").");
+                                       context().resources.string() + ").");
         return;
     }
     std::string address =
