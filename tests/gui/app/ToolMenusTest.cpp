@@ -11,7 +11,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <gmock/gmock.h>
 
