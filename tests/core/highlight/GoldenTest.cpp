@@ -28,7 +28,7 @@ void CheckSamples(const EngineFor& engineFor) {
         EXPECT_EQ(golden::runs(text, HighlightText(*engine, text)), golden::readFile(s.reference))
             << s.input;
     }
-    EXPECT_GE(samples, 6);
+    EXPECT_GE(samples, 15);
 }
 
 } // namespace
