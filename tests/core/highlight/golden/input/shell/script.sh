@@ -28,3 +28,4 @@ case "$1" in
     start|stop) echo "$1";;
     *) exit 2 ;;
 esac
+curl -o page.html http://example.com/a#frag # fetch
