@@ -168,6 +168,14 @@ std::string Normalize(const std::string& base, const std::string& path) {
 
 } // namespace
 
+bool KeyPassphraseWorks(const std::string& keyFile, const std::string& phrase) {
+    ssh_key key = nullptr;
+    bool ok = ssh_pki_import_privkey_file(keyFile.c_str(), phrase.c_str(), nullptr, nullptr,
+                                          &key) == SSH_OK;
+    if (key) ssh_key_free(key);
+    return ok;
+}
+
 std::string SshDirectory(const TRemoteLogin& login) {
     if (!login.sshDir.empty()) return login.sshDir;
     const char* home = std::getenv("HOME");

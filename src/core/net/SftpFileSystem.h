@@ -23,6 +23,9 @@ namespace morvane::net {
 std::vector<int> KnownHostsLines(const std::string& file, const std::string& host, int port,
                                  const std::string& keyType = {});
 
+// Whether the passphrase opens the private key (a local check; nothing is sent).
+bool KeyPassphraseWorks(const std::string& keyFile, const std::string& phrase);
+
 // The SSH folder a login uses: its own, else $HOME/.ssh.
 std::string SshDirectory(const TRemoteLogin& login);
 
