@@ -90,11 +90,11 @@ void TQuickConnectForm::showEvent(QShowEvent* event) {
 void TQuickConnectForm::accept() {
     std::string problem;
     auto url = net::ParseRemoteUrl(hostname());
-    if (!url)
+    if (trimmed(host_->text()).empty())
+        problem = "Please enter a hostname to connect to.";
+    else if (!url)
         problem = "Please enter a hostname, or a URL such as sftp://user@host:22.";
-    else if (username().empty() && url->user.empty())
-        problem = "Please enter a username.";
-    if (trimmed(host_->text()).empty()) problem = "Please enter a hostname to connect to.";
+    if (username().empty() && !(url && !url->user.empty())) problem = "Please enter a username.";
     if (!problem.empty()) {
         dialogs_.message(platform::MsgKind::Error, problem);
         return;
