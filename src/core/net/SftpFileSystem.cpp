@@ -18,6 +18,8 @@
 #include <future>
 #include <mutex>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -34,6 +36,10 @@ using Clock = std::chrono::steady_clock;
 const char* kBusy = "Another operation is still running on this connection";
 constexpr std::uint32_t kChunk = 64 * 1024;
 constexpr int kReadsInFlight = 16;
+// One write request waits for its status before the next goes: large ones keep the line busy
+// (OpenSSH's server takes up to 256 KiB in one request).
+constexpr std::size_t kWriteChunk = 240 * 1024;
+constexpr std::size_t kSmallWrite = 32 * 1024;
 
 std::int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -245,6 +251,7 @@ struct TSftpFileSystem::Session {
     TSftpFileSystem* owner = nullptr;
     std::weak_ptr<bool> alive;
     std::uint64_t serial = 0;
+    std::size_t writeChunk = kWriteChunk; // smaller once the server refused a large write
 
     explicit Session(Shared& s) : shared(s) {}
     ~Session() { Close(); }
@@ -385,6 +392,9 @@ TRemoteResult TSftpFileSystem::Session::OpenSocket(const TRemoteLogin& login,
         }
         if (err == 0) {
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            // Each write waits for its status: small packets must not wait for more data.
+            int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             ::freeaddrinfo(found);
             ssh_options_set(ssh, SSH_OPTIONS_FD, &fd);
             return TRemoteResult::Ok();
@@ -582,6 +592,7 @@ TRemoteResult TSftpFileSystem::Session::Connect(const TRemoteLogin& login,
     result = Authenticate(login);
     if (!result.ok()) return result;
     shared.Touch();
+    writeChunk = kWriteChunk;
     sftp = sftp_new(ssh);
     if (!sftp || sftp_init(sftp) != SSH_OK)
         return TRemoteResult::Fail(Dead() ? TRemoteError::ConnectionLost : TRemoteError::Refused,
@@ -1029,9 +1040,15 @@ void TSftpFileSystem::Write(const std::string& name, std::string_view text, Prog
         std::size_t sent = 0, reported = 0;
         TRemoteResult result = TRemoteResult::Ok();
         while (sent < bytes->size()) {
-            std::size_t n = std::min<std::size_t>(kChunk, bytes->size() - sent);
+            std::size_t n = std::min<std::size_t>(s.writeChunk, bytes->size() - sent);
             ssize_t w = sftp_write(file, bytes->data() + sent, n);
             s.shared.Touch();
+            if (w <= 0 && n > kSmallWrite && !s.Dead()) {
+                // A server that takes smaller requests only: the rest go in the size every
+                // server must take, from where this one failed.
+                s.writeChunk = kSmallWrite;
+                if (sftp_seek64(file, sent) == 0) continue;
+            }
             if (w <= 0) {
                 result = s.Failure(path);
                 break;
