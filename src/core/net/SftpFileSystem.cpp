@@ -301,7 +301,13 @@ struct TSftpFileSystem::Session {
         return result;
     }
 
-    bool Dead() const { return !ssh || !ssh_is_connected(ssh) || shared.Killed(); }
+    // The connection, or the SFTP channel in it, has ended (a server whose SFTP process died
+    // may close the channel before the connection).
+    bool Dead() const {
+        return !ssh || !ssh_is_connected(ssh) || shared.Killed() ||
+               (sftp && sftp->channel &&
+                (ssh_channel_is_closed(sftp->channel) || ssh_channel_is_eof(sftp->channel)));
+    }
 
     // The failure of the last SFTP request on path.
     TRemoteResult Failure(const std::string& path, const char* action = nullptr) {

@@ -374,3 +374,40 @@ TEST_F(Sftp, CancelAndTimeoutEndTheOperationAtOnce) {
     EXPECT_EQ(t.error, TRemoteError::Timeout) << t.message;
     ::close(fd);
 }
+
+TEST_F(Sftp, HandshakeFailuresAreReportedClearly) {
+    // Key exchange only by a method this libssh does not know.
+    auto odd = std::make_unique<SshServerProcess>(
+        0, keys / "host", "KexAlgorithms sntrup761x25519-sha512@openssh.com\n");
+    ASSERT_EQ(odd->error(), "");
+    login.port = odd->port();
+    auto r = connect();
+    EXPECT_FALSE(r.ok());
+    EXPECT_NE(r.message.find("SSH connection to 127.0.0.1 failed"), std::string::npos) << r.message;
+    EXPECT_TRUE(asked.empty());
+    EXPECT_FALSE(sftp->Connected());
+
+    // A server that hangs up at once.
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    login.port = ntohs(a.sin_port);
+    std::optional<TRemoteResult> hungUp;
+    sftp->SetLogin(login);
+    sftp->Connect([&](const TRemoteResult& result) { hungUp = result; });
+    ASSERT_TRUE(RunUntil(
+        *loop,
+        [&] {
+            int c = ::accept(fd, nullptr, nullptr);
+            if (c >= 0) ::close(c);
+            return hungUp.has_value();
+        },
+        20000));
+    EXPECT_EQ(hungUp->error, TRemoteError::ConnectionLost) << hungUp->message;
+    ::close(fd);
+}

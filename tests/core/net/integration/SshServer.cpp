@@ -118,7 +118,8 @@ bool MakeSshKey(const fs::path& file, const std::string& type, const std::string
                       file.parent_path() / "keygen.log") == 0;
 }
 
-SshServerProcess::SshServerProcess(int port, const fs::path& hostKey) {
+SshServerProcess::SshServerProcess(int port, const fs::path& hostKey,
+                                   const std::string& extraConfig) {
     if (::access(kSshd, X_OK) != 0) {
         error_ = std::string(kSshd) + " is missing (Debian openssh-server)";
         return;
@@ -146,7 +147,8 @@ SshServerProcess::SshServerProcess(int port, const fs::path& hostKey) {
                           << (dir_ / "authorized_keys").string() << "\nPermitRootLogin yes\n"
                           << "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
                           << "Subsystem sftp internal-sftp -d " << root_.string() << "\n"
-                          << "LogLevel ERROR\nMaxStartups 50\n";
+                          << "LogLevel ERROR\nMaxStartups 50\n"
+                          << extraConfig;
     pid_ = Spawn({kSshd, "-D", "-e", "-f", config.string()}, dir_ / "server.out");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {

@@ -17,8 +17,10 @@ bool MakeSshKey(const std::filesystem::path& file, const std::string& type,
 
 class SshServerProcess {
 public:
-    // port 0: a free one. The host key is made anew unless hostKey names one.
-    explicit SshServerProcess(int port = 0, const std::filesystem::path& hostKey = {});
+    // port 0: a free one. The host key is made anew unless hostKey names one. extraConfig:
+    // more sshd_config lines.
+    explicit SshServerProcess(int port = 0, const std::filesystem::path& hostKey = {},
+                              const std::string& extraConfig = {});
     ~SshServerProcess();
     SshServerProcess(const SshServerProcess&) = delete;
     SshServerProcess& operator=(const SshServerProcess&) = delete;
