@@ -13,9 +13,9 @@ pkgs=(
     util-linux procps
     libpcre2-dev
     libssl-dev openssl python3-openssl
+    libssh-dev openssh-server openssh-client
     chromium unrtf source-highlight
     libsecret-1-dev gnome-keyring dbus dbus-bin libsecret-tools libglib2.0-bin
-    libssh-dev openssh-server openssh-client
 )
 missing=()
 for p in "${pkgs[@]}"; do
