@@ -2,7 +2,9 @@
 # The demo: a local FTP server over a scratch copy of resources/demo/site, the account "Demo"
 # pointing at it, and the editor showing the remote browser on that account; a second server
 # over the same copy requires FTP over TLS with a certificate made here (account "DemoTLS": its
-# first connection asks about the certificate). The password goes from a 0600 file to the servers
+# first connection asks about the certificate). When sshd is installed, an SFTP server over the
+# same copy too (account "DemoSFTP": its first connection asks about the host key; the editor
+# logs in with a key made here, held by an agent of the demo's own). The password goes from a 0600 file to the servers
 # and to the editor, never into a command line. The servers stop and the scratch copy is removed
 # when the editor exits (also on Ctrl+C).
 #
@@ -16,8 +18,10 @@ python=/usr/bin/python3 # the distribution's, which has pyftpdlib
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/morvane-demo.XXXXXX")"
 server=""
 tlsserver=""
+sshserver=""
+agent=""
 cleanup() {
-    for p in $server $tlsserver; do
+    for p in $server $tlsserver $sshserver $agent; do
         kill "$p" 2>/dev/null || true
         wait "$p" 2>/dev/null || true
     done
@@ -67,6 +71,30 @@ if (umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -
         echo "demo: FTP over TLS on 127.0.0.1:$(cat "$scratch/tlsport") (account \"DemoTLS\")." >&2
     else
         echo "demo: the TLS server did not start; only the plain demo runs." >&2
+    fi
+fi
+# The SFTP demo: optional as well.
+if [ -x /usr/sbin/sshd ] && command -v ssh-agent >/dev/null &&
+    ssh-keygen -q -t ed25519 -N "" -C morvane-demo -f "$scratch/demo_key" >/dev/null 2>&1; then
+    "$python" "$root/scripts/sftp-server.py" "$scratch/sshd" "$scratch/site" \
+        "$scratch/demo_key.pub" "$scratch/sshport" >"$scratch/sshserver.log" 2>&1 &
+    sshserver=$!
+    ssh-agent -D -a "$scratch/agent.sock" >/dev/null 2>&1 &
+    agent=$!
+    for _ in $(seq 100); do
+        [ -s "$scratch/sshport" ] && [ -S "$scratch/agent.sock" ] && break
+        kill -0 "$sshserver" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -s "$scratch/sshport" ] && [ -S "$scratch/agent.sock" ] &&
+        SSH_AUTH_SOCK="$scratch/agent.sock" ssh-add -q "$scratch/demo_key" 2>/dev/null; then
+        echo | "$build/morvane" --set-demo-account 127.0.0.1 "$(cat "$scratch/sshport")" \
+            "$(id -un)" - "$scratch/site" --sftp
+        export SSH_AUTH_SOCK="$scratch/agent.sock"
+        echo "demo: SFTP on 127.0.0.1:$(cat "$scratch/sshport") (account \"DemoSFTP\"; its key" \
+            "is in the demo's own agent)." >&2
+    else
+        echo "demo: the SSH server did not start; no SFTP demo." >&2
     fi
 fi
 echo "demo: FTP server on 127.0.0.1:$port (account \"Demo\") serving a copy of the sample site;" \

@@ -13,6 +13,7 @@ pkgs=(
     util-linux procps
     libpcre2-dev
     libssl-dev openssl python3-openssl
+    libssh-dev openssh-server openssh-client
     chromium unrtf source-highlight
     libsecret-1-dev gnome-keyring dbus dbus-bin libsecret-tools libglib2.0-bin
     dpkg-dev file desktop-file-utils appstream

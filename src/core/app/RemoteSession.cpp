@@ -2,7 +2,7 @@
 #include "core/app/RemoteSession.h"
 #include "core/app/RemoteSessionText.h"
 
-#include "core/net/FtpFileSystem.h"
+#include "core/net/ProtocolFileSystem.h"
 
 #include <algorithm>
 #include <string>
@@ -18,7 +18,7 @@ using session_text::Format;
 TRemoteSession::TRemoteSession(platform::EventLoop& loop, TRemoteSessionHost& host,
                                std::unique_ptr<net::TRemoteFileSystem> fs)
     : loop_(loop), host_(host), fs_(std::move(fs)) {
-    if (!fs_) fs_ = std::make_unique<net::TFtpFileSystem>(loop_);
+    if (!fs_) fs_ = std::make_unique<net::TProtocolFileSystem>(loop_);
     fs_->SetReplyTimeout(timeout_);
     fs_->onStatus = [this](const std::string& text) { host_.SessionStatus(text); };
 }

@@ -1,6 +1,6 @@
 #include "core/net/Account.h"
 
-#include "core/net/FtpFileSystem.h"
+#include "core/net/ProtocolFileSystem.h"
 #include "core/net/RemoteFileSystem.h"
 
 #include <algorithm>
@@ -49,6 +49,76 @@ std::string FingerprintText(const TAccount& account) {
 }
 
 } // namespace
+
+const char* ProtocolText(TRemoteProtocol protocol) {
+    return protocol == TRemoteProtocol::Sftp ? "SFTP" : "FTP";
+}
+
+TRemoteProtocol ProtocolFromText(const std::string& text) {
+    std::string upper;
+    for (char c : text)
+        upper += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    return upper == "SFTP" ? TRemoteProtocol::Sftp : TRemoteProtocol::Ftp;
+}
+
+int DefaultPort(TRemoteProtocol protocol) {
+    return protocol == TRemoteProtocol::Sftp ? 22 : 21;
+}
+
+std::optional<TRemoteUrl> ParseRemoteUrl(const std::string& text) {
+    TRemoteUrl url;
+    std::string rest = text;
+    std::size_t blank = rest.find_first_not_of(" \t");
+    rest = blank == std::string::npos ? "" : rest.substr(blank);
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t'))
+        rest.pop_back();
+    std::size_t scheme = rest.find("://");
+    if (scheme != std::string::npos) {
+        std::string name;
+        for (char c : rest.substr(0, scheme))
+            name += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        if (name == "sftp")
+            url.protocol = TRemoteProtocol::Sftp;
+        else if (name == "ftps")
+            url.tls = TTlsMode::Require;
+        else if (name != "ftp")
+            return std::nullopt;
+        url.scheme = true;
+        rest = rest.substr(scheme + 3);
+        std::size_t slash = rest.find('/');
+        if (slash != std::string::npos) {
+            url.path = rest.substr(slash);
+            rest = rest.substr(0, slash);
+        }
+        std::size_t at = rest.rfind('@');
+        if (at != std::string::npos) {
+            url.user = rest.substr(0, at);
+            rest = rest.substr(at + 1);
+        }
+    }
+    std::string port;
+    if (!rest.empty() && rest[0] == '[') {
+        std::size_t close = rest.find(']');
+        if (close == std::string::npos) return std::nullopt;
+        url.host = rest.substr(1, close - 1);
+        if (close + 1 < rest.size()) {
+            if (rest[close + 1] != ':') return std::nullopt;
+            port = rest.substr(close + 2);
+        }
+    } else if (std::count(rest.begin(), rest.end(), ':') == 1) {
+        url.host = rest.substr(0, rest.find(':'));
+        port = rest.substr(rest.find(':') + 1);
+    } else {
+        url.host = rest; // a bare IPv6 address keeps its colons
+    }
+    if (url.host.empty()) return std::nullopt;
+    if (!port.empty() || (url.scheme && rest.back() == ':')) {
+        auto p = PortFromText(port);
+        if (!p) return std::nullopt;
+        url.port = *p;
+    }
+    return url;
+}
 
 const char* TlsModeText(TTlsMode mode) {
     switch (mode) {
@@ -178,12 +248,13 @@ bool LoadAccount(platform::Registry& registry, const std::string& name, TAccount
     RegKey key(registry, Hive::CurrentUser, keyOf(name));
     TAccount a;
     a.Name = name;
+    a.Protocol = ProtocolFromText(key.readString("Protocol"));
     a.Hostname = key.readString("Hostname");
     a.Username = key.readString("Username");
     a.Password = DecodePassword(key.readString("Password"));
     a.PromptForPassword = flag(key, "Prompt for password");
     a.Directory = key.readString("Directory");
-    a.Port = std::int32_t(key.readDword("Port").value_or(21));
+    a.Port = std::int32_t(key.readDword("Port").value_or(DefaultPort(a.Protocol)));
     a.UseFirewall = flag(key, "Use firewall");
     a.CloseConnection = flag(key, "Close connection");
     a.EnableMirroring = flag(key, "Enable mirroring");
@@ -226,6 +297,7 @@ platform::RegValueList AccountValues(const TAccount& account) {
     v.emplace_back("Trusted certificates", RegValue::string(FingerprintText(account)));
     v.emplace_back("Passive mode", b(account.PassiveMode));
     v.emplace_back("Passive uses server address", b(account.PassiveUsesServerAddress));
+    v.emplace_back("Protocol", RegValue::string(ProtocolText(account.Protocol)));
     return v;
 }
 
@@ -260,6 +332,12 @@ namespace {
 void SecurityOf(const TAccount& account, TTlsMode mode, const TAccountPrompts& prompts,
                 TRemoteLogin& login) {
     login.tls = mode;
+    login.hostKey = [account, ask = prompts.hostKey](const std::string& host, const THostKey& key) {
+        return ask ? ask(account, host, key) : THostKeyAnswer::Cancel;
+    };
+    login.passphrase = [account, ask = prompts.passphrase](const std::string& keyFile) {
+        return ask ? ask(account, keyFile) : std::nullopt;
+    };
     login.clearText = [account, ask = prompts.clearText](const std::string& host) {
         return account.ClearTextAllowed || (ask && ask(account, host));
     };
@@ -277,13 +355,37 @@ std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSett
     if (account.Name == kQuickConnectName) {
         if (!prompts.quickConnect || !prompts.quickConnect(login.host, login.user, login.password))
             return std::nullopt;
-        login.port = 21; // not whatever port the previous account used
+        // The host field may hold a URL: "sftp://user@host:port" picks the protocol.
+        auto url = ParseRemoteUrl(login.host);
+        if (!url) return std::nullopt;
+        login.protocol = url->protocol;
+        login.host = url->host;
+        if (!url->user.empty()) login.user = url->user;
+        // Not whatever port the previous account used.
+        login.port = url->port ? url->port : DefaultPort(url->protocol);
         login.passive = true;
-        SecurityOf(account, TTlsMode::Try, prompts, login);
+        SecurityOf(account, url->scheme ? url->tls : TTlsMode::Try, prompts, login);
         return login;
     }
+    login.protocol = account.Protocol;
     login.password = account.Password;
     bool ask = account.PromptForPassword;
+    bool ssh = account.Protocol == TRemoteProtocol::Sftp;
+    if (ssh && !ask && login.password.empty()) {
+        // A key may log in: the password is asked for only when the server wants one.
+        login.askPassword = [account, prompts]() -> std::optional<std::string> {
+            if (prompts.keptPassword)
+                if (auto kept = prompts.keptPassword(account)) return kept;
+            if (prompts.askPassword) return prompts.askPassword(account);
+            if (prompts.password) return prompts.password("Password for " + account.Name);
+            return std::nullopt;
+        };
+        login.port = account.Port;
+        login.user = account.Username;
+        login.host = account.Hostname;
+        SecurityOf(account, TTlsMode::Plain, prompts, login);
+        return login;
+    }
     if ((ask || login.password.empty()) && prompts.keptPassword) {
         auto kept = prompts.keptPassword(account);
         ask = !kept;
@@ -299,7 +401,7 @@ std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSett
         login.password = *typed;
     }
     login.port = account.Port;
-    if (account.UseFirewall) {
+    if (account.UseFirewall && !ssh) {
         login.user = account.Username + "@" + account.Hostname;
         login.host = firewall.address;
         if (auto p = PortFromText(firewall.port)) login.port = *p;
@@ -309,15 +411,18 @@ std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSett
     }
     login.passive = account.PassiveMode;
     login.passiveUsesServerAddress = account.PassiveUsesServerAddress;
-    SecurityOf(account, account.Tls, prompts, login);
+    SecurityOf(account, ssh ? TTlsMode::Plain : account.Tls, prompts, login);
     return login;
 }
 
 } // namespace
 
-// FTP is the only protocol so far; the account will name others.
-std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop, const TAccount&) {
-    return std::make_unique<TFtpFileSystem>(loop);
+// Quick-connect learns its protocol from what the user types: it gets one that follows its login.
+std::unique_ptr<TRemoteFileSystem> MakeFileSystem(platform::EventLoop& loop,
+                                                  const TAccount& account) {
+    if (account.Name == kQuickConnectName)
+        return std::make_unique<TProtocolFileSystem>(loop, account.Protocol);
+    return MakeProtocolFileSystem(loop, account.Protocol);
 }
 
 bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewallSettings& firewall,

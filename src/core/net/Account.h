@@ -3,6 +3,7 @@
 // Software\Orvandel\Morvane\2.1\Accounts, and the step that turns an account into the
 // login of a remote file system (ApplyAccount).
 
+#include "core/net/RemoteFileSystem.h"
 #include "core/net/TlsLayer.h"
 #include "core/platform/EventLoop.h"
 #include "core/platform/Registry.h"
@@ -25,6 +26,8 @@ inline constexpr const char* kQuickConnectName = "Quick-connect";
 
 struct TAccount {
     std::string Name = "New account";
+    // Stored as "FTP" or "SFTP"; an account stored without it is FTP.
+    TRemoteProtocol Protocol = TRemoteProtocol::Ftp;
     std::string Hostname;
     std::string Username;
     std::string Password;
@@ -77,6 +80,22 @@ bool RememberCertificate(platform::Registry& registry, const std::string& name,
                          const std::string& fingerprint);
 // Whether the account trusts a certificate of this fingerprint (any spelling).
 bool TrustsCertificate(const TAccount& account, const std::string& fingerprint);
+// "FTP" / "SFTP", and back (anything else is FTP); the usual port of each.
+const char* ProtocolText(TRemoteProtocol protocol);
+TRemoteProtocol ProtocolFromText(const std::string& text);
+int DefaultPort(TRemoteProtocol protocol);
+
+// A server typed as a URL ("sftp://user@host:port/path", "ftp://", "ftps://" for FTP over TLS
+// required) or as a bare host name (FTP). nullopt for an unknown scheme or an empty host.
+struct TRemoteUrl {
+    TRemoteProtocol protocol = TRemoteProtocol::Ftp;
+    TTlsMode tls = TTlsMode::Plain;
+    bool scheme = false; // a scheme was given
+    std::string user, host, path;
+    int port = 0; // 0: not given
+};
+std::optional<TRemoteUrl> ParseRemoteUrl(const std::string& text);
+
 // The security setting as the account manager lists it, and back.
 const char* TlsModeText(TTlsMode mode);
 
@@ -118,6 +137,13 @@ struct TAccountPrompts {
     std::function<std::optional<std::string>(const TAccount& account)> keptPassword;
     // The prompt for this account's password; used instead of password when set.
     std::function<std::optional<std::string>(const TAccount& account)> askPassword;
+    // SSH: the question for an unknown host key (the answer "Always" is the login's to write
+    // into known_hosts) and the passphrase of a private key (nullopt: skip that key).
+    std::function<THostKeyAnswer(const TAccount& account, const std::string& host,
+                                 const THostKey& key)>
+        hostKey;
+    std::function<std::optional<std::string>(const TAccount& account, const std::string& keyFile)>
+        passphrase;
 };
 
 // The firewall settings of the application options ("Firewall address", "Firewall port").

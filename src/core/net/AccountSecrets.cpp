@@ -147,6 +147,47 @@ std::optional<std::string> TAccountSecrets::kept(const TAccount& account) {
     return std::nullopt;
 }
 
+namespace {
+
+SecretAttributes passphraseAttributes(const std::string& keyFile) {
+    return {{"program", std::string(kSecretProgram) + " ssh key"}, {"key", keyFile}};
+}
+
+} // namespace
+
+std::optional<std::string> TAccountSecrets::keptPassphrase(const std::string& keyFile) {
+    if (auto it = passphrases_.find(keyFile); it != passphrases_.end()) return it->second;
+    if (!store_) return std::nullopt;
+    waitUntil([this] { return place_ != TPasswordPlace::Checking; });
+    if (place_ != TPasswordPlace::Keyring) return std::nullopt;
+    bool done = false;
+    std::optional<std::string> found;
+    auto life = std::make_shared<bool>(true);
+    std::weak_ptr<bool> alive = life;
+    store_->search(passphraseAttributes(keyFile), [&, alive](SecretResult r) {
+        if (alive.expired()) return;
+        done = true;
+        if (r.ok() && !r.items.empty()) found = r.items.front().secret;
+    });
+    waitUntil([&] { return done; });
+    if (found) passphrases_[keyFile] = *found;
+    return found;
+}
+
+void TAccountSecrets::rememberPassphrase(const std::string& keyFile, const std::string& phrase,
+                                         bool save) {
+    passphrases_[keyFile] = phrase;
+    if (!save || !store_ || place_ != TPasswordPlace::Keyring) return;
+    store_->store(passphraseAttributes(keyFile), "Morvane: passphrase of " + keyFile, phrase,
+                  [](SecretResult) {});
+}
+
+void TAccountSecrets::forgetPassphrase(const std::string& keyFile) {
+    passphrases_.erase(keyFile);
+    if (store_ && place_ == TPasswordPlace::Keyring)
+        store_->remove(passphraseAttributes(keyFile), [](SecretResult) {});
+}
+
 std::optional<std::string> TAccountSecrets::inKeyring(const std::string& name) const {
     auto it = keyring_.find(name);
     if (it == keyring_.end()) return std::nullopt;

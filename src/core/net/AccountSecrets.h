@@ -61,6 +61,11 @@ public:
     // with the account, which then no longer prompts.
     void typed(const TAccount& account, const std::string& password, bool save);
 
+    // SSH key passphrases: kept for the run, and in the keyring (apart from the accounts' items)
+    // when the user ticked "Remember". nullopt when none is kept.
+    std::optional<std::string> keptPassphrase(const std::string& keyFile);
+    void rememberPassphrase(const std::string& keyFile, const std::string& phrase, bool save);
+    void forgetPassphrase(const std::string& keyFile);
     // Forgets the password typed for the account in this run (its login failed).
     void forget(const std::string& name) { remembered_.erase(name); }
 
@@ -100,6 +105,7 @@ private:
     platform::Registry& registry_;
     platform::EventLoop& loop_;
     platform::SecretStore* store_;
+    std::map<std::string, std::string> passphrases_; // by key file, for this run
     std::chrono::milliseconds waitLimit_;
     TPasswordPlace place_ = TPasswordPlace::SettingsFile;
     bool loaded_ = false;

@@ -1,6 +1,6 @@
 #include "core/net/RemoteBrowser.h"
 
-#include "core/net/FtpFileSystem.h"
+#include "core/net/ProtocolFileSystem.h"
 
 #include <algorithm>
 #include <cctype>
@@ -270,7 +270,7 @@ TSelectionText SelectionText(const std::vector<TDirectoryEntry>& selected) {
 TRemoteBrowser::TRemoteBrowser(platform::EventLoop& loop, platform::Dialogs& dialogs,
                                std::unique_ptr<TRemoteFileSystem> fs)
     : loop_(loop), dialogs_(dialogs), fs_(std::move(fs)) {
-    if (!fs_) fs_ = std::make_unique<TFtpFileSystem>(loop_);
+    if (!fs_) fs_ = std::make_unique<TProtocolFileSystem>(loop_);
     fs_->onStatus = [this](const std::string& text) {
         activity();
         if (!text.empty() && onStatus) onStatus(text);

@@ -1,6 +1,6 @@
 #pragma once
 // The remote file system as remote editing sees it: one connection to one server, driven on the
-// event loop. Each protocol (FTP today) implements it; documents, the browser, chmod and the
+// event loop. Each protocol (FTP, SFTP) implements it; documents, the browser, chmod and the
 // folder chooser hold this interface and never a protocol's client.
 //
 // Rules every implementation keeps:
@@ -85,7 +85,20 @@ struct TRemoteCapabilities {
     bool versionedNames = false; // names end in ";" and a version the server adds (VMS)
 };
 
+enum class TRemoteProtocol : std::uint8_t { Ftp, Sftp };
+
+// A server's SSH host key as the unknown-host question shows it.
+struct THostKey {
+    std::string type;        // "ssh-ed25519", "ecdsa-sha2-nistp256", ...
+    std::string fingerprint; // "SHA256:" and the unpadded base64 digest
+};
+
+// The answer to an unknown host key: connect this time, connect and write it to known_hosts,
+// or do not connect.
+enum class THostKeyAnswer : std::uint8_t { Once, Always, Cancel };
+
 struct TRemoteLogin {
+    TRemoteProtocol protocol = TRemoteProtocol::Ftp;
     std::string host;
     std::int32_t port = 0; // 0: the protocol's usual port
     std::string user;
@@ -101,6 +114,14 @@ struct TRemoteLogin {
     std::string tlsCaFile; // certificates trusted besides the system's
     std::function<bool(const std::string& host)> clearText;
     std::function<bool(const std::string& host, const TTlsCertificate& certificate)> certificate;
+    // SSH: the folder of known_hosts and the user's keys ("" for $HOME/.ssh); the question for
+    // a host key known_hosts does not hold; the passphrase of a key (nullopt: skip the key); the
+    // password when it is empty and the server wants one (nullopt: give up). All are asked on
+    // the loop's thread, only when the login needs them.
+    std::string sshDir;
+    std::function<THostKeyAnswer(const std::string& host, const THostKey& key)> hostKey;
+    std::function<std::optional<std::string>(const std::string& keyFile)> passphrase;
+    std::function<std::optional<std::string>()> askPassword;
 };
 
 class TRemoteFileSystem {

@@ -26,6 +26,8 @@ enum MsgButtons : unsigned {
     mbContinue = 512,
     mbConnectAnyway = 1024,
     mbAlwaysTrust = 2048,
+    mbConnectOnce = 4096,   // an unknown SSH host: this time only
+    mbAlwaysConnect = 8192, // an unknown SSH host: and remember its key
     mbYesNo = mbYes | mbNo,
     mbYesNoCancel = mbYes | mbNo | mbCancel,
     mbRetryCancel = mbRetry | mbCancel,
@@ -45,7 +47,9 @@ enum class MsgResult {
     All,
     Continue,
     ConnectAnyway,
-    AlwaysTrust
+    AlwaysTrust,
+    ConnectOnce,
+    AlwaysConnect
 };
 
 struct FileDialogOptions {

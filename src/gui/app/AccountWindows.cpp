@@ -1,6 +1,7 @@
 #include "gui/app/AccountWindows.h"
 
 #include "core/net/AccountSecrets.h"
+#include "core/net/SftpFileSystem.h"
 #include "gui/app/AccountsForm.h"
 #include "gui/app/EnterPasswordForm.h"
 #include "gui/app/MainForm.h"
@@ -66,6 +67,37 @@ bool askCertificate(TMainForm& form, const net::TAccount& account, const std::st
     return answer == MsgResult::ConnectAnyway;
 }
 
+net::THostKeyAnswer askHostKey(TMainForm& form, const std::string& host, const net::THostKey& key) {
+    std::string text = "The host " + host + " is not known.\n\nIts " + key.type +
+                       " key has the fingerprint\n" + key.fingerprint +
+                       "\n\nConnect only if you know that this is the server's key. \"Always\" "
+                       "adds it to ~/.ssh/known_hosts, and the host is not asked about again.";
+    MsgResult answer = form.context().dialogs->message(
+        MsgKind::Warning, text,
+        platform::mbConnectOnce | platform::mbAlwaysConnect | platform::mbCancel, "Unknown host");
+    if (answer == MsgResult::AlwaysConnect) return net::THostKeyAnswer::Always;
+    if (answer == MsgResult::ConnectOnce) return net::THostKeyAnswer::Once;
+    return net::THostKeyAnswer::Cancel;
+}
+
+std::optional<std::string> askPassphrase(TMainForm& form, const std::string& keyFile) {
+    net::TAccountSecrets* secrets = form.context().secrets;
+    if (secrets) {
+        if (auto kept = secrets->keptPassphrase(keyFile)) {
+            if (net::KeyPassphraseWorks(keyFile, *kept)) return kept;
+            secrets->forgetPassphrase(keyFile); // the key was given a new passphrase
+        }
+    }
+    TEnterPasswordForm dialog(platform::fromBytes("Passphrase for " + keyFile), &form);
+    dialog.saveCheck()->setText(QStringLiteral("&Remember in the keyring"));
+    if (!secrets) dialog.saveCheck()->hide();
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    std::string phrase = platform::toBytes(dialog.passwordEdit()->text());
+    if (secrets && net::KeyPassphraseWorks(keyFile, phrase))
+        secrets->rememberPassphrase(keyFile, phrase, dialog.saveCheck()->isChecked());
+    return phrase;
+}
+
 void installAccountWindows(TMainForm& form) {
     TRemoteServices& remote = form.remote();
     remote.prompts.quickConnect = [&form](std::string& host, std::string& user,
@@ -89,6 +121,13 @@ void installAccountWindows(TMainForm& form) {
     remote.prompts.certificate = [&form](const net::TAccount& account, const std::string& host,
                                          const net::TTlsCertificate& certificate) {
         return askCertificate(form, account, host, certificate);
+    };
+    remote.prompts.hostKey = [&form](const net::TAccount&, const std::string& host,
+                                     const net::THostKey& key) {
+        return askHostKey(form, host, key);
+    };
+    remote.prompts.passphrase = [&form](const net::TAccount&, const std::string& keyFile) {
+        return askPassphrase(form, keyFile);
     };
     if (net::TAccountSecrets* secrets = form.context().secrets) {
         remote.prompts.keptPassword = [secrets](const net::TAccount& account) {

@@ -192,6 +192,12 @@ void TAccountsForm::buildPages() {
     // Basic
     auto* basic = new QWidget;
     basic->setObjectName("BasicPage");
+    protocol_ = new QComboBox(basic);
+    protocol_->setObjectName("ProtocolCombo");
+    for (net::TRemoteProtocol p : {net::TRemoteProtocol::Ftp, net::TRemoteProtocol::Sftp})
+        protocol_->addItem(QString::fromUtf8(net::ProtocolText(p)), int(p));
+    protocol_->setToolTip("SFTP logs in over SSH: with the SSH agent, your keys in ~/.ssh, or "
+                          "the password");
     host_ = lineEdit("HostEdit", basic);
     user_ = lineEdit("UserEdit", basic);
     password_ = lineEdit("PasswordEdit", basic);
@@ -209,6 +215,7 @@ void TAccountsForm::buildPages() {
         security_->addItem(QString::fromUtf8(net::TlsModeText(mode)), int(mode));
     security_->setToolTip("FTP over TLS protects the password and the files on the way");
     auto* basicLayout = new QFormLayout(basic);
+    basicLayout->addRow("Pro&tocol:", protocol_);
     basicLayout->addRow("&Hostname:", host_);
     basicLayout->addRow("U&sername:", user_); // Alt+U is the UNIX page
     basicLayout->addRow("&Password:", password_);
@@ -293,6 +300,16 @@ void TAccountsForm::buildPages() {
     pages_->addTab(unixPage, "&UNIX");
 
     // Every edit goes to the selected record at once.
+    connect(protocol_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        auto protocol = net::TRemoteProtocol(protocol_->itemData(index).toInt());
+        protocolShown(protocol);
+        writeThrough([&](auto& a) {
+            // A port left at the old protocol's usual one follows to the new one's.
+            if (a.Port == net::DefaultPort(a.Protocol)) a.Port = net::DefaultPort(protocol);
+            a.Protocol = protocol;
+        });
+        if (!filling_ && current() && !usePort_->isChecked()) port_->clear();
+    });
     connect(host_, &QLineEdit::textChanged, this,
             [this](const QString& t) { writeThrough([&](auto& a) { a.Hostname = toBytes(t); }); });
     connect(user_, &QLineEdit::textChanged, this,
@@ -314,7 +331,7 @@ void TAccountsForm::buildPages() {
         port_->setEnabled(on);
         if (filling_) return;
         if (!on)
-            port_->clear(); // an empty port edit means 21
+            port_->clear(); // an empty port edit means the protocol's usual port
         else
             port_->setFocus();
     });
@@ -323,7 +340,7 @@ void TAccountsForm::buildPages() {
             bool ok = false;
             int v = t.toInt(&ok);
             if (t.isEmpty())
-                a.Port = 21;
+                a.Port = net::DefaultPort(a.Protocol);
             else if (ok)
                 a.Port = v; // checked to lie in 1..65535 on OK
         });
@@ -335,7 +352,7 @@ void TAccountsForm::buildPages() {
     connect(closeConnection_, &QCheckBox::toggled, this,
             [this](bool on) { writeThrough([&](auto& a) { a.CloseConnection = on; }); });
     connect(passive_, &QCheckBox::toggled, this, [this](bool on) {
-        passiveServerAddress_->setEnabled(on);
+        passiveServerAddress_->setEnabled(on && passive_->isEnabled());
         writeThrough([&](auto& a) { a.PassiveMode = on; });
     });
     connect(passiveServerAddress_, &QCheckBox::toggled, this,
@@ -392,7 +409,9 @@ void TAccountsForm::fill() {
     password_->setText(fromBytes(a->Password));
     directory_->setText(fromBytes(a->Directory));
     security_->setCurrentIndex(security_->findData(int(a->Tls)));
-    bool otherPort = a->Port != 21;
+    protocol_->setCurrentIndex(protocol_->findData(int(a->Protocol)));
+    protocolShown(a->Protocol);
+    bool otherPort = a->Port != net::DefaultPort(a->Protocol);
     usePort_->setChecked(otherPort);
     port_->setEnabled(otherPort);
     port_->setText(otherPort ? QString::number(a->Port) : QString());
@@ -401,7 +420,7 @@ void TAccountsForm::fill() {
     closeConnection_->setChecked(a->CloseConnection);
     passive_->setChecked(a->PassiveMode);
     passiveServerAddress_->setChecked(a->PassiveUsesServerAddress);
-    passiveServerAddress_->setEnabled(a->PassiveMode);
+    passiveServerAddress_->setEnabled(a->PassiveMode && a->Protocol == net::TRemoteProtocol::Ftp);
     mirroring_->setChecked(a->EnableMirroring);
     mirrorFolder_->setText(fromBytes(a->MirrorDirectory));
     useUMask_->setChecked(a->UseUMask);
@@ -409,6 +428,14 @@ void TAccountsForm::fill() {
     umask_->setText(fromBytes(net::UMaskText(a->UMask)));
     umaskSample_->setText(fromBytes(net::UMaskSample(net::UMaskText(a->UMask))));
     filling_ = false;
+}
+
+void TAccountsForm::protocolShown(net::TRemoteProtocol protocol) {
+    bool ftp = protocol == net::TRemoteProtocol::Ftp;
+    for (QWidget* w : {static_cast<QWidget*>(firewall_), static_cast<QWidget*>(security_),
+                       static_cast<QWidget*>(passive_)})
+        w->setEnabled(ftp);
+    passiveServerAddress_->setEnabled(ftp && passive_->isChecked());
 }
 
 void TAccountsForm::updateEmptyState() {

@@ -44,6 +44,7 @@ private:
     void fill(); // the controls from the selected record
     void updateEmptyState();
     void updateMoveButtons();
+    void protocolShown(net::TRemoteProtocol protocol); // FTP's own fields off for SFTP
     void itemRenamed(QListWidgetItem* item);
     net::TAccount* current();
     template <class F> void writeThrough(F change);
@@ -64,6 +65,7 @@ private:
     QPushButton* upButton_ = nullptr;
     QPushButton* downButton_ = nullptr;
     QPushButton* bottomButton_ = nullptr;
+    QComboBox* protocol_ = nullptr;
     QLineEdit* host_ = nullptr;
     QLineEdit* user_ = nullptr;
     QLineEdit* password_ = nullptr;

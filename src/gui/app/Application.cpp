@@ -46,9 +46,10 @@ int importSettings(platform::Registry& registry, const char* file) {
 }
 
 // Adds or updates the account "Demo" (used by the run script's demo server).
-// args: HOST PORT USER PASSWORD DIRECTORY, then "--tls" for the demo's TLS account.
-int setDemoAccount(platform::Registry& registry, char** args, bool tls) {
-    const std::string name = tls ? "DemoTLS" : "Demo";
+// args: HOST PORT USER PASSWORD DIRECTORY, then "--tls" for the demo's TLS account or "--sftp"
+// for its SFTP account.
+int setDemoAccount(platform::Registry& registry, char** args, bool tls, bool sftp) {
+    const std::string name = sftp ? "DemoSFTP" : tls ? "DemoTLS" : "Demo";
     auto port = net::PortFromText(args[1]);
     if (!port) {
         std::cerr << "morvane: '" << args[1] << "' is not a port number (1 to 65535).\n";
@@ -57,6 +58,7 @@ int setDemoAccount(platform::Registry& registry, char** args, bool tls) {
     net::TAccount account;
     bool known = net::LoadAccount(registry, name, account); // keeps options the user set, if any
     account.Name = name;
+    if (sftp) account.Protocol = net::TRemoteProtocol::Sftp;
     // Its server requires TLS with a certificate made for the demo: the first connection
     // shows the certificate question.
     if (tls && !known) account.Tls = net::TTlsMode::Require;
@@ -89,7 +91,8 @@ void usage() {
     std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
                  "       morvane --version\n"
                  "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
-                 "       morvane --set-demo-account HOST PORT USER - DIRECTORY [--tls]   (password "
+                 "       morvane --set-demo-account HOST PORT USER - DIRECTORY [--tls|--sftp]   "
+                 "(password "
                  "on standard input)\n"
                  "       morvane /InstWeblinks\n"
                  "       morvane --import-settings EXPORT.reg\n"
@@ -156,11 +159,12 @@ int runMorvane(int argc, char** argv) {
     }
     if (argc >= 2 && !std::strcmp(argv[1], "--set-demo-account")) {
         bool tls = argc == 8 && !std::strcmp(argv[7], "--tls");
-        if (argc != 7 && !tls) {
+        bool sftp = argc == 8 && !std::strcmp(argv[7], "--sftp");
+        if (argc != 7 && !tls && !sftp) {
             usage();
             return 2;
         }
-        return setDemoAccount(registry, argv + 2, tls);
+        return setDemoAccount(registry, argv + 2, tls, sftp);
     }
 
     // Qt takes its own options (-platform, -style, -stylesheet...) out of argc and argv first,

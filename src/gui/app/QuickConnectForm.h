@@ -1,13 +1,15 @@
 #pragma once
-// TQuickConnectForm: host, user and password for a connection without a stored account. Host
-// and user come from the "Quick connect" key and go back there when the window closes; the
-// password is never stored.
+// TQuickConnectForm: protocol, host, user and password for a connection without a stored
+// account. Protocol, host and user come from the "Quick connect" key and go back there when the
+// window closes; the password is never stored. The host may be typed as a URL
+// ("sftp://user@host:port/path"), which then decides the protocol.
 
 #include "core/platform/Registry.h"
 #include "core/platform/UiServices.h"
 
 #include <QDialog>
 
+class QComboBox;
 class QLineEdit;
 
 namespace morvane::app {
@@ -19,10 +21,12 @@ public:
                       QWidget* parent = nullptr);
     ~TQuickConnectForm() override;
 
+    // The host as typed, with "sftp://" before it when SFTP is chosen and it names no scheme.
     std::string hostname() const;
     std::string username() const;
     std::string password() const;
     QLineEdit* hostEdit() const { return host_; }
+    QComboBox* protocolCombo() const { return protocol_; }
     QLineEdit* userEdit() const { return user_; }
     QLineEdit* passwordEdit() const { return password_; }
 
@@ -34,6 +38,7 @@ protected:
 private:
     platform::Registry& registry_;
     platform::Dialogs& dialogs_;
+    QComboBox* protocol_;
     QLineEdit* host_;
     QLineEdit* user_;
     QLineEdit* password_;

@@ -95,7 +95,10 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
         {mbContinue, "C&ontinue", "ContinueButton", MsgResult::Continue},
         {mbConnectAnyway, "Connect &anyway", "ConnectAnywayButton", MsgResult::ConnectAnyway},
         {mbAlwaysTrust, "Always &trust this certificate for this account", "AlwaysTrustButton",
-         MsgResult::AlwaysTrust}};
+         MsgResult::AlwaysTrust},
+        {mbConnectOnce, "Connect &once", "ConnectOnceButton", MsgResult::ConnectOnce},
+        {mbAlwaysConnect, "&Always (add to known_hosts)", "AlwaysConnectButton",
+         MsgResult::AlwaysConnect}};
     std::vector<std::pair<QPushButton*, MsgResult>> answers;
     for (auto& c : customs) {
         if (!(buttons & c.bit)) continue;
@@ -112,8 +115,8 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
     }
     if (!buttons) box.addButton(QMessageBox::Ok);
     // Where the other answers overwrite a file or throw text away, Enter and Escape keep both.
-    if ((buttons & mbCancel) &&
-        (buttons & (mbOverwrite | mbReload | mbContinue | mbConnectAnyway | mbAlwaysTrust))) {
+    if ((buttons & mbCancel) && (buttons & (mbOverwrite | mbReload | mbContinue | mbConnectAnyway |
+                                            mbAlwaysTrust | mbConnectOnce | mbAlwaysConnect))) {
         box.setDefaultButton(QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);
     }

@@ -1,6 +1,8 @@
 #include "FtpTool.h"
 
+#include "core/net/Account.h"
 #include "core/net/FtpFileSystem.h"
+#include "core/net/SftpFileSystem.h"
 #include "core/platform/EventLoop.h"
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <map>
 #include <optional>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -71,13 +74,24 @@ struct Output {
     }
 };
 
-// Drives one command through the FTP file system: connect, the command's steps, QUIT.
+// Drives one command through the file system of the protocol: connect, the command's steps,
+// QUIT for FTP.
 class Runner {
 public:
-    Runner(const FtpToolOptions& o) : o_(o), loop_(platform::makePollEventLoop()), fs_(*loop_) {}
+    Runner(const FtpToolOptions& o) : o_(o), loop_(platform::makePollEventLoop()) {
+        if (o_.protocol == TRemoteProtocol::Sftp) {
+            owned_ = std::make_unique<TSftpFileSystem>(*loop_);
+        } else {
+            auto ftp = std::make_unique<TFtpFileSystem>(*loop_);
+            ftp_ = ftp.get();
+            owned_ = std::move(ftp);
+        }
+    }
 
     int Run() {
+        TRemoteFileSystem& fs = *owned_;
         TRemoteLogin login;
+        login.protocol = o_.protocol;
         login.host = o_.host;
         login.port = o_.port;
         login.user = o_.user;
@@ -114,10 +128,28 @@ public:
                          c.Problem.c_str(), out_.Err(about).c_str(), print.c_str());
             return false;
         };
-        fs_.SetLogin(login);
-        fs_.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
-        if (o_.verbose) {
-            fs_.onDebug = [this](bool sent, const std::string& data) {
+        login.hostKey = [this](const std::string& host, const THostKey& key) {
+            if (o_.acceptNewHostKey) {
+                std::fprintf(stderr, "warning: adding the %s host key %s of %s to known_hosts\n",
+                             key.type.c_str(), key.fingerprint.c_str(), out_.Err(host).c_str());
+                return THostKeyAnswer::Always;
+            }
+            std::fprintf(stderr,
+                         "The host %s is not known (%s key %s). If that is its key, connect "
+                         "once with --accept-new-host-key to add it to known_hosts.\n",
+                         out_.Err(host).c_str(), key.type.c_str(), key.fingerprint.c_str());
+            return THostKeyAnswer::Cancel;
+        };
+        if (o_.protocol == TRemoteProtocol::Sftp) {
+            // Keys first (agent, then ~/.ssh); a password only when one was given.
+            if (o_.passwordFrom == FtpToolOptions::PasswordFrom::Default) login.password.clear();
+            if (!o_.userGiven)
+                if (passwd* pw = ::getpwuid(::getuid())) login.user = pw->pw_name;
+        }
+        fs.SetLogin(login);
+        fs.SetReplyTimeout(std::chrono::seconds(o_.replyTimeoutSeconds));
+        if (o_.verbose && ftp_) {
+            ftp_->onDebug = [this](bool sent, const std::string& data) {
                 std::string shown = data;
                 if (sent && shown.rfind("PASS ", 0) == 0) shown = "PASS ****";
                 std::fprintf(stderr, "%s %s\n", sent ? "->" : "<-", out_.Err(shown).c_str());
@@ -128,7 +160,7 @@ public:
                 Fail("Timed out after " + std::to_string(o_.timeoutSeconds) + " seconds");
             });
         }
-        fs_.Connect([this](const TRemoteResult& r) {
+        fs.Connect([this](const TRemoteResult& r) {
             if (!r.ok()) return Fail(r.message);
             Start();
         });
@@ -146,37 +178,39 @@ private:
     }
 
     void Start() {
+        TRemoteFileSystem& fs = *owned_;
         const std::string& c = o_.command;
         const auto& a = o_.args;
         if (c == "ls") {
             if (a.empty()) return List();
-            fs_.ChangeDirectory(a[0], [this](const TRemoteResult& r) {
+            fs.ChangeDirectory(a[0], [this](const TRemoteResult& r) {
                 if (!r.ok()) return Fail(r.message);
                 List();
             });
         } else if (c == "get") {
-            fs_.ReadToFile(a[0], a[1], nullptr, Ends());
+            fs.ReadToFile(a[0], a[1], nullptr, Ends());
         } else if (c == "put") {
             if (!upload_.Open(a[0])) return Fail("Cannot read local file " + a[0]);
-            fs_.Write(a[1], upload_.View(), nullptr, Ends());
+            fs.Write(a[1], upload_.View(), nullptr, Ends());
         } else if (c == "mkdir") {
-            fs_.MakeFolder(a[0], Ends());
+            fs.MakeFolder(a[0], Ends());
         } else if (c == "rmdir") {
-            fs_.RemoveFolder(a[0], Ends());
+            fs.RemoveFolder(a[0], Ends());
         } else if (c == "rm") {
-            fs_.Remove(a[0], Ends());
+            fs.Remove(a[0], Ends());
         } else if (c == "mv") {
-            fs_.Rename(a[0], a[1], Ends());
+            fs.Rename(a[0], a[1], Ends());
         } else if (c == "chmod") {
             auto mode = ParseMode(a[0]);
             if (!mode) return Fail("bad mode " + a[0] + ": octal digits expected");
-            fs_.Chmod(a[1], *mode, [this](const TRemoteResult& r) {
+            fs.Chmod(a[1], *mode, [this](const TRemoteResult& r) {
                 if (!r.ok()) return Fail(r.message);
                 if (!r.message.empty()) std::printf("%s\n", out_.Out(r.message, true).c_str());
                 Finish(0);
             });
         } else if (c == "quote") {
-            fs_.Quote(a[0], [this](const TRemoteResult& r, int code, const std::string& reply) {
+            if (!ftp_) return Fail("quote sends FTP commands: not available over SFTP");
+            ftp_->Quote(a[0], [this](const TRemoteResult& r, int code, const std::string& reply) {
                 if (code == 0) return Fail(r.message);
                 if (!r.ok()) return Fail(reply);
                 std::printf("%s\n", out_.Out(reply, true).c_str());
@@ -196,7 +230,7 @@ private:
     }
 
     void List() {
-        fs_.List(
+        owned_->List(
             [this](const TDirectoryEntry& e) {
                 std::string line = out_.Out(e.Name) + '\t' + out_.Out(e.Date) + '\t' +
                                    std::to_string(e.Size) + '\t' + std::to_string(e.Kind) + '\t' +
@@ -217,11 +251,11 @@ private:
     void Finish(int code) {
         if (finished_) return;
         std::fflush(stdout);
-        if (!quitting_ && fs_.Connected() && !fs_.Busy()) {
+        if (!quitting_ && ftp_ && ftp_->Connected() && !ftp_->Busy()) {
             quitting_ = true;
             exit_ = code;
-            fs_.Quote("QUIT",
-                      [this](const TRemoteResult&, int, const std::string&) { Finish(exit_); });
+            ftp_->Quote("QUIT",
+                        [this](const TRemoteResult&, int, const std::string&) { Finish(exit_); });
             loop_->addTimer(std::chrono::seconds(2), false, [this] { Finish(exit_); });
             return;
         }
@@ -233,7 +267,8 @@ private:
     const FtpToolOptions& o_;
     Output out_;
     std::unique_ptr<platform::EventLoop> loop_;
-    TFtpFileSystem fs_;
+    std::unique_ptr<TRemoteFileSystem> owned_;
+    TFtpFileSystem* ftp_ = nullptr; // for FTP's own commands and its command log
     int exit_ = 1;
     bool finished_ = false;
     bool quitting_ = false;
@@ -285,6 +320,9 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
             o.verbose = true;
         } else if (flag == "-u") {
             if (!value("-u", o.user)) return false;
+            o.userGiven = true;
+        } else if (flag == "--accept-new-host-key") {
+            o.acceptNewHostKey = true;
         } else if (flag == "-p") {
             if (!value("-p", o.password)) return false;
             o.passwordFrom = FtpToolOptions::PasswordFrom::Argument;
@@ -312,6 +350,7 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
             (flag == "-P"   ? o.port
              : flag == "-t" ? o.timeoutSeconds
                             : o.replyTimeoutSeconds) = int(n);
+            if (flag == "-P") o.portGiven = true;
         } else if (flag.rfind("--tls=", 0) == 0) {
             v = flag.substr(6);
             if (v == "no")
@@ -348,6 +387,24 @@ bool ParseFtpToolArgs(int argc, char** argv, FtpToolOptions& o, std::string& err
         return false;
     }
     o.host = argv[i++];
+    auto url = net::ParseRemoteUrl(o.host);
+    if (!url) {
+        error = "bad HOST " + o.host + " (a host name, or sftp://, ftp:// or ftps://HOST[:PORT])";
+        return false;
+    }
+    if (url->scheme) {
+        o.protocol = url->protocol;
+        if (url->tls == net::TTlsMode::Require) o.tls = net::TTlsMode::Require;
+        if (!url->user.empty() && !o.userGiven) {
+            o.user = url->user;
+            o.userGiven = true;
+        }
+        if (url->port)
+            o.port = url->port;
+        else if (!o.portGiven)
+            o.port = net::DefaultPort(url->protocol);
+        o.host = url->host;
+    }
     o.command = argv[i++];
     for (; i < argc; ++i)
         o.args.emplace_back(argv[i]);

@@ -1,6 +1,8 @@
 #pragma once
-// morvane-ftp: one FTP command from the command line, run by the editor's own FTP file system.
+// morvane-ftp: one FTP or SFTP command from the command line, run by the editor's own remote
+// file systems.
 
+#include "core/net/RemoteFileSystem.h"
 #include "core/net/TlsLayer.h"
 
 #include <cstdio>
@@ -12,6 +14,11 @@ namespace morvane::tools {
 
 struct FtpToolOptions {
     bool verbose = false;
+    // HOST may be a URL: sftp://HOST[:PORT], ftp://HOST[:PORT], ftps://HOST[:PORT] (TLS
+    // required); a bare HOST is FTP.
+    net::TRemoteProtocol protocol = net::TRemoteProtocol::Ftp;
+    bool acceptNewHostKey = false; // --accept-new-host-key: an unknown SSH host is added
+    bool portGiven = false, userGiven = false;
     int port = 21;
     int timeoutSeconds = 0;            // the whole run; 0: no limit
     int replyTimeoutSeconds = 60;      // the longest silence of the server; 0: no limit

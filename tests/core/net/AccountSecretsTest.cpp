@@ -334,3 +334,26 @@ TEST(ApplyAccountPasswords, KeptPasswordsComeBeforeAskingAndAskingPrefersTheAcco
 }
 
 } // namespace
+
+TEST_F(SecretsFixture, KeyPassphrasesAreKeptApartFromAccountPasswords) {
+    startWith(&keyring);
+    EXPECT_FALSE(secrets->keptPassphrase("/home/me/.ssh/id_ed25519"));
+    secrets->rememberPassphrase("/home/me/.ssh/id_ed25519", "for this run", false);
+    settle();
+    EXPECT_TRUE(keyring.items.empty()); // not ticked: not stored
+    EXPECT_EQ(secrets->keptPassphrase("/home/me/.ssh/id_ed25519"), "for this run");
+
+    secrets->rememberPassphrase("/home/me/.ssh/id_rsa", "kept", true);
+    settle();
+    ASSERT_EQ(keyring.items.size(), 1u);
+    // Another run finds it in the keyring; the accounts' passwords never see it.
+    make(&keyring);
+    secrets->start();
+    settle();
+    EXPECT_EQ(secrets->keptPassphrase("/home/me/.ssh/id_rsa"), "kept");
+    EXPECT_EQ(secrets->inKeyring("/home/me/.ssh/id_rsa"), std::nullopt);
+    secrets->forgetPassphrase("/home/me/.ssh/id_rsa");
+    settle();
+    EXPECT_TRUE(keyring.items.empty());
+    EXPECT_FALSE(secrets->keptPassphrase("/home/me/.ssh/id_rsa"));
+}

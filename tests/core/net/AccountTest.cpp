@@ -58,7 +58,8 @@ TEST(AccountStore, RoundTripKeepsEveryFieldWithTheValueNamesInTableOrder) {
                 ElementsAre("Hostname", "Username", "Password", "Prompt for password", "Directory",
                             "Port", "Use firewall", "Close connection", "Enable mirroring",
                             "Use UMask", "UMask", "Mirror directory", "TLS", "Clear text allowed",
-                            "Trusted certificates", "Passive mode", "Passive uses server address"));
+                            "Trusted certificates", "Passive mode", "Passive uses server address",
+                            "Protocol"));
 
     // Switching the umask off removes the stored umask, so it cannot come back.
     TAccount off = sample();
@@ -372,4 +373,129 @@ TEST(AccountStore, RememberedAnswersChangeOnlyTheirValue) {
     EXPECT_FALSE(reg.keyExists(HKCU, keyOf("missing")));
     EXPECT_FALSE(RememberCertificate(reg, kQuickConnectName, print));
     EXPECT_FALSE(RememberCertificate(reg, "site", "not a fingerprint"));
+}
+
+TEST(AccountStore, ProtocolIsStoredAndOldAccountsAreFtp) {
+    TempDir dir;
+    Registry reg(dir.path());
+    RegKey key(reg, HKCU, keyOf("old"));
+    ASSERT_TRUE(key.writeString("Hostname", "h"));
+    TAccount a;
+    ASSERT_TRUE(LoadAccount(reg, "old", a));
+    EXPECT_EQ(a.Protocol, TRemoteProtocol::Ftp);
+    EXPECT_EQ(a.Port, 21);
+    // An SFTP account stored without a port gets SSH's.
+    ASSERT_TRUE(key.writeString("Protocol", "SFTP"));
+    ASSERT_TRUE(LoadAccount(reg, "old", a));
+    EXPECT_EQ(a.Protocol, TRemoteProtocol::Sftp);
+    EXPECT_EQ(a.Port, 22);
+    ASSERT_TRUE(key.writeString("Protocol", "gopher"));
+    ASSERT_TRUE(LoadAccount(reg, "old", a));
+    EXPECT_EQ(a.Protocol, TRemoteProtocol::Ftp);
+
+    a.Protocol = TRemoteProtocol::Sftp;
+    a.Name = "s";
+    ASSERT_TRUE(SaveAccount(reg, "s", a));
+    EXPECT_EQ(RegKey(reg, HKCU, keyOf("s")).readString("Protocol"), "SFTP");
+    TAccount back;
+    ASSERT_TRUE(LoadAccount(reg, "s", back));
+    EXPECT_EQ(back, a);
+}
+
+TEST(RemoteUrl, SchemesHostsPortsUsersAndBadInput) {
+    auto u = ParseRemoteUrl("sftp://me@example.org:2222/var/www");
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->protocol, TRemoteProtocol::Sftp);
+    EXPECT_EQ(u->user, "me");
+    EXPECT_EQ(u->host, "example.org");
+    EXPECT_EQ(u->port, 2222);
+    EXPECT_EQ(u->path, "/var/www");
+    u = ParseRemoteUrl("ftps://[::1]:990");
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->protocol, TRemoteProtocol::Ftp);
+    EXPECT_EQ(u->tls, TTlsMode::Require);
+    EXPECT_EQ(u->host, "::1");
+    EXPECT_EQ(u->port, 990);
+    u = ParseRemoteUrl(" FTP://host ");
+    ASSERT_TRUE(u);
+    EXPECT_TRUE(u->scheme);
+    EXPECT_EQ(u->tls, TTlsMode::Plain);
+    EXPECT_EQ(u->port, 0);
+    u = ParseRemoteUrl("plain.host");
+    ASSERT_TRUE(u);
+    EXPECT_FALSE(u->scheme);
+    EXPECT_EQ(u->host, "plain.host");
+    u = ParseRemoteUrl("fe80::1"); // a bare IPv6 address is a host, not a port
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->host, "fe80::1");
+    for (const char* bad : {"http://host", "sftp://", "sftp://host:0", "sftp://host:99999",
+                            "sftp://host:port", "sftp://[::1", "", "sftp://user@"})
+        EXPECT_FALSE(ParseRemoteUrl(bad)) << bad;
+}
+
+TEST(ApplySftp, KeysFirstPasswordOnlyWhenAskedAndNoFtpOptions) {
+    auto loop = morvane::platform::makePollEventLoop();
+    TAccount a = sample();
+    a.Protocol = TRemoteProtocol::Sftp;
+    a.Port = 22;
+    a.Password.clear();
+    a.UseFirewall = true; // meaningless for SSH
+    auto fs = MakeFileSystem(*loop, a);
+    TAccountPrompts prompts;
+    int asked = 0;
+    prompts.askPassword = [&](const TAccount&) -> std::optional<std::string> {
+        ++asked;
+        return std::string("typed");
+    };
+    std::vector<std::string> questions;
+    prompts.hostKey = [&](const TAccount& account, const std::string& host, const THostKey& key) {
+        questions.push_back(account.Name + " " + host + " " + key.fingerprint);
+        return THostKeyAnswer::Once;
+    };
+    ASSERT_TRUE(ApplyAccount(a, *fs, {"fw.local", "1080"}, prompts));
+    const TRemoteLogin& login = fs->Login();
+    EXPECT_EQ(login.protocol, TRemoteProtocol::Sftp);
+    EXPECT_EQ(login.host, "ftp.example.org");
+    EXPECT_EQ(login.user, "web");
+    EXPECT_EQ(login.port, 22);
+    EXPECT_EQ(login.tls, TTlsMode::Plain);
+    EXPECT_EQ(asked, 0); // a key may do: not asked up front
+    ASSERT_TRUE(login.askPassword);
+    EXPECT_EQ(login.askPassword(), "typed");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(login.hostKey("h", {"ssh-ed25519", "SHA256:x"}), THostKeyAnswer::Once);
+    EXPECT_THAT(questions, ElementsAre("site h SHA256:x"));
+    EXPECT_FALSE(login.passphrase("/k")); // no prompt: the key is skipped
+}
+
+TEST(ApplySftp, QuickConnectTakesAUrlAndSwitchesProtocol) {
+    auto loop = morvane::platform::makePollEventLoop();
+    TAccount q;
+    q.Name = kQuickConnectName;
+    auto fs = MakeFileSystem(*loop, q);
+    TAccountPrompts prompts;
+    std::string typed = "sftp://deploy@web.example:2200/srv";
+    prompts.quickConnect = [&](std::string& h, std::string& u, std::string& p) {
+        h = typed;
+        u = "ignored";
+        p = "pw";
+        return true;
+    };
+    ASSERT_TRUE(ApplyAccount(q, *fs, {}, prompts));
+    EXPECT_EQ(fs->Login().protocol, TRemoteProtocol::Sftp);
+    EXPECT_EQ(fs->Login().host, "web.example");
+    EXPECT_EQ(fs->Login().user, "deploy");
+    EXPECT_EQ(fs->Login().port, 2200);
+    EXPECT_EQ(fs->Login().password, "pw");
+    typed = "ftp.example";
+    ASSERT_TRUE(ApplyAccount(q, *fs, {}, prompts));
+    EXPECT_EQ(fs->Login().protocol, TRemoteProtocol::Ftp);
+    EXPECT_EQ(fs->Login().port, 21);
+    EXPECT_EQ(fs->Login().user, "ignored");
+    EXPECT_EQ(fs->Login().tls, TTlsMode::Try);
+    typed = "sftp://web.example";
+    ASSERT_TRUE(ApplyAccount(q, *fs, {}, prompts));
+    EXPECT_EQ(fs->Login().port, 22);
+    typed = "gopher://x";
+    EXPECT_FALSE(ApplyAccount(q, *fs, {}, prompts));
 }

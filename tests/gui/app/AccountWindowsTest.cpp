@@ -617,3 +617,85 @@ TEST_F(AccountWindows, SecurityQuestionsAreAskedOnceAndTheirAnswersRemembered) {
     ASSERT_TRUE(net::LoadAccount(registry, "other", untouched));
     EXPECT_EQ(untouched, other);
 }
+
+TEST_F(AccountWindows, SftpAccountsTurnOffFtpFieldsAndUseTheSshPort) {
+    store({"site"});
+    TMainForm& f = form();
+    TAccountsForm accounts(f);
+    accounts.show();
+    accounts.selectRow(0);
+    auto* protocol = child<QComboBox>(&accounts, "ProtocolCombo");
+    auto* firewall = child<QCheckBox>(&accounts, "UseFirewallCheck");
+    auto* passive = child<QCheckBox>(&accounts, "PassiveModeCheck");
+    auto* security = child<QComboBox>(&accounts, "SecurityCombo");
+    EXPECT_EQ(protocol->currentText(), "FTP");
+    EXPECT_TRUE(firewall->isEnabled() && passive->isEnabled() && security->isEnabled());
+    protocol->setCurrentIndex(protocol->findText("SFTP"));
+    EXPECT_FALSE(firewall->isEnabled() || passive->isEnabled() || security->isEnabled());
+    EXPECT_EQ(accounts.accounts()[0].Port, 22);
+    accounts.accept();
+    ASSERT_EQ(accounts.result(), QDialog::Accepted);
+    net::TAccount back;
+    ASSERT_TRUE(net::LoadAccount(registry, "site", back));
+    EXPECT_EQ(back.Protocol, net::TRemoteProtocol::Sftp);
+    EXPECT_EQ(back.Port, 22);
+
+    TAccountsForm again(f);
+    again.show();
+    again.selectRow(0);
+    EXPECT_EQ(child<QComboBox>(&again, "ProtocolCombo")->currentText(), "SFTP");
+    EXPECT_FALSE(child<QCheckBox>(&again, "UsePortCheck")->isChecked()); // 22 is SFTP's own
+    EXPECT_FALSE(child<QCheckBox>(&again, "UseFirewallCheck")->isEnabled());
+    child<QComboBox>(&again, "ProtocolCombo")->setCurrentIndex(0);
+    EXPECT_EQ(again.accounts()[0].Port, 21);
+    EXPECT_TRUE(child<QCheckBox>(&again, "UseFirewallCheck")->isEnabled());
+}
+
+TEST_F(AccountWindows, QuickConnectTakesAProtocolOrAnSftpUrl) {
+    {
+        TQuickConnectForm quick(registry, dialogs);
+        quick.protocolCombo()->setCurrentIndex(1);
+        quick.hostEdit()->setText("example.org:2222");
+        quick.userEdit()->setText("me");
+        quick.accept();
+        EXPECT_EQ(quick.result(), QDialog::Accepted);
+        EXPECT_EQ(quick.hostname(), "sftp://example.org:2222");
+    }
+    TQuickConnectForm url(registry, dialogs);
+    EXPECT_EQ(url.protocolCombo()->currentText(), "SFTP"); // remembered
+    url.protocolCombo()->setCurrentIndex(0);
+    url.hostEdit()->setText("sftp://deploy@example.org/srv");
+    url.userEdit()->clear();
+    url.accept(); // the user is in the URL
+    EXPECT_EQ(url.result(), QDialog::Accepted);
+    EXPECT_EQ(url.hostname(), "sftp://deploy@example.org/srv");
+    url.setResult(0);
+    url.hostEdit()->setText("gopher://example.org");
+    url.userEdit()->setText("me");
+    url.accept();
+    EXPECT_NE(url.result(), QDialog::Accepted);
+    EXPECT_THAT(dialogs.texts().back(), HasSubstr("sftp://"));
+}
+
+TEST_F(AccountWindows, AnUnknownHostKeyIsAskedWithItsFingerprint) {
+    store({"site"});
+    TMainForm& f = form();
+    net::TAccount site;
+    ASSERT_TRUE(net::LoadAccount(registry, "site", site));
+    site.Protocol = net::TRemoteProtocol::Sftp;
+    auto loop = platform::makePollEventLoop();
+    auto fs = net::MakeFileSystem(*loop, site);
+    ASSERT_TRUE(net::ApplyAccount(site, *fs, f.firewallSettings(), f.remote().prompts));
+    net::THostKey key{"ssh-ed25519", "SHA256:abcdefghijklmnopqrstuvwxyz0123456789ABCDEFG"};
+    dialogs.answers = {platform::MsgResult::AlwaysConnect, platform::MsgResult::ConnectOnce,
+                       platform::MsgResult::Cancel};
+    EXPECT_EQ(fs->Login().hostKey("site.example", key), net::THostKeyAnswer::Always);
+    EXPECT_EQ(fs->Login().hostKey("site.example", key), net::THostKeyAnswer::Once);
+    EXPECT_EQ(fs->Login().hostKey("site.example", key), net::THostKeyAnswer::Cancel);
+    ASSERT_EQ(dialogs.shown.size(), 3u);
+    EXPECT_EQ(dialogs.shown[0].buttons,
+              platform::mbConnectOnce | platform::mbAlwaysConnect | platform::mbCancel);
+    EXPECT_THAT(dialogs.shown[0].text, HasSubstr(key.fingerprint));
+    EXPECT_THAT(dialogs.shown[0].text, HasSubstr(key.type));
+    EXPECT_THAT(dialogs.shown[0].text, HasSubstr("site.example"));
+}

@@ -1,6 +1,7 @@
 // morvane-ftp seen from outside: run as a process against a real server.
 #include "FtpServers.h"
 #include "ScriptedFtpServer.h"
+#include "SshServer.h"
 #include "TestCertificates.h"
 #include "tools/ftp/FtpTool.h"
 
@@ -445,4 +446,90 @@ TEST(FtpTool, PasswordSourcesAndTheirFailures) {
     Result noInput = run({"--password-stdin"});
     EXPECT_EQ(noInput.exitCode, 2);
     EXPECT_THAT(noInput.err, ::testing::HasSubstr("no password on standard input"));
+}
+
+TEST(FtpTool, HostUrlsChooseProtocolPortTlsAndUser) {
+    auto parse = [](std::vector<std::string> args, FtpToolOptions& o) {
+        args.insert(args.begin(), "morvane-ftp");
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        std::string error;
+        bool ok = morvane::tools::ParseFtpToolArgs(int(argv.size()), argv.data(), o, error);
+        return ok ? std::string() : error;
+    };
+    using morvane::net::TRemoteProtocol;
+    using morvane::net::TTlsMode;
+    FtpToolOptions o;
+    ASSERT_EQ(parse({"sftp://me@example.org:2222", "ls"}, o), "");
+    EXPECT_EQ(o.protocol, TRemoteProtocol::Sftp);
+    EXPECT_EQ(o.host, "example.org");
+    EXPECT_EQ(o.port, 2222);
+    EXPECT_EQ(o.user, "me");
+    o = {};
+    ASSERT_EQ(parse({"-u", "given", "sftp://me@example.org", "ls"}, o), "");
+    EXPECT_EQ(o.port, 22);
+    EXPECT_EQ(o.user, "given"); // -u wins
+    o = {};
+    ASSERT_EQ(parse({"ftps://example.org", "ls"}, o), "");
+    EXPECT_EQ(o.protocol, TRemoteProtocol::Ftp);
+    EXPECT_EQ(o.tls, TTlsMode::Require);
+    EXPECT_EQ(o.port, 21);
+    o = {};
+    ASSERT_EQ(parse({"-P", "2121", "ftp://example.org", "ls"}, o), "");
+    EXPECT_EQ(o.port, 2121);
+    EXPECT_EQ(o.tls, TTlsMode::Plain);
+    o = {};
+    ASSERT_EQ(parse({"example.org", "ls"}, o), "");
+    EXPECT_EQ(o.protocol, TRemoteProtocol::Ftp);
+    EXPECT_EQ(o.host, "example.org");
+    EXPECT_EQ(o.port, 21);
+    o = {};
+    EXPECT_NE(parse({"http://example.org", "ls"}, o), "");
+    o = {};
+    EXPECT_NE(parse({"sftp://example.org:70000", "ls"}, o), "");
+}
+
+TEST(FtpTool, SftpRefusesAnUnknownHostUnlessTold) {
+    SshServerProcess server;
+    ASSERT_EQ(server.error(), "");
+    TempDir home;
+    std::filesystem::copy(server.clientDir(), home / ".ssh");
+    const char* oldHome = std::getenv("HOME");
+    std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+    std::string url = "sftp://" + server.user() + "@127.0.0.1:" + std::to_string(server.port());
+    writeFile(server.root() / "-odd\nname", std::string("\0\r\n\xff", 4));
+
+    Result refused = RunTool({"-t", "20", url, "ls"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("--accept-new-host-key"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("SHA256:"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(home / ".ssh" / "known_hosts"));
+
+    Result ls = RunTool({"-t", "20", "--accept-new-host-key", url, "ls"});
+    ASSERT_EQ(ls.exitCode, 0) << ls.err;
+    EXPECT_NE(ls.out.find("-odd\nname\t"), std::string::npos) << ls.out;
+    EXPECT_TRUE(std::filesystem::exists(home / ".ssh" / "known_hosts"));
+
+    // Known now: no option needed.
+    TempDir local;
+    Result get = RunTool({"-t", "20", url, "get", "-odd\nname", (local / "copy").string()});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_EQ(readFile(local / "copy"), std::string("\0\r\n\xff", 4));
+    writeFile(local / "up", "uploaded\r\n");
+    Result put = RunTool({"-t", "20", url, "put", (local / "up").string(), "up.txt"});
+    ASSERT_EQ(put.exitCode, 0) << put.err;
+    EXPECT_EQ(readFile(server.root() / "up.txt"), "uploaded\r\n");
+    Result chmod = RunTool({"-t", "20", url, "chmod", "600", "up.txt"});
+    ASSERT_EQ(chmod.exitCode, 0) << chmod.err;
+    EXPECT_EQ(std::filesystem::status(server.root() / "up.txt").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    Result quote = RunTool({"-t", "20", url, "quote", "SITE", "HELP"});
+    EXPECT_EQ(quote.exitCode, 1);
+    Result missing = RunTool({"-t", "20", url, "rm", "missing"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
+    ::setenv("HOME", savedHome.c_str(), 1);
 }
