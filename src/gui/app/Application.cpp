@@ -3,6 +3,7 @@
 #include "core/app/ExportCommand.h"
 
 #include "core/app/AppRegistry.h"
+#include "core/app/MainFormSettings.h"
 #include "core/app/ProgramFolder.h"
 #include "core/net/Account.h"
 #include "core/net/AccountSecrets.h"
@@ -87,6 +88,7 @@ int setDemoAccount(platform::Registry& registry, char** args, bool tls) {
 
 void usage() {
     std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
+                 "       morvane --version\n"
                  "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
                  "       morvane --set-demo-account HOST PORT USER - DIRECTORY [--tls]   (password "
                  "on standard input)\n"
@@ -127,6 +129,11 @@ int runMorvane(int argc, char** argv) {
     trace("start");
     if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
         usage();
+        return 0;
+    }
+    if (argc >= 2 && !std::strcmp(argv[1], "--version")) {
+        std::cout << "Morvane " << programFileVersion() << " ("
+                  << aboutVersionLabel(programFileVersion()) << ")\n";
         return 0;
     }
     platform::Registry registry(platform::Registry::defaultDir());
