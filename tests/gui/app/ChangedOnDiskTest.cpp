@@ -2,11 +2,11 @@
 // without a question whose Enter and Escape keep everything, and a reload over edits is one undo
 // step away from them.
 #include "MainFormFixture.h"
+#include "support/QtTestSupport.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
-#include "support/QtTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The document's encoding in the window: the status panel, Edit > Encoding, the setting for new
 // files, a refused character's message and the notice for UTF-16 files.
 #include "MainFormFixture.h"
+#include "support/QtTestSupport.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/editor/CodeMemo.h"
-#include "support/QtTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

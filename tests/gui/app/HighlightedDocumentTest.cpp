@@ -1,12 +1,12 @@
 // Documents highlight with the highlighter their file name chooses, and follow a change of it.
 
 #include "MainFormFixture.h"
+#include "support/QtTestSupport.h"
 #include "core/app/AppRegistry.h"
 #include "core/platform/FakeUi.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/editor/CodeMemo.h"
-#include "support/QtTestSupport.h"
 
 #include <gtest/gtest.h>
 
