@@ -88,10 +88,13 @@ TNewTemplateForm::TNewTemplateForm(const std::filesystem::path& programFolder,
     connect(blank_, &QPushButton::clicked, this, &TNewTemplateForm::blank);
     layout->addWidget(buttons);
     resize(460, 340);
-    if (QListWidget* first = group(0); first && first->count() > 0) {
-        first->setCurrentRow(0);
-        first->setFocus();
-    }
+    // Each tab starts with its first template chosen, so Enter takes it from the keyboard.
+    for (int i = 0; i < groups_->count(); ++i)
+        if (group(i)->count() > 0) group(i)->setCurrentRow(0);
+    connect(groups_, &QTabWidget::currentChanged, this, [this](int index) {
+        if (QListWidget* list = group(index)) list->setFocus();
+    });
+    if (QListWidget* first = group(0)) first->setFocus();
 }
 
 QListWidget* TNewTemplateForm::group(int index) const {

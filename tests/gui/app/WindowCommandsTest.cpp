@@ -48,6 +48,8 @@ TEST_F(WindowCommands, DocumentCommandsFollowTheFirstAndTheLastDocument) {
     for (auto name : app::documentEditCommands())
         EXPECT_FALSE(f.action(name)->isEnabled()) << name;
     EXPECT_FALSE(f.findChild<QMenu*>("SyntaxHighlightingMenu")->menuAction()->isEnabled());
+    // Its choice re-reads the active document: with none it could only say so.
+    EXPECT_FALSE(f.encodingMenu()->menuAction()->isEnabled());
     for (const char* always :
          {"FileNew", "FileOpen", "FileOpenLocalFile", "FileExit", "SettingsOptions",
           "SettingsAccounts", "SettingsShowOutput", "HelpAbout"})
@@ -60,6 +62,7 @@ TEST_F(WindowCommands, DocumentCommandsFollowTheFirstAndTheLastDocument) {
         }
     }
     EXPECT_TRUE(f.findChild<QMenu*>("SyntaxHighlightingMenu")->menuAction()->isEnabled());
+    EXPECT_TRUE(f.encodingMenu()->menuAction()->isEnabled());
     doc(1)->Editor().SelectAll();
     doc(1)->activate();
     EXPECT_TRUE(f.action("EditCopy")->isEnabled());
@@ -74,6 +77,7 @@ TEST_F(WindowCommands, DocumentCommandsFollowTheFirstAndTheLastDocument) {
     for (auto name : app::documentEditCommands())
         EXPECT_FALSE(f.action(name)->isEnabled()) << name;
     EXPECT_FALSE(f.findChild<QMenu*>("SyntaxHighlightingMenu")->menuAction()->isEnabled());
+    EXPECT_FALSE(f.encodingMenu()->menuAction()->isEnabled());
 }
 
 TEST_F(WindowCommands, WordWrapAndHighlighterMarksFollowTheActiveDocument) {
