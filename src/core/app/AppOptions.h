@@ -11,7 +11,7 @@
 namespace morvane::app {
 
 // Off when "False"; the update check reads the same value.
-inline constexpr const char* kCheckForUpdates = "CheckForUpdates";
+inline constexpr const char* kCheckForUpdates = "Check for updates";
 
 struct AppOptions {
     bool restoreWindowSettings = true;
