@@ -112,6 +112,10 @@ ITEMS = {
     ],
 }
 
+# Menus that the user's own entries follow (one item per weblink or remote command): only the
+# items listed above are compared, the user's after them are not.
+USER_ITEMS = {"RExecMenu", "WeblinkMenu"}
+
 # Check marks expected with the journey's document (an HTML file) open.
 CHECKED = {
     "EncodingMenu": ["EditEncodingUTF-8"],

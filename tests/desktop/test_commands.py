@@ -50,6 +50,8 @@ class Commands(desktop.DesktopTestCase):
                 continue  # a grey submenu does not open
             items = self.open_menu(app, name, keys)
             expected = command_table.ITEMS[name]
+            if name in command_table.USER_ITEMS:
+                items = items[:len(expected)]
             shown_names = [i[0] for i in items]
             if shown_names != [e[0] for e in expected]:
                 problems.append("%s shows %s, the table lists %s"
