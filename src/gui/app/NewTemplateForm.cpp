@@ -4,11 +4,11 @@
 #include "core/platform/UiServices.h"
 #include "gui/platform/QtUiServices.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QStyle>
 #include <QTabWidget>
@@ -33,9 +33,12 @@ TNewTemplateForm::TNewTemplateForm(const std::filesystem::path& programFolder,
     layout->addWidget(groups_);
 
     const TTemplateListing listing = listTemplates(programFolder);
-    const QIcon icon = QApplication::windowIcon().isNull()
-                           ? style()->standardIcon(QStyle::SP_FileIcon)
-                           : QApplication::windowIcon();
+    // Each template shows the desktop's icon for its kind of file (by name: the dialog reads no
+    // file), else the program's own.
+    const QIcon fallback = parent && !parent->windowIcon().isNull()
+                               ? parent->windowIcon()
+                               : style()->standardIcon(QStyle::SP_FileIcon);
+    QMimeDatabase types;
     for (const TTemplateGroup& g : listing.groups) {
         auto* list = new QListWidget;
         list->setObjectName("TemplateList");
@@ -47,7 +50,10 @@ TNewTemplateForm::TNewTemplateForm(const std::filesystem::path& programFolder,
         list->setWordWrap(true);
         list->setUniformItemSizes(true);
         for (const TTemplateItem& t : g.items) {
-            auto* item = new QListWidgetItem(icon, fromBytes(t.caption), list);
+            const QMimeType type = types.mimeTypeForFile(fromBytes(t.path.filename().string()),
+                                                         QMimeDatabase::MatchExtension);
+            auto* item = new QListWidgetItem(QIcon::fromTheme(type.iconName(), fallback),
+                                             fromBytes(t.caption), list);
             // By index: a file name need not be valid UTF-8 and must come back byte for byte.
             item->setData(kPathRole, qulonglong(paths_.size()));
             paths_.push_back(t.path);

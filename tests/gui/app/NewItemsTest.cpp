@@ -98,6 +98,17 @@ TEST_F(NewItems, EachGroupIsATabOfCaptionsAndOKWithoutASelectionSaysSo) {
     EXPECT_EQ(d.templatePath(), templates / "Web" / "page.html");
 }
 
+TEST_F(NewItems, AThousandTemplatesInOneGroupAreAllOffered) {
+    fs::create_directories(templates / "Many");
+    for (int i = 0; i < 1000; ++i)
+        writeFile(templates / "Many" / ("t" + std::to_string(1000 + i) + ".txt"), "");
+    TNewTemplateForm d(dir / "home", dialogs, false);
+    ASSERT_EQ(d.groups()->tabText(0), "Many");
+    EXPECT_EQ(d.group(0)->count(), 1000);
+    EXPECT_EQ(d.group(0)->item(999)->text(), "t1999");
+    EXPECT_EQ(d.findChild<QWidget*>("TemplatesCutShortLabel"), nullptr);
+}
+
 TEST_F(NewItems, WithoutTemplatesTheCaptionSaysSoAndBlankStillWorks) {
     fs::remove_all(templates);
     TNewTemplateForm d(dir / "home", dialogs, true);
