@@ -44,11 +44,11 @@ TNewTemplateForm::TNewTemplateForm(const std::filesystem::path& programFolder,
         list->setObjectName("TemplateList");
         list->setViewMode(QListView::IconMode);
         list->setIconSize(QSize(32, 32));
-        list->setGridSize(QSize(96, 72));
+        list->setGridSize(QSize(120, 80));
+        list->setTextElideMode(Qt::ElideNone);
         list->setResizeMode(QListView::Adjust);
         list->setMovement(QListView::Static);
         list->setWordWrap(true);
-        list->setUniformItemSizes(true);
         for (const TTemplateItem& t : g.items) {
             const QMimeType type = types.mimeTypeForFile(fromBytes(t.path.filename().string()),
                                                          QMimeDatabase::MatchExtension);

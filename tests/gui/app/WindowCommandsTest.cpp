@@ -113,6 +113,24 @@ TEST_F(WindowCommands, WordWrapAndHighlighterMarksFollowTheActiveDocument) {
     EXPECT_EQ(checkedItem(), "Plain text");
 }
 
+// A letter shared by two items of one menu only moves between them: Settings had Options and
+// Show Output on "O".
+TEST_F(WindowCommands, EachItemOfAMenuHasALetterOfItsOwn) {
+    app::TMainForm& f = form();
+    for (QMenu* menu : f.findChildren<QMenu*>()) {
+        if (menu->objectName() == "TabMenu") continue; // the spec's Copy and Close share "C"
+        QMap<QChar, QStringList> owners;
+        for (QAction* a : menu->actions()) {
+            const QString text = a->text();
+            const int amp = text.indexOf('&');
+            if (amp >= 0 && amp + 1 < text.size()) owners[text.at(amp + 1).toLower()] << text;
+        }
+        for (auto it = owners.begin(); it != owners.end(); ++it)
+            EXPECT_EQ(it.value().size(), 1)
+                << menu->objectName().toStdString() << ": " << it.value().join(", ").toStdString();
+    }
+}
+
 TEST_F(WindowCommands, ShowToolbarsTogglesEachBarAndMarksItsState) {
     app::TMainForm& f = form();
     QMenu* show = f.menu("Show Toolbars");
