@@ -285,6 +285,8 @@ int runMorvane(int argc, char** argv) {
     context.resources = resources;
     context.arguments.assign(arguments.begin() + 1, arguments.end());
     context.browseAccount = browseAccount;
+    // Test harnesses keep the program off the network.
+    context.updateCheck = !qEnvironmentVariableIsSet("MORVANE_NO_UPDATE_CHECK");
 
     TMainForm form(context);
     dialogs.setParent(&form);

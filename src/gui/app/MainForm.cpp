@@ -13,6 +13,7 @@
 #include "gui/app/DocumentPage.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/OpenFileForm.h"
+#include "gui/app/ToolCommands.h"
 #include "gui/app/Trace.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
@@ -118,6 +119,9 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     installBrowserWindows(*this);
     installRemoteDocuments(*this);
     installAccountWindows(*this);
+    installHtmlCommands(*this);
+    installWeblinks(*this);
+    installUpdateCheck(*this);
     installEventFilter(this);
     if (traceEnabled())
         for (QMenu* m : findChildren<QMenu*>())
