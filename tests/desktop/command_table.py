@@ -126,13 +126,6 @@ CHECKED = {
 # Commands whose behaviour is built on another branch: until it is merged they stay grey here,
 # so the journey reports them instead of failing. Delete an entry once the command works.
 PENDING = {
-    "HTMLBold": "HTML tools",
-    "HTMLItalic": "HTML tools",
-    "HTMLUnderline": "HTML tools",
-    "HTMLComment": "HTML tools",
-    "HTMLLink": "HTML tools",
-    "HTMLStripTags": "HTML tools",
-    "WeblinkSettings": "weblinks",
     "HelpHelpTopics": "the user manual",
     "RExecSettings": "remote commands",
 }

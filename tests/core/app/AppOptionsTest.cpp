@@ -1,6 +1,8 @@
 #include "core/app/AppOptions.h"
 #include "core/app/AppRegistry.h"
 #include "core/app/RecentFiles.h"
+#include "core/app/UpdateCheck.h"
+#include "core/platform/EventLoop.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -118,6 +120,19 @@ TEST_F(AppOptionsTest, AnInvalidFieldWritesNothingAndAValidSetIsWrittenWhole) {
     ASSERT_FALSE(writeAppOptions(registry, o).has_value());
     EXPECT_TRUE(settings().valueExists("Firewall port"));
     EXPECT_EQ(settings().readString("Firewall port"), "");
+}
+
+TEST_F(AppOptionsTest, TheUpdateBoxTurnsTheDailyCheckOffAndOn) {
+    auto loop = makePollEventLoop();
+    TUpdateCheck check(*loop, settings(), "2.21");
+    check.today = [] { return std::string("2026-12-10"); };
+    AppOptions o;
+    o.checkForUpdates = false;
+    ASSERT_FALSE(writeAppOptions(registry, o).has_value());
+    EXPECT_FALSE(check.due());
+    o.checkForUpdates = true;
+    ASSERT_FALSE(writeAppOptions(registry, o).has_value());
+    EXPECT_TRUE(check.due());
 }
 
 TEST(AppOptions, DigitsOnlyKeepsTheDigitsOfPastedText) {
