@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -140,6 +141,31 @@ TEST_F(OptionsForm, OKFromTheMenuAppliesTheDefaultAccountAndTheRecentCount) {
     EXPECT_EQ(f.lastUsedAccount().Name, "");
     EXPECT_EQ(app::TRecentFiles(registry).Count(), 0);
     EXPECT_EQ(settings().readString("No default account"), "1");
+}
+
+// Help opens the manual the way Help > Help Topics does, and only when that can.
+TEST_F(OptionsForm, HelpFollowsHelpTopics) {
+    app::TMainForm& f = form();
+    int opened = 0;
+    QObject::connect(f.action("HelpHelpTopics"), &QAction::triggered, [&] { ++opened; });
+    std::vector<bool> enabled;
+    auto press = [&] {
+        QTimer::singleShot(0, [&] {
+            processUntil([] { return QApplication::activeModalWidget() != nullptr; }, 3000);
+            auto* d = qobject_cast<TOptionsForm*>(QApplication::activeModalWidget());
+            if (!d) return;
+            enabled.push_back(d->helpButton()->isEnabled());
+            d->helpButton()->click();
+            d->reject();
+        });
+        f.action("SettingsOptions")->trigger();
+    };
+    f.setCommandAvailable("HelpHelpTopics", false);
+    press();
+    f.setCommandAvailable("HelpHelpTopics", true);
+    press();
+    EXPECT_THAT(enabled, ElementsAre(false, true));
+    EXPECT_EQ(opened, 1);
 }
 
 TEST_F(OptionsForm, FirewallPropertiesOpensTheOptionsOnTheFirewallPage) {
