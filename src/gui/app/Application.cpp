@@ -3,7 +3,6 @@
 #include "core/app/ExportCommand.h"
 
 #include "core/app/AppRegistry.h"
-#include "core/app/MainFormSettings.h"
 #include "core/app/ProgramFolder.h"
 #include "core/net/Account.h"
 #include "core/net/AccountSecrets.h"
@@ -132,8 +131,7 @@ int runMorvane(int argc, char** argv) {
         return 0;
     }
     if (argc >= 2 && !std::strcmp(argv[1], "--version")) {
-        std::cout << "Morvane " << programFileVersion() << " ("
-                  << aboutVersionLabel(programFileVersion()) << ")\n";
+        std::cout << "morvane " << programFileVersion() << "\n";
         return 0;
     }
     platform::Registry registry(platform::Registry::defaultDir());

@@ -271,6 +271,8 @@ void TMainForm::createActions() {
     connect(action("SettingsShowOutput"), &QAction::triggered, this,
             [this] { setOutputVisible(!outputVisible_); });
     connect(action("HelpAbout"), &QAction::triggered, this, &TMainForm::showAbout);
+    setCommandAvailable("HelpHelpTopics", true);
+    connect(action("HelpHelpTopics"), &QAction::triggered, this, &TMainForm::showHelpTopics);
     connect(action("FileOpenLocalFile"), &QAction::triggered, this,
             &TMainForm::openLocalFileCommand);
     connect(action("FileOpen"), &QAction::triggered, this, &TMainForm::openRemoteCommand);

@@ -169,6 +169,7 @@ private:
     void showAbout();
     // With the trace on, each menu that opens writes its items' enabled and checked states.
     void traceMenu(QMenu* menu) const;
+    void showHelpTopics();
     void buildHighlighterList();
     void openLocalFileCommand();
     void gotoLineCommand();

@@ -220,8 +220,7 @@ TEST_F(WindowCommands, TheAboutBoxAndVersionOptionShowTheCompiledInVersion) {
     std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, out);
     int status = ::pclose(out);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(std::string(buffer, n),
-              std::string("Morvane ") + app::programFileVersion() + " (" + label + ")\n");
+    EXPECT_EQ(std::string(buffer, n), std::string("morvane ") + app::programFileVersion() + "\n");
 }
 
 } // namespace
