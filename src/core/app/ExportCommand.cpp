@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <ostream>
 #include <system_error>
 
@@ -74,8 +75,10 @@ int runExport(const ExportRequest& request, platform::Registry& registry, const 
         return 1;
     }
     try {
-        highlight::Highlighters list =
-            highlight::loadStoredBuiltins(highlight::compiledBuiltinForms(), kPerUserRoot);
+        // A built-in that does not load is named; the others still serve.
+        highlight::Highlighters list = highlight::loadStoredBuiltins(
+            highlight::compiledBuiltinForms(), kPerUserRoot,
+            [&err](const std::string& problem) { err << "morvane: " << problem << "\n"; });
         if (registry.keyExists(platform::Hive::CurrentUser,
                                std::string(kPerUserRoot) + "\\Syntaxhighlight"))
             for (const std::string& problem : highlight::loadHighlighterSettings(list, registry))
@@ -88,7 +91,13 @@ int runExport(const ExportRequest& request, platform::Registry& registry, const 
             ExtensionTable table;
             if (!table.load(programFolder / "filetypes.txt"))
                 table.load(resources / "data" / "filetypes.txt");
-            wanted = table.languageOf(fileExtension(request.input)).value_or("Plain text");
+            // The first line, for a script's "#!" line.
+            std::string first(256, '\0');
+            std::ifstream in(request.input, std::ios::binary);
+            in.read(first.data(), std::streamsize(first.size()));
+            first.resize(std::size_t(in.gcount()));
+            wanted = table.languageFor(fs::path(request.input).filename().string(), first)
+                         .value_or("Plain text");
         }
         auto found = std::find_if(list.begin(), list.end(), [&](const auto& p) {
             return lower(p->languageName()) == lower(wanted);

@@ -38,6 +38,35 @@ std::string fileExtension(std::string_view fileName) {
     return lower(fileName.substr(dot));
 }
 
+std::string interpreterKey(std::string_view line) {
+    if (line.substr(0, 2) != "#!") return {};
+    line.remove_prefix(2);
+    if (std::size_t end = line.find_first_of("\r\n"); end != std::string_view::npos)
+        line = line.substr(0, end);
+    auto nextWord = [&line]() {
+        std::size_t from = line.find_first_not_of(" \t");
+        if (from == std::string_view::npos) return std::string_view();
+        std::size_t to = line.find_first_of(" \t", from);
+        std::string_view word =
+            line.substr(from, to == std::string_view::npos ? line.npos : to - from);
+        line.remove_prefix(to == std::string_view::npos ? line.size() : to);
+        return word;
+    };
+    auto base = [](std::string_view path) {
+        std::size_t slash = path.rfind('/');
+        return slash == std::string_view::npos ? path : path.substr(slash + 1);
+    };
+    std::string_view program = base(nextWord());
+    if (program == "env")
+        for (std::string_view word = nextWord(); !word.empty(); word = nextWord()) {
+            if (word[0] == '-' || word.find('=') != std::string_view::npos) continue;
+            program = base(word);
+            break;
+        }
+    if (program.empty() || program == "env") return {};
+    return "#!" + lower(program);
+}
+
 bool ExtensionTable::load(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -59,7 +88,8 @@ void ExtensionTable::parse(std::string_view text) {
         std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty() && line[0] == '#') {
+        // "#!name" is an entry (the program a script's first line names), not a comment.
+        if (!line.empty() && line[0] == '#' && line.substr(0, 2) != "#!") {
             if (atTop) headerComments_.emplace_back(line);
             continue;
         }
@@ -79,6 +109,22 @@ std::optional<std::string> ExtensionTable::languageOf(std::string_view extension
     for (const Entry& e : entries_)
         if (e.extension == key) return e.language;
     return std::nullopt;
+}
+
+std::optional<std::string> ExtensionTable::languageFor(std::string_view fileName,
+                                                       std::string_view firstLine) const {
+    const std::string extension = fileExtension(fileName);
+    if (extension != ".")
+        if (auto language = languageOf(extension)) return language;
+    std::string key = interpreterKey(firstLine);
+    // "python3.11" is listed as "python3" or "python": drop the version from the end.
+    while (key.size() > 2) {
+        if (auto language = languageOf(key)) return language;
+        char last = key.back();
+        if ((last < '0' || last > '9') && last != '.') break;
+        key.pop_back();
+    }
+    return extension == "." ? languageOf(".") : std::nullopt;
 }
 
 void ExtensionTable::associate(std::string_view extension, std::string_view language) {

@@ -1,6 +1,7 @@
 #pragma once
 // The extension table of "filetypes.txt": which language's highlighter a file gets by the
-// extension of its name.
+// extension of its name, or, for a script, by the program its "#!" line names (entries such as
+// "#!python", which the file lists beside the extensions).
 
 #include <filesystem>
 #include <optional>
@@ -12,6 +13,10 @@ namespace morvane::app {
 
 // The extension of a file name from its last dot, lower-cased; "." when it has none.
 std::string fileExtension(std::string_view fileName);
+
+// The program a "#!" first line runs, as "#!name": the last part of its path, or the program
+// "env" is given (its options and VAR=value words skipped). Empty when the line is no "#!" line.
+std::string interpreterKey(std::string_view firstLine);
 
 class ExtensionTable {
 public:
@@ -26,6 +31,11 @@ public:
 
     // Case-insensitive; the language name as written in the file.
     std::optional<std::string> languageOf(std::string_view extension) const;
+    // The language of a document: by its name's extension when the table lists it, else by the
+    // program its "#!" first line names ("python3.11" is also tried as "python3" and "python"),
+    // else, for a name without an extension, the entry of ".".
+    std::optional<std::string> languageFor(std::string_view fileName,
+                                           std::string_view firstLine) const;
     // Replaces the language of a known extension, or appends the pair.
     void associate(std::string_view extension, std::string_view language);
 

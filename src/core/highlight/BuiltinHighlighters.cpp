@@ -16,6 +16,15 @@ const std::vector<BuiltinHighlighter>& builtinHighlighters() {
         {"Perl", "perl.stx", "PerlParser", true},
         {"SQL", "sql.stx", "SqlParser", false},
         {"Plain text", "plaintext.stx", "PlainTextParser", true},
+        {"CSS", "css.stx", "CssParser", true},
+        {"PHP", "php.stx", "PhpParser", true},
+        {"Python", "python.stx", "PythonParser", true},
+        {"Shell", "shell.stx", "ShellParser", true},
+        {"JSON", "json.stx", "JsonParser", true},
+        {"XML", "xml.stx", "XmlParser", true},
+        {"Markdown", "markdown.stx", "MarkdownParser", true},
+        {"INI", "ini.stx", "IniParser", true},
+        {"YAML", "yaml.stx", "YamlParser", true},
     };
     return list;
 }
@@ -24,39 +33,59 @@ namespace {
 void SetUpBuiltin(TCodeMemoParser& p, const BuiltinHighlighter& b,
                   const std::string& settingsRoot) {
     if (b.persisted) p.registryKey = settingsRoot + "\\Syntaxhighlight";
-    // Perl's here-documents are read by the program's custom routine.
-    if (std::string_view(b.language) == "Perl") p.engine().OnCustomParse = hlPerlCustomParse;
+    // Here-documents (Perl's, the shell's, PHP's) are read by the program's custom routine.
+    const std::string_view language(b.language);
+    if (language == "Perl" || language == "Shell" || language == "PHP")
+        p.engine().OnCustomParse = hlPerlCustomParse;
+}
+
+// Runs load for one built-in; a failure goes to onProblem (the highlighter is left out) or,
+// without one, propagates.
+template <class Load>
+void LoadOne(Highlighters& list, const BuiltinHighlighter& b, const std::string& settingsRoot,
+             const BuiltinProblem& onProblem, Load load) {
+    auto p = std::make_unique<TCodeMemoParser>(b.component);
+    try {
+        load(*p);
+    } catch (const std::exception& e) {
+        if (!onProblem) throw;
+        onProblem(std::string("The ") + b.language + " highlighter cannot be loaded: " + e.what());
+        return;
+    }
+    SetUpBuiltin(*p, b, settingsRoot);
+    list.push_back(std::move(p));
 }
 } // namespace
 
 Highlighters compileBuiltinHighlighters(const std::filesystem::path& resourcesDir,
-                                        const std::string& settingsRoot) {
+                                        const std::string& settingsRoot,
+                                        const BuiltinProblem& onProblem) {
     Highlighters list;
-    for (const auto& b : builtinHighlighters()) {
-        auto p = std::make_unique<TCodeMemoParser>(b.component);
-        p->compileFile(resourcesDir / "highlighters" / b.script);
-        SetUpBuiltin(*p, b, settingsRoot);
-        list.push_back(std::move(p));
-    }
+    for (const auto& b : builtinHighlighters())
+        LoadOne(list, b, settingsRoot, onProblem, [&](TCodeMemoParser& p) {
+            const auto file = resourcesDir / "highlighters" / b.script;
+            std::error_code ec;
+            // Said plainly: the compiler's own message for a missing file names no language.
+            if (!std::filesystem::exists(file, ec))
+                throw editor::ECodeMemo("the script " + file.string() + " is missing");
+            p.compileFile(file);
+        });
     return list;
 }
 
 Highlighters loadStoredBuiltins(const std::vector<std::string_view>& forms,
-                                const std::string& settingsRoot) {
+                                const std::string& settingsRoot, const BuiltinProblem& onProblem) {
     const auto& builtins = builtinHighlighters();
     if (forms.size() != builtins.size())
         throw editor::ECodeMemo("The program holds " + std::to_string(forms.size()) + " of the " +
                                 std::to_string(builtins.size()) + " built-in highlighters");
     Highlighters list;
-    for (std::size_t i = 0; i < forms.size(); ++i) {
-        auto p = std::make_unique<TCodeMemoParser>(builtins[i].component);
-        p->LoadStored(forms[i]);
-        if (p->languageName() != builtins[i].language)
-            throw editor::ECodeMemo(std::string("The built-in highlighter ") +
-                                    builtins[i].language + " holds " + p->languageName());
-        SetUpBuiltin(*p, builtins[i], settingsRoot);
-        list.push_back(std::move(p));
-    }
+    for (std::size_t i = 0; i < forms.size(); ++i)
+        LoadOne(list, builtins[i], settingsRoot, onProblem, [&](TCodeMemoParser& p) {
+            p.LoadStored(forms[i]);
+            if (p.languageName() != builtins[i].language)
+                throw editor::ECodeMemo(std::string("its stored form holds ") + p.languageName());
+        });
     return list;
 }
 

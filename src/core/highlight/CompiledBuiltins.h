@@ -1,5 +1,5 @@
 #pragma once
-// The six built-in highlighters in their stored form, compiled from resources/highlighters by
+// The built-in highlighters in their stored form, compiled from resources/highlighters by
 // morvane-stxc while the program is built (library morvane_compiled_builtins), in the order of
 // builtinHighlighters().
 

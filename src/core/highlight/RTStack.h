@@ -17,8 +17,10 @@ public:
 class TRTStack {
 public:
     // A text that pushes on every token and never pops would otherwise grow the stack with the
-    // text; past this depth the oldest level is dropped.
-    static constexpr std::size_t kMaxDepth = 4096;
+    // text; past this depth the oldest level is dropped. Re-highlighting keeps one state per
+    // distinct record start, each with its stack, so the depth also bounds what a file of
+    // unclosed brackets (CSS, JSON) costs: a few MB, where 4096 levels cost a GB.
+    static constexpr std::size_t kMaxDepth = 256;
 
     void push(const editor::StateSet& s) {
         if (items_.size() >= kMaxDepth) items_.pop_front();

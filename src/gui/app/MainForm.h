@@ -99,7 +99,8 @@ public:
     const highlight::Highlighters& highlighters() const { return highlighters_; }
     // The highlighter a file name gets through the extension table; plain text when the table
     // has no entry or names a language no highlighter has. -1 while the list is empty.
-    int highlighterIndexFor(const std::string& fileName) const;
+    // By the name's extension, or by the "#!" line of a script (see ExtensionTable::languageFor).
+    int highlighterIndexFor(const std::string& fileName, std::string_view firstLine = {}) const;
     const AppContext& context() const { return context_; }
 
     // The auto-replace and template buffers read from the program folder at the first

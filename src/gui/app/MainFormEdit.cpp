@@ -39,8 +39,10 @@ void TMainForm::showEncoding(int encoding, bool bom) {
 
 void TMainForm::buildHighlighterList() {
     try {
-        highlighters_ =
-            highlight::loadStoredBuiltins(highlight::compiledBuiltinForms(), kPerUserRoot);
+        // A built-in that does not load is named in the output pane; the others still serve.
+        highlighters_ = highlight::loadStoredBuiltins(
+            highlight::compiledBuiltinForms(), kPerUserRoot,
+            [this](const std::string& problem) { appendOutput(problem); });
     } catch (const std::exception& e) {
         context_.dialogs->message(platform::MsgKind::Error,
                                   std::string("The built-in highlighters cannot be loaded: ") +
@@ -80,7 +82,7 @@ void TMainForm::buildHighlighterList() {
     enableDocumentCommands(documentCommandsOn_);
 }
 
-int TMainForm::highlighterIndexFor(const std::string& fileName) const {
+int TMainForm::highlighterIndexFor(const std::string& fileName, std::string_view firstLine) const {
     auto lower = [](std::string s) {
         for (auto& c : s)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -89,7 +91,7 @@ int TMainForm::highlighterIndexFor(const std::string& fileName) const {
     int plain = -1;
     for (std::size_t i = 0; i < highlighters_.size(); ++i)
         if (highlighters_[i]->languageName() == "Plain text") plain = int(i);
-    auto language = extensionTable_.languageOf(fileExtension(fileName));
+    auto language = extensionTable_.languageFor(fileName, firstLine);
     if (!language) return plain;
     std::string wanted = lower(*language);
     for (std::size_t i = 0; i < highlighters_.size(); ++i)

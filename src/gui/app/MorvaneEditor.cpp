@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -114,6 +115,8 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
         return false;
     }
     RememberDisk(identity);
+    // The name was applied before the text was there: a script's "#!" line may choose now.
+    if (form_.highlighterIndexFor(fileName_, FirstLine()) != highlighter_) ApplyFileName();
     WarnIfUtf16();
     CheckDoubleSpaced();
     activate();
@@ -139,10 +142,15 @@ void TMorvaneEditor::ApplyFileName() {
     if (!path.empty() && path.back() != '/') path += '/';
     if (index >= 0)
         form_.pageControl()->setTabToolTip(index, platform::fromBytes(path + fileName_));
-    UseHighlighter(form_.highlighterIndexFor(fileName_));
+    UseHighlighter(form_.highlighterIndexFor(fileName_, FirstLine()));
     // The user's auto-replace list and templates from the program folder.
     if (highlighter_ >= 0)
         form_.applyEditorAids(form_.highlighters()[std::size_t(highlighter_)]->settings());
+}
+
+std::string TMorvaneEditor::FirstLine() const {
+    return editor_->RangeText(0, std::min<editor::TextOffset>(editor_->TextLength(), 256),
+                              editor::tfStored);
 }
 
 void TMorvaneEditor::ManualAssociation(int index) {

@@ -60,6 +60,8 @@ public:
     void NewBlank(Kind kind);
     // Tab caption, highlighter by extension.
     void ApplyFileName();
+    // The start of the text (up to 256 bytes), for a script's "#!" line.
+    std::string FirstLine() const;
     // Reads the same bytes in another encoding (nothing in the text changes).
     void SetEncoding(editor::TTextEncoding encoding);
     void activate() override;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 namespace morvane::app {
@@ -93,6 +94,32 @@ TEST_F(ExportFixture, ArgumentsAndRefusals) {
     ASSERT_EQ(Export({"html", in, "-o", (dir / "o.html").string(), "--highlighter", "plain TEXT"}),
               0);
     EXPECT_EQ(readFile(dir / "o.html").find("<B>"), std::string::npos);
+}
+
+// The demo site's style sheet gets the CSS highlighter by its extension from the shipped
+// file types, and a script without an extension gets one by its "#!" line.
+TEST_F(ExportFixture, TheDemoStyleSheetAndScriptsByTheirFirstLine) {
+    auto colours = [](const std::string& page) {
+        std::set<std::string> seen;
+        for (std::size_t at = page.find("<FONT COLOR=\""); at != std::string::npos;
+             at = page.find("<FONT COLOR=\"", at + 1))
+            seen.insert(page.substr(at, 20));
+        return seen.size();
+    };
+    const fs::path css = fs::path(MORVANE_SOURCE_RESOURCES) / "demo" / "site" / "css" / "style.css";
+    std::string err;
+    ASSERT_EQ(Export({"html", css.string(), "-o", (dir / "css.html").string()}, &err), 0) << err;
+    EXPECT_GE(colours(readFile(dir / "css.html")), 3u);
+    ASSERT_EQ(Export({"html", css.string(), "-o", (dir / "plain.html").string(), "--highlighter",
+                      "Plain text"}),
+              0);
+    EXPECT_LE(colours(readFile(dir / "plain.html")), 1u);
+
+    writeFile(dir / "backup", "#!/usr/bin/env -S python3 -u\nimport os\n");
+    ASSERT_EQ(Export({"html", (dir / "backup").string(), "-o", (dir / "py.html").string()}), 0);
+    // Python's reserved words are bold navy.
+    const std::string py = readFile(dir / "py.html");
+    EXPECT_NE(py.find("<FONT COLOR=\"#000080\"><B>"), std::string::npos) << py;
 }
 
 // The page's text as the browser holds it (each character's code, in hexadecimal) and the

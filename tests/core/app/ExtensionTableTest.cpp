@@ -29,6 +29,52 @@ TEST(ExtensionTable, FileExtensionIsFromTheLastDot) {
     EXPECT_EQ(fileExtension(".htaccess"), ".htaccess");
 }
 
+TEST(ExtensionTable, ScriptsWithoutAKnownExtensionGoByTheirFirstLine) {
+    EXPECT_EQ(interpreterKey("#!/bin/sh\r"), "#!sh");
+    EXPECT_EQ(interpreterKey("#! /usr/bin/python3 -u\rimport x"), "#!python3");
+    EXPECT_EQ(interpreterKey("#!/usr/bin/env -S PYTHONPATH=. python3.11 -u\n"), "#!python3.11");
+    EXPECT_EQ(interpreterKey("#!/usr/bin/env"), "");
+    EXPECT_EQ(interpreterKey("#!"), "");
+    EXPECT_EQ(interpreterKey("# not one"), "");
+    EXPECT_EQ(interpreterKey(""), "");
+
+    ExtensionTable t;
+    t.parse("# types\n#!not a comment\n.py\tPython\n.\tPlain text\n.sh\tShell\n#!bash\tShell\n"
+            "#!python\tPython\n#!PERL\tPerl\n");
+    EXPECT_EQ(t.languageOf("#!bash"), "Shell");
+    EXPECT_EQ(t.languageFor("backup", "#!/bin/bash\recho"), "Shell");
+    EXPECT_EQ(t.languageFor("tool", "#!/usr/bin/env python3.11\r"), "Python");
+    EXPECT_EQ(t.languageFor("run", "#!/usr/bin/perl -w"), "Perl");
+    // The extension goes first; a name without one and no known program falls to ".".
+    EXPECT_EQ(t.languageFor("x.sh", "#!/usr/bin/python"), "Shell");
+    EXPECT_EQ(t.languageFor("README", "#!/usr/bin/ruby"), "Plain text");
+    EXPECT_EQ(t.languageFor("README", "Hello"), "Plain text");
+    // An unknown extension with a "#!" line is a script; without one it stays unknown.
+    EXPECT_EQ(t.languageFor("job.1", "#!/bin/bash"), "Shell");
+    EXPECT_FALSE(t.languageFor("job.1", "echo"));
+    // The entries survive writing back.
+    EXPECT_NE(t.text().find("#!bash\tShell\n"), std::string::npos);
+    EXPECT_NE(t.text().find("#!not\ta comment\n"), std::string::npos);
+}
+
+TEST(ExtensionTable, TheShippedTableNamesTheBuiltInLanguages) {
+    ExtensionTable t;
+    ASSERT_TRUE(t.load(std::filesystem::path(MORVANE_SOURCE_RESOURCES) / "data" / "filetypes.txt"));
+    EXPECT_EQ(t.languageFor("css/style.css", ""), "CSS");
+    EXPECT_EQ(t.languageFor("index.php", ""), "PHP");
+    EXPECT_EQ(t.languageFor("a.py", ""), "Python");
+    EXPECT_EQ(t.languageFor("a.sh", ""), "Shell");
+    EXPECT_EQ(t.languageFor("package.json", ""), "JSON");
+    EXPECT_EQ(t.languageFor("feed.xml", ""), "XML");
+    EXPECT_EQ(t.languageFor("README.md", ""), "Markdown");
+    EXPECT_EQ(t.languageFor("php.ini", ""), "INI");
+    EXPECT_EQ(t.languageFor("site.conf", ""), "INI");
+    EXPECT_EQ(t.languageFor("ci.yml", ""), "YAML");
+    EXPECT_EQ(t.languageFor("deploy", "#!/bin/sh\n"), "Shell");
+    EXPECT_EQ(t.languageFor("deploy", "#!/usr/bin/env python3\n"), "Python");
+    EXPECT_EQ(t.languageFor("notes", "just text"), "Plain text");
+}
+
 TEST(ExtensionTable, WritingBackKeepsTheTopCommentsOnly) {
     ExtensionTable t;
     t.parse("# head 1\n# head 2\n.html\tHTML\n# inner\n.pl\tPerl\n");

@@ -1,5 +1,6 @@
-// The six built-in highlighters compile and carry their documented styles.
+// The built-in highlighters compile and carry their documented styles.
 #include "core/highlight/BuiltinHighlighters.h"
+#include "core/highlight/CodeMemoEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,8 @@ using namespace morvane::highlight;
 TEST(BuiltinScripts, CompileWithTheirLanguageNames) {
     auto list =
         compileBuiltinHighlighters(MORVANE_RESOURCES_DIR, "Software\\Orvandel\\Morvane\\2.1");
-    ASSERT_EQ(list.size(), 6u);
+    ASSERT_EQ(list.size(), builtinHighlighters().size());
+    ASSERT_EQ(list.size(), 15u);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const auto& b = builtinHighlighters()[i];
         EXPECT_EQ(list[i]->languageName(), b.language);
@@ -201,4 +203,41 @@ TEST(BuiltinScripts, UserScriptsFolder) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "bad.stx: ** ERROR near line 1, Column 19: String value expected");
     std::filesystem::remove_all(dir);
+}
+
+// A built-in script that is missing or damaged is named with its language and left out; every
+// other highlighter still loads. Without a problem handler the error still propagates.
+TEST(BuiltinScripts, OneBrokenScriptLeavesTheOthersWorking) {
+    namespace fs = std::filesystem;
+    auto dir = fs::temp_directory_path() / "hl-broken-builtin";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "highlighters");
+    for (const auto& b : builtinHighlighters())
+        fs::copy_file(fs::path(MORVANE_RESOURCES_DIR) / "highlighters" / b.script,
+                      dir / "highlighters" / b.script);
+    fs::remove(dir / "highlighters" / "css.stx");
+    std::ofstream(dir / "highlighters" / "yaml.stx", std::ios::trunc)
+        << "%%language\nname = 'YAML'\n%%words\n'a' '' 3 [\n";
+
+    std::vector<std::string> problems;
+    auto list = compileBuiltinHighlighters(dir, "Software\\T",
+                                           [&](const std::string& m) { problems.push_back(m); });
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_NE(problems[0].find("The CSS highlighter cannot be loaded"), std::string::npos);
+    EXPECT_NE(problems[0].find("css.stx is missing"), std::string::npos) << problems[0];
+    EXPECT_NE(problems[1].find("The YAML highlighter cannot be loaded"), std::string::npos);
+    EXPECT_NE(problems[1].find("near line 5"), std::string::npos) << problems[1];
+    ASSERT_EQ(list.size(), builtinHighlighters().size() - 2);
+    std::vector<std::string> names;
+    for (const auto& p : list)
+        names.push_back(p->languageName());
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Python"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "CSS"), 0);
+    // The ones left still highlight.
+    auto python = std::find_if(list.begin(), list.end(),
+                               [](auto& p) { return p->languageName() == "Python"; });
+    EXPECT_EQ(HighlightText((*python)->engine(), "def")[0], 2);
+
+    EXPECT_ANY_THROW(compileBuiltinHighlighters(dir, "Software\\T"));
+    fs::remove_all(dir);
 }

@@ -169,6 +169,19 @@ TEST(EngineStates, PopWithNothingPushedFallsBackToStartStates) {
     EXPECT_EQ(c.engine.CurrentStates(), (StateSet{0, 7}));
 }
 
+// Every line of a file of unclosed brackets starts in a state of its own; the stack's depth
+// bounds what those states hold.
+TEST(EngineStates, UnclosedBracketsKeepTheStackBounded) {
+    Compiled c("%%language %%words '[' '' 1 [0 1]  ']' '' 2 [0 1]\n"
+               "%%states 1 push ( -[0] +[1] )  2 pop ( )");
+    std::string text;
+    for (int i = 0; i < 1000; ++i)
+        text += "[\r";
+    HighlightText(c.engine, text);
+    EXPECT_EQ(c.engine.SaveState().stack.size(), TRTStack::kMaxDepth);
+    EXPECT_LE(TRTStack::kMaxDepth, 256u);
+}
+
 TEST(EngineStates, SetContextUsesTheContextTableOrTheStartStates) {
     Compiled c("%%language startstate = [4] contextstates = (1 2 [5]), (3)");
     c.engine.SetContext(2);

@@ -75,8 +75,9 @@ inline std::unique_ptr<TCodeMemoEngine> builtinEngine(const std::string& languag
 }
 
 inline const std::vector<std::string>& builtinLanguages() {
-    static const std::vector<std::string> names{"HTML", "C++", "JavaScript",
-                                                "Perl", "SQL", "Plain text"};
+    static const std::vector<std::string> names{
+        "HTML",   "C++",   "JavaScript", "Perl", "SQL",      "Plain text", "CSS", "PHP",
+        "Python", "Shell", "JSON",       "XML",  "Markdown", "INI",        "YAML"};
     return names;
 }
 

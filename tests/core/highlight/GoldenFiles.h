@@ -26,8 +26,11 @@ inline const std::filesystem::path& root() {
 // Folder under input/ and reference/ -> the highlighter's language name.
 inline const std::map<std::string, std::string>& folders() {
     static const std::map<std::string, std::string> f{
-        {"html", "HTML"}, {"cpp", "C++"}, {"javascript", "JavaScript"},
-        {"perl", "Perl"}, {"sql", "SQL"}, {"plaintext", "Plain text"}};
+        {"html", "HTML"},         {"cpp", "C++"},   {"javascript", "JavaScript"},
+        {"perl", "Perl"},         {"sql", "SQL"},   {"plaintext", "Plain text"},
+        {"css", "CSS"},           {"php", "PHP"},   {"python", "Python"},
+        {"shell", "Shell"},       {"json", "JSON"}, {"xml", "XML"},
+        {"markdown", "Markdown"}, {"ini", "INI"},   {"yaml", "YAML"}};
     return f;
 }
 

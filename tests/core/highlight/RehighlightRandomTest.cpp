@@ -34,6 +34,11 @@ const char* const kSnippets[] = {
     "3.14e+2",     "\"a\\\"b\"",  "/* c */",
     "// line\n",   "q(",          ")",
     "\r",          "-->\n",       "<a href=\"x\">",
+    "```\n",       "~~~",         "key: |\n",
+    "  - item\n",  "\"\"\"",      "\'\'\'",
+    "@media x {",  "a: b;",       "<<-E\n",
+    "<<<T\n",      "T;\n",        "[sec]\n",
+    "k = v\n",     "\"k\": [",    "*em* ",
 };
 
 std::string sampleFor(const std::string& language) {
@@ -44,6 +49,15 @@ std::string sampleFor(const std::string& language) {
         {"Perl", "perl/sample.pl"},
         {"SQL", "sql/sample.sql"},
         {"Plain text", "plaintext/notes.txt"},
+        {"CSS", "css/sample.css"},
+        {"PHP", "php/page.php"},
+        {"Python", "python/sample.py"},
+        {"Shell", "shell/script.sh"},
+        {"JSON", "json/sample.json"},
+        {"XML", "xml/sample.xml"},
+        {"Markdown", "markdown/readme.md"},
+        {"INI", "ini/sample.ini"},
+        {"YAML", "yaml/sample.yaml"},
     };
     return readFile(std::string(MORVANE_RESOURCES_DIR) + "/../tests/core/highlight/golden/input/" +
                     files.at(language));
@@ -129,9 +143,7 @@ TEST_P(RehighlightRandom, MatchesFullScanWithASmallWindow) {
     runRandomEdits(GetParam(), true);
 }
 
-INSTANTIATE_TEST_SUITE_P(Builtins, RehighlightRandom,
-                         ::testing::Values("HTML", "C++", "JavaScript", "Perl", "SQL",
-                                           "Plain text"),
+INSTANTIATE_TEST_SUITE_P(Builtins, RehighlightRandom, ::testing::ValuesIn(builtinLanguages()),
                          [](const auto& info) {
                              std::string n = info.param;
                              for (auto& c : n)

@@ -380,10 +380,12 @@ TEST_F(HighlighterChoiceTest, TheListHoldsTheBuiltInsInOrderAndFeedsTheMenu) {
     std::vector<std::string> names;
     for (auto& h : f.highlighters())
         names.push_back(h->languageName());
-    EXPECT_THAT(names, ElementsAre("HTML", "C++", "JavaScript", "Perl", "SQL", "Plain text"));
+    EXPECT_THAT(names,
+                ElementsAre("HTML", "C++", "JavaScript", "Perl", "SQL", "Plain text", "CSS", "PHP",
+                            "Python", "Shell", "JSON", "XML", "Markdown", "INI", "YAML"));
     QMenu* menu = f.findChild<QMenu*>("SyntaxHighlightingMenu");
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->actions().size(), 6);
+    EXPECT_EQ(menu->actions().size(), 15);
     EXPECT_EQ(menu->actions()[3]->text(), "Perl");
 }
 
@@ -396,6 +398,19 @@ TEST_F(HighlighterChoiceTest, TheExtensionTableChoosesWithoutRegardToCase) {
     EXPECT_EQ(languageOf(doc(1)), "Perl");
     EXPECT_EQ(languageOf(doc(2)), "Plain text");
     EXPECT_EQ(languageOf(doc(3)), "Plain text");
+}
+
+// A script without a known extension is chosen for by its "#!" line once its text is read.
+TEST_F(HighlighterChoiceTest, AScriptWithoutAnExtensionGoesByItsFirstLine) {
+    writeFile(dir / "home" / "filetypes.txt", ".\tPlain text\n#!sh\tShell\n#!python3\tPython\n");
+    form({file("deploy", "#!/bin/sh\necho hi\n"), file("tool", "#!/usr/bin/env python3\n"),
+          file("notes", "#!/usr/bin/ruby\n")});
+    auto doc = [&](int i) {
+        return qobject_cast<TMorvaneEditor*>(form_->pageControl()->widget(i));
+    };
+    EXPECT_EQ(languageOf(doc(0)), "Shell");
+    EXPECT_EQ(languageOf(doc(1)), "Python");
+    EXPECT_EQ(languageOf(doc(2)), "Plain text");
 }
 
 TEST_F(HighlighterChoiceTest, ManualAssociationAsksAndWritesTheTableBack) {
@@ -422,7 +437,7 @@ TEST_F(HighlighterChoiceTest, ManualAssociationAsksAndWritesTheTableBack) {
 TEST_F(HighlighterChoiceTest, AUserScriptThatFailsIsLeftOutAndExplained) {
     writeFile(dir / "home" / "broken.stx", "this is not a highlighter script {{{");
     TMainForm& f = form();
-    EXPECT_EQ(f.highlighters().size(), 6u);
+    EXPECT_EQ(f.highlighters().size(), 15u);
     ASSERT_GE(f.outputList()->count(), 1);
     EXPECT_THAT(f.outputList()->item(0)->text().toStdString(), HasSubstr("broken.stx"));
 }

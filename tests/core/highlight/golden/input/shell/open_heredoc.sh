@@ -1,0 +1,4 @@
+echo start
+cat <<'DONE'
+this here-document is never closed
+echo "so this line is still inside it"
