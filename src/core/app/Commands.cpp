@@ -48,7 +48,7 @@ constexpr CommandInfo kCommands[] = {
     {"HTMLStripTags", "&Strip Tags", "", "Remove HTML tags"},
     {"SettingsOptions", "&Options...", "", ""},
     {"SettingsAccounts", "&Accounts...", "", ""},
-    {"SettingsShowOutput", "Show &Output", "Ctrl+Shift+O", ""},
+    {"SettingsShowOutput", "Show O&utput", "Ctrl+Shift+O", ""},
     {"WeblinkSettings", "&Settings", "", ""},
     {"RExecSettings", "&Settings...", "", ""},
     {"HelpHelpTopics", "&Help Topics", "", "Get more help about Morvane"},

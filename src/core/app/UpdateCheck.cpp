@@ -1,5 +1,6 @@
 #include "core/app/UpdateCheck.h"
 
+#include "core/app/AppOptions.h"
 #include "core/app/MainFormSettings.h"
 #include "core/net/AsyncSocket.h"
 
@@ -155,7 +156,7 @@ bool TUpdateCheck::target(Target& out, std::string* error) const {
 }
 
 bool TUpdateCheck::due() const {
-    if (settings_.readString("Check for updates") == "False") return false;
+    if (settings_.readString(kCheckForUpdates) == "False") return false;
     return settings_.readString("Last update check") != today();
 }
 

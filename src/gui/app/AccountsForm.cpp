@@ -238,8 +238,10 @@ void TAccountsForm::buildPages() {
     port_ = lineEdit("PortEdit", advanced);
     port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), port_));
     firewall_ = checkBox("Use &firewall", "UseFirewallCheck", advanced);
-    auto* firewallProperties = button("&Firewall properties", "FirewallPropertiesButton", advanced);
-    firewallProperties->setEnabled(false); // the application options do not exist yet
+    auto* firewallProperties =
+        button("Firewall p&roperties...", "FirewallPropertiesButton", advanced);
+    connect(firewallProperties, &QPushButton::clicked, this,
+            [this] { form_.optionsCommand(1, this); });
     prompt_ = checkBox("&Prompt for password", "PromptPasswordCheck", advanced);
     closeConnection_ =
         checkBox("Close connection after open and save", "CloseConnectionCheck", advanced);

@@ -134,7 +134,7 @@ int runMorvane(int argc, char** argv) {
         return 0;
     }
     if (argc >= 2 && !std::strcmp(argv[1], "--version")) {
-        std::cout << "morvane " << MORVANE_FILE_VERSION << "\n";
+        std::cout << "morvane " << programFileVersion() << "\n";
         return 0;
     }
     platform::Registry registry(platform::Registry::defaultDir());

@@ -123,6 +123,9 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     installWeblinks(*this);
     installUpdateCheck(*this);
     installEventFilter(this);
+    if (traceEnabled())
+        for (QMenu* m : findChildren<QMenu*>())
+            m->installEventFilter(this);
     setAcceptDrops(true);
 }
 
@@ -215,7 +218,8 @@ void TMainForm::createActions() {
                              "SearchFind",     "SearchFindNext",
                              "SearchReplace",  "SearchGotoLine",
                              "EditWordWrap",   "EditEditorProperties",
-                             "FileExportHtml", "FileExportRtf"})
+                             "FileExportHtml", "FileExportRtf",
+                             "FileNew",        "SettingsOptions"})
         setCommandAvailable(name, true);
     // The editing commands run the editor control's own commands on the active document.
     struct EditCommand {
@@ -272,6 +276,8 @@ void TMainForm::createActions() {
     connect(action("FileOpenLocalFile"), &QAction::triggered, this,
             &TMainForm::openLocalFileCommand);
     connect(action("FileOpen"), &QAction::triggered, this, &TMainForm::openRemoteCommand);
+    connect(action("FileNew"), &QAction::triggered, this, &TMainForm::newCommand);
+    connect(action("SettingsOptions"), &QAction::triggered, this, [this] { optionsCommand(0); });
     connect(action("SettingsAccounts"), &QAction::triggered, this, [this] {
         if (remote_.showAccounts) remote_.showAccounts();
     });
@@ -482,8 +488,11 @@ void TMainForm::createCentralArea() {
 
     output_->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* outputMenu = new QMenu(output_);
-    outputMenu->addAction("&Clear output", output_, &QListWidget::clear);
-    outputMenu->addAction("&Hide output", this, [this] { setOutputVisible(false); });
+    outputMenu->setObjectName("OutputMenu");
+    outputMenu->addAction("&Clear output", output_, &QListWidget::clear)
+        ->setObjectName("ClearOutput");
+    outputMenu->addAction("&Hide output", this, [this] { setOutputVisible(false); })
+        ->setObjectName("HideOutput");
     connect(output_, &QWidget::customContextMenuRequested, this,
             [this, outputMenu](const QPoint& p) { outputMenu->popup(output_->mapToGlobal(p)); });
 
@@ -598,6 +607,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // Shown after its aboutToShow handlers have refreshed it.
+    if (event->type() == QEvent::Show)
+        if (auto* m = qobject_cast<QMenu*>(watched)) traceMenu(m);
     if (watched == this && event->type() == QEvent::Paint && !firstPaintSeen_) {
         firstPaintSeen_ = true;
         trace("first-paint");
@@ -605,6 +617,18 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::traceMenu(QMenu* menu) const {
+    std::string line = "menu " + menu->objectName().toStdString() + ":";
+    for (QAction* a : menu->actions()) {
+        if (a->isSeparator()) continue;
+        QString name = a->menu() ? a->menu()->objectName() : a->objectName();
+        if (name.isEmpty()) name = a->text().remove('&').replace(' ', '_');
+        line += " " + name.toStdString() + "=" + (a->isEnabled() ? "1" : "0");
+        if (a->isCheckable() && a->isChecked()) line += "*";
+    }
+    trace(line);
 }
 
 } // namespace morvane::app

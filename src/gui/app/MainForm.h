@@ -30,6 +30,9 @@ namespace morvane::app {
 
 class DocumentPage;
 
+// The version compiled in ("2.2.1.155": the project's version and the build number).
+const char* programFileVersion();
+
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -127,6 +130,13 @@ public:
     QMenu* encodingMenu() const { return encodingMenu_; }
     void showEncoding(int encoding, bool bom);
 
+    // File > New: the New items dialog, then a new document from the chosen template or a
+    // blank one.
+    void newCommand();
+    // Settings > Options, opened on this page (0 General, 1 Firewall) over parent (the window
+    // when null). After OK the default account and the recent-files menus follow the new values.
+    void optionsCommand(int page = 0, QWidget* parent = nullptr);
+
     // Edit > Editor properties: the dialog for the active document's highlighter; after OK the
     // highlighter's templates and auto-replace list go to the two files and to the highlighters
     // of the other open documents.
@@ -158,6 +168,8 @@ private:
     void documentClosed(DocumentPage* page);
     void saveOutputHeight();
     void showAbout();
+    // With the trace on, each menu that opens writes its items' enabled and checked states.
+    void traceMenu(QMenu* menu) const;
     void showHelpTopics();
     void buildHighlighterList();
     void openLocalFileCommand();

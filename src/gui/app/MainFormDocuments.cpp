@@ -125,6 +125,7 @@ void TMainForm::enableDocumentCommands(bool enable) {
         action(name)->setEnabled(enable && available_.count(name));
     highlighterMenu_->menuAction()->setEnabled(enable &&
                                                available_.count("EditSyntaxHighlighting"));
+    encodingMenu_->menuAction()->setEnabled(enable);
     if (!enable)
         for (auto name : documentEditCommands())
             action(name)->setEnabled(false);

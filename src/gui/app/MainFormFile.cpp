@@ -3,8 +3,10 @@
 #include "gui/app/MainForm.h"
 
 #include "core/app/RecentFiles.h"
+#include "core/net/Account.h"
 #include "core/platform/Paths.h"
 #include "gui/app/MorvaneEditor.h"
+#include "gui/app/NewTemplateForm.h"
 #include "gui/platform/QtUiServices.h"
 
 #include <QAction>
@@ -20,6 +22,19 @@ void TMainForm::openLocalFiles(const std::vector<std::string>& paths) {
         auto* doc = new TMorvaneEditor(*this);
         doc->OpenLocal(platform::absolutePath(path), false);
     }
+}
+
+void TMainForm::newCommand() {
+    // Without an account there is no server to save on: the new file starts out local.
+    const bool noAccounts = net::AccountNames(*context_.registry).empty();
+    TNewTemplateForm form(context_.programFolder, *context_.dialogs, noAccounts, this);
+    if (form.exec() != QDialog::Accepted) return;
+    const auto kind = form.localFile() ? TMorvaneEditor::kLocal : TMorvaneEditor::kRemote;
+    auto* doc = new TMorvaneEditor(*this);
+    if (form.choice() == TNewTemplateForm::Choice::Blank)
+        doc->NewBlank(kind);
+    else
+        doc->OpenTemplate(form.templatePath().string(), kind);
 }
 
 void TMainForm::openLocalFileCommand() {

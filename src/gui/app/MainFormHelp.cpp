@@ -12,8 +12,12 @@ namespace morvane::app {
 
 using platform::fromBytes;
 
+const char* programFileVersion() {
+    return MORVANE_FILE_VERSION;
+}
+
 void TMainForm::showAbout() {
-    QString version = QStringLiteral(MORVANE_FILE_VERSION);
+    QString version = QString::fromLatin1(programFileVersion());
     QMessageBox box(QMessageBox::NoIcon, "About Morvane",
                     "<b>Morvane</b><br>" + fromBytes(aboutVersionLabel(version.toStdString())) +
                         "<br><br>An editor for files on FTP servers and local disks.",

@@ -52,6 +52,12 @@ public:
     // Loads a local file; on failure shows the error and closes the document without questions.
     // Returns whether the document stays open.
     bool OpenLocal(const std::string& path, bool isNew);
+    // A new document with the template's name and text and no place yet: its first Save asks
+    // for a local path (kLocal) or a place on a server (kRemote). The template file itself is
+    // never written. On failure shows the error and closes the document.
+    bool OpenTemplate(const std::string& path, Kind kind);
+    // A new empty document named "untitled"; its first Save asks as above.
+    void NewBlank(Kind kind);
     // Tab caption, highlighter by extension.
     void ApplyFileName();
     // The start of the text (up to 256 bytes), for a script's "#!" line.

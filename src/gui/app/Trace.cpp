@@ -8,6 +8,11 @@
 
 namespace morvane::app {
 
+bool traceEnabled() {
+    static const char* file = std::getenv("MORVANE_TRACE_FILE");
+    return file && *file;
+}
+
 void trace(std::string_view event) {
     static const char* file = std::getenv("MORVANE_TRACE_FILE");
     if (!file || !*file) return;

@@ -7,5 +7,7 @@
 namespace morvane::app {
 
 void trace(std::string_view event);
+// Whether a trace file is named: costly trace lines are built only then.
+bool traceEnabled();
 
 } // namespace morvane::app

@@ -65,9 +65,8 @@ TEST_F(AccountWindows, WithoutAccountsTheManagerAsksForANewOne) {
     EXPECT_FALSE(child<QTabWidget>(&accounts, "Pages")->isVisibleTo(&accounts));
     EXPECT_THAT(child<QPushButton>(&accounts, "NewButton")->styleSheet().toStdString(),
                 HasSubstr("red"));
-    // Mirroring and the firewall options have no windows yet: present, but disabled.
+    // Mirroring has no window yet: present, but disabled.
     EXPECT_FALSE(child<QPushButton>(&accounts, "MirrorNowButton")->isEnabled());
-    EXPECT_FALSE(child<QPushButton>(&accounts, "FirewallPropertiesButton")->isEnabled());
     // The remote folder chooser is offered only when a browser provides it.
     EXPECT_FALSE(child<QPushButton>(&accounts, "DirectoryButton")->isEnabled());
 }

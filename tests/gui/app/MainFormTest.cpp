@@ -129,7 +129,7 @@ TEST_F(MainFormTest, HasItsCaptionSizeAndEveryMenu) {
                                                          "&Comment", "&Link", "|", "&Strip Tags"}));
     EXPECT_EQ(captions(form->menu("Tools")), (QStringList{"&RExec", "&Weblink"}));
     EXPECT_EQ(captions(form->menu("Settings")),
-              (QStringList{"&Options...", "&Accounts...", "Show &Toolbars", "Show &Output"}));
+              (QStringList{"&Options...", "&Accounts...", "Show &Toolbars", "Show O&utput"}));
     EXPECT_EQ(captions(form->menu("Show Toolbars")), (QStringList{"&Main", "&Edit", "&HTML"}));
     EXPECT_EQ(captions(form->menu("Help")), (QStringList{"&Help Topics", "|", "&About..."}));
     EXPECT_EQ(form->action("EditRedo")->shortcut(), QKeySequence("Ctrl+Shift+Z"));
