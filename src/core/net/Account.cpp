@@ -1,5 +1,6 @@
 #include "core/net/Account.h"
 
+#include "core/net/ConnectionPool.h"
 #include "core/net/FtpFileSystem.h"
 #include "core/net/RemoteFileSystem.h"
 
@@ -324,6 +325,8 @@ bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewal
                   const TAccountPrompts& prompts) {
     auto login = LoginOf(account, firewall, prompts);
     if (!login) return false;
+    // A shared file system picks its connections by the account.
+    if (auto* pooled = dynamic_cast<TPooledFileSystem*>(&fs)) pooled->SetAccount(account);
     fs.SetLogin(*login);
     return true;
 }
