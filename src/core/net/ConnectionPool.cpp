@@ -2,9 +2,22 @@
 
 #include "core/net/FtpFileSystem.h"
 
+#include <charconv>
 #include <utility>
 
 namespace morvane::net {
+
+std::chrono::milliseconds KeepAliveFromText(const std::string& text) {
+    std::size_t first = text.find_first_not_of(" \t");
+    std::size_t last = text.find_last_not_of(" \t");
+    int seconds = 0;
+    if (first != std::string::npos) {
+        auto [p, ec] = std::from_chars(text.data() + first, text.data() + last + 1, seconds);
+        if (ec == std::errc() && p == text.data() + last + 1 && seconds >= 0 && seconds <= 86400)
+            return std::chrono::seconds(seconds);
+    }
+    return std::chrono::seconds(60);
+}
 
 std::string PoolKey(const TAccount& account, const TRemoteLogin& login) {
     // Every part that changes what the server sees at login or how data travels.
@@ -165,10 +178,18 @@ void TConnectionPool::Rest(const std::string& key, Conn& conn) {
     conn.idleTimer = loop_.addTimer(settings_.idleClose, false, [this, alive, key, fs] {
         if (!alive.expired()) IdleExpired(key, fs);
     });
-    if (settings_.keepAlive.count() > 0)
-        conn.keepTimer = loop_.addTimer(settings_.keepAlive, true, [this, alive, key, fs] {
-            if (!alive.expired()) KeepAlive(key, fs);
-        });
+    ArmKeepAlive(key, conn);
+}
+
+void TConnectionPool::ArmKeepAlive(const std::string& key, Conn& conn) {
+    if (settings_.keepAlive.count() <= 0) return;
+    TRemoteFileSystem* fs = conn.fs.get();
+    std::weak_ptr<bool> alive = alive_;
+    conn.keepTimer = loop_.addTimer(settings_.keepAlive, false, [this, alive, key, fs] {
+        if (alive.expired()) return;
+        if (Conn* c = Find(key, fs)) c->keepTimer = 0;
+        KeepAlive(key, fs);
+    });
 }
 
 void TConnectionPool::StopTimers(Conn& conn) {
@@ -211,6 +232,8 @@ void TConnectionPool::KeepAlive(const std::string& key, TRemoteFileSystem* fs) {
         if (!r.ok() || !fs->Connected() || !c->idleTimer) {
             // Dead, or its idle time ran out while the NOOP was on its way.
             Drop(key, fs);
+        } else if (!c->lent) {
+            ArmKeepAlive(key, *c); // with the interval set now
         }
         Serve(key);
     });
@@ -359,7 +382,7 @@ void TPooledFileSystem::Lent(std::uint64_t serial, bool retried, const TRemoteRe
     }
     if (!r.ok()) return Finish(serial, r);
     lease_ = fs;
-    fs->SetReplyTimeout(timeout_);
+    if (timeout_) fs->SetReplyTimeout(*timeout_);
     fs->onStatus = [this](const std::string& text) {
         if (onStatus) onStatus(text);
     };

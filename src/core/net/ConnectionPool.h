@@ -23,6 +23,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace morvane::net {
@@ -32,6 +33,10 @@ struct TPoolSettings {
     std::chrono::milliseconds idleClose{60000};
     std::chrono::milliseconds keepAlive{60000}; // zero: no NOOP
 };
+
+// The setting "Keep-alive interval": whole seconds, 0 for none; empty or unreadable gives the
+// default of 60 seconds.
+std::chrono::milliseconds KeepAliveFromText(const std::string& text);
 
 // The pool's identity of a login: the connections of one key are interchangeable.
 std::string PoolKey(const TAccount& account, const TRemoteLogin& login);
@@ -94,6 +99,7 @@ private:
     void Grant(const std::string& key, Conn& conn, bool fresh);
     void LoggedIn(const std::string& key, TRemoteFileSystem* fs, const TRemoteResult& r);
     void Rest(const std::string& key, Conn& conn);
+    void ArmKeepAlive(const std::string& key, Conn& conn);
     void StopTimers(Conn& conn);
     void Drop(const std::string& key, TRemoteFileSystem* fs);
     void KeepAlive(const std::string& key, TRemoteFileSystem* fs);
@@ -169,7 +175,7 @@ private:
     TAccount account_;
     TRemoteLogin login_;
     std::string key_;
-    std::chrono::milliseconds timeout_{30000};
+    std::optional<std::chrono::milliseconds> timeout_; // unset: the connection's own
     bool loggedIn_ = false;
     bool held_ = false;
     bool busy_ = false;
