@@ -280,11 +280,12 @@ TEST_F(BrowserFormPy, FolderChooserLogsInAgainWhenTheServerDroppedTheConnection)
     account.Password = "";
     account.PromptForPassword = true;
     int asked = 0;
-    form().remote().prompts.askPassword = [&](const net::TAccount&) {
+    app::TMainForm& f = form();
+    f.remote().prompts.askPassword = [&](const net::TAccount&) {
         ++asked;
         return std::optional<std::string>("secret");
     };
-    app::TChooseDirectoryForm chooser(form(), {account});
+    app::TChooseDirectoryForm chooser(f, {account});
     chooser.show();
     QTreeWidgetItem* root = chooser.tree()->topLevelItem(0);
     chooser.tree()->expandItem(root);
