@@ -245,11 +245,15 @@ void TConnectionPool::Drop(const std::string& key, TRemoteFileSystem* fs) {
         if (it->fs.get() != fs) continue;
         StopTimers(*it);
         // This may run inside the connection's own callback: it is destroyed from the loop.
-        std::shared_ptr<TRemoteFileSystem> doomed(std::move(it->fs));
+        std::unique_ptr<TRemoteFileSystem> doomed = std::move(it->fs);
         group.conns.erase(it);
         doomed->onStatus = nullptr;
         doomed->Disconnect();
-        loop_.post([doomed] {});
+        graveyard_.push_back(std::move(doomed));
+        std::weak_ptr<bool> alive = alive_;
+        loop_.post([this, alive] {
+            if (!alive.expired()) graveyard_.clear();
+        });
         return;
     }
 }
@@ -299,7 +303,8 @@ int TConnectionPool::Waiting(const std::string& key) const {
 
 // --- the file system over the pool -------------------------------------------------------------
 
-TPooledFileSystem::TPooledFileSystem(TConnectionPool& pool) : pool_(pool) {}
+TPooledFileSystem::TPooledFileSystem(std::shared_ptr<TConnectionPool> pool)
+    : pool_(std::move(pool)) {}
 
 TPooledFileSystem::~TPooledFileSystem() {
     onStatus = nullptr;
@@ -330,14 +335,14 @@ void TPooledFileSystem::SetHeld(bool held) {
     if (held == held_) return;
     held_ = held;
     if (held)
-        pool_.Hold(key_);
+        pool_->Hold(key_);
     else
-        pool_.Unhold(key_);
+        pool_->Unhold(key_);
 }
 
 void TPooledFileSystem::FailLater(Done done, TRemoteResult r) {
     std::weak_ptr<bool> alive = alive_;
-    pool_.Loop().post([alive, done = std::move(done), r = std::move(r)] {
+    pool_->Loop().post([alive, done = std::move(done), r = std::move(r)] {
         if (!alive.expired() && done) done(r);
     });
 }
@@ -362,11 +367,11 @@ void TPooledFileSystem::Run(bool repeatable, bool needsFolder, Op op, Done done)
 
 void TPooledFileSystem::Start(std::uint64_t serial, bool retried) {
     std::weak_ptr<bool> alive = alive_;
-    request_ = pool_.Acquire(
+    request_ = pool_->Acquire(
         account_, login_,
         [this, alive, serial, retried](const TRemoteResult& r, TRemoteFileSystem* fs, bool fresh) {
             if (alive.expired()) {
-                if (fs) pool_.Release(fs);
+                if (fs) pool_->Release(fs);
                 return;
             }
             Lent(serial, retried, r, fs, fresh);
@@ -377,7 +382,7 @@ void TPooledFileSystem::Lent(std::uint64_t serial, bool retried, const TRemoteRe
                              TRemoteFileSystem* fs, bool fresh) {
     request_ = 0;
     if (serial != serial_) {
-        if (fs) pool_.Release(fs);
+        if (fs) pool_->Release(fs);
         return;
     }
     if (!r.ok()) return Finish(serial, r);
@@ -420,7 +425,7 @@ void TPooledFileSystem::GiveBack() {
     if (!lease_) return;
     TRemoteFileSystem* fs = std::exchange(lease_, nullptr);
     fs->onStatus = nullptr;
-    pool_.Release(fs);
+    pool_->Release(fs);
 }
 
 void TPooledFileSystem::Finish(std::uint64_t serial, const TRemoteResult& r) {
@@ -451,7 +456,7 @@ void TPooledFileSystem::Connect(Done done) {
 
 void TPooledFileSystem::Disconnect() {
     ++serial_; // what runs ends without a report
-    if (request_) pool_.Withdraw(std::exchange(request_, 0));
+    if (request_) pool_->Withdraw(std::exchange(request_, 0));
     if (lease_) {
         lease_->onStatus = nullptr;
         if (lease_->Busy()) lease_->Disconnect();
@@ -472,7 +477,7 @@ void TPooledFileSystem::Cancel() {
         lease_->Cancel();
         return;
     }
-    if (request_) pool_.Withdraw(std::exchange(request_, 0));
+    if (request_) pool_->Withdraw(std::exchange(request_, 0));
     loggedIn_ = false;
     std::uint64_t serial = serial_;
     Finish(serial, TRemoteResult::Fail(TRemoteError::Cancelled, "Cancelled"));

@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace morvane::net {
 
@@ -111,6 +112,7 @@ private:
     Factory make_;
     TPoolSettings settings_;
     std::map<std::string, Group> groups_;
+    std::vector<std::unique_ptr<TRemoteFileSystem>> graveyard_; // dropped, destroyed soon
     RequestId next_ = 0;
     int logins_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
@@ -122,14 +124,15 @@ private:
 // safely run twice (listing, reading, stat, changing folder, chmod, keep-alive).
 class TPooledFileSystem final : public TRemoteFileSystem {
 public:
-    explicit TPooledFileSystem(TConnectionPool& pool);
+    // The pool stays as long as one of its file systems does.
+    explicit TPooledFileSystem(std::shared_ptr<TConnectionPool> pool);
     ~TPooledFileSystem() override;
     TPooledFileSystem(const TPooledFileSystem&) = delete;
     TPooledFileSystem& operator=(const TPooledFileSystem&) = delete;
 
     // The account whose connections are shared (ApplyAccount gives it); it picks the protocol.
     void SetAccount(const TAccount& account);
-    TConnectionPool& Pool() { return pool_; }
+    TConnectionPool& Pool() { return *pool_; }
 
     void SetLogin(const TRemoteLogin& login) override;
     const TRemoteLogin& Login() const override { return login_; }
@@ -171,7 +174,7 @@ private:
     void GiveBack();
     void SetHeld(bool held);
 
-    TConnectionPool& pool_;
+    std::shared_ptr<TConnectionPool> pool_;
     TAccount account_;
     TRemoteLogin login_;
     std::string key_;

@@ -175,7 +175,7 @@ private:
 
     AppContext context_;
     MainFormSettings settings_;
-    std::unique_ptr<net::TConnectionPool> pool_; // outlives the documents (deleted first)
+    std::shared_ptr<net::TConnectionPool> pool_; // its file systems keep it
     bool closing_ = false;
     // The documents that closing the window asked to close; one that is not among them keeps
     // the window open.

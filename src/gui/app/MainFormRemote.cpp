@@ -25,13 +25,13 @@ std::unique_ptr<net::TRemoteFileSystem> TMainForm::sharedFileSystem(platform::Ev
     net::TPoolSettings settings;
     settings.keepAlive = net::KeepAliveFromText(readSetting("Keep-alive interval"));
     if (!pool_) {
-        pool_ = std::make_unique<net::TConnectionPool>(
+        pool_ = std::make_shared<net::TConnectionPool>(
             loop, [&loop](const net::TAccount& a) { return net::MakeFileSystem(loop, a); },
             settings);
     } else if (pool_->Settings().keepAlive != settings.keepAlive) {
         pool_->SetSettings(settings);
     }
-    return std::make_unique<net::TPooledFileSystem>(*pool_);
+    return std::make_unique<net::TPooledFileSystem>(pool_);
 }
 
 void TMainForm::openRemoteCommand() {

@@ -37,14 +37,16 @@ struct PoolFixture : ::testing::Test {
     std::vector<CountedFs*> made; // in order of making; only the alive ones may be touched
     // Scripted into every connection made from now on.
     std::function<void(CountedFs&)> script;
-    TConnectionPool pool{*loop,
-                         [this](const TAccount&) {
-                             auto fs = std::make_unique<CountedFs>(*loop, alive);
-                             if (script) script(*fs);
-                             made.push_back(fs.get());
-                             return fs;
-                         },
-                         TPoolSettings{2, std::chrono::hours(1), std::chrono::milliseconds(0)}};
+    std::shared_ptr<TConnectionPool> shared = std::make_shared<TConnectionPool>(
+        *loop,
+        [this](const TAccount&) {
+            auto fs = std::make_unique<CountedFs>(*loop, alive);
+            if (script) script(*fs);
+            made.push_back(fs.get());
+            return fs;
+        },
+        TPoolSettings{2, std::chrono::hours(1), std::chrono::milliseconds(0)});
+    TConnectionPool& pool = *shared;
     TAccount account;
     TRemoteLogin login;
 
@@ -57,7 +59,7 @@ struct PoolFixture : ::testing::Test {
     std::string key() const { return PoolKey(account, login); }
 
     std::unique_ptr<TPooledFileSystem> make() {
-        auto fs = std::make_unique<TPooledFileSystem>(pool);
+        auto fs = std::make_unique<TPooledFileSystem>(shared);
         fs->SetAccount(account);
         fs->SetLogin(login);
         return fs;

@@ -27,8 +27,9 @@ long Count(const std::vector<std::string>& commands, const std::string& prefix) 
 
 struct SharedBrowser {
     SharedBrowser(ScriptedFtpServer& server, TPoolSettings settings)
-        : loop(morvane::platform::makePollEventLoop()), pool(*loop, nullptr, settings),
-          browser(*loop, dialogs, std::make_unique<TPooledFileSystem>(pool)) {
+        : loop(morvane::platform::makePollEventLoop()),
+          shared(std::make_shared<TConnectionPool>(*loop, nullptr, settings)), pool(*shared),
+          browser(*loop, dialogs, std::make_unique<TPooledFileSystem>(shared)) {
         browser.onListing = [this] { ++listings; };
         server.listing = "-rw-r--r-- 1 u g 10 Jan 1 2020 a.txt\r\n";
         server.start();
@@ -43,7 +44,8 @@ struct SharedBrowser {
         return RunUntil(*loop, [&] { return !browser.running() && browser.queue().empty(); });
     }
     std::unique_ptr<morvane::platform::EventLoop> loop;
-    TConnectionPool pool;
+    std::shared_ptr<TConnectionPool> shared;
+    TConnectionPool& pool;
     FakeDialogs dialogs;
     TRemoteBrowser browser;
     TAccount account;

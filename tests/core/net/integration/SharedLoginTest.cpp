@@ -80,7 +80,8 @@ TEST(SharedLogin, FiveFilesOfOneAccountAskOnceAndLogInAtMostTwice) {
             secrets.answer(a, server.password(), false); // "Save password" not ticked
         });
     };
-    TConnectionPool pool(*loop, [&](const TAccount& a) { return MakeFileSystem(*loop, a); });
+    auto pool = std::make_shared<TConnectionPool>(
+        *loop, [&](const TAccount& a) { return MakeFileSystem(*loop, a); });
 
     std::vector<std::unique_ptr<Document>> docs;
     std::vector<std::unique_ptr<app::TRemoteSession>> sessions;
