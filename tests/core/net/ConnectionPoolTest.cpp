@@ -267,3 +267,11 @@ TEST_F(PoolFixture, AFailedLoginFailsEveryRequestWaitingForIt) {
 }
 
 } // namespace
+
+TEST(KeepAliveSetting, SecondsZeroForNoneAndTheDefaultForAnythingElse) {
+    using std::chrono::seconds;
+    EXPECT_EQ(KeepAliveFromText("30"), seconds(30));
+    EXPECT_EQ(KeepAliveFromText(" 0 "), seconds(0));
+    for (const char* bad : {"", "abc", "-5", "12s", "99999999999"})
+        EXPECT_EQ(KeepAliveFromText(bad), seconds(60)) << bad;
+}
