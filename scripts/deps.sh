@@ -15,6 +15,7 @@ pkgs=(
     libssl-dev openssl python3-openssl
     chromium unrtf source-highlight
     libsecret-1-dev gnome-keyring dbus dbus-bin libsecret-tools libglib2.0-bin
+    dpkg-dev file desktop-file-utils appstream
 )
 missing=()
 for p in "${pkgs[@]}"; do

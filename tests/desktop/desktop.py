@@ -367,6 +367,8 @@ class DesktopTestCase(unittest.TestCase):
             "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.dir, "no-bus"),
             "NO_AT_BRIDGE": "1",
             "MORVANE_TRACE_FILE": os.path.join(self.dir, "trace.log"),
+            # The daily update check would reach out to the internet.
+            "MORVANE_NO_UPDATE_CHECK": "1",
         })
         return env
 

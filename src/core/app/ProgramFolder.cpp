@@ -28,6 +28,14 @@ fs::path resourcesFolder() {
     return MORVANE_SOURCE_RESOURCES;
 }
 
+fs::path manualIndex(const fs::path& resources) {
+    std::error_code ec;
+    for (fs::path page :
+         {resources / "manual" / "index.html", fs::path(MORVANE_SOURCE_MANUAL) / "index.html"})
+        if (fs::is_regular_file(page, ec)) return page;
+    return {};
+}
+
 namespace {
 
 // The files seeded before, one path relative to the folder a line.

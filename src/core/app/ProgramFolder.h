@@ -17,6 +17,10 @@ std::filesystem::path defaultProgramFolder();
 // else the source tree's resources folder (running from the build tree).
 std::filesystem::path resourcesFolder();
 
+// The user manual's first page: "manual/index.html" in the resources folder (installed), else
+// the source tree's docs/manual (running from the build tree); empty when neither exists.
+std::filesystem::path manualIndex(const std::filesystem::path& resources);
+
 inline constexpr const char* kSeededList = ".seeded";
 
 // Copies every file of <resources>/data that was never seeded and that the folder does not have,

@@ -172,8 +172,11 @@ void TMsgFTP::TimerFired() {
     std::string span = ms == 1000       ? "1 second"
                        : ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds"
                                         : std::to_string(ms) + " milliseconds";
-    // An address that does not answer gives way to the host's next one.
-    if (state_ == ftpConnecting && RetryNextAddress("no answer in " + span)) return;
+    // An address that does not answer, or takes the connection and never greets, gives way to
+    // the host's next one: nothing has been sent to it yet.
+    if ((state_ == ftpConnecting || state_ == ftpWaitGreeting) &&
+        RetryNextAddress((state_ == ftpConnecting ? "no answer in " : "no greeting in ") + span))
+        return;
     errorMessage_ = (state_ == ftpTlsHandshake ? "The TLS negotiation did not finish in "
                                                : "The server did not answer in ") +
                     span + "; the connection was closed.";
@@ -329,6 +332,11 @@ bool TMsgFTP::ConnectNext() {
 bool TMsgFTP::RetryNextAddress(const std::string& why) {
     if (nextAddress_ >= addresses_.size() || aborting_) return false;
     if (!Log("Could not connect to " + connectingAddress_ + ": " + why)) return true;
+    if (state_ == ftpWaitGreeting) {
+        connected_ = false;
+        connectedAddress_.clear();
+        if (!SetState(ftpConnecting)) return true;
+    }
     retrying_ = true;
     std::weak_ptr<bool> alive = alive_;
     std::uint64_t session = session_;

@@ -29,6 +29,8 @@ struct AppContext {
     std::vector<std::string> arguments; // command-line arguments after the program path
     // "--browse ACCOUNT": the Open command runs with this account after the first activation.
     std::string browseAccount;
+    // The daily update check runs after the first activation (the program, not its tests).
+    bool updateCheck = false;
 };
 
 } // namespace morvane::app

@@ -87,6 +87,7 @@ int setDemoAccount(platform::Registry& registry, char** args, bool tls) {
 
 void usage() {
     std::cout << "Usage: morvane [FILE | MORVANE://ACCOUNT:PATH]...\n"
+                 "       morvane --version\n"
                  "       morvane --browse ACCOUNT [FILE]...   (the Open command on ACCOUNT)\n"
                  "       morvane --set-demo-account HOST PORT USER - DIRECTORY [--tls]   (password "
                  "on standard input)\n"
@@ -127,6 +128,10 @@ int runMorvane(int argc, char** argv) {
     trace("start");
     if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
         usage();
+        return 0;
+    }
+    if (argc >= 2 && !std::strcmp(argv[1], "--version")) {
+        std::cout << "morvane " << MORVANE_FILE_VERSION << "\n";
         return 0;
     }
     platform::Registry registry(platform::Registry::defaultDir());
@@ -278,6 +283,8 @@ int runMorvane(int argc, char** argv) {
     context.resources = resources;
     context.arguments.assign(arguments.begin() + 1, arguments.end());
     context.browseAccount = browseAccount;
+    // Test harnesses keep the program off the network.
+    context.updateCheck = !qEnvironmentVariableIsSet("MORVANE_NO_UPDATE_CHECK");
 
     TMainForm form(context);
     dialogs.setParent(&form);

@@ -14,6 +14,7 @@
 #include "gui/app/DocumentPage.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/OpenFileForm.h"
+#include "gui/app/ToolCommands.h"
 #include "gui/app/Trace.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
@@ -119,6 +120,9 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     installBrowserWindows(*this);
     installRemoteDocuments(*this);
     installAccountWindows(*this);
+    installHtmlCommands(*this);
+    installWeblinks(*this);
+    installUpdateCheck(*this);
     installEventFilter(this);
     setAcceptDrops(true);
 }
@@ -264,6 +268,8 @@ void TMainForm::createActions() {
     connect(action("SettingsShowOutput"), &QAction::triggered, this,
             [this] { setOutputVisible(!outputVisible_); });
     connect(action("HelpAbout"), &QAction::triggered, this, &TMainForm::showAbout);
+    setCommandAvailable("HelpHelpTopics", true);
+    connect(action("HelpHelpTopics"), &QAction::triggered, this, &TMainForm::showHelpTopics);
     connect(action("FileOpenLocalFile"), &QAction::triggered, this,
             &TMainForm::openLocalFileCommand);
     connect(action("FileOpen"), &QAction::triggered, this, &TMainForm::openRemoteCommand);

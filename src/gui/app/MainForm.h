@@ -167,6 +167,7 @@ private:
     void documentClosed(DocumentPage* page);
     void saveOutputHeight();
     void showAbout();
+    void showHelpTopics();
     void buildHighlighterList();
     void openLocalFileCommand();
     void gotoLineCommand();

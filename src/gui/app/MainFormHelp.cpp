@@ -2,9 +2,11 @@
 
 #include "gui/app/MainForm.h"
 
+#include "core/app/ProgramFolder.h"
 #include "gui/platform/QtUiServices.h"
 
 #include <QMessageBox>
+#include <QUrl>
 
 namespace morvane::app {
 
@@ -18,6 +20,23 @@ void TMainForm::showAbout() {
                     QMessageBox::Ok, this);
     box.setIconPixmap(windowIcon().pixmap(64, 64));
     box.exec();
+}
+
+// The manual is HTML shipped with the program; the desktop's browser shows it.
+void TMainForm::showHelpTopics() {
+    std::filesystem::path page = manualIndex(context().resources);
+    if (page.empty()) {
+        context().dialogs->message(platform::MsgKind::Error,
+                                   "The user manual is not installed (manual/index.html in " +
+                                       context().resources.string() + ").");
+        return;
+    }
+    std::string address =
+        QUrl::fromLocalFile(fromBytes(page.string())).toString(QUrl::FullyEncoded).toStdString();
+    if (!context().shell || !context().shell->openUrl(address))
+        context().dialogs->message(platform::MsgKind::Error,
+                                   "No program could be started to show the manual " + address +
+                                       ".");
 }
 
 } // namespace morvane::app

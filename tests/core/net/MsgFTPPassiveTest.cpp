@@ -5,10 +5,14 @@
 #include "core/net/HostLookup.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace morvane::net;
 using morvane::testing::FtpClientHarness;
@@ -439,4 +443,87 @@ TEST(HostAddresses, WhenEveryAddressFailsTheConnectFailsOnce) {
     EXPECT_EQ(h.ev.connects, std::vector<int>{1});
     EXPECT_EQ(h.ftp.ErrorMessage(), "Could not connect to host both.test");
     EXPECT_FALSE(h.ftp.Busy());
+}
+
+namespace {
+
+// A listener on 127.0.0.2 at the given port that never accepts and never writes. With filled
+// set, its one-place queue is taken by a connection of its own, so a further connect is never
+// completed (the SYN is dropped); otherwise the connection is made and then nothing is said.
+class SilentListener {
+public:
+    SilentListener(int port, bool filled) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(std::uint16_t(port));
+        inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(fd_, filled ? 0 : 8) == 0;
+        if (ok_ && filled) {
+            filler_ = socket(AF_INET, SOCK_STREAM, 0);
+            ok_ = connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        }
+    }
+    ~SilentListener() {
+        if (filler_ >= 0) close(filler_);
+        close(fd_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    int fd_ = -1;
+    int filler_ = -1;
+    bool ok_ = false;
+};
+
+void ExpectTheSecondAddressAfterTheSilentFirst(bool connectCompletes) {
+    ScriptedFtpServer server;
+    Serve(server);
+    SilentListener silent(server.port(), !connectCompletes);
+    ASSERT_TRUE(silent.ok()) << "127.0.0.2 cannot be listened on";
+    HostLookup::SetResolverForTests([](const std::string& host) {
+        HostLookupResult r;
+        if (host == "two.test")
+            r.addrs = {"127.0.0.2", "127.0.0.1"};
+        else
+            r.error = 11001;
+        return r;
+    });
+    FtpClientHarness h;
+    h.ftp.SetPassive(true);
+    h.ftp.SetReplyTimeout(std::chrono::milliseconds(400));
+    bool ok = h.connect(server.port(), 10000, "two.test");
+    HostLookup::SetResolverForTests(nullptr);
+    ASSERT_TRUE(ok) << h.ftp.ErrorMessage();
+    EXPECT_EQ(h.ftp.ConnectedAddress(), "127.0.0.1");
+    EXPECT_EQ(h.ev.connects, std::vector<int>{0}) << "one connect reported, the successful one";
+    EXPECT_THAT(LogText(h.ftp),
+                HasSubstr(connectCompletes ? "Could not connect to 127.0.0.2: no greeting in 400 "
+                                             "milliseconds"
+                                           : "Could not connect to 127.0.0.2: no answer in 400 "
+                                             "milliseconds"));
+    h.ftp.ListDirectory();
+    ASSERT_TRUE(h.waitDone());
+    EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+    EXPECT_EQ(Count(server.commands(), "USER user"), 1)
+        << "the login went to the second address only";
+}
+
+} // namespace
+
+// A host whose first address stays silent: the client gives it the reply timeout and then
+// connects to the next one, whether the silent one never completes the connection or takes it
+// and never greets.
+TEST(HostAddresses, ASilentFirstAddressGivesWayToTheNext) {
+    {
+        SCOPED_TRACE("the connection is never completed");
+        ExpectTheSecondAddressAfterTheSilentFirst(false);
+    }
+    {
+        SCOPED_TRACE("the connection is taken and no greeting comes");
+        ExpectTheSecondAddressAfterTheSilentFirst(true);
+    }
 }

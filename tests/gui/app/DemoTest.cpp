@@ -52,6 +52,7 @@ protected:
         env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
         env.push_back("MORVANE_TRACE_FILE=" + (dir / "trace").string());
         env.push_back("TMPDIR=" + (dir / "tmp").string());
+        env.push_back("MORVANE_NO_UPDATE_CHECK=1");
         if (quitWhenReady) env.push_back("MORVANE_QUIT_WHEN_READY=1");
         fs::create_directories(dir / "tmp");
 

@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QToolBar>
 
+#include <fstream>
 #include <memory>
 
 using namespace morvane::app;
@@ -67,7 +68,7 @@ protected:
         c.clipboard = &clipboard;
         c.shell = &shell;
         c.programFolder = dir.path();
-        c.resources = MORVANE_TEST_RESOURCES;
+        c.resources = resources;
         c.arguments = std::move(arguments);
         auto form = std::make_unique<TMainForm>(c);
         form->onOpenArgument = [this](const std::string& a) { opened.push_back(a); };
@@ -88,6 +89,7 @@ protected:
     FakeClipboard clipboard;
     FakeShell shell;
     std::vector<std::string> opened;
+    std::filesystem::path resources = MORVANE_TEST_RESOURCES;
 };
 
 QStringList captions(QMenu* menu) {
@@ -374,3 +376,30 @@ TEST_F(MainFormTest, ClosingWithoutDocumentsClosesAtOnce) {
 }
 
 } // namespace
+
+// Help Topics hands the manual beside the resources (installed) to the desktop as a file://
+// address, else the source tree's; when nothing can show it, the user is told which address.
+TEST_F(MainFormTest, HelpTopicsHandsTheManualToTheDesktop) {
+    TempDir installed;
+    std::filesystem::create_directories(installed.path() / "my manual" / "manual");
+    std::ofstream(installed.path() / "my manual" / "manual" / "index.html") << "<p>manual</p>";
+    {
+        auto form = makeForm();
+        showAndActivate(*form);
+        ASSERT_TRUE(form->action("HelpHelpTopics")->isEnabled()) << "no document is needed";
+        form->action("HelpHelpTopics")->trigger();
+        ASSERT_EQ(shell.opened.size(), 1u);
+        EXPECT_THAT(shell.opened[0], ::testing::StartsWith("file:///"));
+        EXPECT_THAT(shell.opened[0], ::testing::EndsWith("/docs/manual/index.html"));
+    }
+    shell.opened.clear();
+    resources = installed.path() / "my manual";
+    auto form = makeForm();
+    shell.succeed = false;
+    form->action("HelpHelpTopics")->trigger();
+    std::string expected =
+        "file://" + (installed.path() / "my%20manual/manual/index.html").string();
+    EXPECT_EQ(shell.opened, std::vector<std::string>{expected});
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_THAT(dialogs.shown[0].text, ::testing::HasSubstr(expected));
+}

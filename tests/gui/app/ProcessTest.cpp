@@ -61,6 +61,7 @@ protected:
         env.push_back("MORVANE_HOME=" + (dir / "home").string());
         env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
         env.push_back("MORVANE_TRACE_FILE=" + trace().string());
+        env.push_back("MORVANE_NO_UPDATE_CHECK=1");
         for (auto& e : extraEnv)
             env.push_back(e);
         return env;
