@@ -60,6 +60,11 @@ public:
     void Connect(Done done) override {
         calls.push_back("Connect");
         ++connects;
+        if (auto it = failures.find("Connect"); it != failures.end() && !it->second.empty()) {
+            net::TRemoteResult refused = it->second.front();
+            it->second.pop_front();
+            return finish(std::move(done), refused);
+        }
         connected_ = true;
         finish(std::move(done), {});
     }

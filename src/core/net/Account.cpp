@@ -1,6 +1,8 @@
 #include "core/net/Account.h"
 
 #include "core/net/ProtocolFileSystem.h"
+#include "core/net/ConnectionPool.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/net/RemoteFileSystem.h"
 
 #include <algorithm>
@@ -429,6 +431,8 @@ bool ApplyAccount(const TAccount& account, TRemoteFileSystem& fs, const TFirewal
                   const TAccountPrompts& prompts) {
     auto login = LoginOf(account, firewall, prompts);
     if (!login) return false;
+    // A shared file system picks its connections by the account.
+    if (auto* pooled = dynamic_cast<TPooledFileSystem*>(&fs)) pooled->SetAccount(account);
     fs.SetLogin(*login);
     return true;
 }

@@ -194,6 +194,33 @@ std::optional<std::string> TAccountSecrets::inKeyring(const std::string& name) c
     return it->second.password;
 }
 
+std::optional<std::string> TAccountSecrets::question(const TAccount& account,
+                                                     const std::function<void()>& ask) {
+    if (auto it = questions_.find(account.Name); it != questions_.end()) {
+        std::shared_ptr<Question> open = it->second;
+        // Ends when the user answers the dialog that is open; the loop keeps it responsive.
+        while (!open->answered)
+            loop_.processEvents(std::chrono::milliseconds(50));
+        return open->password;
+    }
+    auto q = std::make_shared<Question>();
+    questions_[account.Name] = q;
+    if (ask) ask();
+    if (!q->answered) answer(account, std::nullopt, false); // closed without an answer
+    return q->password;
+}
+
+void TAccountSecrets::answer(const TAccount& account, const std::optional<std::string>& password,
+                             bool save) {
+    auto it = questions_.find(account.Name);
+    if (it != questions_.end()) {
+        it->second->answered = true;
+        it->second->password = password;
+        questions_.erase(it);
+    }
+    if (password) typed(account, *password, save);
+}
+
 void TAccountSecrets::typed(const TAccount& account, const std::string& password, bool save) {
     remembered_[account.Name] = password;
     if (!save) return;

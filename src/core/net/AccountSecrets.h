@@ -66,6 +66,15 @@ public:
     std::optional<std::string> keptPassphrase(const std::string& keyFile);
     void rememberPassphrase(const std::string& keyFile, const std::string& phrase, bool save);
     void forgetPassphrase(const std::string& keyFile);
+    // The password question of an account, open once at a time. ask opens it (a modal dialog)
+    // and its answer must reach answer() as soon as the user gives it, which may be before ask
+    // returns. A request made while the account's question is open (from the dialog's own loop:
+    // another document opening) waits for that answer instead of asking again. nullopt: the
+    // user cancelled.
+    std::optional<std::string> question(const TAccount& account, const std::function<void()>& ask);
+    // The user's answer to the open question (nullopt: cancelled); a password is kept as typed().
+    void answer(const TAccount& account, const std::optional<std::string>& password, bool save);
+
     // Forgets the password typed for the account in this run (its login failed).
     void forget(const std::string& name) { remembered_.erase(name); }
 
@@ -114,6 +123,11 @@ private:
     bool loadErrorShown_ = false;
     std::map<std::string, Entry> keyring_;          // what the keyring is known to hold
     std::map<std::string, std::string> remembered_; // typed in this run
+    struct Question {
+        bool answered = false;
+        std::optional<std::string> password;
+    };
+    std::map<std::string, std::shared_ptr<Question>> questions_; // open, by account name
     int busy_ = 0;
     std::shared_ptr<int> life_ = std::make_shared<int>(0); // callbacks check it
 };

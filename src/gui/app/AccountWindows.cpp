@@ -135,11 +135,18 @@ void installAccountWindows(TMainForm& form) {
         };
         remote.prompts.askPassword =
             [&form, secrets](const net::TAccount& account) -> std::optional<std::string> {
-            TEnterPasswordForm dialog(platform::fromBytes("Password for " + account.Name), &form);
-            if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-            std::string password = platform::toBytes(dialog.passwordEdit()->text());
-            secrets->typed(account, password, dialog.saveCheck()->isChecked());
-            return password;
+            return secrets->question(account, [&form, secrets, &account] {
+                TEnterPasswordForm dialog(platform::fromBytes("Password for " + account.Name),
+                                          &form);
+                // Said as the dialog closes: requests waiting inside its loop go on at once.
+                QObject::connect(&dialog, &QDialog::finished, &dialog, [&](int result) {
+                    if (result != QDialog::Accepted)
+                        return secrets->answer(account, std::nullopt, false);
+                    secrets->answer(account, platform::toBytes(dialog.passwordEdit()->text()),
+                                    dialog.saveCheck()->isChecked());
+                });
+                dialog.exec();
+            });
         };
     }
     remote.showAccounts = [&form] {

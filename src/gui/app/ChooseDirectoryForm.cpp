@@ -131,13 +131,15 @@ void TChooseDirectoryForm::runNext(Root& root) {
     if (root.listing || root.pending.empty()) return;
     if (!root.fs->Connected()) {
         if (root.fs->Busy()) return; // logging in
-        if (!net::ApplyAccount(root.account, *root.fs, main_.firewallSettings(),
-                               main_.remote().prompts)) {
+        // A connection that went away logs in again with the login it had, without asking.
+        if (!root.applied && !net::ApplyAccount(root.account, *root.fs, main_.firewallSettings(),
+                                                main_.remote().prompts)) {
             for (QTreeWidgetItem* i : root.pending)
                 i->setData(0, kLoadedRole, false);
             root.pending.clear();
             return;
         }
+        root.applied = true;
         Root* r = &root;
         root.fs->Connect([this, r](const net::TRemoteResult& res) { connected(*r, res); });
         return;
@@ -169,6 +171,7 @@ void TChooseDirectoryForm::list(Root& root) {
 void TChooseDirectoryForm::connected(Root& root, const net::TRemoteResult& r) {
     if (!r.ok()) {
         root.fs->Disconnect();
+        if (!r.connectionEnded()) root.applied = false; // refused: the next try asks again
         for (QTreeWidgetItem* i : root.pending)
             i->setData(0, kLoadedRole, false);
         root.pending.clear();
@@ -184,6 +187,15 @@ void TChooseDirectoryForm::connected(Root& root, const net::TRemoteResult& r) {
 }
 
 void TChooseDirectoryForm::done(Root& root, const net::TRemoteResult& r) {
+    if (!r.ok() && r.error == net::TRemoteError::ConnectionLost && !root.retried) {
+        // The server dropped the connection: log in again and list the folder once more.
+        root.retried = true;
+        qDeleteAll(root.listing->takeChildren());
+        root.pending.push_front(std::exchange(root.listing, nullptr));
+        root.fs->Disconnect();
+        return runNext(root);
+    }
+    root.retried = false;
     if (!r.ok()) {
         statusBar_->showMessage(qs(r.message));
     } else {

@@ -48,8 +48,9 @@ private:
         QTreeWidgetItem* item = nullptr;
         std::deque<QTreeWidgetItem*> pending;
         QTreeWidgetItem* listing = nullptr;
-        std::string login; // the directory the server put us in
-        bool applied = false;
+        std::string login;    // the directory the server put us in
+        bool applied = false; // the account's login is set (asked once)
+        bool retried = false; // the listing running again after a lost connection
     };
     Root* rootOf(QTreeWidgetItem* item) const;
     void expand(QTreeWidgetItem* item);

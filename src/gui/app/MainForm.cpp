@@ -9,6 +9,7 @@
 #include "core/app/Commands.h"
 #include "core/editor/CodeMemoMessages.h"
 #include "core/editor/TextEncoding.h"
+#include "core/net/ConnectionPool.h"
 #include "gui/app/AccountWindows.h"
 #include "gui/app/DocumentPage.h"
 #include "gui/app/MorvaneEditor.h"

@@ -14,7 +14,13 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
+
+namespace morvane::net {
+class TConnectionPool;
+class TRemoteFileSystem;
+} // namespace morvane::net
 
 class QAction;
 class QLabel;
@@ -114,6 +120,10 @@ public:
     net::TAccount& lastUsedAccount() { return lastAccount_; }
     void reloadDefaultAccount();
     net::TFirewallSettings firewallSettings() const;
+    // A remote file system for a document or a browser on this loop: it shares the logins of
+    // its account with the others (the pool keeps idle connections alive by the setting
+    // "Keep-alive interval"). Null for another loop: the caller makes its own.
+    std::unique_ptr<net::TRemoteFileSystem> sharedFileSystem(platform::EventLoop& loop);
 
     // The Open command: the remote browser with the last-used account; each chosen file opens
     // as a remote document.
@@ -179,6 +189,7 @@ private:
 
     AppContext context_;
     MainFormSettings settings_;
+    std::shared_ptr<net::TConnectionPool> pool_; // its file systems keep it
     bool closing_ = false;
     // The documents that closing the window asked to close; one that is not among them keeps
     // the window open.

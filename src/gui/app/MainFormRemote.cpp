@@ -4,6 +4,7 @@
 #include "gui/app/MainForm.h"
 
 #include "core/net/Account.h"
+#include "core/net/ConnectionPool.h"
 
 namespace morvane::app {
 
@@ -17,6 +18,20 @@ void TMainForm::reloadDefaultAccount() {
 
 net::TFirewallSettings TMainForm::firewallSettings() const {
     return {readSetting("Firewall address"), readSetting("Firewall port")};
+}
+
+std::unique_ptr<net::TRemoteFileSystem> TMainForm::sharedFileSystem(platform::EventLoop& loop) {
+    if (&loop != context_.loop) return nullptr;
+    net::TPoolSettings settings;
+    settings.keepAlive = net::KeepAliveFromText(readSetting("Keep-alive interval"));
+    if (!pool_) {
+        pool_ = std::make_shared<net::TConnectionPool>(
+            loop, [&loop](const net::TAccount& a) { return net::MakeFileSystem(loop, a); },
+            settings);
+    } else if (pool_->Settings().keepAlive != settings.keepAlive) {
+        pool_->SetSettings(settings);
+    }
+    return std::make_unique<net::TPooledFileSystem>(pool_);
 }
 
 void TMainForm::openRemoteCommand() {

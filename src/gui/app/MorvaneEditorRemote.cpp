@@ -3,6 +3,7 @@
 #include "core/app/RemoteReference.h"
 #include "core/editor/Streams.h"
 #include "core/net/AccountSecrets.h"
+#include "core/net/RemoteFileSystem.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/Trace.h"
@@ -32,7 +33,8 @@ void TMorvaneEditor::SetReplyTimeout(std::chrono::milliseconds timeout) {
 TRemoteSession& TMorvaneEditor::RemoteSession() {
     if (!session_) {
         TRemoteSessionHost& host = *this; // a private base: converted here, not in make_unique
-        session_ = std::make_unique<TRemoteSession>(*form_.context().loop, host);
+        platform::EventLoop& loop = *form_.context().loop;
+        session_ = std::make_unique<TRemoteSession>(loop, host, form_.sharedFileSystem(loop));
         session_->SetReplyTimeout(replyTimeout);
     }
     return *session_;

@@ -62,7 +62,8 @@ TOpenFileForm::TOpenFileForm(TMainForm& main, TBrowserMode mode, const net::TAcc
         ownLoop_ = platform::makeQtEventLoop();
         loop = ownLoop_.get();
     }
-    browser_ = std::make_unique<net::TRemoteBrowser>(*loop, *main.context().dialogs);
+    browser_ = std::make_unique<net::TRemoteBrowser>(*loop, *main.context().dialogs,
+                                                     main.sharedFileSystem(*loop));
     browser_->mode = mode == TBrowserMode::Save ? net::TRemoteBrowser::Mode::Save
                                                 : net::TRemoteBrowser::Mode::Open;
     for (const auto& e : main.extensionTable().entries())

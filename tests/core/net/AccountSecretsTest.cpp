@@ -223,6 +223,67 @@ TEST_F(SecretsFixture, PromptedPasswordsAreKeptForTheRunAndSavedOnlyWhenTicked) 
     EXPECT_EQ(stored.Password, "filed");
 }
 
+TEST_F(SecretsFixture, RequestsWhileTheQuestionIsOpenWaitForItsAnswer) {
+    TAccount a = account("site", "");
+    a.PromptForPassword = true;
+    save(a);
+    startWith(nullptr);
+    int asked = 0;
+    std::optional<std::string> second, third;
+    bool answered = false;
+    // The dialog's own loop runs while it is open: two more documents of the account ask for
+    // the password, then the user types it.
+    auto dialog = [&] {
+        ++asked;
+        // Timers, as the clicks would, fire inside the waiting requests' own loops.
+        loop->post([&] { second = secrets->question(a, [&] { ++asked; }); });
+        loop->addTimer(std::chrono::milliseconds(1), false,
+                       [&] { third = secrets->question(a, [&] { ++asked; }); });
+        loop->addTimer(std::chrono::milliseconds(20), false, [&] {
+            secrets->answer(a, std::string("typed"), false);
+            answered = true;
+        });
+        for (int i = 0; i < 100 && !answered; ++i)
+            loop->processEvents(std::chrono::milliseconds(5));
+    };
+    EXPECT_EQ(secrets->question(a, dialog), "typed");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(second, "typed");
+    EXPECT_EQ(third, "typed");
+    EXPECT_EQ(secrets->kept(a), "typed"); // for the rest of the run, not saved
+    TAccount stored;
+    ASSERT_TRUE(LoadAccount(registry, "site", stored));
+    EXPECT_TRUE(stored.PromptForPassword);
+    EXPECT_EQ(stored.Password, "");
+
+    // Cancelled: the waiting request is cancelled too, and the next one asks again.
+    TAccount b = account("b", "");
+    b.PromptForPassword = true;
+    save(b);
+    std::optional<std::string> waiting = "unset";
+    bool closed = false;
+    auto cancelled = [&] {
+        ++asked;
+        loop->post([&] { waiting = secrets->question(b, [&] { ++asked; }); });
+        loop->addTimer(std::chrono::milliseconds(5), false, [&] {
+            secrets->answer(b, std::nullopt, false);
+            closed = true;
+        });
+        for (int i = 0; i < 100 && !closed; ++i)
+            loop->processEvents(std::chrono::milliseconds(5));
+    };
+    EXPECT_EQ(secrets->question(b, cancelled), std::nullopt);
+    EXPECT_EQ(waiting, std::nullopt);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(secrets->question(b,
+                                [&] {
+                                    ++asked;
+                                    secrets->answer(b, std::string("second try"), false);
+                                }),
+              "second try");
+    EXPECT_EQ(asked, 3);
+}
+
 TEST_F(SecretsFixture, RenamesDeletionsAndClearedPasswordsReachTheKeyring) {
     save(account("a", "pa"));
     save(account("b", "pb"));

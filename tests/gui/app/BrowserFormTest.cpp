@@ -21,6 +21,9 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <atomic>
+
 #include <sys/stat.h>
 
 using namespace morvane;
@@ -254,6 +257,45 @@ TEST_F(BrowserFormPy, FolderChooserGivesUpASilentServer) {
         EXPECT_EQ(status->currentMessage().toStdString(),
                   "The server did not answer in 300 milliseconds; the connection was closed.");
     }
+}
+
+TEST_F(BrowserFormPy, FolderChooserLogsInAgainWhenTheServerDroppedTheConnection) {
+    using morvane::testing::ScriptedFtpServer;
+    ScriptedFtpServer server;
+    std::atomic<int> lists{0};
+    server.handlers["LIST"] = [&](ScriptedFtpServer::Session& s, const std::string&) {
+        // The first listing finds the connection gone (the server dropped it while idle).
+        if (lists++ == 0) return s.close();
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        s.dataSend("drwxr-xr-x 2 u g 4096 Jan  1 12:00 first\r\n");
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.start();
+    account.Name = "Dropping";
+    account.Hostname = "127.0.0.1";
+    account.Port = server.port();
+    account.Username = "user";
+    account.Password = "";
+    account.PromptForPassword = true;
+    int asked = 0;
+    app::TMainForm& f = form();
+    f.remote().prompts.askPassword = [&](const net::TAccount&) {
+        ++asked;
+        return std::optional<std::string>("secret");
+    };
+    app::TChooseDirectoryForm chooser(f, {account});
+    chooser.show();
+    QTreeWidgetItem* root = chooser.tree()->topLevelItem(0);
+    chooser.tree()->expandItem(root);
+    ASSERT_TRUE(processUntil([&] { return root->childCount() == 1 && chooser.idle(); }, 10000));
+    EXPECT_EQ(root->child(0)->text(0), "first");
+    EXPECT_EQ(lists, 2);
+    auto commands = server.commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER user"), 2);
+    EXPECT_EQ(asked, 1); // the login again uses the password typed for the first
+    EXPECT_TRUE(dialogs.shown.empty());
 }
 
 TEST_F(BrowserFormPy, RenameWaitsForTheServerAndBackspaceGoesUp) {

@@ -8,6 +8,7 @@
 #include "core/net/FtpFileSystem.h"
 #include "gui/app/AccountsForm.h"
 #include "gui/app/MorvaneEditor.h"
+#include "gui/editor/CodeMemo.h"
 #include "support/MemorySecretStore.h"
 
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <fstream>
+#include <sstream>
 
 #include <gmock/gmock.h>
 
@@ -203,6 +205,51 @@ TEST_F(PasswordPlace, ARefusedPasswordIsAskedForAgainAndARightOneIsKept) {
     open(); // kept for the run: no question
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(dialogs.texts().size(), 1u);
+    form_.reset(); // documents and their sessions go before the server
+}
+
+// Five files of one account opened at once share its logins: one question, at most two logins.
+TEST_F(PasswordPlace, FiveFilesOpenedAtOnceAskOnceAndLogInAtMostTwice) {
+    morvane::testing::FtpServerProcess server(morvane::testing::ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    for (int i = 1; i <= 5; ++i)
+        std::ofstream(server.root() / ("f" + std::to_string(i) + ".txt")) << "file " << i;
+    net::TAccount account;
+    account.Name = "five";
+    account.Hostname = "127.0.0.1";
+    account.Port = server.port();
+    account.Username = server.user();
+    account.PromptForPassword = true;
+    ASSERT_TRUE(net::SaveAccount(registry, account.Name, account));
+    start();
+    TMainForm& f = form();
+    int asked = 0;
+    answerPrompt(QString::fromStdString(server.password()), false, &asked);
+    std::vector<QPointer<TMorvaneEditor>> docs;
+    for (int i = 1; i <= 5; ++i) {
+        f.remote().openRemoteDocument(account, "", "f" + std::to_string(i) + ".txt");
+        docs.emplace_back(qobject_cast<TMorvaneEditor*>(f.activeDocument()));
+    }
+    ASSERT_TRUE(processUntil(
+        [&] {
+            for (auto& d : docs)
+                if (!d || d->Busy()) return false;
+            return true;
+        },
+        20000));
+    settle();
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(docs[std::size_t(i)]);
+        EXPECT_EQ(docs[std::size_t(i)]->Editor().Text(), "file " + std::to_string(i + 1));
+    }
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(dialogs.texts().empty());
+    std::istringstream log(server.output());
+    int logins = 0;
+    for (std::string line; std::getline(log, line);)
+        logins += line.find("USER '" + server.user() + "' logged in") != std::string::npos;
+    EXPECT_GE(logins, 1);
+    EXPECT_LE(logins, 2) << server.output();
     form_.reset(); // documents and their sessions go before the server
 }
 
