@@ -3,8 +3,10 @@
 #include "gui/app/MainForm.h"
 
 #include "core/app/ProgramFolder.h"
+#include "core/app/UpdateCheck.h"
 #include "gui/platform/QtUiServices.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -20,9 +22,21 @@ void TMainForm::showAbout() {
     QString version = QString::fromLatin1(programFileVersion());
     QMessageBox box(QMessageBox::NoIcon, "About Morvane",
                     "<b>Morvane</b><br>" + fromBytes(aboutVersionLabel(version.toStdString())) +
-                        "<br><br>An editor for files on FTP servers and local disks.",
+                        "<br><br>An editor for files on FTP servers and local disks.<br><br>"
+                        "<a href=\"" +
+                        QString::fromLatin1(kUpdateHomePage) + "\">" +
+                        QString::fromLatin1(kUpdateHomePage).toHtmlEscaped() + "</a>",
                     QMessageBox::Ok, this);
     box.setIconPixmap(windowIcon().pixmap(64, 64));
+    // The maker's address goes to the desktop's browser through the same opener as weblinks.
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        label->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                       Qt::LinksAccessibleByKeyboard);
+        label->setOpenExternalLinks(false);
+        connect(label, &QLabel::linkActivated, &box, [this](const QString& link) {
+            if (context().shell) context().shell->openUrl(link.toStdString());
+        });
+    }
     box.exec();
 }
 

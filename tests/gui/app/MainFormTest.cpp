@@ -1,5 +1,6 @@
 #include "gui/app/MainForm.h"
 #include "core/app/AppRegistry.h"
+#include "core/app/UpdateCheck.h"
 #include "core/platform/FakeUi.h"
 #include "gui/app/DocumentPage.h"
 #include "support/QtTestSupport.h"
@@ -9,16 +10,19 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 
 #include <fstream>
@@ -402,4 +406,26 @@ TEST_F(MainFormTest, HelpTopicsHandsTheManualToTheDesktop) {
     EXPECT_EQ(shell.opened, std::vector<std::string>{expected});
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_THAT(dialogs.shown[0].text, ::testing::HasSubstr(expected));
+}
+
+// The About box names the version and hands the maker's address to the desktop when clicked.
+TEST_F(MainFormTest, TheAboutBoxLinkOpensTheMakersAddress) {
+    auto form = makeForm();
+    showAndActivate(*form);
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box) continue;
+            auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+            if (label) {
+                seen = label->text().contains("Version ");
+                emit label->linkActivated(QString::fromLatin1(app::kUpdateHomePage));
+            }
+            box->accept();
+        }
+    });
+    form->action("HelpAbout")->trigger();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(shell.opened, std::vector<std::string>{app::kUpdateHomePage});
 }
