@@ -30,8 +30,7 @@ void TMainForm::showAbout() {
     box.setIconPixmap(windowIcon().pixmap(64, 64));
     // The maker's address goes to the desktop's browser through the same opener as weblinks.
     if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
-        label->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
-                                       Qt::LinksAccessibleByKeyboard);
+        label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         label->setOpenExternalLinks(false);
         connect(label, &QLabel::linkActivated, &box, [this](const QString& link) {
             if (context().shell) context().shell->openUrl(link.toStdString());

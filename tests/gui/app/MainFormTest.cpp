@@ -420,12 +420,12 @@ TEST_F(MainFormTest, TheAboutBoxLinkOpensTheMakersAddress) {
             auto* label = box->findChild<QLabel*>("qt_msgbox_label");
             if (label) {
                 seen = label->text().contains("Version ");
-                emit label->linkActivated(QString::fromLatin1(app::kUpdateHomePage));
+                emit label->linkActivated(QString::fromLatin1(morvane::app::kUpdateHomePage));
             }
             box->accept();
         }
     });
     form->action("HelpAbout")->trigger();
     EXPECT_TRUE(seen);
-    EXPECT_EQ(shell.opened, std::vector<std::string>{app::kUpdateHomePage});
+    EXPECT_EQ(shell.opened, std::vector<std::string>{morvane::app::kUpdateHomePage});
 }
