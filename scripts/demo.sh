@@ -76,7 +76,11 @@ fi
 # The SFTP demo: optional as well.
 if [ -x /usr/sbin/sshd ] && command -v ssh-agent >/dev/null &&
     ssh-keygen -q -t ed25519 -N "" -C morvane-demo -f "$scratch/demo_key" >/dev/null 2>&1; then
-    "$python" "$root/scripts/sftp-server.py" "$scratch/sshd" "$scratch/site" \
+    # The server's host key outlives the run: a user who answered "Always" is not refused as
+    # "host key changed" when a later demo happens to get the same port.
+    sshstate="${XDG_STATE_HOME:-$HOME/.local/state}/morvane/demo-sshd"
+    mkdir -p -m 700 "$sshstate"
+    "$python" "$root/scripts/sftp-server.py" "$sshstate" "$scratch/site" \
         "$scratch/demo_key.pub" "$scratch/sshport" >"$scratch/sshserver.log" 2>&1 &
     sshserver=$!
     ssh-agent -D -a "$scratch/agent.sock" >/dev/null 2>&1 &

@@ -42,7 +42,7 @@ protected:
         for (char** e = environ; *e; ++e) {
             std::string v = *e;
             if (v.starts_with("MORVANE_") || v.starts_with("QT_QPA_PLATFORM=") ||
-                v.starts_with("TMPDIR="))
+                v.starts_with("TMPDIR=") || v.starts_with("XDG_STATE_HOME="))
                 continue;
             env.push_back(v);
         }
@@ -52,6 +52,7 @@ protected:
         env.push_back("MORVANE_RUNTIME_DIR=" + (dir / "run").string());
         env.push_back("MORVANE_TRACE_FILE=" + (dir / "trace").string());
         env.push_back("TMPDIR=" + (dir / "tmp").string());
+        env.push_back("XDG_STATE_HOME=" + (dir / "state").string());
         env.push_back("MORVANE_NO_UPDATE_CHECK=1");
         if (quitWhenReady) env.push_back("MORVANE_QUIT_WHEN_READY=1");
         fs::create_directories(dir / "tmp");
