@@ -1,8 +1,8 @@
 #include "core/net/Account.h"
 
-#include "core/net/ProtocolFileSystem.h"
 #include "core/net/ConnectionPool.h"
 #include "core/net/FtpFileSystem.h"
+#include "core/net/ProtocolFileSystem.h"
 #include "core/net/RemoteFileSystem.h"
 
 #include <algorithm>
