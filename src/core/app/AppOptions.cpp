@@ -37,6 +37,8 @@ AppOptions readAppOptions(platform::Registry& registry) {
     o.firewallAddress = settings.read("Firewall address");
     o.firewallPort = settings.read("Firewall port");
     o.checkForUpdates = settings.read(kCheckForUpdates) != "False";
+    if (key.valueExists(kKeepAliveInterval))
+        o.keepAlive = trimmed(settings.read(kKeepAliveInterval));
     return o;
 }
 
@@ -47,6 +49,12 @@ std::optional<OptionsError> validateAppOptions(const AppOptions& o) {
         return OptionsError{OptionsField::NumRecent,
                             "The number of recent files must be a number from 0 to " +
                                 std::to_string(kMaxRecent) + "."};
+    const std::string keepAlive = trimmed(o.keepAlive);
+    if (keepAlive.empty() || keepAlive.size() > 4 || digitsOnly(keepAlive) != keepAlive ||
+        std::stoi(keepAlive) > kMaxKeepAlive)
+        return OptionsError{OptionsField::KeepAlive,
+                            "The keep-alive interval must be a number of seconds from 0 to " +
+                                std::to_string(kMaxKeepAlive) + " (0: none)."};
     const std::string address = trimmed(o.firewallAddress);
     const std::string port = trimmed(o.firewallPort);
     if (address.empty() != port.empty())
@@ -76,6 +84,7 @@ std::optional<OptionsError> writeAppOptions(platform::Registry& registry, const 
         {"Firewall port", RegValue::string(trimmed(o.firewallPort))},
         {"No default account", RegValue::string(o.noDefaultAccount ? "1" : "0")},
         {kCheckForUpdates, flag(o.checkForUpdates)},
+        {kKeepAliveInterval, RegValue::string(std::to_string(std::stoi(trimmed(o.keepAlive))))},
     };
     if (!registry.writeValues(Hive::CurrentUser, kSettingsKey, values))
         return OptionsError{OptionsField::NumRecent,

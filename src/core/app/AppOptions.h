@@ -12,6 +12,9 @@ namespace morvane::app {
 
 // Off when "False"; the update check reads the same value.
 inline constexpr const char* kCheckForUpdates = "Check for updates";
+// Seconds between NOOPs on a resting connection; "0" sends none.
+inline constexpr const char* kKeepAliveInterval = "Keep-alive interval";
+inline constexpr int kMaxKeepAlive = 3600;
 
 struct AppOptions {
     bool restoreWindowSettings = true;
@@ -21,10 +24,11 @@ struct AppOptions {
     std::string firewallAddress;
     std::string firewallPort; // as typed
     bool checkForUpdates = true;
+    std::string keepAlive = "60"; // as typed
     bool operator==(const AppOptions&) const = default;
 };
 
-enum class OptionsField { NumRecent, FirewallAddress, FirewallPort };
+enum class OptionsField { NumRecent, KeepAlive, FirewallAddress, FirewallPort };
 
 struct OptionsError {
     OptionsField field; // the field that gets the focus

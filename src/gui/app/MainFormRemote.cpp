@@ -3,6 +3,7 @@
 
 #include "gui/app/MainForm.h"
 
+#include "core/app/AppOptions.h"
 #include "core/net/Account.h"
 #include "core/net/ConnectionPool.h"
 
@@ -23,7 +24,7 @@ net::TFirewallSettings TMainForm::firewallSettings() const {
 std::unique_ptr<net::TRemoteFileSystem> TMainForm::sharedFileSystem(platform::EventLoop& loop) {
     if (&loop != context_.loop) return nullptr;
     net::TPoolSettings settings;
-    settings.keepAlive = net::KeepAliveFromText(readSetting("Keep-alive interval"));
+    settings.keepAlive = net::KeepAliveFromText(readSetting(kKeepAliveInterval));
     if (!pool_) {
         pool_ = std::make_shared<net::TConnectionPool>(
             loop, [&loop](const net::TAccount& a) { return net::MakeFileSystem(loop, a); },

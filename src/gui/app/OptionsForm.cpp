@@ -90,6 +90,11 @@ TOptionsForm::TOptionsForm(platform::Registry& registry, platform::Dialogs& dial
     generalLayout->addRow(noDefaultAccount_);
     generalLayout->addRow(oneInstance_);
     generalLayout->addRow(checkForUpdates_);
+    keepAlive_ = lineEdit("KeepAliveEdit", general);
+    keepAlive_->setValidator(new DigitsFilter(dialogs_, 4, keepAlive_));
+    keepAlive_->setToolTip("Seconds between NOOP commands on an idle connection; 0 for servers "
+                           "that dislike them");
+    generalLayout->addRow("&Keep connections alive every (seconds):", keepAlive_);
     pages_->addTab(general, "&General");
 
     auto* firewall = new QWidget;
@@ -122,6 +127,7 @@ TOptionsForm::TOptionsForm(platform::Registry& registry, platform::Dialogs& dial
     noDefaultAccount_->setChecked(o.noDefaultAccount);
     oneInstance_->setChecked(o.oneInstanceOnly);
     checkForUpdates_->setChecked(o.checkForUpdates);
+    keepAlive_->setText(fromBytes(o.keepAlive));
     address_->setText(fromBytes(o.firewallAddress));
     port_->setText(fromBytes(o.firewallPort));
     pages_->setCurrentIndex(page);
@@ -142,6 +148,7 @@ AppOptions TOptionsForm::options() const {
     o.noDefaultAccount = noDefaultAccount_->isChecked();
     o.oneInstanceOnly = oneInstance_->isChecked();
     o.checkForUpdates = checkForUpdates_->isChecked();
+    o.keepAlive = toBytes(keepAlive_->text());
     o.firewallAddress = toBytes(address_->text());
     o.firewallPort = toBytes(port_->text());
     return o;
@@ -155,8 +162,9 @@ void TOptionsForm::accept() {
     }
     QLineEdit* field = error->field == OptionsField::FirewallAddress ? address_
                        : error->field == OptionsField::FirewallPort  ? port_
+                       : error->field == OptionsField::KeepAlive     ? keepAlive_
                                                                      : numRecent_;
-    pages_->setCurrentIndex(field == numRecent_ ? pageGeneral : pageFirewall);
+    pages_->setCurrentIndex(field == address_ || field == port_ ? pageFirewall : pageGeneral);
     dialogs_.message(platform::MsgKind::Error, error->message);
     field->setFocus();
     field->selectAll();

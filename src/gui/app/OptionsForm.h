@@ -44,6 +44,7 @@ private:
     QTabWidget* pages_ = nullptr;
     QCheckBox* restore_ = nullptr;
     QLineEdit* numRecent_ = nullptr;
+    QLineEdit* keepAlive_ = nullptr;
     QCheckBox* noDefaultAccount_ = nullptr;
     QCheckBox* oneInstance_ = nullptr;
     QCheckBox* checkForUpdates_ = nullptr;

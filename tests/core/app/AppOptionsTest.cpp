@@ -2,6 +2,7 @@
 #include "core/app/AppRegistry.h"
 #include "core/app/RecentFiles.h"
 #include "core/app/UpdateCheck.h"
+#include "core/net/ConnectionPool.h"
 #include "core/platform/EventLoop.h"
 #include "support/TempDir.h"
 
@@ -120,6 +121,29 @@ TEST_F(AppOptionsTest, AnInvalidFieldWritesNothingAndAValidSetIsWrittenWhole) {
     ASSERT_FALSE(writeAppOptions(registry, o).has_value());
     EXPECT_TRUE(settings().valueExists("Firewall port"));
     EXPECT_EQ(settings().readString("Firewall port"), "");
+}
+
+// The pool reads the stored interval; a bad one keeps the dialog open and writes nothing.
+TEST_F(AppOptionsTest, TheKeepAliveIntervalIsCheckedAndStoredAsThePoolReadsIt) {
+    EXPECT_EQ(readAppOptions(registry).keepAlive, "60");
+    AppOptions o;
+    for (const char* bad : {"", "3601", "99999", "1a"}) {
+        o.keepAlive = bad;
+        auto error = writeAppOptions(registry, o);
+        ASSERT_TRUE(error.has_value()) << bad;
+        EXPECT_EQ(error->field, OptionsField::KeepAlive);
+        EXPECT_FALSE(settings().valueExists(kKeepAliveInterval));
+    }
+    o.keepAlive = " 0 ";
+    ASSERT_FALSE(writeAppOptions(registry, o).has_value());
+    EXPECT_EQ(settings().readString(kKeepAliveInterval), "0");
+    EXPECT_EQ(morvane::net::KeepAliveFromText(settings().readString(kKeepAliveInterval)),
+              std::chrono::milliseconds(0));
+    o.keepAlive = "0090";
+    ASSERT_FALSE(writeAppOptions(registry, o).has_value());
+    EXPECT_EQ(readAppOptions(registry).keepAlive, "90");
+    EXPECT_EQ(morvane::net::KeepAliveFromText(settings().readString(kKeepAliveInterval)),
+              std::chrono::seconds(90));
 }
 
 TEST_F(AppOptionsTest, TheUpdateBoxTurnsTheDailyCheckOffAndOn) {
