@@ -271,7 +271,11 @@ struct TSftpFileSystem::Session {
     }
 
     // Runs fn on the loop while this job's operation is still the running one.
+    // Under the mutex and never after stop: a worker left running by the destructor must not
+    // touch a loop that may be gone by then.
     void Post(std::function<void(TSftpFileSystem&)> fn) {
+        std::lock_guard lock(shared.mutex);
+        if (shared.stop) return;
         shared.loop.post([alive = alive, owner = owner, serial = serial, fn = std::move(fn)] {
             if (!alive.expired() && owner->serial_ == serial) fn(*owner);
         });
@@ -282,12 +286,19 @@ struct TSftpFileSystem::Session {
         auto promise = std::make_shared<std::promise<T>>();
         auto answer = promise->get_future();
         shared.asking = true;
-        shared.loop.post(
-            [alive = alive, owner = owner, serial = serial, fn = std::move(fn), promise, fallback] {
+        {
+            std::lock_guard lock(shared.mutex);
+            if (shared.stop) {
+                shared.asking = false;
+                return fallback;
+            }
+            shared.loop.post([alive = alive, owner = owner, serial = serial, fn = std::move(fn),
+                              promise, fallback] {
                 if (alive.expired() || owner->serial_ != serial)
                     return promise->set_value(fallback);
                 promise->set_value(fn(*owner));
             });
+        }
         T result = fallback;
         try {
             while (answer.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
