@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <system_error>
 #include <unistd.h>
@@ -73,9 +74,49 @@ std::string writeSeeded(const fs::path& list, const std::set<std::string>& seede
     return {};
 }
 
+// Replaces target with source's bytes when target is a plain file still exactly as shipped.
+std::string refreshUntouched(const fs::path& target, const fs::path& source, std::uint64_t fnv) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(target, ec))) return {};
+    std::ifstream in(target, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return {};
+    if (fnv1a64(bytes) != fnv) return {};
+    fs::path temp = target;
+    temp += ".new";
+    fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
+    if (!ec)
+        fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add,
+                        ec);
+    if (!ec) fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return "Cannot update \"" + target.string() + "\": " + ec.message();
+    }
+    return {};
+}
+
+// The first release's filetypes.txt: before the web and script languages had highlighters.
+constexpr SupersededFile kSuperseded[] = {{"filetypes.txt", 0x52e15725e771232fULL}};
+
 } // namespace
 
-std::string seedProgramFolder(const fs::path& folder, const fs::path& resources) {
+std::uint64_t fnv1a64(std::string_view bytes) {
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 0x100000001b3ULL;
+    }
+    return h;
+}
+
+std::span<const SupersededFile> supersededFiles() {
+    return kSuperseded;
+}
+
+std::string seedProgramFolder(const fs::path& folder, const fs::path& resources,
+                              std::span<const SupersededFile> superseded) {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) return "Cannot create the program folder \"" + folder.string() + "\": " + ec.message();
@@ -88,8 +129,16 @@ std::string seedProgramFolder(const fs::path& folder, const fs::path& resources)
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory()) continue;
         std::string name = fs::relative(it->path(), data).string();
+        if (name.find('\n') != std::string::npos) continue;
         // A file given once is the user's: edited, renamed or deleted, it stays that way.
-        if (name.find('\n') != std::string::npos || !seeded.insert(name).second) continue;
+        if (!seeded.insert(name).second) {
+            for (const SupersededFile& old : superseded)
+                if (name == old.name)
+                    if (std::string e = refreshUntouched(folder / name, it->path(), old.fnv1a);
+                        !e.empty())
+                        return e;
+            continue;
+        }
         fs::path target = folder / name;
         if (fs::exists(fs::symlink_status(target))) continue;
         fs::create_directories(target.parent_path(), ec);

@@ -5,8 +5,11 @@
 // was given (kSeededList), so a file the user deleted stays deleted and an edited one is never
 // replaced, while files new in a later version still arrive.
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace morvane::app {
 
@@ -23,9 +26,20 @@ std::filesystem::path manualIndex(const std::filesystem::path& resources);
 
 inline constexpr const char* kSeededList = ".seeded";
 
+// A file an earlier version shipped, known by the FNV-1a hash of its exact bytes: a copy the
+// user never changed is replaced by the new version's.
+struct SupersededFile {
+    const char* name; // relative to data/
+    std::uint64_t fnv1a;
+};
+std::uint64_t fnv1a64(std::string_view bytes);
+std::span<const SupersededFile> supersededFiles();
+
 // Copies every file of <resources>/data that was never seeded and that the folder does not have,
-// and records them all as seeded. Returns an error text, empty on success.
+// and records them all as seeded; a seeded file still exactly as an earlier version shipped it is
+// brought up to date. Returns an error text, empty on success.
 std::string seedProgramFolder(const std::filesystem::path& folder,
-                              const std::filesystem::path& resources);
+                              const std::filesystem::path& resources,
+                              std::span<const SupersededFile> superseded = supersededFiles());
 
 } // namespace morvane::app

@@ -256,6 +256,43 @@ TEST(ProgramFolder, EachFileIsSeededOnceSoADeletedOneStaysDeleted) {
     EXPECT_EQ(readFile(dir / "home" / "Perl.stx"), "script\n");
 }
 
+// A later version's file types reach a user who never changed the first ones; a changed copy
+// or a link stays the user's.
+TEST(ProgramFolder, AnUntouchedEarlierDefaultIsBroughtUpToDate) {
+    using morvane::app::fnv1a64;
+    using morvane::app::seedProgramFolder;
+    using morvane::app::SupersededFile;
+    using morvane::testing::readFile;
+    using morvane::testing::TempDir;
+    using morvane::testing::writeFile;
+    EXPECT_EQ(fnv1a64(""), 0xcbf29ce484222325ULL);
+    EXPECT_EQ(fnv1a64("a"), 0xaf63dc4c8601ec8cULL);
+    TempDir dir;
+    std::filesystem::create_directories(dir / "res" / "data");
+    const std::string first = ".css\tPlain text\n";
+    writeFile(dir / "res" / "data" / "filetypes.txt", first);
+    const SupersededFile table[] = {{"filetypes.txt", fnv1a64(first)}};
+    for (const char* home : {"untouched", "edited", "linked"})
+        ASSERT_EQ(seedProgramFolder(dir / home, dir / "res", table), "");
+    writeFile(dir / "edited" / "filetypes.txt", first + ".x\tPerl\n");
+    writeFile(dir / "mine.txt", first);
+    std::filesystem::remove(dir / "linked" / "filetypes.txt");
+    std::filesystem::create_symlink(dir / "mine.txt", dir / "linked" / "filetypes.txt");
+
+    writeFile(dir / "res" / "data" / "filetypes.txt", ".css\tCSS\n");
+    for (const char* home : {"untouched", "edited", "linked"})
+        ASSERT_EQ(seedProgramFolder(dir / home, dir / "res", table), "");
+    EXPECT_EQ(readFile(dir / "untouched" / "filetypes.txt"), ".css\tCSS\n");
+    EXPECT_EQ(readFile(dir / "edited" / "filetypes.txt"), first + ".x\tPerl\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "linked" / "filetypes.txt"));
+    EXPECT_EQ(readFile(dir / "mine.txt"), first);
+    // The shipped file is not itself listed as superseded.
+    std::string shipped =
+        readFile(std::filesystem::path(MORVANE_SOURCE_RESOURCES) / "data" / "filetypes.txt");
+    for (const SupersededFile& old : morvane::app::supersededFiles())
+        EXPECT_NE(fnv1a64(shipped), old.fnv1a);
+}
+
 TEST(ExtensionTableFile, IsWrittenThroughASymbolicLink) {
     using morvane::testing::readFile;
     using morvane::testing::TempDir;
