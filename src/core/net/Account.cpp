@@ -363,6 +363,7 @@ std::optional<TRemoteLogin> LoginOf(const TAccount& account, const TFirewallSett
         login.protocol = url->protocol;
         login.host = url->host;
         if (!url->user.empty()) login.user = url->user;
+        login.directory = url->path;
         // Not whatever port the previous account used.
         login.port = url->port ? url->port : DefaultPort(url->protocol);
         login.passive = true;

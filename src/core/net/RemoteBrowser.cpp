@@ -469,6 +469,7 @@ void TRemoteBrowser::connected(const TRemoteResult& r) {
         dialogs_.error("Error connecting to host \"" + fs_->Login().host + "\"\r\n" + r.message);
         return;
     }
+    if (account_.Directory.empty()) account_.Directory = fs_->Login().directory;
     if (!account_.Directory.empty()) {
         requested_ = account_.Directory;
         fs_->ChangeDirectory(account_.Directory, heard(&TRemoteBrowser::changedDirectory));

@@ -104,6 +104,7 @@ struct TRemoteLogin {
     std::string user;
     std::string password;
     std::optional<int> umask; // the creation mask the server applies after login, where it can
+    std::string directory;    // the folder a typed URL named; browsing starts there
     // FTP's data connections: passive (EPSV, then PASV) or active (PORT/EPRT)
     bool passive = false;
     bool passiveUsesServerAddress = false; // ignore the address a PASV reply names

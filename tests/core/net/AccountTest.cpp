@@ -487,12 +487,14 @@ TEST(ApplySftp, QuickConnectTakesAUrlAndSwitchesProtocol) {
     EXPECT_EQ(fs->Login().user, "deploy");
     EXPECT_EQ(fs->Login().port, 2200);
     EXPECT_EQ(fs->Login().password, "pw");
+    EXPECT_EQ(fs->Login().directory, "/srv");
     typed = "ftp.example";
     ASSERT_TRUE(ApplyAccount(q, *fs, {}, prompts));
     EXPECT_EQ(fs->Login().protocol, TRemoteProtocol::Ftp);
     EXPECT_EQ(fs->Login().port, 21);
     EXPECT_EQ(fs->Login().user, "ignored");
     EXPECT_EQ(fs->Login().tls, TTlsMode::Try);
+    EXPECT_EQ(fs->Login().directory, "");
     typed = "sftp://web.example";
     ASSERT_TRUE(ApplyAccount(q, *fs, {}, prompts));
     EXPECT_EQ(fs->Login().port, 22);

@@ -90,6 +90,25 @@ TEST(BrowserQueue, OpensLoginDirectoryAsBaseAndListsIt) {
     EXPECT_THAT(Names(h.browser.visible()), ElementsAre("docs", "a.txt", "b.txt", "c.html"));
 }
 
+TEST(BrowserQueue, FolderOfATypedUrlIsEnteredUnlessTheAccountNamesOne) {
+    ScriptedFtpServer server;
+    server.listing = kListing;
+    BrowserHarness h(server);
+    TRemoteLogin login = h.browser.fileSystem().Login();
+    login.directory = "/srv/www";
+    h.browser.fileSystem().SetLogin(login);
+    ASSERT_TRUE(h.open());
+    EXPECT_EQ(Count(server.commands(), "CWD /srv/www"), 1);
+
+    TAccount named;
+    named.Name = "Test";
+    named.Directory = "/var/log";
+    h.browser.connectAccount(named);
+    ASSERT_TRUE(h.idle());
+    EXPECT_EQ(Count(server.commands(), "CWD /var/log"), 1);
+    EXPECT_EQ(Count(server.commands(), "CWD /srv/www"), 1);
+}
+
 TEST(BrowserQueue, ThreeDeletesWithYesToAllGiveThreeRemovalsAndOneListing) {
     ScriptedFtpServer server;
     server.listing = kListing;
