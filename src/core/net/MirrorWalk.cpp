@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace morvane::net {
@@ -100,8 +103,8 @@ TMirrorWalk::TMirrorWalk(platform::EventLoop& loop, TRemoteFileSystem& fs) : loo
 TMirrorWalk::~TMirrorWalk() {
     if (!running_) return;
     running_ = false;
-    // The running transfer ends and removes its partial file.
     if (fs_.Busy()) fs_.Cancel();
+    DropDownload();
 }
 
 std::string TMirrorWalk::Join(const std::string& folder, const std::string& name) {
@@ -363,28 +366,72 @@ void TMirrorWalk::GetFile(const std::string& remoteName, const std::string& loca
     } else if (errno != ENOENT) {
         return refuse(std::strerror(errno));
     }
+    // The file arrives under a temporary name beside its target and replaces it in one rename
+    // once complete. Not flushed file by file: a mirror can be fetched again, and a flush per
+    // file would cost more than the transfer of a small one.
+    std::size_t slash = target.rfind('/');
+    std::string dir = target.substr(0, slash + 1), base = target.substr(slash + 1);
+    static unsigned serial = 0;
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = dir + "." + base.substr(0, 180) + ".part-" + std::to_string(::getpid()) + "-" +
+               std::to_string(++serial);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0)
+        return refuse(std::string("cannot create a file beside it: ") + std::strerror(errno));
+    if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777); // keeps its mode
+    download_ = {fd, temp, target, local, remote, 0, 0};
+
     if (events.status) events.status("Getting file " + MirrorShownName(name));
-    received_ = 0;
     if (events.progress) events.progress(0);
     std::weak_ptr<bool> alive = alive_;
-    fs_.ReadToFile(
-        remoteName, target,
-        [this, alive](std::int64_t bytes) {
-            if (alive.expired() || !running_) return;
-            received_ = bytes;
-            if (events.progress) events.progress(bytes);
+    fs_.Read(
+        remoteName,
+        [this, alive](std::string_view bytes) {
+            if (alive.expired() || !running_ || download_.fd < 0) return;
+            const char* p = bytes.data();
+            std::size_t left = bytes.size();
+            while (left > 0 && download_.error == 0) {
+                ssize_t w = ::write(download_.fd, p, left);
+                if (w < 0 && errno == EINTR) continue;
+                if (w < 0) {
+                    download_.error = errno; // the rest is received and dropped
+                    break;
+                }
+                p += w;
+                left -= std::size_t(w);
+            }
+            download_.bytes += std::int64_t(bytes.size());
+            if (events.progress) events.progress(download_.bytes);
         },
-        [this, alive, remote, local, target](const TRemoteResult& r) {
+        [this, alive](const TRemoteResult& r) {
             if (alive.expired() || !running_) return;
-            if (!r.ok()) return Failed(r, "Cannot get " + MirrorShownName(remote));
-            struct stat got {};
-            std::int64_t bytes = ::stat(target.c_str(), &got) == 0 ? got.st_size : received_;
+            Download d = std::exchange(download_, Download{});
+            int err = d.error;
+            if (::close(d.fd) != 0 && err == 0 && errno != EINTR) err = errno;
+            if (r.ok() && err == 0 && ::rename(d.temp.c_str(), d.target.c_str()) != 0) err = errno;
+            if (!r.ok() || err != 0) ::unlink(d.temp.c_str());
+            if (!r.ok()) return Failed(r, "Cannot get " + MirrorShownName(d.remote));
+            if (err != 0)
+                return Failed(
+                    TRemoteResult::Fail(TRemoteError::Failed,
+                                        "Could not write " + d.local + ": " + std::strerror(err)),
+                    {});
             ++summary_.files;
-            summary_.bytes += bytes;
-            if (events.progress) events.progress(bytes);
-            if (events.file) events.file(remote, local, bytes);
+            summary_.bytes += d.bytes;
+            if (events.file) events.file(d.remote, d.local, d.bytes);
             Next();
         });
+}
+
+void TMirrorWalk::DropDownload() {
+    if (download_.fd < 0) return;
+    ::close(download_.fd);
+    ::unlink(download_.temp.c_str());
+    download_ = Download{};
 }
 
 void TMirrorWalk::Failed(const TRemoteResult& r, const std::string& what) {
@@ -426,6 +473,7 @@ void TMirrorWalk::Failed(const TRemoteResult& r, const std::string& what) {
 void TMirrorWalk::Finish(const std::string& message, bool completed) {
     if (!running_) return;
     running_ = false;
+    DropDownload();
     summary_.completed = completed;
     if (events.status) events.status("");
     auto finished = events.finished; // the report may destroy the walk

@@ -9,7 +9,7 @@
 // - every local folder and file is checked to lie under the mirror root once the symbolic
 //   links that exist on the local side are resolved, so nothing is written outside the root;
 // - a file is received under a temporary name beside its target and renamed over it only when
-//   complete (the remote file system's ReadToFile), so a broken transfer keeps the old copy;
+//   complete, so a broken or cancelled transfer keeps the old copy;
 // - remote paths are built from the folder queued, each remote folder is entered at most once,
 //   links that lead to a folder above themselves are not followed, and the depth and the number
 //   of folders are bounded, so link loops end.
@@ -103,6 +103,7 @@ private:
     void Listed(const TRemoteResult& r);
     void GetFile(const std::string& remoteName, const std::string& localDir,
                  const std::string& name);
+    void DropDownload(); // closes and removes the temporary file of a transfer that ends
     void Failed(const TRemoteResult& r, const std::string& what);
     void Skip(const std::string& line);
     void Finish(const std::string& message, bool completed);
@@ -124,7 +125,14 @@ private:
     std::deque<Folder> folders_;
     std::set<std::string> entered_;
     TMirrorSummary summary_;
-    std::int64_t received_ = 0;
+    // The file being received: its temporary file, where it goes, and what went wrong locally.
+    struct Download {
+        int fd = -1;
+        std::string temp, target, local, remote;
+        std::int64_t bytes = 0;
+        int error = 0;
+    };
+    Download download_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
