@@ -175,6 +175,7 @@ void TMirrorWalk::Connected(const TRemoteResult& r) {
                       "folder to mirror",
                       false);
     }
+    top_ = start;
     Folder top;
     top.remote = start;
     top.localParent = root_;
@@ -259,6 +260,15 @@ void TMirrorWalk::Entered(const Folder& f, const TRemoteResult& r) {
         // A link the server will not enter may lead to a file: copy it as one.
         if (f.link && !r.connectionEnded()) return GetFile(f.remote, f.localParent, f.name);
         return Failed(r, "Cannot change to " + MirrorShownName(f.remote));
+    }
+    // A link to a folder of the tree being copied: that folder is copied under its own name.
+    if (f.link && !f.linkTarget.empty()) {
+        std::string target = NormalizeRemote(f.parent, f.linkTarget);
+        if (SelfOrAbove(top_, target)) {
+            Skip("Not following the link " + MirrorShownName(f.remote) + ": " +
+                 MirrorShownName(target) + " is copied under its own name");
+            return Next();
+        }
     }
     // Where the server says it is: a link to a folder copied already is not entered again.
     const std::string& there = fs_.CurrentDirectory();

@@ -11,7 +11,8 @@
 // - a file is received under a temporary name beside its target and renamed over it only when
 //   complete, so a broken or cancelled transfer keeps the old copy;
 // - remote paths are built from the folder queued, each remote folder is entered at most once,
-//   links that lead to a folder above themselves are not followed, and the depth and the number
+//   links that lead to a folder above themselves or into the tree being copied are not followed
+//   (a link that cannot be entered is copied as a file), and the depth and the number
 //   of folders are bounded, so link loops end.
 // A failed step asks whether to go on; going on skips that file or folder.
 
@@ -119,6 +120,7 @@ private:
     std::string rootShown_; // as the user gave it
     std::string root_;      // resolved
     std::string start_;
+    std::string top_; // the remote folder copied, as the walk enters it
     Folder current_;
     std::string currentLocal_; // the resolved local folder of current_
     std::deque<std::string> files_;

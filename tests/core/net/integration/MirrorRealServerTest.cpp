@@ -21,8 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Three levels, a file of every byte value, a name with blanks, an empty file, and two links
-// that lead back up (a loop a walk that follows links must end).
+// Three levels, a file of every byte value, a name with blanks, an empty file, two links that
+// lead back up (a loop a walk that follows links must end), a link to a folder copied already
+// and a link to a file.
 void BuildTree(const fs::path& top) {
     fs::path deep = top / "level one" / "level two" / "level three";
     fs::create_directories(deep);
@@ -36,23 +37,25 @@ void BuildTree(const fs::path& top) {
     writeFile(deep / "deepest.bin", every + "end");
     fs::create_directory_symlink("..", top / "level one" / "loop");
     fs::create_directory_symlink("../..", top / "level one" / "level two" / "to top");
+    fs::create_directory_symlink("level three", top / "level one" / "level two" / "to three");
+    fs::create_symlink("../all bytes.bin", top / "level one" / "link to bytes");
 }
 
-// Every regular file of the server's tree (links not followed) is in the copy with the same
-// bytes, and the copy holds nothing else.
+// Every regular file of the server's tree, and every link to one, is in the copy with the same
+// bytes (links to folders are not followed), and the copy holds nothing else.
 void ExpectSameTree(const fs::path& server, const fs::path& copy) {
     std::set<std::string> want, got;
     for (auto it = fs::recursive_directory_iterator(server);
          it != fs::recursive_directory_iterator(); ++it) {
-        if (it->is_symlink() || !it->is_regular_file()) continue;
-        std::string rel = fs::relative(it->path(), server).string();
+        if (!it->is_regular_file() || (it->is_symlink() && fs::is_directory(it->path()))) continue;
+        std::string rel = it->path().lexically_relative(server).string();
         want.insert(rel);
         EXPECT_EQ(readFile(copy / rel), readFile(it->path())) << rel;
     }
     for (auto it = fs::recursive_directory_iterator(copy); it != fs::recursive_directory_iterator();
          ++it) {
         EXPECT_FALSE(it->is_symlink()) << it->path();
-        if (it->is_regular_file()) got.insert(fs::relative(it->path(), copy).string());
+        if (it->is_regular_file()) got.insert(it->path().lexically_relative(copy).string());
     }
     EXPECT_EQ(got, want);
 }
@@ -108,12 +111,12 @@ TEST_P(MirrorRealServer, TheTreeIsCopiedByteForByteThroughThePool) {
     ASSERT_EQ(*run.message, "Finished mirroring to " + local.path().string()) << server.output();
     EXPECT_TRUE(run.questions.empty()) << ::testing::PrintToString(run.questions);
     EXPECT_EQ(run.summary.failed, 0);
-    EXPECT_EQ(run.summary.files, 4);
-    EXPECT_EQ(run.summary.bytes, 768 + 8 + 771);
+    EXPECT_EQ(run.summary.files, 5);
+    EXPECT_EQ(run.summary.bytes, 768 + 8 + 771 + 768);
     ExpectSameTree(server.root(), local.path());
-    // Both links lead up: neither is entered.
+    // Two links lead up and one to a folder copied already: none is entered twice.
     EXPECT_EQ(run.summary.folders, 4);
-    EXPECT_EQ(run.summary.skipped, 2) << ::testing::PrintToString(run.notes);
+    EXPECT_EQ(run.summary.skipped, 3) << ::testing::PrintToString(run.notes);
 
     // A second run overwrites the copy with the server's current bytes.
     writeFile(server.root() / "all bytes.bin", "changed");
@@ -152,5 +155,5 @@ TEST(MirrorSftp, TheTreeIsCopiedByteForByteOverSftp) {
     ASSERT_EQ(*run.message, "Finished mirroring to " + local.path().string()) << server.output();
     EXPECT_EQ(run.summary.failed, 0) << ::testing::PrintToString(run.notes);
     ExpectSameTree(server.root(), local.path());
-    EXPECT_EQ(run.summary.skipped, 2);
+    EXPECT_EQ(run.summary.skipped, 3) << ::testing::PrintToString(run.notes);
 }
