@@ -9,7 +9,7 @@ pkgs=(
     python3 python3-pyftpdlib vsftpd
     xvfb xdotool imagemagick poppler-utils xclip
     clang libclang-rt-14-dev
-    curl lz4 bc
+    curl lz4 bc wget
     util-linux procps
     libpcre2-dev
     libssl-dev openssl python3-openssl

@@ -2,6 +2,7 @@
 
 #include "core/net/AccountSecrets.h"
 #include "gui/app/MainForm.h"
+#include "gui/app/MirrorForm.h"
 #include "gui/platform/QtUiServices.h"
 
 #include <QAction>
@@ -271,7 +272,6 @@ void TAccountsForm::buildPages() {
     mirrorFolder_ = lineEdit("MirrorFolderEdit", mirror);
     auto* mirrorBrowse = button("...", "MirrorFolderButton", mirror);
     auto* mirrorNow = button("Mirror now", "MirrorNowButton", mirror);
-    mirrorNow->setEnabled(false); // mirroring has no window yet
     auto* mirrorLabel = new QLabel("Mirror &folder:", mirror);
     mirrorLabel->setBuddy(mirrorFolder_);
     auto* mirrorLayout = new QGridLayout(mirror);
@@ -368,6 +368,18 @@ void TAccountsForm::buildPages() {
         if (auto chosen = form_.context().dialogs->chooseDirectory("Directory to mirror to",
                                                                    toBytes(mirrorFolder_->text())))
             mirrorFolder_->setText(fromBytes(*chosen));
+    });
+    connect(mirrorNow, &QPushButton::clicked, this, [this] {
+        net::TAccount* a = current();
+        if (!a) return;
+        if (a->MirrorDirectory.empty()) {
+            form_.context().dialogs->error("You must enter a directory to mirror to.");
+            return;
+        }
+        // Modal over the manager; it frees itself when closed.
+        auto* mirror = new TMirrorForm(form_, *a, this);
+        mirror->setAttribute(Qt::WA_DeleteOnClose);
+        mirror->open();
     });
     connect(useUMask_, &QCheckBox::toggled, this, [this](bool on) {
         umask_->setEnabled(on);

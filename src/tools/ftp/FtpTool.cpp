@@ -2,6 +2,7 @@
 
 #include "core/net/Account.h"
 #include "core/net/FtpFileSystem.h"
+#include "core/net/MirrorWalk.h"
 #include "core/net/SftpFileSystem.h"
 #include "core/platform/EventLoop.h"
 
@@ -28,7 +29,7 @@ namespace {
 
 const std::map<std::string, std::pair<std::size_t, std::size_t>> kArgCounts = {
     {"ls", {0, 1}}, {"get", {2, 2}}, {"put", {2, 2}},   {"mkdir", {1, 1}}, {"rmdir", {1, 1}},
-    {"rm", {1, 1}}, {"mv", {2, 2}},  {"chmod", {2, 2}}, {"quote", {1, 1}},
+    {"rm", {1, 1}}, {"mv", {2, 2}},  {"chmod", {2, 2}}, {"quote", {1, 1}}, {"mirror", {2, 2}},
 };
 
 // The file to upload, mapped rather than read: the bytes go from the page cache to the socket.
@@ -208,6 +209,8 @@ private:
                 if (!r.message.empty()) std::printf("%s\n", out_.Out(r.message, true).c_str());
                 Finish(0);
             });
+        } else if (c == "mirror") {
+            Mirror(a[0], a[1]);
         } else if (c == "quote") {
             if (!ftp_) return Fail("quote sends FTP commands: not available over SFTP");
             ftp_->Quote(a[0], [this](const TRemoteResult& r, int code, const std::string& reply) {
@@ -227,6 +230,31 @@ private:
             mode = mode * 8 + (ch - '0');
         }
         return mode;
+    }
+
+    // Copies the remote tree; a step that fails is reported and the walk goes on. The missing
+    // local root is made.
+    void Mirror(const std::string& remote, const std::string& local) {
+        std::string problem = CreateLocalFolders(local);
+        if (!problem.empty()) return Fail(problem);
+        mirror_ = std::make_unique<TMirrorWalk>(*loop_, *owned_);
+        auto& e = mirror_->events;
+        e.file = [this](const std::string& from, const std::string& to, std::int64_t bytes) {
+            std::printf("%s -> %s (%lld bytes)\n", out_.Out(from).c_str(), out_.Out(to).c_str(),
+                        static_cast<long long>(bytes));
+        };
+        e.note = [this](const std::string& line) {
+            std::fprintf(stderr, "%s\n", out_.Err(line).c_str());
+        };
+        e.askContinue = [](const std::string&) { return true; };
+        e.finished = [this](const TMirrorSummary& s, const std::string& message) {
+            std::printf("%d files, %lld bytes, %d folders; %d skipped, %d failed\n", s.files,
+                        static_cast<long long>(s.bytes), s.folders, s.skipped, s.failed);
+            if (!s.completed) return Fail(message);
+            std::fprintf(stderr, "%s\n", out_.Err(message).c_str());
+            Finish(s.failed == 0 ? 0 : 1);
+        };
+        mirror_->Start(remote, local);
     }
 
     void List() {
@@ -273,6 +301,7 @@ private:
     bool finished_ = false;
     bool quitting_ = false;
     MappedFile upload_;
+    std::unique_ptr<TMirrorWalk> mirror_;
 };
 
 } // namespace

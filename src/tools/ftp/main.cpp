@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
             "  --password-env VARIABLE, --password-stdin (one line), or -p PASSWORD (visible\n"
             "  to every user of the machine)\n"
             "commands: ls [DIR] | get REMOTE LOCAL | put LOCAL REMOTE | mkdir DIR |\n"
-            "          rmdir DIR | rm NAME | mv OLD NEW | chmod MODE NAME | quote TEXT\n");
+            "          rmdir DIR | rm NAME | mv OLD NEW | chmod MODE NAME | quote TEXT |\n"
+            "          mirror REMOTE_DIR LOCAL_DIR (copies the tree; a line per file, then a\n"
+            "          summary; exit 1 when anything failed)\n");
         return 2;
     }
     if (options.insecure)

@@ -65,8 +65,6 @@ TEST_F(AccountWindows, WithoutAccountsTheManagerAsksForANewOne) {
     EXPECT_FALSE(child<QTabWidget>(&accounts, "Pages")->isVisibleTo(&accounts));
     EXPECT_THAT(child<QPushButton>(&accounts, "NewButton")->styleSheet().toStdString(),
                 HasSubstr("red"));
-    // Mirroring has no window yet: present, but disabled.
-    EXPECT_FALSE(child<QPushButton>(&accounts, "MirrorNowButton")->isEnabled());
     // The remote folder chooser is offered only when a browser provides it.
     EXPECT_FALSE(child<QPushButton>(&accounts, "DirectoryButton")->isEnabled());
 }

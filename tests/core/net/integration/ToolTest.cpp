@@ -533,3 +533,36 @@ TEST(FtpTool, SftpRefusesAnUnknownHostUnlessTold) {
     EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
     ::setenv("HOME", savedHome.c_str(), 1);
 }
+
+TEST(FtpTool, MirrorPrintsALinePerFileASummaryAndFailsWhenAStepFailed) {
+    FtpServerProcess server(ServerKind::Vsftpd);
+    ASSERT_EQ(server.error(), "");
+    std::filesystem::create_directories(server.root() / "sub" / "deeper");
+    writeFile(server.root() / "top.txt", "top");
+    writeFile(server.root() / "sub" / "in sub.txt", std::string("a\0b", 3));
+    writeFile(server.root() / "sub" / "deeper" / "d.txt", "d");
+    writeFile(server.root() / "other.txt", "other");
+    TempDir local;
+    auto target = local / "made" / "by the tool"; // missing levels are made
+    std::vector<std::string> args = {"-t",        "30",     "-P", std::to_string(server.port()),
+                                     "127.0.0.1", "mirror", ".",  target.string()};
+    Result r = RunTool(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_THAT(r.out,
+                ::testing::HasSubstr("/sub/in sub.txt -> " +
+                                     (target / "sub" / "in sub.txt").string() + " (3 bytes)\n"));
+    EXPECT_THAT(r.out, ::testing::EndsWith("4 files, 12 bytes, 3 folders; 0 skipped, 0 failed\n"));
+    EXPECT_EQ(readFile(target / "sub" / "deeper" / "d.txt"), "d");
+    EXPECT_THAT(r.err, ::testing::HasSubstr("Finished mirroring to " + target.string()));
+
+    // A file where a folder must go: that folder fails, the rest is copied, the exit code says so.
+    std::filesystem::remove_all(target);
+    std::filesystem::create_directories(target);
+    writeFile(target / "sub", "in the way");
+    r = RunTool(args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, ::testing::EndsWith("2 files, 8 bytes, 2 folders; 0 skipped, 1 failed\n"));
+    EXPECT_THAT(r.err,
+                ::testing::HasSubstr("Cannot create local folder " + (target / "sub").string()));
+    EXPECT_EQ(readFile(target / "other.txt"), "other");
+}
