@@ -3,9 +3,11 @@
 #include "FtpServers.h"
 #include "NetTestUtil.h"
 #include "SshServer.h"
+#include "support/SmallDisk.h"
 
 #include "core/net/Account.h"
 #include "core/net/ConnectionPool.h"
+#include "core/net/FtpFileSystem.h"
 #include "core/net/MirrorWalk.h"
 #include "core/net/SftpFileSystem.h"
 
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <set>
+#include <unistd.h>
 
 using namespace morvane::net;
 using namespace morvane::testing;
@@ -156,4 +159,48 @@ TEST(MirrorSftp, TheTreeIsCopiedByteForByteOverSftp) {
     EXPECT_EQ(run.summary.failed, 0) << ::testing::PrintToString(run.notes);
     ExpectSameTree(server.root(), local.path());
     EXPECT_EQ(run.summary.skipped, 3) << ::testing::PrintToString(run.notes);
+}
+
+// The local root on a disk that fills up, then on one that is read-only: every failure is a
+// question, the walk ends, the copy made before keeps its bytes and no temporary file is left.
+TEST(MirrorLocalDisk, AFullOrReadOnlyRootKeepsThePreviousCopy) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    FtpServerProcess server(ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    writeFile(server.root() / "small.txt", "small");
+    writeFile(server.root() / "big.bin", std::string(64 * 1024, 'b'));
+    auto loop = morvane::platform::makePollEventLoop();
+    auto fs = std::make_unique<TFtpFileSystem>(*loop);
+    TAccount account;
+    account.Hostname = server.host();
+    account.Port = server.port();
+    account.Username = server.user();
+    account.Password = server.password();
+    ASSERT_TRUE(ApplyAccount(account, *fs, {}, {}));
+
+    TempDir scratch;
+    SmallDisk disk(scratch / "copy", "32k");
+    if (!disk.mounted()) GTEST_SKIP() << "tmpfs could not be mounted here";
+    writeFile(scratch / "copy" / "big.bin", "previous copy");
+    MirrorRun full;
+    Mirror(*loop, *fs, scratch / "copy", full);
+    EXPECT_TRUE(full.summary.completed);
+    EXPECT_EQ(full.summary.failed, 1) << ::testing::PrintToString(full.notes);
+    EXPECT_EQ(full.questions.size(), 1u);
+    EXPECT_EQ(readFile(scratch / "copy" / "big.bin"), "previous copy");
+    EXPECT_EQ(readFile(scratch / "copy" / "small.txt"), "small");
+
+    ASSERT_TRUE(disk.makeReadOnly());
+    writeFile(server.root() / "small.txt", "changed");
+    MirrorRun readOnly;
+    Mirror(*loop, *fs, scratch / "copy", readOnly);
+    EXPECT_TRUE(readOnly.summary.completed);
+    EXPECT_EQ(readOnly.summary.failed, 2) << ::testing::PrintToString(readOnly.notes);
+    EXPECT_EQ(readFile(scratch / "copy" / "big.bin"), "previous copy");
+    EXPECT_EQ(readFile(scratch / "copy" / "small.txt"), "small");
+
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(scratch / "copy"))
+        left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"big.bin", "small.txt"}));
 }

@@ -4,6 +4,7 @@
 #include "FtpServers.h"
 #include "NetTestUtil.h"
 #include "SshServer.h"
+#include "support/SmallDisk.h"
 
 #include "core/app/RemoteSession.h"
 #include "core/net/Account.h"
@@ -13,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace morvane;
@@ -59,26 +59,6 @@ std::string Slurp(const fs::path& p) {
     s << in.rdbuf();
     return s.str();
 }
-
-// A tmpfs of 256 KiB over a folder for the life of the test.
-class SmallDisk {
-public:
-    explicit SmallDisk(const fs::path& at) : at_(at) {
-        fs::create_directories(at);
-        mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=256k,mode=0777") == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    bool makeReadOnly() {
-        return ::mount("tmpfs", at_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=256k") == 0;
-    }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
 
 enum class Server { Vsftpd, Pyftpdlib, Sftp };
 
