@@ -69,7 +69,14 @@ void TRExecClient::start(const TRemoteCommandRequest& request) {
         if (finishing_) return;
         if (!connected_) return fail("Error connecting to host \"" + request_.host + "\"");
         readAvailable(); // what came with the close
-        if (!finishing_) finish(false);
+        if (finishing_) return;
+        // A server that ran the command sent its status byte first; one that closes without a
+        // byte refused the login (some daemons say nothing about a wrong password).
+        if (!statusSeen_)
+            return fail("Host \"" + request_.host +
+                        "\" closed the connection without running the command (is the user "
+                        "name or password wrong?)");
+        finish(false);
     };
     armTimer(connectTimeout_, true);
     std::weak_ptr<bool> alive = alive_;

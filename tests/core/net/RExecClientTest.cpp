@@ -172,13 +172,21 @@ TEST(RExecClient, LookupAndConnectionFailuresBecomeTheOutput) {
     EXPECT_EQ(unknown.output, "Could not look up hostname: no-such-host.invalid");
 }
 
-TEST(RExecClient, AServerThatClosesAtOnceEndsTheRunWithNoOutput) {
+TEST(RExecClient, AServerThatClosesWithoutAStatusByteIsAFailure) {
     ScriptedRExecServer server(ScriptedRExecServer::Part::CloseAtOnce);
     RExecRun run;
     run.start(server.port);
     ASSERT_TRUE(run.finish());
-    EXPECT_EQ(run.output, "");
-    EXPECT_FALSE(run.error);
+    EXPECT_TRUE(run.error);
+    EXPECT_EQ(run.output, "Host \"127.0.0.1\" closed the connection without running the command "
+                          "(is the user name or password wrong?)");
+    // A status byte alone is a command that printed nothing.
+    ScriptedRExecServer quiet(ScriptedRExecServer::Part::Reply, "\0"s);
+    RExecRun ok;
+    ok.start(quiet.port);
+    ASSERT_TRUE(ok.finish());
+    EXPECT_FALSE(ok.error);
+    EXPECT_EQ(ok.output, "");
 }
 
 TEST(RExecClient, ASilentServerMeetsTheIdleLimitAndCancelEndsARun) {
