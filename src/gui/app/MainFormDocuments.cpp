@@ -33,14 +33,18 @@ void TMainForm::appendOutput(std::string_view text) {
     clean.reserve(text.size());
     for (char c : text)
         if (c != '\r') clean.push_back(c);
+    // One insertion for the whole text: a long output costs one layout, not one per line.
+    QStringList lines;
     std::size_t start = 0;
     for (;;) {
         std::size_t lf = clean.find('\n', start);
         if (lf == std::string::npos) break;
-        output_->addItem(fromBytes(clean.substr(start, lf - start)));
+        lines.append(fromBytes(clean.substr(start, lf - start)));
         start = lf + 1;
     }
-    if (start < clean.size()) output_->addItem(fromBytes(clean.substr(start)));
+    if (start < clean.size()) lines.append(fromBytes(clean.substr(start)));
+    if (lines.isEmpty()) return;
+    output_->addItems(lines);
     output_->scrollToBottom();
 }
 
