@@ -1,6 +1,7 @@
 // TMainForm: the documents (tabs), which commands are enabled, and the output pane.
 
 #include "gui/app/MainForm.h"
+#include "gui/app/Trace.h"
 
 #include "core/app/Commands.h"
 #include "gui/app/DocumentPage.h"
@@ -44,6 +45,9 @@ void TMainForm::appendOutput(std::string_view text) {
     }
     if (start < clean.size()) lines.append(fromBytes(clean.substr(start)));
     if (lines.isEmpty()) return;
+    if (traceEnabled())
+        for (const QString& line : lines)
+            trace("output " + platform::toBytes(line));
     output_->addItems(lines);
     output_->scrollToBottom();
 }
