@@ -1,5 +1,6 @@
 // Tools > RExec on the window: the configuration window and its store, the menu with its keys,
 // where a run takes its account, directory and files from, and the output pane while it runs.
+#include "FtpServers.h"
 #include "MainFormFixture.h"
 
 #include "core/app/RExecCommands.h"
@@ -22,6 +23,9 @@
 #include <QToolButton>
 
 #include <gmock/gmock.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace morvane::testing {
 namespace {
@@ -281,6 +285,35 @@ TEST_F(RExecToolTest, AccountsComeFromTheDocumentTheStoreThePickerOrTheFolderCho
     ASSERT_TRUE(runAndWait(4));
     EXPECT_EQ(log.requests.size(), before);
     EXPECT_THAT(asked, ElementsAre("Asks", "Asks"));
+}
+
+TEST_F(RExecToolTest, TheOpenRemoteFileGivesItsFolderFileHostAndUser) {
+    FtpServerProcess server(ServerKind::Pyftpdlib);
+    ASSERT_EQ(server.error(), "");
+    std::filesystem::create_directories(server.root() / "www");
+    std::ofstream(server.root() / "www" / "page.old.html") << "<p>\n";
+    formWith({{"Check", "tidy %f > %n.log; ls %d", true, "(None)", "", app::raOpenFile}});
+    net::TAccount account;
+    account.Name = "Site";
+    account.Hostname = "127.0.0.1";
+    account.Port = server.port();
+    account.Username = server.user();
+    account.Password = server.password();
+    form_->remote().openRemoteDocument(account, "/www", "page.old.html");
+    auto* doc = qobject_cast<app::TMorvaneEditor*>(form_->activeDocument());
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(processUntil([&] { return !doc->Busy(); }, 15000));
+    form_->remote().browse = [](app::TBrowserMode, const net::TAccount&, const std::string&) {
+        ADD_FAILURE() << "the open file names the file: no browser";
+        return std::optional<app::TBrowserResult>();
+    };
+    ASSERT_TRUE(runAndWait(0));
+    ASSERT_EQ(log.requests.size(), 1u);
+    EXPECT_EQ(log.requests[0].command, "tidy /www/page.old.html > /www/page.old.log; ls /www/");
+    EXPECT_EQ(log.requests[0].host, "127.0.0.1");
+    EXPECT_EQ(log.requests[0].user, server.user());
+    EXPECT_EQ(log.requests[0].password, server.password());
+    form_.reset(); // the document's session goes before the server
 }
 
 TEST_F(RExecToolTest, OutputReachesThePaneWhileItRunsInFewBatchesAndCancelEndsIt) {
