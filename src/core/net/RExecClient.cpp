@@ -41,7 +41,9 @@ TRExecClient::~TRExecClient() {
 }
 
 void TRExecClient::deliver(std::string_view bytes) {
-    if (!bytes.empty() && onOutput) onOutput(bytes);
+    if (bytes.empty() || !onOutput) return;
+    atLineStart_ = bytes.back() == '\n';
+    onOutput(bytes);
 }
 
 void TRExecClient::start(const TRemoteCommandRequest& request) {
@@ -50,6 +52,7 @@ void TRExecClient::start(const TRemoteCommandRequest& request) {
     finishing_ = false;
     connected_ = false;
     statusSeen_ = false;
+    atLineStart_ = true;
     received_ = 0;
     request_ = request;
     if (std::string problem = RExecFieldProblem(request); !problem.empty()) {
@@ -152,7 +155,7 @@ void TRExecClient::cancel() {
 
 void TRExecClient::fail(const std::string& text) {
     std::weak_ptr<bool> alive = alive_;
-    deliver(text);
+    deliver((atLineStart_ ? "" : "\n") + text); // on a line of its own
     if (!alive.expired()) finish(true);
 }
 

@@ -92,6 +92,7 @@ private:
     bool finishing_ = false;
     bool connected_ = false;
     bool statusSeen_ = false;
+    bool atLineStart_ = true;
 };
 
 } // namespace morvane::net

@@ -1,6 +1,8 @@
 #include "gui/app/RExecTool.h"
 
 #include "core/app/AppRegistry.h"
+#include "core/net/SftpFileSystem.h"
+#include "core/net/SshExecRunner.h"
 #include "core/platform/UiServices.h"
 #include "gui/app/ChooseDirectoryForm.h"
 #include "gui/app/ConfigureRExecCommandsForm.h"
@@ -53,8 +55,17 @@ TRExecTool::TRExecTool(TMainForm& form) : QObject(&form), form_(form) {
         if (picker.exec() != QDialog::Accepted) return std::nullopt;
         return picker.chosen();
     };
-    makeRunner = [this](const net::TAccount&) -> std::unique_ptr<net::TRemoteCommandRunner> {
-        return std::make_unique<net::TRExecClient>(*form_.context().loop);
+    makeRunner =
+        [this](const net::TAccount& account) -> std::unique_ptr<net::TRemoteCommandRunner> {
+        platform::EventLoop& loop = *form_.context().loop;
+        if (account.Protocol != net::TRemoteProtocol::Sftp)
+            return std::make_unique<net::TRExecClient>(loop);
+        // An SFTP account runs its commands over SSH, logged in as its documents are.
+        auto fs = std::make_unique<net::TSftpFileSystem>(loop);
+        if (!net::ApplyAccount(account, *fs, form_.firewallSettings(), form_.remote().prompts))
+            return nullptr;
+        fs->SetReplyTimeout(std::chrono::minutes(10)); // the limit for a silent command
+        return std::make_unique<net::TSshExecRunner>(loop, std::move(fs));
     };
     connect(form_.cancelTransferButton(), &QPushButton::clicked, this, [this] { cancel(); });
 }
@@ -223,7 +234,15 @@ void TRExecTool::next() {
     const std::string& command = target_.commands[nextCommand_++];
     form_.setOutputVisible(true);
     form_.appendOutput("-- Executing " + command);
-    runner_ = makeRunner(target_.account);
+    // The password is known by now: the transport asks no second time.
+    net::TAccount account = target_.account;
+    account.Password = target_.password;
+    account.PromptForPassword = false;
+    runner_ = makeRunner(account);
+    if (!runner_) {
+        cancelled_ = true;
+        return next();
+    }
     runner_->onOutput = [this](std::string_view bytes) {
         pending_.append(bytes);
         if (!flushTimer_->isActive()) flushTimer_->start();
