@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -56,6 +57,12 @@ void TMainForm::setOutputVisible(bool visible) {
     outputVisible_ = visible;
     output_->setVisible(visible);
     action("SettingsShowOutput")->setChecked(visible);
+}
+
+void TMainForm::setCommandRunning(bool running) {
+    commandRunning_ = running;
+    auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
+    cancelButton_->setVisible(running || (doc && doc->Transferring()));
 }
 
 void TMainForm::saveOutputHeight() {

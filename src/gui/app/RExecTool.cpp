@@ -224,7 +224,7 @@ void TRExecTool::start(Target target) {
     target_ = std::move(target);
     nextCommand_ = 0;
     cancelled_ = false;
-    form_.cancelTransferButton()->show();
+    form_.setCommandRunning(true);
     next();
 }
 
@@ -280,7 +280,7 @@ void TRExecTool::end() {
     target_ = {};
     running_ = false;
     form_.appendOutput("-- End of output");
-    form_.cancelTransferButton()->hide();
+    form_.setCommandRunning(false);
     for (QAction* a : dynamic_)
         a->setEnabled(true);
 }

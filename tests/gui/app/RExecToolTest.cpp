@@ -317,13 +317,20 @@ TEST_F(RExecToolTest, TheOpenRemoteFileGivesItsFolderFileHostAndUser) {
 }
 
 TEST_F(RExecToolTest, OutputReachesThePaneWhileItRunsInFewBatchesAndCancelEndsIt) {
-    formWith({{"Flood", "yes", true, "Ctrl+Shift+Y", "Live", app::raAccount}});
+    formWith({{"Flood", "yes", true, "Ctrl+Shift+Y", "Live", app::raAccount}},
+             {file("notes.txt", "x\n")});
     log.answerAtOnce = false;
     QAction* action = tool().commandActions().at(0);
     action->trigger();
     ASSERT_TRUE(processUntil([&] { return log.current != nullptr; }));
     EXPECT_TRUE(tool().running());
     EXPECT_FALSE(action->isEnabled());
+    EXPECT_TRUE(form_->cancelTransferButton()->isVisibleTo(form_.get()));
+    // Typing in a document (which shows its own transfers' state) keeps the button.
+    auto* doc = qobject_cast<app::TMorvaneEditor*>(form_->activeDocument());
+    ASSERT_NE(doc, nullptr);
+    QTest::keyClick(&doc->Editor(), Qt::Key_Z);
+    settle();
     EXPECT_TRUE(form_->cancelTransferButton()->isVisibleTo(form_.get()));
 
     log.current->onOutput("first line\npart");
