@@ -245,12 +245,11 @@ void TRExecTool::next() {
     }
     runner_->onOutput = [this](std::string_view bytes) {
         pending_.append(bytes);
-        if (!flushTimer_->isActive()) flushTimer_->start();
+        if (!flushTimer_->isActive()) flushTimer_->start(kFlushMillis);
     };
     runner_->onDone = [this](bool) {
-        flush(true);
-        // The runner goes after its own call has returned.
-        QTimer::singleShot(0, this, [this] { next(); });
+        // The runner goes after its own call has returned; the output goes first.
+        QTimer::singleShot(0, this, [this] { drainThenNext(); });
     };
     net::TRemoteCommandRequest request;
     request.host = target_.account.Hostname;
@@ -263,16 +262,33 @@ void TRExecTool::next() {
 
 void TRExecTool::flush(bool all) {
     flushTimer_->stop();
-    // A line that has not ended yet waits for its end, so that it stays one line.
-    std::size_t cut = all ? pending_.size() : pending_.rfind('\n');
-    if (cut == std::string::npos) {
-        if (!pending_.empty()) flushTimer_->start();
-        return;
+    // At most this much per turn of the loop, so that a flood never holds the window long;
+    // the rest follows at once on the next turn.
+    constexpr std::size_t kBatch = 128 * 1024;
+    std::size_t cut = pending_.size();
+    if (!all || cut > kBatch) {
+        // A line that has not ended yet waits for its end, so that it stays one line.
+        cut = pending_.rfind('\n', std::min(pending_.size(), kBatch) - 1);
+        if (cut == std::string::npos)
+            cut = pending_.size() > kBatch ? kBatch : 0; // a very long line goes in pieces
+        else
+            ++cut; // with its line feed
     }
-    if (!all) ++cut; // with its line feed
-    if (cut == 0) return;
-    form_.appendOutput(std::string_view(pending_).substr(0, cut));
-    pending_.erase(0, cut);
+    if (cut > 0) {
+        form_.appendOutput(std::string_view(pending_).substr(0, cut));
+        pending_.erase(0, cut);
+    }
+    if (pending_.empty()) return;
+    if (all) return; // the caller drains the rest turn by turn
+    flushTimer_->start(pending_.size() >= kBatch ? 0 : kFlushMillis);
+}
+
+void TRExecTool::drainThenNext() {
+    if (!pending_.empty()) {
+        flush(true);
+        if (!pending_.empty()) return QTimer::singleShot(0, this, [this] { drainThenNext(); });
+    }
+    next();
 }
 
 void TRExecTool::end() {

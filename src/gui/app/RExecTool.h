@@ -59,7 +59,9 @@ private:
     std::optional<std::string> passwordFor(const net::TAccount& account);
     void start(Target target);
     void next();
+    // all: the unfinished last line too (the exchange is over).
     void flush(bool all);
+    void drainThenNext();
     void end();
     int port() const;
 
