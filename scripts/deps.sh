@@ -14,6 +14,7 @@ pkgs=(
     libpcre2-dev
     libssl-dev openssl python3-openssl
     libssh-dev openssh-server openssh-client
+    rsh-server
     chromium unrtf source-highlight
     libsecret-1-dev gnome-keyring dbus dbus-bin libsecret-tools libglib2.0-bin
     dpkg-dev file desktop-file-utils appstream

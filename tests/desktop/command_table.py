@@ -123,6 +123,4 @@ CHECKED = {
 
 # Commands whose behaviour is built on another branch: until it is merged they stay grey here,
 # so the journey reports them instead of failing. Delete an entry once the command works.
-PENDING = {
-    "RExecSettings": "remote commands",
-}
+PENDING = {}

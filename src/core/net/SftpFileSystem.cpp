@@ -589,4 +589,51 @@ void TSftpFileSystem::Chmod(const std::string& name, int mode, Done done) {
     });
 }
 
+void TSftpFileSystem::Execute(const std::string& command, Piece output, ExitDone done) {
+    auto status = std::make_shared<int>(-1);
+    Done finished = [status, done = std::move(done)](const TRemoteResult& r) {
+        if (done) done(r, *status);
+    };
+    if (!Begin(finished, nullptr)) return;
+    Run([command, output = std::move(output), status](Session& s) {
+        ssh_channel channel = ssh_channel_new(s.ssh);
+        if (!channel) return s.Failure(command);
+        struct Closer {
+            ssh_channel c;
+            ~Closer() {
+                if (ssh_channel_is_open(c)) ssh_channel_close(c);
+                ssh_channel_free(c);
+            }
+        } closer{channel};
+        if (ssh_channel_open_session(channel) != SSH_OK ||
+            ssh_channel_request_exec(channel, command.c_str()) != SSH_OK)
+            return TRemoteResult::Fail(TRemoteError::Refused,
+                                       std::string("The server did not run the command: ") +
+                                           ssh_get_error(s.ssh));
+        char buffer[kChunk];
+        // Standard output and error in the order they come; a short wait on each so that
+        // a Kill from the loop (cancel, timeout) is seen soon.
+        for (;;) {
+            bool any = false;
+            for (int err : {0, 1}) {
+                int n =
+                    ssh_channel_read_timeout(channel, buffer, sizeof buffer, err, err ? 0 : 200);
+                if (n == SSH_ERROR || s.shared.Killed())
+                    return TRemoteResult::Fail(TRemoteError::ConnectionLost,
+                                               "The connection was closed");
+                if (n > 0) {
+                    any = true;
+                    s.shared.Touch();
+                    s.Post([bytes = std::string(buffer, std::size_t(n)), output](TSftpFileSystem&) {
+                        if (output) output(bytes);
+                    });
+                }
+            }
+            if (!any && (ssh_channel_is_eof(channel) || ssh_channel_is_closed(channel))) break;
+        }
+        *status = ssh_channel_get_exit_status(channel);
+        return TRemoteResult::Ok();
+    });
+}
+
 } // namespace morvane::net

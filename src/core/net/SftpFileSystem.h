@@ -63,6 +63,12 @@ public:
     void RemoveFolder(const std::string& name, Done done) override;
     void Chmod(const std::string& name, int mode, Done done) override;
 
+    // Runs a command line over an SSH exec channel of this connection: standard output and
+    // error reach output as they arrive; done gets the command's exit status (-1 when the
+    // server sent none). The reply timeout is the limit for silence.
+    using ExitDone = std::function<void(const TRemoteResult& result, int exitStatus)>;
+    void Execute(const std::string& command, Piece output, ExitDone done);
+
     struct Shared; // what the worker and the loop share
     struct Session;
 

@@ -212,6 +212,7 @@ void TChooseDirectoryForm::accept() {
     QTreeWidgetItem* item = tree_->currentItem();
     if (!item) return;
     path_ = pathOf(item);
+    if (Root* root = rootOf(item)) chosen_ = root->account;
     QDialog::accept();
 }
 

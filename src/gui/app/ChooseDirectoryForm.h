@@ -35,6 +35,8 @@ public:
     // The chosen node's path: the start directory (or the login directory when the account has
     // none) with the separator appended, then the folder names down to the node.
     std::string path() const { return path_; }
+    // The account of the chosen node (after OK).
+    const net::TAccount& chosenAccount() const { return chosen_; }
     std::string pathOf(QTreeWidgetItem* item) const;
     bool idle() const;
 
@@ -66,6 +68,7 @@ private:
     QPushButton* ok_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
     std::string path_;
+    net::TAccount chosen_;
 };
 
 } // namespace morvane::app

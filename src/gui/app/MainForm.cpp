@@ -122,6 +122,7 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
     installAccountWindows(*this);
     installHtmlCommands(*this);
     installWeblinks(*this);
+    installRExec(*this);
     installUpdateCheck(*this);
     installEventFilter(this);
     if (traceEnabled())

@@ -63,6 +63,10 @@ public:
     void appendOutput(std::string_view text);
     void setOutputVisible(bool visible);
     bool outputVisible() const { return outputVisible_; }
+    // A remote command runs: the status bar's Cancel button is shown for it whatever the
+    // documents' transfers do.
+    void setCommandRunning(bool running);
+    bool commandRunning() const { return commandRunning_; }
 
     // Documents.
     void addDocument(DocumentPage* page, const QString& caption);
@@ -198,6 +202,7 @@ private:
     bool shown_ = false;
     bool activated_ = false;
     bool outputVisible_ = false;
+    bool commandRunning_ = false;
     bool firstPaintSeen_ = false;
 
     std::map<std::string, QAction*, std::less<>> actions_;

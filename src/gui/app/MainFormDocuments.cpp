@@ -1,6 +1,7 @@
 // TMainForm: the documents (tabs), which commands are enabled, and the output pane.
 
 #include "gui/app/MainForm.h"
+#include "gui/app/Trace.h"
 
 #include "core/app/Commands.h"
 #include "gui/app/DocumentPage.h"
@@ -12,6 +13,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -33,14 +35,21 @@ void TMainForm::appendOutput(std::string_view text) {
     clean.reserve(text.size());
     for (char c : text)
         if (c != '\r') clean.push_back(c);
+    // One insertion for the whole text: a long output costs one layout, not one per line.
+    QStringList lines;
     std::size_t start = 0;
     for (;;) {
         std::size_t lf = clean.find('\n', start);
         if (lf == std::string::npos) break;
-        output_->addItem(fromBytes(clean.substr(start, lf - start)));
+        lines.append(fromBytes(clean.substr(start, lf - start)));
         start = lf + 1;
     }
-    if (start < clean.size()) output_->addItem(fromBytes(clean.substr(start)));
+    if (start < clean.size()) lines.append(fromBytes(clean.substr(start)));
+    if (lines.isEmpty()) return;
+    if (traceEnabled())
+        for (const QString& line : lines)
+            trace("output " + platform::toBytes(line));
+    output_->addItems(lines);
     output_->scrollToBottom();
 }
 
@@ -48,6 +57,12 @@ void TMainForm::setOutputVisible(bool visible) {
     outputVisible_ = visible;
     output_->setVisible(visible);
     action("SettingsShowOutput")->setChecked(visible);
+}
+
+void TMainForm::setCommandRunning(bool running) {
+    commandRunning_ = running;
+    auto* doc = qobject_cast<TMorvaneEditor*>(activeDocument());
+    cancelButton_->setVisible(running || (doc && doc->Transferring()));
 }
 
 void TMainForm::saveOutputHeight() {

@@ -212,7 +212,7 @@ void TMorvaneEditor::activate() {
     form_.enableCommand("EditPaste", writable && form_.clipboardHasText());
     form_.enableCommand("EditUndo", editor_->CanUndo() && writable);
     form_.enableCommand("EditRedo", editor_->CanRedo() && writable);
-    form_.cancelTransferButton()->setVisible(Transferring());
+    form_.cancelTransferButton()->setVisible(Transferring() || form_.commandRunning());
     form_.transferProgressBar()->setVisible(Transferring());
     form_.enableCommand("FileRevert", !new_);
     RefreshStatus();

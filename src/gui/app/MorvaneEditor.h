@@ -44,6 +44,8 @@ public:
     bool Busy() const { return busy_ || (session_ && session_->Busy()); }
     bool Transferring() const { return session_ && session_->Transferring(); }
     const std::string& AccountName() const { return accountName_; }
+    // The account the remote document was opened with (its real host and user).
+    const net::TAccount& Account() const { return account_; }
     // The remote side; null until the document first goes remote.
     TRemoteSession* Session() const { return session_.get(); }
     const std::string& StatusText() const { return statusText_; }

@@ -71,7 +71,9 @@ TOpenFileForm::TOpenFileForm(TMainForm& main, TBrowserMode mode, const net::TAcc
     backup_ = account;
 
     setObjectName("OpenFileForm");
-    setWindowTitle(mode == TBrowserMode::Save ? "Save file" : "Open file");
+    setWindowTitle(mode == TBrowserMode::Save     ? "Save file"
+                   : mode == TBrowserMode::Select ? "Select files to execute RExec on"
+                                                  : "Open file");
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     combo_ = new QComboBox(this);

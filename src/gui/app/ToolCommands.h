@@ -12,6 +12,8 @@ void installHtmlCommands(TMainForm& form);
 // the settings dialog's OK. Each weblink's key works wherever the window has the focus, unless a
 // command of the window or an earlier weblink has the same key.
 void installWeblinks(TMainForm& form);
+// RExec > Settings and one item per remote command, built like the weblinks' (TRExecTool).
+void installRExec(TMainForm& form);
 // The update check after the first activation, when the window's context asks for it.
 void installUpdateCheck(TMainForm& form);
 

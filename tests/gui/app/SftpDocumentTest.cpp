@@ -3,7 +3,11 @@
 // the connection was cut.
 #include "MainFormFixture.h"
 #include "SshServer.h"
+#include "core/app/RExecCommands.h"
+#include "gui/app/RExecTool.h"
 #include "gui/editor/CodeMemo.h"
+
+#include <QListWidget>
 
 #include <cstdlib>
 #include <filesystem>
@@ -135,6 +139,31 @@ TEST_F(SftpDocument, ASaveAfterTheConnectionWasCutReconnectsFirst) {
     EXPECT_FALSE(doc->Editor().Modified())
         << (dialogs.texts().empty() ? "" : dialogs.texts().back());
     EXPECT_EQ(readAll(server->root() / "notes.txt"), "kept\nadded\n");
+}
+
+TEST_F(SftpDocument, ARemoteCommandOnTheOpenFileRunsOverSsh) {
+    ASSERT_TRUE(app::saveRExecCommands(
+        registry, {{"Lines", "wc -l < %f; echo warn >&2", true, "(None)", "", app::raOpenFile}}));
+    dialogs.answers = {platform::MsgResult::AlwaysConnect};
+    write("three lines.txt", "a\nb\nc\n");
+    auto* doc = open("three lines.txt");
+    ASSERT_TRUE(doc);
+    auto* tool = form_->findChild<app::TRExecTool*>("RExecTool");
+    ASSERT_NE(tool, nullptr);
+    tool->run(0);
+    QStringList lines;
+    ASSERT_TRUE(processUntil(
+        [&] {
+            lines.clear();
+            for (int i = 0; i < form_->outputList()->count(); ++i)
+                lines << form_->outputList()->item(i)->text();
+            return lines.contains("-- End of output");
+        },
+        20000));
+    const QString path = QString::fromStdString(server->root().string());
+    EXPECT_EQ(lines,
+              QStringList({"-- Executing wc -l < '" + path + "/three lines.txt'; echo warn >&2",
+                           "3", "warn", "-- End of output"}));
 }
 
 } // namespace
