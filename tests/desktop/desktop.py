@@ -30,6 +30,7 @@ import types
 import unittest
 
 MAIN_TITLE = "Morvane"
+MAIN_TITLE_PATTERN = "(^| - )Morvane$"
 DEFAULT_TIMEOUT = 15.0
 # A loaded machine (a parallel build, ctest -j) can take long to start the first program.
 START_TIMEOUT = 30.0
@@ -155,9 +156,15 @@ class XServer:
 
     def visible_windows(self, title):
         """Ids of the mapped windows whose title is exactly title."""
-        out = self.tool("xdotool", "search", "--onlyvisible", "--name",
-                        "^%s$" % _regex_quote(title), check=False)
+        return self.visible_windows_matching("^%s$" % _regex_quote(title))
+
+    def visible_windows_matching(self, pattern):
+        out = self.tool("xdotool", "search", "--onlyvisible", "--name", pattern, check=False)
         return [int(w) for w in out.split()]
+
+    def main_windows(self):
+        """The main window: "Morvane" alone, or "*name - place - Morvane" with a document."""
+        return self.visible_windows_matching(MAIN_TITLE_PATTERN)
 
     def geometry(self, window):
         """(x, y, width, height) of a window on the screen."""
@@ -211,13 +218,13 @@ class Morvane:
                  "the program's %r event" % event, timeout)
 
     def wait_for_main_window(self, timeout=START_TIMEOUT):
-        """Finds the main window (visible, titled exactly Morvane), waits until the program
+        """Finds the main window (visible, titled Morvane), waits until the program
         has opened its arguments, and gives the window the focus."""
         def find():
             if self.process.poll() is not None:
                 raise DesktopError("morvane exited with %d: %s" % (self.process.returncode,
                                                                    self.output()))
-            windows = self.server.visible_windows(MAIN_TITLE)
+            windows = self.server.main_windows()
             return windows[0] if windows else None
         self.window = wait_for(find, "the main window", timeout)
         self.wait_for_trace("activated", timeout)
@@ -241,6 +248,10 @@ class Morvane:
                           "a window titled %r" % title, timeout)
         self.focus(window)
         return window
+
+    def title(self):
+        """The main window's title as X shows it."""
+        return self.server.tool("xdotool", "getwindowname", str(self.window)).decode().strip()
 
     def key(self, *keys):
         """Presses keys one after the other, xdotool names: "ctrl+s", "Return", "shift+Down"."""
@@ -369,12 +380,21 @@ class DesktopTestCase(unittest.TestCase):
             "MORVANE_TRACE_FILE": os.path.join(self.dir, "trace.log"),
             # The daily update check would reach out to the internet.
             "MORVANE_NO_UPDATE_CHECK": "1",
+            # The first start's key map question would push the documents down.
+            "MORVANE_NO_KEY_MAP_QUESTION": "1",
         })
         return env
 
-    def start_morvane(self, *args, wait=True):
-        """Starts the program in the test's files folder; by default waits for its window."""
-        app = Morvane(self.server, self.executable, args, self.environment(),
+    def start_morvane(self, *args, wait=True, env=None):
+        """Starts the program in the test's files folder; by default waits for its window.
+        env: changes to the environment (a value of None removes the variable)."""
+        environment = self.environment()
+        for name, value in (env or {}).items():
+            if value is None:
+                environment.pop(name, None)
+            else:
+                environment[name] = value
+        app = Morvane(self.server, self.executable, args, environment,
                       os.path.join(self.dir, "files"))
         self.apps.append(app)
         if wait:

@@ -75,7 +75,7 @@ class DemoTls(desktop.DesktopTestCase):
             except FileNotFoundError:
                 return False
         self.wait_for(opened, "the document to arrive", timeout=30)
-        main = self.server.visible_windows(desktop.MAIN_TITLE)[0]
+        main = self.server.main_windows()[0]
         self.server.tool("xdotool", "windowfocus", "--sync", str(main))
         self.server.tool("xdotool", "key", "--delay", "50", "ctrl+End")
         self.server.tool("xdotool", "type", "--delay", "30", "<!-- over TLS -->")

@@ -140,7 +140,7 @@ class RemoteEditing(desktop.DesktopTestCase):
         self.server.tool("xdotool", "windowfocus", "--sync", str(browser))
         self.server.tool("xdotool", "key", "Escape")
         self.wait_for(lambda: not self.server.visible_windows("Open file"), "the browser to close")
-        main = self.server.visible_windows(desktop.MAIN_TITLE)[0]
+        main = self.server.main_windows()[0]
         self.server.tool("xdotool", "windowfocus", "--sync", str(main))
         self.server.tool("xdotool", "key", "--delay", "100", "alt+f", "x")
         code = demo.wait(timeout=30)

@@ -65,7 +65,7 @@ class Window(desktop.DesktopTestCase):
                              cwd=os.path.dirname(second), stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, timeout=20)
         self.assertEqual(run.returncode, 0, run.stdout.decode(errors="replace"))
-        self.assertEqual(self.server.visible_windows(desktop.MAIN_TITLE), [app.window])
+        self.assertEqual(self.server.main_windows(), [app.window])
 
         # The handed-over file is the active tab of the first window.
         app.wait_for_trace("hand-over")

@@ -87,7 +87,51 @@ constexpr std::string_view kDocumentCommands[] = {
 constexpr std::string_view kDocumentEditCommands[] = {"EditUndo", "EditRedo", "EditCut", "EditCopy",
                                                       "EditPaste"};
 
+struct DesktopKeys {
+    std::string_view name;
+    std::string_view keys[2];
+};
+// Where the desktop map differs from the classic one.
+constexpr DesktopKeys kDesktopKeys[] = {
+    {"FileSaveAs", {"Ctrl+Shift+S", {}}},
+    {"FileClose", {"Ctrl+W", "Ctrl+F4"}},
+    {"EditRedo", {"Ctrl+Y", "Ctrl+Shift+Z"}},
+};
+
+constexpr WindowKey kDesktopWindowKeys[] = {
+    {"WindowPreviousTab", "Previous tab", "Ctrl+PgUp"},
+    {"WindowNextTab", "Next tab", "Ctrl+PgDown"},
+};
+
 } // namespace
+
+std::string_view keyMapName(KeyMapKind kind) {
+    return kind == KeyMapKind::Desktop ? "Desktop" : "Classic";
+}
+
+std::optional<KeyMapKind> keyMapFromName(std::string_view name) {
+    if (name == "Classic") return KeyMapKind::Classic;
+    if (name == "Desktop") return KeyMapKind::Desktop;
+    return std::nullopt;
+}
+
+std::vector<std::string_view> commandKeys(const CommandInfo& command, KeyMapKind map) {
+    if (map == KeyMapKind::Desktop)
+        for (const DesktopKeys& d : kDesktopKeys)
+            if (d.name == command.name) {
+                std::vector<std::string_view> keys;
+                for (std::string_view k : d.keys)
+                    if (!k.empty()) keys.push_back(k);
+                return keys;
+            }
+    if (command.key.empty()) return {};
+    return {command.key};
+}
+
+std::span<const WindowKey> windowKeys(KeyMapKind map) {
+    if (map == KeyMapKind::Desktop) return kDesktopWindowKeys;
+    return {};
+}
 
 std::span<const CommandInfo> mainCommands() {
     return kCommands;

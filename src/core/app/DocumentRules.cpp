@@ -90,6 +90,24 @@ std::string cancelSavingQuestion(std::string_view fileName) {
     return "Cancel saving file '" + std::string(fileName) + "'?";
 }
 
+std::string documentPlace(std::string_view account, std::string_view directory, bool remote) {
+    std::string folder(directory);
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (!remote) return folder;
+    // An empty remote folder is the home folder until the login names it.
+    return std::string(account) + ":" + (folder.empty() ? "~" : folder);
+}
+
+std::string documentWindowTitle(std::string_view fileName, std::string_view place, bool modified) {
+    std::string title = tabCaption(fileName, modified);
+    if (!place.empty()) title += " - " + std::string(place);
+    return title + " - Morvane";
+}
+
+std::string tabCaption(std::string_view fileName, bool modified) {
+    return (modified ? "*" : "") + std::string(fileName);
+}
+
 std::string associationQuestion(std::string_view fileName, std::string_view language) {
     std::size_t dot = fileName.rfind('.');
     std::string phrase = dot == std::string_view::npos

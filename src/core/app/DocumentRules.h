@@ -36,6 +36,14 @@ std::string caretPositionText(long line, long column);
 std::string saveBeforeClosingQuestion(std::string_view fileName);
 std::string cancelSavingQuestion(std::string_view fileName);
 
+// Where a document lives, as the window title and the status bar name it: "Demo:/www" for a
+// remote one, the folder without its last "/" for a local one ("/" stays), empty for none.
+std::string documentPlace(std::string_view account, std::string_view directory, bool remote);
+// "*page.html - Demo:/www - Morvane": the modified marker, the name, the place when there is one.
+std::string documentWindowTitle(std::string_view fileName, std::string_view place, bool modified);
+// A tab's caption: the name, marked "*" when modified ("&" is left to the caller).
+std::string tabCaption(std::string_view fileName, bool modified);
+
 // The question of a manual association: "extension \".x\"" or "no extension".
 std::string associationQuestion(std::string_view fileName, std::string_view language);
 

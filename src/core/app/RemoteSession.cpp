@@ -102,6 +102,8 @@ void TRemoteSession::StartConnect() {
     net::TRemoteLogin login = fs_->Login();
     login.umask = account_.UseUMask ? std::optional<int>(account_.UMask) : std::nullopt;
     fs_->SetLogin(login);
+    host_.SessionStatus("Connecting to " + (account_.Name.empty() ? login.host : account_.Name) +
+                        "\u2026");
     fs_->Connect([this](const TRemoteResult& r) { Connected(r); });
 }
 

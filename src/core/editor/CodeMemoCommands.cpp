@@ -205,6 +205,19 @@ void TCustomCodeMemo::RunCommand(int command, std::intptr_t, bool extend) {
     case ecPrintSelection:
         if (OnPrintSelection) OnPrintSelection(this, command);
         break;
+    case ecDuplicateLines:
+        if (!readOnly_) DuplicateLines();
+        break;
+    case ecMoveLinesUp:
+    case ecMoveLinesDown:
+        if (!readOnly_) MoveLines(command == ecMoveLinesDown);
+        break;
+    case ecToggleComment:
+        if (!readOnly_) ToggleComment();
+        break;
+    case ecDeleteLines:
+        if (!readOnly_) DeleteLines();
+        break;
     default:
         if (command >= ecSetBookmark0 && command < ecGotoBookmark0)
             SetBookmark(command - ecSetBookmark0);

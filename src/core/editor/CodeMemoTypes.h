@@ -3,6 +3,7 @@
 // codes and shortcut bits.
 
 #include <cstdint>
+#include <string>
 
 namespace morvane::editor {
 
@@ -48,6 +49,20 @@ enum TEditCommand : int {
     ecRedo = 42,
     ecDeleteLastWord = 43,
     ecPrintSelection = 44,
+    // Whole-line commands of the desktop key map; they act on every line the selection touches.
+    ecDuplicateLines = 45,
+    ecMoveLinesUp = 46,
+    ecMoveLinesDown = 47,
+    ecToggleComment = 48,
+    ecDeleteLines = 49,
+};
+
+// What the highlighter's language writes for comments (empty where it has none).
+struct TCommentTokens {
+    std::string line;       // "//", "#"
+    std::string blockOpen;  // "/*", "<!--"
+    std::string blockClose; // "*/", "-->"
+    bool operator==(const TCommentTokens&) const = default;
 };
 
 // Undo group codes; callers outside the control use their own (20, 32, 33).
@@ -67,6 +82,7 @@ enum TUndoGroup : int {
     ugDoubleSpaced = 32,
     ugHtmlTool = 33,
     ugReload = 34,
+    ugLines = 35,
 };
 
 // Shortcut modifier bits over the virtual key code.

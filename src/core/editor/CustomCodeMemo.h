@@ -125,6 +125,14 @@ public:
     bool TypeCharacter(char32_t code);
     // Nullptr: the built-in defaults.
     void SetKeyMap(TKeyboardActionContoller* map) { keyMap_ = map; }
+    // The comment tokens Toggle comment writes (the highlighter's language gives them).
+    void SetCommentTokens(TCommentTokens tokens) { commentTokens_ = std::move(tokens); }
+    const TCommentTokens& CommentTokens() const { return commentTokens_; }
+    // The whole-line commands (CodeMemoLines.cpp); each is one undo step.
+    void DuplicateLines();
+    void MoveLines(bool down);
+    void ToggleComment();
+    void DeleteLines();
     TKeyboardActionContoller& KeyMap();
     bool InsertMode() const { return insertMode_; }
     void SetInsertMode(bool value);
@@ -566,6 +574,15 @@ private:
     TUndoStack& undo_; // the chain's log, shared with every control showing it
     TSM_CaretControl caretControl_{*this};
     TKeyboardActionContoller* keyMap_ = nullptr;
+    TCommentTokens commentTokens_;
+    // The physical lines the selection touches: from the start of the first to the end of the
+    // last (after its line break, when it has one).
+    std::pair<TextOffset, TextOffset> SelectedLines() const;
+    TextOffset PhysicalLineStart(TextOffset off) const;
+    TextOffset PhysicalLineEnd(TextOffset off) const;
+    // Replaces [from, to) as one undo step and selects anchor..caret afterwards.
+    void ReplaceLines(TextOffset from, TextOffset to, const std::string& text, TextOffset anchor,
+                      TextOffset caret);
     std::unique_ptr<TKeyboardActionContoller> ownKeyMap_;
     std::vector<DisplayColumn> tabColumns_;           // 0-based, ascending
     std::unique_ptr<TMarkList> marks_;                // created on first use

@@ -94,6 +94,36 @@ void TKeyboardActionContoller::loadDefaults() {
     addBinding(ctrl('K'), 'P', 44);
 }
 
+const TKeyboardActionContoller& TKeyboardActionContoller::globalDesktop() {
+    static const TKeyboardActionContoller instance = [] {
+        TKeyboardActionContoller c;
+        c.loadDesktopDefaults();
+        return c;
+    }();
+    return instance;
+}
+
+void TKeyboardActionContoller::loadDesktopDefaults() {
+    TKeyboardActionContoller classic;
+    classic.loadDefaults();
+    clear();
+    for (const auto& [command, name] : classic.commandNames())
+        setCommandName(command, name);
+    setCommandName(45, "Duplicate lines");
+    setCommandName(46, "Move lines up");
+    setCommandName(47, "Move lines down");
+    setCommandName(48, "Toggle comment");
+    setCommandName(49, "Delete selected lines");
+    for (const auto& [first, second, command] : classic.bindings())
+        if (!(first == ctrl('Y') && second == 0)) addBinding(first, second, command);
+    addBinding(ctrl('Y'), 0, 42);
+    addBinding(ctrl('D'), 0, 45);
+    addBinding(std::uint16_t(scAlt | vkUp), 0, 46);
+    addBinding(std::uint16_t(scAlt | vkDown), 0, 47);
+    addBinding(std::uint16_t(scCtrl | (keyOfChar('/') & scKeyMask)), 0, 48);
+    addBinding(std::uint16_t(scShift | scCtrl | 'K'), 0, 49);
+}
+
 void TKeyboardActionContoller::ambiguous(std::int32_t existing, std::int32_t added) const {
     throw EAmbigiousKeyPair("Duplicate key sequence definition for\n\"" + commandName(existing) +
                             "\" and \"" + commandName(added) + "\"");

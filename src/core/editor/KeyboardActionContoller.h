@@ -37,6 +37,11 @@ public:
     // The built-in default map (45 commands); one instance for the whole program.
     static const TKeyboardActionContoller& globalDefault();
     void loadDefaults();
+    // The desktop map: the classic one with the keys of today's desktop editors (Ctrl+Y
+    // redo, Ctrl+D duplicate, Ctrl+/ comment, Alt+Up/Down move lines, Ctrl+Shift+K delete lines)
+    // and the whole-line commands named.
+    static const TKeyboardActionContoller& globalDesktop();
+    void loadDesktopDefaults();
 
     // Raises EAmbigiousKeyPair when the sequence collides with an existing binding.
     void addBinding(std::uint16_t first, std::uint16_t second, std::int32_t command);

@@ -1,5 +1,7 @@
 #include "core/highlight/ParserSlots.h"
 
+#include "core/highlight/CommentTokens.h"
+
 #include "core/editor/CodeMemoError.h"
 #include "core/editor/CodeMemoMessages.h"
 #include "core/editor/CustomCodeMemo.h"
@@ -115,6 +117,7 @@ void TParserSlots::ApplySettingsRecord() {
     }
     m->SetIndentStep(s.indentStep);
     m->SetKeyMap(&s.keys);
+    m->SetCommentTokens(commentTokensFor(s.languageName));
     m->SetCodeTemplates(&s.templates);
     m->SetAutoReplace(&s.autoReplace);
     setLayout(*m, s);

@@ -47,6 +47,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace morvane::app {
 
@@ -468,13 +469,26 @@ void TMainForm::createToolbars() {
 }
 
 void TMainForm::createCentralArea() {
-    splitter_ = new QSplitter(Qt::Vertical, this);
+    // The column holds the key map question above the documents when a first start asks it.
+    auto* central = new QWidget(this);
+    central->setObjectName("CentralArea");
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    splitter_ = new QSplitter(Qt::Vertical, central);
     splitter_->setObjectName("BottomSplitter");
     splitter_->setChildrenCollapsible(false);
     pages_ = new QTabWidget(splitter_);
     pages_->setObjectName("MainPageControl");
     pages_->setMovable(true); // dragging a tab onto another moves it there
     pages_->setDocumentMode(true);
+    // A tab closes by its button or a middle click, asking first like File > Close.
+    pages_->setTabsClosable(true);
+    connect(pages_, &QTabWidget::tabCloseRequested, this, [this](int index) {
+        if (auto* doc = qobject_cast<DocumentPage*>(pages_->widget(index)))
+            doc->closeRequest(false);
+    });
+    pages_->tabBar()->installEventFilter(this);
     output_ = new QListWidget(splitter_);
     output_->setObjectName("OutputList");
     output_->setUniformItemSizes(true);
@@ -482,7 +496,8 @@ void TMainForm::createCentralArea() {
     splitter_->addWidget(output_);
     splitter_->setStretchFactor(0, 1);
     splitter_->setStretchFactor(1, 0);
-    setCentralWidget(splitter_);
+    column->addWidget(splitter_);
+    setCentralWidget(central);
     connect(splitter_, &QSplitter::splitterMoved, this, [this] {
         saveOutputHeight();
         setOutputVisible(outputVisible_);
@@ -609,6 +624,16 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (pages_ && watched == pages_->tabBar() && event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        int index = mouse->button() == Qt::MiddleButton
+                        ? pages_->tabBar()->tabAt(mouse->position().toPoint())
+                        : -1;
+        if (auto* doc = qobject_cast<DocumentPage*>(pages_->widget(index))) {
+            doc->closeRequest(false);
+            return true;
+        }
+    }
     // Shown after its aboutToShow handlers have refreshed it.
     if (event->type() == QEvent::Show)
         if (auto* m = qobject_cast<QMenu*>(watched)) traceMenu(m);

@@ -3,6 +3,7 @@
 // the toolbars and the Settings key, and runs start-up (first activation) and the shutdown that
 // closes every document before the window goes.
 
+#include "core/app/Commands.h"
 #include "core/app/ExtensionTable.h"
 #include "core/app/MainFormSettings.h"
 #include "core/highlight/BuiltinHighlighters.h"
@@ -23,6 +24,7 @@ class TRemoteFileSystem;
 } // namespace morvane::net
 
 class QAction;
+class QShortcut;
 class QLabel;
 class QListWidget;
 class QMenu;
@@ -90,8 +92,10 @@ public:
     // when a menu opens, never on a keystroke.
     bool clipboardHasText() const { return clipboardHasText_; }
     void refreshClipboardState();
-    // The tab caption of a document: its file name, shown as it is ("&" included).
-    void setDocumentCaption(DocumentPage* page, const std::string& fileName);
+    // The tab caption of a document ("*" and its file name, shown as it is, "&" included) and
+    // the window title while it is the active one.
+    void setDocumentCaption(DocumentPage* page, const std::string& caption,
+                            const std::string& title);
 
     // Opens each file as a local document (not new).
     void openLocalFiles(const std::vector<std::string>& paths);
@@ -156,6 +160,18 @@ public:
     // of the other open documents.
     void editorPropertiesCommand();
 
+    // The key map (MainFormKeys.cpp): the window's command keys, the tab keys of the desktop
+    // map, and the keys of every language whose map is still one of the two built-in ones (a
+    // map the user changed stays as it is). Stored as the "Key map" setting unless store is off.
+    KeyMapKind keyMap() const { return keyMap_; }
+    void applyKeyMap(KeyMapKind map, bool store = true);
+    // The bar at the top of the window that asks a first start which map to use; null when it
+    // was never shown.
+    QWidget* keyMapQuestion() const { return keyMapBar_; }
+    // The caption of the window command that takes shortcut before the editor could run command
+    // with it; "" when none does or it is the same command.
+    std::string windowKeyOwner(std::uint16_t shortcut, std::int32_t command) const;
+
 signals:
     void firstActivationFinished();
 
@@ -190,6 +206,9 @@ private:
     void gotoLineCommand();
     class TMorvaneEditor* requireDocument() const;
     void propagateExtras(highlight::TCodeMemoParser& source);
+    // At the first activation: the stored map, or Classic and the question when none is stored.
+    void startKeyMap();
+    void showKeyMapQuestion();
 
     AppContext context_;
     MainFormSettings settings_;
@@ -226,6 +245,9 @@ private:
     net::TAccount lastAccount_;
     std::string autoReplaceBuffer_;
     std::string templatesBuffer_;
+    KeyMapKind keyMap_ = KeyMapKind::Classic;
+    QWidget* keyMapBar_ = nullptr;
+    std::vector<QShortcut*> windowShortcuts_;
 };
 
 } // namespace morvane::app

@@ -23,11 +23,15 @@ namespace morvane::app {
 
 using platform::fromBytes;
 
-void TMainForm::setDocumentCaption(DocumentPage* page, const std::string& fileName) {
+void TMainForm::setDocumentCaption(DocumentPage* page, const std::string& caption,
+                                   const std::string& title) {
     int index = pages_->indexOf(page);
     if (index < 0) return;
     // A tab caption marks its shortcut letter with "&".
-    pages_->setTabText(index, fromBytes(fileName).replace('&', QLatin1String("&&")));
+    QString text = fromBytes(caption).replace('&', QLatin1String("&&"));
+    if (pages_->tabText(index) != text) pages_->setTabText(index, text);
+    if (page == activeDocument() && windowTitle() != fromBytes(title))
+        setWindowTitle(fromBytes(title));
 }
 
 void TMainForm::appendOutput(std::string_view text) {
@@ -107,6 +111,7 @@ void TMainForm::documentClosed(DocumentPage* page) {
         return;
     }
     askedToClose_.clear();
+    setWindowTitle("Morvane");
     enableDocumentCommands(false);
     progress_->hide();
     for (int i = 0; i < 4; ++i)

@@ -118,7 +118,17 @@ void TMainForm::editorPropertiesCommand() {
     // The highlighter outlives the dialog; the document may not (it can close meanwhile).
     highlight::TCodeMemoParser& parser = *highlighters_[std::size_t(index)];
     try {
-        if (!ModifyProperties(parser, context_.registry, *context_.dialogs, this)) return;
+        bool desktop = keyMap_ == KeyMapKind::Desktop;
+        if (!ModifyProperties(parser, context_.registry, *context_.dialogs, this, opAllPages,
+                              &desktop, [this](std::uint16_t shortcut, std::int32_t command) {
+                                  return windowKeyOwner(shortcut, command);
+                              }))
+            return;
+        KeyMapKind chosen = desktop ? KeyMapKind::Desktop : KeyMapKind::Classic;
+        if (chosen != keyMap_) {
+            applyKeyMap(chosen);
+            if (keyMapBar_) keyMapBar_->hide();
+        }
     } catch (const std::exception& e) {
         context_.dialogs->message(platform::MsgKind::Error, e.what());
         return;

@@ -131,6 +131,7 @@ void TMainForm::firstActivation() {
     if (activated_) return;
     activated_ = true;
     buildHighlighterList();
+    startKeyMap();
     // The two buffers: a file that is missing leaves its buffer empty; one that cannot be
     // read or is damaged does too, and the output pane says why.
     EditorAidBuffers aids;

@@ -40,7 +40,10 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     editor_->SetDialogs(form.context().dialogs);
     editor_->SetClipboard(form.context().clipboard);
     editor_->OnChange = [this](editor::TCustomCodeMemo*) {
-        if (IsActive()) activate();
+        if (IsActive())
+            activate();
+        else
+            ShowState();
     };
     // Each file dropped on the text opens in a document of its own, once the drop has ended.
     editor_->OnFilesDropped = [this](editor::TCustomCodeMemo*,
@@ -72,6 +75,13 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
         editor_->SetEncoding(editor::TTextEncoding::teUTF8);
     if (form.readSetting("Wordwrap") == "True")
         editor_->SetOptions(editor_->Options() | editor::smoWordWrap);
+    flashTimer_.setSingleShot(true);
+    flashTimer_.setInterval(5000);
+    connect(&flashTimer_, &QTimer::timeout, this, [this] {
+        if (statusText_ != flashed_) return;
+        statusText_.clear();
+        if (IsActive()) RefreshStatus();
+    });
     progressTimer_.setSingleShot(true);
     connect(&progressTimer_, &QTimer::timeout, this, [this] { ShowDownloadCount(); });
     form.addDocument(this, QString());
@@ -136,7 +146,7 @@ void TMorvaneEditor::SetEncoding(editor::TTextEncoding encoding) {
 
 void TMorvaneEditor::ApplyFileName() {
     int index = form_.pageControl()->indexOf(this);
-    form_.setDocumentCaption(this, fileName_);
+    ShowState();
     // Remote folders come without their last slash, local ones with it.
     std::string path = directory_;
     if (!path.empty() && path.back() != '/') path += '/';
@@ -146,6 +156,24 @@ void TMorvaneEditor::ApplyFileName() {
     // The user's auto-replace list and templates from the program folder.
     if (highlighter_ >= 0)
         form_.applyEditorAids(form_.highlighters()[std::size_t(highlighter_)]->settings());
+}
+
+std::string TMorvaneEditor::Place() const {
+    if (new_ || (directory_.empty() && accountName_.empty())) return {};
+    return documentPlace(accountName_, directory_, kind_ == kRemote);
+}
+
+void TMorvaneEditor::ShowState() {
+    if (closed_) return;
+    bool modified = editor_->Modified();
+    form_.setDocumentCaption(this, tabCaption(fileName_, modified),
+                             documentWindowTitle(fileName_, Place(), modified));
+}
+
+void TMorvaneEditor::Flash(const std::string& text) {
+    statusText_ = flashed_ = text;
+    flashTimer_.start();
+    if (IsActive()) RefreshStatus();
 }
 
 std::string TMorvaneEditor::FirstLine() const {
@@ -215,6 +243,7 @@ void TMorvaneEditor::activate() {
     form_.cancelTransferButton()->setVisible(Transferring() || form_.commandRunning());
     form_.transferProgressBar()->setVisible(Transferring());
     form_.enableCommand("FileRevert", !new_);
+    ShowState();
     RefreshStatus();
     if (!editor_->hasFocus()) editor_->setFocus();
     if (diskCheckDue_) QTimer::singleShot(0, this, [this] { CheckDiskFile(); });
@@ -243,6 +272,8 @@ void TMorvaneEditor::Save() {
     if (kind_ == kRemote) {
         savingState_ = editor_->TextState();
         RemoteSession().Save(TextForUpload());
+        if (Busy() && (statusText_.empty() || statusText_ == flashed_))
+            SessionStatus("Saving " + fileName_ + " to " + Place() + "\u2026");
         activate();
         return;
     }
@@ -259,6 +290,9 @@ bool TMorvaneEditor::WriteFile(const std::string& path) {
         return false;
     }
     RememberDisk(platform::fileIdentity(path));
+    std::filesystem::path p(path);
+    Flash("Saved " + p.filename().string() + " to " +
+          documentPlace({}, p.parent_path().string(), false));
     return true;
 }
 

@@ -62,6 +62,12 @@ public:
     void NewBlank(Kind kind);
     // Tab caption, highlighter by extension.
     void ApplyFileName();
+    // The tab's caption and, when active, the window title: name, place, modified marker.
+    void ShowState();
+    // "Demo:/www", the local folder, or "" while the document has no place yet.
+    std::string Place() const;
+    // A note in the status bar that goes after a few seconds (unless something replaced it).
+    void Flash(const std::string& text);
     // The start of the text (up to 256 bytes), for a script's "#!" line.
     std::string FirstLine() const;
     // Reads the same bytes in another encoding (nothing in the text changes).
@@ -175,6 +181,8 @@ private:
     platform::FileIdentity dismissedIdentity_; // a change the user chose not to reload
     QFileSystemWatcher* watcher_ = nullptr;
     QTimer diskCheckTimer_;
+    QTimer flashTimer_;
+    std::string flashed_; // the note the timer takes away
     bool diskCheckDue_ = false;
     bool askingDisk_ = false;
     // Held while the session is busy, so that a transfer is not slowed by idle work.

@@ -73,6 +73,7 @@ void TMorvaneEditor::OpenRemote(const std::string& fileName, const net::TAccount
     session.Open();
     // The connection is on its way while the tab gets its name and highlighter.
     ApplyFileName();
+    if (statusText_.empty()) SessionStatus("Opening " + fileName_ + " from " + Place() + "\u2026");
     activate();
 }
 
@@ -137,6 +138,7 @@ void TMorvaneEditor::Revert() {
     }
     editor_->SetReadOnly(true);
     RemoteSession().Open();
+    SessionStatus("Opening " + fileName_ + " from " + Place() + "\u2026");
     activate();
 }
 
@@ -147,6 +149,8 @@ void TMorvaneEditor::CancelTransfer() {
 // --- what the session reports --------------------------------------------------------------------
 
 void TMorvaneEditor::SessionStatus(const std::string& text) {
+    // The end of an operation leaves its note up for its few seconds.
+    if (text.empty() && flashTimer_.isActive() && statusText_ == flashed_) return;
     statusText_ = text;
     if (!IsActive()) return;
     form_.statusPanel(4)->setText(platform::fromBytes(text));
@@ -243,6 +247,7 @@ void TMorvaneEditor::DownloadDone() {
 void TMorvaneEditor::TextArrived() {
     if (session_) directory_ = session_->Directory();
     ApplyFileName();
+    Flash("Opened " + fileName_ + " from " + Place());
     WarnIfUtf16();
     CheckDoubleSpaced();
     if (IsActive()) activate();
@@ -304,6 +309,7 @@ bool TMorvaneEditor::AskWriteInPlace(const std::string& question) {
 void TMorvaneEditor::Saved() {
     editor_->MarkSaved(savingState_);
     trace("remote-saved " + fileName_);
+    Flash("Saved " + fileName_ + " to " + Place());
     if (IsActive()) activate();
 }
 

@@ -174,14 +174,19 @@ void TOptionsDialog::accept() {
 }
 
 bool ModifyProperties(highlight::TCodeMemoParser& parser, platform::Registry* registry,
-                      platform::Dialogs& dialogs, QWidget* parent, int pageMask) {
+                      platform::Dialogs& dialogs, QWidget* parent, int pageMask,
+                      bool* desktopKeyMap,
+                      std::function<std::string(std::uint16_t, std::int32_t)> windowKeyOwner) {
     if (parser.onModifyProperties) return parser.onModifyProperties(parser, pageMask);
     const std::uint32_t wrapBefore = std::uint32_t(parser.settings().options) & editor::smoWordWrap;
     bool ok;
     {
         TOptionsDialog dialog(parser, dialogs, parent);
         dialog.SetPageMask(pageMask);
+        if (desktopKeyMap) dialog.ShowKeyMapChoice(*desktopKeyMap);
+        dialog.WindowKeyOwner = std::move(windowKeyOwner);
         ok = dialog.exec() == QDialog::Accepted;
+        if (ok && desktopKeyMap) *desktopKeyMap = dialog.DesktopKeyMapChosen();
     }
     if (!ok) return false;
     // The editors are asked now, not before the dialog: documents may have closed meanwhile.

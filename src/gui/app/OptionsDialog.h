@@ -89,10 +89,20 @@ public:
     };
     const std::vector<CommandKeys>& Commands() const { return commands_; }
 
+    // The program's key map (Classic or Desktop) on the Key Assignments page: shown once the
+    // window sets it. Choosing the other one fills the page with that map's keys.
+    void ShowKeyMapChoice(bool desktop);
+    bool DesktopKeyMapChosen() const;
+    QComboBox* KeyMapBox() const { return keyMapBox_; }
+    // Names the window command that takes a key before the editor would see it ("" when none
+    // does, or it does the same thing); a binding that would never work keeps the dialog open.
+    std::function<std::string(std::uint16_t shortcut, std::int32_t command)> WindowKeyOwner;
+
 private:
     void buildOptionsPage();
     void buildHighlightingPage();
     void buildKeysPage();
+    void fillCommands();
     void buildAutoCorrectPage();
     void buildTemplatesPage();
     void refreshSamples();
@@ -166,6 +176,8 @@ private:
     QLabel* fontNote_ = nullptr;
 
     std::vector<CommandKeys> commands_;
+    QComboBox* keyMapBox_ = nullptr;
+    QLabel* keyMapLabel_ = nullptr;
     QListWidget* commandList_ = nullptr;
     QListWidget* keyList_ = nullptr;
 
@@ -185,7 +197,11 @@ private:
 // keeps its own word-wrap choice unless the dialog changed that option) and the settings are
 // saved to the store when the highlighter keeps them there; a failed save is reported. Returns
 // whether OK was chosen.
+// With desktopKeyMap the key map choice is shown and its answer stored there; windowKeyOwner
+// is the dialog's WindowKeyOwner.
 bool ModifyProperties(highlight::TCodeMemoParser& parser, platform::Registry* registry,
-                      platform::Dialogs& dialogs, QWidget* parent, int pageMask = opAllPages);
+                      platform::Dialogs& dialogs, QWidget* parent, int pageMask = opAllPages,
+                      bool* desktopKeyMap = nullptr,
+                      std::function<std::string(std::uint16_t, std::int32_t)> windowKeyOwner = {});
 
 } // namespace morvane::app

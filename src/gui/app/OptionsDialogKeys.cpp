@@ -5,6 +5,7 @@
 #include "gui/app/OptionsDialogShared.h"
 #include "gui/platform/QtUiServices.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -22,7 +23,23 @@ using platform::fromBytes;
 void TOptionsDialog::buildKeysPage() {
     auto* page = new QWidget;
     page->setObjectName("KeysPage");
-    auto* layout = new QHBoxLayout(page);
+    auto* outer = new QVBoxLayout(page);
+    auto* mapRow = new QHBoxLayout;
+    auto* mapLabel = keyMapLabel_ = new QLabel("&Key map:", page);
+    keyMapBox_ = new QComboBox(page);
+    keyMapBox_->setObjectName("KeyMap");
+    keyMapBox_->addItem("Classic");
+    keyMapBox_->addItem("Desktop (Ctrl+Y redo, Ctrl+W close, Ctrl+D duplicate...)");
+    keyMapBox_->setToolTip("The keys of every language: the classic map, or the one of today's "
+                           "desktop editors");
+    mapLabel->setBuddy(keyMapBox_);
+    mapRow->addWidget(mapLabel);
+    mapRow->addWidget(keyMapBox_, 1);
+    outer->addLayout(mapRow);
+    for (QWidget* w : {static_cast<QWidget*>(mapLabel), static_cast<QWidget*>(keyMapBox_)})
+        w->setVisible(false);
+    auto* layout = new QHBoxLayout;
+    outer->addLayout(layout, 1);
     auto* left = new QVBoxLayout;
     left->addWidget(new QLabel("Commands", page));
     commandList_ = new QListWidget(page);
@@ -44,6 +61,33 @@ void TOptionsDialog::buildKeysPage() {
     layout->addLayout(left, 1);
     layout->addLayout(right, 1);
 
+    fillCommands();
+    connect(commandList_, &QListWidget::currentRowChanged, this, [this] { fillKeys(); });
+    connect(add, &QPushButton::clicked, this, [this] { addKeys(); });
+    connect(remove, &QPushButton::clicked, this, [this] { deleteKeys(); });
+    connect(edit, &QPushButton::clicked, this, [this] { editKeys(); });
+    connect(keyList_, &QListWidget::itemDoubleClicked, this, [this] { editKeys(); });
+    connect(keyMapBox_, &QComboBox::activated, this, [this](int index) {
+        Working().keys.assign(index == 1 ? editor::TKeyboardActionContoller::globalDesktop()
+                                         : editor::TKeyboardActionContoller::globalDefault());
+        fillCommands();
+    });
+    pages_->addTab(page, "Key Assignments");
+}
+
+void TOptionsDialog::ShowKeyMapChoice(bool desktop) {
+    keyMapBox_->setCurrentIndex(desktop ? 1 : 0);
+    keyMapBox_->setVisible(true);
+    keyMapLabel_->setVisible(true);
+}
+
+bool TOptionsDialog::DesktopKeyMapChosen() const {
+    return keyMapBox_->currentIndex() == 1;
+}
+
+void TOptionsDialog::fillCommands() {
+    commands_.clear();
+    commandList_->clear();
     editor::TKeyboardActionContoller& keys = Working().keys;
     for (const auto& [command, name] : keys.commandNames())
         commands_.push_back({command, name, {}});
@@ -62,13 +106,8 @@ void TOptionsDialog::buildKeysPage() {
         });
     for (const CommandKeys& c : commands_)
         commandList_->addItem(fromBytes(c.name));
-    connect(commandList_, &QListWidget::currentRowChanged, this, [this] { fillKeys(); });
-    connect(add, &QPushButton::clicked, this, [this] { addKeys(); });
-    connect(remove, &QPushButton::clicked, this, [this] { deleteKeys(); });
-    connect(edit, &QPushButton::clicked, this, [this] { editKeys(); });
-    connect(keyList_, &QListWidget::itemDoubleClicked, this, [this] { editKeys(); });
     if (!commands_.empty()) commandList_->setCurrentRow(0);
-    pages_->addTab(page, "Key Assignments");
+    fillKeys();
 }
 
 void TOptionsDialog::fillKeys() {
@@ -137,6 +176,16 @@ bool TOptionsDialog::rebuildKeyMap() {
         error(e.what());
         return false;
     }
+    if (WindowKeyOwner)
+        for (const auto& [first, second, command] : rebuilt.bindings()) {
+            std::string owner = WindowKeyOwner(first, command);
+            if (owner.empty()) continue;
+            pages_->setCurrentIndex(tabKeys);
+            error(editor::shortCutToText(first) + " is the key of \"" + owner +
+                  "\" in the main window, which takes it first: \"" + rebuilt.commandName(command) +
+                  "\" would never run. Choose another key.");
+            return false;
+        }
     Working().keys.assign(rebuilt);
     return true;
 }

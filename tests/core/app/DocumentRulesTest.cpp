@@ -101,3 +101,19 @@ TEST(DocumentTexts, StatusAndQuestions) {
 }
 
 } // namespace
+
+TEST(DocumentState, TitleNamesTheFileItsPlaceAndTheModifiedMarker) {
+    EXPECT_EQ(documentWindowTitle("page.html", documentPlace("Demo", "/www/", true), false),
+              "page.html - Demo:/www - Morvane");
+    EXPECT_EQ(documentWindowTitle("page.html", documentPlace("Demo", "/", true), true),
+              "*page.html - Demo:/ - Morvane");
+    EXPECT_EQ(documentPlace("Demo", "", true), "Demo:~");
+    EXPECT_EQ(documentWindowTitle("a.txt", documentPlace("", "/home/u/site/", false), true),
+              "*a.txt - /home/u/site - Morvane");
+    EXPECT_EQ(documentPlace("", "/", false), "/");
+    // A new document has no place yet.
+    EXPECT_EQ(documentWindowTitle("untitled", documentPlace("", "", false), false),
+              "untitled - Morvane");
+    EXPECT_EQ(tabCaption("a.txt", true), "*a.txt");
+    EXPECT_EQ(tabCaption("a.txt", false), "a.txt");
+}

@@ -230,6 +230,9 @@ TEST_F(SessionFixture, OpenDownloadsInBinaryAndSaveReplacesThroughATemporaryName
     openFile();
     EXPECT_EQ(host.text, "line one\nline two\n");
     EXPECT_FALSE(commandsStartingWith("TYPE I").empty());
+    // The status bar names the account it connects to.
+    ASSERT_FALSE(host.statuses.empty());
+    EXPECT_EQ(host.statuses.front(), "Connecting to site\u2026");
 
     const char raw[] = "new\r\ntext with \0 NUL\r\n\x80\xff";
     std::string bytes(raw, sizeof raw - 1);

@@ -355,7 +355,7 @@ TEST_F(DocumentTest, ProgramCloseAsksEachModifiedDocumentLastFirst) {
     ASSERT_TRUE(processUntil([&] { return f.documentCount() == 1; }));
     settle();
     EXPECT_TRUE(f.isVisible());
-    EXPECT_EQ(f.pageControl()->tabText(0), "a.txt");
+    EXPECT_EQ(f.pageControl()->tabText(0), "*a.txt"); // still modified
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "FtpServers.h"
 #include "MainFormFixture.h"
 #include "ScriptedFtpServer.h"
+#include "core/app/DocumentRules.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
 
@@ -101,6 +102,10 @@ TEST_P(RemoteDocument, EditAndSaveKeepsLineEndsAndEveryByte) {
         ASSERT_TRUE(processUntil([&] { return !doc->Busy(); }, 15000));
         EXPECT_FALSE(editor::TCodeMemo::BackgroundHeld());
         EXPECT_FALSE(doc->Editor().Modified());
+        // The title and the status bar name the account and folder.
+        const std::string place = app::documentPlace("local", doc->Directory(), true);
+        EXPECT_EQ(form_->windowTitle().toStdString(), name + " - " + place + " - Morvane");
+        EXPECT_EQ(form_->statusPanel(4)->text().toStdString(), "Saved " + name + " to " + place);
         EXPECT_EQ(readAll(server->root() / name), "zero " + content);
         EXPECT_FALSE(fs::exists(server->root() / ("." + name + ".morvane-tmp")));
     }
