@@ -48,6 +48,7 @@ enum TEditCommand : int {
     ecRedo = 42,
     ecDeleteLastWord = 43,
     ecPrintSelection = 44,
+    ecMatchBracket = 45,
 };
 
 // Undo group codes; callers outside the control use their own (20, 32, 33).
