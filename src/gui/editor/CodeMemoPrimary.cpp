@@ -118,7 +118,13 @@ void TCodeMemo::contextMenuEvent(QContextMenuEvent* event) {
         }
     }
     event->accept();
-    OnContextMenu(this, event->globalPos());
+    QPoint at = event->globalPos();
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        // From the keyboard: under the caret.
+        const Point caret = PosFromChar(Caret());
+        at = viewport()->mapToGlobal(QPoint(caret.x, caret.y + FontMetrics().LineHeight()));
+    }
+    OnContextMenu(this, at);
 }
 
 } // namespace morvane::editor

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <filesystem>
+
 namespace morvane::testing {
 namespace {
 
@@ -15,6 +17,13 @@ using app::TMorvaneEditor;
 
 class EditorContextMenu : public MainFormFixture {
 protected:
+    void SetUp() override {
+        MainFormFixture::SetUp();
+        std::filesystem::create_directories(dir / "home");
+        std::filesystem::copy_file(std::filesystem::path(MORVANE_TEST_RESOURCES) / "data" /
+                                       "filetypes.txt",
+                                   dir / "home" / "filetypes.txt");
+    }
     TMorvaneEditor* doc(int i) {
         return qobject_cast<TMorvaneEditor*>(form_->pageControl()->widget(i));
     }
@@ -47,8 +56,7 @@ protected:
 };
 
 TEST_F(EditorContextMenu, EditCommandsEverywhereAndHtmlToolsInHtmlFiles) {
-    app::TMainForm& f = form();
-    f.openLocalFiles({file("a.txt", "one two\n"), file("p.html", "<p>x</p>\n")});
+    app::TMainForm& f = form({file("a.txt", "one two\n"), file("p.html", "<p>x</p>\n")});
     ASSERT_EQ(f.documentCount(), 2);
     editor::TCodeMemo& text = doc(0)->Editor();
     f.pageControl()->setCurrentIndex(0);
@@ -73,6 +81,8 @@ TEST_F(EditorContextMenu, EditCommandsEverywhereAndHtmlToolsInHtmlFiles) {
     f.pageControl()->setCurrentIndex(1);
     settle();
     editor::TCodeMemo& html = doc(1)->Editor();
+    ASSERT_NE(html.Active(), nullptr);
+    ASSERT_EQ(html.Active()->languageName(), "HTML");
     items = rightClick(html, QPoint(html.TextLeft() + 2, 2));
     EXPECT_TRUE(items.contains("HTML/Bold")) << items.join(", ").toStdString();
     EXPECT_TRUE(items.contains("HTML/Strip Tags"));
