@@ -317,7 +317,7 @@ public:
     void SetTagMatch(TTagMatch mode) { tagMatch_ = mode; }
     // Bytes a search for a partner reads at most, so that an unbalanced bracket in a large
     // text costs a bounded time.
-    static constexpr TextOffset kBracketScanLimit = 256 << 10;
+    static constexpr TextOffset kBracketScanLimit = 64 << 10;
     // The bracket just before pos (else the one at pos) and its partner. Where the text has
     // token values, only brackets of the first one's token count, so those in strings and
     // comments are passed over from code and the other way round.
