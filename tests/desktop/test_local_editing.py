@@ -29,17 +29,17 @@ class LocalEditing(desktop.DesktopTestCase):
         self.wait_for(lambda: self.status_bar(app).pixels == unmodified,
                       "the status bar to drop Modified")
 
-    def test_enter_indents_the_new_line_and_ctrl_z_takes_back_the_last_character(self):
+    def test_enter_indents_the_new_line_and_ctrl_z_takes_back_the_last_word(self):
         path = self.write_file("indent.txt", b"top\n    inner\nend\n")
         app = self.start_morvane(path)
         app.key("Down", "End", "Return")
-        app.type("ab")
+        app.type("ab cd")
         app.key("ctrl+z", "ctrl+s")
         self.wait_for(lambda: self.read_file("indent.txt") != b"top\n    inner\nend\n",
                       "the saved file")
         # The fill to column 4 is one TAB: tab stops every 4 columns and smart fill are the
         # defaults.
-        self.assertEqual(self.read_file("indent.txt"), b"top\n    inner\n\ta\nend\n")
+        self.assertEqual(self.read_file("indent.txt"), b"top\n    inner\n\tab \nend\n")
 
     def test_ctrl_k_i_indents_both_selected_lines(self):
         path = self.write_file("block.txt", b"alpha\nbeta\ngamma\n")

@@ -47,8 +47,11 @@ void TCustomCodeMemo::BlockIndent(int steps, bool useTabs) {
     if (readOnly_) return;
     std::vector<TextOffset> starts = SelectedLineStarts();
     if (starts.empty()) return;
-    if (steps <= 0) steps = indentStep_;
-    bool tabs = useTabs && (options_ & smoUseTAB);
+    // A level of the tab width is one TAB where TABs are in use.
+    const bool level = steps <= 0 && indentStep_ <= 0;
+    if (steps <= 0) steps = IndentWidth();
+    bool tabs = (useTabs || level) && (options_ & smoUseTAB);
+    if (tabs && level) steps = 1;
     std::string indent(static_cast<std::size_t>(steps), tabs ? kTAB : ' ');
     auto count = static_cast<TextOffset>(indent.size());
     TextOffset start = SelStart(), end = std::max(anchor_, caret_);
@@ -71,7 +74,8 @@ void TCustomCodeMemo::BlockUnindent(int steps) {
     if (readOnly_) return;
     std::vector<TextOffset> starts = SelectedLineStarts();
     if (starts.empty()) return;
-    if (steps <= 0) steps = indentStep_;
+    const bool level = steps <= 0 && indentStep_ <= 0;
+    if (steps <= 0) steps = IndentWidth();
     TextOffset start = SelStart(), end = std::max(anchor_, caret_);
     bool caretAtEnd = caret_ >= anchor_;
     bool group = undo_.BeginGroup(kGroupUnindent, anchor_, caret_);
@@ -83,6 +87,10 @@ void TCustomCodeMemo::BlockUnindent(int steps) {
         const bool utf8 = Encoding() == TTextEncoding::teUTF8;
         std::size_t n = 0;
         for (int k = 0; n < t.size() && k < steps; ++k) {
+            if (t[n] == kTAB && level) {
+                ++n; // a TAB is a whole level
+                break;
+            }
             if (t[n] == ' ' || t[n] == kTAB || (!utf8 && t[n] == kNoBreakSpace))
                 ++n;
             else if (utf8 && t.substr(n, 2) == "\xC2\xA0")

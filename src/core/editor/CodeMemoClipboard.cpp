@@ -141,6 +141,20 @@ bool TCustomCodeMemo::DropText(std::string_view text, TextOffset dropPoint, bool
     return true;
 }
 
+bool TCustomCodeMemo::PasteAt(std::string_view text, TextOffset at) {
+    if (readOnly_ || text.empty()) return false;
+    {
+        TUndoGroupScope group(*this, ugPaste);
+        SetSelection(at, at, false);
+        ReplaceSel(text, false);
+    }
+    desiredColumn_ = ColumnAt(caret_);
+    ScrollToCaret();
+    Invalidate();
+    NotifyChange();
+    return true;
+}
+
 bool TCustomCodeMemo::AcceptDrop(TDropOffer offer, TextOffset dropPoint, TPixelPoint atPoint,
                                  bool move, bool fromThisControl) {
     std::uint16_t types = offer.sourceTypes;

@@ -112,6 +112,7 @@ void TCustomCodeMemo::ExecuteCommand(int command, std::intptr_t param, bool exte
 }
 
 void TCustomCodeMemo::RunCommand(int command, std::intptr_t, bool extend) {
+    typingRun_.active = false;
     if (!KeepsVirtualCaret(command) && virtualColumn_ >= 0) {
         virtualColumn_ = -1;
         changeBits_ |= cbSelection;
@@ -201,6 +202,9 @@ void TCustomCodeMemo::RunCommand(int command, std::intptr_t, bool extend) {
         break;
     case ecDeleteLastWord:
         DeleteLastWord();
+        break;
+    case ecMatchBracket:
+        JumpToMatchingBracket();
         break;
     case ecPrintSelection:
         if (OnPrintSelection) OnPrintSelection(this, command);

@@ -32,6 +32,8 @@ enum TCodeMemoOption : std::uint32_t {
     smoOLEDragSource = 1u << 25,
     smoShowAllChars = 1u << 26,
     smoCaretAfterEOL = 1u << 27,
+    smoHighlightLine = 1u << 29, // the caret's line drawn on a tinted background
+    smoUndoByChar = 1u << 30,    // each typed character its own undo step
 };
 inline constexpr std::uint32_t kInitialOptions = 0x3FFDBF0;
 

@@ -55,6 +55,7 @@ enum TEditCommand : int {
     ecMoveLinesDown = 47,
     ecToggleComment = 48,
     ecDeleteLines = 49,
+    ecMatchBracket = 50,
 };
 
 // What the highlighter's language writes for comments (empty where it has none).

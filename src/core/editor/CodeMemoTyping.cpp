@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <optional>
 
 namespace morvane::editor {
 
@@ -14,6 +16,11 @@ constexpr long long kMaxTabColumn = 1 << 20;
 
 bool IsBlank(char c) {
     return c == ' ' || c == kTAB;
+}
+
+std::int64_t SteadyMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // Leading blanks and TABs of a record.
@@ -163,10 +170,46 @@ bool TCustomCodeMemo::TypeCharacter(char32_t code) {
     return true;
 }
 
+// Whether a typed character may join the typing run before it: runs break where a word
+// starts after other characters, and at line breaks.
+bool TCustomCodeMemo::JoinsTypingRun(char c) const {
+    if (options_ & smoUndoByChar) return false;
+    if (!typingRun_.active || anchor_ != caret_ || caret_ != typingRun_.end) return false;
+    // Another edit, an undo or a save since: the run is over.
+    if (undo_.State() != typingRun_.state || undo_.AtClean()) return false;
+    if (c == kCR || caret_ == 0) return false;
+    const std::int64_t now = typingClock_ ? typingClock_() : SteadyMilliseconds();
+    if (now - typingRun_.time > kTypingPauseMs) return false;
+    const std::string before = RangeText(caret_ - 1, caret_, tfStored);
+    if (before.empty() || before[0] == kCR) return false;
+    auto wordy = [this](char ch) {
+        return static_cast<unsigned char>(ch) >= 128 || CharIsInWord(ch);
+    };
+    return !(wordy(c) && !wordy(before[0]));
+}
+
 void TCustomCodeMemo::TypeChar(std::string_view bytes) {
     const char c = bytes.empty() ? '\0' : bytes[0];
     if (readOnly_) return;
-    TUndoGroupScope group(*this, c == kCR && pendingIndent_ ? ugIndentedReturn : ugTyping);
+    const bool joined = JoinsTypingRun(c) && undo_.ReopenGroup(ugTyping);
+    typing_ = true;
+    // Runs after the group below has closed, so the run names the text as the log leaves it.
+    struct Finish {
+        TCustomCodeMemo& m;
+        bool joined;
+        bool done = false;
+        ~Finish() {
+            m.typing_ = false;
+            if (joined) m.undo_.EndGroup(ugTyping, m.anchor_, m.caret_);
+            m.typingRun_.active = done;
+            if (!done) return;
+            m.typingRun_.end = m.caret_;
+            m.typingRun_.state = m.undo_.State();
+            m.typingRun_.time = m.typingClock_ ? m.typingClock_() : SteadyMilliseconds();
+        }
+    } finish{*this, joined};
+    std::optional<TUndoGroupScope> group;
+    if (!joined) group.emplace(*this, c == kCR && pendingIndent_ ? ugIndentedReturn : ugTyping);
     auto where = CaretPos();
     bool onRecord = where.rec < LineCount();
     std::string_view line = onRecord ? store_->Text(where.rec) : std::string_view();
@@ -176,13 +219,20 @@ void TCustomCodeMemo::TypeChar(std::string_view bytes) {
 
     DisplayColumn indent = -1;
     RecIndex lineRec = where.rec;
+    bool opened = false;
     if (c == kCR && (options_ & smoAutoIndent)) {
         std::size_t n = std::min(LeadingBlanks(line), index);
         bool hasText = !line.empty() && line[0] != kCR;
-        if (n > 0 || !hasText) indent = ColumnOf(lineRec, n);
+        // A block opener as the last thing before the caret: one level more.
+        std::size_t last = std::min(index, line.size());
+        while (last > n && IsBlank(line[last - 1]))
+            --last;
+        opened = !indentOpeners_.empty() && last > n &&
+                 indentOpeners_.find(line[last - 1]) != std::string::npos;
+        if (n > 0 || !hasText || opened) indent = ColumnOf(lineRec, n);
     }
     ReplaceSel(bytes, indent < 0);
-    if (indent == 0) {
+    if (indent == 0 && !opened) {
         // An empty or blank line: the nearest line above with text gives the indent.
         for (RecIndex r = std::min(lineRec, LineCount()) - 1; r >= 0; --r) {
             std::string_view t = store_->Text(r);
@@ -193,10 +243,12 @@ void TCustomCodeMemo::TypeChar(std::string_view bytes) {
             }
         }
     }
+    if (opened) indent += IndentWidth();
     if (indent > 0) {
         TUndoGroupScope fill(*this, ugTyping); // already inside the typing group as a rule
         ReplaceSel(FillText(0, indent));
     }
+    finish.done = true;
 }
 
 // Without searchAbove, or on the first line: a fill to the next tab stop.

@@ -176,6 +176,7 @@ void TCustomCodeMemo::SetSelection(TextOffset anchor, TextOffset caret, bool rep
     anchor = std::clamp<TextOffset>(anchor, 0, len);
     caret = std::clamp<TextOffset>(caret, 0, len);
     if (anchor == anchor_ && caret == caret_) return;
+    if (!typing_) typingRun_.active = false; // a caret moved elsewhere starts a new undo step
     // Only the records whose look changes need painting: those between the old and new ends,
     // and of those only the visible ones matter now.
     RecIndex lo = LineFromOffset(std::min({anchor, caret, anchor_, caret_}));
@@ -337,7 +338,9 @@ void TCustomCodeMemo::NotifyChange() {
     if (updateCount_ > 0) return;
     FitGutter(); // a line count of one more digit widens it
     if (changeBits_ == 0) return;
+    const bool selection = changeBits_ & cbSelection;
     changeBits_ = 0;
+    if (selection) SelectionChanged();
     if (dirty_ >= 0) {
         RecIndex dirty = dirty_;
         dirty_ = -1;

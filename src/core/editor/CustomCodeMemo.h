@@ -213,7 +213,11 @@ public:
     // false: the text as it is now is the file's, and the log is forgotten.
     void SetModified(bool value);
     // Names the text as it is now (TUndoStack::State), to hand to MarkSaved once it is written.
-    std::uint64_t TextState() const { return undo_.State(); }
+    // Naming the text ends the typing run, so that the named text stays one undo step away.
+    std::uint64_t TextState() const {
+        typingRun_.active = false;
+        return undo_.State();
+    }
     // The text named state is now the file's. Edits made since (typing while a save was on its
     // way) leave the text modified, and undoing them back to state makes it unmodified.
     void MarkSaved(std::uint64_t state);
@@ -292,14 +296,49 @@ public:
     TLineEnd LineEnd() const { return lineEnd_; }
 
     // --- block indent ---
+    // 0 (the default): one level is the default tab width.
     int IndentStep() const { return indentStep_; }
-    void SetIndentStep(int value) { indentStep_ = std::clamp(value, 1, 255); }
+    void SetIndentStep(int value) { indentStep_ = std::clamp(value, 0, 255); }
     // Puts steps characters (0: IndentStep) before every line the selection touches: TABs when
-    // useTabs is asked for and smoUseTAB is on, else blanks. One undo step.
+    // useTabs is asked for and smoUseTAB is on, else blanks. A level of the tab width is one
+    // TAB with smoUseTAB, else that many blanks. One undo step.
     void BlockIndent(int steps, bool useTabs);
     // Removes up to steps (0: IndentStep) leading blanks, TABs and no-break spaces from every
-    // line the selection touches. One undo step.
+    // line the selection touches; a level of the tab width takes a TAB or up to that many
+    // blanks. One undo step.
     void BlockUnindent(int steps);
+    // Characters that open a block in the language: Enter after one of them (the last
+    // non-blank character before the caret) indents the new line one level more, with
+    // smoAutoIndent. Empty: none.
+    const std::string& IndentOpeners() const { return indentOpeners_; }
+    void SetIndentOpeners(std::string chars) { indentOpeners_ = std::move(chars); }
+
+    // --- brackets (CodeMemoBrackets.cpp) ---
+    // A bracket next to a position and its partner. Tags are the "<name" and "</name" of
+    // markup, so length may be more than one.
+    struct BracketMatch {
+        TextOffset at = -1, length = 0;
+        TextOffset partner = -1, partnerLength = 0; // partner -1: none within the bound
+    };
+    enum TTagMatch { tmNone, tmHtml, tmXml };
+    TTagMatch TagMatch() const { return tagMatch_; }
+    void SetTagMatch(TTagMatch mode) { tagMatch_ = mode; }
+    // Bytes a search for a partner reads at most, so that an unbalanced bracket in a large
+    // text costs a bounded time.
+    static constexpr TextOffset kBracketScanLimit = 64 << 10;
+    // The bracket just before pos (else the one at pos) and its partner. Where the text has
+    // token values, only brackets of the first one's token count, so those in strings and
+    // comments are passed over from code and the other way round.
+    std::optional<BracketMatch> MatchBracket(TextOffset pos,
+                                             TextOffset limit = kBracketScanLimit) const;
+    // The caret goes to the same side of the partner as it stood of the bracket; false when
+    // there is no partner.
+    bool JumpToMatchingBracket();
+    // Typed characters join one undo step while they continue a word (or a run of other
+    // characters), the caret did not move, and no pause longer than this came between.
+    static constexpr std::int64_t kTypingPauseMs = 2000;
+    // Milliseconds for that pause (tests give their own).
+    void SetTypingClock(std::function<std::int64_t()> clock) { typingClock_ = std::move(clock); }
 
     // --- undo ---
     bool Undo();
@@ -447,6 +486,9 @@ public:
     // Moves or copies text to a drop point as one undo step. False when nothing changed (a
     // drop onto its own selection, ReadOnly).
     bool DropText(std::string_view text, TextOffset dropPoint, bool move, bool fromThisControl);
+    // Text put in at an offset as one undo step, the caret after it and nothing selected (a
+    // middle click pasting the primary selection). False when nothing changed.
+    bool PasteAt(std::string_view text, TextOffset at);
     // A whole drop: OnDataDrop first, then the preferred offered format. The offer carries the
     // bytes of each format offered and the file names; move tells a move from a copy.
     struct TDropOffer {
@@ -490,6 +532,8 @@ protected:
         (void)extent;
     }
     virtual void ApplySettings() { Invalidate(); }
+    // The selection changed (told with the change notification).
+    virtual void SelectionChanged() {}
     // SM_FIND (wParam: flags, lParam: the search text, NUL-terminated) and SM_REPLACEDIALOG
     // (wParam: flags), answered by a control that can search.
     virtual std::intptr_t SearchMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -553,6 +597,9 @@ private:
     void DeleteLine();
     void DeleteLastWord();
     void TypeChar(std::string_view bytes); // one character's bytes
+    bool JoinsTypingRun(char c) const;
+    // Columns of one indent level: IndentStep, or the default tab width when that is 0.
+    int IndentWidth() const { return indentStep_ > 0 ? indentStep_ : tabDefault_; }
     // The longest name of store that ends at the caret, and where it starts.
     struct MacroMatch {
         std::string name;
@@ -602,7 +649,19 @@ private:
 
     std::uint32_t options_ = kInitialOptions;
     int tabDefault_ = 4;
-    int indentStep_ = 1;
+    int indentStep_ = 0;
+    std::string indentOpeners_;
+    TTagMatch tagMatch_ = tmNone;
+    // The typing run that the next typed character may join.
+    struct TypingRun {
+        bool active = false;
+        TextOffset end = 0;
+        std::uint64_t state = 0;
+        std::int64_t time = 0;
+    };
+    mutable TypingRun typingRun_;
+    bool typing_ = false;
+    std::function<std::int64_t()> typingClock_;
     TSaveFormat saveFormat_ = sfUNIX;
     TLineEnd lineEnd_ = TLineEnd::leLF;
     TSelLineStyle selLineStyle_ = lsLF;

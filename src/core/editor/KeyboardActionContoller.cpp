@@ -58,6 +58,7 @@ void TKeyboardActionContoller::loadDefaults() {
     setCommandName(42, "Redo");
     setCommandName(43, "Delete previous word");
     setCommandName(44, "Print selection");
+    setCommandName(50, "Jump to matching bracket");
 
     const std::uint16_t oneKey[][2] = {
         {vkLeft, 0},
@@ -82,6 +83,7 @@ void TKeyboardActionContoller::loadDefaults() {
         {ctrl('Z'), 41},
         {std::uint16_t(scShift | scCtrl | 'Z'), 42},
         {std::uint16_t(scCtrl | vkBack), 43},
+        {ctrl('M'), 50},
     };
     for (const auto& b : oneKey)
         addBinding(b[0], 0, b[1]);

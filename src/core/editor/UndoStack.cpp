@@ -108,6 +108,21 @@ bool TUndoStack::BeginGroup(int code, TextOffset anchor, TextOffset caret) {
     return true;
 }
 
+bool TUndoStack::ReopenGroup(int code) {
+    if (groupOpen_ || transactionOpen_ || !recording || replaying) return false;
+    if (cursor_ != entries_.size() || cursor_ < 3) return false;
+    const TUndoRec& top = entries_[cursor_ - 1];
+    if (top.kind != ukMarker || top.aux != maGroupEnd || top.value1 != code) return false;
+    for (int k = 0; k < 3; ++k) {
+        bytes_ -= SizeOf(entries_.back());
+        entries_.pop_back();
+    }
+    cursor_ = entries_.size();
+    groupOpen_ = true;
+    groupCode_ = code;
+    return true;
+}
+
 bool TUndoStack::EndGroup(int code, TextOffset anchor, TextOffset caret) {
     if (!groupOpen_ || groupCode_ != code) return false;
     groupOpen_ = false;

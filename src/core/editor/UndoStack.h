@@ -62,6 +62,9 @@ public:
     // Groups do not nest: opening while one is open does nothing; only its own code closes it.
     bool BeginGroup(int code, TextOffset anchor, TextOffset caret);
     bool EndGroup(int code, TextOffset anchor, TextOffset caret);
+    // Opens again the group on top of the log, when it is the last thing done (nothing to redo)
+    // and has this code, so that what follows joins it as one step.
+    bool ReopenGroup(int code);
     bool GroupOpen() const { return groupOpen_; }
     int GroupCode() const { return groupCode_; }
 

@@ -7,6 +7,7 @@
 #include "core/editor/CustomCodeMemo.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace morvane::highlight {
 
@@ -26,6 +27,25 @@ template <class M> void setLayout(M& m, const TSM_Settings& s) {
 }
 
 } // namespace
+
+LanguageEditRules EditRulesForLanguage(std::string_view languageName) {
+    std::string name(languageName);
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    LanguageEditRules r;
+    if (name == "python" || name == "yaml")
+        r.indentOpeners = ":";
+    else if (name == "json")
+        r.indentOpeners = "{[";
+    else if (name == "c++" || name == "c" || name == "javascript" || name == "css" ||
+             name == "php" || name == "perl" || name == "java" || name == "c#" || name == "shell")
+        r.indentOpeners = "{";
+    if (name == "html" || name == "php")
+        r.tagMatch = editor::TCustomCodeMemo::tmHtml;
+    else if (name == "xml")
+        r.tagMatch = editor::TCustomCodeMemo::tmXml;
+    return r;
+}
 
 TParserSlots::~TParserSlots() {
     DetachAll();
@@ -116,6 +136,9 @@ void TParserSlots::ApplySettingsRecord() {
         // A record from a damaged store keeps the control's tab stops.
     }
     m->SetIndentStep(s.indentStep);
+    LanguageEditRules rules = EditRulesForLanguage(s.languageName);
+    m->SetIndentOpeners(rules.indentOpeners);
+    m->SetTagMatch(static_cast<editor::TCustomCodeMemo::TTagMatch>(rules.tagMatch));
     m->SetKeyMap(&s.keys);
     m->SetCommentTokens(commentTokensFor(s.languageName));
     m->SetCodeTemplates(&s.templates);

@@ -13,6 +13,8 @@
 #include "core/highlight/SM_Settings.h"
 
 #include <array>
+#include <string>
+#include <string_view>
 
 namespace morvane::editor {
 class TCustomCodeMemo;
@@ -92,5 +94,13 @@ private:
     TCodeMemoParser* highlightedWith_ = nullptr; // whose token bytes the text holds
     editor::TCustomCodeMemo* memo_ = nullptr;
 };
+
+// What a language's name tells the editor about its blocks: the characters after which Enter
+// indents one level more, and whether tags of markup are matched like brackets.
+struct LanguageEditRules {
+    std::string indentOpeners;
+    int tagMatch = 0; // editor::TCustomCodeMemo::TTagMatch
+};
+LanguageEditRules EditRulesForLanguage(std::string_view languageName);
 
 } // namespace morvane::highlight

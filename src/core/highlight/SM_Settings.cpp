@@ -29,7 +29,7 @@ void TSM_Settings::reset() {
     rightMargin = 80;
     wordWrapColumn = 0;
     gutterWidth = 34;
-    indentStep = 1;
+    indentStep = 0; // a level of the tab width
     marginColor = 16777215;
     gutterColor = kSysColorBtnFace;
     selTextColor = kSysColorHighlightText;

@@ -312,7 +312,7 @@ void TSM_Settings::applyStyleString(std::string_view text) {
         options = num(67099632);
         gutterWidth = num(34);
         wordWrapColumn = num(0);
-        indentStep = num(1);
+        indentStep = num(0);
         std::string wro = c.chars(num(0));
         wrapOverride = wro.substr(0, 20);
         if (!c.atEnd()) ++c.i; // separator

@@ -68,6 +68,7 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
                       ": choose UTF-8 in Edit > Encoding to type it";
         if (IsActive()) RefreshStatus();
     };
+    editor_->OnContextMenu = [this](editor::TCodeMemo*, QPoint at) { ShowContextMenu(at); };
     // New documents: the encoding chosen for new files (UTF-8 unless set otherwise).
     if (auto e = editor::EncodingFromName(form.readSetting("NewFileEncoding")))
         editor_->SetEncoding(*e);

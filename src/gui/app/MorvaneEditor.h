@@ -95,6 +95,8 @@ public:
     void ToggleRegularExpressions();
     // Inverts the control's word wrap.
     void ToggleWordWrap();
+    // The text's context menu: the Edit commands, and the HTML tools in markup files.
+    void ShowContextMenu(QPoint globalPos);
     // The index of the document's highlighter in the main window's list.
     int Highlighter() const { return highlighter_; }
     // A highlighter chosen from the menus: used at once, and its extension offered for association.

@@ -48,11 +48,17 @@ const OptionBox kOptionBoxes[] = {
     {"Smart fill", 16777216},
     {"Show all characters", 67108864},
     {"Cursor beyond EOL", 134217728},
+    {"Highlight current line", 1u << 29},
+    {"Undo letter by letter", 1u << 30},
 };
 
 enum Field { fIndent, fWrapColumn, fRightMargin, fGutterWidth, fTabColumns, fDefaultTab };
-const char* const kFieldLabels[] = {"Block indent", "Word-wrap column", "Right margin",
-                                    "Gutter width", "Tab columns",      "Default tab stop"};
+const char* const kFieldLabels[] = {"Block indent (0: tab width)",
+                                    "Word-wrap column",
+                                    "Right margin",
+                                    "Gutter width",
+                                    "Tab columns",
+                                    "Default tab stop"};
 const char* const kFieldNames[] = {"IndentStep",  "WordWrapColumn", "RightMargin",
                                    "GutterWidth", "TabColumns",     "DefaultTab"};
 
@@ -153,8 +159,8 @@ bool TOptionsDialog::takeField(int which) {
         std::optional<int> value = parseInt(text);
         if (!value) {
             problem = "\"" + text + "\" is not a valid integer value.";
-        } else if (which == fIndent && (*value < 1 || *value > 255)) {
-            problem = "The block indent must be between 1 and 255.";
+        } else if (which == fIndent && (*value < 0 || *value > 255)) {
+            problem = "The block indent must be between 0 (the tab width) and 255.";
         } else if (which == fDefaultTab && (*value < 1 || *value > 255)) {
             problem = "Illegal default tab stop value, must be > 0 and at most 255";
         } else if (*value < 0 || *value > 100000) {

@@ -13,6 +13,7 @@
 #include <QColor>
 #include <QCursor>
 #include <QKeySequence>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -69,6 +70,11 @@ public:
     // A settings colour (0x00BBGGRR, or a system colour reference) as the desktop shows it.
     QColor ColorOf(std::int32_t value) const;
     QColor ControlCharColor = QColor(128, 128, 128);
+    // Multiplied into a light background, or screened onto a dark one.
+    QColor BracketMatchColor = QColor(150, 225, 150);
+    QColor BracketMatchColorDark = QColor(40, 100, 40);
+    QColor CurrentLineColor = QColor(235, 242, 255);
+    QColor CurrentLineColorDark = QColor(28, 28, 36);
     bool HideSelection = true; // the selection shows only while the control has the focus
     QCursor HyperCursor{Qt::PointingHandCursor};
     // Runs a drag this control starts and returns the action the drop took. By default a
@@ -93,6 +99,14 @@ public:
         OnPrintHeaderFooter;
     // Paints the rows as the view would, into any painter (an image, a printer).
     void PaintTo(QPainter& p, const QRect& area);
+
+    // --- the primary selection and the context menu (CodeMemoPrimary.cpp) ---
+    // Pastes the desktop's primary selection at a point of the viewport as one undo step; false
+    // when there is none or nothing changed.
+    bool PastePrimarySelection(QPoint at);
+    // A context menu was asked for (right click or the menu key), at a global position; the
+    // caret was moved to a right click outside the selection first.
+    std::function<void(TCodeMemo* Sender, QPoint GlobalPos)> OnContextMenu;
 
     // --- find and replace (CodeMemoFind.cpp) ---
     highlight::TCodeMemoSearch& Searcher();
@@ -130,6 +144,9 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     bool focusNextPrevChild(bool next) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // Offers the selection as the desktop's primary selection.
+    void SelectionChanged() override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     // Highlighting and settings (CodeMemoSettings.cpp).
     bool viewportEvent(QEvent* event) override;
@@ -159,6 +176,8 @@ private:
     void PaintRow(QPainter& p, const TRowLayout& row, int y, int width, bool showSelection);
     void PaintMarks(QPainter& p, const TRowLayout& row, int y);
     void PaintCaret(QPainter& p, int width, int height);
+    // The caret's line and the bracket pair beside the caret, tinted over the painted text.
+    void PaintEditAids(QPainter& p, const std::vector<TRowLayout>& rows, int width);
     const QFont& StyleFont(std::uint8_t bits);
     // Whether a style's font draws this glyph itself (remembered per font).
     bool StyleFontHas(std::uint8_t bits, unsigned char byte, QChar glyph);
@@ -222,6 +241,12 @@ private:
     class TTemplateList* templateList_ = nullptr;
     std::string templatePartial_;
     bool hideSelectionBeforeList_ = true;
+
+    // The primary selection this control offers (the clipboard owns it and deletes it when
+    // another program takes the selection), and the selection it was last given.
+    QPointer<class TPrimarySelectionData> primary_;
+    TextOffset primaryFrom_ = 0, primaryTo_ = 0;
+    std::uint64_t primaryGeneration_ = 0;
 
     QFont font_;
     std::shared_ptr<TQtFontMetrics> metrics_;

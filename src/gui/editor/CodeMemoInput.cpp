@@ -6,6 +6,7 @@
 #include "gui/editor/TemplateList.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDrag>
 #include <QDropEvent>
 #include <QInputMethodEvent>
@@ -258,6 +259,13 @@ void TCodeMemo::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TCodeMemo::ButtonDown(QMouseEvent* event, bool doubleClick) {
+    if (event->button() == Qt::MiddleButton && !doubleClick &&
+        QGuiApplication::clipboard()->supportsSelection()) {
+        event->accept();
+        setFocus(Qt::MouseFocusReason);
+        if (event->position().x() >= TextLeft()) PastePrimarySelection(event->position().toPoint());
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         event->ignore(); // context menus and the like belong to the framework
         return;

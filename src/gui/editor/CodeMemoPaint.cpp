@@ -9,6 +9,7 @@
 #include <QPalette>
 
 #include <algorithm>
+#include <optional>
 
 namespace morvane::editor {
 
@@ -286,6 +287,7 @@ void TCodeMemo::PaintTo(QPainter& p, const QRect& area) {
         y += lh;
     }
     if (y < h) p.fillRect(QRect(left, y, w - left, h - y), DefaultBack());
+    PaintEditAids(p, rows, w);
     // Margin lines over the text.
     if (Options() & smoShowRMargin) {
         int col = RightMargin() - LeftColumn();
@@ -534,6 +536,51 @@ void TCodeMemo::PaintMarks(QPainter& p, const TRowLayout& row, int y) {
             p.drawRect(QRect(QPoint(r.Left, r.Top), QPoint(r.Right - 1, r.Bottom - 1)));
         }
     }
+}
+
+void TCodeMemo::PaintEditAids(QPainter& p, const std::vector<TRowLayout>& rows, int width) {
+    const bool line = Options() & smoHighlightLine;
+    std::optional<BracketMatch> match = MatchBracket(Caret());
+    if (match && match->partner < 0) match.reset();
+    if (!line && !match) return;
+    const int lh = metrics_->LineHeight(), cw = metrics_->CharWidth();
+    const int left = TextLeft();
+    const bool dark = DefaultBack().lightness() < 128;
+    p.save();
+    p.setCompositionMode(dark ? QPainter::CompositionMode_Screen
+                              : QPainter::CompositionMode_Multiply);
+    const RecIndex caretRec = LineFromOffset(Caret());
+    // The rows of a record that holds [from, from + length).
+    auto tint = [&](TextOffset from, TextOffset length, const QColor& color) {
+        int y = 0;
+        for (const TRowLayout& row : rows) {
+            const TextOffset end = row.start + Store().Rec(row.rec).length;
+            if (from >= row.start && from < end) {
+                const auto a = static_cast<std::size_t>(from - row.start);
+                const auto b = static_cast<std::size_t>(std::min(end, from + length) - row.start);
+                const int x0 = left + (ColumnOf(row.rec, a) - LeftColumn()) * cw;
+                const int x1 = left + (ColumnOf(row.rec, b) - LeftColumn()) * cw;
+                p.fillRect(QRect(x0, y, std::max(cw, x1 - x0), lh), color);
+                return;
+            }
+            y += lh;
+        }
+    };
+    if (line) {
+        int y = 0;
+        for (const TRowLayout& row : rows) {
+            if (row.rec == caretRec)
+                p.fillRect(QRect(left, y, width - left, lh),
+                           dark ? CurrentLineColorDark : CurrentLineColor);
+            y += lh;
+        }
+    }
+    if (match) {
+        const QColor& color = dark ? BracketMatchColorDark : BracketMatchColor;
+        tint(match->at, match->length, color);
+        tint(match->partner, match->partnerLength, color);
+    }
+    p.restore();
 }
 
 void TCodeMemo::PaintCaret(QPainter& p, int width, int height) {

@@ -357,6 +357,7 @@ TEST(CommandTest, PagesMoveCaretAndTopLine) {
 TEST(CommandTest, KeysRunTheirCommands) {
     constexpr std::uint16_t kLeft = 37, kEnd = 35, kZ = 'Z', kK = 'K', kI = 'I', kX = 'X';
     TCustomCodeMemo m;
+    m.SetIndentStep(1);
     LoadMarked(m, "ab|c\nd");
     EXPECT_TRUE(m.KeyDown(kEnd | kShortcutShift));
     EXPECT_EQ(Marked(m), "ab^c|\nd");

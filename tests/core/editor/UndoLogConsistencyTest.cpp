@@ -66,6 +66,7 @@ TEST(UndoLogConsistencyTest, TrimmingKeepsRedoReplayableAndTheLogWithinItsLimit)
     // "abc" typed, then two steps undone; oneStep is what typing "a" logged.
     std::int64_t oneStep = 0, all = 0;
     auto typedAndUndone = [&](TCustomCodeMemo& m) {
+        m.SetOptions(m.Options() | smoUndoByChar);
         Load(m, "");
         m.KeyPress('a');
         oneStep = m.UndoStack().Bytes();

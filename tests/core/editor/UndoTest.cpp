@@ -46,8 +46,9 @@ std::vector<Rec> Cat(std::initializer_list<std::vector<Rec>> parts) {
     return out;
 }
 
-TEST(UndoTest, TypingRecordsOneGroupPerCharacter) {
+TEST(UndoTest, TypingLetterByLetterRecordsOneGroupPerCharacter) {
     TCustomCodeMemo m;
+    m.SetOptions(m.Options() | smoUndoByChar); // one step per letter
     for (char c : std::string("abc"))
         m.KeyPress(c);
     auto one = Cat({Group(ugTyping, maGroupStart), Transaction(), Group(ugTyping, maGroupEnd)});
@@ -77,6 +78,7 @@ TEST(UndoTest, EnterWithAutoIndentIsOneStep) {
 
 TEST(UndoTest, BlockEditsUndoAsOneStepAndRestoreTheSelection) {
     TCustomCodeMemo m;
+    m.SetIndentStep(1);
     Load(m, "a\rb\rc\rd");
     m.SetSelection(2, 6); // lines 2 and 3 only: the end stands at the start of line 4
     m.ExecuteCommand(ecBlockIndent, 0, false);
@@ -105,6 +107,7 @@ TEST(UndoTest, BlockEditsUndoAsOneStepAndRestoreTheSelection) {
 
 TEST(UndoTest, ModifiedFollowsTheLogAndNewEditsDropTheRedoPart) {
     TCustomCodeMemo m;
+    m.SetOptions(m.Options() | smoUndoByChar);
     Load(m, "text");
     m.SetSelection(4, 4);
     m.KeyPress('1');
@@ -211,6 +214,7 @@ TEST(UndoTest, StackUnderflowAndTrimming) {
 TEST(UndoTest, AGroupWhoseStartWasTrimmedUndoesWhatIsLeft) {
     platform::FakeDialogs dialogs;
     TCustomCodeMemo m;
+    m.SetIndentStep(1);
     m.SetDialogs(&dialogs);
     Load(m, "a\rb\rc\rd");
     m.SetSelection(0, 7);
@@ -237,7 +241,8 @@ struct RandomSession {
     explicit RandomSession(unsigned seed) : rng(seed) {
         m.SetClipboard(&clip);
         m.SetDialogs(&dialogs);
-        m.SetOptions(seed % 2 ? kInitialOptions : kInitialOptions | smoWordWrap);
+        // Every command its own step, so that each undo can be checked against the model.
+        m.SetOptions((seed % 2 ? kInitialOptions : kInitialOptions | smoWordWrap) | smoUndoByChar);
         Load(m, "first line\n\tsecond  line\n\n   fourth\nlast");
     }
     State Now() const { return State{Stored(m), m.Anchor(), m.Caret()}; }

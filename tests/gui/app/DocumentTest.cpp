@@ -142,7 +142,7 @@ TEST_F(DocumentTest, TheEditCommandsWorkOnTheActiveDocument) {
     f.action("EditCopy")->trigger();
     EXPECT_EQ(clipboard.text(), "one\ntwo\n");
     f.action("EditIndent")->trigger();
-    EXPECT_EQ(memo.Lines().Get(1).substr(0, 1), " ");
+    EXPECT_EQ(memo.Lines().Get(1).substr(0, 1), "\t");
     EXPECT_TRUE(f.action("EditUndo")->isEnabled());
     EXPECT_EQ(panel(1), "Modified");
     f.action("EditUndo")->trigger();
@@ -308,7 +308,7 @@ TEST_F(DocumentTest, WindowKeysAndKeySequencesReachTheActiveDocument) {
     ASSERT_EQ(memo.Text(), "one\rtwo\r");
     memo.SetSelection(0, 5);
     QTest::keyClick(&memo, Qt::Key_BracketRight, Qt::ControlModifier); // Indent
-    EXPECT_EQ(memo.Text(), " one\r two\r");
+    EXPECT_EQ(memo.Text(), "\tone\r\ttwo\r"); // a level of the tab width
     // Ctrl+I is a window key, but after Ctrl+K it completes the editor's sequence.
     int italic = 0;
     f.setCommandAvailable("HTMLItalic", true);
@@ -317,7 +317,7 @@ TEST_F(DocumentTest, WindowKeysAndKeySequencesReachTheActiveDocument) {
     QTest::keyClick(&memo, Qt::Key_K, Qt::ControlModifier);
     QTest::keyClick(&memo, Qt::Key_I, Qt::ControlModifier);
     EXPECT_EQ(italic, 0);
-    EXPECT_EQ(memo.Text(), "  one\r  two\r");
+    EXPECT_EQ(memo.Text(), "\t\tone\r\t\ttwo\r");
     QTest::keyClick(&memo, Qt::Key_I, Qt::ControlModifier);
     EXPECT_EQ(italic, 1);
     // A window key that finishes no sequence still reaches the window, and ends the sequence.
@@ -332,12 +332,12 @@ TEST_F(DocumentTest, WindowKeysAndKeySequencesReachTheActiveDocument) {
     QTest::keyClick(&memo, Qt::Key_I, Qt::ControlModifier);
     EXPECT_EQ(italic, 2);
     // The three HTML commands edited the text, one undo step each.
-    EXPECT_NE(memo.Text(), "  one\r  two\r");
+    EXPECT_NE(memo.Text(), "\t\tone\r\t\ttwo\r");
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(memo.Text(), "  one\r  two\r");
+    EXPECT_EQ(memo.Text(), "\t\tone\r\t\ttwo\r");
     QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(memo.Text(), " one\r two\r");
+    EXPECT_EQ(memo.Text(), "\tone\r\ttwo\r");
 }
 
 TEST_F(DocumentTest, ProgramCloseAsksEachModifiedDocumentLastFirst) {

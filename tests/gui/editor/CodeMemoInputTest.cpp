@@ -352,7 +352,7 @@ TEST_F(CodeMemoInputTest, TwoKeySequencesTakeTheirSecondKeyFromTheWindow) {
     QApplication::sendEvent(&memo, &override);
     EXPECT_TRUE(override.isAccepted());
     Key(Qt::Key_I, Qt::ControlModifier, "\x09");
-    EXPECT_EQ(memo.Text(), " abc\r def");
+    EXPECT_EQ(memo.Text(), "\tabc\r\tdef"); // a level of the tab width
     QKeyEvent noPrefix(QEvent::ShortcutOverride, Qt::Key_I, Qt::ControlModifier, "\x09");
     noPrefix.ignore();
     QApplication::sendEvent(&memo, &noPrefix);
@@ -363,7 +363,7 @@ TEST_F(CodeMemoInputTest, TwoKeySequencesTakeTheirSecondKeyFromTheWindow) {
     Key(Qt::Key_Shift, Qt::ShiftModifier); // a modifier alone keeps the sequence going
     EXPECT_TRUE(memo.KeyMap().prefixPending());
     Key(Qt::Key_X, Qt::NoModifier, "x");
-    EXPECT_EQ(memo.Text(), "x abc\r def");
+    EXPECT_EQ(memo.Text(), "x\tabc\r\tdef");
     EXPECT_FALSE(memo.KeyMap().prefixPending());
     // A key with no code (a character outside the layout) ends a sequence too.
     Key(Qt::Key_K, Qt::ControlModifier, "\x0b");
