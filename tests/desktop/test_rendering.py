@@ -46,6 +46,24 @@ class Rendering(desktop.DesktopTestCase):
         token_hues = [h for h, n in hues.items() if n >= 20]
         self.assertGreaterEqual(len(token_hues), 3, "hues and their pixels: %r" % hues)
 
+    def test_a_dark_style_turns_the_text_and_its_colours_dark(self):
+        # A style sheet gives the window a dark palette, as a dark desktop theme does.
+        sheet = self.write_file("dark.qss", b"QWidget { background-color: #202020; color: #ddd; }")
+        app = self.start_morvane("-stylesheet", sheet, self.write_file("main.cpp", CPP))
+        image = app.steady_image()
+        # The text area: the lower half of the window, right of the gutter.
+        left, top = image.width // 4, image.height // 3
+        area = image.colours(left, top, image.width // 2, image.height // 3)
+        paper, n = area.most_common(1)[0]
+        self.assertLess(max(paper), 60, "dark paper, not %r" % (paper,))
+        self.assertGreater(n, sum(area.values()) // 2)
+        # The top third (the code, and the bars above it): light colours in several hues.
+        lines = image.colours(0, 0, image.width, image.height // 3)
+        light = [c for c, k in lines.items() if sum(c) > 3 * 150 and k >= 3]
+        self.assertGreaterEqual(len(light), 3, "light ink colours: %r" % light)
+        hues = {hue_of(c) for c in light} - {None}
+        self.assertGreaterEqual(len(hues), 2, "token colours kept their hues: %r" % hues)
+
     def test_print_to_a_pdf_file_shows_the_text_on_the_first_page(self):
         # Enough lines to reach below the page's middle: the header alone does not.
         path = self.write_file("page.txt", b"".join(

@@ -86,6 +86,44 @@ class Search(desktop.DesktopTestCase):
         saved = self.save_and_read(app, "short.txt", b"one\ntwo\n")
         self.assertEqual(saved, b"Yone\ntwo\n")
 
+    def test_find_wraps_around_and_marks_every_match(self):
+        original = b"needle one\nhay\nneedle two\nhay\nneedle three\nhay\n"
+        path = self.write_file("wrap.txt", original)
+        app = self.start_morvane(path)
+        plain = app.steady_image()
+        app.key("ctrl+End")
+        app.key("ctrl+f")
+        app.wait_for_dialog("Find")
+        app.type("needle")
+        app.key("Return")
+
+        # The three lines with a match show the marks' orange; the hay lines do not.
+        def marked_rows():
+            image = app.window_image()
+            rows = set()
+            for y in range(image.height):
+                for x in range(0, min(image.width, 400)):
+                    r, g, b = image.pixel(x, y)
+                    if r > 200 and 150 < g < 235 and b < 170 and (r, g, b) != plain.pixel(x, y):
+                        rows.add(y)
+                        break
+            # Pixel rows grouped into text lines: a gap of more than two pixels starts another.
+            lines, last = 0, -10
+            for y in sorted(rows):
+                if y - last > 2:
+                    lines += 1
+                last = y
+            return lines if lines >= 3 else None
+        self.assertEqual(self.wait_for(marked_rows, "three marked lines"), 3)
+
+        # From the end of the text the search went on at the top: the first needle is selected.
+        app.key("Escape")
+        self.wait_for(lambda: not app.dialogs("Find"), "the dialog to close")
+        app.focus()
+        app.type("X")
+        saved = self.save_and_read(app, "wrap.txt", original)
+        self.assertEqual(saved, original.replace(b"needle", b"X", 1))
+
 
 if __name__ == "__main__":
     unittest.main()

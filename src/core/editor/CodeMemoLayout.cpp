@@ -46,7 +46,7 @@ void TCustomCodeMemo::SetGutter(int value) {
 int TCustomCodeMemo::WantedGutterWidth() const {
     if (gutter_ == 0 || !(options_ & smoLineNumbers) || gutterDigitWidth_ <= 0) return gutter_;
     int digits = 1;
-    for (RecIndex n = LineCount(); n >= 10; n /= 10)
+    for (RecIndex n = NumberedLines(); n >= 10; n /= 10)
         ++digits;
     return std::max(gutter_, digits * gutterDigitWidth_ + kGutterPadding);
 }

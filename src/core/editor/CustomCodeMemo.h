@@ -77,6 +77,12 @@ public:
     TEdStream& EdStream() { return edStream_; }
     TextOffset TextLength() const { return store_->Length(); }
     RecIndex LineCount() const { return store_->Count(); }
+    // Lines the gutter numbers: the records that start a line (not the pieces of a wrapped or
+    // split one), counted from the line breaks.
+    RecIndex NumberedLines() const {
+        if (store_->Empty()) return 0;
+        return store_->LineBreaks() + (store_->EndsWithCR(LineCount() - 1) ? 0 : 1);
+    }
     int LongestLine() const { return longestLine_; }
     // The whole text in the given form (tfStored, tfCRLF, tfLF, tfCR).
     std::string Text(TTextForm form = tfStored) const;
@@ -362,9 +368,9 @@ public:
     int ClientHeight() const { return clientHeight_; }
     int Gutter() const { return gutter_; }
     // The gutter as shown: at least Gutter(), and with line numbers on wide enough for the
-    // largest number (sized by the record count, which no line number exceeds) when the view
-    // has said how wide a digit is. It changes only in FitGutter, so that the wrap width holds
-    // still while a load or a re-wrap adds records.
+    // digits of the largest number (NumberedLines) when the view has said how wide a digit is. It
+    // changes only in FitGutter, so that the wrap width holds still while a load or a re-wrap adds
+    // records.
     int GutterWidth() const { return fittedGutter_; }
     // The widest digit of the gutter's font in pixels; 0 keeps the gutter at Gutter().
     void SetGutterDigitWidth(int pixels);

@@ -226,8 +226,10 @@ void TTextStore::Splice(RecIndex first, RecIndex removeCount, const TNewRec* add
         Block& bl = *blocks_[b];
         std::size_t k = std::min<std::size_t>(left, bl.recs.size() - idx);
         std::size_t from = bl.starts[idx], to = bl.End(idx + k);
-        for (std::size_t i = idx; i < idx + k; ++i)
+        for (std::size_t i = idx; i < idx + k; ++i) {
             FreeExtra(bl.recs[i].extra);
+            lineBreaks_ -= bl.recs[i].EndsWithCR(bl.text.data() + bl.starts[i]);
+        }
         bl.text.erase(from, to - from);
         if (!bl.attrs.empty()) bl.attrs.erase(from, to - from);
         bl.recs.erase(bl.recs.begin() + idx, bl.recs.begin() + idx + k);
@@ -258,8 +260,10 @@ void TTextStore::Splice(RecIndex first, RecIndex removeCount, const TNewRec* add
     Block& bl = *blocks_[b];
     std::size_t pos = bl.End(idx);
     std::size_t total = 0;
-    for (std::size_t i = 0; i < addCount; ++i)
+    for (std::size_t i = 0; i < addCount; ++i) {
         total += add[i].length;
+        lineBreaks_ += add[i].length > 0 && add[i].text[add[i].length - 1] == kCR;
+    }
     if (pos == bl.text.size()) {
         for (std::size_t i = 0; i < addCount; ++i)
             bl.text.append(add[i].text, add[i].length);
@@ -323,9 +327,11 @@ void TTextStore::ReplaceInRecord(RecIndex rec, std::size_t at, std::size_t remov
     auto [b, i] = Find(rec);
     Block& bl = *blocks_[b];
     std::size_t pos = bl.starts[i] + at;
+    lineBreaks_ -= bl.recs[i].EndsWithCR(bl.text.data() + bl.starts[i]);
     bl.text.replace(pos, removeLen, insert);
     if (!bl.attrs.empty()) bl.attrs.replace(pos, removeLen, insert.size(), '\0');
     bl.recs[i].length = static_cast<std::uint16_t>(bl.recs[i].length - removeLen + insert.size());
+    lineBreaks_ += bl.recs[i].EndsWithCR(bl.text.data() + bl.starts[i]);
     bl.Restart(i);
     index_.Set(b, bl.recs.size(), bl.text.size());
 }
@@ -334,6 +340,7 @@ void TTextStore::Clear() {
     ++generation_;
     blocks_.clear();
     index_.Clear();
+    lineBreaks_ = 0;
     extras_.clear();
     freeExtras_.clear();
 }

@@ -44,6 +44,8 @@ public:
     RecIndex Count() const { return index_.Records(); }
     TextOffset Length() const { return index_.Characters(); }
     bool Empty() const { return Count() == 0; }
+    // Records ending with a line break, kept up to date by every edit.
+    RecIndex LineBreaks() const { return lineBreaks_; }
 
     std::string_view Text(RecIndex rec) const;
     const TLineRec& Rec(RecIndex rec) const;
@@ -140,6 +142,7 @@ private:
     std::vector<TCustomCodeMemo*> controls_;
     TUndoStack undo_;
     std::uint64_t generation_ = 0;
+    RecIndex lineBreaks_ = 0;
     TTextEncoding encoding_ = TTextEncoding::teUTF8;
 };
 

@@ -34,6 +34,7 @@ void TCodeMemoParser::ReapplyToEditors() {
 }
 
 void TCodeMemoParser::definitionReplaced() {
+    def_.settings.markColoursShipped();
     engine_.DefinitionChanged();
     states_.Clear();
     ReapplyToEditors();
@@ -45,6 +46,7 @@ void TCodeMemoParser::compile(std::string_view text) {
     struct Refresh {
         TCodeMemoParser& parser;
         ~Refresh() {
+            parser.def_.settings.markColoursShipped();
             parser.engine_.DefinitionChanged();
             parser.states_.Clear();
             try {

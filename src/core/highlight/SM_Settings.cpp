@@ -24,7 +24,7 @@ void TSM_Settings::reset() {
     exampleText.clear();
     languageName = "<Custom language>";
     wrapOverride = ">|:";
-    options = 67099632;
+    options = kDefaultOptions;
     marginWidth = 2;
     rightMargin = 80;
     wordWrapColumn = 0;
@@ -51,6 +51,27 @@ void TSM_Settings::reset() {
     autoReplace.reset();
     templates.clearEntries();
     keys = editor::TKeyboardActionContoller::globalDefault();
+    markColoursShipped();
+}
+
+std::uint64_t TSM_Settings::colourPrint() const {
+    std::uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](std::int64_t v) {
+        h ^= static_cast<std::uint64_t>(v);
+        h *= 1099511628211ull;
+    };
+    for (const StyleEffect& e : effects) {
+        mix(e.foreground);
+        mix(e.background);
+        mix(e.foregroundDefault << 1 | e.backgroundDefault);
+    }
+    for (std::int64_t v :
+         {std::int64_t(marginColor), std::int64_t(gutterColor), std::int64_t(selTextColor),
+          std::int64_t(selTextBack), std::int64_t(gutterFont_.color)})
+        mix(v);
+    mix(marginColorDefault << 3 | selTextColorDefault << 2 | selTextBackDefault << 1 |
+        gutterColorDefault);
+    return h;
 }
 
 void TSM_Settings::takeContent(TSM_Settings& o) {

@@ -6,6 +6,7 @@
 
 #include "core/editor/AutoReplace.h"
 #include "core/editor/BinaryStream.h"
+#include "core/editor/CodeMemoOptions.h"
 #include "core/editor/CodeTemplates.h"
 #include "core/editor/KeyboardActionContoller.h"
 #include "core/editor/Keywords.h"
@@ -28,6 +29,11 @@ using editor::StateSet;
 constexpr std::int32_t kSysColorHighlight = std::int32_t(0x8000000D);
 constexpr std::int32_t kSysColorHighlightText = std::int32_t(0x8000000E);
 constexpr std::int32_t kSysColorBtnFace = std::int32_t(0x8000000F);
+
+// The options a highlighter starts with when neither its script nor the user's stored settings
+// say otherwise: the control's own, with line numbers in the gutter.
+constexpr std::int32_t kDefaultOptions =
+    std::int32_t(editor::kInitialOptions | editor::smoLineNumbers);
 
 enum FontStyleBits : std::uint8_t {
     fsBoldBit = 1,
@@ -126,6 +132,8 @@ public:
     const TSM_CharGroupManager& kwGroups() const { return kwGroups_; }
 
     const GutterFont& gutterFont() const { return gutterFont_; }
+    // A digest of every colour of the record and whether each follows the desktop.
+    std::uint64_t colourPrint() const;
     // Tells every attached editor; an editor's failure does not stop the others.
     void setGutterFont(const GutterFont& font);
 
@@ -133,6 +141,11 @@ public:
     void attach(const void* editor, std::function<void(TSM_Settings&)> gutterFontChanged = {});
     void detach(const void* editor);
     std::size_t attachedCount() const { return editors_.size(); }
+
+    // The colours as the definition gave them, remembered when it is loaded: a view follows a
+    // dark desktop with the dark set only while the user has changed none of them.
+    void markColoursShipped() { shippedColours_ = colourPrint(); }
+    bool coloursAsShipped() const { return colourPrint() == shippedColours_; }
 
     bool hasHotSpot() const;
     const StyleEffect& effect(int style) const { return effects[std::uint8_t(style)]; }
@@ -162,6 +175,7 @@ private:
     editor::TKeywords extra_;
     TSM_CharGroupManager kwGroups_;
     GutterFont gutterFont_;
+    std::uint64_t shippedColours_ = 0;
     std::vector<std::pair<const void*, std::function<void(TSM_Settings&)>>> editors_;
 };
 

@@ -309,7 +309,7 @@ void TSM_Settings::applyStyleString(std::string_view text) {
             c.skip(',');
             return std::int32_t(std::uint32_t(n));
         };
-        options = num(67099632);
+        options = num(kDefaultOptions);
         gutterWidth = num(34);
         wordWrapColumn = num(0);
         indentStep = num(0);

@@ -133,6 +133,7 @@ TMainForm::TMainForm(AppContext context, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+    editor::TCodeMemo::OnFindChoicesChanged() = nullptr; // it writes this window's settings
     // Documents still here when the window goes (a closed one whose deletion was still queued
     // when the loop ended, as the last one at exit may be) go first, while the services their
     // destructors call exist, so they still enter the recent-files list.
@@ -583,6 +584,7 @@ void TMainForm::createStatusBar() {
 
 void TMainForm::formCreate() {
     closing_ = false;
+    loadFindChoices();
     reloadDefaultAccount();
     rebuildRecentMenus();
     extensionTable_.load(context_.programFolder / "filetypes.txt");

@@ -204,6 +204,9 @@ private:
     void buildHighlighterList();
     void openLocalFileCommand();
     void gotoLineCommand();
+    // The find dialogs' boxes (wrap around, whole document, mark all) as stored, and stored again
+    // when the user changes one (MainFormSearch.cpp).
+    void loadFindChoices();
     class TMorvaneEditor* requireDocument() const;
     void propagateExtras(highlight::TCodeMemoParser& source);
     // At the first activation: the stored map, or Classic and the question when none is stored.

@@ -26,4 +26,17 @@ void TMainForm::gotoLineCommand() {
     editor.setFocus();
 }
 
+void TMainForm::loadFindChoices() {
+    auto& choices = editor::TCodeMemo::FindChoices();
+    // Unset values keep the defaults (all on).
+    choices.wrapAround = readSetting("Find wrap around") != "False";
+    choices.wholeDocument = readSetting("Replace whole document") != "False";
+    choices.markAll = readSetting("Mark all matches") != "False";
+    editor::TCodeMemo::OnFindChoicesChanged() = [this](const editor::TCodeMemo::TFindChoices& c) {
+        writeSetting("Find wrap around", c.wrapAround ? "True" : "False");
+        writeSetting("Replace whole document", c.wholeDocument ? "True" : "False");
+        writeSetting("Mark all matches", c.markAll ? "True" : "False");
+    };
+}
+
 } // namespace morvane::app

@@ -51,6 +51,13 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
         QMetaObject::invokeMethod(
             &form_, [form = &form_, files] { form->openLocalFiles(files); }, Qt::QueuedConnection);
     };
+    // The matches marked while a find dialog is open, counted in the status bar.
+    editor_->OnMatchCount = [this](editor::TCodeMemo*, long long count, bool atLeast) {
+        matchText_ = count < 0    ? std::string()
+                     : count == 1 ? std::string("1 match")
+                                  : std::to_string(count) + (atLeast ? "+" : "") + " matches";
+        if (IsActive()) RefreshStatus();
+    };
     editor_->OnReplaceAllDone = [this](editor::TCodeMemo*, long long count) {
         SessionStatus(std::to_string(count) + " replaced");
     };
@@ -256,7 +263,7 @@ void TMorvaneEditor::RefreshStatus() {
         QString::fromStdString(caretPositionText(long(pos.line), long(pos.column))));
     form_.statusPanel(1)->setText(editor_->Modified() ? "Modified" : "");
     form_.statusPanel(2)->setText(kind_ == kLocal ? "Local" : "Remote");
-    form_.statusPanel(3)->clear();
+    form_.statusPanel(3)->setText(QString::fromStdString(matchText_));
     form_.statusPanel(4)->setText(platform::fromBytes(statusText_));
     form_.showEncoding(int(editor_->Encoding()), editor_->HasBom());
 }

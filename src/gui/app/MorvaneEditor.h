@@ -162,6 +162,7 @@ private:
     editor::TCodeMemo* editor_ = nullptr;
     bool busy_ = false;
     std::string statusText_;
+    std::string matchText_; // the count of the marked matches, or empty
     Kind kind_ = kLocal;
     std::string fileName_;
     std::string directory_;

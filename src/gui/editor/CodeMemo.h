@@ -5,6 +5,7 @@
 
 #include "core/editor/CustomCodeMemo.h"
 #include "core/highlight/CodeMemoSearch.h"
+#include "core/highlight/MatchMarks.h"
 #include "core/highlight/ParserSlots.h"
 #include "gui/editor/QtFontMetrics.h"
 
@@ -69,6 +70,10 @@ public:
     void SetDefFontStyle(std::uint8_t fontStyleBits);
     // A settings colour (0x00BBGGRR, or a system colour reference) as the desktop shows it.
     QColor ColorOf(std::int32_t value) const;
+    // The same as the view paints it: under a dark palette, while the highlighter's colours are
+    // as shipped, its counterpart in the dark set. Printing and exports keep the light set.
+    QColor ViewColor(std::int32_t value) const;
+    bool FollowsDarkPalette() const;
     QColor ControlCharColor = QColor(128, 128, 128);
     // Multiplied into a light background, or screened onto a dark one.
     QColor BracketMatchColor = QColor(150, 225, 150);
@@ -122,6 +127,23 @@ public:
     std::function<void(TCodeMemo* Sender, long long Count)> OnReplaceAllDone;
     // The dialog's regular-expressions box changed.
     std::function<void(TCodeMemo* Sender, bool On)> OnRegularExpressionsToggled;
+    // The find and replace dialogs' own choices, shared by every editor; the program stores
+    // them when the user changes a box (OnFindChoicesChanged).
+    struct TFindChoices {
+        bool wrapAround = true;
+        bool wholeDocument = true;
+        bool markAll = true;
+        bool operator==(const TFindChoices&) const = default;
+    };
+    static TFindChoices& FindChoices();
+    static std::function<void(const TFindChoices&)>& OnFindChoicesChanged();
+    // While a dialog is open (and marking is chosen), every match of its text is marked in the
+    // view, and counted in idle time: OnMatchCount hears the count once it is complete (atLeast:
+    // the count stopped at its limit), and -1 when the marks go.
+    const highlight::TMatchMarks* MatchMarks() const { return matchMarks_.get(); }
+    bool Marking() const { return marking_; }
+    std::function<void(TCodeMemo* Sender, long long Count, bool AtLeast)> OnMatchCount;
+    QColor MatchMarkColor = QColor(255, 170, 0, 120);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -163,9 +185,22 @@ protected:
 private:
     highlight::TSearchRequest DialogRequest(const TFindDialog& dialog) const;
     void PrepareDialog(TFindDialog& dialog, unsigned flags);
+    void WireDialog(TFindDialog& dialog);
     std::unique_ptr<highlight::TCodeMemoSearch> search_;
     TFindDialog* findDialog_ = nullptr;
     TFindDialog* replaceDialog_ = nullptr;
+    // Marks and count follow the open dialog (CodeMemoMatches.cpp).
+    bool SearchDialogShown() const;
+    void FollowDialog(TFindDialog& dialog);
+    void StopMarking();
+    void ScheduleMatchCount(int delayMs);
+    void PaintMatchMarks(QPainter& p, const std::vector<TRowLayout>& rows);
+    // Moves the dialog off the selected match when it covers it.
+    void KeepMatchInSight(TFindDialog& dialog);
+    std::unique_ptr<highlight::TMatchMarks> matchMarks_;
+    bool marking_ = false;
+    QTimer* countTimer_ = nullptr;
+    bool darkView_ = false; // this paint uses the dark colour set
 
     void RepaintView() override;
     void UpdateScrollBars() override;

@@ -116,6 +116,8 @@ TSearchRequest TCodeMemo::DialogRequest(const TFindDialog& dialog) const {
     r.wholeWord = dialog.wholeWord();
     r.regExpr = dialog.regularExpressions();
     r.down = dialog.down();
+    r.wrap = dialog.wrapAround();
+    r.wholeDocument = dialog.wholeDocument();
     return r;
 }
 
@@ -141,6 +143,21 @@ void TCodeMemo::PrepareDialog(TFindDialog& dialog, unsigned flags) {
     dialog.setReplaceText(SessionReplaceText());
     dialog.setRegularExpressions(regExpr);
     if (flags & highlight::sfMatchCase) dialog.setMatchCase(true);
+    const TFindChoices choices = FindChoices();
+    dialog.setWrapAround(choices.wrapAround);
+    dialog.setWholeDocument(choices.wholeDocument);
+    dialog.setMarkAll(choices.markAll);
+}
+
+void TCodeMemo::WireDialog(TFindDialog& dialog) {
+    dialog.onRegularExpressionsToggled = [this](bool on) {
+        if (OnRegularExpressionsToggled) OnRegularExpressionsToggled(this, on);
+    };
+    dialog.onChanged = [this, &dialog] { FollowDialog(dialog); };
+    dialog.onHidden = [this] {
+        if (!SearchDialogShown()) StopMarking();
+        viewport()->update(); // the selection hides again without the focus
+    };
 }
 
 void TCodeMemo::ShowFindDialog(unsigned flags) {
@@ -151,13 +168,13 @@ void TCodeMemo::ShowFindDialog(unsigned flags) {
             TSearchRequest r = DialogRequest(*findDialog_);
             SessionFindText() = findDialog_->findText();
             RunSearch(*this, Searcher(), [&] { Searcher().Find(r); });
+            KeepMatchInSight(*findDialog_);
         };
-        findDialog_->onRegularExpressionsToggled = [this](bool on) {
-            if (OnRegularExpressionsToggled) OnRegularExpressionsToggled(this, on);
-        };
+        WireDialog(*findDialog_);
     }
     PrepareDialog(*findDialog_, flags);
     findDialog_->present();
+    FollowDialog(*findDialog_);
 }
 
 void TCodeMemo::ShowReplaceDialog(unsigned flags) {
@@ -168,6 +185,7 @@ void TCodeMemo::ShowReplaceDialog(unsigned flags) {
             SessionFindText() = replaceDialog_->findText();
             TSearchRequest r = DialogRequest(*replaceDialog_);
             RunSearch(*this, Searcher(), [&] { Searcher().Find(r); });
+            KeepMatchInSight(*replaceDialog_);
         };
         auto replace = [this](bool all) {
             SessionFindText() = replaceDialog_->findText();
@@ -189,13 +207,12 @@ void TCodeMemo::ShowReplaceDialog(unsigned flags) {
         };
         replaceDialog_->onReplace = [replace] { replace(false); };
         replaceDialog_->onReplaceAll = [replace] { replace(true); };
-        replaceDialog_->onRegularExpressionsToggled = [this](bool on) {
-            if (OnRegularExpressionsToggled) OnRegularExpressionsToggled(this, on);
-        };
+        WireDialog(*replaceDialog_);
     }
     PrepareDialog(*replaceDialog_, flags);
     Searcher().ForgetLastFound();
     replaceDialog_->present();
+    FollowDialog(*replaceDialog_);
 }
 
 void TCodeMemo::FindNextCommand(unsigned flags) {
@@ -209,6 +226,7 @@ void TCodeMemo::FindNextCommand(unsigned flags) {
         r.text = ToDocument(Encoding(), SessionFindText());
         r.regExpr = flags & highlight::sfRegExpr;
         r.matchCase = flags & highlight::sfMatchCase;
+        r.wrap = FindChoices().wrapAround;
         RunSearch(*this, s, [&] { s.Find(r); });
         return;
     }

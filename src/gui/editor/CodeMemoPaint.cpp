@@ -3,6 +3,8 @@
 
 #include "gui/editor/CodeMemo.h"
 
+#include "core/highlight/DarkColours.h"
+
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
@@ -58,9 +60,18 @@ QColor TCodeMemo::ColorOf(std::int32_t value) const {
     return FromBgr(value);
 }
 
+QColor TCodeMemo::ViewColor(std::int32_t value) const {
+    return darkView_ && value >= 0 ? FromBgr(highlight::DarkCounterpart(value)) : ColorOf(value);
+}
+
+bool TCodeMemo::FollowsDarkPalette() const {
+    return highlight::IsDarkRgb(palette().color(QPalette::Base).rgb() & 0xFFFFFF) &&
+           Settings().coloursAsShipped();
+}
+
 QColor TCodeMemo::GutterColor() const {
     const TSM_Settings& s = Settings();
-    return s.gutterColorDefault ? palette().color(QPalette::Button) : ColorOf(s.gutterColor);
+    return s.gutterColorDefault ? palette().color(QPalette::Button) : ViewColor(s.gutterColor);
 }
 
 void TCodeMemo::SetGutterColor(const QColor& c) {
@@ -71,7 +82,7 @@ void TCodeMemo::SetGutterColor(const QColor& c) {
 
 QColor TCodeMemo::MarginColor() const {
     const TSM_Settings& s = Settings();
-    return s.marginColorDefault ? DefaultBack() : ColorOf(s.marginColor);
+    return s.marginColorDefault ? DefaultBack() : ViewColor(s.marginColor);
 }
 
 void TCodeMemo::SetMarginColor(const QColor& c) {
@@ -81,22 +92,22 @@ void TCodeMemo::SetMarginColor(const QColor& c) {
 }
 
 QColor TCodeMemo::DefaultText() const {
-    return ColorOf(Settings().effect(0).foreground);
+    return ViewColor(Settings().effect(0).foreground);
 }
 
 QColor TCodeMemo::DefaultBack() const {
-    return ColorOf(Settings().effect(0).background);
+    return ViewColor(Settings().effect(0).background);
 }
 
 QColor TCodeMemo::SelTextColor() const {
     const TSM_Settings& s = Settings();
     return s.selTextColorDefault ? palette().color(QPalette::HighlightedText)
-                                 : ColorOf(s.selTextColor);
+                                 : ViewColor(s.selTextColor);
 }
 
 QColor TCodeMemo::SelTextBack() const {
     const TSM_Settings& s = Settings();
-    return s.selTextBackDefault ? palette().color(QPalette::Highlight) : ColorOf(s.selTextBack);
+    return s.selTextBackDefault ? palette().color(QPalette::Highlight) : ViewColor(s.selTextBack);
 }
 
 void TCodeMemo::SetSelTextColor(const QColor& c) {
@@ -251,6 +262,7 @@ void TCodeMemo::paintEvent(QPaintEvent*) {
 }
 
 void TCodeMemo::PaintTo(QPainter& p, const QRect& area) {
+    darkView_ = FollowsDarkPalette();
     const int w = area.width(), h = area.height();
     const int lh = metrics_->LineHeight(), cw = metrics_->CharWidth();
     const bool gutter = (Options() & smoShowGutter) && GutterWidth() > 0;
@@ -260,7 +272,8 @@ void TCodeMemo::PaintTo(QPainter& p, const QRect& area) {
     if (Margin() > 0) p.fillRect(QRect(gutter ? GutterWidth() : 0, 0, Margin(), h), MarginColor());
     p.save();
     p.setClipRect(QRect(left, 0, std::max(0, w - left), h));
-    const bool showSelection = Focused() || !HideSelection;
+    // A match found from the find dialog shows while the dialog has the focus.
+    const bool showSelection = Focused() || !HideSelection || SearchDialogShown();
     int y = 0;
     for (const TRowLayout& row : rows) {
         if (y >= h) break;
@@ -288,6 +301,7 @@ void TCodeMemo::PaintTo(QPainter& p, const QRect& area) {
     }
     if (y < h) p.fillRect(QRect(left, y, w - left, h - y), DefaultBack());
     PaintEditAids(p, rows, w);
+    PaintMatchMarks(p, rows);
     // Margin lines over the text.
     if (Options() & smoShowRMargin) {
         int col = RightMargin() - LeftColumn();
@@ -347,12 +361,12 @@ void TCodeMemo::PaintGutter(QPainter& p, const std::vector<TRowLayout>& rows, in
     pm.fill(GutterColor());
     QPainter g(&pm);
     if (gw > 9) {
-        g.setPen(Qt::white);
+        g.setPen(darkView_ ? palette().color(QPalette::Mid) : QColor(Qt::white));
         g.drawLine(gw - 2, 0, gw - 2, height);
     }
     const highlight::GutterFont& gf = Settings().gutterFont();
     g.setFont(GutterFont());
-    g.setPen(ColorOf(gf.color));
+    g.setPen(ViewColor(gf.color));
     const bool numbers = Options() & smoLineNumbers;
     int y = 0;
     auto centred = [&](const QPixmap& img, int x) {
@@ -389,7 +403,7 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
     const TSM_Settings& st = Settings();
     const bool syntax = (Options() & smoSyntaxHighlight) && !row.attrs.empty();
     const StyleEffect& plain = st.effect(0);
-    const QColor defText = ColorOf(plain.foreground), defBack = ColorOf(plain.background);
+    const QColor defText = ViewColor(plain.foreground), defBack = ViewColor(plain.background);
     const bool lineColors = row.background != -1;
     const QColor lineBack = lineColors ? FromBgr(row.background) : defBack;
     const QColor lineText =
@@ -466,8 +480,8 @@ void TCodeMemo::PaintRow(QPainter& p, const TRowLayout& row, int y, int width, b
             runCells += cells;
             run.append(g);
         }
-        QColor fg = e.foregroundDefault ? defText : ColorOf(e.foreground);
-        QColor bg = e.backgroundDefault ? defBack : ColorOf(e.background);
+        QColor fg = e.foregroundDefault ? defText : ViewColor(e.foreground);
+        QColor bg = e.backgroundDefault ? defBack : ViewColor(e.background);
         if (lineColors) {
             fg = lineText;
             bg = lineBack;

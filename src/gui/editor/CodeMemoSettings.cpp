@@ -17,6 +17,8 @@ constexpr RecIndex kIdleRecords = 2000;
 constexpr RecIndex kIdleWrapRecords = 5000;
 // How often held idle work looks again whether it may go on.
 constexpr int kHeldRetryMs = 25;
+// While matches are marked, their count starts again once typing has paused this long.
+constexpr int kCountAfterEditMs = 300;
 int backgroundHolds = 0;
 } // namespace
 
@@ -46,6 +48,7 @@ void TCodeMemo::DirtyRecordHandedOver(RecIndex rec) {
 
 void TCodeMemo::TextEdited(TextOffset start, TextOffset extent) {
     HighlightTextEdited(start, extent);
+    if (marking_) ScheduleMatchCount(kCountAfterEditMs);
 }
 
 void TCodeMemo::ApplySettings() {

@@ -40,10 +40,25 @@ TFindDialog::TFindDialog(Mode mode, QWidget* parent) : QDialog(parent), mode_(mo
     matchCase_->setObjectName("MatchCaseBox");
     regExpr_ = new QCheckBox("Regular e&xpressions", this);
     regExpr_->setObjectName("RegExprBox");
+    wrapAround_ = new QCheckBox("Wrap ar&ound", this);
+    wrapAround_->setObjectName("WrapAroundBox");
+    wrapAround_->setChecked(true);
+    markAll_ = new QCheckBox("Mar&k all matches", this);
+    markAll_->setObjectName("MarkAllBox");
+    markAll_->setChecked(true);
     auto* options = new QVBoxLayout;
     options->addWidget(wholeWord_);
     options->addWidget(matchCase_);
     options->addWidget(regExpr_);
+    options->addWidget(wrapAround_);
+    options->addWidget(markAll_);
+    if (replace) {
+        wholeDocument_ = new QCheckBox("W&hole document", this);
+        wholeDocument_->setObjectName("WholeDocumentBox");
+        wholeDocument_->setToolTip("Replace All from the top, not from the last match");
+        wholeDocument_->setChecked(true);
+        options->addWidget(wholeDocument_);
+    }
 
     auto* bottom = new QHBoxLayout;
     bottom->addLayout(options);
@@ -103,6 +118,13 @@ TFindDialog::TFindDialog(Mode mode, QWidget* parent) : QDialog(parent), mode_(mo
     connect(regExpr_, &QCheckBox::toggled, this, [this](bool on) {
         if (onRegularExpressionsToggled) onRegularExpressionsToggled(on);
     });
+    auto changed = [this] {
+        if (onChanged) onChanged();
+    };
+    connect(findEdit_, &QLineEdit::textChanged, this, changed);
+    for (QCheckBox* box : {wholeWord_, matchCase_, regExpr_, wrapAround_, markAll_})
+        connect(box, &QCheckBox::toggled, this, changed);
+    if (wholeDocument_) connect(wholeDocument_, &QCheckBox::toggled, this, changed);
     updateButtons();
 }
 
@@ -141,14 +163,42 @@ bool TFindDialog::regularExpressions() const {
     return regExpr_->isChecked();
 }
 void TFindDialog::setRegularExpressions(bool on) {
-    QSignalBlocker quiet(regExpr_);
-    regExpr_->setChecked(on);
+    {
+        // Only the user's click is told to the document's mode; the marks follow either way.
+        QSignalBlocker quiet(regExpr_);
+        regExpr_->setChecked(on);
+    }
+    if (onChanged) onChanged();
 }
 bool TFindDialog::down() const {
     return !up_ || !up_->isChecked();
 }
 void TFindDialog::setDown(bool on) {
     if (down_) (on ? down_ : up_)->setChecked(true);
+}
+
+bool TFindDialog::wrapAround() const {
+    return wrapAround_->isChecked();
+}
+void TFindDialog::setWrapAround(bool on) {
+    wrapAround_->setChecked(on);
+}
+bool TFindDialog::markAll() const {
+    return markAll_->isChecked();
+}
+void TFindDialog::setMarkAll(bool on) {
+    markAll_->setChecked(on);
+}
+bool TFindDialog::wholeDocument() const {
+    return wholeDocument_ && wholeDocument_->isChecked();
+}
+void TFindDialog::setWholeDocument(bool on) {
+    if (wholeDocument_) wholeDocument_->setChecked(on);
+}
+
+void TFindDialog::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (onHidden) onHidden();
 }
 
 void TFindDialog::present() {

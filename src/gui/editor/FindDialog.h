@@ -32,6 +32,13 @@ public:
     // The replace dialog always searches down.
     bool down() const;
     void setDown(bool on);
+    bool wrapAround() const;
+    void setWrapAround(bool on);
+    bool markAll() const;
+    void setMarkAll(bool on);
+    // Replace All from the top rather than from the last match (the replace dialog's box).
+    bool wholeDocument() const;
+    void setWholeDocument(bool on);
 
     // Shows the dialog (or raises it) with the find text selected, ready to type over.
     void present();
@@ -40,6 +47,12 @@ public:
     std::function<void()> onReplace;
     std::function<void()> onReplaceAll;
     std::function<void(bool)> onRegularExpressionsToggled;
+    // The find text or a box changed (also when set from outside); the dialog was hidden.
+    std::function<void()> onChanged;
+    std::function<void()> onHidden;
+
+protected:
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void updateButtons();
@@ -50,6 +63,9 @@ private:
     QCheckBox* wholeWord_;
     QCheckBox* matchCase_;
     QCheckBox* regExpr_;
+    QCheckBox* wrapAround_;
+    QCheckBox* markAll_;
+    QCheckBox* wholeDocument_ = nullptr;
     QRadioButton* up_ = nullptr;
     QRadioButton* down_ = nullptr;
     QPushButton* findNext_;

@@ -34,6 +34,7 @@ inline std::vector<std::string> Records(const TCustomCodeMemo& m) {
 inline void CheckChain(const TCustomCodeMemo& m) {
     const TTextStore& s = m.Store();
     TextOffset total = 0;
+    RecIndex breaks = 0;
     for (RecIndex i = 0; i < s.Count(); ++i) {
         std::string_view t = s.Text(i);
         ASSERT_GT(t.size(), 0u) << "record " << i;
@@ -46,8 +47,10 @@ inline void CheckChain(const TCustomCodeMemo& m) {
             ASSERT_EQ(!cr, (s.Rec(i + 1).mark & kContinuation) != 0) << "record " << i + 1;
         }
         total += static_cast<TextOffset>(t.size());
+        breaks += cr;
     }
     ASSERT_EQ(total, s.Length());
+    ASSERT_EQ(breaks, s.LineBreaks());
 }
 
 // Lines of a stored text, each with its CR; no entry for the empty line after a final break.

@@ -391,6 +391,48 @@ TEST(GutterTest, GutterWidensForTheDigitsOfTheLastLine) {
     EXPECT_EQ(m.LineCount(), before + 2); // the long last line now takes two rows
 }
 
+// The gutter counts the digits of the last line's number, not the records: wrapped rows and
+// a final line break add none, and crossing a power of ten widens or narrows it at once.
+TEST(GutterTest, GutterFollowsTheDigitsOfTheLineCount) {
+    TCustomCodeMemo m;
+    m.SetFontMetrics(Cells());
+    m.SetClientSize(800, 400);
+    m.SetOptions(m.Options() | smoLineNumbers);
+    m.SetGutterDigitWidth(30); // one digit: 38 pixels, above the set width of 34
+    auto width = [](int digits) { return digits * 30 + TCustomCodeMemo::kGutterPadding; };
+    Load(m, "x");
+    EXPECT_EQ(m.GutterWidth(), width(1));
+    std::string nine;
+    for (int i = 1; i <= 9; ++i)
+        nine += std::string(150, 'a') + "\n"; // each line wraps into two rows below
+    Load(m, nine);
+    EXPECT_EQ(m.NumberedLines(), 9);
+    EXPECT_EQ(m.GutterWidth(), width(1));
+    m.SetOptions(m.Options() | smoWordWrap);
+    ASSERT_GE(m.LineCount(), 18);
+    m.FitGutter();
+    EXPECT_EQ(m.GutterWidth(), width(1)) << "rows of wrapped lines have no numbers";
+    m.SetSelection(m.TextLength(), m.TextLength());
+    m.ReplaceSel("z"); // the tenth line
+    EXPECT_EQ(m.NumberedLines(), 10);
+    EXPECT_EQ(m.GutterWidth(), width(2));
+    m.Undo();
+    EXPECT_EQ(m.GutterWidth(), width(1));
+
+    std::string lines;
+    for (int i = 0; i < 98; ++i)
+        lines += "l\n";
+    Load(m, lines + "last"); // 99 lines
+    EXPECT_EQ(m.GutterWidth(), width(2));
+    m.SetSelection(0, 0);
+    m.ReplaceSel("\n");
+    EXPECT_EQ(m.NumberedLines(), 100);
+    EXPECT_EQ(m.GutterWidth(), width(3));
+    m.SetSelection(0, 1);
+    m.ReplaceSel("");
+    EXPECT_EQ(m.GutterWidth(), width(2));
+}
+
 // A text that fits the window has nothing to scroll; one a row longer has.
 TEST(ScrollTest, ATextThatFitsHasNoVerticalRange) {
     TCustomCodeMemo m;

@@ -183,7 +183,7 @@ TEST(StyleString, PositionalForms) {
     EXPECT_EQ(s.effects[7].foreground, 8);
     EXPECT_EQ(s.effects[7].fontStyle, fsBoldBit);
     s.applyStyleString("Corvix4:,,,,0,,5,Arial,12,1,2,6,5 9 13,8,0");
-    EXPECT_EQ(s.options, 67099632);
+    EXPECT_EQ(s.options, kDefaultOptions); // nothing stored: the default, line numbers on
     EXPECT_EQ(s.fontName, "Arial");
     EXPECT_EQ(s.fontSize, 12);
     EXPECT_EQ(s.selTextBack, 2);
@@ -290,4 +290,23 @@ TEST(SettingsStore, DisabledInterfaceAndBadValues) {
                       RegValue::binary(std::string("\x08") + std::string("Corvix6:\x05\0\0", 11)));
     EXPECT_THROW(p.loadFromRegistry(*r.reg), ECodeMemo);
     EXPECT_EQ(p.settings().keys, editor::TKeyboardActionContoller::globalDefault());
+}
+
+TEST(SettingsStore, LineNumbersAreOnUnlessTheUsersStoredSettingsTurnedThemOff) {
+    TempRegistry r;
+    TCodeMemoParser p("SqlParser");
+    p.compile("%%language name = 'SQL'");
+    p.registryKey = kKey;
+    p.loadFromRegistry(*r.reg); // nothing stored: the default stays
+    EXPECT_TRUE(p.settings().options & editor::smoLineNumbers);
+
+    // The user turned them off and saved: that choice is kept at the next start.
+    p.settings().options &= ~std::int32_t(editor::smoLineNumbers);
+    p.saveToRegistry(*r.reg);
+    TCodeMemoParser q("SqlParser");
+    q.compile("%%language name = 'SQL'");
+    q.registryKey = kKey;
+    q.loadFromRegistry(*r.reg);
+    EXPECT_FALSE(q.settings().options & editor::smoLineNumbers);
+    EXPECT_EQ(q.settings().options, p.settings().options);
 }
