@@ -198,7 +198,8 @@ RecoveryRead parseRecovery(std::string_view bytes) {
         } else if (key == "length") {
             length = number(value);
         } else if (key == "checksum") {
-            if (value.size() != 16 || value.find_first_not_of("0123456789abcdef") != std::string::npos)
+            if (value.size() != 16 ||
+                value.find_first_not_of("0123456789abcdef") != std::string::npos)
                 return fail(RecoveryRead::Damaged, "its checksum line is damaged");
             checksum = static_cast<long long>(std::stoull(value, nullptr, 16));
         } // keys of later revisions of this version are skipped
@@ -274,7 +275,8 @@ RecoveryFolder::RecoveryFolder(fs::path dir) : dir_(std::move(dir)) {
                   .count();
     // The pid alone may come back after a reboot; with the start time it names one process.
     static std::atomic<unsigned> made{0};
-    instance_ = std::to_string(::getpid()) + "_" + std::to_string(ms) + "_" + std::to_string(made++);
+    instance_ =
+        std::to_string(::getpid()) + "_" + std::to_string(ms) + "_" + std::to_string(made++);
 }
 
 RecoveryFolder::~RecoveryFolder() {
@@ -299,8 +301,8 @@ bool RecoveryFolder::open() {
     }
     ::chmod(dir_.c_str(), 0700);
     if (::access(dir_.c_str(), W_OK | X_OK) != 0) {
-        error_ = "The recovery folder \"" + dir_.string() + "\" cannot be written: " +
-                 std::strerror(errno);
+        error_ = "The recovery folder \"" + dir_.string() +
+                 "\" cannot be written: " + std::strerror(errno);
         return false;
     }
     fs::path lock = dir_ / (instance_ + ".lock");
@@ -338,7 +340,8 @@ std::vector<fs::path> RecoveryFolder::leftBehind() const {
     }
     std::sort(found.begin(), found.end());
     std::vector<fs::path> files;
-    for (auto& f : found) files.push_back(std::move(f.second));
+    for (auto& f : found)
+        files.push_back(std::move(f.second));
     return files;
 }
 

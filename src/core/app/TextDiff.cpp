@@ -25,13 +25,15 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 std::vector<DiffLine> diffLines(std::string_view before, std::string_view after) {
     auto a = splitLines(before), b = splitLines(after);
     std::size_t head = 0;
-    while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
+    while (head < a.size() && head < b.size() && a[head] == b[head])
+        ++head;
     std::size_t tail = 0;
     while (tail < a.size() - head && tail < b.size() - head &&
            a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
         ++tail;
     std::vector<DiffLine> out;
-    for (std::size_t i = 0; i < head; ++i) out.push_back({DiffLine::Same, std::string(a[i])});
+    for (std::size_t i = 0; i < head; ++i)
+        out.push_back({DiffLine::Same, std::string(a[i])});
     const std::size_t n = a.size() - head - tail, m = b.size() - head - tail;
     if (n > 0 && m > 0 && (n + 1) * (m + 1) <= kMaxTable) {
         // Longest common subsequence of the middle, from the end so the walk goes forwards.
@@ -54,8 +56,10 @@ std::vector<DiffLine> diffLines(std::string_view before, std::string_view after)
                 out.push_back({DiffLine::Added, std::string(b[head + j++])});
             }
         }
-        for (; i < n; ++i) out.push_back({DiffLine::Removed, std::string(a[head + i])});
-        for (; j < m; ++j) out.push_back({DiffLine::Added, std::string(b[head + j])});
+        for (; i < n; ++i)
+            out.push_back({DiffLine::Removed, std::string(a[head + i])});
+        for (; j < m; ++j)
+            out.push_back({DiffLine::Added, std::string(b[head + j])});
     } else {
         for (std::size_t i = 0; i < n; ++i)
             out.push_back({DiffLine::Removed, std::string(a[head + i])});
@@ -83,7 +87,8 @@ std::string unifiedDiff(std::string_view before, std::string_view after,
     };
     while (i < lines.size()) {
         std::size_t change = i;
-        while (change < lines.size() && lines[change].kind == DiffLine::Same) ++change;
+        while (change < lines.size() && lines[change].kind == DiffLine::Same)
+            ++change;
         if (change == lines.size()) break;
         advance(change >= c ? std::max(i, change - c) : i);
         // The hunk runs until more than 2 * context unchanged lines separate two changes.
@@ -94,7 +99,8 @@ std::string unifiedDiff(std::string_view before, std::string_view after,
         }
         // end is past the last line of the hunk's trailing context
         std::size_t last = end;
-        while (last > change && lines[last - 1].kind == DiffLine::Same) --last;
+        while (last > change && lines[last - 1].kind == DiffLine::Same)
+            --last;
         end = std::min(lines.size(), last + c);
         std::size_t countA = 0, countB = 0;
         for (std::size_t k = i; k < end; ++k) {
@@ -107,7 +113,9 @@ std::string unifiedDiff(std::string_view before, std::string_view after,
                " +" + std::to_string(countB ? lineB : lineB - 1) + "," + std::to_string(countB) +
                " @@\n";
         for (std::size_t k = i; k < end; ++k) {
-            out += lines[k].kind == DiffLine::Same ? ' ' : lines[k].kind == DiffLine::Removed ? '-' : '+';
+            out += lines[k].kind == DiffLine::Same      ? ' '
+                   : lines[k].kind == DiffLine::Removed ? '-'
+                                                        : '+';
             out += lines[k].text;
             out += '\n';
         }

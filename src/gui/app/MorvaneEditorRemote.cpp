@@ -4,6 +4,7 @@
 #include "core/editor/Streams.h"
 #include "core/net/AccountSecrets.h"
 #include "core/net/RemoteFileSystem.h"
+#include "gui/app/DocumentRecovery.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/app/Trace.h"
@@ -303,6 +304,7 @@ bool TMorvaneEditor::AskWriteInPlace(const std::string& question) {
 // The server has the text as it was when the save began; typing since then is not saved.
 void TMorvaneEditor::Saved() {
     editor_->MarkSaved(savingState_);
+    if (recovery_) recovery_->changed(); // saved: the recovery file goes
     trace("remote-saved " + fileName_);
     if (IsActive()) activate();
 }

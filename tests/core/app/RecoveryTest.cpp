@@ -76,9 +76,8 @@ TEST(RecoveryFormat, RoundTripKeepsEveryFieldAndTheBytes) {
 
 TEST(RecoveryFormat, DamagedTruncatedAndNewerFilesAreRecognised) {
     const std::string text = "int main() {\n    return 0;\n}\n";
-    const std::string whole = recoveryHeaderText(remoteHeader(), text.size(),
-                                                 recoveryChecksum(text)) +
-                              text;
+    const std::string whole =
+        recoveryHeaderText(remoteHeader(), text.size(), recoveryChecksum(text)) + text;
     ASSERT_EQ(parseRecovery(whole).status, RecoveryRead::Ok);
 
     // Cut in the text, cut in the header, cut to nothing.
