@@ -113,6 +113,28 @@ class Recovery(desktop.DesktopTestCase):
         self.wait_for(on_server, "the server's file")
         self.wait_for(lambda: not self.recovery_files(), "the recovery file to go after saving")
 
+    def test_a_normal_exit_reopens_its_documents_and_lists_a_missing_one(self):
+        kept = self.write_file("kept.txt", b"one\ntwo\nthree\n")
+        gone = self.write_file("gone.txt", b"soon deleted\n")
+        app = self.start_morvane(kept, gone)
+        app.key("alt+f", "x")  # File > Exit
+        self.assertEqual(app.wait_for_exit(), 0)
+        os.remove(gone)
+
+        again = self.start_morvane()
+        again.wait_for_trace("session-restored")
+        trace = again.trace()
+        self.assertIn("session-reopened " + kept, trace)
+        self.assertIn("session-missing " + gone, trace)
+        self.assertEqual(again.dialogs(), [], "no message box for the missing file")
+        # The reopened document is the real file: typing and saving writes it.
+        again.focus()
+        again.key("ctrl+Home")
+        again.type("zero ")
+        again.key("ctrl+s")
+        self.wait_for(lambda: self.read_file("kept.txt") == b"zero one\ntwo\nthree\n",
+                      "the saved file")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -35,6 +35,8 @@ struct AppContext {
     bool updateCheck = false;
     // Recovery files of unsaved changes; null keeps none (tests).
     TRecoveryService* recovery = nullptr;
+    // Where the open documents are recorded on a normal exit; empty records nothing (tests).
+    std::filesystem::path sessionFile;
 };
 
 } // namespace morvane::app

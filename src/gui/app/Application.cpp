@@ -294,6 +294,7 @@ int runMorvane(int argc, char** argv) {
     // Before the window: its documents keep their recovery files through it.
     TRecoveryService recovery(platform::defaultStateDir() / "recovery");
     context.recovery = &recovery;
+    context.sessionFile = platform::defaultStateDir() / "session";
 
     TMainForm form(context);
     dialogs.setParent(&form);

@@ -19,6 +19,13 @@ std::string TMorvaneEditor::HighlighterName() const {
     return list[std::size_t(highlighter_)]->languageName();
 }
 
+void TMorvaneEditor::UseHighlighterNamed(const std::string& name) {
+    if (name.empty() || HighlighterName() == name) return;
+    const auto& list = form_.highlighters();
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i]->languageName() == name) UseHighlighter(int(i));
+}
+
 bool TMorvaneEditor::OpenRecovered(const RecoveryHeader& header, const std::string& text,
                                    const std::string& recoveryFile) {
     namespace fs = std::filesystem;
@@ -88,11 +95,7 @@ bool TMorvaneEditor::OpenRecovered(const RecoveryHeader& header, const std::stri
         closeRequest(true);
         return false;
     }
-    if (!header.highlighter.empty()) {
-        const auto& list = form_.highlighters();
-        for (std::size_t i = 0; i < list.size(); ++i)
-            if (list[i]->languageName() == header.highlighter) UseHighlighter(int(i));
-    }
+    UseHighlighterNamed(header.highlighter);
     editor_->GoToPosition(editor::DisplayColumn(header.caretColumn + 1),
                           editor::RecIndex(header.caretLine + 1));
     if (recovery_) recovery_->adopt(recoveryFile);

@@ -246,6 +246,8 @@ void TMorvaneEditor::TextArrived() {
     ApplyFileName();
     WarnIfUtf16();
     CheckDoubleSpaced();
+    if (std::exchange(reopening_, false))
+        editor_->GoToPosition(editor::DisplayColumn(reopenColumn_), editor::RecIndex(reopenLine_));
     if (IsActive()) activate();
     trace("remote-opened " + fileName_);
 }
@@ -258,6 +260,11 @@ void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocumen
     editor_->AbandonLoad();
     form_.clearClosingFlag();
     editor_->SetReadOnly(false);
+    if (closeDocument && std::exchange(reopening_, false)) {
+        Note("Not reopened: " + message);
+        closeRequest(true);
+        return;
+    }
     form_.context().dialogs->message(MsgKind::Error, message);
     if (closeDocument)
         closeRequest(false);

@@ -1,4 +1,5 @@
 #include "core/app/Recovery.h"
+#include "core/app/SessionList.h"
 #include "core/app/TextDiff.h"
 
 #include <gtest/gtest.h>
@@ -211,4 +212,31 @@ TEST(TextDiffTest, HugeMiddlesFallBackToRemovedThenAdded) {
     EXPECT_EQ(lines[1].kind, DiffLine::Removed);
     EXPECT_EQ(lines[3001].kind, DiffLine::Added);
     EXPECT_EQ(lines.back().kind, DiffLine::Same);
+}
+
+TEST(SessionListTest, RoundTripAndDamagedLinesCostOnlyThemselves) {
+    std::vector<SessionDocument> docs(2);
+    docs[0].path = "/home/u/odd\tname.txt";
+    docs[0].caretLine = 12;
+    docs[0].caretColumn = 3;
+    docs[0].highlighter = "C/C++";
+    docs[1].remote = true;
+    docs[1].account = "Web";
+    docs[1].directory = "/www";
+    docs[1].fileName = "index.html";
+    std::string text = serializeSession(docs);
+    // A line cut short and one with a bad caret between the two good ones.
+    std::size_t second = text.find("\nremote") + 1;
+    text.insert(second, "local\t/x\t\t\t\t0\t1\t\nlocal\t/cut\n");
+    auto back = parseSession(text);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].path, docs[0].path);
+    EXPECT_EQ(back[0].caretLine, 12);
+    EXPECT_EQ(back[0].caretColumn, 3);
+    EXPECT_EQ(back[0].highlighter, "C/C++");
+    EXPECT_TRUE(back[1].remote);
+    EXPECT_EQ(back[1].account, "Web");
+    EXPECT_EQ(back[1].directory, "/www");
+    EXPECT_EQ(back[1].fileName, "index.html");
+    EXPECT_TRUE(parseSession("something else\nlocal\t/a\t\t\t\t1\t1\t\n").empty());
 }
