@@ -128,6 +128,7 @@ void TDocumentRecovery::writeNow() {
     service_.writer().write(*file_, std::move(h), buffer_);
     written_ = true;
     writtenState_ = memo.TextState();
+    ++snapshots_;
     trace("recovery-written " + doc_.FileName());
 }
 

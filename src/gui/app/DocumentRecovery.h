@@ -67,6 +67,8 @@ public:
     void adopt(const std::filesystem::path& file);
     // Writes now if anything is waiting (for tests and the benchmark).
     void writeNow();
+    // How many times the text was handed to the writer.
+    int snapshots() const { return snapshots_; }
 
 private:
     void remove();
@@ -78,6 +80,7 @@ private:
     bool written_ = false;           // file_ holds (or is about to hold) a text
     std::uint64_t writtenState_ = 0; // the text's state when it was last written
     std::shared_ptr<std::string> buffer_;
+    int snapshots_ = 0;
 };
 
 } // namespace morvane::app
