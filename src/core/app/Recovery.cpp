@@ -13,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -89,8 +90,42 @@ std::string instanceOf(const fs::path& file) {
 }
 } // namespace
 
+namespace {
+constexpr std::uint64_t kChecksumStart = 1469598103934665603ull;
+
+std::uint64_t checksumOn(std::uint64_t h, std::string_view text) {
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+// The stored text with its line ends, a piece at a time, so a large text needs no second copy.
+template <class Sink>
+void inPieces(std::string_view stored, std::string_view lineEnd, std::string& piece, Sink&& sink) {
+    constexpr std::size_t kPiece = 1 << 20;
+    for (std::size_t at = 0; at < stored.size(); at += kPiece) {
+        std::string_view part = stored.substr(at, kPiece);
+        if (lineEnd == "CR") {
+            if (!sink(part)) return;
+            continue;
+        }
+        piece.clear();
+        std::size_t from = 0;
+        for (std::size_t cr; (cr = part.find('\r', from)) != std::string_view::npos;
+             from = cr + 1) {
+            piece.append(part.substr(from, cr - from));
+            piece += lineEnd == "CRLF" ? "\r\n" : "\n";
+        }
+        piece.append(part.substr(from));
+        if (!sink(std::string_view(piece))) return;
+    }
+}
+} // namespace
+
 std::uint64_t recoveryChecksum(std::string_view text) {
-    std::uint64_t h = 1469598103934665603ull;
+    std::uint64_t h = kChecksumStart;
     for (unsigned char c : text) {
         h ^= c;
         h *= 1099511628211ull;
@@ -253,6 +288,28 @@ std::string recoveryPlace(const RecoveryHeader& h) {
     return h.localPath;
 }
 
+bool writeStoredRecoveryFile(const fs::path& file, const RecoveryHeader& header,
+                             std::string_view stored, std::string& error) {
+    std::string piece;
+    std::uint64_t length = 0, sum = kChecksumStart;
+    inPieces(stored, header.lineEnd, piece, [&](std::string_view p) {
+        length += p.size();
+        sum = checksumOn(sum, p);
+        return true;
+    });
+    std::string head = recoveryHeaderText(header, length, sum);
+    return platform::replaceFileAtomically(
+        file, 0600,
+        [&](const platform::PieceSink& sink) {
+            if (!sink(head)) return false;
+            bool ok = true;
+            inPieces(stored, header.lineEnd, piece,
+                     [&](std::string_view p) { return ok = sink(p); });
+            return ok;
+        },
+        error);
+}
+
 std::string withLineEnds(std::string_view stored, std::string_view lineEnd) {
     if (lineEnd == "CR") return std::string(stored);
     const bool crlf = lineEnd == "CRLF";
@@ -402,10 +459,9 @@ struct RecoveryWriter::Impl {
                 std::error_code ec;
                 fs::remove(job.file, ec);
             } else {
-                std::string text = withLineEnds(*job.stored, job.header.lineEnd);
-                job.stored.reset();
-                if (!writeRecoveryFile(job.file, job.header, text, error) && onError)
+                if (!writeStoredRecoveryFile(job.file, job.header, *job.stored, error) && onError)
                     onError(error);
+                job.stored.reset();
             }
             lock.lock();
             busy = false;
@@ -416,7 +472,11 @@ struct RecoveryWriter::Impl {
 
 RecoveryWriter::RecoveryWriter(ErrorReport onError) : impl_(std::make_unique<Impl>()) {
     impl_->onError = std::move(onError);
-    impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
+    impl_->thread = std::thread([impl = impl_.get()] {
+        // Behind the window's thread: on a busy machine typing comes first.
+        ::setpriority(PRIO_PROCESS, ::gettid(), 10);
+        impl->run();
+    });
 }
 
 RecoveryWriter::~RecoveryWriter() {

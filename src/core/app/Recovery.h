@@ -56,6 +56,11 @@ RecoveryRead readRecoveryFile(const std::filesystem::path& file);
 bool writeRecoveryFile(const std::filesystem::path& file, const RecoveryHeader& header,
                        std::string_view text, std::string& error);
 
+// The same for a text as the editor stores it (records ending in CR), given the header's line
+// ends while it is written, a piece at a time.
+bool writeStoredRecoveryFile(const std::filesystem::path& file, const RecoveryHeader& header,
+                             std::string_view stored, std::string& error);
+
 // "Untitled" or the local path, or "account: directory/name".
 std::string recoveryPlace(const RecoveryHeader& header);
 

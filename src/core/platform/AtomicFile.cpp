@@ -27,6 +27,19 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 bool replaceFileAtomically(const std::filesystem::path& path,
                            const std::vector<std::string_view>& pieces, unsigned mode,
                            std::string& error) {
+    return replaceFileAtomically(
+        path, mode,
+        [&pieces](const PieceSink& sink) {
+            for (std::string_view piece : pieces)
+                if (!sink(piece)) return false;
+            return true;
+        },
+        error);
+}
+
+bool replaceFileAtomically(const std::filesystem::path& path, unsigned mode,
+                           const std::function<bool(const PieceSink&)>& produce,
+                           std::string& error) {
     // Unique per process and call: two threads writing beside each other never share one.
     static std::atomic<unsigned> counter{0};
     std::filesystem::path temp = path;
@@ -37,9 +50,13 @@ bool replaceFileAtomically(const std::filesystem::path& path,
         return false;
     }
     ::fchmod(fd, mode);
-    bool ok = true;
-    for (std::string_view piece : pieces)
-        if (ok) ok = writeAll(fd, piece.data(), piece.size());
+    int writeErrno = 0;
+    bool ok = produce([fd, &writeErrno](std::string_view piece) {
+        if (writeAll(fd, piece.data(), piece.size())) return true;
+        writeErrno = errno;
+        return false;
+    });
+    if (!ok) errno = writeErrno ? writeErrno : ECANCELED;
     ok = ok && ::fsync(fd) == 0;
     int savedErrno = errno;
     ::close(fd);

@@ -55,8 +55,10 @@ TDocumentRecovery::TDocumentRecovery(TMorvaneEditor& doc, TRecoveryService& serv
     : QObject(&doc), doc_(doc), service_(service) {
     quiet_.setSingleShot(true);
     ceiling_.setSingleShot(true);
-    connect(&quiet_, &QTimer::timeout, this, [this] { writeNow(); });
-    connect(&ceiling_, &QTimer::timeout, this, [this] { writeNow(); });
+    connect(&quiet_, &QTimer::timeout, this, [this] { startCopy(); });
+    connect(&ceiling_, &QTimer::timeout, this, [this] { startCopy(); });
+    step_.setSingleShot(true);
+    connect(&step_, &QTimer::timeout, this, [this] { copyStep(); });
 }
 
 TDocumentRecovery::~TDocumentRecovery() = default;
@@ -67,6 +69,7 @@ void TDocumentRecovery::changed() {
     if (!memo.Modified()) {
         quiet_.stop();
         ceiling_.stop();
+        step_.stop();
         if (written_) remove();
         return;
     }
@@ -75,21 +78,68 @@ void TDocumentRecovery::changed() {
     if (!ceiling_.isActive()) ceiling_.start(service_.ceilingMs);
 }
 
+bool TDocumentRecovery::due() const {
+    const editor::TCodeMemo& memo = doc_.Editor();
+    return service_.active() && memo.Modified() && !(written_ && memo.TextState() == writtenState_);
+}
+
+void TDocumentRecovery::startCopy() {
+    quiet_.stop();
+    ceiling_.stop();
+    if (!due()) return;
+    copied_ = 0;
+    generation_ = doc_.Editor().Store().Generation();
+    // The writer may still hold the last copy: then it gets a new one.
+    if (!buffer_ || buffer_.use_count() > 1) buffer_ = std::make_shared<std::string>();
+    buffer_->clear();
+    buffer_->reserve(std::size_t(doc_.Editor().Store().Length()));
+    step_.start(0);
+}
+
+// A few megabytes per turn of the event loop, so a keystroke never waits for more than one
+// piece; an edit in between starts the copy again.
+void TDocumentRecovery::copyStep() {
+    if (!due()) return;
+    const editor::TTextStore& store = doc_.Editor().Store();
+    if (store.Generation() != generation_) {
+        startCopy();
+        return;
+    }
+    constexpr std::size_t kPiece = 2 * 1024 * 1024;
+    std::size_t done = 0;
+    editor::TTextStore::Span s = store.SpanAt(editor::TextOffset(copied_));
+    while (!s.text.empty() && done < kPiece) {
+        std::string_view part = s.text.substr(std::size_t(editor::TextOffset(copied_) - s.start));
+        buffer_->append(part);
+        copied_ += part.size();
+        done += part.size();
+        if (!store.NextSpan(s)) break;
+    }
+    if (editor::TextOffset(copied_) < store.Length()) {
+        step_.start(0);
+        return;
+    }
+    finish();
+}
+
 void TDocumentRecovery::writeNow() {
     quiet_.stop();
     ceiling_.stop();
-    if (!service_.active()) return;
-    editor::TCodeMemo& memo = doc_.Editor();
-    if (!memo.Modified() || (written_ && memo.TextState() == writtenState_)) return;
-    // The writer may still hold the last copy: then it gets a new one.
+    step_.stop();
+    if (!due()) return;
     if (!buffer_ || buffer_.use_count() > 1) buffer_ = std::make_shared<std::string>();
-    const editor::TTextStore& store = memo.Store();
+    const editor::TTextStore& store = doc_.Editor().Store();
     buffer_->clear();
     buffer_->reserve(std::size_t(store.Length()));
     for (editor::TTextStore::Span s = store.SpanAt(0); !s.text.empty();) {
         buffer_->append(s.text);
         if (!store.NextSpan(s)) break;
     }
+    finish();
+}
+
+void TDocumentRecovery::finish() {
+    editor::TCodeMemo& memo = doc_.Editor();
 
     RecoveryHeader h;
     if (doc_.IsNew()) {
@@ -141,6 +191,7 @@ void TDocumentRecovery::remove() {
 void TDocumentRecovery::closed() {
     quiet_.stop();
     ceiling_.stop();
+    step_.stop();
     if (written_ || file_) remove();
     file_.reset();
 }

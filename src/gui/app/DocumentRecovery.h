@@ -7,7 +7,9 @@
 // Writing never waits for the disk on the editing thread: the keeper copies the text's blocks
 // into a buffer of its own (a plain memory copy; the buffer is reused so a large document costs
 // no new pages each time) and hands it to the writer thread, which gives it the document's line
-// ends, checks it and writes it.
+// ends, checks it and writes it. The copy goes a few megabytes per turn of the event loop, so a
+// keystroke waits for one piece at most; a keystroke in between starts it again, so during
+// uninterrupted fast typing in a very large text the copy is taken at the first short pause.
 
 #include "core/app/Recovery.h"
 
@@ -71,11 +73,17 @@ public:
     int snapshots() const { return snapshots_; }
 
 private:
+    bool due() const;
+    void startCopy();
+    void copyStep();
+    void finish(); // the copy is whole: to the writer
     void remove();
 
     TMorvaneEditor& doc_;
     TRecoveryService& service_;
-    QTimer quiet_, ceiling_;
+    QTimer quiet_, ceiling_, step_;
+    std::uint64_t copied_ = 0;     // bytes of the text in buffer_ so far
+    std::uint64_t generation_ = 0; // the text's generation when the copy began
     std::optional<std::filesystem::path> file_;
     bool written_ = false;           // file_ holds (or is about to hold) a text
     std::uint64_t writtenState_ = 0; // the text's state when it was last written

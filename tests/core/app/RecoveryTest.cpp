@@ -106,6 +106,23 @@ TEST(RecoveryFormat, DamagedTruncatedAndNewerFilesAreRecognised) {
     EXPECT_EQ(parseRecovery(badCaret).status, RecoveryRead::Damaged);
 }
 
+// The writer converts line ends piece by piece: a text over several pieces reads back whole.
+TEST(RecoveryFormat, AStoredTextWrittenInPiecesReadsBackWithItsLineEnds) {
+    TempDir dir;
+    std::string stored;
+    for (int i = 0; stored.size() < 3'500'000; ++i)
+        stored += "line " + std::to_string(i) + " of a text longer than one piece\r";
+    for (const char* lineEnd : {"LF", "CRLF", "CR"}) {
+        RecoveryHeader h;
+        h.lineEnd = lineEnd;
+        std::string error;
+        ASSERT_TRUE(writeStoredRecoveryFile(dir.path / "big.recovery", h, stored, error)) << error;
+        RecoveryRead r = readRecoveryFile(dir.path / "big.recovery");
+        ASSERT_EQ(r.status, RecoveryRead::Ok) << lineEnd << ": " << r.problem;
+        EXPECT_TRUE(r.text == withLineEnds(stored, lineEnd)) << lineEnd;
+    }
+}
+
 TEST(RecoveryFormat, LineEndsOfTheStoredText) {
     EXPECT_EQ(withLineEnds("a\rb\r", "LF"), "a\nb\n");
     EXPECT_EQ(withLineEnds("a\rb\r", "CRLF"), "a\r\nb\r\n");
