@@ -135,6 +135,54 @@ class Recovery(desktop.DesktopTestCase):
         self.wait_for(lambda: self.read_file("kept.txt") == b"zero one\ntwo\nthree\n",
                       "the saved file")
 
+    def test_compare_on_the_changed_on_server_question_shows_both_lines_and_cancel_keeps_both(self):
+        site = os.path.join(self.dir, "site")
+        os.mkdir(site)
+        page = os.path.join(site, "page.html")
+        with open(page, "wb") as f:
+            f.write(b"<p>one</p>\n")
+        password = secrets.token_hex(8)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        self.start_ftp(site, password, port)
+        subprocess.run([self.executable, "--set-demo-account", "127.0.0.1", str(port), "demo",
+                        "-", "/"], input=password.encode(), env=self.environment(), check=True,
+                       timeout=30)
+        app = self.start_morvane("MORVANE://Demo:/page.html")
+        app.wait_for_trace("remote-opened page.html")
+        app.focus()
+        app.key("ctrl+End")
+        app.type("typed by me")
+        with open(page, "wb") as f:
+            f.write(b"<p>one</p>\n<p>written on the server</p>\n")
+        app.key("ctrl+s")
+        app.wait_for_dialog()
+        app.key("alt+p")
+        app.wait_for_dialog("Differences: page.html")
+        listing = [e for e in app.trace() if e.startswith("differences ")]
+        self.assertEqual(len(listing), 1)
+        self.assertIn("-<p>written on the server</p>", listing[0])
+        self.assertIn("+typed by me", listing[0])
+        app.key("Escape")
+        # The same question again; Cancel keeps the server's file and the typed text.
+        self.wait_for(lambda: not app.dialogs("Differences: page.html"),
+                      "the differences to close")
+        app.wait_for_dialog()
+        app.key("Escape")
+        self.wait_for(lambda: app.dialogs() == [], "the question to close")
+        with open(page, "rb") as f:
+            self.assertEqual(f.read(), b"<p>one</p>\n<p>written on the server</p>\n")
+        app.focus()
+        app.key("ctrl+s")
+        app.wait_for_dialog()
+        app.key("alt+o")
+
+        def saved():
+            with open(page, "rb") as f:
+                return f.read() == b"<p>one</p>\ntyped by me"
+        self.wait_for(saved, "the typed text on the server after Overwrite")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -7,6 +7,8 @@
 #include "gui/app/DocumentRecovery.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
+#include "gui/app/RecoveryDialog.h"
+#include "gui/app/ServerCopy.h"
 #include "gui/app/Trace.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
@@ -283,8 +285,22 @@ bool TMorvaneEditor::AskRetrySave(const std::string& message) {
 }
 
 TChangedAnswer TMorvaneEditor::AskChanged(const std::string& question) {
-    MsgResult answer = form_.context().dialogs->message(MsgKind::Warning, question,
-                                                        platform::mbOverwriteReloadCancel);
+    MsgResult answer;
+    // Compare shows the differences, then the same question comes again.
+    while ((answer = form_.context().dialogs->message(
+                MsgKind::Warning, question,
+                platform::mbOverwriteReloadCancel | platform::mbCompare)) == MsgResult::Compare) {
+        std::string error;
+        auto copy = fetchServerCopy(form_, account_, session_ ? session_->Directory() : directory_,
+                                    fileName_, error);
+        if (!copy) {
+            form_.context().dialogs->message(MsgKind::Error,
+                                             "The server's copy cannot be fetched: " + error);
+            continue;
+        }
+        showDifferences(this, platform::fromBytes("Differences: " + fileName_), *copy,
+                        TextForUpload(), "on the server: " + fileName_, "your text");
+    }
     if (answer == MsgResult::Overwrite) return TChangedAnswer::Overwrite;
     if (answer == MsgResult::Reload) {
         editor_->SetReadOnly(true);

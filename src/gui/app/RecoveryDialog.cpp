@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -82,7 +83,9 @@ void showDifferences(QWidget* parent, const QString& title, const std::string& b
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
     layout->addWidget(buttons);
     dlg.resize(760, 480);
-    trace("differences " + listing.substr(0, 2000));
+    std::string line = listing.substr(0, 2000);
+    std::replace(line.begin(), line.end(), '\n', '|'); // one trace line
+    trace("differences " + line);
     dlg.exec();
 }
 
