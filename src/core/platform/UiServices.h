@@ -28,6 +28,7 @@ enum MsgButtons : unsigned {
     mbAlwaysTrust = 2048,
     mbConnectOnce = 4096,   // an unknown SSH host: this time only
     mbAlwaysConnect = 8192, // an unknown SSH host: and remember its key
+    mbCompare = 16384,      // a file changed elsewhere: show the differences, then ask again
     mbYesNo = mbYes | mbNo,
     mbYesNoCancel = mbYes | mbNo | mbCancel,
     mbRetryCancel = mbRetry | mbCancel,
@@ -49,7 +50,8 @@ enum class MsgResult {
     ConnectAnyway,
     AlwaysTrust,
     ConnectOnce,
-    AlwaysConnect
+    AlwaysConnect,
+    Compare
 };
 
 struct FileDialogOptions {

@@ -15,6 +15,8 @@ class TAccountSecrets;
 
 namespace morvane::app {
 
+class TRecoveryService;
+
 struct AppContext {
     platform::Registry* registry = nullptr;
     platform::Dialogs* dialogs = nullptr;
@@ -31,6 +33,10 @@ struct AppContext {
     std::string browseAccount;
     // The daily update check runs after the first activation (the program, not its tests).
     bool updateCheck = false;
+    // Recovery files of unsaved changes; null keeps none (tests).
+    TRecoveryService* recovery = nullptr;
+    // Where the open documents are recorded on a normal exit; empty records nothing (tests).
+    std::filesystem::path sessionFile;
 };
 
 } // namespace morvane::app

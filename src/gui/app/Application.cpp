@@ -10,6 +10,7 @@
 #include "core/platform/Paths.h"
 #include "core/platform/SecretStore.h"
 #include "core/platform/SingleInstance.h"
+#include "gui/app/DocumentRecovery.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/Trace.h"
 #include "gui/platform/QtEventLoop.h"
@@ -290,8 +291,14 @@ int runMorvane(int argc, char** argv) {
     // Test harnesses keep the program off the network.
     context.updateCheck = !qEnvironmentVariableIsSet("MORVANE_NO_UPDATE_CHECK");
 
+    // Before the window: its documents keep their recovery files through it.
+    TRecoveryService recovery(platform::defaultStateDir() / "recovery");
+    context.recovery = &recovery;
+    context.sessionFile = platform::defaultStateDir() / "session";
+
     TMainForm form(context);
     dialogs.setParent(&form);
+    recovery.setDialogs(&dialogs);
     // The listener delivers one hand-over at a time from the loop; the problems of its files
     // make one message rather than a box per file.
     if (instance && !instance->listen(*loop, [&form, &gathering](std::vector<std::string> handed) {

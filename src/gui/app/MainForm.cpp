@@ -4,6 +4,7 @@
 
 #include "gui/app/MainForm.h"
 #include "gui/app/MainFormInternal.h"
+#include "gui/app/SessionRestore.h"
 
 #include "core/app/AppRegistry.h"
 #include "core/app/Commands.h"
@@ -608,6 +609,8 @@ void TMainForm::dropEvent(QDropEvent* event) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    // What is open as the user asks to close is the session to come back to.
+    if (!closing_) recordSession(*this);
     if (pages_->count() > 0) {
         // Ask every document, last tab first, also after one was cancelled; the window closes
         // when the last document has gone.

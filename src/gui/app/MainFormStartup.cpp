@@ -4,6 +4,8 @@
 #include "gui/app/MainForm.h"
 
 #include "gui/app/MainFormInternal.h"
+#include "gui/app/RecoveryDialog.h"
+#include "gui/app/SessionRestore.h"
 
 #include "core/app/EditorAidFiles.h"
 #include "core/app/RemoteReference.h"
@@ -142,6 +144,10 @@ void TMainForm::firstActivation() {
     refreshClipboardState();
     for (const std::string& argument : context_.arguments)
         openArgument(argument);
+    if (context_.arguments.empty()) restoreSession(*this);
+    // Once the window is up: the offer of recovery files left by a crash.
+    if (context_.recovery)
+        QTimer::singleShot(0, this, [this] { offerRecovery(*this, *context_.recovery); });
     trace("activated");
     if (!context_.browseAccount.empty()) {
         // After the activation is done, so the window is up behind the browser.

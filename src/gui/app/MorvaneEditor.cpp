@@ -3,6 +3,7 @@
 #include "core/app/DocumentRules.h"
 #include "core/editor/CodeMemoError.h"
 #include "core/platform/Paths.h"
+#include "gui/app/DocumentRecovery.h"
 #include "gui/app/MainForm.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
@@ -39,7 +40,9 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     layout->addWidget(editor_);
     editor_->SetDialogs(form.context().dialogs);
     editor_->SetClipboard(form.context().clipboard);
+    if (form.context().recovery) recovery_ = new TDocumentRecovery(*this, *form.context().recovery);
     editor_->OnChange = [this](editor::TCustomCodeMemo*) {
+        if (recovery_) recovery_->changed();
         if (IsActive())
             activate();
         else
@@ -298,6 +301,7 @@ bool TMorvaneEditor::WriteFile(const std::string& path) {
         return false;
     }
     RememberDisk(platform::fileIdentity(path));
+    if (recovery_) recovery_->changed(); // saved: the recovery file goes
     std::filesystem::path p(path);
     Flash("Saved " + p.filename().string() + " to " +
           documentPlace({}, p.parent_path().string(), false));
@@ -430,6 +434,7 @@ void TMorvaneEditor::closeRequest(bool force) {
         }
     }
     closed_ = true;
+    if (recovery_) recovery_->closed();
     queue_.clear();
     if (session_) session_->Disconnect();
     // A remote file that never arrived is no file to come back to.

@@ -24,6 +24,8 @@ class TCodeMemo;
 namespace morvane::app {
 
 class TMainForm;
+class TDocumentRecovery;
+struct RecoveryHeader;
 
 class TMorvaneEditor : public DocumentPage, private TRemoteSessionHost {
     Q_OBJECT
@@ -99,6 +101,24 @@ public:
     void ShowContextMenu(QPoint globalPos);
     // The index of the document's highlighter in the main window's list.
     int Highlighter() const { return highlighter_; }
+    // The language's name of that highlighter; empty for plain text.
+    std::string HighlighterName() const;
+    // The highlighter of that language, when there is one (nothing is asked).
+    void UseHighlighterNamed(const std::string& name);
+    // A document from a recovery file: the text as it was, modified, belonging where the header
+    // says (a remote one is saved to its account without being downloaded first). It goes on
+    // writing into recoveryFile. False when it could not be opened (said to the user).
+    bool OpenRecovered(const RecoveryHeader& header, const std::string& text,
+                       const std::string& recoveryFile);
+    // A document reopened with the last session: a first download that fails is a line in the
+    // output pane rather than a message box, and the caret goes to line, column once it arrives.
+    void ReopenQuietly(long long line, long long column) {
+        reopening_ = true;
+        reopenLine_ = line;
+        reopenColumn_ = column;
+    }
+    // The recovery file's keeper; null when recovery files are off.
+    TDocumentRecovery* Recovery() const { return recovery_; }
     // A highlighter chosen from the menus: used at once, and its extension offered for association.
     void ManualAssociation(int index);
     // Runs the double-spaced check and offers the repair.
@@ -191,6 +211,9 @@ private:
     // Held while the session is busy, so that a transfer is not slowed by idle work.
     bool holdsBackground_ = false;
     void HoldBackground(bool hold);
+    TDocumentRecovery* recovery_ = nullptr;
+    bool reopening_ = false;
+    long long reopenLine_ = 1, reopenColumn_ = 1;
 };
 
 // Fills the main window's openRemoteDocument and connects the document commands of the remote

@@ -2,11 +2,14 @@
 // it, the watch that notices another program changing it, and reloading it.
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
+#include "gui/app/RecoveryDialog.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
 
 #include <QApplication>
 #include <QFileSystemWatcher>
+
+#include <fstream>
 
 namespace morvane::app {
 
@@ -74,9 +77,17 @@ bool TMorvaneEditor::ChangedOnDisk(platform::FileIdentity* now) const {
 TChangedAnswer TMorvaneEditor::AskBeforeOverwritingDisk() {
     platform::FileIdentity now;
     if (!ChangedOnDisk(&now)) return TChangedAnswer::Overwrite;
-    MsgResult answer = form_.context().dialogs->message(
-        MsgKind::Warning, "The file '" + fileName_ + "' was changed on disk since you opened it.",
-        platform::mbOverwriteReloadCancel);
+    MsgResult answer;
+    // Compare shows the differences, then the same question comes again.
+    while ((answer = form_.context().dialogs->message(
+                MsgKind::Warning,
+                "The file '" + fileName_ + "' was changed on disk since you opened it.",
+                platform::mbOverwriteReloadCancel | platform::mbCompare)) == MsgResult::Compare) {
+        std::ifstream in(LocalPath(), std::ios::binary);
+        std::string onDisk{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        showDifferences(this, platform::fromBytes("Differences: " + fileName_), onDisk,
+                        TextForUpload(), "on disk: " + LocalPath(), "your text");
+    }
     if (answer == MsgResult::Overwrite) return TChangedAnswer::Overwrite;
     dismissedIdentity_ = now; // seen: the watch does not ask about it again
     if (answer == MsgResult::Reload) {

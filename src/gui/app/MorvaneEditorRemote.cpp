@@ -4,8 +4,11 @@
 #include "core/editor/Streams.h"
 #include "core/net/AccountSecrets.h"
 #include "core/net/RemoteFileSystem.h"
+#include "gui/app/DocumentRecovery.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
+#include "gui/app/RecoveryDialog.h"
+#include "gui/app/ServerCopy.h"
 #include "gui/app/Trace.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
@@ -250,6 +253,8 @@ void TMorvaneEditor::TextArrived() {
     Flash("Opened " + fileName_ + " from " + Place());
     WarnIfUtf16();
     CheckDoubleSpaced();
+    if (std::exchange(reopening_, false))
+        editor_->GoToPosition(editor::DisplayColumn(reopenColumn_), editor::RecIndex(reopenLine_));
     if (IsActive()) activate();
     trace("remote-opened " + fileName_);
 }
@@ -262,6 +267,11 @@ void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocumen
     editor_->AbandonLoad();
     form_.clearClosingFlag();
     editor_->SetReadOnly(false);
+    if (closeDocument && std::exchange(reopening_, false)) {
+        Note("Not reopened: " + message);
+        closeRequest(true);
+        return;
+    }
     form_.context().dialogs->message(MsgKind::Error, message);
     if (closeDocument)
         closeRequest(false);
@@ -280,8 +290,22 @@ bool TMorvaneEditor::AskRetrySave(const std::string& message) {
 }
 
 TChangedAnswer TMorvaneEditor::AskChanged(const std::string& question) {
-    MsgResult answer = form_.context().dialogs->message(MsgKind::Warning, question,
-                                                        platform::mbOverwriteReloadCancel);
+    MsgResult answer;
+    // Compare shows the differences, then the same question comes again.
+    while ((answer = form_.context().dialogs->message(
+                MsgKind::Warning, question,
+                platform::mbOverwriteReloadCancel | platform::mbCompare)) == MsgResult::Compare) {
+        std::string error;
+        auto copy = fetchServerCopy(form_, account_, session_ ? session_->Directory() : directory_,
+                                    fileName_, error);
+        if (!copy) {
+            form_.context().dialogs->message(MsgKind::Error,
+                                             "The server's copy cannot be fetched: " + error);
+            continue;
+        }
+        showDifferences(this, platform::fromBytes("Differences: " + fileName_), *copy,
+                        TextForUpload(), "on the server: " + fileName_, "your text");
+    }
     if (answer == MsgResult::Overwrite) return TChangedAnswer::Overwrite;
     if (answer == MsgResult::Reload) {
         editor_->SetReadOnly(true);
@@ -308,6 +332,7 @@ bool TMorvaneEditor::AskWriteInPlace(const std::string& question) {
 // The server has the text as it was when the save began; typing since then is not saved.
 void TMorvaneEditor::Saved() {
     editor_->MarkSaved(savingState_);
+    if (recovery_) recovery_->changed(); // saved: the recovery file goes
     trace("remote-saved " + fileName_);
     Flash("Saved " + fileName_ + " to " + Place());
     if (IsActive()) activate();

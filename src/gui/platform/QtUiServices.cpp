@@ -98,7 +98,8 @@ MsgResult QtDialogs::showMessage(MsgKind kind, const std::string& text, unsigned
          MsgResult::AlwaysTrust},
         {mbConnectOnce, "Connect &once", "ConnectOnceButton", MsgResult::ConnectOnce},
         {mbAlwaysConnect, "&Always (add to known_hosts)", "AlwaysConnectButton",
-         MsgResult::AlwaysConnect}};
+         MsgResult::AlwaysConnect},
+        {mbCompare, "Com&pare", "CompareButton", MsgResult::Compare}};
     std::vector<std::pair<QPushButton*, MsgResult>> answers;
     for (auto& c : customs) {
         if (!(buttons & c.bit)) continue;

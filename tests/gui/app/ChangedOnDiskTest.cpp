@@ -2,11 +2,11 @@
 // without a question whose Enter and Escape keep everything, and a reload over edits is one undo
 // step away from them.
 #include "MainFormFixture.h"
-#include "support/QtTestSupport.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
+#include "support/QtTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -56,7 +56,8 @@ TEST_F(ChangedOnDisk, SaveAsksAndCancelOrOverwriteDoWhatTheySay) {
     dialogs.answers = {MsgResult::Cancel};
     doc->Save();
     ASSERT_THAT(dialogs.texts(), ElementsAre(kSaveQuestion));
-    EXPECT_EQ(dialogs.shown[0].buttons, unsigned(platform::mbOverwriteReloadCancel));
+    EXPECT_EQ(dialogs.shown[0].buttons,
+              unsigned(platform::mbOverwriteReloadCancel | platform::mbCompare));
     EXPECT_EQ(readFile(path), "one\ntheirs\n");
     EXPECT_EQ(text(doc), "one\nmine");
     EXPECT_TRUE(doc->Editor().Modified());
@@ -165,7 +166,8 @@ TEST(ChangedQuestion, EnterAndEscapeAnswerCancel) {
     qtApp();
     platform::QtDialogs dialogs;
     for (unsigned buttons :
-         {unsigned(platform::mbOverwriteReloadCancel), platform::mbReload | platform::mbCancel}) {
+         {unsigned(platform::mbOverwriteReloadCancel), platform::mbReload | platform::mbCancel,
+          platform::mbOverwriteReloadCancel | platform::mbCompare}) {
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
             SCOPED_TRACE(std::to_string(buttons) + " " + std::to_string(key));
             bool pressed = false;

@@ -123,7 +123,8 @@ TEST_P(RemoteDocument, ChangedBehindTheDocumentsBackIsNotOverwrittenWithoutAskin
     ASSERT_EQ(dialogs.texts().size(), 1u);
     EXPECT_EQ(dialogs.texts()[0],
               "The file 'page.html' was changed on the server since you opened it.");
-    EXPECT_EQ(dialogs.shown[0].buttons, unsigned(platform::mbOverwriteReloadCancel));
+    EXPECT_EQ(dialogs.shown[0].buttons,
+              unsigned(platform::mbOverwriteReloadCancel | platform::mbCompare));
     EXPECT_EQ(readAll(server->root() / "page.html"), "<p>someone else's longer edit</p>\n");
     EXPECT_TRUE(doc->Editor().Modified());
 

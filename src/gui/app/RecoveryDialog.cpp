@@ -1,0 +1,217 @@
+#include "gui/app/RecoveryDialog.h"
+
+#include "core/app/Recovery.h"
+#include "core/app/TextDiff.h"
+#include "core/platform/UiServices.h"
+#include "gui/app/DocumentRecovery.h"
+#include "gui/app/MainForm.h"
+#include "gui/app/MorvaneEditor.h"
+#include "gui/app/Trace.h"
+#include "gui/platform/QtUiServices.h"
+
+#include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace morvane::app {
+
+namespace {
+
+struct Found {
+    fs::path file;
+    RecoveryRead read;
+};
+
+std::string readWhole(const fs::path& p, bool& ok) {
+    std::ifstream in(p, std::ios::binary);
+    ok = bool(in);
+    return ok ? std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())
+              : std::string();
+}
+
+QString documentName(const RecoveryHeader& h) {
+    std::string name =
+        h.kind == RecoveryHeader::Local ? fs::path(h.localPath).filename().string() : h.fileName;
+    return platform::fromBytes(name.empty() ? std::string("untitled") : name);
+}
+
+// Whether the file the text belongs to changed after the text was last written.
+QString originalState(const RecoveryRead& r) {
+    if (r.status != RecoveryRead::Ok)
+        return platform::fromBytes("Cannot be recovered: " + r.problem);
+    const RecoveryHeader& h = r.header;
+    if (h.kind == RecoveryHeader::Untitled) return "Never saved";
+    if (h.kind == RecoveryHeader::Remote) return "On the server (not checked)";
+    struct stat st {};
+    if (::stat(h.localPath.c_str(), &st) != 0) return "The file no longer exists";
+    return st.st_mtime > h.time ? "Changed on disk since" : "Unchanged since";
+}
+
+} // namespace
+
+void showDifferences(QWidget* parent, const QString& title, const std::string& before,
+                     const std::string& after, const std::string& beforeName,
+                     const std::string& afterName) {
+    QDialog dlg(parent);
+    dlg.setObjectName("DifferencesDialog");
+    dlg.setWindowTitle(title);
+    auto* layout = new QVBoxLayout(&dlg);
+    auto* view = new QPlainTextEdit(&dlg);
+    view->setObjectName("Differences");
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    std::string listing = unifiedDiff(before, after, beforeName, afterName);
+    if (listing.empty()) listing = "The two texts hold the same lines.\n";
+    view->setPlainText(platform::fromBytes(listing));
+    layout->addWidget(view);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dlg);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    layout->addWidget(buttons);
+    dlg.resize(760, 480);
+    std::string line = listing.substr(0, 2000);
+    std::replace(line.begin(), line.end(), '\n', '|'); // one trace line
+    trace("differences " + line);
+    dlg.exec();
+}
+
+void offerRecovery(TMainForm& form, TRecoveryService& service) {
+    if (!service.active()) return;
+    std::vector<Found> found;
+    for (const fs::path& file : service.folder().leftBehind())
+        found.push_back({file, readRecoveryFile(file)});
+    if (found.empty()) return;
+    trace("recovery-offered " + std::to_string(found.size()));
+
+    QDialog dlg(&form);
+    dlg.setObjectName("RecoveryDialog");
+    dlg.setWindowTitle("Recover Unsaved Changes");
+    auto* layout = new QVBoxLayout(&dlg);
+    layout->addWidget(new QLabel("Morvane was not closed properly. These documents had changes "
+                                 "that were not saved:",
+                                 &dlg));
+    auto* list = new QTreeWidget(&dlg);
+    list->setObjectName("RecoveryList");
+    list->setRootIsDecorated(false);
+    list->setHeaderLabels({"Document", "Belongs to", "Last changed", "Original"});
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const RecoveryRead& r = found[i].read;
+        auto* item = new QTreeWidgetItem(list);
+        bool ok = r.status == RecoveryRead::Ok;
+        item->setText(0, ok ? documentName(r.header)
+                            : platform::fromBytes(found[i].file.filename().string()));
+        item->setText(1, ok ? platform::fromBytes(recoveryPlace(r.header)) : QString());
+        item->setText(
+            2, ok ? QDateTime::fromSecsSinceEpoch(r.header.time).toString("yyyy-MM-dd hh:mm:ss")
+                  : QString());
+        item->setText(3, originalState(r));
+        item->setData(0, Qt::UserRole, int(i));
+    }
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    list->setCurrentItem(list->topLevelItem(0));
+    layout->addWidget(list);
+
+    auto* buttons = new QDialogButtonBox(&dlg);
+    auto* recover = buttons->addButton("&Recover", QDialogButtonBox::ActionRole);
+    recover->setObjectName("RecoverButton");
+    auto* compare = buttons->addButton("Show &Differences", QDialogButtonBox::ActionRole);
+    compare->setObjectName("DifferencesButton");
+    auto* discard = buttons->addButton("&Discard", QDialogButtonBox::ActionRole);
+    discard->setObjectName("DiscardButton");
+    auto* later = buttons->addButton("Decide &Later", QDialogButtonBox::RejectRole);
+    later->setObjectName("LaterButton");
+    layout->addWidget(buttons);
+    QObject::connect(later, &QPushButton::clicked, &dlg, &QDialog::reject);
+
+    auto current = [list, &found]() -> Found* {
+        QTreeWidgetItem* item = list->currentItem();
+        return item ? &found[std::size_t(item->data(0, Qt::UserRole).toInt())] : nullptr;
+    };
+    auto refresh = [=] {
+        Found* f = current();
+        bool ok = f && f->read.status == RecoveryRead::Ok;
+        recover->setEnabled(ok);
+        compare->setEnabled(ok && f->read.header.kind == RecoveryHeader::Local);
+        discard->setEnabled(f != nullptr);
+    };
+    auto done = [list, &dlg] {
+        delete list->currentItem();
+        if (list->topLevelItemCount() == 0) dlg.accept();
+    };
+    QObject::connect(list, &QTreeWidget::currentItemChanged, &dlg, refresh);
+    refresh();
+
+    QObject::connect(recover, &QPushButton::clicked, &dlg, [&, current, done] {
+        Found* f = current();
+        if (!f) return;
+        auto mine = service.folder().claim(f->file);
+        if (!mine) {
+            form.context().dialogs->message(platform::MsgKind::Error,
+                                            "The recovery file " + f->file.string() +
+                                                " was taken by another Morvane window.");
+            done();
+            return;
+        }
+        // Read again: it is the file now claimed that the document goes on with.
+        RecoveryRead r = readRecoveryFile(*mine);
+        if (r.status != RecoveryRead::Ok) {
+            form.context().dialogs->message(platform::MsgKind::Error,
+                                            "The recovery file cannot be used: " + r.problem);
+            return;
+        }
+        auto* doc = new TMorvaneEditor(form);
+        if (doc->OpenRecovered(r.header, r.text, mine->string()))
+            trace("recovered " + doc->FileName());
+        done();
+    });
+    QObject::connect(compare, &QPushButton::clicked, &dlg, [&, current] {
+        Found* f = current();
+        if (!f) return;
+        bool ok = false;
+        std::string original = readWhole(f->read.header.localPath, ok);
+        if (!ok) {
+            form.context().dialogs->message(platform::MsgKind::Information,
+                                            "The original file cannot be read: everything in the "
+                                            "recovered text is new.");
+        }
+        showDifferences(&dlg, "Differences: " + documentName(f->read.header), original,
+                        f->read.text, "original " + f->read.header.localPath, "recovered text");
+    });
+    QObject::connect(discard, &QPushButton::clicked, &dlg, [&, current, done] {
+        Found* f = current();
+        if (!f) return;
+        if (form.context().dialogs->message(platform::MsgKind::Confirmation,
+                                            "Discard the unsaved changes kept in " +
+                                                f->file.filename().string() +
+                                                "? They cannot be brought back.",
+                                            platform::mbYesNo) != platform::MsgResult::Yes)
+            return;
+        std::error_code ec;
+        fs::remove(f->file, ec);
+        if (ec)
+            form.context().dialogs->message(platform::MsgKind::Error, "Cannot remove " +
+                                                                          f->file.string() + ": " +
+                                                                          ec.message());
+        else
+            done();
+    });
+    dlg.resize(720, 300);
+    dlg.exec();
+    service.folder().tidy();
+}
+
+} // namespace morvane::app
