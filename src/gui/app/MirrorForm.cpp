@@ -4,6 +4,7 @@
 #include "gui/platform/QtEventLoop.h"
 #include "gui/platform/QtUiServices.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -64,6 +65,13 @@ void TMirrorForm::showEvent(QShowEvent* event) {
     started_ = true;
     // Once the window is on screen: its questions stand in front of it.
     QTimer::singleShot(0, this, &TMirrorForm::begin);
+}
+
+void TMirrorForm::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // A long run put out of sight takes the program with it, not just this window.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !main_.isMinimized())
+        main_.showMinimized();
 }
 
 void TMirrorForm::begin() {

@@ -158,3 +158,11 @@ TEST_F(MirrorWindow, FailedStepsAskAndSkippedNamesGoToTheOutputPane) {
     EXPECT_THAT(out->item(0)->text().toStdString(), HasSubstr("../escape"));
     EXPECT_FALSE(fs::exists(dir / "escape"));
 }
+
+TEST_F(MirrorWindow, MinimisingTheWindowMinimisesTheProgram) {
+    TMainForm& f = form();
+    TMirrorForm mirror(f, account("127.0.0.1", 1, "u", "p", dir / "copy"), &f);
+    EXPECT_FALSE(f.isMinimized());
+    mirror.setWindowState(Qt::WindowMinimized); // not shown: no walk starts
+    EXPECT_TRUE(f.isMinimized());
+}
