@@ -15,6 +15,13 @@ int main(int argc, char** argv) {
 }
 """
 
+CSS = b"""/* the site's colours */
+@media screen {
+  body > p.note, #main a:hover { color: #ff0000; margin: 0 auto !important; }
+}
+h1 { font-family: "Open Sans", sans-serif; width: 42px; }
+"""
+
 
 def hue_of(c):
     """The hue of a clearly coloured pixel in twelve steps, None for greys and near-greys."""
@@ -25,11 +32,11 @@ def hue_of(c):
 
 
 class Rendering(desktop.DesktopTestCase):
-    def test_a_cpp_file_shows_several_token_colours(self):
-        # The same bytes as plain text in a second tab: what differs between the two pictures
-        # is the colour of the text, not icons or frames.
-        self.write_file("main.txt", CPP)
-        app = self.start_morvane(self.path("main.txt"), self.write_file("main.cpp", CPP))
+    def token_hues(self, name, text):
+        """The hues (with their pixel counts) in which `name` is drawn and the same bytes as plain
+        text in a second tab are not: the colour of the text, not icons or frames."""
+        self.write_file("plain.txt", text)
+        app = self.start_morvane(self.path("plain.txt"), self.write_file(name, text))
         highlighted = app.steady_image()
         app.key("ctrl+Tab")
         self.wait_for(lambda: app.window_image().differing_pixels(highlighted) > 100,
@@ -43,6 +50,15 @@ class Rendering(desktop.DesktopTestCase):
                 hue = hue_of(c)
                 if hue is not None:
                     hues[hue] = hues.get(hue, 0) + 1
+        return hues
+
+    def test_a_cpp_file_shows_several_token_colours(self):
+        hues = self.token_hues("main.cpp", CPP)
+        token_hues = [h for h, n in hues.items() if n >= 20]
+        self.assertGreaterEqual(len(token_hues), 3, "hues and their pixels: %r" % hues)
+
+    def test_a_css_file_shows_several_token_colours(self):
+        hues = self.token_hues("style.css", CSS)
         token_hues = [h for h, n in hues.items() if n >= 20]
         self.assertGreaterEqual(len(token_hues), 3, "hues and their pixels: %r" % hues)
 

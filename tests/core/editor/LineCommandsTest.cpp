@@ -183,7 +183,9 @@ TEST(KeyMaps, TheDesktopMapHasTheDesktopKeysAndTheClassicOneStaysAsItWas) {
     EXPECT_EQ(CommandOf(classic, 'Y', ctrl), ecDeleteLine);
     EXPECT_EQ(CommandOf(classic, 'D', ctrl), -1);
     EXPECT_EQ(CommandOf(classic, vkUp, alt), -1);
-    EXPECT_EQ(classic.bindings().size(), 45u);
+    EXPECT_EQ(classic.bindings().size(), 46u);
+    EXPECT_EQ(CommandOf(classic, 'M', ctrl), ecMatchBracket);
+    EXPECT_EQ(CommandOf(desktop, 'M', ctrl), ecMatchBracket);
 
     EXPECT_EQ(CommandOf(desktop, 'Y', ctrl), ecRedo);
     EXPECT_EQ(CommandOf(desktop, 'Z', ctrlShift), ecRedo);
