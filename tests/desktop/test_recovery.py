@@ -113,6 +113,45 @@ class Recovery(desktop.DesktopTestCase):
         self.wait_for(on_server, "the server's file")
         self.wait_for(lambda: not self.recovery_files(), "the recovery file to go after saving")
 
+    def test_show_differences_fetches_the_servers_copy_of_a_remote_document(self):
+        site = os.path.join(self.dir, "site")
+        os.mkdir(site)
+        with open(os.path.join(site, "page.html"), "wb") as f:
+            f.write(b"<p>old</p>\n")
+        password = secrets.token_hex(8)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        self.start_ftp(site, password, port)
+        subprocess.run([self.executable, "--set-demo-account", "127.0.0.1", str(port), "demo",
+                        "-", "/"], input=password.encode(), env=self.environment(), check=True,
+                       timeout=30)
+        app = self.start_morvane("MORVANE://Demo:/page.html")
+        app.wait_for_trace("remote-opened page.html")
+        app.focus()
+        app.key("ctrl+End")
+        app.type("<p>typed</p>")
+        self.wait_for_recovery_file(b"<p>old</p>\n<p>typed</p>")
+        self.kill(app)
+        # Someone changes the server's file meanwhile: the view shows both sides.
+        with open(os.path.join(site, "page.html"), "wb") as f:
+            f.write(b"<p>changed on the server</p>\n")
+
+        again = self.start_morvane()
+        again.wait_for_dialog(RECOVERY_TITLE)
+        again.key("alt+f")
+        again.wait_for_dialog("Differences: page.html")
+        listing = [e for e in again.trace() if e.startswith("differences ")]
+        self.assertTrue(listing)
+        self.assertIn("-<p>changed on the server</p>", listing[-1])
+        self.assertIn("+<p>typed</p>", listing[-1])
+        again.key("Escape")
+        self.wait_for(lambda: not again.dialogs("Differences: page.html"),
+                      "the differences to close")
+        with open(os.path.join(site, "page.html"), "rb") as f:
+            self.assertEqual(f.read(), b"<p>changed on the server</p>\n")
+        self.assertEqual(len(self.recovery_files()), 1)
+
     def test_a_normal_exit_reopens_its_documents_and_lists_a_missing_one(self):
         kept = self.write_file("kept.txt", b"one\ntwo\nthree\n")
         gone = self.write_file("gone.txt", b"soon deleted\n")

@@ -2,10 +2,12 @@
 
 #include "core/app/Recovery.h"
 #include "core/app/TextDiff.h"
+#include "core/net/Account.h"
 #include "core/platform/UiServices.h"
 #include "gui/app/DocumentRecovery.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
+#include "gui/app/ServerCopy.h"
 #include "gui/app/Trace.h"
 #include "gui/platform/QtUiServices.h"
 
@@ -55,7 +57,7 @@ QString originalState(const RecoveryRead& r) {
         return platform::fromBytes("Cannot be recovered: " + r.problem);
     const RecoveryHeader& h = r.header;
     if (h.kind == RecoveryHeader::Untitled) return "Never saved";
-    if (h.kind == RecoveryHeader::Remote) return "On the server (not checked)";
+    if (h.kind == RecoveryHeader::Remote) return "On the server (Show Differences fetches it)";
     struct stat st {};
     if (::stat(h.localPath.c_str(), &st) != 0) return "The file no longer exists";
     return st.st_mtime > h.time ? "Changed on disk since" : "Unchanged since";
@@ -128,7 +130,7 @@ void offerRecovery(TMainForm& form, TRecoveryService& service) {
     auto* buttons = new QDialogButtonBox(&dlg);
     auto* recover = buttons->addButton("&Recover", QDialogButtonBox::ActionRole);
     recover->setObjectName("RecoverButton");
-    auto* compare = buttons->addButton("Show &Differences", QDialogButtonBox::ActionRole);
+    auto* compare = buttons->addButton("Show Di&fferences", QDialogButtonBox::ActionRole);
     compare->setObjectName("DifferencesButton");
     auto* discard = buttons->addButton("&Discard", QDialogButtonBox::ActionRole);
     discard->setObjectName("DiscardButton");
@@ -145,7 +147,7 @@ void offerRecovery(TMainForm& form, TRecoveryService& service) {
         Found* f = current();
         bool ok = f && f->read.status == RecoveryRead::Ok;
         recover->setEnabled(ok);
-        compare->setEnabled(ok && f->read.header.kind == RecoveryHeader::Local);
+        compare->setEnabled(ok && f->read.header.kind != RecoveryHeader::Untitled);
         discard->setEnabled(f != nullptr);
     };
     auto done = [list, &dlg] {
@@ -181,15 +183,33 @@ void offerRecovery(TMainForm& form, TRecoveryService& service) {
     QObject::connect(compare, &QPushButton::clicked, &dlg, [&, current] {
         Found* f = current();
         if (!f) return;
+        const RecoveryHeader& h = f->read.header;
+        if (h.kind == RecoveryHeader::Remote) {
+            // The server's copy is fetched for the view only; nothing is written anywhere.
+            net::TAccount account;
+            std::string error;
+            std::optional<std::string> copy;
+            if (net::LoadAccount(*form.context().registry, h.account, account, &error))
+                copy = fetchServerCopy(form, account, h.directory, h.fileName, error);
+            if (!copy) {
+                form.context().dialogs->message(platform::MsgKind::Error,
+                                                "The server's copy of " + h.fileName +
+                                                    " cannot be fetched: " + error);
+                return;
+            }
+            showDifferences(&dlg, "Differences: " + documentName(h), *copy, f->read.text,
+                            "on the server " + recoveryPlace(h), "recovered text");
+            return;
+        }
         bool ok = false;
-        std::string original = readWhole(f->read.header.localPath, ok);
+        std::string original = readWhole(h.localPath, ok);
         if (!ok) {
             form.context().dialogs->message(platform::MsgKind::Information,
                                             "The original file cannot be read: everything in the "
                                             "recovered text is new.");
         }
-        showDifferences(&dlg, "Differences: " + documentName(f->read.header), original,
-                        f->read.text, "original " + f->read.header.localPath, "recovered text");
+        showDifferences(&dlg, "Differences: " + documentName(h), original, f->read.text,
+                        "original " + h.localPath, "recovered text");
     });
     QObject::connect(discard, &QPushButton::clicked, &dlg, [&, current, done] {
         Found* f = current();
