@@ -152,6 +152,18 @@ class Recovery(desktop.DesktopTestCase):
             self.assertEqual(f.read(), b"<p>changed on the server</p>\n")
         self.assertEqual(len(self.recovery_files()), 1)
 
+        # Recovered and saved: the change on the server is still seen, and Cancel keeps it.
+        again.wait_for_dialog(RECOVERY_TITLE)
+        again.key("alt+r")
+        again.wait_for_trace("recovered")
+        again.focus()
+        again.key("ctrl+s")
+        again.wait_for_dialog()
+        again.key("Escape")
+        self.wait_for(lambda: again.dialogs() == [], "the question to close")
+        with open(os.path.join(site, "page.html"), "rb") as f:
+            self.assertEqual(f.read(), b"<p>changed on the server</p>\n")
+
     def test_a_normal_exit_reopens_its_documents_and_lists_a_missing_one(self):
         kept = self.write_file("kept.txt", b"one\ntwo\nthree\n")
         gone = self.write_file("gone.txt", b"soon deleted\n")

@@ -155,6 +155,11 @@ std::string recoveryHeaderText(const RecoveryHeader& h, std::uint64_t length,
     line("time", std::to_string(h.time));
     line("instance", h.instance);
     line("highlighter", h.highlighter);
+    if (h.serverSize >= 0) {
+        line("server-size", std::to_string(h.serverSize));
+        line("server-time", h.serverTime);
+        line("server-precision", std::to_string(h.serverPrecision));
+    }
     line("length", std::to_string(length));
     line("checksum", sum);
     out += '\n';
@@ -230,6 +235,15 @@ RecoveryRead parseRecovery(std::string_view bytes) {
             h.instance = value;
         } else if (key == "highlighter") {
             h.highlighter = value;
+        } else if (key == "server-size" || key == "server-precision") {
+            // Only a help for the save's check: a damaged value is dropped, not the text.
+            auto n = number(value);
+            if (key == "server-size")
+                h.serverSize = n && *n >= 0 ? *n : -1;
+            else
+                h.serverPrecision = n && *n >= 0 && *n <= 3 ? int(*n) : 0;
+        } else if (key == "server-time") {
+            h.serverTime = value;
         } else if (key == "length") {
             length = number(value);
         } else if (key == "checksum") {

@@ -35,6 +35,11 @@ struct RecoveryHeader {
     std::int64_t time = 0;                    // seconds since the epoch of the last change
     std::string instance;                     // the instance that wrote it
     std::string highlighter;                  // the language's name, may be empty
+    // Remote: what the server showed of the file the text is based on (size -1: not known;
+    // precision as net::TTimePrecision, 0 for none).
+    std::int64_t serverSize = -1;
+    std::string serverTime;
+    int serverPrecision = 0;
 };
 
 // The header for a text of this length and checksum (see recoveryChecksum).

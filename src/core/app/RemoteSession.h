@@ -105,6 +105,18 @@ public:
     bool KnowsFile() const { return downloaded_ || stamp_.known; }
     std::int64_t UploadSize() const { return uploadSize_; }
 
+    // What the server showed of the file when it was last downloaded or saved.
+    struct Stamp {
+        bool known = false;
+        std::int64_t size = -1;
+        std::string time; // the server's modification time, compared at equal precision only
+        net::TTimePrecision precision = net::TTimePrecision::None;
+    };
+    const Stamp& ServerStamp() const { return stamp_; }
+    // A text recovered after a crash goes on from the copy it was based on: its save still sees
+    // a change made on the server since. Call after SetLocation, which forgets the stamp.
+    void SetServerStamp(const Stamp& stamp) { stamp_ = stamp; }
+
     // Queues a download of the file and runs the queue.
     void Open();
     // Queues an upload of exactly these bytes; busy at once.
@@ -121,13 +133,6 @@ private:
         OpKind kind;
         std::string bytes;      // for Save
         bool confirmed = false; // the user already chose to overwrite a changed file
-    };
-    // What the server showed of the file when it was last downloaded or saved.
-    struct Stamp {
-        bool known = false;
-        std::int64_t size = -1;
-        std::string time; // the server's modification time, compared at equal precision only
-        net::TTimePrecision precision = net::TTimePrecision::None;
     };
     // The file's entry (or, for a link, its target's).
     struct Entry {

@@ -150,6 +150,13 @@ void TDocumentRecovery::finish() {
         h.account = doc_.AccountName();
         h.directory = doc_.Directory();
         h.fileName = doc_.FileName();
+        if (const TRemoteSession* session = doc_.Session();
+            session && session->ServerStamp().known) {
+            const TRemoteSession::Stamp& stamp = session->ServerStamp();
+            h.serverSize = stamp.size;
+            h.serverTime = stamp.time;
+            h.serverPrecision = int(stamp.precision);
+        }
     } else {
         h.kind = RecoveryHeader::Local;
         h.localPath = doc_.Directory() + doc_.FileName();

@@ -64,6 +64,14 @@ bool TMorvaneEditor::OpenRecovered(const RecoveryHeader& header, const std::stri
             }
             session.SetAccount(account);
             session.SetLocation(header.directory, header.fileName);
+            if (header.serverSize >= 0) {
+                TRemoteSession::Stamp stamp;
+                stamp.known = true;
+                stamp.size = header.serverSize;
+                stamp.time = header.serverTime;
+                stamp.precision = net::TTimePrecision(header.serverPrecision);
+                session.SetServerStamp(stamp);
+            }
             SetKind(kRemote);
             ApplyFileName();
         } else {

@@ -37,6 +37,9 @@ RecoveryHeader remoteHeader() {
     h.time = 1765400000;
     h.instance = "123_456";
     h.highlighter = "HTML";
+    h.serverSize = 1234;
+    h.serverTime = "20240102030405";
+    h.serverPrecision = 3;
     return h;
 }
 
@@ -70,6 +73,9 @@ TEST(RecoveryFormat, RoundTripKeepsEveryFieldAndTheBytes) {
     EXPECT_EQ(r.header.time, want.time);
     EXPECT_EQ(r.header.instance, want.instance);
     EXPECT_EQ(r.header.highlighter, want.highlighter);
+    EXPECT_EQ(r.header.serverSize, 1234);
+    EXPECT_EQ(r.header.serverTime, "20240102030405");
+    EXPECT_EQ(r.header.serverPrecision, 3);
     EXPECT_EQ(recoveryPlace(r.header), "web \\ site: /var/www/odd\nname/index.html");
     // Nothing left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);

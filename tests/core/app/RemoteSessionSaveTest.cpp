@@ -335,4 +335,23 @@ TEST(MirrorFolders, WholeComponentsOnlyAndNoDotSegments) {
     EXPECT_FALSE(error.empty());
 }
 
+// A text recovered after a crash is saved without a download first: the server's stamp kept in
+// the recovery file still shows a change made on the server meanwhile.
+TEST_F(SessionFixture, AGivenServerStampFindsAChangeWithoutADownload) {
+    start();
+    TRemoteSession::Stamp stamp;
+    stamp.known = true;
+    stamp.size = std::int64_t(std::string("line one\nline two\n").size());
+    {
+        std::lock_guard lock(m);
+        server.files["page.html"] = "<p>changed meanwhile, longer</p>\n";
+    }
+    session->SetServerStamp(stamp);
+    session->Save("recovered\n");
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(host.changedQuestions.size(), 1u);
+    EXPECT_EQ(file("page.html"), "<p>changed meanwhile, longer</p>\n");
+    EXPECT_EQ(host.downloads, 0);
+}
+
 } // namespace morvane::app
