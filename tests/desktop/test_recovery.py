@@ -103,6 +103,7 @@ class Recovery(desktop.DesktopTestCase):
         self.kill(app)
 
         again = self.start_morvane()
+        again.wait_for_trace("recovery-original Not checked")
         self.recover_first(again)
         self.start_ftp(site, password, port)
         again.key("ctrl+s")
@@ -139,6 +140,7 @@ class Recovery(desktop.DesktopTestCase):
 
         again = self.start_morvane()
         again.wait_for_dialog(RECOVERY_TITLE)
+        again.wait_for_trace("recovery-original Changed on the server since")
         again.key("alt+f")
         again.wait_for_dialog("Differences: page.html")
         listing = [e for e in again.trace() if e.startswith("differences ")]

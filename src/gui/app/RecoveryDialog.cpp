@@ -19,12 +19,16 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -57,11 +61,97 @@ QString originalState(const RecoveryRead& r) {
         return platform::fromBytes("Cannot be recovered: " + r.problem);
     const RecoveryHeader& h = r.header;
     if (h.kind == RecoveryHeader::Untitled) return "Never saved";
-    if (h.kind == RecoveryHeader::Remote) return "On the server (Show Differences fetches it)";
+    if (h.kind == RecoveryHeader::Remote) return "On the server";
     struct stat st {};
     if (::stat(h.localPath.c_str(), &st) != 0) return "The file no longer exists";
     return st.st_mtime > h.time ? "Changed on disk since" : "Unchanged since";
 }
+
+// Whether the server's file changed since the text was based on it, from its entry now.
+QString serverState(const RecoveryHeader& h, const net::TRemoteResult& r,
+                    const net::TRemoteStat& st) {
+    if (!r.ok())
+        return r.error == net::TRemoteError::NotFound
+                   ? QString("The file no longer exists on the server")
+                   : platform::fromBytes("Not checked: " + r.message);
+    if (h.serverSize < 0) return "On the server (nothing to compare with)";
+    bool changed = st.size >= 0 && st.size != h.serverSize;
+    if (h.serverPrecision != 0 && int(st.precision) == h.serverPrecision && st.time != h.serverTime)
+        changed = true;
+    return changed ? "Changed on the server since" : "Unchanged on the server since";
+}
+
+// Looks at each remote document's file on its server in the background: the list shows at once,
+// and a server out of reach costs only the column's text. Nothing is asked: an account that
+// needs a password typed is left unchecked.
+class ServerChecks {
+public:
+    ServerChecks(TMainForm& form, QTreeWidget* list) : form_(form), list_(list) {}
+    ~ServerChecks() { *alive_ = false; }
+    ServerChecks(const ServerChecks&) = delete;
+    ServerChecks& operator=(const ServerChecks&) = delete;
+
+    void start(int index, const RecoveryHeader& h) {
+        net::TAccount account;
+        std::string error;
+        if (!net::LoadAccount(*form_.context().registry, h.account, account, &error))
+            return show(index, "The account no longer exists");
+        std::unique_ptr<net::TRemoteFileSystem> fs = form_.sharedFileSystem(*form_.context().loop);
+        net::TAccountPrompts quiet;
+        quiet.keptPassword = form_.remote().prompts.keptPassword;
+        if (!fs || !net::ApplyAccount(account, *fs, form_.firewallSettings(), quiet))
+            return show(index, "On the server (not checked: the account asks for a password)");
+        fs->SetReplyTimeout(std::chrono::seconds(15));
+        show(index, "On the server (checking...)");
+        net::TRemoteFileSystem& remote = *fs;
+        fileSystems_[index] = std::move(fs);
+        auto alive = alive_;
+        auto stat = [this, alive, &remote, index, h] {
+            remote.Stat(
+                h.fileName, {},
+                [this, alive, index, h](const net::TRemoteResult& r, const net::TRemoteStat& st) {
+                    if (!*alive) return;
+                    show(index, serverState(h, r, st));
+                    release(index);
+                });
+        };
+        remote.Connect([this, alive, &remote, index, h, stat](const net::TRemoteResult& r) {
+            if (!*alive) return;
+            if (!r.ok()) return show(index, platform::fromBytes("Not checked: " + r.message));
+            if (h.directory.empty()) return stat();
+            remote.ChangeDirectory(
+                h.directory, [this, alive, index, stat](const net::TRemoteResult& rc) {
+                    if (!*alive) return;
+                    if (!rc.ok())
+                        return show(index, platform::fromBytes("Not checked: " + rc.message));
+                    stat();
+                });
+        });
+    }
+
+private:
+    // The connection goes back to the pool once its answer is in (not from inside its own
+    // callback), so that recovered documents of the same account find it free.
+    void release(int index) {
+        auto alive = alive_;
+        QTimer::singleShot(0, list_, [this, alive, index] {
+            if (*alive) fileSystems_.erase(index);
+        });
+    }
+    void show(int index, const QString& text) {
+        for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+            QTreeWidgetItem* item = list_->topLevelItem(row);
+            if (item->data(0, Qt::UserRole).toInt() != index) continue;
+            item->setText(3, text);
+            trace("recovery-original " + platform::toBytes(text));
+        }
+    }
+
+    TMainForm& form_;
+    QTreeWidget* list_;
+    std::map<int, std::unique_ptr<net::TRemoteFileSystem>> fileSystems_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
 
 } // namespace
 
@@ -123,6 +213,11 @@ void offerRecovery(TMainForm& form, TRecoveryService& service) {
         item->setText(3, originalState(r));
         item->setData(0, Qt::UserRole, int(i));
     }
+    ServerChecks checks(form, list);
+    for (std::size_t i = 0; i < found.size(); ++i)
+        if (found[i].read.status == RecoveryRead::Ok &&
+            found[i].read.header.kind == RecoveryHeader::Remote)
+            checks.start(int(i), found[i].read.header);
     list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list->setCurrentItem(list->topLevelItem(0));
     layout->addWidget(list);
