@@ -51,7 +51,8 @@ void putBytes(const fs::path& p, const std::string& bytes) {
 
 TEST(RecoveryFormat, RoundTripKeepsEveryFieldAndTheBytes) {
     TempDir dir;
-    const std::string text("line one\r\n\0binary\xff\r\nlast", 27);
+    const char bytes[] = "line one\r\n\0binary\xff\r\nlast";
+    const std::string text(bytes, sizeof bytes - 1);
     std::string error;
     ASSERT_TRUE(writeRecoveryFile(dir.path / "a.recovery", remoteHeader(), text, error)) << error;
     struct stat st {};
