@@ -308,7 +308,7 @@ TEST_F(DocumentTest, WindowKeysAndKeySequencesReachTheActiveDocument) {
     ASSERT_EQ(memo.Text(), "one\rtwo\r");
     memo.SetSelection(0, 5);
     QTest::keyClick(&memo, Qt::Key_BracketRight, Qt::ControlModifier); // Indent
-    EXPECT_EQ(memo.Text(), "\tone\r\ttwo\r"); // a level of the tab width
+    EXPECT_EQ(memo.Text(), "\tone\r\ttwo\r");                          // a level of the tab width
     // Ctrl+I is a window key, but after Ctrl+K it completes the editor's sequence.
     int italic = 0;
     f.setCommandAvailable("HTMLItalic", true);
