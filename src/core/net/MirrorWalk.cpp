@@ -17,28 +17,6 @@ namespace {
 
 constexpr std::size_t kMaxRemotePath = 4096;
 
-// The path with "." and ".." taken out, as the server would read it; base for a relative one.
-std::string NormalizeRemote(const std::string& base, const std::string& path) {
-    std::string joined = !path.empty() && path[0] == '/' ? path : base + "/" + path;
-    std::vector<std::string> parts;
-    std::size_t i = 0;
-    while (i <= joined.size()) {
-        std::size_t end = joined.find('/', i);
-        if (end == std::string::npos) end = joined.size();
-        std::string part = joined.substr(i, end - i);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        i = end + 1;
-    }
-    std::string out;
-    for (const std::string& p : parts)
-        out += "/" + p;
-    return out.empty() ? "/" : out;
-}
-
 // folder is path itself or a folder above it.
 bool SelfOrAbove(const std::string& folder, const std::string& path) {
     if (folder == "/" || folder == path) return true;
@@ -166,7 +144,7 @@ void TMirrorWalk::Connected(const TRemoteResult& r) {
     if (start.empty())
         start = home;
     else if (start[0] != '/' && !home.empty())
-        start = NormalizeRemote(home, start);
+        start = NormalizeRemotePath(home, start);
     while (start.size() > 1 && start.back() == '/')
         start.pop_back();
     if (start.empty()) {
@@ -235,7 +213,7 @@ void TMirrorWalk::Enter(const Folder& f) {
         return Next();
     }
     if (f.link && !f.linkTarget.empty()) {
-        std::string target = NormalizeRemote(f.parent, f.linkTarget);
+        std::string target = NormalizeRemotePath(f.parent, f.linkTarget);
         if (SelfOrAbove(target, f.parent)) {
             Skip("Not following the link " + shown + " -> " + MirrorShownName(f.linkTarget) +
                  ": it leads to a folder above it");
@@ -263,7 +241,7 @@ void TMirrorWalk::Entered(const Folder& f, const TRemoteResult& r) {
     }
     // A link to a folder of the tree being copied: that folder is copied under its own name.
     if (f.link && !f.linkTarget.empty()) {
-        std::string target = NormalizeRemote(f.parent, f.linkTarget);
+        std::string target = NormalizeRemotePath(f.parent, f.linkTarget);
         if (SelfOrAbove(top_, target)) {
             Skip("Not following the link " + MirrorShownName(f.remote) + ": " +
                  MirrorShownName(target) + " is copied under its own name");

@@ -3,7 +3,31 @@
 #include "core/net/FtpFileSystem.h"
 #include "core/net/SftpFileSystem.h"
 
+#include <string>
+#include <vector>
+
 namespace morvane::net {
+
+std::string NormalizeRemotePath(const std::string& base, const std::string& path) {
+    std::string joined = !path.empty() && path[0] == '/' ? path : base + "/" + path;
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i <= joined.size()) {
+        std::size_t end = joined.find('/', i);
+        if (end == std::string::npos) end = joined.size();
+        std::string part = joined.substr(i, end - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = end + 1;
+    }
+    std::string out;
+    for (const std::string& p : parts)
+        out += "/" + p;
+    return out.empty() ? "/" : out;
+}
 
 std::unique_ptr<TRemoteFileSystem> MakeProtocolFileSystem(platform::EventLoop& loop,
                                                           TRemoteProtocol protocol) {

@@ -181,4 +181,8 @@ public:
     virtual void Chmod(const std::string& name, int mode, Done done) = 0;
 };
 
+// A slash path with "." and ".." taken out, as a server reads it ("/a/b/../c/." -> "/a/c");
+// a relative path applies to base.
+std::string NormalizeRemotePath(const std::string& base, const std::string& path);
+
 } // namespace morvane::net

@@ -45,28 +45,6 @@ std::string ModeText(std::uint32_t mode) {
     return s;
 }
 
-// "/a/b/../c/." -> "/a/c"; relative parts apply to base.
-std::string Normalize(const std::string& base, const std::string& path) {
-    std::string joined = !path.empty() && path[0] == '/' ? path : base + "/" + path;
-    std::vector<std::string> parts;
-    std::size_t i = 0;
-    while (i <= joined.size()) {
-        std::size_t end = joined.find('/', i);
-        if (end == std::string::npos) end = joined.size();
-        std::string part = joined.substr(i, end - i);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        i = end + 1;
-    }
-    std::string out;
-    for (const std::string& p : parts)
-        out += "/" + p;
-    return out.empty() ? "/" : out;
-}
-
 } // namespace
 
 // Reads the file with several requests in flight; put gets the bytes in order (false: stop).
@@ -181,7 +159,7 @@ TRemoteCapabilities TSftpFileSystem::Capabilities() const {
 }
 
 std::string TSftpFileSystem::PathOf(const std::string& name) const {
-    return Normalize(cwd_.empty() ? "/" : cwd_, name);
+    return NormalizeRemotePath(cwd_.empty() ? "/" : cwd_, name);
 }
 
 bool TSftpFileSystem::Begin(Done& done, const char* status) {
