@@ -79,7 +79,9 @@ class Recovery(desktop.DesktopTestCase):
             raise desktop.DesktopError("the FTP server did not start")
         return server
 
-    def test_a_remote_document_is_recovered_and_saved_to_the_server_once_it_is_back(self):
+    def start_site(self):
+        """An FTP server on a free loopback port serving a folder with page.html, and the Demo
+        account for it: (folder, password, port, server)."""
         site = os.path.join(self.dir, "site")
         os.mkdir(site)
         with open(os.path.join(site, "page.html"), "wb") as f:
@@ -92,6 +94,10 @@ class Recovery(desktop.DesktopTestCase):
         subprocess.run([self.executable, "--set-demo-account", "127.0.0.1", str(port), "demo",
                         "-", "/"], input=password.encode(), env=self.environment(), check=True,
                        timeout=30)
+        return site, password, port, server
+
+    def test_a_remote_document_is_recovered_and_saved_to_the_server_once_it_is_back(self):
+        site, password, port, server = self.start_site()
         app = self.start_morvane("MORVANE://Demo:/page.html")
         app.wait_for_trace("remote-opened page.html")
         app.focus()
@@ -115,18 +121,7 @@ class Recovery(desktop.DesktopTestCase):
         self.wait_for(lambda: not self.recovery_files(), "the recovery file to go after saving")
 
     def test_show_differences_fetches_the_servers_copy_of_a_remote_document(self):
-        site = os.path.join(self.dir, "site")
-        os.mkdir(site)
-        with open(os.path.join(site, "page.html"), "wb") as f:
-            f.write(b"<p>old</p>\n")
-        password = secrets.token_hex(8)
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
-        self.start_ftp(site, password, port)
-        subprocess.run([self.executable, "--set-demo-account", "127.0.0.1", str(port), "demo",
-                        "-", "/"], input=password.encode(), env=self.environment(), check=True,
-                       timeout=30)
+        site, password, port, _ = self.start_site()
         app = self.start_morvane("MORVANE://Demo:/page.html")
         app.wait_for_trace("remote-opened page.html")
         app.focus()
