@@ -147,6 +147,10 @@ void TCustomCodeMemo::InsertStored(TextOffset at, std::string_view stored) {
         AfterInsert(at, static_cast<TextOffset>(stored.size()), where.rec, where.rec);
         return;
     }
+    if (at == TextLength()) {
+        AppendStored(stored);
+        return;
+    }
     // Pieces of kLoadBlock characters; a piece never ends just before a CR would be cut off.
     RecIndex first = -1, last = -1;
     TextOffset pos = at;
@@ -161,6 +165,14 @@ void TCustomCodeMemo::InsertStored(TextOffset at, std::string_view stored) {
         i += n;
     }
     AfterInsert(at, static_cast<TextOffset>(stored.size()), first, last);
+}
+
+// Text after the end (every piece of a load) goes straight into the chain's last blocks.
+void TCustomCodeMemo::AppendStored(std::string_view stored) {
+    const TextOffset at = TextLength();
+    const TTextStore::Appended added = store_->AppendStored(stored, kMaxInsertRecord);
+    longestLine_ = std::max(longestLine_, added.longest);
+    AfterInsert(at, static_cast<TextOffset>(stored.size()), added.first, added.last);
 }
 
 // The record at the offset is split there; before + piece + after are cut into new records.

@@ -378,7 +378,7 @@ std::vector<TRowLayout> TCustomCodeMemo::LayoutRows() const {
         row.continuation = (rec.mark & kContinuation) != 0;
         if (r > 0 && !row.continuation) ++number;
         row.mark = rec.mark;
-        if (rec.extra) {
+        if (store_->HasExtra(c)) {
             row.gutterMarks = store_->GutterMarks(c.rec);
             row.background = store_->LineBackground(c.rec);
             row.textColor = store_->LineTextColor(c.rec);

@@ -573,6 +573,7 @@ private:
     void MoveWrapPending(TextOffset start, TextOffset extent);
     void AfterWrapStep(RecIndex count0);
     void InsertPiece(TextOffset at, std::string_view piece, RecIndex& first, RecIndex& last);
+    void AppendStored(std::string_view stored);
     void AfterInsert(TextOffset at, TextOffset length, RecIndex first, RecIndex last);
     void Rewrap(RecIndex first, RecIndex last);
     void ShiftTop(TextOffset at, TextOffset extent);

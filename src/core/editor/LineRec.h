@@ -20,17 +20,17 @@ public:
     TLineTrackManager* Manager = nullptr; // told when the track is freed
 };
 
-// Kept compact: a 100 MB file holds over a million of these. The text lives in the store's
-// block buffer; gutter marks, line colours and the track object live in a side table because
-// few records have them.
+// Kept to eight bytes: a 100 MB file holds over a million and a half of these. The text lives in
+// the store's block buffer; gutter marks, line colours and the track object live in a side table
+// (found through the block's short list of records that have any) because few records have them.
 struct TLineRec {
     std::uint16_t length = 0; // characters, the CR included
     std::uint16_t mark = 0;   // bookmark bits 0-9, kContinuation
     std::uint32_t flags = 0;  // lfRepaint, lfStale, lfHasTab, lfHasAttrs, highlighter bits
-    std::uint32_t extra = 0;  // 1-based slot in the store's side table, 0 = none
 
     bool EndsWithCR(const char* text) const { return length > 0 && text[length - 1] == kCR; }
 };
+static_assert(sizeof(TLineRec) == 8);
 
 struct TLineExtra {
     std::uint16_t gutterMarks = 0;

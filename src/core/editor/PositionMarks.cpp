@@ -103,7 +103,7 @@ RecIndex TLineTrackManager::LineOf(int trackId) const {
     // Tracks are few; a walk over the chain is fine for an occasional question.
     TTextStore::Cursor c = store_.CursorAt(0);
     for (; !store_.AtEnd(c); store_.Next(c)) {
-        if (!store_.Rec(c).extra) continue;
+        if (!store_.HasExtra(c)) continue;
         TLineTrack* t = store_.Track(c.rec);
         if (t && t->TrackID == trackId) return c.rec;
     }

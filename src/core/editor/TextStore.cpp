@@ -13,25 +13,62 @@ constexpr std::size_t kBlockTarget = 56 * 1024;
 constexpr std::size_t kBlockMax = 128 * 1024;
 constexpr std::size_t kBlockMaxRecs = 8192;
 constexpr std::size_t kBlockReserve = kBlockTarget + kLoadBlock + 4096;
+// A load fills each block to this many characters, allocated once (a round allocation with the
+// allocator's header), and at most kLoadRecs records.
+constexpr std::size_t kLoadFill = 64 * 1024 - 32;
+constexpr std::size_t kLoadRecs = kBlockMaxRecs / 2;
+// One stored start per kStep records: a record's start is the anchor plus at most kStep - 1
+// lengths, which costs less than keeping four bytes for every line.
+constexpr std::size_t kStep = 16;
 } // namespace
 
 struct TTextStore::Block {
     std::string text;  // the records' characters back to back
     std::string attrs; // empty, or one token byte per character of text
     std::vector<TLineRec> recs;
-    std::vector<std::uint32_t> starts; // invariant: starts[i] = offset of recs[i] in text
-    mutable int maxLen = -1;           // -1: to be recomputed
+    // invariant: anchors[k] = offset in text of recs[k * kStep], for each such record
+    std::vector<std::uint32_t> anchors;
+    // The records with side data, ascending by index: (index in recs, 1-based side table slot).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> side;
+    mutable int maxLen = -1; // -1: to be recomputed
 
-    void Restart(std::size_t from) {
-        starts.resize(recs.size());
-        std::uint32_t s = from == 0 ? 0 : starts[from - 1] + recs[from - 1].length;
-        for (std::size_t i = from; i < recs.size(); ++i) {
-            starts[i] = s;
-            s += recs[i].length;
-        }
-        maxLen = -1;
+    std::uint32_t StartOf(std::size_t i) const {
+        if (i >= recs.size()) return static_cast<std::uint32_t>(text.size());
+        std::size_t j = i - i % kStep;
+        std::uint32_t s = anchors[j / kStep];
+        for (; j < i; ++j)
+            s += recs[j].length;
+        return s;
     }
-    std::size_t End(std::size_t idx) const { return idx < recs.size() ? starts[idx] : text.size(); }
+    std::size_t End(std::size_t idx) const { return StartOf(idx); }
+    // Renews the anchors after the records from `from` on changed; those before it did not.
+    void Restart(std::size_t from) {
+        maxLen = -1;
+        const std::size_t known = anchors.size();
+        anchors.resize((recs.size() + kStep - 1) / kStep);
+        std::size_t k = from / kStep;
+        if (k >= known) k = known ? known - 1 : 0;
+        if (k >= anchors.size()) return;
+        std::uint32_t s = k == 0 ? 0 : anchors[k];
+        for (std::size_t j = k * kStep; j < recs.size(); ++j) {
+            if (j % kStep == 0) anchors[j / kStep] = s;
+            s += recs[j].length;
+        }
+    }
+    // The index (in recs) of the record holding local offset off, off below text.size().
+    std::size_t IndexAt(std::uint32_t off) const {
+        auto it = std::upper_bound(anchors.begin(), anchors.end(), off);
+        std::size_t j = static_cast<std::size_t>(it - anchors.begin() - 1) * kStep;
+        std::uint32_t s = *(it - 1);
+        while (j + 1 < recs.size() && s + recs[j].length <= off)
+            s += recs[j++].length;
+        return j;
+    }
+    using SideIt = std::vector<std::pair<std::uint32_t, std::uint32_t>>::iterator;
+    SideIt SideFrom(std::size_t idx) {
+        return std::lower_bound(side.begin(), side.end(), static_cast<std::uint32_t>(idx),
+                                [](const auto& e, std::uint32_t i) { return e.first < i; });
+    }
     int MaxLen() const {
         if (maxLen < 0) {
             maxLen = 0;
@@ -54,7 +91,7 @@ std::pair<std::size_t, std::size_t> TTextStore::Find(RecIndex rec) const {
 std::string_view TTextStore::Text(RecIndex rec) const {
     auto [b, i] = Find(rec);
     const Block& bl = *blocks_[b];
-    return {bl.text.data() + bl.starts[i], bl.recs[i].length};
+    return {bl.text.data() + bl.StartOf(i), bl.recs[i].length};
 }
 
 const TLineRec& TTextStore::Rec(RecIndex rec) const {
@@ -71,7 +108,7 @@ TLineRec& TTextStore::Rec(RecIndex rec) {
 TextOffset TTextStore::Start(RecIndex rec) const {
     if (rec >= Count()) return Length();
     auto hit = index_.FindRecord(rec);
-    return hit.firstOffset + blocks_[hit.block]->starts[rec - hit.firstRec];
+    return hit.firstOffset + blocks_[hit.block]->StartOf(std::size_t(rec - hit.firstRec));
 }
 
 TTextStore::Pos TTextStore::Locate(TextOffset off) const {
@@ -84,10 +121,8 @@ TTextStore::Pos TTextStore::Locate(TextOffset off) const {
     }
     auto hit = index_.FindOffset(off);
     const Block& bl = *blocks_[hit.block];
-    auto local = static_cast<std::uint32_t>(off - hit.firstOffset);
-    auto it = std::upper_bound(bl.starts.begin(), bl.starts.end(), local);
-    std::size_t i = static_cast<std::size_t>(it - bl.starts.begin()) - 1;
-    return {hit.firstRec + static_cast<RecIndex>(i), hit.firstOffset + bl.starts[i]};
+    std::size_t i = bl.IndexAt(static_cast<std::uint32_t>(off - hit.firstOffset));
+    return {hit.firstRec + static_cast<RecIndex>(i), hit.firstOffset + bl.StartOf(i)};
 }
 
 bool TTextStore::EndsWithCR(RecIndex rec) const {
@@ -99,7 +134,7 @@ const std::uint8_t* TTextStore::Attrs(RecIndex rec) const {
     auto [b, i] = Find(rec);
     const Block& bl = *blocks_[b];
     if (!(bl.recs[i].flags & lfHasAttrs)) return nullptr;
-    return reinterpret_cast<const std::uint8_t*>(bl.attrs.data()) + bl.starts[i];
+    return reinterpret_cast<const std::uint8_t*>(bl.attrs.data()) + bl.StartOf(i);
 }
 
 void TTextStore::SetAttrs(RecIndex rec, const std::uint8_t* bytes) {
@@ -108,20 +143,20 @@ void TTextStore::SetAttrs(RecIndex rec, const std::uint8_t* bytes) {
     // Token bytes are allocated per block on first use: a document nobody highlights pays nothing.
     if (bl.attrs.size() != bl.text.size()) bl.attrs.assign(bl.text.size(), '\0');
     // memcpy: copying unsigned bytes into chars is otherwise a loop of one byte at a time.
-    std::memcpy(bl.attrs.data() + bl.starts[i], bytes, std::size_t(bl.recs[i].length));
+    std::memcpy(bl.attrs.data() + bl.StartOf(i), bytes, std::size_t(bl.recs[i].length));
     bl.recs[i].flags |= lfHasAttrs;
 }
 
 const std::uint8_t* TTextStore::Attrs(const Cursor& c) const {
     const Block& bl = *blocks_[c.block];
     if (!(bl.recs[c.idx].flags & lfHasAttrs)) return nullptr;
-    return reinterpret_cast<const std::uint8_t*>(bl.attrs.data()) + bl.starts[c.idx];
+    return reinterpret_cast<const std::uint8_t*>(bl.attrs.data()) + c.local;
 }
 
 void TTextStore::SetAttrs(const Cursor& c, const std::uint8_t* bytes) {
     Block& bl = *blocks_[c.block];
     if (bl.attrs.size() != bl.text.size()) bl.attrs.assign(bl.text.size(), '\0');
-    std::memcpy(bl.attrs.data() + bl.starts[c.idx], bytes, std::size_t(bl.recs[c.idx].length));
+    std::memcpy(bl.attrs.data() + c.local, bytes, std::size_t(bl.recs[c.idx].length));
     bl.recs[c.idx].flags |= lfHasAttrs;
 }
 
@@ -144,23 +179,44 @@ int TTextStore::MaxRecordLength() const {
     return m;
 }
 
+std::uint32_t TTextStore::SlotOf(std::size_t block, std::size_t idx) const {
+    const Block& bl = *blocks_[block];
+    if (bl.side.empty()) return 0;
+    auto it = std::lower_bound(bl.side.begin(), bl.side.end(), static_cast<std::uint32_t>(idx),
+                               [](const auto& e, std::uint32_t i) { return e.first < i; });
+    return it != bl.side.end() && it->first == idx ? it->second : 0;
+}
+
+bool TTextStore::HasExtra(RecIndex rec) const {
+    auto [b, i] = Find(rec);
+    return SlotOf(b, i) != 0;
+}
+
+bool TTextStore::HasExtra(const Cursor& c) const {
+    return SlotOf(c.block, c.idx) != 0;
+}
+
 const TLineExtra* TTextStore::ExtraOf(RecIndex rec) const {
-    std::uint32_t slot = Rec(rec).extra;
+    auto [b, i] = Find(rec);
+    std::uint32_t slot = SlotOf(b, i);
     return slot ? &extras_[slot - 1] : nullptr;
 }
 
 TLineExtra& TTextStore::ExtraFor(RecIndex rec) {
-    TLineRec& r = Rec(rec);
-    if (!r.extra) {
-        if (!freeExtras_.empty()) {
-            r.extra = freeExtras_.back();
-            freeExtras_.pop_back();
-        } else {
-            extras_.emplace_back();
-            r.extra = static_cast<std::uint32_t>(extras_.size());
-        }
+    auto [b, i] = Find(rec);
+    Block& bl = *blocks_[b];
+    auto it = bl.SideFrom(i);
+    if (it != bl.side.end() && it->first == i) return extras_[it->second - 1];
+    std::uint32_t slot;
+    if (!freeExtras_.empty()) {
+        slot = freeExtras_.back();
+        freeExtras_.pop_back();
+    } else {
+        extras_.emplace_back();
+        slot = static_cast<std::uint32_t>(extras_.size());
     }
-    return extras_[r.extra - 1];
+    bl.side.insert(it, {static_cast<std::uint32_t>(i), slot});
+    return extras_[slot - 1];
 }
 
 void TTextStore::FreeExtra(std::uint32_t slot) {
@@ -175,7 +231,7 @@ std::uint16_t TTextStore::GutterMarks(RecIndex rec) const {
 }
 
 void TTextStore::SetGutterMarks(RecIndex rec, std::uint16_t marks) {
-    if (!marks && !Rec(rec).extra) return;
+    if (!marks && !HasExtra(rec)) return;
     ExtraFor(rec).gutterMarks = marks;
 }
 
@@ -205,9 +261,12 @@ void TTextStore::SetTrack(RecIndex rec, std::unique_ptr<TLineTrack> track) {
 }
 
 std::uint32_t TTextStore::TakeExtra(RecIndex rec) {
-    TLineRec& r = Rec(rec);
-    std::uint32_t slot = r.extra;
-    r.extra = 0;
+    auto [b, i] = Find(rec);
+    Block& bl = *blocks_[b];
+    auto it = bl.SideFrom(i);
+    if (it == bl.side.end() || it->first != i) return 0;
+    std::uint32_t slot = it->second;
+    bl.side.erase(it);
     return slot;
 }
 
@@ -225,15 +284,19 @@ void TTextStore::Splice(RecIndex first, RecIndex removeCount, const TNewRec* add
     for (RecIndex left = removeCount; left > 0;) {
         Block& bl = *blocks_[b];
         std::size_t k = std::min<std::size_t>(left, bl.recs.size() - idx);
-        std::size_t from = bl.starts[idx], to = bl.End(idx + k);
+        std::size_t from = bl.StartOf(idx), to = from;
         for (std::size_t i = idx; i < idx + k; ++i) {
-            FreeExtra(bl.recs[i].extra);
-            lineBreaks_ -= bl.recs[i].EndsWithCR(bl.text.data() + bl.starts[i]);
+            to += bl.recs[i].length;
+            lineBreaks_ -= bl.text[to - 1] == kCR;
         }
+        auto lo = bl.SideFrom(idx), hi = bl.SideFrom(idx + k);
+        for (auto it = lo; it != hi; ++it)
+            FreeExtra(it->second);
+        for (auto it = bl.side.erase(lo, hi); it != bl.side.end(); ++it)
+            it->first -= static_cast<std::uint32_t>(k);
         bl.text.erase(from, to - from);
         if (!bl.attrs.empty()) bl.attrs.erase(from, to - from);
         bl.recs.erase(bl.recs.begin() + idx, bl.recs.begin() + idx + k);
-        bl.starts.erase(bl.starts.begin() + idx, bl.starts.begin() + idx + k);
         bl.Restart(idx);
         left -= static_cast<RecIndex>(k);
         if (bl.recs.empty()) {
@@ -275,11 +338,16 @@ void TTextStore::Splice(RecIndex first, RecIndex removeCount, const TNewRec* add
         bl.text.insert(pos, buf);
     }
     if (!bl.attrs.empty()) bl.attrs.insert(pos, total, '\0');
-    std::vector<TLineRec> recs(addCount);
-    for (std::size_t i = 0; i < addCount; ++i)
-        recs[i] = {add[i].length, add[i].mark, add[i].flags & ~lfHasAttrs, add[i].extra};
-    bl.recs.insert(bl.recs.begin() + idx, recs.begin(), recs.end());
-    bl.starts.insert(bl.starts.begin() + idx, addCount, 0);
+    bl.recs.insert(bl.recs.begin() + idx, addCount, TLineRec());
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> taken;
+    for (std::size_t i = 0; i < addCount; ++i) {
+        bl.recs[idx + i] = {add[i].length, add[i].mark, add[i].flags & ~lfHasAttrs};
+        if (add[i].extra) taken.push_back({static_cast<std::uint32_t>(idx + i), add[i].extra});
+    }
+    auto at = bl.SideFrom(idx);
+    for (auto it = at; it != bl.side.end(); ++it)
+        it->first += static_cast<std::uint32_t>(addCount);
+    if (!taken.empty()) bl.side.insert(at, taken.begin(), taken.end());
     bl.Restart(idx);
     index_.Set(b, bl.recs.size(), bl.text.size());
     SplitIfLarge(b);
@@ -303,21 +371,23 @@ void TTextStore::SplitIfLarge(std::size_t b) {
     for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
         auto nb = std::make_unique<Block>();
         std::size_t r0 = cuts[c], r1 = cuts[c + 1];
-        std::size_t from = bl.starts[r0], to = bl.End(r1);
+        std::size_t from = bl.StartOf(r0), to = bl.End(r1);
         nb->text.assign(bl.text, from, to - from);
         if (!bl.attrs.empty()) nb->attrs.assign(bl.attrs, from, to - from);
         nb->recs.assign(bl.recs.begin() + r0, bl.recs.begin() + r1);
+        for (auto it = bl.SideFrom(r0), hi = bl.SideFrom(r1); it != hi; ++it)
+            nb->side.push_back({static_cast<std::uint32_t>(it->first - r0), it->second});
         nb->Restart(0);
         index_.Insert(b + 1 + c, nb->recs.size(), nb->text.size());
         blocks_.insert(blocks_.begin() + b + 1 + c, std::move(nb));
     }
     std::size_t keep = cuts[0];
-    bl.text.resize(bl.starts[keep]);
+    bl.text.resize(bl.StartOf(keep));
     bl.text.shrink_to_fit();
     if (!bl.attrs.empty()) bl.attrs.resize(bl.text.size());
     bl.recs.resize(keep);
-    bl.starts.resize(keep);
-    bl.maxLen = -1;
+    bl.side.erase(bl.SideFrom(keep), bl.side.end());
+    bl.Restart(keep);
     index_.Set(b, bl.recs.size(), bl.text.size());
 }
 
@@ -326,12 +396,13 @@ void TTextStore::ReplaceInRecord(RecIndex rec, std::size_t at, std::size_t remov
     ++generation_;
     auto [b, i] = Find(rec);
     Block& bl = *blocks_[b];
-    std::size_t pos = bl.starts[i] + at;
-    lineBreaks_ -= bl.recs[i].EndsWithCR(bl.text.data() + bl.starts[i]);
+    const std::size_t start = bl.StartOf(i);
+    std::size_t pos = start + at;
+    lineBreaks_ -= bl.recs[i].EndsWithCR(bl.text.data() + start);
     bl.text.replace(pos, removeLen, insert);
     if (!bl.attrs.empty()) bl.attrs.replace(pos, removeLen, insert.size(), '\0');
     bl.recs[i].length = static_cast<std::uint16_t>(bl.recs[i].length - removeLen + insert.size());
-    lineBreaks_ += bl.recs[i].EndsWithCR(bl.text.data() + bl.starts[i]);
+    lineBreaks_ += bl.recs[i].EndsWithCR(bl.text.data() + start);
     bl.Restart(i);
     index_.Set(b, bl.recs.size(), bl.text.size());
 }
@@ -343,6 +414,110 @@ void TTextStore::Clear() {
     lineBreaks_ = 0;
     extras_.clear();
     freeExtras_.clear();
+}
+
+// A filled block is trimmed once: the records' vector to its size, and the text when a record
+// limit closed it early.
+void TTextStore::CloseLoadBlock(std::size_t b) {
+    Block& bl = *blocks_[b];
+    bl.recs.shrink_to_fit();
+    bl.anchors.shrink_to_fit();
+    if (bl.text.capacity() - bl.text.size() > kLoadFill / 8) bl.text.shrink_to_fit();
+    index_.Set(b, bl.recs.size(), bl.text.size());
+}
+
+TTextStore::Appended TTextStore::AppendStored(std::string_view in, std::size_t maxLen) {
+    ++generation_;
+    Appended res;
+    res.first = Count();
+    res.last = Count() - 1;
+    if (in.empty()) return res;
+    std::uint16_t firstMark = 0;
+    std::uint32_t firstSlot = 0;
+    std::size_t b = blocks_.size(), pos = 0, from = 0;
+    if (!blocks_.empty()) {
+        b = blocks_.size() - 1;
+        Block& bl = *blocks_[b];
+        from = bl.recs.size();
+        pos = bl.text.size();
+        if (!bl.recs.empty() && !bl.text.empty() && bl.text.back() != kCR) {
+            // The last record is cut again together with the new text; its characters stay.
+            res.first = Count() - 1;
+            from = bl.recs.size() - 1;
+            pos = bl.StartOf(from);
+            firstMark = bl.recs.back().mark;
+            if (!bl.side.empty() && bl.side.back().first == from) {
+                firstSlot = bl.side.back().second;
+                bl.side.pop_back();
+            }
+            bl.recs.pop_back();
+        }
+    }
+    auto newBlock = [&] {
+        blocks_.push_back(std::make_unique<Block>());
+        blocks_.back()->text.reserve(kLoadFill);
+        index_.Insert(blocks_.size() - 1, 0, 0);
+        return blocks_.size() - 1;
+    };
+    if (b == blocks_.size()) b = newBlock();
+
+    const char* src = in.data();
+    std::size_t left = in.size();
+    bool first = true, continues = false;
+    for (;;) {
+        Block* bl = blocks_[b].get();
+        if (left > 0 && bl->text.size() < kLoadFill) {
+            if (bl->text.capacity() < kLoadFill) bl->text.reserve(kLoadFill);
+            std::size_t n = std::min(left, kLoadFill - bl->text.size());
+            bl->text.append(src, n);
+            src += n;
+            left -= n;
+        }
+        const char* t = bl->text.data();
+        const std::size_t end = bl->text.size();
+        while (pos < end && bl->recs.size() < kLoadRecs) {
+            const std::size_t avail = end - pos;
+            const std::size_t span = std::min(maxLen, avail);
+            auto* cr = static_cast<const char*>(std::memchr(t + pos, kCR, span));
+            std::size_t len;
+            if (cr)
+                len = static_cast<std::size_t>(cr - (t + pos)) + 1;
+            else if (avail > span)
+                len = SafeCut(std::string_view(t + pos, avail), span);
+            else if (left == 0)
+                len = avail;
+            else
+                break; // more text may end this record or move its cut
+            std::uint16_t mark = first ? firstMark : (continues ? kContinuation : 0);
+            std::uint32_t flags = lfRepaint | lfStale;
+            if (std::memchr(t + pos, kTAB, len)) flags |= lfHasTab;
+            if (first && firstSlot)
+                bl->side.push_back({static_cast<std::uint32_t>(bl->recs.size()), firstSlot});
+            bl->recs.push_back({static_cast<std::uint16_t>(len), mark, flags});
+            lineBreaks_ += cr != nullptr;
+            res.longest = std::max(res.longest, static_cast<int>(len));
+            continues = !cr;
+            first = false;
+            pos += len;
+        }
+        if (left == 0 && pos == end) break;
+        // The block is full: what is not cut into records yet moves to a fresh one.
+        const std::size_t nb = newBlock();
+        Block& next = *blocks_[nb];
+        next.text.append(bl->text, pos, end - pos);
+        bl->text.resize(pos);
+        if (!bl->attrs.empty()) bl->attrs.resize(pos);
+        bl->Restart(from);
+        CloseLoadBlock(b);
+        b = nb;
+        pos = from = 0;
+    }
+    Block& bl = *blocks_[b];
+    if (!bl.attrs.empty()) bl.attrs.resize(bl.text.size(), '\0');
+    bl.Restart(from);
+    index_.Set(b, bl.recs.size(), bl.text.size());
+    res.last = Count() - 1;
+    return res;
 }
 
 TTextStore::Span TTextStore::SpanAt(TextOffset off) const {
@@ -367,20 +542,23 @@ bool TTextStore::PrevSpan(Span& s) const {
 }
 
 TTextStore::Cursor TTextStore::CursorAt(RecIndex rec) const {
-    if (rec >= Count()) return {blocks_.size(), 0, Count(), Length()};
+    if (rec >= Count()) return {blocks_.size(), 0, Count(), Length(), 0};
     auto hit = index_.FindRecord(rec);
     std::size_t i = static_cast<std::size_t>(rec - hit.firstRec);
-    return {hit.block, i, rec, hit.firstOffset + blocks_[hit.block]->starts[i]};
+    std::uint32_t local = blocks_[hit.block]->StartOf(i);
+    return {hit.block, i, rec, hit.firstOffset + local, local};
 }
 
 bool TTextStore::Next(Cursor& c) const {
     if (AtEnd(c)) return false;
     const Block& bl = *blocks_[c.block];
     c.start += bl.recs[c.idx].length;
+    c.local += bl.recs[c.idx].length;
     ++c.rec;
     if (++c.idx == bl.recs.size()) {
         ++c.block;
         c.idx = 0;
+        c.local = 0;
     }
     return !AtEnd(c);
 }
@@ -390,16 +568,18 @@ bool TTextStore::Prev(Cursor& c) const {
     if (c.idx == 0) {
         --c.block;
         c.idx = blocks_[c.block]->recs.size();
+        c.local = static_cast<std::uint32_t>(blocks_[c.block]->text.size());
     }
     --c.idx;
     --c.rec;
     c.start -= blocks_[c.block]->recs[c.idx].length;
+    c.local -= blocks_[c.block]->recs[c.idx].length;
     return true;
 }
 
 std::string_view TTextStore::Text(const Cursor& c) const {
     const Block& bl = *blocks_[c.block];
-    return {bl.text.data() + bl.starts[c.idx], bl.recs[c.idx].length};
+    return {bl.text.data() + c.local, bl.recs[c.idx].length};
 }
 
 TLineRec& TTextStore::Rec(const Cursor& c) {

@@ -34,6 +34,7 @@ public:
         std::size_t idx = 0;
         RecIndex rec = 0;
         TextOffset start = 0;
+        std::uint32_t local = 0; // start within the block
     };
 
     TTextStore();
@@ -71,6 +72,9 @@ public:
     std::int32_t LineBackground(RecIndex rec) const;
     std::uint32_t LineTextColor(RecIndex rec) const;
     void SetLineColors(RecIndex rec, std::int32_t background, std::uint32_t textColor);
+    // Whether the record has any side data (gutter marks, colours, a track) at all.
+    bool HasExtra(RecIndex rec) const;
+    bool HasExtra(const Cursor& c) const;
     TLineTrack* Track(RecIndex rec) const;
     void SetTrack(RecIndex rec, std::unique_ptr<TLineTrack> track);
     // Detaches a record's side data so that a replacement record can take it over.
@@ -85,6 +89,17 @@ public:
     void ReplaceInRecord(RecIndex rec, std::size_t at, std::size_t removeLen,
                          std::string_view insert);
     void Clear();
+
+    // Appends stored text (line breaks as CR) after the last record, cut into records at each CR
+    // and after maxLen characters as an insertion cuts them. A last record without CR is continued,
+    // keeping its mark word and side data. This is the fast way in for a load: the text is copied
+    // once, straight into blocks that are filled to their size and then left alone.
+    struct Appended {
+        RecIndex first = 0; // the first record written (the continued one, if any)
+        RecIndex last = -1;
+        int longest = 0;
+    };
+    Appended AppendStored(std::string_view stored, std::size_t maxLen);
 
     Cursor CursorAt(RecIndex rec) const;
     bool AtEnd(const Cursor& c) const { return c.rec >= Count(); }
@@ -132,8 +147,9 @@ private:
     TLineExtra& ExtraFor(RecIndex rec);
     const TLineExtra* ExtraOf(RecIndex rec) const;
     void FreeExtra(std::uint32_t slot);
-    void Refit(std::size_t block);
+    std::uint32_t SlotOf(std::size_t block, std::size_t idx) const;
     void SplitIfLarge(std::size_t block);
+    void CloseLoadBlock(std::size_t block);
 
     std::vector<std::unique_ptr<Block>> blocks_;
     ChainIndex index_;
