@@ -1,5 +1,7 @@
 #include "core/editor/TextStore.h"
 
+#include "core/editor/TextArena.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -13,9 +15,9 @@ constexpr std::size_t kBlockTarget = 56 * 1024;
 constexpr std::size_t kBlockMax = 128 * 1024;
 constexpr std::size_t kBlockMaxRecs = 8192;
 constexpr std::size_t kBlockReserve = kBlockTarget + kLoadBlock + 4096;
-// A load fills each block to this many characters, allocated once (a round allocation with the
-// allocator's header), and at most kLoadRecs records.
-constexpr std::size_t kLoadFill = 64 * 1024 - 32;
+// A load fills each block to this many characters, allocated once as an arena slot, and to at most
+// kLoadRecs records.
+constexpr std::size_t kLoadFill = text_arena::kSlotRequest - 1;
 constexpr std::size_t kLoadRecs = kBlockMaxRecs / 2;
 // One stored start per kStep records: a record's start is the anchor plus at most kStep - 1
 // lengths, which costs less than keeping four bytes for every line.
@@ -23,7 +25,7 @@ constexpr std::size_t kStep = 16;
 } // namespace
 
 struct TTextStore::Block {
-    std::string text;  // the records' characters back to back
+    TBlockText text;   // the records' characters back to back
     std::string attrs; // empty, or one token byte per character of text
     std::vector<TLineRec> recs;
     // invariant: anchors[k] = offset in text of recs[k * kStep], for each such record
@@ -335,7 +337,7 @@ void TTextStore::Splice(RecIndex first, RecIndex removeCount, const TNewRec* add
         buf.reserve(total);
         for (std::size_t i = 0; i < addCount; ++i)
             buf.append(add[i].text, add[i].length);
-        bl.text.insert(pos, buf);
+        bl.text.insert(pos, buf.data(), buf.size());
     }
     if (!bl.attrs.empty()) bl.attrs.insert(pos, total, '\0');
     bl.recs.insert(bl.recs.begin() + idx, addCount, TLineRec());
