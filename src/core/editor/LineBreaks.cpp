@@ -1,5 +1,7 @@
 #include "core/editor/LineBreaks.h"
 
+#include "core/editor/ByteScan.h"
+
 #include <cstring>
 
 namespace morvane::editor {
@@ -23,6 +25,17 @@ void LineBreakNormaliser::Feed(std::string_view in, std::string& out) {
         out.push_back(kCR);
         if (paired) ++p;
         pending_ = 0;
+    }
+    if (p == end) return;
+    if (!std::memchr(p, kCR, static_cast<std::size_t>(end - p))) {
+        // No CR (most files): each LF is a break of its own, and the bytes are copied in bulk with
+        // the LFs turned into CRs. An LF at the end waits: a CR may follow in the next piece.
+        const char* stop = end[-1] == kLF ? end - 1 : end;
+        const std::size_t at = out.size();
+        out.append(p, static_cast<std::size_t>(stop - p));
+        if (ReplaceBytes(out.data() + at, out.size() - at, kLF, kCR)) Seen(kLF, false);
+        if (stop < end) pending_ = kLF;
+        return;
     }
     // memchr finds the breaks far faster than a byte loop; most bytes are copied in bulk.
     auto find = [end](const char* from, char c) {

@@ -1,5 +1,6 @@
 #include "core/editor/TextStore.h"
 
+#include "core/editor/ByteScan.h"
 #include "core/editor/TextArena.h"
 
 #include <algorithm>
@@ -422,7 +423,7 @@ void TTextStore::Clear() {
 // limit closed it early.
 void TTextStore::CloseLoadBlock(std::size_t b) {
     Block& bl = *blocks_[b];
-    bl.recs.shrink_to_fit();
+    if (bl.recs.capacity() - bl.recs.size() > bl.recs.size() / 32 + 8) bl.recs.shrink_to_fit();
     bl.anchors.shrink_to_fit();
     if (bl.text.capacity() - bl.text.size() > kLoadFill / 8) bl.text.shrink_to_fit();
     index_.Set(b, bl.recs.size(), bl.text.size());
@@ -457,7 +458,17 @@ TTextStore::Appended TTextStore::AppendStored(std::string_view in, std::size_t m
     }
     auto newBlock = [&] {
         blocks_.push_back(std::make_unique<Block>());
-        blocks_.back()->text.reserve(kLoadFill);
+        Block& nb = *blocks_.back();
+        nb.text.reserve(kLoadFill);
+        // Room for as many records as the text so far has per block, and a few more: growing the
+        // vector record by record costs copies and leaves holes in the heap.
+        const TextOffset chars = index_.Characters();
+        const RecIndex recs = index_.Records();
+        std::size_t guess =
+            chars > 0
+                ? static_cast<std::size_t>(static_cast<double>(kLoadFill) * recs / chars * 1.05)
+                : 256;
+        nb.recs.reserve(std::min(guess + 8, kLoadRecs));
         index_.Insert(blocks_.size() - 1, 0, 0);
         return blocks_.size() - 1;
     };
@@ -477,13 +488,16 @@ TTextStore::Appended TTextStore::AppendStored(std::string_view in, std::size_t m
         }
         const char* t = bl->text.data();
         const std::size_t end = bl->text.size();
+        // Each window of text is compared once for CRs and once for TABs, not once per record.
+        TByteFinder crs(t, end, kCR), tabs(t, end, kTAB);
+        std::size_t nextCR = crs.Next(pos), nextTab = tabs.Next(pos);
         while (pos < end && bl->recs.size() < kLoadRecs) {
             const std::size_t avail = end - pos;
             const std::size_t span = std::min(maxLen, avail);
-            auto* cr = static_cast<const char*>(std::memchr(t + pos, kCR, span));
+            const bool cr = nextCR < pos + span;
             std::size_t len;
             if (cr)
-                len = static_cast<std::size_t>(cr - (t + pos)) + 1;
+                len = nextCR - pos + 1;
             else if (avail > span)
                 len = SafeCut(std::string_view(t + pos, avail), span);
             else if (left == 0)
@@ -491,16 +505,18 @@ TTextStore::Appended TTextStore::AppendStored(std::string_view in, std::size_t m
             else
                 break; // more text may end this record or move its cut
             std::uint16_t mark = first ? firstMark : (continues ? kContinuation : 0);
+            if (nextTab < pos) nextTab = tabs.Next(pos);
             std::uint32_t flags = lfRepaint | lfStale;
-            if (std::memchr(t + pos, kTAB, len)) flags |= lfHasTab;
+            if (nextTab < pos + len) flags |= lfHasTab;
             if (first && firstSlot)
                 bl->side.push_back({static_cast<std::uint32_t>(bl->recs.size()), firstSlot});
             bl->recs.push_back({static_cast<std::uint16_t>(len), mark, flags});
-            lineBreaks_ += cr != nullptr;
+            lineBreaks_ += cr;
             res.longest = std::max(res.longest, static_cast<int>(len));
             continues = !cr;
             first = false;
             pos += len;
+            if (cr) nextCR = crs.Next(pos);
         }
         if (left == 0 && pos == end) break;
         // The block is full: what is not cut into records yet moves to a fresh one.
