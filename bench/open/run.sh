@@ -23,6 +23,11 @@ big=${BIG_FILE:-/work/benchdata/big.c}
 
 tmp=$(mktemp -d "${BENCH_TMP:-/tmp}/open-bench.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
+# Private state, settings and runtime folders: no session of another run is restored, and no
+# running instance is handed the file instead of this one opening it.
+mkdir -p "$tmp/state" "$tmp/config" "$tmp/runtime"
+chmod 700 "$tmp/runtime"
+export MORVANE_STATE_DIR=$tmp/state MORVANE_CONFIG_DIR=$tmp/config MORVANE_RUNTIME_DIR=$tmp/runtime
 
 # One measurement: "seconds peakKiB".
 measure() {
