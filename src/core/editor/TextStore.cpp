@@ -22,7 +22,7 @@ constexpr std::size_t kLoadFill = text_arena::kSlotRequest - 1;
 constexpr std::size_t kLoadRecs = kBlockMaxRecs / 2;
 // One stored start per kStep records: a record's start is the anchor plus at most kStep - 1
 // lengths, which costs less than keeping four bytes for every line.
-constexpr std::size_t kStep = 16;
+constexpr std::size_t kStep = 32;
 } // namespace
 
 struct TTextStore::Block {
@@ -423,7 +423,7 @@ void TTextStore::Clear() {
 // limit closed it early.
 void TTextStore::CloseLoadBlock(std::size_t b) {
     Block& bl = *blocks_[b];
-    if (bl.recs.capacity() - bl.recs.size() > bl.recs.size() / 32 + 8) bl.recs.shrink_to_fit();
+    bl.recs.shrink_to_fit();
     bl.anchors.shrink_to_fit();
     if (bl.text.capacity() - bl.text.size() > kLoadFill / 8) bl.text.shrink_to_fit();
     index_.Set(b, bl.recs.size(), bl.text.size());
