@@ -245,6 +245,9 @@ DisplayColumn TCustomCodeMemo::ColumnAt(TextOffset off) const {
     return ColumnOf(where.rec, static_cast<std::size_t>(off - where.start));
 }
 
+// Records walked before the column at the caret's record is remembered.
+constexpr RecIndex kColumnMarkAfter = 16;
+
 TCustomCodeMemo::LineColumn TCustomCodeMemo::CaretPosition() const {
     if (store_->Empty()) return {1, 1};
     auto where = store_->Locate(caret_);
@@ -252,13 +255,22 @@ TCustomCodeMemo::LineColumn TCustomCodeMemo::CaretPosition() const {
     if (where.rec >= LineCount()) // after the last line break
         return {PhysicalLineNumber(LineCount() - 1, false) + 1, 1};
     const RecIndex line = PhysicalLineNumber(where.rec, false);
-    // Columns run on across the records of a long or wrapped line, TAB stops included.
+    // Columns run on across the records of a long or wrapped line, TAB stops included; the
+    // walk back stops at the remembered column when it meets it first.
     DisplayColumn col = 0;
     TTextStore::Cursor c = store_->CursorAt(where.rec);
-    while (c.rec > 0 && (store_->Rec(c).mark & kContinuation))
+    const bool marked = columnMarkAt_ >= 0 && columnMarkAt_ <= c.start;
+    while (c.rec > 0 && (store_->Rec(c).mark & kContinuation) &&
+           !(marked && c.start == columnMarkAt_))
         store_->Prev(c);
+    if (marked && c.start == columnMarkAt_) col = columnMarkValue_;
+    const RecIndex walked = where.rec - c.rec;
     for (; c.rec < where.rec; store_->Next(c))
         col = ColumnFrom(c.rec, store_->Text(c).size(), col);
+    if (walked > kColumnMarkAfter) {
+        columnMarkAt_ = where.start;
+        columnMarkValue_ = col;
+    }
     col = virtualColumn_ >= 0
               ? col + virtualColumn_
               : ColumnFrom(where.rec, static_cast<std::size_t>(caret_ - where.start), col);
