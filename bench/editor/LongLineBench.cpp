@@ -114,6 +114,23 @@ void BM_TypeAtLineEnd(benchmark::State& state) {
 }
 BENCHMARK(BM_TypeAtLineEnd)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// A character typed at the line's start and Ctrl+End: the column at the end is counted afresh
+// over the whole line (the worst case of the status bar's column).
+void BM_EditAtStartThenCaretToEnd(benchmark::State& state) {
+    LongLine& l = Memo(state.range(0) != 0);
+    for (auto _ : state) {
+        l.Key(ecDocStart);
+        l.memo.KeyPress('x');
+        l.Show();
+        l.Key(ecDocEnd);
+        l.Key(ecDocStart);
+        l.Key(ecDeleteChar);
+    }
+    l.memo.UndoStack().Clear();
+    state.SetItemsProcessed(state.iterations() * 5);
+}
+BENCHMARK(BM_EditAtStartThenCaretToEnd)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv) {

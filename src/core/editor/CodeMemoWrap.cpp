@@ -461,6 +461,12 @@ bool TCustomCodeMemo::ContinueWrap(RecIndex maxRecords) {
 RecIndex TCustomCodeMemo::PhysicalLineNumber(RecIndex rec, bool remember) const {
     if (store_->Empty() || rec < 0) return 1;
     rec = std::min(rec, LineCount() - 1);
+    // The records of the last line share its number: no walk over a last line of gigabytes.
+    const RecIndex lastNumber = NumberedLines();
+    if (lastNumber == 1) return 1;
+    if (lineNoRec_ >= 0 && lineNoRec_ < LineCount() && lineNoRec_ <= rec &&
+        lineNoValue_ == lastNumber)
+        return lastNumber;
     RecIndex from = 0, number = 0;
     bool cached = false;
     if (lineNoRec_ >= 0 && lineNoRec_ < LineCount() && lineNoRec_ <= rec) {

@@ -707,10 +707,12 @@ private:
     mutable RecIndex lineNoRec_ = -1, lineNoValue_ = 0;
     // The display column at one record start inside a long line, so that the status bar's
     // column near the end of a line of gigabytes does not count from the line's start on every
-    // key. Only the text before it decides it: edits there, the tab stops and the encoding
-    // forget it.
-    mutable TextOffset columnMarkAt_ = -1;
+    // key. Only the text before it decides it: the tab stops and the encoding forget it, and so
+    // do edits before it, unless its line up to it is plain (a cell a byte, no TAB) and stays so.
+    mutable TextOffset columnMarkAt_ = -1, columnMarkLine_ = 0;
     mutable DisplayColumn columnMarkValue_ = 0;
+    mutable bool columnMarkPlain_ = false;
+    void MoveColumnMark(TextOffset start, TextOffset extent);
     TCodeMemoView* view_ = nullptr;
     std::vector<std::pair<TextOffset, TextOffset>> wrapPending_;
     platform::Clipboard* clipboard_ = nullptr;

@@ -130,6 +130,50 @@ TEST(LongLineTest, TheColumnFollowsEditsTabsAndEncodingBeforeTheCaret) {
     EXPECT_EQ(m.CaretPosition().column, len + 3);
 }
 
+// Edits before the remembered column, inside the long line and in the line before it.
+TEST(LongLineTest, TheColumnFollowsEditsBeforeItInTheLineAndAboveIt) {
+    TCustomCodeMemo m;
+    Configure(m);
+    Load(m, "head\n" + LongLine(1u << 20, "abc "));
+    const TextOffset len = m.TextLength();
+    const TextOffset lineStart = 5;
+    auto columnAtEnd = [&] {
+        m.SetSelection(m.TextLength(), m.TextLength());
+        return m.CaretPosition().column;
+    };
+    ASSERT_EQ(columnAtEnd(), len - lineStart + 1);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round); // the second round starts from a remembered column
+        m.SetSelection(lineStart + 2, lineStart + 2);
+        m.ReplaceSel("xyz");
+        EXPECT_EQ(columnAtEnd(), len + 3 - lineStart + 1);
+        m.SetSelection(lineStart, lineStart + 3);
+        m.ReplaceSel("");
+        EXPECT_EQ(columnAtEnd(), len - lineStart + 1);
+        m.SetSelection(1, 1); // in the line above
+        m.ReplaceSel("1234");
+        EXPECT_EQ(columnAtEnd(), len - lineStart + 1);
+        m.SetSelection(1, 5);
+        m.ReplaceSel("");
+        EXPECT_EQ(columnAtEnd(), len - lineStart + 1);
+    }
+    // A TAB, a character of two bytes and two cells, and the line break before the line.
+    m.SetSelection(lineStart, lineStart);
+    m.ReplaceSel("\t");
+    EXPECT_EQ(columnAtEnd(), m.TabDefault() + len - lineStart + 1);
+    m.SetSelection(lineStart, lineStart + 1);
+    m.ReplaceSel("\xE6\x97\xA5");
+    ASSERT_EQ(m.Encoding(), TTextEncoding::teUTF8);
+    EXPECT_EQ(columnAtEnd(), 2 + len - lineStart + 1);
+    m.SetSelection(lineStart, lineStart + 3);
+    m.ReplaceSel("");
+    EXPECT_EQ(columnAtEnd(), len - lineStart + 1);
+    m.SetSelection(lineStart - 1, lineStart);
+    m.ReplaceSel("");
+    EXPECT_EQ(columnAtEnd(), len);
+    EXPECT_EQ(m.CaretPosition().line, 1);
+}
+
 TEST(LongLineTest, WordWrapCutsTheWholeLineAsALoadWouldAndUncutsIt) {
     const std::string text = LongLine(kLineBytes, "lorem ipsum\tdolor sit amet, consectetur ");
     // Wrapped while loading: every piece is cut next to the text just read.
