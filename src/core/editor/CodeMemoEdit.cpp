@@ -370,6 +370,7 @@ void TCustomCodeMemo::ShiftTop(TextOffset at, TextOffset extent) {
 
 void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
     changeBits_ |= cbText;
+    MoveColumnMark(start, extent);
     MoveWrapPending(start, extent);
     ForgetLineNumbers(store_->Empty() ? 0 : LineFromOffset(start));
     TextEdited(start, extent);
@@ -380,6 +381,7 @@ void TCustomCodeMemo::TextChanged(TextOffset start, TextOffset extent) {
 
 // Another control changed the chain this one shows: positions follow as for an own edit.
 void TCustomCodeMemo::SharedTextChanged(TextOffset start, TextOffset extent) {
+    MoveColumnMark(start, extent);
     TextOffset end = start - extent;
     auto move = [&](TextOffset p) {
         if (extent >= 0) return p >= start ? p + extent : p;

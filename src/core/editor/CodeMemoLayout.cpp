@@ -187,21 +187,20 @@ DisplayColumn TCustomCodeMemo::ColumnOf(RecIndex rec, std::size_t index) const {
     return ColumnFrom(rec, index, 0);
 }
 
-DisplayColumn TCustomCodeMemo::ColumnFrom(RecIndex rec, std::size_t index,
-                                          DisplayColumn start) const {
-    if (rec < 0 || rec >= LineCount()) return start;
-    std::string_view t = store_->Text(rec);
+namespace {
+// The column after the first index characters of a record's text t, from column start.
+template <typename TabStop>
+DisplayColumn ColumnInText(std::string_view t, bool hasTab, TTextEncoding enc, std::size_t index,
+                           DisplayColumn start, const TabStop& nextTabStop) {
     std::size_t visible = (!t.empty() && t.back() == kCR) ? t.size() - 1 : t.size();
     index = std::min(index, visible);
-    const TTextEncoding enc = Encoding();
     // Only UTF-8 has characters of several bytes or two cells.
     const bool cells = enc == TTextEncoding::teUTF8 && !IsAscii(t.substr(0, index));
-    if (!(store_->Rec(rec).flags & lfHasTab) && !cells)
-        return start + static_cast<DisplayColumn>(index);
+    if (!hasTab && !cells) return start + static_cast<DisplayColumn>(index);
     DisplayColumn col = start;
     for (std::size_t i = 0; i < index;) {
         if (t[i] == kTAB) {
-            col = NextTabStop(col);
+            col = nextTabStop(col);
             ++i;
         } else if (!cells) {
             ++col;
@@ -213,6 +212,14 @@ DisplayColumn TCustomCodeMemo::ColumnFrom(RecIndex rec, std::size_t index,
         }
     }
     return col;
+}
+} // namespace
+
+DisplayColumn TCustomCodeMemo::ColumnFrom(RecIndex rec, std::size_t index,
+                                          DisplayColumn start) const {
+    if (rec < 0 || rec >= LineCount()) return start;
+    return ColumnInText(store_->Text(rec), store_->Rec(rec).flags & lfHasTab, Encoding(), index,
+                        start, [this](DisplayColumn c) { return NextTabStop(c); });
 }
 
 std::size_t TCustomCodeMemo::IndexAtColumn(RecIndex rec, DisplayColumn col) const {
@@ -245,6 +252,9 @@ DisplayColumn TCustomCodeMemo::ColumnAt(TextOffset off) const {
     return ColumnOf(where.rec, static_cast<std::size_t>(off - where.start));
 }
 
+// Records walked before the column at the caret's record is remembered.
+constexpr RecIndex kColumnMarkAfter = 16;
+
 TCustomCodeMemo::LineColumn TCustomCodeMemo::CaretPosition() const {
     if (store_->Empty()) return {1, 1};
     auto where = store_->Locate(caret_);
@@ -252,17 +262,72 @@ TCustomCodeMemo::LineColumn TCustomCodeMemo::CaretPosition() const {
     if (where.rec >= LineCount()) // after the last line break
         return {PhysicalLineNumber(LineCount() - 1, false) + 1, 1};
     const RecIndex line = PhysicalLineNumber(where.rec, false);
-    // Columns run on across the records of a long or wrapped line, TAB stops included.
+    // Columns run on across the records of a long or wrapped line, TAB stops included; the
+    // walk back stops at the remembered column when it meets it first.
     DisplayColumn col = 0;
     TTextStore::Cursor c = store_->CursorAt(where.rec);
-    while (c.rec > 0 && (store_->Rec(c).mark & kContinuation))
+    const bool marked = columnMarkAt_ >= 0 && columnMarkAt_ <= c.start;
+    while (c.rec > 0 && (store_->Rec(c).mark & kContinuation) &&
+           !(marked && c.start == columnMarkAt_))
         store_->Prev(c);
-    for (; c.rec < where.rec; store_->Next(c))
-        col = ColumnFrom(c.rec, store_->Text(c).size(), col);
+    const bool fromMark = marked && c.start == columnMarkAt_;
+    TextOffset lineStart = fromMark ? columnMarkLine_ : c.start;
+    bool plain = fromMark ? columnMarkPlain_ : true;
+    if (fromMark) col = columnMarkValue_;
+    const RecIndex walked = where.rec - c.rec;
+    const TTextEncoding enc = Encoding();
+    auto tabStop = [this](DisplayColumn k) { return NextTabStop(k); };
+    for (; c.rec < where.rec; store_->Next(c)) {
+        std::string_view t = store_->Text(c);
+        const bool tab = store_->Rec(c).flags & lfHasTab;
+        // Records before the caret's hold no CR: they continue its line.
+        if (!tab && (enc != TTextEncoding::teUTF8 || IsAscii(t))) {
+            col += static_cast<DisplayColumn>(t.size());
+        } else {
+            plain = false;
+            col = ColumnInText(t, tab, enc, t.size(), col, tabStop);
+        }
+    }
+    if (walked > kColumnMarkAfter) {
+        columnMarkAt_ = where.start;
+        columnMarkLine_ = lineStart;
+        columnMarkValue_ = col;
+        columnMarkPlain_ = plain;
+    }
     col = virtualColumn_ >= 0
               ? col + virtualColumn_
               : ColumnFrom(where.rec, static_cast<std::size_t>(caret_ - where.start), col);
     return {line, col + 1};
+}
+
+// Called after every edit. An edit after the mark leaves it; one before its line moves it when
+// the line break before the line stays; one inside a plain line up to it that keeps the line
+// plain (characters of a cell a byte inserted, or plain ones deleted) moves it and its column.
+void TCustomCodeMemo::MoveColumnMark(TextOffset start, TextOffset extent) {
+    if (columnMarkAt_ < 0 || start >= columnMarkAt_) return;
+    const TextOffset end = extent < 0 ? start - extent : start;
+    if (end < columnMarkLine_) { // the CR before the line stays
+        columnMarkLine_ += extent;
+        columnMarkAt_ += extent;
+        return;
+    }
+    bool keep = columnMarkPlain_ && start >= columnMarkLine_;
+    if (keep && extent < 0) {
+        keep = end <= columnMarkAt_;
+    } else if (keep) {
+        keep = extent <= 4096;
+        if (keep) {
+            const std::string added = RangeText(start, start + extent, tfStored);
+            keep = added.find_first_of("\t\r") == std::string::npos &&
+                   (Encoding() != TTextEncoding::teUTF8 || IsAscii(added));
+        }
+    }
+    if (!keep) {
+        columnMarkAt_ = -1;
+        return;
+    }
+    columnMarkAt_ += extent;
+    columnMarkValue_ += static_cast<DisplayColumn>(extent);
 }
 
 RecIndex TCustomCodeMemo::RecordOfLine(RecIndex line) const {

@@ -68,6 +68,7 @@ void TCustomCodeMemo::SetTabColumns(std::string_view text) {
         i = j;
     }
     tabColumns_ = std::move(stops);
+    columnMarkAt_ = -1;
     FlagRange(topLine_, topLine_ + VisibleRows() + 1, lfRepaint);
     changeBits_ |= cbSettings;
     Invalidate();

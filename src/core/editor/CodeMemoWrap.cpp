@@ -148,6 +148,8 @@ bool TCustomCodeMemo::WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex
            (!local || editStart - c.start <= kMaxWrapRecord + 1))
         store_->Prev(c);
     const RecIndex p = c.rec;
+    // A word-break handler is handed the whole line; everything else cuts it batch by batch.
+    if (!local && !OnWordBreakProc) return WrapWholeLine(p, first, last);
 
     std::string buf, attrs;
     bool anyAttrs = false, complete = false;
@@ -229,6 +231,87 @@ bool TCustomCodeMemo::WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex
     first = a;
     last = a + static_cast<RecIndex>(recs.size()) - 1;
     return true;
+}
+
+// Cuts the whole physical line from its first record p in batches of about kWrapBatch
+// characters: a batch's records are replaced by its pieces and by one record holding the text
+// after its last cut (less than a piece's look-ahead), which the next batch starts with. A line
+// of gigabytes thus needs memory for one batch, and a batch cut as before stays untouched.
+bool TCustomCodeMemo::WrapWholeLine(RecIndex p, RecIndex& first, RecIndex& last) {
+    constexpr std::size_t kWrapBatch = 1 << 20;
+    const std::size_t need = kMaxWrapRecord + 2;
+    const std::string_view head = store_->Text(p);
+    const bool wrapLine =
+        (options_ & smoWordWrap) && !(WrapOverrideActive() && !head.empty() &&
+                                      wrapOverride_.find(head[0]) != std::string::npos);
+    std::string buf, attrs;
+    std::vector<std::size_t> oldStarts, ends;
+    std::vector<TNewRec> recs;
+    bool changed = false;
+    RecIndex r = p; // the first record not cut yet
+    for (bool complete = false; !complete;) {
+        buf.clear();
+        attrs.clear();
+        oldStarts.clear();
+        ends.clear();
+        bool anyAttrs = false;
+        TTextStore::Cursor rd = store_->CursorAt(r);
+        while (!complete && buf.size() < kWrapBatch) {
+            std::string_view t = store_->Text(rd);
+            oldStarts.push_back(buf.size());
+            buf.append(t);
+            if (const std::uint8_t* at = store_->Attrs(rd)) {
+                anyAttrs = true;
+                attrs.append(reinterpret_cast<const char*>(at), t.size());
+            } else {
+                attrs.append(t.size(), '\0');
+            }
+            bool cr = !t.empty() && t.back() == kCR;
+            if (!store_->Next(rd) || cr || !(store_->Rec(rd).mark & kContinuation)) complete = true;
+        }
+        std::size_t pos = 0;
+        while (pos < buf.size() && (complete || buf.size() - pos >= need)) {
+            pos = CutPiece(buf, pos, complete, wrapLine);
+            ends.push_back(pos);
+        }
+        const std::size_t k = ends.size();
+        bool same = k <= oldStarts.size();
+        for (std::size_t i = 0; same && i < k; ++i)
+            same = (i + 1 < oldStarts.size() ? oldStarts[i + 1] : buf.size()) == ends[i];
+        if (same) {
+            FlagRange(r, r + static_cast<RecIndex>(k) - 1, lfRepaint);
+            r += static_cast<RecIndex>(k);
+            continue;
+        }
+        recs.clear();
+        std::uint16_t mark = store_->Rec(r).mark;
+        std::uint32_t extra = store_->TakeExtra(r);
+        auto add = [&](std::size_t from, std::size_t to, bool piece) {
+            const char* q = buf.data() + from;
+            std::size_t len = to - from;
+            if (piece) longestLine_ = std::max<int>(longestLine_, static_cast<int>(len));
+            std::uint32_t flags = lfRepaint | lfStale | (std::memchr(q, kTAB, len) ? lfHasTab : 0);
+            recs.push_back({q, static_cast<std::uint16_t>(len), recs.empty() ? mark : kContinuation,
+                            flags, recs.empty() ? extra : 0u});
+        };
+        for (std::size_t i = 0, from = 0; i < k; from = ends[i++])
+            add(from, ends[i], true);
+        if (pos < buf.size()) add(pos, buf.size(), false);
+        store_->Splice(r, static_cast<RecIndex>(oldStarts.size()), recs.data(), recs.size());
+        if (anyAttrs)
+            for (std::size_t i = 0, from = 0; i < recs.size(); from += recs[i++].length)
+                store_->SetAttrs(r + static_cast<RecIndex>(i),
+                                 reinterpret_cast<const std::uint8_t*>(attrs.data()) + from);
+        if (!changed) {
+            ForgetLineNumbers(r);
+            if (dirty_ < 0 || dirty_ > r) dirty_ = r;
+            changed = true;
+        }
+        r += static_cast<RecIndex>(k);
+    }
+    first = p;
+    last = std::max(p, r - 1);
+    return changed;
 }
 
 void TCustomCodeMemo::RewrapLines(RecIndex first, RecIndex last, bool edited) {
@@ -378,6 +461,12 @@ bool TCustomCodeMemo::ContinueWrap(RecIndex maxRecords) {
 RecIndex TCustomCodeMemo::PhysicalLineNumber(RecIndex rec, bool remember) const {
     if (store_->Empty() || rec < 0) return 1;
     rec = std::min(rec, LineCount() - 1);
+    // The records of the last line share its number: no walk over a last line of gigabytes.
+    const RecIndex lastNumber = NumberedLines();
+    if (lastNumber == 1) return 1;
+    if (lineNoRec_ >= 0 && lineNoRec_ < LineCount() && lineNoRec_ <= rec &&
+        lineNoValue_ == lastNumber)
+        return lastNumber;
     RecIndex from = 0, number = 0;
     bool cached = false;
     if (lineNoRec_ >= 0 && lineNoRec_ < LineCount() && lineNoRec_ <= rec) {

@@ -245,6 +245,7 @@ void TCustomCodeMemo::SetOptions(std::uint32_t options) {
 void TCustomCodeMemo::SetTabDefault(int value) {
     if (value <= 0) throw ECodeMemo("=Illegal default tab stop value, must be > 0");
     tabDefault_ = value;
+    columnMarkAt_ = -1;
     Invalidate();
 }
 
@@ -296,6 +297,7 @@ void TCustomCodeMemo::SetEncoding(TTextEncoding e) {
 
 // The bytes read differently: cells, wrap cuts and the caret's column change.
 void TCustomCodeMemo::EncodingChanged() {
+    columnMarkAt_ = -1;
     anchor_ = CharStartAt(anchor_);
     caret_ = CharStartAt(caret_);
     virtualColumn_ = -1;

@@ -558,6 +558,7 @@ private:
     // edited: first..last were just edited, the rest of their lines keeps its earlier cuts.
     void RewrapLines(RecIndex first, RecIndex last, bool edited = false);
     bool WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex edited);
+    bool WrapWholeLine(RecIndex p, RecIndex& first, RecIndex& last);
     std::size_t CutPiece(std::string_view buf, std::size_t start, bool complete, bool wrap) const;
     bool WrapOverrideActive() const;
     void ForgetLineNumbers(RecIndex from);
@@ -705,6 +706,14 @@ private:
     TScrollStyle scrollBars_ = ssBoth;
     // The physical line number of one record, so that painting does not count from the start.
     mutable RecIndex lineNoRec_ = -1, lineNoValue_ = 0;
+    // The display column at one record start inside a long line, so that the status bar's
+    // column near the end of a line of gigabytes does not count from the line's start on every
+    // key. Only the text before it decides it: the tab stops and the encoding forget it, and so
+    // do edits before it, unless its line up to it is plain (a cell a byte, no TAB) and stays so.
+    mutable TextOffset columnMarkAt_ = -1, columnMarkLine_ = 0;
+    mutable DisplayColumn columnMarkValue_ = 0;
+    mutable bool columnMarkPlain_ = false;
+    void MoveColumnMark(TextOffset start, TextOffset extent);
     TCodeMemoView* view_ = nullptr;
     std::vector<std::pair<TextOffset, TextOffset>> wrapPending_;
     platform::Clipboard* clipboard_ = nullptr;

@@ -68,13 +68,15 @@ THighlightResult THighlightPassRunner::Run(TTextStore& store, TCodeMemoEngine& e
     TextOffset base = windowStart; // text offset of text[0]
     bool whole = false;            // the window reaches the end of the text
     auto grow = [&](std::size_t want) {
-        while (!whole && (text.size() < want || text.back() != kCR)) {
+        const std::size_t most = want + sizes.lineWindow;
+        while (!whole && (text.size() < want || (text.back() != kCR && text.size() < most))) {
             std::string_view t = store.Text(fill);
             text.append(t);
             ends.push_back(fill.start + static_cast<TextOffset>(t.size()));
             if (!store.Next(fill)) whole = true;
         }
         out.resize(text.size() + kFillSlack);
+        largestWindow_ = std::max(largestWindow_, text.size());
     };
 
     std::size_t pos = static_cast<std::size_t>(res.restart - base);

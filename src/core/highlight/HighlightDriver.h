@@ -11,10 +11,12 @@
 // colours from before an edit.
 //
 // The engine reads a contiguous text, the store keeps records in blocks: a pass copies records
-// into a window that always ends after a line break, and keeps a margin of unread text after
-// every token it accepts. A token that comes within the margin of the window's end is read
-// again from the last checkpoint after the window has grown, so the result is the same as a scan
-// of the whole text.
+// into a window that ends after a line break (or, in a line longer than lineWindow, at most that
+// far beyond what the scan needs), and keeps a margin of unread text after every token it
+// accepts. A token that comes within the margin of the window's end is read again from the last
+// checkpoint after the window has grown, so the result is the same as a scan of the whole text;
+// only a rule that looks ahead further than the margin without taking the text (none of the
+// built-in ones does) sees the window's end inside such a line.
 
 #include "core/editor/TextStore.h"
 #include "core/highlight/CodeMemoEngine.h"
@@ -65,12 +67,17 @@ public:
         // needs memory for a window, not for all of it.
         std::size_t dropFinishedAt = 4 * 1024 * 1024;
         std::size_t minMargin = 1024;
+        // A window stops short of the line break this far beyond the text it was grown for, so
+        // that a line of gigabytes is highlighted in windows rather than copied whole.
+        std::size_t lineWindow = 64 * 1024;
     };
     Sizes sizes;
 
     THighlightResult Run(editor::TTextStore& store, TCodeMemoEngine& engine,
                          TEngineStateTable& states, const THighlightPass& pass,
                          const TTokenSink& seen = {});
+    // The most text a window has held since the runner was made: what a pass keeps in memory.
+    std::size_t LargestWindow() const { return largestWindow_; }
 
 private:
     // Characters of unread text kept after an accepted token: more than any keyword and any
@@ -80,6 +87,7 @@ private:
     std::size_t marginWords_ = 0;
     std::size_t marginMin_ = 0;
     std::size_t margin_ = 0;
+    std::size_t largestWindow_ = 0;
 };
 
 // The pending re-highlighting of one text, across edits.

@@ -80,9 +80,9 @@ void runRandomEdits(const std::string& language, bool tinyWindow) {
     HighlightMemo m;
     if (tinyWindow) {
         // A window far smaller than the text: tokens run into its end and are read again,
-        // finished text is dropped in front of it.
+        // finished text is dropped in front of it, and longer lines are read in windows.
         auto& sizes = m.HighlightDriver().Runner().sizes;
-        sizes = {64, 32, 96, 512, 0};
+        sizes = {64, 32, 96, 512, 0, 48};
     }
     m.SetClientSize(400, 6 * 17); // a few rows: the record limit is reached often
     std::string sample = sampleFor(language);
