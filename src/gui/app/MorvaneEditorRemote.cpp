@@ -146,6 +146,10 @@ void TMorvaneEditor::Revert() {
 }
 
 void TMorvaneEditor::CancelTransfer() {
+    if (load_) {
+        CancelLoad();
+        return;
+    }
     if (session_ && session_->Transferring()) session_->Cancel();
 }
 
