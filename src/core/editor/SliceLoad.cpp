@@ -145,8 +145,8 @@ bool TSliceLoad::Step(std::size_t bytes) {
     std::size_t done = 0;
     try {
         do {
-            std::size_t want = kRead;
-            if (size_ != 0) want = std::size_t(std::min<std::uint64_t>(kRead, size_ - read_));
+            std::size_t want = std::min(kRead, std::max<std::size_t>(1, bytes - done));
+            if (size_ != 0) want = std::size_t(std::min<std::uint64_t>(want, size_ - read_));
             std::size_t n = want == 0 ? 0 : stream_->Read(buffer_.data(), want);
             if (n == 0) {
                 if (size_ != 0 && read_ < size_) {
