@@ -212,6 +212,8 @@ private:
     QElapsedTimer progressShown_; // when the download count was last shown
     QTimer progressTimer_;        // shows the latest count once a pause has passed
     std::int64_t downloaded_ = 0;
+    std::int64_t downloadTotal_ = 0; // the listed size; 0 when not known
+    bool cancelling_ = false;        // the user stopped the first download
     std::deque<Operation> queue_;
     std::unique_ptr<TRemoteSession> session_;
     net::TAccount account_;
