@@ -240,8 +240,10 @@ void TMorvaneEditor::activate() {
 
 void TMorvaneEditor::RefreshStatus() {
     auto pos = editor_->CaretPosition();
+    // While a file loads, the caret is where the text is being added: no place to show.
     form_.statusPanel(0)->setText(
-        QString::fromStdString(caretPositionText(long(pos.line), long(pos.column))));
+        load_ ? QString()
+              : QString::fromStdString(caretPositionText(long(pos.line), long(pos.column))));
     form_.statusPanel(1)->setText(editor_->Modified() ? "Modified" : "");
     form_.statusPanel(2)->setText(kind_ == kLocal ? "Local" : "Remote");
     form_.statusPanel(3)->setText(QString::fromStdString(matchText_));

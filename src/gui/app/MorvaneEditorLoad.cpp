@@ -80,14 +80,21 @@ void TMorvaneEditor::ShowLoadProgress() {
     statusText_ = load_->ProgressText();
     if (!loadShown_) {
         loadShown_ = true;
-        trace("load-progress " + fileName_);
+        form_.transferProgressBar()->reset(); // the first value is news
         if (IsActive()) activate();
     }
     if (!IsActive()) return;
     form_.statusPanel(4)->setText(platform::fromBytes(statusText_));
     auto* bar = form_.transferProgressBar();
     bar->setMaximum(100);
-    bar->setValue(load_->Load().Percent());
+    const int percent = load_->Load().Percent();
+    if (bar->value() == percent) return;
+    bar->setValue(percent);
+    // Journeys follow the progress and find the button here.
+    QPushButton* cancel = form_.cancelTransferButton();
+    const QPoint at = cancel->mapTo(cancel->window(), cancel->rect().center());
+    trace("load-progress " + fileName_ + " " + std::to_string(percent) + "% cancel " +
+          std::to_string(at.x()) + "," + std::to_string(at.y()));
 }
 
 void TMorvaneEditor::LoadFinished() {
