@@ -128,6 +128,7 @@ void TMorvaneEditor::WarnIfUtf16() {
 }
 
 void TMorvaneEditor::SetEncoding(editor::TTextEncoding encoding) {
+    if (load_) return; // the load decides the encoding when its last byte is in
     editor_->SetEncoding(encoding);
     if (statusText_.rfind("The character ", 0) == 0) statusText_.clear();
     if (IsActive()) activate();
