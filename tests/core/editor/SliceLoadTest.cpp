@@ -80,7 +80,7 @@ TEST(SliceLoadTest, SlicesOfAnySizeGiveTheWholeText) {
         ASSERT_NO_FATAL_FAILURE(CheckChain(m));
         EXPECT_EQ(Stored(m), expected) << "slice " << slice;
         // Reads are no larger than a slice, and none goes past the size.
-        const std::size_t perRead = std::min<std::size_t>(slice, 1024 * 1024);
+        const std::size_t perRead = std::min<std::size_t>(slice, 64 * 1024);
         EXPECT_LE(std::size_t(stream->reads_), 2 * ((raw.size() + perRead - 1) / perRead));
     }
 }
