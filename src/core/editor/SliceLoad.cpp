@@ -89,7 +89,11 @@ std::unique_ptr<TSliceLoad> TSliceLoad::Open(TCustomCodeMemo& memo, const std::s
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     auto stream = std::make_unique<TFileStream>(fd);
     try {
-        return std::make_unique<TSliceLoad>(memo, std::move(stream), size, name);
+        auto load = std::make_unique<TSliceLoad>(memo, std::move(stream), size, name);
+        load->identity_ = {true, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
+                           std::int64_t(st.st_size),
+                           std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+        return load;
     } catch (const std::exception& e) {
         error = e.what();
         return nullptr;

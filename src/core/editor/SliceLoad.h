@@ -4,6 +4,7 @@
 // descriptor only; a file that shrinks or fails to read while loading leaves no document behind.
 
 #include "core/editor/Streams.h"
+#include "core/platform/FileIdentity.h"
 
 #include <cstdint>
 #include <memory>
@@ -51,6 +52,8 @@ public:
     std::uint64_t BytesRead() const { return read_; }
     std::uint64_t Size() const { return size_; }
     const std::string& Name() const { return name_; }
+    // The opened file's identity when Open made it (not the file its name leads to later).
+    const platform::FileIdentity& Identity() const { return identity_; }
     // 0..100; 0 while the size is unknown.
     int Percent() const;
 
@@ -66,6 +69,7 @@ private:
     std::string buffer_;
     State state_ = State::Reading;
     std::string error_;
+    platform::FileIdentity identity_;
 };
 
 } // namespace morvane::editor

@@ -41,8 +41,6 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew, bool whole) 
     accountName_.clear();
     // No watch while the file is read: the text is not yet the file's.
     ForgetDisk();
-    // Taken before reading: a change made while the file is read shows at the next check.
-    loadIdentity_ = platform::fileIdentity(p.string());
     std::string error;
     auto slices = editor::TSliceLoad::Open(*editor_, p.string(), error);
     if (!slices) {
@@ -50,6 +48,9 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew, bool whole) 
         closeRequest(true);
         return false;
     }
+    // The opened file's, taken before reading: a change made while the file is read, or another
+    // file put in its place, shows at the next check.
+    loadIdentity_ = slices->Identity();
     loadWasReadOnly_ = editor_->ReadOnly();
     editor_->SetReadOnly(true);
     load_ = new TLocalLoad(std::move(slices), this);

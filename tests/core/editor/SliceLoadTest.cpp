@@ -239,8 +239,12 @@ TEST_F(SliceLoadFileTest, TheOpenedFileIsReadEvenWhenAnotherTakesItsName) {
     std::string error;
     auto load = TSliceLoad::Open(m, Path("a.txt"), error);
     ASSERT_NE(load, nullptr);
+    const platform::FileIdentity first = platform::fileIdentity(Path("a.txt"));
+    EXPECT_EQ(load->Identity(), first);
     Write("b.txt", "another file, longer than the first one\n");
     std::filesystem::rename(Path("b.txt"), Path("a.txt"));
+    // The document knows it read the first: the other one is a change on disk.
+    EXPECT_NE(load->Identity(), platform::fileIdentity(Path("a.txt")));
     while (load->Step(4)) {
     }
     ASSERT_EQ(load->Status(), TSliceLoad::State::Done);
