@@ -233,6 +233,27 @@ TEST_F(SliceLoadFileTest, PipesFoldersAndMissingFilesAreRefusedWithoutWaiting) {
                          "' cannot be opened for reading: No such file or directory");
 }
 
+// System files say they are empty and are read to their end, within the memory there is.
+TEST_F(SliceLoadFileTest, AFileWithoutASizeIsReadToItsEndWithinTheMemory) {
+    TCustomCodeMemo m;
+    std::string error;
+    auto load = TSliceLoad::Open(m, "/proc/self/status", error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_EQ(load->Size(), 0u);
+    while (load->Step(100)) {
+    }
+    ASSERT_EQ(load->Status(), TSliceLoad::State::Done);
+    EXPECT_NE(Stored(m).find("VmRSS"), std::string::npos);
+    MemoryStandIn memory("300");
+    load = TSliceLoad::Open(m, "/proc/self/status", error);
+    ASSERT_NE(load, nullptr) << error;
+    while (load->Step(100)) {
+    }
+    ASSERT_EQ(load->Status(), TSliceLoad::State::Failed);
+    EXPECT_EQ(load->Error(), "File status is larger than the 300 bytes of memory available, so it "
+                             "cannot be opened.");
+}
+
 TEST_F(SliceLoadFileTest, TheOpenedFileIsReadEvenWhenAnotherTakesItsName) {
     Write("a.txt", "the first file\n");
     TCustomCodeMemo m;

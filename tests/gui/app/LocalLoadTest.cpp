@@ -127,4 +127,33 @@ TEST_F(LocalLoadTest, AFileThatShrinksWhileLoadingIsClosedWithAMessage) {
     EXPECT_THAT(dialogs.shown[0].text, StartsWith("File cut.log became shorter while it was read"));
 }
 
+TEST_F(LocalLoadTest, WorkWaitingForTheTextRunsOnceItIsWholeAndNeverForACancelledLoad) {
+    TMainForm& f = form();
+    const std::string big = bigFile("big.log");
+    f.openLocalFiles({big, big});
+    ASSERT_EQ(f.documentCount(), 2);
+    std::vector<std::string> ran;
+    doc(0)->WhenLoaded([&] { ran.push_back("cancelled one"); });
+    doc(1)->WhenLoaded(
+        [&, d = doc(1)] { ran.push_back("whole: " + std::to_string(d->Editor().TextLength())); });
+    doc(0)->CancelLoad();
+    ASSERT_TRUE(processUntil([&] { return !ran.empty(); }, 20000));
+    EXPECT_EQ(
+        ran, std::vector<std::string>{"whole: " + std::to_string(std::filesystem::file_size(big))});
+    EXPECT_EQ(f.documentCount(), 1);
+    // A document that is whole runs it at once.
+    doc(0)->WhenLoaded([&] { ran.push_back("at once"); });
+    EXPECT_EQ(ran.back(), "at once");
+}
+
+TEST_F(LocalLoadTest, ClosingTheWindowDuringALoadEndsIt) {
+    TMainForm& f = form();
+    f.openLocalFiles({bigFile("big.log")});
+    ASSERT_TRUE(doc(0)->Loading());
+    f.close();
+    ASSERT_TRUE(processUntil([&] { return f.documentCount() == 0 && !f.isVisible(); }));
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(TLocalLoad::RunningCount(), 0);
+}
+
 } // namespace
