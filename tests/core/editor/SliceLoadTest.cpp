@@ -216,7 +216,13 @@ TEST_F(SliceLoadFileTest, AFileBiggerThanTheAvailableMemoryIsRefusedBeforeReadin
     EXPECT_EQ(TooBigForMemory("small", 10), "");
 }
 
+std::size_t OpenDescriptors() {
+    return std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                     std::filesystem::directory_iterator()));
+}
+
 TEST_F(SliceLoadFileTest, PipesFoldersAndMissingFilesAreRefusedWithoutWaiting) {
+    const std::size_t descriptors = OpenDescriptors();
     const std::string fifo = Path("pipe");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     TCustomCodeMemo m;
@@ -231,6 +237,19 @@ TEST_F(SliceLoadFileTest, PipesFoldersAndMissingFilesAreRefusedWithoutWaiting) {
     EXPECT_EQ(TSliceLoad::Open(m, Path("none"), error), nullptr);
     EXPECT_EQ(error, "File '" + Path("none") +
                          "' cannot be opened for reading: No such file or directory");
+    // Refused, cancelled, failed or done: the file is closed.
+    Write("a.txt", std::string(300000, 'a'));
+    for (int way = 0; way < 3; ++way) {
+        auto load = TSliceLoad::Open(m, Path("a.txt"), error);
+        ASSERT_NE(load, nullptr);
+        load->Step(1000);
+        if (way == 0) load->Cancel();
+        if (way == 1) std::filesystem::resize_file(Path("a.txt"), 2000);
+        while (load->Step(1 << 20)) {
+        }
+        EXPECT_EQ(OpenDescriptors(), descriptors) << way;
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 // System files say they are empty and are read to their end, within the memory there is.
