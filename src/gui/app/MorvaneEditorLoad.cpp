@@ -53,6 +53,8 @@ bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew, bool whole) 
     loadIdentity_ = slices->Identity();
     loadWasReadOnly_ = editor_->ReadOnly();
     editor_->SetReadOnly(true);
+    // The pieces go in at the caret: no key or click may move it until the last one is in.
+    editor_->setEnabled(false);
     load_ = new TLocalLoad(std::move(slices), this);
     load_->onProgress = [this] { ShowLoadProgress(); };
     load_->onFinished = [this] { LoadFinished(); };
@@ -105,6 +107,7 @@ void TMorvaneEditor::LoadFinished() {
     const bool shown = std::exchange(loadShown_, false);
     HoldBackground(session_ && session_->Busy());
     editor_->SetReadOnly(loadWasReadOnly_);
+    editor_->setEnabled(true);
     if (shown) statusText_.clear();
     auto waiting = std::exchange(whenLoaded_, {});
     if (slices.Status() != editor::TSliceLoad::State::Done) {

@@ -238,7 +238,11 @@ bool TMorvaneEditor::TakesPieces() {
 void TMorvaneEditor::DownloadPiece(std::string_view bytes) {
     if (!pieceError_.empty()) return;
     try {
-        if (!editor_->LoadingPieces()) editor_->BeginLoad();
+        if (!editor_->LoadingPieces()) {
+            editor_->BeginLoad();
+            // The pieces go in at the caret: no key or click may move it until the end.
+            editor_->setEnabled(false);
+        }
         editor_->LoadPiece(bytes);
     } catch (const std::exception& e) {
         pieceError_ = e.what(); // reported once the download ends
@@ -246,6 +250,7 @@ void TMorvaneEditor::DownloadPiece(std::string_view bytes) {
 }
 
 void TMorvaneEditor::DownloadDone() {
+    editor_->setEnabled(true);
     if (pieceError_.empty()) {
         try {
             if (!editor_->LoadingPieces()) editor_->BeginLoad();
@@ -284,6 +289,7 @@ void TMorvaneEditor::SessionLoginFailed() {
 
 void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocument) {
     editor_->AbandonLoad();
+    editor_->setEnabled(true);
     form_.clearClosingFlag();
     editor_->SetReadOnly(false);
     if (std::exchange(cancelling_, false) && closeDocument) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -144,6 +145,26 @@ TEST_F(LocalLoadTest, WorkWaitingForTheTextRunsOnceItIsWholeAndNeverForACancelle
     // A document that is whole runs it at once.
     doc(0)->WhenLoaded([&] { ran.push_back("at once"); });
     EXPECT_EQ(ran.back(), "at once");
+}
+
+// Keys and clicks while the text arrives must not move where it goes.
+TEST_F(LocalLoadTest, KeysAndClicksDuringALoadLeaveTheTextWhole) {
+    TMainForm& f = form();
+    const std::string big = bigFile("big.log");
+    f.openLocalFiles({big});
+    TMorvaneEditor* d = doc(0);
+    ASSERT_TRUE(d->Loading());
+    auto& editor = d->Editor();
+    for (int i = 0; i < 200 && d->Loading(); ++i) {
+        QTest::keyClick(&editor, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(&editor, Qt::Key_Down);
+        QTest::keyClick(&editor, Qt::Key_X);
+        QTest::mouseClick(editor.viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        QApplication::processEvents();
+    }
+    ASSERT_TRUE(processUntil([&] { return !d->Loading(); }, 20000));
+    EXPECT_TRUE(editor.Text(morvane::editor::tfLF) == morvane::testing::readFile(big));
+    EXPECT_FALSE(editor.Modified());
 }
 
 TEST_F(LocalLoadTest, ClosingTheWindowDuringALoadEndsIt) {

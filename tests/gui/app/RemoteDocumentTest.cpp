@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <filesystem>
@@ -375,6 +376,45 @@ TEST_F(MainFormFixture, CancelButtonAbortsAStalledDownload) {
     f.cancelTransferButton()->click();
     ASSERT_TRUE(processUntil([&] { return f.documentCount() == 0; }));
     EXPECT_TRUE(dialogs.texts().empty());
+}
+
+// Keys and clicks while a download's pieces arrive must not move where the next one goes.
+TEST_F(MainFormFixture, KeysDuringADownloadLeaveTheTextWhole) {
+    ScriptedFtpServer server;
+    std::string first;
+    while (first.size() < 200000) // beyond what the control holds back before inserting
+        first += "a line\n";
+    const std::string second = "the end\n";
+    server.handlers["RETR"] = [&](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        s.dataSend(first);
+        s.stall(700);
+        s.dataSend(second);
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.start();
+    auto& f = form();
+    net::TAccount account;
+    account.Name = "slow";
+    account.Hostname = "127.0.0.1";
+    account.Port = server.port();
+    account.Username = "user";
+    account.Password = "secret";
+    f.remote().openRemoteDocument(account, "", "big.txt");
+    auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(processUntil([&] { return doc->Editor().LoadingPieces(); }));
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(&doc->Editor(), Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(&doc->Editor(), Qt::Key_Down);
+        QTest::keyClick(&doc->Editor(), Qt::Key_X);
+        QTest::mouseClick(doc->Editor().viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QApplication::processEvents();
+    }
+    ASSERT_TRUE(processUntil([&] { return !doc->Busy(); }, 15000));
+    EXPECT_TRUE(doc->Editor().Text(editor::tfLF) == first + second);
 }
 
 // Save As Remote File of a local document whose account asks for a password that the user does
