@@ -2,6 +2,7 @@
 #include "core/app/RemoteSession.h"
 #include "core/app/RemoteSessionText.h"
 
+#include "core/editor/SliceLoad.h"
 #include "core/net/ProtocolFileSystem.h"
 
 #include <algorithm>
@@ -133,8 +134,9 @@ void TRemoteSession::NextOp() {
     case OpKind::Get:
         SetBusy(true, true);
         host_.SessionProgress(false, 0, 0);
-        // A time to the second is all a download needs; without one, the entry's date and size.
-        fs_->Stat(fileName_, {false, true, false},
+        // A time to the second and the size (checked against the memory); without the time,
+        // the entry's date and size.
+        fs_->Stat(fileName_, {true, true, false},
                   [this](const TRemoteResult& r, const TRemoteStat& st) {
                       Heard();
                       if (!r.ok() && Gone(r)) return OpenFailed(FailureText(r));
@@ -142,7 +144,7 @@ void TRemoteSession::NextOp() {
                       if (r.ok() && st.precision == net::TTimePrecision::Second) {
                           stamp_.time = st.time;
                           stamp_.precision = st.precision;
-                          return StartRetrieve(-1);
+                          return StartRetrieve(st.size);
                       }
                       // A link's own date and size say nothing of the file it points to.
                       bool file = r.ok() && (st.kind == net::TRemoteKind::File ||
@@ -185,6 +187,11 @@ void TRemoteSession::NextOp() {
 void TRemoteSession::StartRetrieve(std::int64_t listedSize) {
     buffer_.clear();
     received_ = 0;
+    listedSize_ = std::max<std::int64_t>(0, listedSize);
+    // Refused before a byte comes: the machine would swap or the program be killed.
+    if (std::string refusal = editor::TooBigForMemory(fileName_, std::uint64_t(listedSize_));
+        !refusal.empty())
+        return OpenFailed(refusal);
     // A document's first text may load as it arrives: a failure closes the document anyway.
     // A reload keeps the text it has until the whole file is here.
     pieces_ = !downloaded_ && host_.TakesPieces();
@@ -200,7 +207,7 @@ void TRemoteSession::StartRetrieve(std::int64_t listedSize) {
                 host_.DownloadPiece(bytes);
             else
                 buffer_.append(bytes);
-            host_.SessionProgress(false, received_, 0);
+            host_.SessionProgress(false, received_, listedSize_);
         },
         [this](const TRemoteResult& r) { Retrieved(r); });
 }

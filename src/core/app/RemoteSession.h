@@ -212,8 +212,9 @@ private:
     std::int64_t uploadSize_ = 0;
     std::int64_t sent_ = 0; // bytes of the running upload the server has taken
     std::string buffer_;
-    bool pieces_ = false;       // the download goes to the host as it arrives
-    std::int64_t received_ = 0; // its bytes so far
+    bool pieces_ = false;         // the download goes to the host as it arrives
+    std::int64_t received_ = 0;   // its bytes so far
+    std::int64_t listedSize_ = 0; // the download's size in the listing; 0 when not known
     std::string failMessage_, failBytes_;
     bool failHaveBytes_ = false;
 

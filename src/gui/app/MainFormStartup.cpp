@@ -3,6 +3,8 @@
 
 #include "gui/app/MainForm.h"
 
+#include "gui/app/LocalLoad.h"
+
 #include "gui/app/MainFormInternal.h"
 #include "gui/app/RecoveryDialog.h"
 #include "gui/app/SessionRestore.h"
@@ -164,7 +166,7 @@ void TMainForm::firstActivation() {
     }
     emit firstActivationFinished();
     if (qEnvironmentVariableIntValue("MORVANE_QUIT_WHEN_READY"))
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        TLocalLoad::WhenNoneRunning(qApp, [] { QCoreApplication::quit(); });
 }
 
 void TMainForm::openArgument(const std::string& argument) {

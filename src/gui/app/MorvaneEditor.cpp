@@ -4,6 +4,7 @@
 #include "core/editor/CodeMemoError.h"
 #include "core/platform/Paths.h"
 #include "gui/app/DocumentRecovery.h"
+#include "gui/app/LocalLoad.h"
 #include "gui/app/MainForm.h"
 #include "gui/editor/CodeMemo.h"
 #include "gui/platform/QtUiServices.h"
@@ -42,7 +43,8 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
     editor_->SetClipboard(form.context().clipboard);
     if (form.context().recovery) recovery_ = new TDocumentRecovery(*this, *form.context().recovery);
     editor_->OnChange = [this](editor::TCustomCodeMemo*) {
-        if (recovery_) recovery_->changed();
+        // A file being read is no edit to keep a recovery copy of.
+        if (recovery_ && !load_) recovery_->changed();
         if (IsActive())
             activate();
         else
@@ -102,6 +104,11 @@ TMorvaneEditor::TMorvaneEditor(TMainForm& form) : form_(form) {
 // A document enters the recent-files list when it closes (closeRequest), while the main window's
 // services still exist.
 TMorvaneEditor::~TMorvaneEditor() {
+    // Before the control it reads into goes with the other children.
+    if (load_) {
+        load_->onFinished = nullptr;
+        delete std::exchange(load_, nullptr);
+    }
     HoldBackground(false);
 }
 
@@ -115,41 +122,13 @@ void TMorvaneEditor::SetKind(Kind kind) {
     if (IsActive()) activate();
 }
 
-bool TMorvaneEditor::OpenLocal(const std::string& path, bool isNew) {
-    SetKind(kLocal);
-    new_ = isNew;
-    // The document's folder is where the file is saved: it must not depend on the working
-    // folder at the time of saving.
-    std::filesystem::path p(platform::absolutePath(path));
-    fileName_ = p.filename().string();
-    directory_ = p.parent_path().string();
-    if (directory_.empty() || directory_.back() != '/') directory_ += '/';
-    ApplyFileName();
-    accountName_.clear();
-    // Taken before reading: a change made while the file is read shows at the next check.
-    platform::FileIdentity identity = platform::fileIdentity(p.string());
-    try {
-        editor_->LoadFromFile(p.string());
-    } catch (const std::exception& e) {
-        form_.context().dialogs->message(MsgKind::Error, e.what());
-        closeRequest(true);
-        return false;
-    }
-    RememberDisk(identity);
-    // The name was applied before the text was there: a script's "#!" line may choose now.
-    if (form_.highlighterIndexFor(fileName_, FirstLine()) != highlighter_) ApplyFileName();
-    WarnIfUtf16();
-    CheckDoubleSpaced();
-    activate();
-    return true;
-}
-
 void TMorvaneEditor::WarnIfUtf16() {
     if (!editor::HasUtf16Bom(editor_->RangeText(0, 2, editor::tfStored))) return;
     form_.context().dialogs->message(MsgKind::Warning, kUtf16Notice);
 }
 
 void TMorvaneEditor::SetEncoding(editor::TTextEncoding encoding) {
+    if (load_) return; // the load decides the encoding when its last byte is in
     editor_->SetEncoding(encoding);
     if (statusText_.rfind("The character ", 0) == 0) statusText_.clear();
     if (IsActive()) activate();
@@ -253,7 +232,7 @@ void TMorvaneEditor::activate() {
     form_.enableCommand("EditRedo", editor_->CanRedo() && writable);
     form_.cancelTransferButton()->setVisible(Transferring() || form_.commandRunning());
     form_.transferProgressBar()->setVisible(Transferring());
-    form_.enableCommand("FileRevert", !new_);
+    EnableForLoad(); // FileRevert too
     ShowState();
     RefreshStatus();
     if (!editor_->hasFocus()) editor_->setFocus();
@@ -262,8 +241,10 @@ void TMorvaneEditor::activate() {
 
 void TMorvaneEditor::RefreshStatus() {
     auto pos = editor_->CaretPosition();
+    // While a file loads, the caret is where the text is being added: no place to show.
     form_.statusPanel(0)->setText(
-        QString::fromStdString(caretPositionText(long(pos.line), long(pos.column))));
+        load_ ? QString()
+              : QString::fromStdString(caretPositionText(long(pos.line), long(pos.column))));
     form_.statusPanel(1)->setText(editor_->Modified() ? "Modified" : "");
     form_.statusPanel(2)->setText(kind_ == kLocal ? "Local" : "Remote");
     form_.statusPanel(3)->setText(QString::fromStdString(matchText_));
@@ -407,6 +388,11 @@ void TMorvaneEditor::Export(bool rtf) {
 
 void TMorvaneEditor::closeRequest(bool force) {
     if (closed_) return;
+    // A file still being read has nothing to save: its load stops and the document goes.
+    if (load_) {
+        CancelLoad();
+        return;
+    }
     if (!force && editor_->Modified()) {
         MsgResult answer = form_.context().dialogs->message(
             MsgKind::Confirmation, saveBeforeClosingQuestion(fileName_), platform::mbYesNoCancel);

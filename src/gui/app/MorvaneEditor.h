@@ -14,8 +14,10 @@ class QFileSystemWatcher;
 #include <chrono>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace morvane::editor {
 class TCodeMemo;
@@ -25,6 +27,7 @@ namespace morvane::app {
 
 class TMainForm;
 class TDocumentRecovery;
+class TLocalLoad;
 struct RecoveryHeader;
 
 class TMorvaneEditor : public DocumentPage, private TRemoteSessionHost {
@@ -43,8 +46,14 @@ public:
     const std::string& Directory() const { return directory_; }
     Kind DocumentKind() const { return kind_; }
     bool IsNew() const { return new_; }
-    bool Busy() const { return busy_ || (session_ && session_->Busy()); }
-    bool Transferring() const { return session_ && session_->Transferring(); }
+    bool Busy() const { return busy_ || load_ || (session_ && session_->Busy()); }
+    // A download, or a local load long enough to show its progress: the status bar's Cancel
+    // stops it.
+    bool Transferring() const {
+        return (session_ && session_->Transferring()) || (load_ && loadShown_);
+    }
+    // The local file is still being read: the text is read-only and not yet the document's.
+    bool Loading() const { return load_ != nullptr; }
     const std::string& AccountName() const { return accountName_; }
     // The account the remote document was opened with (its real host and user).
     const net::TAccount& Account() const { return account_; }
@@ -53,9 +62,14 @@ public:
     const std::string& StatusText() const { return statusText_; }
     bool UseRegularExpressions() const { return useRegularExpressions_; }
 
-    // Loads a local file; on failure shows the error and closes the document without questions.
-    // Returns whether the document stays open.
-    bool OpenLocal(const std::string& path, bool isNew);
+    // Loads a local file, in slices on the event loop (whole: all of it now); on failure shows
+    // the error and closes the document without questions. Returns whether the document stays
+    // open (it may still be loading: see WhenLoaded).
+    bool OpenLocal(const std::string& path, bool isNew, bool whole = false);
+    // Runs then once the file is read (at once when it is); never when the load fails.
+    void WhenLoaded(std::function<void()> then);
+    // Stops a local load: the document closes.
+    void CancelLoad();
     // A new document with the template's name and text and no place yet: its first Save asks
     // for a local path (kLocal) or a place on a server (kRemote). The template file itself is
     // never written. On failure shows the error and closes the document.
@@ -134,6 +148,10 @@ public:
 
 private:
     void SetKind(Kind kind);
+    // The local load (MorvaneEditorLoad.cpp).
+    void ShowLoadProgress();
+    void LoadFinished();
+    void EnableForLoad();
     TRemoteSession& RemoteSession();
     std::string TextForUpload() const;
 
@@ -194,6 +212,8 @@ private:
     QElapsedTimer progressShown_; // when the download count was last shown
     QTimer progressTimer_;        // shows the latest count once a pause has passed
     std::int64_t downloaded_ = 0;
+    std::int64_t downloadTotal_ = 0; // the listed size; 0 when not known
+    bool cancelling_ = false;        // the user stopped the first download
     std::deque<Operation> queue_;
     std::unique_ptr<TRemoteSession> session_;
     net::TAccount account_;
@@ -212,6 +232,11 @@ private:
     bool holdsBackground_ = false;
     void HoldBackground(bool hold);
     TDocumentRecovery* recovery_ = nullptr;
+    TLocalLoad* load_ = nullptr; // deleted later once finished
+    bool loadShown_ = false;     // its progress is in the status bar
+    bool loadWasReadOnly_ = false;
+    platform::FileIdentity loadIdentity_;
+    std::vector<std::function<void()>> whenLoaded_;
     bool reopening_ = false;
     long long reopenLine_ = 1, reopenColumn_ = 1;
 };

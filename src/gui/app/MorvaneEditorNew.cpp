@@ -6,7 +6,7 @@
 namespace morvane::app {
 
 bool TMorvaneEditor::OpenTemplate(const std::string& path, Kind kind) {
-    if (!OpenLocal(path, true)) return false;
+    if (!OpenLocal(path, true, true)) return false; // a template is small
     // The template is not the document's file: no watch on it, and a first local Save does not
     // start among the templates.
     ForgetDisk();

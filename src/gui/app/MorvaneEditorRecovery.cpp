@@ -32,7 +32,7 @@ bool TMorvaneEditor::OpenRecovered(const RecoveryHeader& header, const std::stri
     std::error_code ec;
     bool original = false; // the text replaces the original's, which Undo brings back
     if (header.kind == RecoveryHeader::Local && fs::is_regular_file(header.localPath, ec)) {
-        if (!OpenLocal(header.localPath, false)) return false;
+        if (!OpenLocal(header.localPath, false, true)) return false; // the text goes over it
         original = true;
     } else if (header.kind == RecoveryHeader::Local) {
         // The file is gone: Save writes it again where it was.

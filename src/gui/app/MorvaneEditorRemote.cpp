@@ -1,6 +1,7 @@
 // The remote side of a document: its FTP session (TRemoteSession) and the commands that move a
 // document between the local disk and a server.
 #include "core/app/RemoteReference.h"
+#include "core/editor/SliceLoad.h"
 #include "core/editor/Streams.h"
 #include "core/net/AccountSecrets.h"
 #include "core/net/RemoteFileSystem.h"
@@ -146,7 +147,14 @@ void TMorvaneEditor::Revert() {
 }
 
 void TMorvaneEditor::CancelTransfer() {
-    if (session_ && session_->Transferring()) session_->Cancel();
+    if (load_) {
+        CancelLoad();
+        return;
+    }
+    if (!session_ || !session_->Transferring()) return;
+    // A first download stopped by the user is no error to report: its document just goes.
+    cancelling_ = !session_->KnowsFile();
+    session_->Cancel();
 }
 
 // --- what the session reports --------------------------------------------------------------------
@@ -171,6 +179,7 @@ void TMorvaneEditor::SessionProgress(bool storing, std::int64_t bytes, std::int6
         // The count is shown a few times a second, the latest one last: a label laid out again
         // for every piece of a fast download costs more than the reading.
         downloaded_ = bytes;
+        downloadTotal_ = total;
         if (bytes == 0) form_.transferProgressBar()->setValue(0);
         if (bytes == 0 || !progressShown_.isValid() || progressShown_.elapsed() >= 100)
             ShowDownloadCount();
@@ -182,8 +191,17 @@ void TMorvaneEditor::SessionProgress(bool storing, std::int64_t bytes, std::int6
 void TMorvaneEditor::ShowDownloadCount() {
     progressTimer_.stop();
     progressShown_.start();
-    if (IsActive() && Transferring())
-        form_.statusPanel(3)->setText(QString::number(qlonglong(downloaded_)) + " bytes");
+    if (!IsActive() || !Transferring()) return;
+    std::string text = "Loading " + fileName_ + ": ";
+    if (downloadTotal_ > 0) {
+        const int percent = int(std::min<std::int64_t>(100, downloaded_ * 100 / downloadTotal_));
+        text += std::to_string(percent) + "%";
+        form_.transferProgressBar()->setMaximum(100);
+        form_.transferProgressBar()->setValue(percent);
+    } else {
+        text += editor::SizeText(std::uint64_t(std::max<std::int64_t>(0, downloaded_)));
+    }
+    form_.statusPanel(3)->setText(platform::fromBytes(text));
 }
 
 void TMorvaneEditor::HoldBackground(bool hold) {
@@ -220,7 +238,11 @@ bool TMorvaneEditor::TakesPieces() {
 void TMorvaneEditor::DownloadPiece(std::string_view bytes) {
     if (!pieceError_.empty()) return;
     try {
-        if (!editor_->LoadingPieces()) editor_->BeginLoad();
+        if (!editor_->LoadingPieces()) {
+            editor_->BeginLoad();
+            // The pieces go in at the caret: no key or click may move it until the end.
+            editor_->setEnabled(false);
+        }
         editor_->LoadPiece(bytes);
     } catch (const std::exception& e) {
         pieceError_ = e.what(); // reported once the download ends
@@ -228,6 +250,7 @@ void TMorvaneEditor::DownloadPiece(std::string_view bytes) {
 }
 
 void TMorvaneEditor::DownloadDone() {
+    editor_->setEnabled(true);
     if (pieceError_.empty()) {
         try {
             if (!editor_->LoadingPieces()) editor_->BeginLoad();
@@ -248,6 +271,7 @@ void TMorvaneEditor::DownloadDone() {
 
 // A load leaves the text unmodified; a reload over edits leaves them in the undo log.
 void TMorvaneEditor::TextArrived() {
+    cancelling_ = false;
     if (session_) directory_ = session_->Directory();
     ApplyFileName();
     Flash("Opened " + fileName_ + " from " + Place());
@@ -265,8 +289,14 @@ void TMorvaneEditor::SessionLoginFailed() {
 
 void TMorvaneEditor::SessionFailed(const std::string& message, bool closeDocument) {
     editor_->AbandonLoad();
+    editor_->setEnabled(true);
     form_.clearClosingFlag();
     editor_->SetReadOnly(false);
+    if (std::exchange(cancelling_, false) && closeDocument) {
+        trace("download-cancelled " + fileName_);
+        closeRequest(true);
+        return;
+    }
     if (closeDocument && std::exchange(reopening_, false)) {
         Note("Not reopened: " + message);
         closeRequest(true);

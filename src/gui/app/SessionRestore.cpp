@@ -68,10 +68,13 @@ void restoreSession(TMainForm& form) {
             }
             auto* doc = new TMorvaneEditor(form);
             if (!doc->OpenLocal(d.path, false)) continue;
-            trace("session-reopened " + d.path);
-            doc->UseHighlighterNamed(d.highlighter);
-            doc->Editor().GoToPosition(editor::DisplayColumn(d.caretColumn),
-                                       editor::RecIndex(d.caretLine));
+            // The caret goes where it was once the text is there.
+            doc->WhenLoaded([doc, d] {
+                trace("session-reopened " + d.path);
+                doc->UseHighlighterNamed(d.highlighter);
+                doc->Editor().GoToPosition(editor::DisplayColumn(d.caretColumn),
+                                           editor::RecIndex(d.caretLine));
+            });
             continue;
         }
         net::TAccount account;

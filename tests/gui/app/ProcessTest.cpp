@@ -268,6 +268,22 @@ TEST_F(Morvane, ARunEndsCleanlyAfterItsWindowHasShown) {
     EXPECT_EQ(run({(dir / "d.txt").string()}), 0); // with a document open
 }
 
+// "Ready" means the documents are loaded, also a file that loads in several slices.
+TEST_F(Morvane, QuitWhenReadyWaitsForTheLoadsToEnd) {
+    extraEnv.push_back("MORVANE_QUIT_WHEN_READY=1");
+    std::string text;
+    while (text.size() < 20'000'000)
+        text += "a line of a log that takes several slices to load\n";
+    writeFile(dir / "big.log", text);
+    EXPECT_EQ(run({(dir / "big.log").string()}), 0);
+    const std::string trace = readFile(this->trace());
+    const auto loading = trace.find(" loading big.log");
+    const auto loaded = trace.find(" loaded big.log");
+    ASSERT_NE(loading, std::string::npos) << trace;
+    ASSERT_NE(loaded, std::string::npos) << trace;
+    EXPECT_LT(loading, loaded);
+}
+
 TEST_F(Morvane, FirstStartCreatesTheSettingsAndSeedsTheProgramFolder) {
     startFirst();
     EXPECT_THAT(userHive(), HasSubstr("\"Show toolbar\"=\"True\""));

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <filesystem>
@@ -140,6 +141,20 @@ TEST_P(RemoteDocument, MissingFileClosesTheDocumentWithTheError) {
     ASSERT_TRUE(processUntil([&] { return form_->documentCount() == 0; }, 15000));
     ASSERT_EQ(dialogs.texts().size(), 1u);
     EXPECT_EQ(dialogs.texts()[0].rfind("Error getting file nothing-here.txt:\r\n", 0), 0u);
+}
+
+// The listed size is checked against the memory before anything is downloaded.
+TEST_P(RemoteDocument, AFileBiggerThanTheMemoryIsRefusedByItsListedSize) {
+    write("huge.log", std::string(5000, 'x'));
+    form();
+    ::setenv("MORVANE_AVAILABLE_MEMORY", "4000", 1);
+    form_->remote().openRemoteDocument(account, "", "huge.log");
+    const bool closed = processUntil([&] { return form_->documentCount() == 0; }, 15000);
+    ::unsetenv("MORVANE_AVAILABLE_MEMORY");
+    ASSERT_TRUE(closed);
+    ASSERT_EQ(dialogs.texts().size(), 1u);
+    EXPECT_EQ(dialogs.texts()[0], "Error getting file huge.log:\r\nFile huge.log is 5.0 KB; only "
+                                  "4.0 KB of memory is available, so it cannot be opened.");
 }
 
 TEST_P(RemoteDocument, RevertReloadsAndCloseWithSaveEntersTheRecentList) {
@@ -331,8 +346,9 @@ TEST_P(RemoteDocumentModes, SaveKeepsTheOriginalsPermissions) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, RemoteDocumentModes, ::testing::Values(ServerKind::Pyftpdlib));
 
-// A download that stalls: the Cancel button shows while it runs, shows the byte count, and
-// cancelling closes the document that never got its text.
+// A download that stalls: the Cancel button shows while it runs, the status bar the file's name
+// and the bytes so far, and cancelling closes the document that never got its text, without an
+// error to acknowledge.
 TEST_F(MainFormFixture, CancelButtonAbortsAStalledDownload) {
     ScriptedFtpServer server;
     server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
@@ -353,13 +369,52 @@ TEST_F(MainFormFixture, CancelButtonAbortsAStalledDownload) {
     auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
     ASSERT_TRUE(doc);
     EXPECT_TRUE(doc->Editor().ReadOnly());
-    ASSERT_TRUE(processUntil([&] { return f.statusPanel(3)->text() == "1000 bytes"; }));
+    ASSERT_TRUE(
+        processUntil([&] { return f.statusPanel(3)->text() == "Loading big.txt: 1.0 KB"; }));
     EXPECT_TRUE(f.cancelTransferButton()->isVisible());
     EXPECT_EQ(f.statusPanel(4)->text(), "Getting file");
     f.cancelTransferButton()->click();
     ASSERT_TRUE(processUntil([&] { return f.documentCount() == 0; }));
-    ASSERT_EQ(dialogs.texts().size(), 1u);
-    EXPECT_EQ(dialogs.texts()[0], "Error getting file big.txt:\r\nCancelled");
+    EXPECT_TRUE(dialogs.texts().empty());
+}
+
+// Keys and clicks while a download's pieces arrive must not move where the next one goes.
+TEST_F(MainFormFixture, KeysDuringADownloadLeaveTheTextWhole) {
+    ScriptedFtpServer server;
+    std::string first;
+    while (first.size() < 200000) // beyond what the control holds back before inserting
+        first += "a line\n";
+    const std::string second = "the end\n";
+    server.handlers["RETR"] = [&](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening\r\n");
+        if (!s.dataConnect()) return;
+        s.dataSend(first);
+        s.stall(700);
+        s.dataSend(second);
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.start();
+    auto& f = form();
+    net::TAccount account;
+    account.Name = "slow";
+    account.Hostname = "127.0.0.1";
+    account.Port = server.port();
+    account.Username = "user";
+    account.Password = "secret";
+    f.remote().openRemoteDocument(account, "", "big.txt");
+    auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(processUntil([&] { return doc->Editor().LoadingPieces(); }));
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(&doc->Editor(), Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(&doc->Editor(), Qt::Key_Down);
+        QTest::keyClick(&doc->Editor(), Qt::Key_X);
+        QTest::mouseClick(doc->Editor().viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QApplication::processEvents();
+    }
+    ASSERT_TRUE(processUntil([&] { return !doc->Busy(); }, 15000));
+    EXPECT_TRUE(doc->Editor().Text(editor::tfLF) == first + second);
 }
 
 // Save As Remote File of a local document whose account asks for a password that the user does
