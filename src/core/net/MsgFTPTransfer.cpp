@@ -20,6 +20,7 @@ namespace {
 // Bytes moved per step of a transfer: large enough that the loop is not what limits it.
 constexpr int kFileReadChunk = 256 * 1024;
 constexpr std::int64_t kStoreChunk = 1024 * 1024;
+constexpr std::int64_t kStoreStep = 8 * kStoreChunk;
 constexpr int kListingChunk = 256 * 1024;
 } // namespace
 
@@ -466,11 +467,18 @@ bool TMsgFTP::StoreStep() {
         data_->Close(); // may complete the command at once
         return !alive.expired() && op == operation_;
     }
-    std::int64_t chunk = std::min(kStoreChunk, length - (storePos_ - 1));
-    data_->Send(source_.data() + (storePos_ - 1), int(chunk));
-    // A failed send closes the data connection, which may end the command (or this client).
-    if (alive.expired() || op != operation_) return false;
-    storePos_ += chunk;
+    // Straight from the caller's buffer, as much as the connection takes now; the rest when it
+    // can take more. A bound per step keeps the loop answering on a connection that never fills.
+    for (std::int64_t budget = kStoreStep; storePos_ <= length && budget > 0;) {
+        std::int64_t chunk = std::min(kStoreChunk, length - (storePos_ - 1));
+        int n = data_->SendNow(source_.data() + (storePos_ - 1), int(chunk));
+        // A failed send closes the data connection, which may end the command (or this client).
+        if (alive.expired() || op != operation_) return false;
+        if (n <= 0) break;
+        storePos_ += n;
+        budget -= n;
+        if (n < chunk || data_->State() != wsConnected) break;
+    }
     byteCount_ = storePos_ - 1;
     return Fire(OnTransferProgress, storePos_);
 }
