@@ -33,9 +33,10 @@ const std::map<std::string, std::pair<std::size_t, std::size_t>> kArgCounts = {
     {"rm", {1, 1}}, {"mv", {2, 2}},  {"chmod", {2, 2}}, {"quote", {1, 1}}, {"mirror", {2, 2}},
 };
 
-// The file to upload. Up to a few hundred megabytes it is read into memory backed by huge pages:
-// sending from there costs far less than from the page cache's 4 KB pages mapped into this
-// process. A bigger file is mapped, so that it need not fit in memory.
+// The file to upload over SFTP (FTP reads it as it sends). Up to a few hundred megabytes it is
+// read into memory backed by huge pages: sending from there costs far less than from the page
+// cache's 4 KB pages mapped into this process. A bigger file is mapped, so that it need not fit
+// in memory.
 class MappedFile {
 public:
     static constexpr std::size_t kReadLimit = std::size_t(256) << 20;
@@ -217,6 +218,7 @@ private:
         } else if (c == "get") {
             fs.ReadToFile(a[0], a[1], nullptr, Ends());
         } else if (c == "put") {
+            if (ftp_) return ftp_->WriteFromFile(a[1], a[0], nullptr, Ends());
             if (!upload_.Open(a[0])) return Fail("Cannot read local file " + a[0]);
             fs.Write(a[1], upload_.View(), nullptr, Ends());
         } else if (c == "mkdir") {

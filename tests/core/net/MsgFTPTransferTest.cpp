@@ -208,6 +208,60 @@ TEST(FtpTransfer, StoreThroughASlowReaderDeliversEveryByteInOrder) {
     }
 }
 
+// A file goes out block by block as it is read: every byte, whatever its size; a file that
+// cannot be opened fails before anything is sent.
+TEST(FtpTransfer, StoreFromFileSendsEveryByteAndAMissingFileSendsNothing) {
+    morvane::testing::TempDir dir;
+    ScriptedFtpServer server;
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    for (std::size_t size : {std::size_t(0), std::size_t(1), std::size_t((3 << 20) + 12345)}) {
+        std::string content = AllBytes(size);
+        std::string local = (dir / ("f" + std::to_string(size))).string();
+        morvane::testing::writeFile(local, content);
+        h.ftp.StoreFromFile("up.bin", local);
+        ASSERT_TRUE(h.waitDone(10000));
+        EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+        EXPECT_TRUE(server.stored("up.bin") == content) << size;
+        if (size > 0) {
+            EXPECT_EQ(h.ev.progress.back(), std::int64_t(size) + 1);
+        }
+    }
+    std::size_t stores = server.commands().size();
+    EXPECT_THROW(h.ftp.StoreFromFile("up.bin", (dir / "missing").string()), std::system_error);
+    EXPECT_THROW(h.ftp.StoreFromFile("up.bin", dir.path().string()), std::system_error);
+    EXPECT_FALSE(h.ftp.Busy());
+    EXPECT_EQ(server.commands().size(), stores);
+}
+
+// A file cut short while it is sent is not passed off as complete.
+TEST(FtpTransfer, AFileThatShrinksWhileStoredFailsTheTransfer) {
+    morvane::testing::TempDir dir;
+    std::string local = (dir / "big.bin").string();
+    morvane::testing::writeFile(local, AllBytes(32 << 20));
+    ScriptedFtpServer server;
+    server.handlers["STOR"] = [&](Session& s, const std::string&) {
+        s.send("150 Go\r\n");
+        if (!s.dataConnect()) return;
+        char buf[65536];
+        pollfd p{s.dataFd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) > 0) ::recv(s.dataFd, buf, sizeof buf, 0);
+        // Far less has been read than the file held: the rest is gone.
+        std::filesystem::resize_file(local, 1 << 20);
+        s.dataReadAll();
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    h.ftp.StoreFromFile("up.bin", local);
+    ASSERT_TRUE(h.waitDone(30000));
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_NE(h.ftp.ErrorMessage().find("size changed"), std::string::npos) << h.ftp.ErrorMessage();
+}
+
 // The server stops reading part way and says so: the store fails, never reports success.
 TEST(FtpTransfer, AStoreCutShortByTheServerFails) {
     ScriptedFtpServer server;
