@@ -37,22 +37,30 @@ export MORVANE_BENCH_FTP_PASSWORD=$pass # not on the command line
 m=("$tool" -t 300 -P "$port" "${mflag[@]}" -u "$user" --password-env MORVANE_BENCH_FTP_PASSWORD 127.0.0.1)
 
 declare -A results
-bench() { # name, count, then the command
-    local name=$1 count=$2; shift 2
-    local times=()
-    "$@" >/dev/null # warm-up
-    for _ in $(seq "$count"); do times+=("$(timed "$@")"); done
-    results[$name]=$(median "${times[@]}")
+# Runs the two commands in turns, so that a change in the machine's load hits both alike.
+pair() { # name A, name B, count, then command A, "--", command B
+    local na=$1 nb=$2 count=$3; shift 3
+    local a=() b=() ta=() tb=()
+    while [ "$1" != -- ]; do a+=("$1"); shift; done
+    shift
+    b=("$@")
+    "${a[@]}" >/dev/null; "${b[@]}" >/dev/null # warm-up
+    for _ in $(seq "$count"); do
+        ta+=("$(timed "${a[@]}")")
+        tb+=("$(timed "${b[@]}")")
+    done
+    results[$na]=$(median "${ta[@]}")
+    results[$nb]=$(median "${tb[@]}")
 }
 
 # Listings are short and noisy: they get more runs.
 lsruns=$((runs * 2 > 9 ? runs * 2 : 9))
-bench morvane-get "$runs" "${m[@]}" get big.bin /dev/null
-bench curl-get "$runs" curl -sS "${cflag[@]}" -o /dev/null "$url/big.bin"
-bench morvane-put "$runs" "${m[@]}" put "$work/upload.bin" up-m.bin
-bench curl-put "$runs" curl -sS "${cflag[@]}" -T "$work/upload.bin" "$url/up-c.bin"
-bench morvane-ls "$lsruns" "${m[@]}" ls many
-bench curl-ls "$lsruns" curl -sS "${cflag[@]}" -o /dev/null "$url/many/"
+pair morvane-get curl-get "$runs" "${m[@]}" get big.bin /dev/null -- \
+    curl -sS "${cflag[@]}" -o /dev/null "$url/big.bin"
+pair morvane-put curl-put "$runs" "${m[@]}" put "$work/upload.bin" up-m.bin -- \
+    curl -sS "${cflag[@]}" -T "$work/upload.bin" "$url/up-c.bin"
+pair morvane-ls curl-ls "$lsruns" "${m[@]}" ls many -- \
+    curl -sS "${cflag[@]}" -o /dev/null "$url/many/"
 
 # The listing must be complete, and the uploads intact.
 n=$("${m[@]}" ls many | wc -l)

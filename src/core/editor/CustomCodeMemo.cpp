@@ -2,6 +2,7 @@
 
 #include "core/editor/CodeMemoStrings.h"
 #include "core/editor/LineBreaks.h"
+#include "core/platform/HugePages.h"
 #include "core/platform/UiServices.h"
 
 #include <algorithm>
@@ -83,7 +84,13 @@ std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm
     from = std::clamp<TextOffset>(from, 0, TextLength());
     to = std::clamp<TextOffset>(to, 0, TextLength());
     if (from >= to) return out;
-    out.reserve(static_cast<std::size_t>(to - from));
+    // CRLF adds a byte per line: room for it at once spares a copy of the whole text.
+    std::size_t extra = form == tfCRLF && from == 0 && to == TextLength()
+                            ? static_cast<std::size_t>(store_->Count())
+                            : 0;
+    out.reserve(static_cast<std::size_t>(to - from) + extra);
+    // The whole text of a big document (saving it) is written once: faults by huge pages.
+    platform::AdviseHugePages(out.data(), out.capacity());
     TTextStore::Span span = store_->SpanAt(from);
     for (;;) {
         const std::size_t a = static_cast<std::size_t>(std::max<TextOffset>(from - span.start, 0));

@@ -119,6 +119,11 @@ public:
     virtual int ReceiveFrom(void* buffer, int size, sockaddr_in& from);
     std::string ReceiveStr();
     virtual int Send(const void* data, int len);
+    // Hands the system what it takes now, straight from the caller's bytes (nothing is copied
+    // or queued), and returns that count: 0 when the socket is full. OnDataSent follows when it
+    // can take more. Over TLS, or behind queued bytes, it sends all as Send does; after a
+    // failure the socket closes as with Send.
+    int SendNow(const void* data, int len);
     virtual int SendStr(const std::string& text);
     virtual void DnsLookup(const std::string& host);
     virtual void CancelDnsLookup();

@@ -68,6 +68,22 @@ int TCustomAsyncSocket::Send(const void* data, int len) {
     return len;
 }
 
+int TCustomAsyncSocket::SendNow(const void* data, int len) {
+    if (state_ != wsConnected || len <= 0 || tls_ || sockType_ != 1 || fd_ == InvalidSocket ||
+        !sendQueue_.empty())
+        return Send(data, len);
+    int flags = MSG_NOSIGNAL | (sendFlags_ == wsSendUrgent ? MSG_OOB : 0);
+    ssize_t n;
+    do {
+        n = ::send(fd_, data, std::size_t(len), flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        return Send(data, len); // the queue's own error handling closes the socket
+    writeArmed_ = true;
+    UpdateWatch();
+    return n < 0 ? 0 : int(n);
+}
+
 int TCustomAsyncSocket::SendStr(const std::string& text) {
     return Send(text.data(), int(text.size()));
 }

@@ -343,6 +343,24 @@ void TFtpFileSystem::Write(const std::string& name, std::string_view text, Progr
     });
 }
 
+void TFtpFileSystem::WriteFromFile(const std::string& name, const std::string& localFile,
+                                   Progress progress, Done done) {
+    if (!Begin(Phase::Write, std::move(done))) return;
+    progress_ = std::move(progress);
+    Binary([this, name, localFile] {
+        phase_ = Phase::Write;
+        try {
+            ftp_.StoreFromFile(name, localFile);
+        } catch (const std::system_error& e) {
+            // Nothing was sent: the connection is fine.
+            Done done = std::move(done_);
+            Finish(TRemoteResult::Ok()); // ends the operation without a report
+            if (done)
+                FailLater(std::move(done), TRemoteResult::Fail(TRemoteError::Failed, e.what()));
+        }
+    });
+}
+
 void TFtpFileSystem::Rename(const std::string& from, const std::string& to, Done done) {
     if (Begin(Phase::Simple, std::move(done))) ftp_.RenameFile(from, to);
 }

@@ -54,6 +54,10 @@ public:
                     Done done) override;
     void Write(const std::string& name, std::string_view text, Progress progress,
                Done done) override;
+    // Uploads a local file read as it is sent (not held whole in memory); progress counts
+    // bytes sent. A file that cannot be opened fails before anything is sent.
+    void WriteFromFile(const std::string& name, const std::string& localFile, Progress progress,
+                       Done done);
     void Rename(const std::string& from, const std::string& to, Done done) override;
     void Remove(const std::string& name, Done done) override;
     void MakeFolder(const std::string& name, Done done) override;

@@ -194,6 +194,10 @@ public:
     void RetrieveToFile(const std::string& name, const std::string& localFile);
     // Stores every byte of buffer (NUL bytes included); the caller keeps it alive until done.
     void StoreFromBuffer(const std::string& name, std::string_view buffer);
+    // Stores a local file's bytes as they are read, a block at a time, so that reading the file
+    // and sending it go on together. Throws std::system_error when it cannot be opened; a file
+    // that cannot be read to the end, or whose size changes meanwhile, fails the transfer.
+    void StoreFromFile(const std::string& name, const std::string& localFile);
 
     TAsyncSocket& ControlSocket() { return *control_; }
     TAsyncSocket& ListenSocket() { return *listen_; }
@@ -267,6 +271,8 @@ private:
     void DataClosed();
     void DataSent(std::uint16_t error);
     bool StoreStep();
+    bool ReadStoreBlock();
+    void CloseStoreFile();
     bool ParseListing();
 
     platform::EventLoop& loop_;
@@ -334,6 +340,13 @@ private:
     std::string tempPath_;      // where the download is written until it completes
     bool directFile_ = false;   // the target is a device or a pipe, written into as it is
     int fileFd_ = -1;
+    // An upload from a local file: what it is read into, one block at a time.
+    int storeFd_ = -1;
+    std::string storeFile_;
+    std::int64_t storeExpected_ = 0;
+    std::vector<char> storeBlock_;
+    std::size_t blockPos_ = 0, blockLen_ = 0;
+    bool storeEof_ = false;
 
     TTlsMode tlsMode_ = TTlsMode::Plain;
     std::string tlsCaFile_;

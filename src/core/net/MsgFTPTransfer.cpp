@@ -20,6 +20,9 @@ namespace {
 // Bytes moved per step of a transfer: large enough that the loop is not what limits it.
 constexpr int kFileReadChunk = 256 * 1024;
 constexpr std::int64_t kStoreChunk = 1024 * 1024;
+constexpr std::int64_t kStoreStep = 8 * kStoreChunk;
+// A file is read a block at a time, small enough to stay in the cache between read and send.
+constexpr std::int64_t kFileBlock = 256 * 1024;
 constexpr int kListingChunk = 256 * 1024;
 } // namespace
 
@@ -101,9 +104,37 @@ void TMsgFTP::RetrieveToFile(const std::string& name, const std::string& localFi
 
 void TMsgFTP::StoreFromBuffer(const std::string& name, std::string_view buffer) {
     if (busy_) return;
+    CloseStoreFile();
     source_ = buffer;
     storePos_ = 1;
     StartTransfer(ftpStoring, name, Mode::Store);
+}
+
+void TMsgFTP::StoreFromFile(const std::string& name, const std::string& localFile) {
+    if (busy_) return;
+    CloseStoreFile();
+    int fd = ::open(localFile.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    int err = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+    if (err != 0) {
+        if (fd >= 0) ::close(fd);
+        throw std::system_error(err, std::generic_category(),
+                                "Cannot read local file " + localFile);
+    }
+    storeFd_ = fd;
+    storeFile_ = localFile;
+    storeExpected_ = st.st_size;
+    storeBlock_.resize(std::size_t(kFileBlock)); // kept: the next upload finds it mapped
+    blockPos_ = blockLen_ = 0;
+    storeEof_ = false;
+    source_ = {};
+    storePos_ = 1;
+    StartTransfer(ftpStoring, name, Mode::Store);
+}
+
+void TMsgFTP::CloseStoreFile() {
+    if (storeFd_ >= 0) ::close(storeFd_);
+    storeFd_ = -1;
 }
 
 void TMsgFTP::StartTransfer(TFTPState pending, const std::string& name, Mode mode) {
@@ -456,23 +487,60 @@ void TMsgFTP::DataSent(std::uint16_t error) {
 
 bool TMsgFTP::StoreStep() {
     if (mode_ != Mode::Store || data_->State() != wsConnected || !storeAccepted_) return true;
+    bool fromFile = storeFd_ >= 0;
     auto length = std::int64_t(source_.size());
     std::weak_ptr<bool> alive = alive_;
     std::uint64_t op = operation_;
-    if (storePos_ > length) {
-        std::string msg = "Transfer complete, sent " + std::to_string(storePos_ - 1) + " of " +
-                          std::to_string(length);
-        if (!Log(msg)) return false;
-        data_->Close(); // may complete the command at once
-        return !alive.expired() && op == operation_;
+    // Straight from the caller's buffer (or the block just read), as much as the connection
+    // takes now; the rest when it can take more. A bound per step keeps the loop answering on a
+    // connection that never fills.
+    for (std::int64_t budget = kStoreStep; budget > 0;) {
+        if (fromFile && blockPos_ == blockLen_ && !storeEof_ && !ReadStoreBlock()) return false;
+        const char* bytes =
+            fromFile ? storeBlock_.data() + blockPos_ : source_.data() + (storePos_ - 1);
+        std::int64_t chunk = fromFile ? std::int64_t(blockLen_ - blockPos_)
+                                      : std::min(kStoreChunk, length - (storePos_ - 1));
+        if (chunk <= 0) break;
+        int n = data_->SendNow(bytes, int(chunk));
+        // A failed send closes the data connection, which may end the command (or this client).
+        if (alive.expired() || op != operation_) return false;
+        if (n <= 0) break;
+        storePos_ += n;
+        if (fromFile) blockPos_ += std::size_t(n);
+        budget -= n;
+        // Over TLS the bytes wait in the queue: the next ones once it has drained.
+        if (n < chunk || data_->State() != wsConnected || !data_->AllSent()) break;
     }
-    std::int64_t chunk = std::min(kStoreChunk, length - (storePos_ - 1));
-    data_->Send(source_.data() + (storePos_ - 1), int(chunk));
-    // A failed send closes the data connection, which may end the command (or this client).
-    if (alive.expired() || op != operation_) return false;
-    storePos_ += chunk;
     byteCount_ = storePos_ - 1;
-    return Fire(OnTransferProgress, storePos_);
+    if (!Fire(OnTransferProgress, storePos_) || alive.expired() || op != operation_) return false;
+    bool all = fromFile ? storeEof_ && blockPos_ == blockLen_ : storePos_ > length;
+    // Closing drops what is still queued: the end waits for it to go.
+    if (!all || data_->State() != wsConnected || !data_->AllSent()) return true;
+    std::string msg = "Transfer complete, sent " + std::to_string(storePos_ - 1) + " of " +
+                      std::to_string(fromFile ? storeExpected_ : length);
+    if (!Log(msg)) return false;
+    data_->Close(); // may complete the command at once
+    return !alive.expired() && op == operation_;
+}
+
+// The next block of the file being stored; false when the transfer was ended instead (the file
+// could not be read, or its size changed since it was opened).
+bool TMsgFTP::ReadStoreBlock() {
+    ssize_t n;
+    do {
+        n = ::read(storeFd_, storeBlock_.data(), storeBlock_.size());
+    } while (n < 0 && errno == EINTR);
+    std::string problem = n < 0 ? std::strerror(errno) : "";
+    blockPos_ = 0;
+    blockLen_ = n > 0 ? std::size_t(n) : 0;
+    storeEof_ = n == 0;
+    std::int64_t total = storePos_ - 1 + std::int64_t(blockLen_);
+    if (n >= 0 && (total > storeExpected_ || (storeEof_ && total != storeExpected_)))
+        problem = "its size changed while it was sent";
+    if (problem.empty()) return true;
+    errorMessage_ = "Could not read local file " + storeFile_ + ": " + problem;
+    if (Log(errorMessage_)) AbortSession();
+    return false;
 }
 
 bool TMsgFTP::TransferReply(int code, const std::string& reply) {
@@ -515,6 +583,7 @@ bool TMsgFTP::EndTransfer(bool completed) {
     if (data_->State() != wsClosed) data_->Close();
     target_ = nullptr;
     source_ = {};
+    CloseStoreFile();
     return ok;
 }
 

@@ -5,6 +5,7 @@
 #include "core/net/MirrorWalk.h"
 #include "core/net/SftpFileSystem.h"
 #include "core/platform/EventLoop.h"
+#include "core/platform/HugePages.h"
 
 #include <cerrno>
 #include <chrono>
@@ -32,21 +33,36 @@ const std::map<std::string, std::pair<std::size_t, std::size_t>> kArgCounts = {
     {"rm", {1, 1}}, {"mv", {2, 2}},  {"chmod", {2, 2}}, {"quote", {1, 1}}, {"mirror", {2, 2}},
 };
 
-// The file to upload, mapped rather than read: the bytes go from the page cache to the socket.
+// The file to upload over SFTP (FTP reads it as it sends). Up to a few hundred megabytes it is
+// read into memory backed by huge pages: sending from there costs far less than from the page
+// cache's 4 KB pages mapped into this process. A bigger file is mapped, so that it need not fit
+// in memory.
 class MappedFile {
 public:
+    static constexpr std::size_t kReadLimit = std::size_t(256) << 20;
+
     bool Open(const std::string& path) {
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return false;
         struct stat st {};
         bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         if (ok && st.st_size > 0) {
-            void* p = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            size_ = std::size_t(st.st_size);
+            bool read = size_ <= kReadLimit;
+            void* p = read ? ::mmap(nullptr, size_, PROT_READ | PROT_WRITE,
+                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                           : ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
             ok = p != MAP_FAILED;
             if (ok) {
                 data_ = static_cast<const char*>(p);
-                size_ = std::size_t(st.st_size);
-                ::madvise(p, size_, MADV_SEQUENTIAL);
+                if (read) {
+                    platform::AdviseHugePages(p, size_);
+                    ok = ReadAll(fd, static_cast<char*>(p));
+                } else {
+                    ::madvise(p, size_, MADV_SEQUENTIAL);
+                }
+            } else {
+                size_ = 0;
             }
         }
         ::close(fd);
@@ -58,6 +74,17 @@ public:
     std::string_view View() const { return {data_ ? data_ : "", size_}; }
 
 private:
+    // The whole file, or false: a file that shrinks meanwhile is not sent cut short.
+    bool ReadAll(int fd, char* into) const {
+        for (std::size_t got = 0; got < size_;) {
+            ssize_t n = ::read(fd, into + got, size_ - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            got += std::size_t(n);
+        }
+        return true;
+    }
+
     const char* data_ = nullptr;
     std::size_t size_ = 0;
 };
@@ -191,6 +218,7 @@ private:
         } else if (c == "get") {
             fs.ReadToFile(a[0], a[1], nullptr, Ends());
         } else if (c == "put") {
+            if (ftp_) return ftp_->WriteFromFile(a[1], a[0], nullptr, Ends());
             if (!upload_.Open(a[0])) return Fail("Cannot read local file " + a[0]);
             fs.Write(a[1], upload_.View(), nullptr, Ends());
         } else if (c == "mkdir") {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+
 namespace morvane::app {
 
 TEST_F(SessionFixture, OpenDownloadsInBinaryAndSaveReplacesThroughATemporaryName) {
@@ -151,6 +154,32 @@ TEST_F(SessionFixture, ConnectionDroppedMidUploadKeepsOriginalAndRetryFinishesTh
     EXPECT_EQ(host.saves, 1);
     EXPECT_EQ(file("page.html"), big);
     EXPECT_FALSE(has(".page.html.morvane-tmp"));
+}
+
+TEST_F(SessionFixture, ABigUploadTheServerCutsShortFailsAndLeavesTheOriginal) {
+    // The server takes a megabyte, drops the data connection with the rest unread and says so.
+    server.handlers["STOR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Send it\r\n");
+        if (!s.dataConnect()) return s.send("425 No data connection\r\n");
+        char buf[65536];
+        for (std::size_t taken = 0; taken < (1u << 20);) {
+            pollfd p{s.dataFd, POLLIN, 0};
+            ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::recv(s.dataFd, buf, sizeof buf, 0) : -1;
+            if (n <= 0) break;
+            taken += std::size_t(n);
+        }
+        s.dataClose();
+        s.send("426 Connection closed; transfer aborted\r\n");
+    };
+    start();
+    openFile();
+    session->Save(std::string(24 << 20, 'x'));
+    ASSERT_TRUE(idle(15000));
+    EXPECT_EQ(host.saves, 0);
+    ASSERT_EQ(host.retryQuestions.size(), 1u);
+    EXPECT_NE(host.retryQuestions[0].find("Error saving file 'page.html':"), std::string::npos);
+    EXPECT_EQ(file("page.html"), "line one\nline two\n");
+    EXPECT_TRUE(commandsStartingWith("RNFR").empty());
 }
 
 TEST_F(SessionFixture, DroppedConnectionFoundByNoopReconnectsAndSaves) {

@@ -182,6 +182,26 @@ TEST(LoadSaveTest, RangesOfTheTextInEveryLineEndForm) {
     }
 }
 
+// The whole text of a big document (what a save sends) comes out exact in every form, edits
+// included: its buffer is sized and advised differently from a small range's.
+TEST(LoadSaveTest, TheWholeTextOfABigDocumentInEveryLineEndForm) {
+    std::string doc;
+    for (int i = 0; doc.size() < (6u << 20); ++i)
+        doc += "line " + std::to_string(i) + std::string(std::size_t(i % 90), 'x') + "\r\n";
+    TCustomCodeMemo m;
+    Load(m, doc);
+    m.SetSelection(3, 3);
+    m.ReplaceSel("x\ny");
+    doc.insert(3, "x\r\ny");
+    std::string lf;
+    lf.reserve(doc.size());
+    for (char c : doc)
+        if (c != '\r') lf += c;
+    EXPECT_TRUE(m.Text(tfCRLF) == doc);
+    EXPECT_TRUE(m.Text(tfLF) == lf);
+    EXPECT_EQ(m.RangeText(0, 12, tfCRLF), doc.substr(0, 14));
+}
+
 TEST(LoadSaveTest, LineBreakFormsAndControlCharacters) {
     TCustomCodeMemo m;
     Load(m, "a\r\nb");

@@ -177,6 +177,60 @@ TEST(SocketSend, DataSentComesOnceFromTheLoopAfterTheLastByte) {
     EXPECT_LE(s.SendQueueBlocks(), blocks + 3);
 }
 
+// SendNow hands over only what the system takes, copies nothing, and says when more fits.
+TEST(SocketSend, SendNowTakesWhatFitsAndDataSentSaysWhenMoreDoes) {
+    auto loop = makePollEventLoop();
+    Peer peer;
+    TAsyncSocket s(*loop);
+    Aim(s, peer.port);
+    s.Connect();
+    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
+    ASSERT_GE(peer.accept(), 0);
+    RunFor(*loop, 50);
+    int ready = 0;
+    s.OnDataSent = [&](TCustomAsyncSocket*, std::uint16_t) { ++ready; };
+    std::string data(64 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); i += 4096)
+        data[i] = char(i / 4096);
+    // The peer reads nothing yet: far more than the buffers hold is offered.
+    std::size_t pos = 0;
+    int n = s.SendNow(data.data(), int(data.size()));
+    ASSERT_GT(n, 0);
+    ASSERT_LT(std::size_t(n), data.size());
+    pos += std::size_t(n);
+    EXPECT_EQ(s.SendNow(data.data() + pos, int(data.size() - pos)), 0); // full now
+    EXPECT_EQ(s.SendQueueLength(), 0u);
+    // The peer reads; every readiness lets the rest go on where it stopped.
+    std::string got;
+    char buf[1 << 16];
+    ready = 0;
+    ASSERT_TRUE(RunUntil(
+        *loop,
+        [&] {
+            ssize_t r;
+            while ((r = ::recv(peer.conn, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+                got.append(buf, std::size_t(r));
+            if (ready > 0 && pos < data.size()) {
+                ready = 0;
+                int m = s.SendNow(data.data() + pos, int(data.size() - pos));
+                EXPECT_GE(m, 0);
+                pos += std::size_t(std::max(m, 0));
+            }
+            return got.size() == data.size();
+        },
+        30000));
+    EXPECT_TRUE(got == data);
+    EXPECT_EQ(s.SendQueueLength(), 0u);
+
+    // Behind queued bytes (the peer reads no more) it keeps their order: all goes to the queue.
+    for (int i = 0; i < 1000 && s.SendQueueLength() == 0; ++i)
+        s.SendStr(std::string(1 << 16, 'q'));
+    ASSERT_GT(s.SendQueueLength(), 0u);
+    std::size_t queued = s.SendQueueLength();
+    EXPECT_EQ(s.SendNow("tail", 4), 4);
+    EXPECT_EQ(s.SendQueueLength(), queued + 4);
+}
+
 TEST(SocketLookup, NumericAtOnceNamesFromTheLoopEmptyIsInvalid) {
     auto loop = makePollEventLoop();
     TAsyncSocket s(*loop);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 using namespace morvane::net;
@@ -166,6 +167,132 @@ TEST(FtpTransfer, StoreSendsEveryByteIncludingNul) {
     ASSERT_TRUE(h.waitDone());
     EXPECT_FALSE(h.lastDone().error);
     EXPECT_EQ(server.commands().back(), "STOR empty.txt");
+}
+
+// A server that takes the bytes slowly fills the connection again and again: each partial
+// write must resume exactly where the last one stopped, in both connection modes.
+TEST(FtpTransfer, StoreThroughASlowReaderDeliversEveryByteInOrder) {
+    std::string content = AllBytes(6 << 20);
+    for (bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        ScriptedFtpServer server;
+        std::string got;
+        server.handlers["STOR"] = [&](Session& s, const std::string&) {
+            s.send("150 Go\r\n");
+            if (!s.dataConnect()) return;
+            char buf[32768];
+            for (int i = 0; i < 4000; ++i) { // bounded: 6 MB in 32 KB reads with pauses
+                pollfd p{s.dataFd, POLLIN, 0};
+                if (::poll(&p, 1, 5000) <= 0) break;
+                ssize_t n = ::recv(s.dataFd, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                got.append(buf, std::size_t(n));
+                if (i % 8 == 0) s.stall(1);
+            }
+            s.dataClose();
+            s.send("226 Done\r\n");
+        };
+        server.start();
+        FtpClientHarness h;
+        h.ftp.SetPassive(passive);
+        ASSERT_TRUE(h.connect(server.port()));
+        h.ftp.StoreFromBuffer("up.bin", content);
+        ASSERT_TRUE(h.waitDone(30000));
+        EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+        EXPECT_TRUE(got == content) << got.size();
+        // Progress only grows and ends one past the last byte; the full socket made it come in
+        // several steps.
+        ASSERT_GT(h.ev.progress.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(h.ev.progress.begin(), h.ev.progress.end()));
+        EXPECT_EQ(h.ev.progress.back(), std::int64_t(content.size()) + 1);
+    }
+}
+
+// A file goes out block by block as it is read: every byte, whatever its size; a file that
+// cannot be opened fails before anything is sent.
+TEST(FtpTransfer, StoreFromFileSendsEveryByteAndAMissingFileSendsNothing) {
+    morvane::testing::TempDir dir;
+    ScriptedFtpServer server;
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    for (std::size_t size : {std::size_t(0), std::size_t(1), std::size_t((3 << 20) + 12345)}) {
+        std::string content = AllBytes(size);
+        std::string local = (dir / ("f" + std::to_string(size))).string();
+        morvane::testing::writeFile(local, content);
+        h.ftp.StoreFromFile("up.bin", local);
+        ASSERT_TRUE(h.waitDone(10000));
+        EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
+        EXPECT_TRUE(server.stored("up.bin") == content) << size;
+        if (size > 0) {
+            EXPECT_EQ(h.ev.progress.back(), std::int64_t(size) + 1);
+        }
+    }
+    std::size_t stores = server.commands().size();
+    EXPECT_THROW(h.ftp.StoreFromFile("up.bin", (dir / "missing").string()), std::system_error);
+    EXPECT_THROW(h.ftp.StoreFromFile("up.bin", dir.path().string()), std::system_error);
+    EXPECT_FALSE(h.ftp.Busy());
+    EXPECT_EQ(server.commands().size(), stores);
+}
+
+// A file cut short while it is sent is not passed off as complete.
+TEST(FtpTransfer, AFileThatShrinksWhileStoredFailsTheTransfer) {
+    morvane::testing::TempDir dir;
+    std::string local = (dir / "big.bin").string();
+    morvane::testing::writeFile(local, AllBytes(32 << 20));
+    ScriptedFtpServer server;
+    server.handlers["STOR"] = [&](Session& s, const std::string&) {
+        s.send("150 Go\r\n");
+        if (!s.dataConnect()) return;
+        char buf[65536];
+        pollfd p{s.dataFd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) > 0) ::recv(s.dataFd, buf, sizeof buf, 0);
+        // Far less has been read than the file held: the rest is gone.
+        std::filesystem::resize_file(local, 1 << 20);
+        s.dataReadAll();
+        s.dataClose();
+        s.send("226 Done\r\n");
+    };
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    h.ftp.StoreFromFile("up.bin", local);
+    ASSERT_TRUE(h.waitDone(30000));
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_NE(h.ftp.ErrorMessage().find("size changed"), std::string::npos) << h.ftp.ErrorMessage();
+}
+
+// The server stops reading part way and says so: the store fails, never reports success.
+TEST(FtpTransfer, AStoreCutShortByTheServerFails) {
+    ScriptedFtpServer server;
+    std::size_t taken = 0;
+    server.handlers["STOR"] = [&](Session& s, const std::string&) {
+        s.send("150 Go\r\n");
+        if (!s.dataConnect()) return;
+        char buf[65536];
+        while (taken < (1u << 20)) {
+            pollfd p{s.dataFd, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0) break;
+            ssize_t n = ::recv(s.dataFd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            taken += std::size_t(n);
+        }
+        s.dataClose(); // with bytes unread: the client's next writes fail
+        s.send("426 Connection closed; transfer aborted\r\n");
+    };
+    server.start();
+    FtpClientHarness h;
+    ASSERT_TRUE(h.connect(server.port()));
+    std::string content = AllBytes(32 << 20);
+    h.ftp.StoreFromBuffer("up.bin", content);
+    ASSERT_TRUE(h.waitDone(30000));
+    EXPECT_EQ(h.lastDone().state, ftpStoring);
+    EXPECT_TRUE(h.lastDone().error);
+    EXPECT_LT(taken, content.size());
+    auto& log = h.ftp.CommandLog();
+    for (auto& line : log)
+        EXPECT_EQ(line.find("Transfer complete"), std::string::npos) << line;
+    EXPECT_FALSE(h.ftp.Busy());
 }
 
 TEST(FtpTransfer, DataConnectionBeforeThePreliminaryReply) {

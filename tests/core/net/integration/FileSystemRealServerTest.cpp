@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <optional>
 #include <sys/stat.h>
 
@@ -52,6 +53,42 @@ protected:
 };
 
 } // namespace
+
+// Uploads far bigger than the socket buffers, from memory and from a local file read as it
+// goes: the server's copy is the same bytes.
+TEST_P(RealFileSystem, BigUploadsFromMemoryAndFromAFileArriveWhole) {
+    ASSERT_TRUE(wait([&](auto done) { ftp->Connect(done); }).ok());
+    std::string bytes((24 << 20) + 777, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 2654435761u) >> 13);
+    auto readBack = [&](const std::string& name) {
+        std::ifstream in(server->root() / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::int64_t last = 0;
+    auto progress = [&](std::int64_t n) {
+        EXPECT_GE(n, last);
+        last = n;
+    };
+    auto r = wait([&](auto done) { ftp->Write("mem.bin", bytes, progress, done); });
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(last, std::int64_t(bytes.size()));
+    EXPECT_TRUE(readBack("mem.bin") == bytes);
+
+    fs::path local = server->root().parent_path() / "local-upload.bin";
+    std::ofstream(local, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    last = 0;
+    r = wait([&](auto done) { ftp->WriteFromFile("file.bin", local.string(), progress, done); });
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(last, std::int64_t(bytes.size()));
+    EXPECT_TRUE(readBack("file.bin") == bytes);
+    fs::remove(local);
+
+    r = wait([&](auto done) { ftp->WriteFromFile("x.bin", (local / "none").string(), {}, done); });
+    EXPECT_FALSE(r.ok());
+    EXPECT_NE(r.message.find("Cannot read local file"), std::string::npos) << r.message;
+    EXPECT_TRUE(ftp->Connected());
+}
 
 TEST_P(RealFileSystem, WriteStatRenameReadChmodAndRemove) {
     ASSERT_TRUE(wait([&](auto done) { ftp->Connect(done); }).ok());
