@@ -200,9 +200,9 @@ TEST(FtpTransfer, StoreThroughASlowReaderDeliversEveryByteInOrder) {
         ASSERT_TRUE(h.waitDone(30000));
         EXPECT_FALSE(h.lastDone().error) << h.ftp.ErrorMessage();
         EXPECT_TRUE(got == content) << got.size();
-        // Progress only grows and ends one past the last byte; the full socket made it come in
-        // several steps.
-        ASSERT_GT(h.ev.progress.size(), 2u);
+        // Progress only grows and ends one past the last byte (how many steps it takes depends on
+        // how much the kernel buffers, so the count is not checked).
+        ASSERT_FALSE(h.ev.progress.empty());
         EXPECT_TRUE(std::is_sorted(h.ev.progress.begin(), h.ev.progress.end()));
         EXPECT_EQ(h.ev.progress.back(), std::int64_t(content.size()) + 1);
     }
