@@ -54,6 +54,15 @@ void BM_Save(benchmark::State& state) {
 }
 BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// The whole text as bytes in each line-end form: what a remote Save uploads.
+void BM_WholeText(benchmark::State& state) {
+    TCustomCodeMemo& m = Document();
+    TTextForm form = state.range(0) == 0 ? tfLF : tfCRLF;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(m.Text(form).size());
+}
+BENCHMARK(BM_WholeText)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 void GoToLine(benchmark::State& state, double where) {
     TCustomCodeMemo& m = Document();
     RecIndex line = static_cast<RecIndex>(static_cast<double>(m.LineCount()) * where);

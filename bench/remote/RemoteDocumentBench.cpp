@@ -4,16 +4,17 @@
 // "save S", seconds)
 //        remote_document_bench --local LOCAL_COPY   (prints "load S": the same file opened as a
 // local document in a fresh process, so that neither measurement warms the other's memory)
+#include "core/platform/FakeUi.h"
+#include "core/platform/Registry.h"
 #include "gui/app/AppContext.h"
 #include "gui/app/MainForm.h"
 #include "gui/app/MorvaneEditor.h"
 #include "gui/editor/CodeMemo.h"
-#include "core/platform/FakeUi.h"
-#include "core/platform/Registry.h"
 #include "gui/platform/QtEventLoop.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
@@ -89,7 +90,9 @@ int main(int argc, char** argv) {
 
         auto t0 = std::chrono::steady_clock::now();
         form->remote().openRemoteDocument(account, "", argv[4]);
-        auto* doc = qobject_cast<app::TMorvaneEditor*>(form->activeDocument());
+        // A failed open closes the document: the pointer must not outlive it.
+        QPointer<app::TMorvaneEditor> doc =
+            qobject_cast<app::TMorvaneEditor*>(form->activeDocument());
         // MORVANE_BENCH_TRACE=1 prints when each status text appeared.
         bool trace = std::getenv("MORVANE_BENCH_TRACE") != nullptr;
         std::string last;
@@ -100,8 +103,10 @@ int main(int argc, char** argv) {
             }
             return doc && doc->Busy();
         };
-        if (!doc || !waitFor([&] { return !busy(); }, 120000) || doc->Editor().ReadOnly()) {
-            std::fprintf(stderr, "open failed\n");
+        if (!doc || !waitFor([&] { return !busy(); }, 120000) || !doc || !dialogs.shown.empty() ||
+            doc->Editor().ReadOnly()) {
+            std::fprintf(stderr, "open failed%s%s\n", dialogs.shown.empty() ? "" : ": ",
+                         dialogs.shown.empty() ? "" : dialogs.shown.front().text.c_str());
             return 1;
         }
         double open = seconds(t0);
@@ -112,7 +117,7 @@ int main(int argc, char** argv) {
         t0 = t1;
         doc->Save();
         if (trace) std::fprintf(stderr, "%.4f save queued\n", seconds(t1));
-        if (!waitFor([&] { return !busy(); }, 120000) || doc->Editor().Modified()) {
+        if (!waitFor([&] { return !busy(); }, 120000) || !doc || doc->Editor().Modified()) {
             std::fprintf(stderr, "save failed\n");
             return 1;
         }

@@ -1,5 +1,7 @@
 #include "core/editor/CustomCodeMemo.h"
 
+#include "core/editor/ByteScan.h"
+
 #include "core/editor/CodeMemoStrings.h"
 #include "core/editor/LineBreaks.h"
 #include "core/platform/HugePages.h"
@@ -100,10 +102,7 @@ std::string TCustomCodeMemo::RangeText(TextOffset from, TextOffset to, TTextForm
             // Copied whole, then each break turned round in place.
             const std::size_t at = out.size();
             out.append(part);
-            char* p = out.data() + at;
-            char* const end = out.data() + out.size();
-            while ((p = static_cast<char*>(std::memchr(p, kCR, std::size_t(end - p)))))
-                *p++ = '\n';
+            ReplaceBytes(out.data() + at, part.size(), kCR, '\n');
         } else if (form == tfCRLF) {
             while (!part.empty()) {
                 const auto* cr =
