@@ -13,6 +13,37 @@ bool IsBreak(char c) {
     auto u = static_cast<unsigned char>(c);
     return u <= 32 || u == 160;
 }
+
+// The text of a physical line's records from rd on, with their attributes (zeros where a record
+// has none), read until buf holds `need` bytes or the line ends; true once it has ended.
+struct LineReader {
+    std::string buf, attrs;
+    std::vector<std::size_t> starts; // where each record read begins in buf
+    bool anyAttrs = false;
+
+    bool Read(const TTextStore& store, TTextStore::Cursor& rd, std::size_t need) {
+        while (buf.size() < need) {
+            std::string_view t = store.Text(rd);
+            starts.push_back(buf.size());
+            buf.append(t);
+            if (const std::uint8_t* at = store.Attrs(rd)) {
+                anyAttrs = true;
+                attrs.append(reinterpret_cast<const char*>(at), t.size());
+            } else {
+                attrs.append(t.size(), '\0');
+            }
+            bool cr = !t.empty() && t.back() == kCR;
+            if (!store.Next(rd) || cr || !(store.Rec(rd).mark & kContinuation)) return true;
+        }
+        return false;
+    }
+    void Clear() {
+        buf.clear();
+        attrs.clear();
+        starts.clear();
+        anyAttrs = false;
+    }
+};
 } // namespace
 
 int TCustomCodeMemo::WrapWidth() const {
@@ -151,24 +182,14 @@ bool TCustomCodeMemo::WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex
     // A word-break handler is handed the whole line; everything else cuts it batch by batch.
     if (!local && !OnWordBreakProc) return WrapWholeLine(p, first, last);
 
-    std::string buf, attrs;
-    bool anyAttrs = false, complete = false;
-    std::vector<std::size_t> oldStarts; // where each record read begins in buf
+    LineReader line;
+    std::string& buf = line.buf;
+    std::string& attrs = line.attrs;
+    std::vector<std::size_t>& oldStarts = line.starts;
+    bool complete = false;
     TTextStore::Cursor rd = c;
     auto fill = [&](std::size_t need) {
-        while (!complete && buf.size() < need) {
-            std::string_view t = store_->Text(rd);
-            oldStarts.push_back(buf.size());
-            buf.append(t);
-            if (const std::uint8_t* at = store_->Attrs(rd)) {
-                anyAttrs = true;
-                attrs.append(reinterpret_cast<const char*>(at), t.size());
-            } else {
-                attrs.append(t.size(), '\0');
-            }
-            bool cr = !t.empty() && t.back() == kCR;
-            if (!store_->Next(rd) || cr || !(store_->Rec(rd).mark & kContinuation)) complete = true;
-        }
+        if (!complete) complete = line.Read(*store_, rd, need);
     };
     const std::size_t need = kMaxWrapRecord + 2;
     fill(local ? need : SIZE_MAX);
@@ -222,7 +243,7 @@ bool TCustomCodeMemo::WrapPhysicalLine(RecIndex& first, RecIndex& last, RecIndex
                         i == keep ? extra : 0u});
     }
     store_->Splice(a, oldEnd - a, recs.data(), recs.size());
-    if (anyAttrs)
+    if (line.anyAttrs)
         for (std::size_t i = keep, from = from0; i < ends.size(); from = ends[i++])
             store_->SetAttrs(a + static_cast<RecIndex>(i - keep),
                              reinterpret_cast<const std::uint8_t*>(attrs.data()) + from);
@@ -244,31 +265,19 @@ bool TCustomCodeMemo::WrapWholeLine(RecIndex p, RecIndex& first, RecIndex& last)
     const bool wrapLine =
         (options_ & smoWordWrap) && !(WrapOverrideActive() && !head.empty() &&
                                       wrapOverride_.find(head[0]) != std::string::npos);
-    std::string buf, attrs;
-    std::vector<std::size_t> oldStarts, ends;
+    LineReader line;
+    const std::string& buf = line.buf;
+    const std::string& attrs = line.attrs;
+    const std::vector<std::size_t>& oldStarts = line.starts;
+    std::vector<std::size_t> ends;
     std::vector<TNewRec> recs;
     bool changed = false;
     RecIndex r = p; // the first record not cut yet
     for (bool complete = false; !complete;) {
-        buf.clear();
-        attrs.clear();
-        oldStarts.clear();
+        line.Clear();
         ends.clear();
-        bool anyAttrs = false;
         TTextStore::Cursor rd = store_->CursorAt(r);
-        while (!complete && buf.size() < kWrapBatch) {
-            std::string_view t = store_->Text(rd);
-            oldStarts.push_back(buf.size());
-            buf.append(t);
-            if (const std::uint8_t* at = store_->Attrs(rd)) {
-                anyAttrs = true;
-                attrs.append(reinterpret_cast<const char*>(at), t.size());
-            } else {
-                attrs.append(t.size(), '\0');
-            }
-            bool cr = !t.empty() && t.back() == kCR;
-            if (!store_->Next(rd) || cr || !(store_->Rec(rd).mark & kContinuation)) complete = true;
-        }
+        complete = line.Read(*store_, rd, kWrapBatch);
         std::size_t pos = 0;
         while (pos < buf.size() && (complete || buf.size() - pos >= need)) {
             pos = CutPiece(buf, pos, complete, wrapLine);
@@ -298,7 +307,7 @@ bool TCustomCodeMemo::WrapWholeLine(RecIndex p, RecIndex& first, RecIndex& last)
             add(from, ends[i], true);
         if (pos < buf.size()) add(pos, buf.size(), false);
         store_->Splice(r, static_cast<RecIndex>(oldStarts.size()), recs.data(), recs.size());
-        if (anyAttrs)
+        if (line.anyAttrs)
             for (std::size_t i = 0, from = 0; i < recs.size(); from += recs[i++].length)
                 store_->SetAttrs(r + static_cast<RecIndex>(i),
                                  reinterpret_cast<const std::uint8_t*>(attrs.data()) + from);
