@@ -47,6 +47,14 @@ void Aim(TAsyncSocket& s, int port) {
     s.SetProto("tcp");
 }
 
+// The socket connected to the peer, and the peer's side accepted.
+void ConnectToPeer(morvane::platform::EventLoop& loop, TAsyncSocket& s, Peer& peer) {
+    Aim(s, peer.port);
+    s.Connect();
+    ASSERT_TRUE(RunUntil(loop, [&] { return s.State() == wsConnected; }));
+    ASSERT_GE(peer.accept(), 0);
+}
+
 } // namespace
 
 TEST(SocketErrorTexts, DescriptionsAndErrnoMapping) {
@@ -134,10 +142,7 @@ TEST(SocketSend, DataSentComesOnceFromTheLoopAfterTheLastByte) {
     auto loop = makePollEventLoop();
     Peer peer;
     TAsyncSocket s(*loop);
-    Aim(s, peer.port);
-    s.Connect();
-    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
-    ASSERT_GE(peer.accept(), 0);
+    ASSERT_NO_FATAL_FAILURE(ConnectToPeer(*loop, s, peer));
     int sent = 0;
     bool inSend = false;
     s.OnDataSent = [&](TCustomAsyncSocket*, std::uint16_t e) {
@@ -182,10 +187,7 @@ TEST(SocketSend, SendNowTakesWhatFitsAndDataSentSaysWhenMoreDoes) {
     auto loop = makePollEventLoop();
     Peer peer;
     TAsyncSocket s(*loop);
-    Aim(s, peer.port);
-    s.Connect();
-    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
-    ASSERT_GE(peer.accept(), 0);
+    ASSERT_NO_FATAL_FAILURE(ConnectToPeer(*loop, s, peer));
     RunFor(*loop, 50);
     int ready = 0;
     s.OnDataSent = [&](TCustomAsyncSocket*, std::uint16_t) { ++ready; };
@@ -327,10 +329,7 @@ TEST(SocketSession, UnreadBytesNeitherSpinNorLoseTheirData) {
     auto loop = makePollEventLoop();
     Peer peer;
     TAsyncSocket s(*loop);
-    Aim(s, peer.port);
-    s.Connect();
-    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
-    peer.accept();
+    ASSERT_NO_FATAL_FAILURE(ConnectToPeer(*loop, s, peer));
     int calls = 0;
     s.OnDataAvailable = [&](TCustomAsyncSocket*, std::uint16_t) { ++calls; }; // reads nothing
     ::send(peer.conn, "hello", 5, 0);
@@ -345,10 +344,7 @@ TEST(SocketSession, PauseHoldsEventsUntilResume) {
     auto loop = makePollEventLoop();
     Peer peer;
     TAsyncSocket s(*loop);
-    Aim(s, peer.port);
-    s.Connect();
-    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
-    peer.accept();
+    ASSERT_NO_FATAL_FAILURE(ConnectToPeer(*loop, s, peer));
     std::string got;
     s.OnDataAvailable = [&](TCustomAsyncSocket* x, std::uint16_t) { got += x->ReceiveStr(); };
     s.Pause();
@@ -365,10 +361,7 @@ TEST(SocketReadLine, LongLineIsCutAfter254AndReported) {
     TAsyncSocket s(*loop);
     TWaitCtrl wait(*loop);
     s.SetWaitCtrl(&wait);
-    Aim(s, peer.port);
-    s.Connect();
-    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
-    peer.accept();
+    ASSERT_NO_FATAL_FAILURE(ConnectToPeer(*loop, s, peer));
     int tooLong = 0;
     s.OnLineTooLong = [&](TCustomAsyncSocket*) { ++tooLong; };
     std::string line(300, 'a');
@@ -387,10 +380,7 @@ TEST(SocketReadLine, LaterReadsStillHearNewBytesAndThePeerClosing) {
     TAsyncSocket s(*loop);
     TWaitCtrl wait(*loop);
     s.SetWaitCtrl(&wait);
-    Aim(s, peer.port);
-    s.Connect();
-    ASSERT_TRUE(RunUntil(*loop, [&] { return s.State() == wsConnected; }));
-    peer.accept();
+    ASSERT_NO_FATAL_FAILURE(ConnectToPeer(*loop, s, peer));
     int closed = 0;
     s.OnSessionClosed = [&](TCustomAsyncSocket*, std::uint16_t) { ++closed; };
     ::send(peer.conn, "first\r\n", 7, 0);
