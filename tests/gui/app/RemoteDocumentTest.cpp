@@ -349,6 +349,16 @@ INSTANTIATE_TEST_SUITE_P(Servers, RemoteDocumentModes, ::testing::Values(ServerK
 // A download that stalls: the Cancel button shows while it runs, the status bar the file's name
 // and the bytes so far, and cancelling closes the document that never got its text, without an
 // error to acknowledge.
+net::TAccount SlowServerAccount(int port) {
+    net::TAccount account;
+    account.Name = "slow";
+    account.Hostname = "127.0.0.1";
+    account.Port = port;
+    account.Username = "user";
+    account.Password = "secret";
+    return account;
+}
+
 TEST_F(MainFormFixture, CancelButtonAbortsAStalledDownload) {
     ScriptedFtpServer server;
     server.handlers["RETR"] = [](ScriptedFtpServer::Session& s, const std::string&) {
@@ -359,13 +369,7 @@ TEST_F(MainFormFixture, CancelButtonAbortsAStalledDownload) {
     };
     server.start();
     auto& f = form();
-    net::TAccount account;
-    account.Name = "slow";
-    account.Hostname = "127.0.0.1";
-    account.Port = server.port();
-    account.Username = "user";
-    account.Password = "secret";
-    f.remote().openRemoteDocument(account, "", "big.txt");
+    f.remote().openRemoteDocument(SlowServerAccount(server.port()), "", "big.txt");
     auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
     ASSERT_TRUE(doc);
     EXPECT_TRUE(doc->Editor().ReadOnly());
@@ -396,13 +400,7 @@ TEST_F(MainFormFixture, KeysDuringADownloadLeaveTheTextWhole) {
     };
     server.start();
     auto& f = form();
-    net::TAccount account;
-    account.Name = "slow";
-    account.Hostname = "127.0.0.1";
-    account.Port = server.port();
-    account.Username = "user";
-    account.Password = "secret";
-    f.remote().openRemoteDocument(account, "", "big.txt");
+    f.remote().openRemoteDocument(SlowServerAccount(server.port()), "", "big.txt");
     auto* doc = qobject_cast<app::TMorvaneEditor*>(f.activeDocument());
     ASSERT_TRUE(doc);
     ASSERT_TRUE(processUntil([&] { return doc->Editor().LoadingPieces(); }));
