@@ -17,16 +17,8 @@ tool="$build/src/tools/ftp/morvane-ftp"
 [ -x "$tool" ] || { echo "no $tool: build the morvane-ftp target first" >&2; exit 1; }
 command -v curl >/dev/null || { echo "curl is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/morvane-ftp-bench-XXXXXX)
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-root="$work/root"
+source "$(dirname "$0")/workdir.sh" ftp # sets work, root, pid and the EXIT trap
 mkdir -p "$root/many" "$work/empty"
-chmod 755 "$root"
 head -c $((100 * 1024 * 1024)) /dev/urandom >"$root/big.bin"
 cp "$root/big.bin" "$work/upload.bin"
 (cd "$root/many" && seq -f "file-%05g.txt" 1 20000 | xargs touch)

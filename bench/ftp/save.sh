@@ -17,16 +17,7 @@ for t in "$tool" "$doc"; do
 done
 command -v curl >/dev/null || { echo "curl is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/morvane-save-bench-XXXXXX)
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-root="$work/root"
-mkdir -p "$root"
-chmod 755 "$root"
+source "$(dirname "$0")/workdir.sh" save # sets work, root, pid and the EXIT trap
 if [ -n "${FILE:-}" ]; then
     cp "$FILE" "$work/local.txt"
 else

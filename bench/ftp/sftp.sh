@@ -12,15 +12,8 @@ tool="$build/src/tools/ftp/morvane-ftp"
 [ -x "$tool" ] || { echo "no $tool: build the morvane-ftp target first" >&2; exit 1; }
 command -v sftp >/dev/null || { echo "sftp is missing (Debian openssh-client)" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/morvane-sftp-bench-XXXXXX)
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-root="$work/root"
-mkdir -p "$root" "$work/home/.ssh"
+source "$(dirname "$0")/workdir.sh" sftp # sets work, root, pid and the EXIT trap
+mkdir -p "$work/home/.ssh"
 chmod 700 "$work/home/.ssh"
 head -c $((100 * 1024 * 1024)) /dev/urandom >"$root/big.bin"
 cp "$root/big.bin" "$work/upload.bin"

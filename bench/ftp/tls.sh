@@ -12,16 +12,7 @@ tool="$build/src/tools/ftp/morvane-ftp"
 [ -x "$tool" ] || { echo "no $tool: build the morvane-ftp target first" >&2; exit 1; }
 command -v curl >/dev/null || { echo "curl is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/morvane-ftps-bench-XXXXXX)
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-root="$work/root"
-mkdir -p "$root"
-chmod 755 "$root"
+source "$(dirname "$0")/workdir.sh" ftps # sets work, root, pid and the EXIT trap
 head -c $((100 * 1024 * 1024)) /dev/urandom >"$root/big.bin"
 cp "$root/big.bin" "$work/upload.bin"
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \

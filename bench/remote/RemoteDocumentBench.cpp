@@ -53,6 +53,14 @@ int main(int argc, char** argv) {
     auto scratch = std::filesystem::temp_directory_path() /
                    ("morvane-remote-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(scratch / "home");
+    // Removed however the run ends; declared before the form, so it goes after it.
+    struct RemoveAtEnd {
+        std::filesystem::path path;
+        ~RemoveAtEnd() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } removeScratch{scratch};
     {
         platform::Registry registry(scratch / "cfg");
         platform::FakeDialogs dialogs;
@@ -76,8 +84,6 @@ int main(int argc, char** argv) {
             auto t = std::chrono::steady_clock::now();
             form->openLocalFiles({argv[2]});
             std::printf("load %.4f\n", seconds(t));
-            form.reset();
-            std::filesystem::remove_all(scratch);
             return 0;
         }
 
@@ -128,6 +134,5 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "message: %s\n", dialogs.shown.front().text.c_str());
         form.reset();
     }
-    std::filesystem::remove_all(scratch);
     return 0;
 }

@@ -13,16 +13,8 @@ tool="$build/bench/remote/remote_document_bench"
 [ -x "$tool" ] || { echo "no $tool: build the remote_document_bench target first" >&2; exit 1; }
 command -v curl >/dev/null || { echo "curl is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/morvane-remote-bench-XXXXXX)
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-root="$work/root"
-mkdir -p "$root" "$work/empty"
-chmod 755 "$root"
+source "$(dirname "$0")/../ftp/workdir.sh" remote # sets work, root, pid and the EXIT trap
+mkdir -p "$work/empty"
 if [ -n "${FILE:-}" ]; then
     cp "$FILE" "$work/local.txt"
 else
